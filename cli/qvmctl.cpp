@@ -1,0 +1,1 @@
+// qvmctl commands (in progress).

@@ -1,0 +1,71 @@
+#include "platform/named_mutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "platform/unique_fd.h"
+
+namespace qvm {
+namespace {
+
+class FileLockMutex final : public NamedMutex {
+public:
+    explicit FileLockMutex(UniqueFd fd) : fd_(std::move(fd)) {}
+
+    // Lock order inside: the in-process mutex first, then the file lock.
+    void lock() override {
+        inProcess_.lock();
+        while (::flock(fd_.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                // A lock file we opened ourselves cannot refuse flock for any other
+                // reason than a broken system; fail loudly instead of racing.
+                inProcess_.unlock();
+                throw std::system_error(errno, std::generic_category(), "flock");
+            }
+        }
+    }
+    void unlock() override {
+        ::flock(fd_.get(), LOCK_UN);
+        inProcess_.unlock();
+    }
+
+private:
+    UniqueFd fd_;
+    std::mutex inProcess_;
+};
+
+bool MakeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+std::string LockFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        std::string base = runtime;
+        if (MakeFolder(base + "/qvm-gaming")) return base + "/qvm-gaming";
+    }
+    return "/tmp/qvm-gaming-" + std::to_string(::getuid());
+}
+
+Result<std::unique_ptr<NamedMutex>> OpenNamedMutex(const std::string& name) {
+    const std::string folder = LockFolder();
+    if (!MakeFolder(folder)) {
+        return MakeError("cannot create the lock folder " + folder + ": " + std::strerror(errno));
+    }
+    const std::string file = folder + "/" + name + ".lock";
+    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) return MakeError("cannot open the lock file " + file + ": " + std::strerror(errno));
+    return std::unique_ptr<NamedMutex>(std::make_unique<FileLockMutex>(std::move(fd)));
+}
+
+}  // namespace qvm

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a plain build, then AddressSanitizer with
+# UndefinedBehaviorSanitizer, then ThreadSanitizer for the threaded test programs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+build() {  # build DIR SANITIZER [TARGETS...]
+    local dir=$1 san=$2
+    shift 2
+    cmake -S . -B "$dir" -DQVM_SANITIZE="$san" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    if (($#)); then
+        cmake --build "$dir" -j "$jobs" --target "$@"
+    else
+        cmake --build "$dir" -j "$jobs"
+    fi
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+echo "== plain build" >&2
+build build ""
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
+build build-asan address
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer (threaded programs)" >&2
+build build-tsan thread device_tests platform_tests sim_tests qvm-sim qvmctl
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'device|platform|sim'
