@@ -1,0 +1,201 @@
+// DeviceCommands: the device command set. Every command takes the device path first,
+// looks up the device's protocol generation, picks the matching encoding from the
+// command tables (command_table.h) and sends it through the transport. Callers never
+// build frames. A command that does not exist for a device's generation sends nothing
+// and returns false.
+//
+// Return values: raw commands leave reply bytes for the caller to judge; the bool they
+// return says whether every exchange of the command completed (false: nothing sent,
+// the device could not be opened, or it stayed busy past a poll limit).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/command_table.h"
+#include "device/device_values.h"
+#include "device/frame.h"
+#include "device/memory_cache.h"
+#include "device/transport.h"
+
+namespace qvm {
+
+// Byte-addressed access to a device's configuration memory. DeviceCommands is the real
+// one; higher layers may substitute their own in tests.
+class MemoryAccess {
+  public:
+    virtual ~MemoryAccess() = default;
+    // Reads dest.size() bytes at `address`, from the cache where allowed.
+    virtual bool ReadMemory(const std::string& path, uint32_t address, std::span<uint8_t> dest,
+                            bool useCache) = 0;
+    // Writes 1 to 32 bytes in one block; other lengths are ignored (false).
+    virtual bool WriteMemoryBlock(const std::string& path, uint32_t address,
+                                  std::span<const uint8_t> data) = 0;
+    // Writes any length in blocks of at most 32 bytes; false for an empty span.
+    virtual bool WriteMemory(const std::string& path, uint32_t address,
+                             std::span<const uint8_t> data) = 0;
+    virtual bool WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) = 0;
+};
+
+// Reply of ReadDeviceInfo.
+struct DeviceInfo {
+    uint8_t featureFlags = 0;
+    std::array<uint8_t, 3> further{};  // three further information bytes
+    uint8_t deviceClass = 0;
+    uint8_t identByte3 = 0;
+
+    bool operator==(const DeviceInfo&) const = default;
+};
+
+// Reply of ReadInfoRecord: record 1 has two values, record 2 four.
+struct InfoValues {
+    std::array<uint8_t, 4> values{};
+    int count = 0;
+
+    bool operator==(const InfoValues&) const = default;
+};
+
+// ReadLiveState: six values; an empty one is not reported by the device's generation
+// and the caller keeps what it had.
+using LiveState = std::array<std::optional<uint8_t>, 6>;
+
+// One LED colour record as the colour picker edits it.
+struct LedColour {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    uint8_t flags = 0;  // bit 7: own colour; bit 6: breathing
+
+    bool operator==(const LedColour&) const = default;
+};
+
+// Keyboard report pipe.
+inline constexpr int kKeyboardReportLength = 32;
+using KeyboardReport = std::array<uint8_t, kKeyboardReportLength>;
+
+struct KeyboardEffect {
+    uint8_t effect = 0;
+    uint8_t speed = 0;
+    uint8_t brightness = 0;
+    uint8_t direction = 0;
+    std::array<uint8_t, 4> slot1{};  // red, green, blue, 4th byte
+    std::array<uint8_t, 4> slot2{};
+};
+
+struct KeyColour {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+
+    bool operator==(const KeyColour&) const = default;
+};
+
+enum class KeyboardLight { Keys, Side };
+
+class DeviceCommands final : public MemoryAccess {
+  public:
+    DeviceCommands(Transport& transport, DeviceValueTable& values, MemoryCache& cache);
+
+    // ---- Memory ----
+    bool ReadMemory(const std::string& path, uint32_t address, std::span<uint8_t> dest,
+                    bool useCache) override;
+    bool WriteMemoryBlock(const std::string& path, uint32_t address,
+                          std::span<const uint8_t> data) override;
+    bool WriteMemory(const std::string& path, uint32_t address,
+                     std::span<const uint8_t> data) override;
+    bool WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) override;
+
+    // ---- Identity and state ----
+    Frame QueryStatus(const std::string& path, int waitMs);
+    bool SetHostMode(const std::string& path, uint8_t mode);
+    bool NotifyUpdate(const std::string& path);
+    DeviceInfo ReadDeviceInfo(const std::string& path);
+    InfoValues ReadInfoRecord(const std::string& path, int which);      // which: 1 or 2
+    std::array<uint8_t, 4> ReadRecord(const std::string& path, int r);  // r: 0..31
+    LiveState ReadLiveState(const std::string& path);
+
+    // ---- Probe ----
+    Frame ProbeRecord(const std::string& path, int r);            // record query
+    Frame ReadInfoPage(const std::string& path, int wordOffset);  // data: reply 2..61
+    bool SetPageMode(const std::string& path);
+    bool CompleteProbe(const std::string& path);
+
+    // ---- Immediate settings ----
+    bool SetActiveProfile(const std::string& path, int profile);  // 0..4
+    bool SetSettingByte2(const std::string& path, uint8_t value);
+    // a: X value, b: DPI stage, c: Y value of the current stage.
+    bool SetSettingTriple(const std::string& path, uint8_t a, uint8_t b, uint8_t c);
+    bool ReloadSettings(const std::string& path);
+    bool ReloadSettingsAlt(const std::string& path);
+    bool SetLightingEffect(const std::string& path, int effect);  // 0..4
+    bool SetLiveBytes(const std::string& path, uint32_t value);
+    bool SetLiveWord(const std::string& path, uint16_t value);
+    bool SetLiveProfileColour(const std::string& path, uint8_t red, uint8_t green, uint8_t blue);
+    // Shows a colour on one LED at once without storing it (the colour picker).
+    bool PreviewLedColour(const std::string& path, uint8_t led, uint8_t extra,
+                          const LedColour& colour);
+    bool RefreshLighting(const std::string& path);
+    // Reads the LED colour block at 0x460 inside the update bracket (generation 3+).
+    bool ReadLightingBlock(const std::string& path, std::span<uint8_t> dest);
+
+    // ---- Update bracket (generations 1 to 10; a no-op elsewhere) ----
+    // Asks the status (reply after 10 ms); when bit 6 of reply byte 10 is clear, sends
+    // NotifyUpdate and returns true: EndUpdate must then send it again.
+    bool BeginUpdate(const std::string& path);
+    void EndUpdate(const std::string& path, bool notified);
+    void Bracketed(const std::string& path, const std::function<void()>& body);
+
+    // Writes operands 1..3 of a button into planes 1..3 of the profile's button
+    // records (the function type in plane 0 stays). False for a profile or button the
+    // device's layout does not have.
+    bool WriteButtonFunctionArgs(const std::string& path, int profile, int button,
+                                 std::array<uint8_t, 3> args);
+
+    // ---- Keyboard models (report pipe) ----
+    // The identification request; not gated on the model code (the probe sends it
+    // before the device is known as a keyboard). nullopt when the path cannot be opened.
+    std::optional<KeyboardReport> IdentifyKeyboard(const std::string& path);
+    // Any sub-command; payload fills bytes 3.. of the report (at most 29 bytes). Sent only
+    // to a device whose model code is the keyboard's.
+    std::optional<KeyboardReport> SendKeyboardCommand(const std::string& path, uint8_t subCommand,
+                                                      std::span<const uint8_t> payload);
+    std::optional<KeyboardReport> KeyboardReadState(const std::string& path, KeyboardLight which);
+    bool KeyboardSetEffect(const std::string& path, const KeyboardEffect& effect);
+    bool KeyboardSetSideLed(const std::string& path, bool on);
+    // Keys and colours pair up; longer lists go out five keys a report.
+    bool KeyboardWriteKeyColours(const std::string& path, uint8_t effect,
+                                 std::span<const uint8_t> keys, std::span<const KeyColour> colours);
+    std::optional<std::vector<KeyColour>> KeyboardReadKeyColours(const std::string& path,
+                                                                 uint8_t effect,
+                                                                 std::span<const uint8_t> keys);
+
+    Transport& GetTransport() { return transport_; }
+    DeviceValueTable& Values() { return values_; }
+    MemoryCache& Cache() { return cache_; }
+
+  private:
+    struct Sent {
+        bool ok = false;
+        Frame reply;
+    };
+    // Sends one command of the tables for the device's generation.
+    Sent Run(const std::string& path, CommandId id, std::span<const uint8_t> params = {},
+             std::span<const uint8_t> payload = {});
+    Sent RunFrame(const std::string& path, const FrameTemplate& tpl, GenerationClass cls,
+                  std::span<const uint8_t> params, std::span<const uint8_t> payload);
+    bool RunSetting(const std::string& path, CommandId id, std::span<const uint8_t> params);
+    bool WriteBlockShort(const std::string& path, uint32_t address, std::span<const uint8_t> data);
+    std::optional<KeyboardReport> SendKeyboard(const std::string& path,
+                                               const KeyboardReport& request);
+
+    Transport& transport_;
+    DeviceValueTable& values_;
+    MemoryCache& cache_;
+};
+
+}  // namespace qvm
