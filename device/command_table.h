@@ -129,6 +129,7 @@ inline constexpr uint32_t kCurrentStageAddress = 0x02;  // SetSettingByte2, gene
 inline constexpr uint32_t kLightingEffectAddress = 0x11;
 inline constexpr uint32_t kLightingBlockAddress = 0x460;
 inline constexpr int kMaxLightingEffect = 4;
+inline constexpr int32_t kFirstLightingGeneration = 3;
 inline constexpr int kMaxProfile = 4;
 
 // Button records: plane b of button j of profile p lies at
@@ -154,5 +155,44 @@ enum class KeyboardSub : uint8_t {
     ReadKeyColours = 0x18,
     WriteKeyColours = 0x19,
 };
+
+// The 32-byte reports the keyboards understand. Each has a sub-command and a few fixed
+// bytes; the variable fields sit at the offsets below.
+enum class KeyboardReportKind {
+    Identify,
+    ReadKeyState,   // reply: 6 effect, 7 speed, 8 brightness, 9 direction, 12.. colours
+    ReadSideState,  // reply byte 8 not 0: side light on
+    SetEffect,
+    SetSideLed,
+    WriteKeyColours,
+    ReadKeyColours,
+};
+
+struct KeyboardField {
+    uint8_t at = 0;
+    uint8_t value = 0;
+};
+
+struct KeyboardTemplate {
+    KeyboardSub sub = KeyboardSub::Identify;
+    std::array<KeyboardField, 6> fixed{};
+    int fixedCount = 0;
+};
+
+const KeyboardTemplate& KeyboardTemplateOf(KeyboardReportKind kind);
+
+// Variable fields of the lighting reports.
+inline constexpr int kKbEffectAt = 6;
+inline constexpr int kKbSpeedAt = 7;
+inline constexpr int kKbBrightnessAt = 8;
+inline constexpr int kKbDirectionAt = 9;
+inline constexpr int kKbSlot1At = 12;  // red, green, blue, 4th byte
+inline constexpr int kKbSlot2At = 16;
+inline constexpr int kKbSideOnAt = 8;
+inline constexpr uint8_t kKbSideOnValue = 4;
+inline constexpr int kKbKeysAt = 7;  // key indices, up to five
+inline constexpr int kKbKeysPerReport = 5;
+inline constexpr int kKbKeyColourAt = 12;  // key i: red, green, blue at 12 + 4i ..
+inline constexpr int kKbKeyColourStride = 4;
 
 }  // namespace qvm

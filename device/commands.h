@@ -183,12 +183,16 @@ class DeviceCommands final : public MemoryAccess {
         bool ok = false;
         Frame reply;
     };
-    // Sends one command of the tables for the device's generation.
+    // Sends every frame of a command of the tables for the device's generation;
+    // `waitMs` replaces the table's reply wait. The reply is the last frame's.
     Sent Run(const std::string& path, CommandId id, std::span<const uint8_t> params = {},
-             std::span<const uint8_t> payload = {});
+             std::span<const uint8_t> payload = {}, std::optional<int> waitMs = {});
     Sent RunFrame(const std::string& path, const FrameTemplate& tpl, GenerationClass cls,
-                  std::span<const uint8_t> params, std::span<const uint8_t> payload);
-    bool RunSetting(const std::string& path, CommandId id, std::span<const uint8_t> params);
+                  std::span<const uint8_t> params, std::span<const uint8_t> payload, int waitMs);
+    // A setting command: `before` (a memory write the command needs first) and the
+    // command's frames, inside the update bracket when the table asks for it.
+    bool RunSetting(const std::string& path, CommandId id, std::span<const uint8_t> params,
+                    const std::function<bool()>& before = {});
     bool WriteBlockShort(const std::string& path, uint32_t address, std::span<const uint8_t> data);
     std::optional<KeyboardReport> SendKeyboard(const std::string& path,
                                                const KeyboardReport& request);

@@ -1,0 +1,125 @@
+// Commands of the keyboard models: 32-byte output reports on the report pipe, each
+// answered by a 32-byte input report read after 10 ms. The report layouts are in the
+// keyboard table of command_table.cpp.
+#include "device/commands.h"
+
+#include <algorithm>
+
+namespace qvm {
+namespace {
+
+KeyboardReport Start(KeyboardReportKind kind) {
+    const KeyboardTemplate& tpl = KeyboardTemplateOf(kind);
+    KeyboardReport report{};
+    report[0] = kKeyboardReportId;
+    report[1] = kKeyboardTag;
+    report[2] = static_cast<uint8_t>(tpl.sub);
+    for (int i = 0; i < tpl.fixedCount; ++i) {
+        const KeyboardField& f = tpl.fixed[static_cast<std::size_t>(i)];
+        report[f.at] = f.value;
+    }
+    return report;
+}
+
+void Put(KeyboardReport& report, int at, std::span<const uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), report.begin() + at);
+}
+
+}  // namespace
+
+std::optional<KeyboardReport> DeviceCommands::SendKeyboard(const std::string& path,
+                                                           const KeyboardReport& request) {
+    KeyboardReport reply{};
+    if (!transport_.SendReports(path, request, reply, kKeyboardReplyWaitMs)) {
+        return std::nullopt;
+    }
+    return reply;
+}
+
+std::optional<KeyboardReport> DeviceCommands::IdentifyKeyboard(const std::string& path) {
+    return SendKeyboard(path, Start(KeyboardReportKind::Identify));
+}
+
+std::optional<KeyboardReport> DeviceCommands::SendKeyboardCommand(
+    const std::string& path, uint8_t subCommand, std::span<const uint8_t> payload) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
+    if (payload.size() > static_cast<std::size_t>(kKeyboardReportLength - kKeyboardPayloadAt)) {
+        return std::nullopt;
+    }
+    KeyboardReport report{};
+    report[0] = kKeyboardReportId;
+    report[1] = kKeyboardTag;
+    report[2] = subCommand;
+    Put(report, kKeyboardPayloadAt, payload);
+    return SendKeyboard(path, report);
+}
+
+std::optional<KeyboardReport> DeviceCommands::KeyboardReadState(const std::string& path,
+                                                                KeyboardLight which) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
+    return SendKeyboard(path,
+                        Start(which == KeyboardLight::Keys ? KeyboardReportKind::ReadKeyState
+                                                           : KeyboardReportKind::ReadSideState));
+}
+
+bool DeviceCommands::KeyboardSetEffect(const std::string& path, const KeyboardEffect& effect) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return false;
+    KeyboardReport report = Start(KeyboardReportKind::SetEffect);
+    report[kKbEffectAt] = effect.effect;
+    report[kKbSpeedAt] = effect.speed;
+    report[kKbBrightnessAt] = effect.brightness;
+    report[kKbDirectionAt] = effect.direction;
+    Put(report, kKbSlot1At, effect.slot1);
+    Put(report, kKbSlot2At, effect.slot2);
+    return SendKeyboard(path, report).has_value();
+}
+
+bool DeviceCommands::KeyboardSetSideLed(const std::string& path, bool on) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return false;
+    KeyboardReport report = Start(KeyboardReportKind::SetSideLed);
+    report[kKbSideOnAt] = on ? kKbSideOnValue : 0;
+    return SendKeyboard(path, report).has_value();
+}
+
+bool DeviceCommands::KeyboardWriteKeyColours(const std::string& path, uint8_t effect,
+                                             std::span<const uint8_t> keys,
+                                             std::span<const KeyColour> colours) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return false;
+    if (keys.size() != colours.size()) return false;
+    bool ok = true;
+    for (std::size_t first = 0; first < keys.size(); first += kKbKeysPerReport) {
+        const std::size_t n = std::min<std::size_t>(kKbKeysPerReport, keys.size() - first);
+        KeyboardReport report = Start(KeyboardReportKind::WriteKeyColours);
+        report[kKbEffectAt] = effect;
+        Put(report, kKbKeysAt, keys.subspan(first, n));
+        for (std::size_t i = 0; i < n; ++i) {
+            const KeyColour& c = colours[first + i];
+            const std::array<uint8_t, 3> rgb{c.red, c.green, c.blue};
+            Put(report, kKbKeyColourAt + kKbKeyColourStride * static_cast<int>(i), rgb);
+        }
+        ok = SendKeyboard(path, report).has_value() && ok;
+    }
+    return ok;
+}
+
+std::optional<std::vector<KeyColour>> DeviceCommands::KeyboardReadKeyColours(
+    const std::string& path, uint8_t effect, std::span<const uint8_t> keys) {
+    if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
+    std::vector<KeyColour> colours;
+    colours.reserve(keys.size());
+    for (std::size_t first = 0; first < keys.size(); first += kKbKeysPerReport) {
+        const std::size_t n = std::min<std::size_t>(kKbKeysPerReport, keys.size() - first);
+        KeyboardReport report = Start(KeyboardReportKind::ReadKeyColours);
+        report[kKbEffectAt] = effect;
+        Put(report, kKbKeysAt, keys.subspan(first, n));
+        const auto reply = SendKeyboard(path, report);
+        if (!reply) return std::nullopt;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = kKbKeyColourAt + kKbKeyColourStride * i;
+            colours.push_back({(*reply)[at], (*reply)[at + 1], (*reply)[at + 2]});
+        }
+    }
+    return colours;
+}
+
+}  // namespace qvm
