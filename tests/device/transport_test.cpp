@@ -1,0 +1,330 @@
+// Transport: framing, pacing, poll limits, the lock and the report pipe.
+#include "device/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/fake_clock.h"
+#include "support/fake_hid.h"
+
+namespace qvm {
+namespace {
+
+using test::Bytes;
+using test::FakeHidBackend;
+using test::FakeHidDevice;
+using test::HidOp;
+
+// One event log shared by the lock, the clock and the device: "L"/"U" lock and
+// unlock, "s" a sleep, "G"/"S"/"C" GetFeature, SetFeature and CancelIo.
+class EventLog {
+  public:
+    void Add(char c) {
+        std::lock_guard lock(m_);
+        events_ += c;
+    }
+    std::string Events() const {
+        std::lock_guard lock(m_);
+        return events_;
+    }
+
+  private:
+    mutable std::mutex m_;
+    std::string events_;
+};
+
+class LoggingMutex final : public NamedMutex {
+  public:
+    explicit LoggingMutex(EventLog& log) : log_(log) {}
+    void lock() override {
+        m_.lock();
+        log_.Add('L');
+    }
+    void unlock() override {
+        log_.Add('U');
+        m_.unlock();
+    }
+
+  private:
+    std::mutex m_;
+    EventLog& log_;
+};
+
+class LoggingClock final : public Clock {
+  public:
+    explicit LoggingClock(EventLog& log) : log_(log) {}
+    void SleepMs(int ms) override {
+        log_.Add('s');
+        inner.SleepMs(ms);
+    }
+    TimePoint Now() const override { return inner.Now(); }
+    test::FakeClock inner;
+
+  private:
+    EventLog& log_;
+};
+
+const std::string kPath = "sim#vid_0c45&pid_7040&mi_01#1";
+
+struct TransportFixture : ::testing::Test {
+    EventLog log;
+    LoggingMutex mutex{log};
+    LoggingClock clock{log};
+    FakeHidBackend backend;
+    Transport transport{backend, clock, mutex};
+
+    FakeHidDevice& AddDevice(HidCaps caps) {
+        FakeHidDevice& device = backend.Add(kPath, caps);
+        device.SetObserver([this](HidOp::Kind k) {
+            log.Add(k == HidOp::Kind::GetFeature   ? 'G'
+                    : k == HidOp::Kind::SetFeature ? 'S'
+                    : k == HidOp::Kind::CancelIo   ? 'C'
+                                                   : '?');
+        });
+        return device;
+    }
+    bool Exchange(Frame& request, Frame& reply, int waitMs) {
+        ExchangeOutcome outcome = ExchangeOutcome::NotOpened;
+        EXPECT_TRUE(transport.SendCommand(request, reply, kPath, waitMs, &outcome));
+        return outcome == ExchangeOutcome::Done;
+    }
+};
+
+// ---- Framing ----
+
+struct FramingCase {
+    const char* name;
+    HidCaps caps;
+    Bytes request;  // bytes as the caller leaves them, from byte 0
+    Bytes wire;     // bytes expected on the wire
+};
+
+class Framing : public TransportFixture, public ::testing::WithParamInterface<FramingCase> {};
+
+TEST_P(Framing, RequestLeavesWithReportIdAndCheckByte) {
+    const FramingCase& c = GetParam();
+    FakeHidDevice& device = AddDevice(c.caps);
+    Frame request;
+    std::copy(c.request.begin(), c.request.end(), request.bytes.begin());
+    Frame reply;
+    ASSERT_TRUE(Exchange(request, reply, -1));
+    const auto sent = device.BytesOf(HidOp::Kind::SetFeature);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], c.wire);
+}
+
+Bytes Long(Bytes head, uint8_t check) {
+    head.resize(64, 0);
+    head[63] = check;
+    return head;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transport, Framing,
+    ::testing::Values(
+        FramingCase{"ShortChecksBytes1To7",
+                    test::ShortCaps(),
+                    {0x7F, 0x05, 0x00, 0x00, 0x01, 0x00, 0x00, 0x12, 0xEE},
+                    {0x00, 0x05, 0x00, 0x00, 0x01, 0x00, 0x00, 0x12, 0x16}},
+        FramingCase{"StagingCommandKeepsByte8",
+                    test::ShortCaps(),
+                    {0x00, 0x09, 0x06, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66},
+                    {0x00, 0x09, 0x06, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}},
+        FramingCase{"LongUsesReportId1AndChecksBytes1To62", test::LongCaps(),
+                    Long({0x00, 0x01, 0x07, 0x02, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, 0x55),
+                    Long({0x01, 0x01, 0x07, 0x02, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, 0x87)},
+        FramingCase{"OtherLengthOnlyClearsByte0",
+                    {0x0001, 2, 4, 0, 0},
+                    {0x09, 0x01, 0x02, 0x03},
+                    {0x00, 0x01, 0x02, 0x03}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Pacing: lock, polls, write, sleeps, in this order ----
+
+struct PacingCase {
+    int waitMs;
+    std::string events;
+    std::vector<int> sleeps;
+};
+
+class Pacing : public TransportFixture, public ::testing::WithParamInterface<PacingCase> {};
+
+TEST_P(Pacing, WaitsAroundTheReplyUnderTheLock) {
+    AddDevice(test::LongCaps());
+    Frame request{0x00, 0x02, 0x10, 0x00};
+    Frame reply;
+    ASSERT_TRUE(Exchange(request, reply, GetParam().waitMs));
+    EXPECT_EQ(log.Events(), GetParam().events);
+    EXPECT_EQ(clock.inner.Sleeps(), GetParam().sleeps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, Pacing,
+                         ::testing::Values(PacingCase{-1, "LGSUC", {}}, PacingCase{0, "LGSGUC", {}},
+                                           PacingCase{1, "LGSssGsUC", {1, 1, 1}},
+                                           PacingCase{4, "LGSssGsUC", {1, 4, 1}},
+                                           PacingCase{5, "LGSssGsUC", {2, 5, 3}},
+                                           PacingCase{30, "LGSssGsUC", {2, 30, 3}}));
+
+// ---- Poll limits ----
+
+struct PollCase {
+    const char* name;
+    int idleBusy;
+    int idleFailures;
+    int replyBusy;
+    bool ok;
+    int gets;
+    int sets;
+    int sleeps;  // all of 1 ms (wait 0 adds none)
+};
+
+class PollLimits : public TransportFixture, public ::testing::WithParamInterface<PollCase> {};
+
+TEST_P(PollLimits, GivesUpAfterTheLimitAndAlwaysUnlocks) {
+    const PollCase& c = GetParam();
+    FakeHidDevice& device = AddDevice(test::LongCaps());
+    device.BusyFor(c.idleBusy);
+    device.FailReads(c.idleFailures);
+    // Busy replies only after the request went out.
+    int replyBusy = c.replyBusy;
+    device.SetResponder([&replyBusy](const Bytes& last) {
+        Bytes answer(64, 0);
+        if (!last.empty() && replyBusy > 0) {
+            --replyBusy;
+            answer[1] = 0x80;
+        }
+        return answer;
+    });
+    Frame request{0x00, 0x02, 0x10};
+    Frame reply;
+    EXPECT_EQ(Exchange(request, reply, 0), c.ok);
+    EXPECT_EQ(device.Count(HidOp::Kind::GetFeature), c.gets);
+    EXPECT_EQ(device.Count(HidOp::Kind::SetFeature), c.sets);
+    EXPECT_EQ(clock.inner.Sleeps(), std::vector<int>(static_cast<std::size_t>(c.sleeps), 1));
+    const std::string events = log.Events();
+    EXPECT_EQ(events.substr(events.size() - 2), "UC");  // unlocked, then I/O cancelled
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transport, PollLimits,
+    ::testing::Values(PollCase{"IdleAfter420Busy", 420, 0, 0, true, 422, 1, 420},
+                      PollCase{"BusyWholeIdlePoll", 421, 0, 0, false, 421, 0, 420},
+                      PollCase{"ReadsFailWholeIdlePoll", 0, 421, 0, false, 421, 0, 420},
+                      PollCase{"MixedBusyAndFailures", 200, 220, 0, true, 422, 1, 420},
+                      PollCase{"ReplyAfter300Busy", 0, 0, 300, true, 302, 1, 300},
+                      PollCase{"ReplyBusyWholePoll", 0, 0, 301, false, 302, 1, 300}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Status byte handed to the caller ----
+
+class StatusMask : public TransportFixture,
+                   public ::testing::WithParamInterface<std::pair<uint8_t, uint8_t>> {};
+
+TEST_P(StatusMask, ClearsBits6And7) {
+    FakeHidDevice& device = AddDevice(test::ShortCaps());
+    device.SetReply({0x00, GetParam().first, 0xAA});
+    Frame request{0x00, 0x00};
+    Frame reply;
+    ASSERT_TRUE(Exchange(request, reply, 0));
+    EXPECT_EQ(reply[1], GetParam().second);
+    EXPECT_EQ(reply[2], 0xAA);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, StatusMask,
+                         ::testing::Values(std::pair<uint8_t, uint8_t>{0x45, 0x05},
+                                           std::pair<uint8_t, uint8_t>{0x7F, 0x3F},
+                                           std::pair<uint8_t, uint8_t>{0x05, 0x05}));
+
+// ---- Opening ----
+
+TEST_F(TransportFixture, MissingOrFeaturelessDeviceFailsWithoutTakingTheLock) {
+    Frame request{0x00, 0x00};
+    Frame reply;
+    ExchangeOutcome outcome = ExchangeOutcome::Done;
+    EXPECT_FALSE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_EQ(outcome, ExchangeOutcome::NotOpened);
+    AddDevice(test::KeyboardCaps());  // no feature report
+    EXPECT_FALSE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_EQ(outcome, ExchangeOutcome::NotOpened);
+    EXPECT_EQ(log.Events(), "");
+}
+
+TEST_F(TransportFixture, TimedOutExchangeStillCountsAsSent) {
+    AddDevice(test::ShortCaps()).BusyFor(1000);
+    Frame request{0x00, 0x00};
+    Frame reply;
+    ExchangeOutcome outcome = ExchangeOutcome::Done;
+    EXPECT_TRUE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_EQ(outcome, ExchangeOutcome::TimedOut);
+    EXPECT_EQ(transport.ExchangeCount(), 1u);
+}
+
+// ---- Report pipe ----
+
+TEST_F(TransportFixture, ReportPipeWritesSleepsAndReadsWithBoundedWait) {
+    FakeHidDevice& device = AddDevice(test::KeyboardCaps());
+    device.QueueInput({0x06, 0xBE, 0x02, 0x00, 0x00, 0x00, 0x2A});
+    const Bytes request{0x06, 0xBE, 0x02};
+    Bytes reply(32, 0);
+    ASSERT_TRUE(transport.SendReports(kPath, request, reply, 10));
+    const auto ops = device.Ops();
+    ASSERT_EQ(ops.size(), 4u);
+    EXPECT_EQ(ops[0].kind, HidOp::Kind::Write);
+    EXPECT_EQ(ops[0].bytes, request);
+    EXPECT_EQ(ops[1].kind, HidOp::Kind::CancelIo);
+    EXPECT_EQ(ops[2].kind, HidOp::Kind::Read);
+    EXPECT_EQ(ops[2].timeoutMs, 220);
+    EXPECT_EQ(ops[3].kind, HidOp::Kind::CancelIo);
+    EXPECT_EQ(reply[6], 0x2A);
+    EXPECT_EQ(clock.inner.Sleeps(), std::vector<int>{10});
+}
+
+TEST_F(TransportFixture, ReportPipeWithoutHandleOnlySleepsAndMissingPathFails) {
+    Bytes reply(32, 0);
+    EXPECT_TRUE(transport.ExchangeReports(nullptr, Bytes{0x06}, reply, 7));
+    EXPECT_EQ(clock.inner.Sleeps(), std::vector<int>{7});
+    EXPECT_FALSE(transport.SendReports(kPath, Bytes{0x06}, reply, 10));
+}
+
+// ---- Two threads never interleave inside an exchange ----
+
+TEST(TransportThreads, ConcurrentExchangesStayContiguous) {
+    test::FakeClock clock;
+    LocalMutex mutex;
+    FakeHidBackend backend;
+    FakeHidDevice& device = backend.Add(kPath, test::LongCaps());
+    device.SetYield(true);
+    Transport transport(backend, clock, mutex);
+    constexpr int kPerThread = 200;
+    auto worker = [&](uint8_t command) {
+        for (int i = 0; i < kPerThread; ++i) {
+            Frame request{0x00, command};
+            Frame reply;
+            transport.SendCommand(request, reply, kPath, 0);
+        }
+    };
+    {
+        std::jthread a(worker, uint8_t{0x02});
+        std::jthread b(worker, uint8_t{0x03});
+    }
+    std::vector<HidOp> feature;
+    for (const HidOp& op : device.Ops()) {
+        if (op.kind != HidOp::Kind::CancelIo) feature.push_back(op);
+    }
+    ASSERT_EQ(feature.size(), 3u * 2 * kPerThread);
+    for (std::size_t i = 0; i < feature.size(); i += 3) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(feature[i].kind, HidOp::Kind::GetFeature);
+        EXPECT_EQ(feature[i + 1].kind, HidOp::Kind::SetFeature);
+        EXPECT_EQ(feature[i + 2].kind, HidOp::Kind::GetFeature);
+        EXPECT_EQ(feature[i + 1].thread, feature[i].thread);
+        EXPECT_EQ(feature[i + 2].thread, feature[i].thread);
+    }
+    EXPECT_EQ(transport.ExchangeCount(), 2u * kPerThread);
+}
+
+}  // namespace
+}  // namespace qvm
