@@ -1,0 +1,176 @@
+#include "app/text.h"
+
+namespace qvm {
+namespace {
+
+constexpr char32_t kMaxCodePoint = 0x10FFFF;
+constexpr char32_t kReplacement32 = 0xFFFD;
+
+bool IsHighSurrogate(char32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+bool IsSurrogate(char32_t u) {
+    return u >= 0xD800 && u <= 0xDFFF;
+}
+
+// One UTF-8 lead byte: how many continuation bytes follow and the smallest code point
+// that may use this length (anything below is an overlong form).
+struct Utf8Lead {
+    int continuation;
+    char32_t minimum;
+    std::uint8_t payloadMask;
+};
+
+bool ClassifyLead(std::uint8_t b, Utf8Lead& lead) {
+    if (b < 0x80) {
+        lead = {0, 0, 0x7F};
+    } else if ((b & 0xE0) == 0xC0) {
+        lead = {1, 0x80, 0x1F};
+    } else if ((b & 0xF0) == 0xE0) {
+        lead = {2, 0x800, 0x0F};
+    } else if ((b & 0xF8) == 0xF0) {
+        lead = {3, 0x10000, 0x07};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Decodes one code point at text[pos], advancing pos past what it consumed. An invalid
+// sequence consumes its lead byte and the continuation bytes that were valid.
+char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<std::uint8_t>(text[pos++]);
+    Utf8Lead info{};
+    if (!ClassifyLead(lead, info)) return kReplacement32;
+    char32_t cp = lead & info.payloadMask;
+    for (int i = 0; i < info.continuation; ++i) {
+        if (pos >= text.size()) return kReplacement32;
+        const auto b = static_cast<std::uint8_t>(text[pos]);
+        if ((b & 0xC0) != 0x80) return kReplacement32;
+        cp = (cp << 6) | (b & 0x3F);
+        ++pos;
+    }
+    if (cp < info.minimum || cp > kMaxCodePoint || IsSurrogate(cp)) return kReplacement32;
+    return cp;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+        return;
+    }
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Number of UTF-16 units from the start of text that hold whole characters and fit in
+// maxUnits.
+std::size_t WholeUnitsWithin(std::u16string_view text, std::size_t maxUnits) {
+    if (text.size() <= maxUnits) return text.size();
+    std::size_t cut = maxUnits;
+    if (cut > 0 && IsHighSurrogate(text[cut - 1]) && IsLowSurrogate(text[cut])) --cut;
+    return cut;
+}
+
+template <bool kLittleEndian>
+std::u16string DecodeUtf16(std::span<const std::uint8_t> bytes) {
+    std::u16string out;
+    out.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const unsigned lo = kLittleEndian ? bytes[i] : bytes[i + 1];
+        const unsigned hi = kLittleEndian ? bytes[i + 1] : bytes[i];
+        out.push_back(static_cast<char16_t>(lo | (hi << 8)));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) AppendUtf16(out, NextCodePoint(utf8, pos));
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t unit = utf16[i];
+        if (IsHighSurrogate(unit) && i + 1 < utf16.size() && IsLowSurrogate(utf16[i + 1])) {
+            const char32_t low = utf16[++i];
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        } else {
+            AppendUtf8(out, IsSurrogate(unit) ? kReplacement32 : unit);
+        }
+    }
+    return out;
+}
+
+std::size_t CountUtf16Units(std::string_view utf8) {
+    return Utf8ToUtf16(utf8).size();
+}
+
+std::string TruncateUtf16Units(std::string_view utf8, std::size_t maxUnits) {
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    if (wide.size() <= maxUnits) return std::string(utf8);
+    return Utf16ToUtf8(std::u16string_view(wide).substr(0, WholeUnitsWithin(wide, maxUnits)));
+}
+
+std::vector<std::uint8_t> EncodeUtf16Le(std::u16string_view text) {
+    std::vector<std::uint8_t> out;
+    out.reserve(text.size() * 2);
+    for (char16_t unit : text) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return out;
+}
+
+std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes) {
+    return DecodeUtf16<true>(bytes);
+}
+
+std::u16string DecodeUtf16Be(std::span<const std::uint8_t> bytes) {
+    return DecodeUtf16<false>(bytes);
+}
+
+std::vector<std::uint8_t> EncodeUtf16LeField(std::string_view utf8, std::size_t fieldBytes) {
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    const std::size_t units = WholeUnitsWithin(wide, fieldBytes / 2);
+    std::vector<std::uint8_t> out = EncodeUtf16Le(std::u16string_view(wide).substr(0, units));
+    out.resize(fieldBytes, 0);
+    return out;
+}
+
+std::string DecodeUtf16LeField(std::span<const std::uint8_t> bytes) {
+    std::u16string wide = DecodeUtf16Le(bytes);
+    if (const auto nul = wide.find(u'\0'); nul != std::u16string::npos) wide.resize(nul);
+    return Utf16ToUtf8(wide);
+}
+
+}  // namespace qvm
