@@ -1,0 +1,74 @@
+// The user-interface string tables. A default-constructed UiStrings holds the English
+// texts; LoadLanguageStrings overrides entries from language.ini. The process-wide copy is
+// set once at start-up, before any other thread exists, and only read afterwards.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qvm {
+
+// One row of the consumer-control key table: a HID consumer-page usage and its name.
+struct ConsumerKey {
+    std::int32_t usage = 0;
+    std::string name;
+};
+
+inline constexpr std::size_t kConsumerKeyRows = 50;
+// The row after the last consumer key carries this usage.
+inline constexpr std::int32_t kConsumerKeyTerminator = -1;
+
+struct UiStrings {
+    UiStrings();  // the English defaults
+
+    std::array<std::string, 41> type_str;
+    std::array<std::string, 100> extra_function_str;
+    std::array<std::string, 6> cap_input_str;
+    std::array<std::string, 17> macro_str;
+    std::array<std::string, 5> macro_bt_str;
+    std::array<std::string, 12> mouse_str;
+    std::array<std::string, 60> button_str;
+    std::array<std::string, 56> button_tip_str;
+    std::array<std::string, 10> drag_tip_str;
+    std::array<std::string, 70> msg_str;
+    std::array<std::string, 10> class_str;  // entries 8 and 9 are never read from a file
+    std::array<std::string, 2> menu_str;
+    std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
+
+    std::string end_str;
+    std::string macro_editor_cap_str;
+    std::string profile_str;
+    std::string launch_str;
+    std::string version_str;
+    std::string firmware_str;
+
+    // "EnableColor" of section "MISC": consulted by pointer tracking and the apply path.
+    int enable_color = 0;
+};
+
+// The process-wide tables.
+const UiStrings& Ui();
+// Replaces the process-wide tables: once at start-up, or in tests. Not thread-safe.
+void SetUi(UiStrings strings);
+
+// Fills strings from section languageId of the language file, falling back to section
+// "1033" when that section has no "type_str1". Entries whose keys are absent keep their
+// current text. Returns the file's warning text (empty when it was read cleanly or does
+// not exist).
+std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::string& path);
+
+// Texts that stay English whatever the language.
+inline constexpr std::string_view kEepromSizeText = "EEPROM size";
+inline constexpr std::array<std::string_view, 20> kLightingEffectNames = {
+    "Customize",       "Rainbow",         "Static",    "Breathing",  "Rain",
+    "Horse race lamp", "Twinkling stars", "One Click", "Water drop", "Cross",
+    "Ripple",          "Ripple 2",        "Aurora",    "Customize"};
+inline constexpr std::array<std::string_view, 20> kLightingPanelWords = {
+    "Direction",  "Left",   "Right",
+    "Up",         "Down",   "Speed",
+    "Brightness", "Colour", "Left click: select / deselect    Right click: deselect all",
+    "Side LED",   "RESET"};
+
+}  // namespace qvm

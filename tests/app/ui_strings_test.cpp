@@ -1,0 +1,141 @@
+#include "app/ui_strings.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_folder.h"
+
+namespace qvm {
+namespace {
+
+using test::TempFolder;
+
+// Properties of the English tables that other code relies on.
+TEST(UiStringsDefaultsTest, EnglishTablesKeepTheirShape) {
+    const UiStrings en;
+    EXPECT_EQ(en.type_str[4], "Mouse ");  // the function's own name follows the blank
+    EXPECT_EQ(en.type_str[38], "Rapid fire adjust ");
+    EXPECT_EQ(en.type_str[28], "");  // gaps stay empty
+    EXPECT_EQ(en.msg_str[13], "Add \"%s\" to favorite...");
+    EXPECT_EQ(en.drag_tip_str[5],
+              "Drag to the right edit area for editing.\r\nDrag to the left list for saving.");
+    EXPECT_EQ(en.class_str[8], "");
+    // The consumer loop and the keyboard layout depend on the terminator's position.
+    EXPECT_EQ(en.consumer_keys[13].usage, 0xB3);
+    EXPECT_EQ(en.consumer_keys[14].usage, kConsumerKeyTerminator);
+    EXPECT_EQ(en.consumer_keys[15].usage, 0);
+}
+
+// One language file for every case below.
+constexpr char kLanguageFile[] =
+    "[MISC]\n"
+    "EnableColor=1\n"
+    "[2052]\n"
+    "; no type_str1 here: the whole section must be ignored\n"
+    "type_str0=IGNORED\n"
+    "msg_str0=IGNORED\n"
+    "[1041]\n"
+    "type_str1=JA1\n"
+    "type_str41=beyond\n"
+    "cap_input_str5=caption5\n"
+    "cap_input_str6=beyond\n"
+    "button_tip_str55=tip55\n"
+    "button_tip_str56=beyond\n"
+    "class_str7=class7\n"
+    "class_str8=beyond\n"
+    "drag_tip_str1=first\\nsecond\n"
+    "msg_str20=\n"
+    "consumer_key_str3=Player\n"
+    "consumer_key_str14=beyond\n"
+    "end_str=END\n"
+    "[1033]\n"
+    "type_str1=EN1\n"
+    "msg_str0=Functions\n";
+
+struct LanguageCase {
+    const char* label;
+    int languageId;
+    // Expected entry after loading, read through the accessor.
+    std::string (*get)(const UiStrings&);
+    std::string expected;
+};
+
+class LanguageLoadTest : public testing::TestWithParam<LanguageCase> {};
+
+TEST_P(LanguageLoadTest, OverridesOnlyWhatTheRulesAllow) {
+    TempFolder dir;
+    const std::string path = dir.Write("language.ini", std::string(kLanguageFile));
+    UiStrings strings;
+    EXPECT_EQ(LoadLanguageStrings(strings, GetParam().languageId, path), "");
+    EXPECT_EQ(GetParam().get(strings), GetParam().expected);
+    EXPECT_EQ(strings.enable_color, 1);
+}
+
+#define ENTRY(expr) [](const UiStrings& s) { return std::string(s.expr); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LanguageLoadTest,
+    testing::Values(
+        LanguageCase{"section_without_probe_falls_back", 2052, ENTRY(msg_str[0]), "Functions"},
+        LanguageCase{"fallback_reads_1033", 2052, ENTRY(type_str[1]), "EN1"},
+        LanguageCase{"unknown_language_falls_back", 9999, ENTRY(type_str[1]), "EN1"},
+        LanguageCase{"own_section_used", 1041, ENTRY(type_str[1]), "JA1"},
+        LanguageCase{"own_section_no_fallback", 1041, ENTRY(msg_str[0]), "Function list"},
+        LanguageCase{"caption_5_read", 1041, ENTRY(cap_input_str[5]), "caption5"},
+        LanguageCase{"tip_55_read", 1041, ENTRY(button_tip_str[55]), "tip55"},
+        LanguageCase{"class_7_read", 1041, ENTRY(class_str[7]), "class7"},
+        LanguageCase{"class_8_not_read", 1041, ENTRY(class_str[8]), ""},
+        LanguageCase{"drag_tip_two_lines", 1041, ENTRY(drag_tip_str[1]), "first\r\nsecond"},
+        LanguageCase{"empty_value_replaces", 1041, ENTRY(msg_str[20]), ""},
+        LanguageCase{"consumer_row_renamed", 1041, ENTRY(consumer_keys[3].name), "Player"},
+        LanguageCase{"terminator_name_kept", 1041, ENTRY(consumer_keys[14].name), ""},
+        LanguageCase{"single_string", 1041, ENTRY(end_str), "END"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+#undef ENTRY
+
+// Keys past each table's range ("...beyond") must not land in any entry.
+TEST(LanguageLoadTest, NothingBeyondTheKeyRanges) {
+    TempFolder dir;
+    const std::string path = dir.Write("language.ini", std::string(kLanguageFile));
+    UiStrings strings;
+    LoadLanguageStrings(strings, 1041, path);
+    const auto check = [](const auto& table) {
+        for (const std::string& entry : table) EXPECT_NE(entry, "beyond");
+    };
+    check(strings.type_str);
+    check(strings.cap_input_str);
+    check(strings.button_tip_str);
+    check(strings.class_str);
+    for (const ConsumerKey& row : strings.consumer_keys) EXPECT_NE(row.name, "beyond");
+}
+
+TEST(LanguageLoadTest, MissingFileKeepsDefaultsSilently) {
+    TempFolder dir;
+    UiStrings strings;
+    EXPECT_EQ(LoadLanguageStrings(strings, 1033, dir.File("language.ini")), "");
+    EXPECT_EQ(strings.msg_str[10], "No device !!");
+    EXPECT_EQ(strings.consumer_keys[13].name, "Fast Forward");
+}
+
+TEST(LanguageLoadTest, ConsumerLoopStopsAtTerminator) {
+    TempFolder dir;
+    const std::string path = dir.Write(
+        "language.ini", std::string("[1033]\nconsumer_key_str1=A\nconsumer_key_str2=B\n"));
+    UiStrings strings;
+    strings.consumer_keys[2].usage = kConsumerKeyTerminator;
+    LoadLanguageStrings(strings, 1033, path);
+    EXPECT_EQ(strings.consumer_keys[1].name, "A");
+    EXPECT_EQ(strings.consumer_keys[2].name, "Calculator");
+}
+
+TEST(UiInstanceTest, SetUiReplacesProcessTables) {
+    UiStrings strings;
+    strings.msg_str[10] = "Kein Gerät";
+    SetUi(strings);
+    EXPECT_EQ(Ui().msg_str[10], "Kein Gerät");
+    SetUi(UiStrings{});
+    EXPECT_EQ(Ui().msg_str[10], "No device !!");
+}
+
+}  // namespace
+}  // namespace qvm
