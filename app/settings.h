@@ -1,0 +1,73 @@
+// The user's persistent options in set.ini (section "QZW" of the user data folder) and
+// the pointer-acceleration option they drive.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "platform/pointer_acceleration.h"
+#include "platform/result.h"
+
+namespace qvm {
+
+inline constexpr std::string_view kSettingsFileName = "set.ini";
+inline constexpr std::string_view kSettingsSection = "QZW";
+inline constexpr int kDefaultLanguageId = 1033;
+
+// An executable bound to a profile and the name shown for it.
+struct AppSlot {
+    std::string path;
+    std::string name;
+
+    bool operator==(const AppSlot&) const = default;
+};
+
+inline constexpr std::size_t kAppSlotCount = 10;
+// Only the first five slots (profiles 1..5) are stored in the file.
+inline constexpr std::size_t kStoredAppSlots = 5;
+
+struct UserSettings {
+    int osd = 1;         // DPI and profile on-screen display enabled
+    int disableAcc = 1;  // the desktop's pointer acceleration is held off
+    std::array<AppSlot, kAppSlotCount> apps;
+};
+
+struct LoadedSettings {
+    UserSettings settings;
+    std::string warning;  // unreadable file or acceleration failure; empty when all went well
+};
+
+// The values start-up reads before anything else.
+struct StartupSettings {
+    int languageId = kDefaultLanguageId;
+    int pin = 0;
+};
+
+// UserDataFolder() + "/set.ini".
+std::string SettingsFilePath();
+
+StartupSettings ReadStartupSettings(const std::string& path);
+// "language" is stored as given, without checking that it is a number.
+Status WriteLanguageSetting(const std::string& path, std::string_view languageText);
+Status WritePinSetting(const std::string& path, int pin);
+
+// Reads "osd", "disable_acc" and the five application slots; when "disable_acc" is not 0
+// the acceleration setting is applied at once.
+LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer);
+// Writes "osd", "disable_acc" and all ten application keys, keeping every other line of
+// the file. An existing file that cannot be read is not overwritten.
+Status SaveSettings(const std::string& path, const UserSettings& settings);
+
+// Switches the desktop's pointer acceleration for the option "Disable mouse acceleration":
+// off (thresholds and level 0, pointer speed 10) when disableAcc is true or acceleration is
+// already on; on (thresholds 4 and 12, level 2) only when disableAcc is false and it was
+// off. disableAcc is true exactly when the option's stored value is 1. The caller repaints
+// its window afterwards.
+Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer);
+
+// The name shown for a bound application: the Name of the desktop entry whose Exec starts
+// this executable, else the executable's file name without its extension.
+std::string GetAppDisplayName(const std::string& executablePath);
+
+}  // namespace qvm
