@@ -1,1 +1,10 @@
-int main() { return 0; }
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/qvmctl.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return qvm::cli::RunQvmctl(args, std::cout, std::cerr);
+}

@@ -1,0 +1,232 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "cli/parse.h"
+#include "cli/qvmctl.h"
+
+namespace qvm::cli {
+namespace {
+
+// The generation-0 command set carries 24-bit addresses, the others 16-bit ones.
+constexpr long long kMaxShortAddress = 0xFFFFFF;
+constexpr long long kMaxLongAddress = 0xFFFF;
+constexpr long long kMaxTransfer = 0x10000;
+
+// Where the status reply keeps what `status` shows, by generation class.
+constexpr std::size_t kShortHostModeByte = 7;
+constexpr std::size_t kLongHostModeByte = 6;
+constexpr std::size_t kLongUpdateFlagByte = 10;
+constexpr uint8_t kUpdateFlagBit = 0x40;
+constexpr std::size_t kExtendedHostModeByte = 12;
+constexpr std::size_t kMemoryTopLow = 13;
+constexpr std::size_t kMemoryTopHigh = 14;
+constexpr int kStatusWaitMs = 10;
+// Header byte 0x02 holds the current DPI stage in its low three bits (classes B and C);
+// generation 0 reports the stage in the low three bits of live value 1.
+constexpr uint32_t kCurrentStageAddress = 0x02;
+constexpr uint8_t kStageMask = 0x07;
+constexpr std::size_t kLiveProfile = 5;
+constexpr std::size_t kLiveStageShort = 0;
+
+char LayoutClass(int generation) {
+    return generation <= 0 ? 'A' : generation <= 10 ? 'B' : 'C';
+}
+
+std::string Hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+    return text;
+}
+
+struct Target {
+    std::unique_ptr<Session> session;
+    std::string path;
+    int generation = 0;
+};
+
+// Opens the session and picks the device; on failure prints why and sets `status`.
+std::optional<Target> OpenTarget(CommandContext& c, int& status) {
+    auto session = Session::Open(c.options);
+    if (!session) {
+        status = Fail(c.err, kExitUsage, session.message());
+        return std::nullopt;
+    }
+    auto path = (*session)->SelectDevice(c.options);
+    if (!path) {
+        status = Fail(c.err, kExitDevice, path.message());
+        return std::nullopt;
+    }
+    Target t{std::move(session).value(), *path, 0};
+    t.generation = t.session->Values().Generation(t.path);
+    return t;
+}
+
+int RunList(CommandContext& c) {
+    auto session = Session::Open(c.options);
+    if (!session) return Fail(c.err, kExitUsage, session.message());
+    auto list = (*session)->Backend().Enumerate();
+    if (!list) return Fail(c.err, kExitDevice, "cannot list the HID devices: " + list.message());
+    if (list->empty()) {
+        c.out << "no HID interfaces found\n";
+        return kExitOk;
+    }
+    char line[160];
+    for (const auto& d : *list) {
+        std::snprintf(line, sizeof line,
+                      "  vendor %04x product %04x interface %d usage %04x:%04x "
+                      "feature %d input %d output %d",
+                      d.vendorId, d.productId, d.interfaceNumber, d.caps.usagePage, d.caps.usage,
+                      d.caps.featureLength, d.caps.inputLength, d.caps.outputLength);
+        c.out << d.path << (IsConfigInterfaceInfo(d) ? "  [configuration]" : "") << '\n'
+              << line << '\n';
+        if (!d.product.empty()) c.out << "  product \"" << d.product << "\"\n";
+        if (!d.serial.empty()) c.out << "  serial \"" << d.serial << "\"\n";
+        if (!d.openError.empty()) c.out << "  cannot be opened: " << d.openError << '\n';
+    }
+    return kExitOk;
+}
+
+// ADDR and LEN (or the byte count) must fit the device's address space.
+Result<long long> ParseAddress(const std::string& text, int generation) {
+    return ParseNumber(text, 0, generation <= 0 ? kMaxShortAddress : kMaxLongAddress, "address");
+}
+
+Status CheckSpan(long long address, long long length, int generation) {
+    const long long top = generation <= 0 ? kMaxShortAddress : kMaxLongAddress;
+    if (address + length - 1 > top) {
+        return MakeError("the range " + Hex(address, 4) + ".." + Hex(address + length - 1, 4) +
+                         " goes past the last address " + Hex(top, 4) + " of this device");
+    }
+    return {};
+}
+
+int RunMemRead(CommandContext& c) {
+    auto length = ParseNumber(c.args[1], 1, kMaxTransfer, "length");
+    if (!length) return Fail(c.err, kExitUsage, length.message());
+    int status = kExitOk;
+    auto target = OpenTarget(c, status);
+    if (!target) return status;
+    auto address = ParseAddress(c.args[0], target->generation);
+    if (!address) return Fail(c.err, kExitUsage, address.message());
+    if (auto fits = CheckSpan(*address, *length, target->generation); !fits) {
+        return Fail(c.err, kExitUsage, fits.message());
+    }
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(*length));
+    if (!target->session->Commands().ReadMemory(target->path, static_cast<uint32_t>(*address),
+                                                bytes, false)) {
+        return Fail(c.err, kExitDevice,
+                    "the device did not answer while reading memory (busy, or it left)");
+    }
+    c.out << FormatDump(static_cast<uint32_t>(*address), bytes);
+    return kExitOk;
+}
+
+int RunMemWrite(CommandContext& c) {
+    auto bytes = ParseHexBytes(c.args[1]);
+    if (!bytes) return Fail(c.err, kExitUsage, bytes.message());
+    int status = kExitOk;
+    auto target = OpenTarget(c, status);
+    if (!target) return status;
+    auto address = ParseAddress(c.args[0], target->generation);
+    if (!address) return Fail(c.err, kExitUsage, address.message());
+    if (auto fits = CheckSpan(*address, static_cast<long long>(bytes->size()), target->generation);
+        !fits) {
+        return Fail(c.err, kExitUsage, fits.message());
+    }
+    if (!target->session->Commands().WriteMemory(target->path, static_cast<uint32_t>(*address),
+                                                 *bytes)) {
+        return Fail(c.err, kExitDevice,
+                    "the device did not take the write (busy, or it left); memory at " +
+                        Hex(static_cast<unsigned>(*address), 4) + " may be partly written");
+    }
+    c.out << "wrote " << bytes->size() << " byte" << (bytes->size() == 1 ? "" : "s") << " at "
+          << Hex(static_cast<unsigned>(*address), 4) << '\n';
+    return kExitOk;
+}
+
+int RunStatus(CommandContext& c) {
+    int status = kExitOk;
+    auto target = OpenTarget(c, status);
+    if (!target) return status;
+    DeviceCommands& cmd = target->session->Commands();
+    const std::string& path = target->path;
+    const int g = target->generation;
+
+    const Frame reply = cmd.QueryStatus(path, kStatusWaitMs);
+    const LiveState live = cmd.ReadLiveState(path);
+
+    c.out << "device: " << path << '\n'
+          << "protocol generation: " << g << " (layout class " << LayoutClass(g) << ")\n"
+          << "status reply: " << FormatBytes(std::span(reply.bytes).subspan(1, 15)) << '\n';
+    if (g <= 0) {
+        c.out << "host mode: " << int(reply.bytes[kShortHostModeByte]) << '\n';
+    } else if (g <= 10) {
+        c.out << "host mode: " << int(reply.bytes[kLongHostModeByte]) << '\n'
+              << "update flag: "
+              << ((reply.bytes[kLongUpdateFlagByte] & kUpdateFlagBit) ? "set" : "clear") << '\n';
+    } else {
+        const unsigned top = reply.bytes[kMemoryTopLow] | reply.bytes[kMemoryTopHigh] << 8;
+        c.out << "host mode: " << int(reply.bytes[kExtendedHostModeByte]) << '\n'
+              << "memory top: " << Hex(top, 4) << '\n';
+    }
+
+    c.out << "live state:";
+    for (const auto& v : live) {
+        if (v) {
+            c.out << ' ' << int(*v);
+        } else {
+            c.out << " -";
+        }
+    }
+    c.out << '\n';
+    if (live[kLiveProfile]) c.out << "current profile: " << int(*live[kLiveProfile]) + 1 << '\n';
+
+    std::optional<int> stage;
+    if (g <= 0) {
+        if (live[kLiveStageShort]) stage = *live[kLiveStageShort] & kStageMask;
+    } else {
+        uint8_t header = 0;
+        if (!cmd.ReadMemory(path, kCurrentStageAddress, std::span(&header, 1), false)) {
+            return Fail(c.err, kExitDevice, "the device did not answer (busy, or it left)");
+        }
+        stage = header & kStageMask;
+    }
+    if (stage) c.out << "current DPI stage: " << *stage + 1 << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+int Fail(std::ostream& err, int status, const std::string& message) {
+    err << "qvmctl: " << message << '\n';
+    return status;
+}
+
+const std::vector<CommandSpec>& Commands() {
+    static const std::vector<CommandSpec> commands = {
+        {"list", "", "list every HID interface seen",
+         "Prints each HID interface: path, vendor, product, interface number, usage page and\n"
+         "usage, and the feature, input and output report lengths (counting the report ID).\n"
+         "Configuration interfaces of vendor 0c45 are marked; interfaces that were seen but\n"
+         "cannot be opened say why.\n",
+         0, 0, RunList},
+        {"mem read", "ADDR LEN", "read device memory",
+         "Reads LEN bytes of the device's memory from ADDR and prints them as lines\n"
+         "'AAAA: xx xx ...', 16 bytes a line. ADDR and LEN accept 0x hexadecimal.\n",
+         2, 2, RunMemRead},
+        {"mem write", "ADDR HEX", "write device memory",
+         "Writes the bytes HEX (pairs of hex digits: 0a1b2c, 0a:1b:2c or \"0a 1b 2c\") into\n"
+         "the device's memory from ADDR (0x hexadecimal accepted).\n",
+         2, 2, RunMemWrite},
+        {"status", "", "show the device's status and live state",
+         "Queries the device's status and live state and prints them decoded: host mode,\n"
+         "memory top (generation 11 and above), the update flag (generations 1 to 10), the\n"
+         "current profile and DPI stage (both counted from 1).\n",
+         0, 0, RunStatus},
+    };
+    return commands;
+}
+
+}  // namespace qvm::cli

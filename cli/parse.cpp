@@ -1,0 +1,96 @@
+#include "cli/parse.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace qvm::cli {
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool IsSeparator(char c) {
+    return c == ' ' || c == '\t' || c == ':' || c == '-';
+}
+
+}  // namespace
+
+Result<long long> ParseNumber(const std::string& text, long long min, long long max,
+                              const std::string& what) {
+    const auto bad = [&] {
+        return MakeError("invalid " + what + " '" + text +
+                         "': expected a number (decimal, or hexadecimal with 0x)");
+    };
+    if (text.empty()) return bad();
+    std::size_t pos = 0;
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        pos = 2;
+    }
+    long long value = 0;
+    for (; pos < text.size(); ++pos) {
+        const int digit = HexValue(text[pos]);
+        if (digit < 0 || digit >= base) return bad();
+        value = value * base + digit;
+        if (value > max) break;  // keeps the accumulator far from overflow
+    }
+    if (value < min || value > max) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%lld..%lld (0x%llx..0x%llx)", min, max, min, max);
+        return MakeError(what + " " + text + " is out of range: allowed " + range);
+    }
+    return value;
+}
+
+Result<std::vector<uint8_t>> ParseHexBytes(const std::string& text) {
+    std::string_view s = text;
+    if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
+    std::vector<uint8_t> bytes;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        if (IsSeparator(s[i])) {
+            ++i;
+            continue;
+        }
+        const int hi = HexValue(s[i]);
+        const int lo = i + 1 < s.size() ? HexValue(s[i + 1]) : -1;
+        if (hi < 0 || lo < 0) {
+            return MakeError("malformed hex '" + text +
+                             "': expected pairs of hex digits such as 0a1b2c");
+        }
+        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+        i += 2;
+    }
+    if (bytes.empty()) return MakeError("malformed hex '" + text + "': no bytes given");
+    return bytes;
+}
+
+std::string FormatBytes(std::span<const uint8_t> bytes) {
+    std::string out;
+    char cell[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(cell, sizeof cell, i ? " %02x" : "%02x", bytes[i]);
+        out += cell;
+    }
+    return out;
+}
+
+std::string FormatDump(uint32_t address, std::span<const uint8_t> bytes) {
+    constexpr std::size_t kPerLine = 16;
+    std::string out;
+    char head[16];
+    for (std::size_t off = 0; off < bytes.size(); off += kPerLine) {
+        std::snprintf(head, sizeof head, "%04x: ", static_cast<unsigned>(address + off));
+        out += head;
+        out += FormatBytes(bytes.subspan(off, std::min(kPerLine, bytes.size() - off)));
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace qvm::cli

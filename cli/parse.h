@@ -1,0 +1,30 @@
+// Parsing and formatting of the values qvmctl takes and prints: numbers with an
+// optional 0x prefix, byte strings in hex, and memory dumps.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/result.h"
+
+namespace qvm::cli {
+
+// A whole number in decimal or, with a 0x prefix, hexadecimal, within [min, max].
+// `what` names the value in the error message ("address", "length", ...).
+Result<long long> ParseNumber(const std::string& text, long long min, long long max,
+                              const std::string& what);
+
+// Hex digit pairs, either case, optionally separated by blanks, ':' or '-' between
+// bytes ("0a1B2c", "0a 1b 2c", "0a:1b:2c"); a leading 0x is accepted.
+Result<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
+
+// "AAAA: xx xx ..." lines, 16 bytes a line, lower-case hex; the address has at least four
+// digits and more when it needs them.
+std::string FormatDump(uint32_t address, std::span<const uint8_t> bytes);
+
+// "xx xx xx" for a short byte string.
+std::string FormatBytes(std::span<const uint8_t> bytes);
+
+}  // namespace qvm::cli

@@ -1,0 +1,79 @@
+#include "cli/parse.h"
+
+#include <gtest/gtest.h>
+
+namespace qvm::cli {
+namespace {
+
+TEST(ParseNumber, AcceptsDecimalAndHexWithinRange) {
+    struct Case {
+        std::string text;
+        long long max;
+        std::optional<long long> value;
+    };
+    const Case cases[] = {
+        {"0", 10, 0},
+        {"10", 10, 10},
+        {"0x0a", 10, 10},
+        {"0XA", 10, 10},
+        {"11", 10, {}},
+        {"0x", 10, {}},
+        {"-1", 10, {}},
+        {"", 10, {}},
+        {"1 ", 10, {}},
+        {"0x1g", 100, {}},
+        {"12a", 100, {}},
+        {"99999999999999999999999", 0xFFFF, {}},
+        {"0xffff", 0xFFFF, 0xFFFF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto r = ParseNumber(c.text, 0, c.max, "value");
+        ASSERT_EQ(r.ok(), c.value.has_value()) << (r ? "" : r.message());
+        if (c.value) {
+            EXPECT_EQ(*r, *c.value);
+        }
+    }
+}
+
+TEST(ParseHexBytes, SeparatorsAndCase) {
+    struct Case {
+        std::string text;
+        std::vector<uint8_t> bytes;  // empty: refused
+    };
+    const Case cases[] = {
+        {"0a1B2c", {0x0A, 0x1B, 0x2C}},
+        {"0a:1b:2c", {0x0A, 0x1B, 0x2C}},
+        {"0a 1b\t2c", {0x0A, 0x1B, 0x2C}},
+        {"0x00ff", {0x00, 0xFF}},
+        {"abc", {}},
+        {"0a1", {}},
+        {"0 a", {}},
+        {"zz", {}},
+        {"", {}},
+        {"::", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto r = ParseHexBytes(c.text);
+        if (c.bytes.empty()) {
+            EXPECT_FALSE(r.ok());
+        } else {
+            ASSERT_TRUE(r.ok()) << r.message();
+            EXPECT_EQ(*r, c.bytes);
+        }
+    }
+}
+
+TEST(FormatDump, SixteenBytesALineWithWideAddresses) {
+    std::vector<uint8_t> bytes(18);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0xF0 + i);
+    EXPECT_EQ(FormatDump(0x1fff0, bytes),
+              "1fff0: f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff\n"
+              "20000: 00 01\n");
+    EXPECT_EQ(FormatDump(0x10, std::vector<uint8_t>{0xAB}), "0010: ab\n");
+    EXPECT_EQ(FormatDump(0, {}), "");
+}
+
+}  // namespace
+}  // namespace qvm::cli
