@@ -25,11 +25,14 @@ public:
 
     T& value() & { return std::get<T>(v_); }
     const T& value() const& { return std::get<T>(v_); }
-    T&& value() && { return std::get<T>(std::move(v_)); }
+    // On a temporary Result the value is moved out, so `for (auto& x : *Enumerate())`
+    // iterates a living object instead of a dangling reference.
+    T value() && { return std::get<T>(std::move(v_)); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
+    T operator*() && { return std::move(*this).value(); }
 
     const Error& error() const { return std::get<Error>(v_); }
     const std::string& message() const { return error().message; }

@@ -1,0 +1,156 @@
+// Feature exchanges and wall time to read and to write 0x800 bytes of device memory,
+// for a simulated device of each layout class, beside the lower bound that the
+// device's pacing rules allow.
+//
+//   bench_memory [--usb-cost-ms N]    (default 1: every control transfer costs 1 ms)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/commands.h"
+#include "platform/named_mutex.h"
+#include "sim/sim_backend.h"
+
+namespace {
+
+using namespace qvm;
+
+constexpr int kBytes = 0x800;
+constexpr uint32_t kAddress = 0x800;  // above the configuration area, clear of it
+
+// The least an exchange can cost under the pacing rules: one idle poll, the write,
+// and for a request with a reply the pre-wait, the reply wait, one reply read and the
+// post-wait. Returns control transfers and fixed sleep milliseconds.
+struct Cost {
+    long exchanges = 0;
+    long transfers = 0;
+    long sleepMs = 0;
+
+    void Exchange(int waitMs, long times = 1) {
+        exchanges += times;
+        if (waitMs < 0) {
+            transfers += 2 * times;
+            return;
+        }
+        const int pre = waitMs > 4 ? 2 : waitMs >= 1 ? 1 : 0;
+        const int post = waitMs > 4 ? 3 : waitMs >= 1 ? 1 : 0;
+        transfers += 3 * times;
+        sleepMs += (pre + waitMs + post) * times;
+    }
+    double Ms(int usbCostMs) const { return double(sleepMs + transfers * usbCostMs); }
+};
+
+// Read: pieces of 7 bytes (generation 0) or 61 bytes, each one exchange with no wait.
+Cost ReadBound(int generation) {
+    Cost c;
+    const int piece = generation <= 0 ? 7 : 61;
+    c.Exchange(0, (kBytes + piece - 1) / piece);
+    return c;
+}
+
+// Write: blocks of 32 bytes. Generation 0 stages six bytes a command (send only), sleeps
+// 1 ms, commits with a 10 ms reply wait and sleeps 2 ms; the others send one block (send
+// only) and sleep 1 ms.
+Cost WriteBound(int generation) {
+    Cost c;
+    const long blocks = kBytes / 32;
+    if (generation <= 0) {
+        c.Exchange(-1, blocks * ((32 + 5) / 6));
+        c.Exchange(10, blocks);
+        c.sleepMs += blocks * (1 + 2);
+    } else {
+        c.Exchange(-1, blocks);
+        c.sleepMs += blocks;
+    }
+    return c;
+}
+
+struct Measured {
+    uint64_t exchanges = 0;
+    uint64_t transfers = 0;
+    double ms = 0;
+};
+
+template <class Fn>
+Measured Measure(SimBackend& sim, Transport& transport, Fn&& fn) {
+    const uint64_t before = transport.ExchangeCount();
+    const SimTransferStats s0 = sim.TotalStats();
+    const auto t0 = std::chrono::steady_clock::now();
+    fn();
+    const auto t1 = std::chrono::steady_clock::now();
+    const SimTransferStats s1 = sim.TotalStats();
+    return {transport.ExchangeCount() - before,
+            (s1.getFeature + s1.setFeature) - (s0.getFeature + s0.setFeature),
+            std::chrono::duration<double, std::milli>(t1 - t0).count()};
+}
+
+void Report(const char* what, int generation, const Measured& m, const Cost& bound, int cost) {
+    std::printf(
+        "%-6s gen %-3d exchanges %5llu (bound %5ld)  transfers %5llu (bound %5ld)  "
+        "time %8.1f ms (bound %8.1f ms)\n",
+        what, generation, static_cast<unsigned long long>(m.exchanges), bound.exchanges,
+        static_cast<unsigned long long>(m.transfers), bound.transfers, m.ms, bound.Ms(cost));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int usbCostMs = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--usb-cost-ms") == 0 && i + 1 < argc) {
+            usbCostMs = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: bench_memory [--usb-cost-ms N]\n");
+            return 2;
+        }
+    }
+    if (usbCostMs < 0 || usbCostMs > 1000) {
+        std::fprintf(stderr, "bench_memory: --usb-cost-ms must be 0..1000\n");
+        return 2;
+    }
+    std::printf("simulated USB cost: %d ms per control transfer\n", usbCostMs);
+
+    for (int generation : {0, 5, 12}) {
+        const std::string devices =
+            "g" + std::to_string(generation) + "/cost=" + std::to_string(usbCostMs);
+        auto sim = SimBackend::Create(devices, "");
+        if (!sim) {
+            std::fprintf(stderr, "bench_memory: %s\n", sim.message().c_str());
+            return 1;
+        }
+        LocalMutex lock;
+        Transport transport(**sim, SystemClock::Instance(), lock);
+        DeviceValueTable values;
+        MemoryCache cache;
+        DeviceCommands commands(transport, values, cache);
+
+        std::string path;
+        const auto list = (*sim)->Enumerate();
+        if (list) {
+            for (const auto& info : *list) {
+                if (info.caps.featureLength > 0) path = info.path;
+            }
+        }
+        values.Update(path, [&](DeviceValues& v) { v.ProtocolGeneration = generation; });
+
+        std::vector<uint8_t> data(kBytes);
+        for (int i = 0; i < kBytes; ++i) data[i] = static_cast<uint8_t>(i * 7);
+        std::vector<uint8_t> back(kBytes);
+        bool ok = true;
+        const Measured write = Measure(
+            **sim, transport, [&] { ok = commands.WriteMemory(path, kAddress, data) && ok; });
+        const Measured read = Measure(
+            **sim, transport, [&] { ok = commands.ReadMemory(path, kAddress, back, false) && ok; });
+        Report("read", generation, read, ReadBound(generation), usbCostMs);
+        Report("write", generation, write, WriteBound(generation), usbCostMs);
+        if (!ok || back != data) {
+            std::fprintf(stderr, "bench_memory: generation %d did not read back what it wrote\n",
+                         generation);
+            return 1;
+        }
+    }
+    return 0;
+}
