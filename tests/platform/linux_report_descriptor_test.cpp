@@ -1,0 +1,199 @@
+#ifdef QVM_HAVE_LINUX_HID
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/report_descriptor.h"
+
+namespace qvm {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Mouse interface 0 with a vendor feature report of 8 data bytes and no report IDs.
+const Bytes kConfigMouse = {
+    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01,  // Generic Desktop / Mouse, Application
+    0x09, 0x01, 0xA1, 0x00,              // Pointer, Physical
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x05, 0x15, 0x00, 0x25, 0x01,              // buttons 1..5
+    0x95, 0x05, 0x75, 0x01, 0x81, 0x02,                                      // 5 x 1 bit input
+    0x95, 0x01, 0x75, 0x03, 0x81, 0x01,                                      // 3 bits padding
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31,                                      // X, Y
+    0x16, 0x01, 0x80, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02, 0x81, 0x06,  // 2 x 16 bits
+    0x09, 0x38, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x01, 0x81, 0x06,  // wheel
+    0xC0,                                                                    // end Physical
+    0x06, 0x00, 0xFF, 0x09, 0x01,                                            // vendor page
+    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0xB1, 0x02,        // 8-byte feature
+    0xC0,
+};
+
+// Vendor configuration interface: report 1 is a 63-byte feature, reports 2 and 3 inputs.
+const Bytes kVendor64 = {
+    0x06, 0x18, 0xFF, 0x09, 0x01, 0xA1, 0x01,        // page 0xFF18, usage 1
+    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,        // bytes
+    0x85, 0x01, 0x09, 0x02, 0x95, 0x3F, 0xB1, 0x02,  // ID 1: 63-byte feature
+    0x85, 0x02, 0x09, 0x03, 0x95, 0x0F, 0x81, 0x02,  // ID 2: 15-byte input
+    0x85, 0x03, 0x09, 0x04, 0x95, 0x07, 0x81, 0x02,  // ID 3: 7-byte input
+    0xC0,
+};
+
+const Bytes kBootMouse = {
+    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00,  //
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01,  // 3 buttons
+    0x95, 0x03, 0x75, 0x01, 0x81, 0x02, 0x95, 0x01, 0x75, 0x05, 0x81,
+    0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F,  // X, Y: 8 bits each
+    0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0,
+};
+
+const Bytes kBootKeyboard = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01,                                      //
+    0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,              // modifiers
+    0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x01, 0x75, 0x08, 0x81, 0x01,  // + reserved
+    0x95, 0x05, 0x75, 0x01, 0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02,  // LEDs
+    0x95, 0x01, 0x75, 0x03, 0x91, 0x01,                                      // LED padding
+    0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00,
+    0x29, 0x65, 0x81, 0x00, 0xC0,  // 6 key codes
+};
+
+// Keyboard-model interface: usage 0 on the generic desktop page, report 6 both ways.
+const Bytes kKeyboardModel = {
+    0x05, 0x01, 0x09, 0x00, 0xA1, 0x01, 0x85, 0x06,        //
+    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x1F,  // 31 bytes
+    0x09, 0x00, 0x81, 0x02, 0x09, 0x00, 0x91, 0x02, 0xC0,
+};
+
+struct FixtureCase {
+    const char* name;
+    Bytes bytes;
+    HidCaps caps;  // usagePage, usage, feature, input, output
+    bool usesReportIds;
+};
+
+class DescriptorFixtures : public testing::TestWithParam<FixtureCase> {};
+
+TEST_P(DescriptorFixtures, YieldsCapabilities) {
+    const FixtureCase& c = GetParam();
+    const Result<ReportDescriptorInfo> info = ParseReportDescriptor(c.bytes);
+    ASSERT_TRUE(info.ok()) << info.message();
+    EXPECT_EQ(info->caps, c.caps);
+    EXPECT_EQ(info->usesReportIds, c.usesReportIds);
+}
+
+// A descriptor cut anywhere either splits an item or leaves its collection open.
+TEST(DescriptorTruncation, EveryPrefixOfAnInterfaceIsRejected) {
+    for (const Bytes* bytes :
+         {&kConfigMouse, &kVendor64, &kBootMouse, &kBootKeyboard, &kKeyboardModel}) {
+        for (size_t size = 0; size < bytes->size(); ++size) {
+            // A copy of exactly `size` bytes, so that AddressSanitizer sees any read past it.
+            const Bytes prefix(bytes->begin(), bytes->begin() + static_cast<ptrdiff_t>(size));
+            EXPECT_FALSE(ParseReportDescriptor(prefix).ok()) << "accepted " << size << " bytes";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, DescriptorFixtures,
+    testing::Values(
+        FixtureCase{"ConfigMouse", kConfigMouse, {0x0001, 0x02, 9, 7, 0}, false},
+        FixtureCase{"Vendor64", kVendor64, {0xFF18, 0x01, 64, 16, 0}, true},
+        FixtureCase{"BootMouse", kBootMouse, {0x0001, 0x02, 0, 4, 0}, false},
+        FixtureCase{"BootKeyboard", kBootKeyboard, {0x0001, 0x06, 0, 9, 2}, false},
+        FixtureCase{"KeyboardModel", kKeyboardModel, {0x0001, 0x00, 0, 32, 32}, true},
+        // Push keeps the 8-bit size across a 16-bit field; a long item in between is skipped.
+        FixtureCase{
+            "PushPopAndLongItem",
+            {0x06, 0x18, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0xA4, 0x75, 0x10, 0x95, 0x02,
+             0x81, 0x02, 0xB4, 0xFE, 0x02, 0x10, 0xAA, 0xBB, 0x95, 0x05, 0xB1, 0x02, 0xC0},
+            {0xFF18, 0x01, 6, 5, 0},
+            false},
+        // A four-byte usage carries its own page, whatever the global page says.
+        FixtureCase{"ExtendedUsage",
+                    {0x05, 0x01, 0x0B, 0x01, 0x00, 0x18, 0xFF, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x03,
+                     0x91, 0x02, 0xC0},
+                    {0xFF18, 0x01, 0, 0, 4},
+                    false},
+        // The page in effect at the collection counts, even when declared after the usage.
+        FixtureCase{"PageAfterUsage",
+                    {0x09, 0x02, 0x05, 0x01, 0xA1, 0x01, 0x75, 0x01, 0x95, 0x09, 0xB1, 0x02, 0xC0},
+                    {0x0001, 0x02, 3, 0, 0},
+                    false},
+        // Reports of a later top-level collection are not this interface's capabilities,
+        // and two items of one report add up.
+        FixtureCase{"SecondCollectionIgnored",
+                    {0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95,
+                     0x02, 0x81, 0x00, 0x95, 0x01, 0x81, 0x00, 0xC0, 0x06, 0x18, 0xFF,
+                     0x09, 0x01, 0xA1, 0x01, 0x85, 0x02, 0x95, 0x3F, 0xB1, 0x02, 0xC0},
+                    {0x000C, 0x01, 0, 4, 0},
+                    true}),
+    [](const testing::TestParamInfo<FixtureCase>& info) { return info.param.name; });
+
+struct MalformedCase {
+    const char* name;
+    Bytes bytes;
+    const char* reason;  // part of the expected message
+};
+
+class MalformedDescriptors : public testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedDescriptors, AreRejectedWithAReason) {
+    const MalformedCase& c = GetParam();
+    const Result<ReportDescriptorInfo> info = ParseReportDescriptor(c.bytes);
+    ASSERT_FALSE(info.ok());
+    EXPECT_NE(info.message().find(c.reason), std::string::npos) << info.message();
+}
+
+Bytes Repeated(Bytes unit, int times, Bytes tail) {
+    Bytes out;
+    for (int i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// Opens an application collection around `body`.
+Bytes InApplication(Bytes body) {
+    Bytes out = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01};
+    out.insert(out.end(), body.begin(), body.end());
+    out.push_back(0xC0);
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bogus, MalformedDescriptors,
+    testing::Values(
+        MalformedCase{"Empty", {}, "no application collection"},
+        MalformedCase{"MissingOneByte", {0x05}, "truncated item at byte 0"},
+        MalformedCase{"MissingSecondByte", {0x09, 0x02, 0x06, 0x18}, "truncated item at byte 2"},
+        MalformedCase{"MissingFourByteData", {0x07, 0x01, 0x02, 0x03}, "truncated item"},
+        MalformedCase{"LongItemHeader", {0xFE, 0x05}, "truncated long item at byte 0"},
+        MalformedCase{"LongItemData", {0xFE, 0x05, 0x10, 0x01, 0x02}, "truncated long item"},
+        MalformedCase{"StrayEndCollection", {0xC0}, "end of collection without a collection"},
+        MalformedCase{
+            "UnclosedCollection", {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01}, "collection not closed"},
+        MalformedCase{"PhysicalOnly", {0x05, 0x01, 0xA1, 0x00, 0xC0}, "no application"},
+        MalformedCase{"PopWithoutPush", InApplication({0xB4}), "pop without push at byte 6"},
+        MalformedCase{"ReportIdZero", InApplication({0x85, 0x00}), "invalid report ID 0"},
+        MalformedCase{"ReportIdTooBig", InApplication({0x86, 0x00, 0x01}), "invalid report ID"},
+        MalformedCase{"ReservedType", {0x1D, 0x00}, "reserved item type"},
+        MalformedCase{"UnknownMain", {0xD1, 0x00}, "unknown main item"},
+        MalformedCase{"UnknownGlobal", {0xF5, 0x00}, "unknown global item"},
+        MalformedCase{"ReportSizeTooBig", InApplication({0x76, 0x01, 0x01}), "report size"},
+        MalformedCase{"ReportTooLong",
+                      InApplication({0x76, 0x00, 0x01, 0x96, 0xFF, 0xFF, 0xB1, 0x02}),
+                      "report too long"},
+        MalformedCase{"IdAfterIdlessReport",
+                      InApplication({0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0x85, 0x01}),
+                      "both with and without report IDs"},
+        MalformedCase{
+            "IdlessAfterPop",
+            InApplication({0x75, 0x08, 0x95, 0x01, 0xA4, 0x85, 0x01, 0x81, 0x02, 0xB4, 0x81, 0x02}),
+            "both with and without report IDs"},
+        MalformedCase{"PushTooDeep", InApplication(Repeated({0xA4}, 17, {})), "push nested"},
+        MalformedCase{"NestedTooDeep", Repeated({0xA1, 0x00}, 65, Repeated({0xC0}, 65, {})),
+                      "nested too deep"}),
+    [](const testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace qvm
+
+#endif  // QVM_HAVE_LINUX_HID
