@@ -55,7 +55,19 @@ std::string DecodeValue(std::string_view raw) {
     return std::string(v);
 }
 
-// value holds no line breaks.
+// A value must stay on its line and must not hold NUL, which ends a line's text for
+// readers of these files: line breaks become blanks, NULs are dropped.
+std::string OneLine(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\0') continue;
+        out += (c == '\r' || c == '\n') ? ' ' : c;
+    }
+    return out;
+}
+
+// value is one line (see OneLine).
 std::string EncodeValue(const std::string& v) {
     const bool needsQuotes = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) || IsQuoted(v));
     return needsQuotes ? '"' + v + '"' : v;
@@ -233,10 +245,7 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
     Line entry;
     entry.kind = LineKind::kEntry;
     entry.name = std::string(key);
-    entry.value = std::string(value);
-    for (char& c : entry.value) {
-        if (c == '\r' || c == '\n') c = ' ';
-    }
+    entry.value = OneLine(value);
     const std::string encoded = EncodeValue(entry.value);
 
     std::size_t header = FindSection(section);

@@ -54,7 +54,8 @@ class IniFile {
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
 
     // Updates the first matching key in place, or adds it at the end of its section (the
-    // section is appended when missing). Line breaks in the value become blanks.
+    // section is appended when missing). Line breaks in the value become blanks and
+    // NUL characters are dropped.
     void SetString(std::string_view section, std::string_view key, std::string_view value);
     void SetInt(std::string_view section, std::string_view key, int value);
 
