@@ -1,8 +1,194 @@
-// Placeholder until the simulator lands; replaced by the simulator's own implementation.
 #include "sim/sim_backend.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "sim/sim_grammar.h"
+#include "sim/sim_state_file.h"
+
 namespace qvm {
-Result<std::unique_ptr<HidBackend>> MakeSimBackend(const std::string&, const std::string&) {
-    return MakeError("the simulator is not built yet");
+
+namespace {
+
+// An open interface of a simulated device. It keeps the attachment it was opened under,
+// so it fails for good once the device has left, even if the device comes back.
+class SimHandle final : public HidHandle {
+  public:
+    SimHandle(std::shared_ptr<SimDevice> device, int iface, uint64_t epoch, HidCaps caps)
+        : device_(std::move(device)), iface_(iface), epoch_(epoch), caps_(caps) {}
+
+    const HidCaps& Caps() const override { return caps_; }
+    bool GetFeature(std::span<uint8_t> buffer) override {
+        return device_->GetFeature(iface_, epoch_, buffer);
+    }
+    bool SetFeature(std::span<const uint8_t> report) override {
+        return device_->SetFeature(iface_, epoch_, report);
+    }
+    bool Write(std::span<const uint8_t> report) override {
+        return device_->Write(iface_, epoch_, report);
+    }
+    int Read(std::span<uint8_t> buffer, int timeoutMs) override {
+        return device_->Read(iface_, epoch_, buffer, timeoutMs);
+    }
+    std::optional<std::vector<uint8_t>> IndexedString(int index) override {
+        return device_->IndexedString(epoch_, index);
+    }
+
+  private:
+    std::shared_ptr<SimDevice> device_;
+    int iface_;
+    uint64_t epoch_;
+    HidCaps caps_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<HidBackend>> MakeSimBackend(const std::string& devices,
+                                                   const std::string& stateFolder) {
+    auto backend = SimBackend::Create(devices, stateFolder);
+    if (!backend) return backend.error();
+    return std::unique_ptr<HidBackend>(std::move(*backend));
 }
+
+Result<std::unique_ptr<SimBackend>> SimBackend::Create(const std::string& devices,
+                                                       const std::string& stateFolder,
+                                                       Clock& clock) {
+    auto configs = ParseSimDevices(devices);
+    if (!configs) return configs.error();
+    return std::make_unique<SimBackend>(*configs, stateFolder, clock);
+}
+
+SimBackend::SimBackend(const std::vector<SimDeviceConfig>& configs, std::string stateFolder,
+                       Clock& clock)
+    : stateFolder_(std::move(stateFolder)) {
+    for (size_t i = 0; i < configs.size(); ++i) {
+        auto device = std::make_shared<SimDevice>(configs[i], static_cast<int>(i), clock);
+        device->SetPresenceHook(
+            [this](const SimDevice& d, bool present) { OnPresence(d, present); });
+        devices_.push_back(std::move(device));
+    }
+    LoadStates();
+}
+
+SimBackend::~SimBackend() {
+    // Handles may outlive the backend: stop devices from calling back into it first.
+    for (auto& device : devices_) device->SetPresenceHook(nullptr);
+    Status saved = Save();
+    if (!saved) {
+        std::fprintf(stderr, "qvm: simulated device state not saved: %s\n",
+                     saved.message().c_str());
+    }
+}
+
+std::string SimBackend::StateFile(size_t index) const {
+    if (stateFolder_.empty()) return {};
+    const SimDevice& device = *devices_.at(index);
+    const std::string name =
+        std::to_string(device.Index()) + "-" + device.Config().KindName() + ".mem";
+    return (std::filesystem::path(stateFolder_) / name).string();
+}
+
+void SimBackend::LoadStates() {
+    if (stateFolder_.empty()) return;
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        SimDevice& device = *devices_[i];
+        const std::string file = StateFile(i);
+        std::error_code ec;
+        if (!std::filesystem::exists(file, ec)) {
+            loadNotes_.push_back(file + ": no saved state, starting from the factory image");
+            continue;
+        }
+        auto bytes = ReadStateFile(file);
+        if (!bytes) {
+            loadNotes_.push_back(bytes.message() + "; starting from the factory image");
+            continue;
+        }
+        if (bytes->size() == device.ImageSize() && device.LoadImage(*bytes)) continue;
+        // Keep the unusable file for inspection instead of overwriting it at the next save.
+        std::filesystem::rename(file, file + ".rejected", ec);
+        loadNotes_.push_back(file + ": " + std::to_string(bytes->size()) + " bytes, expected " +
+                             std::to_string(device.ImageSize()) +
+                             " valid bytes; set aside, starting from the factory image");
+    }
+}
+
+Status SimBackend::Save() {
+    if (stateFolder_.empty()) return {};
+    Status first;
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        const std::vector<uint8_t> image = devices_[i]->SaveImage();
+        Status saved = WriteStateFileAtomic(StateFile(i), image);
+        if (!saved && first) first = saved;
+    }
+    return first;
+}
+
+Result<std::vector<HidDeviceInfo>> SimBackend::Enumerate() {
+    std::vector<HidDeviceInfo> all;
+    for (const auto& device : devices_) {
+        if (!device->Present()) continue;
+        const auto& infos = device->Interfaces();
+        all.insert(all.end(), infos.begin(), infos.end());
+    }
+    return all;
+}
+
+SimDevice* SimBackend::FindDevice(const std::string& path) {
+    for (const auto& device : devices_) {
+        if (device->InterfaceOf(path) >= 0) return device.get();
+    }
+    return nullptr;
+}
+
+Result<std::unique_ptr<HidHandle>> SimBackend::Open(const std::string& path) {
+    for (const auto& device : devices_) {
+        const int iface = device->InterfaceOf(path);
+        if (iface < 0) continue;
+        const auto epoch = device->OpenEpoch();
+        if (!epoch) return MakeError("simulated device " + path + " is not attached");
+        HidCaps caps;
+        for (const HidDeviceInfo& info : device->Interfaces()) {
+            if (info.interfaceNumber == iface) caps = info.caps;
+        }
+        return std::unique_ptr<HidHandle>(std::make_unique<SimHandle>(device, iface, *epoch, caps));
+    }
+    return MakeError("no simulated device has the path " + path);
+}
+
+std::vector<HidEvent> SimBackend::TakeEvents() {
+    std::lock_guard lock(eventsMutex_);
+    std::vector<HidEvent> taken(events_.begin(), events_.end());
+    events_.clear();
+    return taken;
+}
+
+// Called by a device with its own lock held (lock order: device, then event queue).
+void SimBackend::OnPresence(const SimDevice& device, bool present) {
+    std::lock_guard lock(eventsMutex_);
+    for (const HidDeviceInfo& info : device.Interfaces()) {
+        HidEvent event;
+        event.kind = present ? HidEventKind::Added : HidEventKind::Removed;
+        event.info = info;
+        events_.push_back(std::move(event));
+    }
+}
+
+SimTransferStats SimBackend::TotalStats() const {
+    SimTransferStats total;
+    for (const auto& device : devices_) {
+        const SimTransferStats s = device->Stats();
+        total.getFeature += s.getFeature;
+        total.setFeature += s.setFeature;
+        total.writes += s.writes;
+        total.reads += s.reads;
+        total.badFrames += s.badFrames;
+        total.unknownCommands += s.unknownCommands;
+        total.refusedCommands += s.refusedCommands;
+        total.busyReplies += s.busyReplies;
+        total.failedTransfers += s.failedTransfers;
+    }
+    return total;
+}
+
 }  // namespace qvm

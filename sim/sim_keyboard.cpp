@@ -1,0 +1,162 @@
+#include "sim/sim_keyboard.h"
+
+#include <algorithm>
+
+namespace qvm {
+
+namespace {
+
+using B = SimKeyboardBytes;
+
+constexpr uint8_t kTargetKeys = 0x01;      // set effect, key colours
+constexpr uint8_t kTargetSide = 0x02;      // set effect and read state: the side light
+constexpr uint8_t kReadTargetKeys = 0x00;  // read state: the key lighting
+constexpr uint8_t kSelectorKeys = 0x02;
+constexpr uint8_t kSelectorSide = 0x06;
+constexpr uint8_t kIdentifyOk = 0x01;
+
+constexpr uint8_t kMaxEffect = 13;
+constexpr uint8_t kMaxSpeed = 4;
+constexpr uint8_t kMaxBrightness = 4;
+constexpr uint8_t kMaxDirection = 3;
+
+// Saved image: effect, speed, brightness, direction, colour 1, colour 2, side light, then
+// four bytes a key from offset 16.
+constexpr int kImageColour1 = 4;
+constexpr int kImageColour2 = 8;
+constexpr int kImageSide = 12;
+constexpr int kImageKeys = 16;
+
+}  // namespace
+
+SimKeyboard::SimKeyboard(const SimDeviceConfig& config) : config_(config) {}
+
+std::optional<std::vector<uint8_t>> SimKeyboard::HandleOutput(std::span<const uint8_t> in,
+                                                              SimRequestOutcome& outcome) {
+    if (in.size() != kSimKeyboardReportLength || in[0] != kSimKeyboardReportId ||
+        in[1] != kSimKeyboardTag) {
+        outcome = SimRequestOutcome::BadFrame;
+        return std::nullopt;
+    }
+    std::vector<uint8_t> out(kSimKeyboardReportLength, 0);
+    std::copy_n(in.begin(), 3, out.begin());
+    out[B::kTarget] = in[B::kTarget];
+    bool accepted = true;
+    outcome = SimRequestOutcome::Accepted;
+    switch (static_cast<SimKeyboardCommand>(in[B::kSubCommand])) {
+        case SimKeyboardCommand::Identify:
+            ++identifications_;
+            out[B::kIdentResult] = kIdentifyOk;
+            for (int i = 0; i < 4; ++i) {
+                out[B::kFirmware + i] = static_cast<uint8_t>(config_.firmware >> (8 * i));
+            }
+            break;
+        case SimKeyboardCommand::ReadState:
+            ReadState(in, out);
+            break;
+        case SimKeyboardCommand::SetEffect:
+            accepted = SetEffect(in);
+            break;
+        case SimKeyboardCommand::ReadKeyColours:
+            accepted = KeyColours(in, out, false);
+            break;
+        case SimKeyboardCommand::WriteKeyColours:
+            accepted = KeyColours(in, out, true);
+            break;
+        default:
+            outcome = SimRequestOutcome::Unknown;
+            accepted = false;
+            break;
+    }
+    if (!accepted && outcome == SimRequestOutcome::Accepted) outcome = SimRequestOutcome::Refused;
+    out[B::kStatus] = accepted ? 1 : 0;
+    return out;
+}
+
+bool SimKeyboard::SetEffect(std::span<const uint8_t> in) {
+    if (in[B::kTarget] == kTargetSide && in[B::kSelector] == kSelectorSide) {
+        lighting_.sideLight = in[B::kBrightness];
+        return true;
+    }
+    if (in[B::kTarget] != kTargetKeys || in[B::kSelector] != kSelectorKeys) return false;
+    if (in[B::kEffect] > kMaxEffect || in[B::kSpeed] > kMaxSpeed ||
+        in[B::kBrightness] > kMaxBrightness || in[B::kDirection] > kMaxDirection) {
+        return false;
+    }
+    lighting_.effect = in[B::kEffect];
+    lighting_.speed = in[B::kSpeed];
+    lighting_.brightness = in[B::kBrightness];
+    lighting_.direction = in[B::kDirection];
+    std::copy_n(in.begin() + B::kColour1, 4, lighting_.colour1.begin());
+    std::copy_n(in.begin() + B::kColour2, 4, lighting_.colour2.begin());
+    return true;
+}
+
+void SimKeyboard::ReadState(std::span<const uint8_t> in, std::span<uint8_t> out) const {
+    if (in[B::kTarget] == kTargetSide) {
+        out[B::kBrightness] = lighting_.sideLight;
+        return;
+    }
+    if (in[B::kTarget] != kReadTargetKeys) return;
+    out[B::kEffect] = lighting_.effect;
+    out[B::kSpeed] = lighting_.speed;
+    out[B::kBrightness] = lighting_.brightness;
+    out[B::kDirection] = lighting_.direction;
+    std::copy(lighting_.colour1.begin(), lighting_.colour1.end(), out.begin() + B::kColour1);
+    std::copy(lighting_.colour2.begin(), lighting_.colour2.end(), out.begin() + B::kColour2);
+}
+
+// Key lists hold up to five indices; a zero index after the first position ends the list,
+// so a short last report leaves the remaining keys alone.
+bool SimKeyboard::KeyColours(std::span<const uint8_t> in, std::span<uint8_t> out, bool write) {
+    if (in[B::kTarget] != kTargetKeys) return false;
+    out[B::kEffect] = in[B::kEffect];
+    for (int i = 0; i < B::kKeysPerReport; ++i) {
+        const uint8_t key = in[B::kKeyIndices + i];
+        if (i > 0 && key == 0) break;
+        out[B::kKeyIndices + i] = key;
+        const int at = B::kKeyColours + 4 * i;
+        if (write) std::copy_n(in.begin() + at, 4, lighting_.keys[key].begin());
+        std::copy(lighting_.keys[key].begin(), lighting_.keys[key].end(), out.begin() + at);
+    }
+    return true;
+}
+
+std::vector<uint8_t> SimKeyboard::SaveImage() const {
+    std::vector<uint8_t> image(kImageSize, 0);
+    image[0] = lighting_.effect;
+    image[1] = lighting_.speed;
+    image[2] = lighting_.brightness;
+    image[3] = lighting_.direction;
+    std::copy(lighting_.colour1.begin(), lighting_.colour1.end(), image.begin() + kImageColour1);
+    std::copy(lighting_.colour2.begin(), lighting_.colour2.end(), image.begin() + kImageColour2);
+    image[kImageSide] = lighting_.sideLight;
+    for (int k = 0; k < kSimKeyCount; ++k) {
+        std::copy(lighting_.keys[k].begin(), lighting_.keys[k].end(),
+                  image.begin() + kImageKeys + 4 * k);
+    }
+    return image;
+}
+
+bool SimKeyboard::LoadImage(std::span<const uint8_t> image) {
+    if (image.size() != kImageSize) return false;
+    if (image[0] > kMaxEffect || image[1] > kMaxSpeed || image[2] > kMaxBrightness ||
+        image[3] > kMaxDirection) {
+        return false;
+    }
+    SimKeyboardLighting loaded;
+    loaded.effect = image[0];
+    loaded.speed = image[1];
+    loaded.brightness = image[2];
+    loaded.direction = image[3];
+    std::copy_n(image.begin() + kImageColour1, 4, loaded.colour1.begin());
+    std::copy_n(image.begin() + kImageColour2, 4, loaded.colour2.begin());
+    loaded.sideLight = image[kImageSide];
+    for (int k = 0; k < kSimKeyCount; ++k) {
+        std::copy_n(image.begin() + kImageKeys + 4 * k, 4, loaded.keys[k].begin());
+    }
+    lighting_ = loaded;
+    return true;
+}
+
+}  // namespace qvm

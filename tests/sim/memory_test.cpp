@@ -1,0 +1,143 @@
+// Memory of a simulated mouse: the factory image of each class, the wrap-around of a
+// smaller memory, and the memory-end probe a host runs against it.
+#include <gtest/gtest.h>
+
+#include "sim/sim_grammar.h"
+#include "sim/sim_mouse.h"
+#include "sim_test_util.h"
+
+namespace qvm::test {
+namespace {
+
+SimMouse MakeMouse(const char* item) {
+    auto config = ParseSimDevice(item);
+    EXPECT_TRUE(config) << config.message();
+    return SimMouse(*config);
+}
+
+struct ImageCase {
+    const char* item;
+    std::vector<std::pair<uint32_t, Bytes>> expect;  // address, bytes from there
+};
+
+const ImageCase kImages[] = {
+    {"g0",
+     {{0x000, {0x12, 0x00, 0x01, 0x00, 16, 16, 32, 32, 64, 64, 144, 144, 80, 80, 0x00, 0x10}},
+      {0x010, {0x12, 0x12, 0x00, 0x07}},
+      {0x070, {0x12, 0x12, 0x00, 0x0C}},
+      {0x190, {0x12, 0x12, 0x00, 0x3C}}}},
+    {"g5",
+     {{0x000,
+       {0x12, 0x00, 0x01, 16, 16, 32, 32, 64, 64, 144, 144, 80, 80, 0x00, 0x10, 0x00, 0x00, 0x00}},
+      {0x020, {0x00, 0x00, 0x07, 0xFF, 0x2C, 0x00}},
+      {0x0A0, {0x00, 0x00, 0x07, 0x00, 0xFF, 0x00}}}},
+    {"g5x", {{0x011, {0x02}}}},
+    {"g12/id1=3",
+     {{0x000,
+       {0x12, 0x00, 0x01, 16, 16, 32, 32, 64, 64, 164, 164, 80, 80, 0x00, 0x10, 0x00, 0x00, 0x02}},
+      {0x2A0, {0x00, 0x00, 0x07, 0x00, 0xFF, 0xFF}}}},
+    {"g12/id1=0x13", {{0x009, {240, 240}}}},
+    {"g12/id1=0x12", {{0x003, {8, 8, 16, 16, 32, 32, 160, 160, 80, 80}}}},
+    {"g12/id1=7", {{0x003, {16, 16, 32, 32, 64, 64, 80, 80, 80, 80}}}},
+    {"g12/blank", {{0x000, {0xFF, 0xFF, 0xFF}}, {0x340, {0xFF}}}},
+};
+
+class FactoryImage : public ::testing::TestWithParam<ImageCase> {};
+
+TEST_P(FactoryImage, HoldsTheInitialisedImageOfItsClass) {
+    SimMouse mouse = MakeMouse(GetParam().item);
+    for (const auto& [address, bytes] : GetParam().expect) {
+        Bytes got;
+        for (size_t i = 0; i < bytes.size(); ++i) got.push_back(mouse.Peek(address + i));
+        EXPECT_EQ(got, bytes) << "at 0x" << std::hex << address;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, FactoryImage, ::testing::ValuesIn(kImages));
+
+struct WrapCase {
+    const char* item;
+    Bytes request;       // writes two bytes 0xA1 0xA2
+    uint32_t firstByte;  // where 0xA1 lands
+    uint32_t secondByte;
+};
+
+const WrapCase kWraps[] = {
+    {"g12/mem=8k", LongRequest({0x03, 0xFF, 0xFF, 0x02, 0xA1, 0xA2}), 0x1FFF, 0x0000},
+    {"g12/mem=16k", LongRequest({0x03, 0xFE, 0xFF, 0x02, 0xA1, 0xA2}), 0x3FFE, 0x3FFF},
+    {"g12/mem=32k", LongRequest({0x03, 0x00, 0xC0, 0x02, 0xA1, 0xA2}), 0x4000, 0x4001},
+    {"g12/mem=64k", LongRequest({0x03, 0xFF, 0xFF, 0x02, 0xA1, 0xA2}), 0xFFFF, 0x0000},
+    {"g5/mem=8k", LongRequest({0x01, 0x03, 0x00, 0x20, 0x02, 0xA1, 0xA2}), 0x0000, 0x0001},
+    {"g0/mem=16k", Short({0x05, 0x01, 0x05, 0x40, 0x00, 0xA1}), 0x0005, 0x0005},
+};
+
+class WrapAround : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(WrapAround, AddressesBeyondTheMemoryWrap) {
+    SimMouse mouse = MakeMouse(GetParam().item);
+    ASSERT_EQ(mouse.HandleRequest(GetParam().request), SimRequestOutcome::Accepted);
+    const auto memory = mouse.Memory();
+    EXPECT_EQ(memory[GetParam().firstByte], 0xA1);
+    if (GetParam().secondByte != GetParam().firstByte) {
+        EXPECT_EQ(memory[GetParam().secondByte], 0xA2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WrapAround, ::testing::ValuesIn(kWraps));
+
+// The host's memory-end probe, written against the raw commands of each family.
+class ProbeHost {
+  public:
+    explicit ProbeHost(SimMouse& mouse) : mouse_(mouse) {}
+    uint8_t Read(uint16_t a) {
+        const uint8_t lo = a & 0xFF, hi = a >> 8;
+        const Bytes request = mouse_.Config().generation == 0
+                                  ? Short({0x05, 0x00, lo, hi, 0x00, 0x00})
+                                  : LongRequest({0x01, 0x00, 0x00, lo, hi});
+        return Exchange(mouse_, request)[2];
+    }
+    void Write(uint16_t a, uint8_t v) {
+        const uint8_t lo = a & 0xFF, hi = a >> 8;
+        mouse_.HandleRequest(mouse_.Config().generation == 0
+                                 ? Short({0x05, 0x01, lo, hi, 0x00, v})
+                                 : LongRequest({0x01, 0x03, lo, hi, 0x01, v}));
+    }
+    int MemoryEnd() {
+        if (Read(0xFFFF) != 0x12 && Read(0xFFFE) != 0x12) {
+            Write(0xFFFE, 0x12);
+            Write(0xFFFF, 0x12);
+        }
+        int end = 0x1FFF;
+        for (int a : {0xFFFF, 0x7FFF, 0x3FFF, 0x1FFF, 0x0FFF, 0x07FF}) {
+            if (Read(a) != 0x12 && Read(a - 1) != 0x12) break;
+            end = a;
+        }
+        return end;
+    }
+
+  private:
+    SimMouse& mouse_;
+};
+
+struct ProbeCase {
+    const char* item;
+    int end;
+};
+
+class MemoryEndProbe : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(MemoryEndProbe, FindsTheRealTop) {
+    SimMouse mouse = MakeMouse(GetParam().item);
+    ProbeHost host(mouse);
+    EXPECT_EQ(host.MemoryEnd(), GetParam().end);
+    EXPECT_EQ(host.MemoryEnd(), GetParam().end) << "a second probe finds its own markers";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MemoryEndProbe,
+                         ::testing::Values(ProbeCase{"g0/mem=8k", 0x1FFF}, ProbeCase{"g0", 0x3FFF},
+                                           ProbeCase{"g5x/mem=32k", 0x7FFF},
+                                           ProbeCase{"g5/mem=64k", 0xFFFF},
+                                           ProbeCase{"g3/blank/mem=16k", 0x3FFF}));
+
+}  // namespace
+}  // namespace qvm::test
