@@ -166,7 +166,11 @@ INSTANTIATE_TEST_SUITE_P(Transport, Pacing,
                                            PacingCase{1, "LGSssGsUC", {1, 1, 1}},
                                            PacingCase{4, "LGSssGsUC", {1, 4, 1}},
                                            PacingCase{5, "LGSssGsUC", {2, 5, 3}},
-                                           PacingCase{30, "LGSssGsUC", {2, 30, 3}}));
+                                           PacingCase{30, "LGSssGsUC", {2, 30, 3}}),
+                         [](const auto& info) {
+                             const int w = info.param.waitMs;
+                             return (w < 0 ? "SendOnly" : "Wait") + std::to_string(w < 0 ? -w : w);
+                         });
 
 // ---- Poll limits ----
 
