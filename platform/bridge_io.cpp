@@ -75,7 +75,8 @@ LineReader::Outcome LineReader::Next(
     }
 }
 
-bool WriteAllNoSigpipe(int fd, std::string_view text) {
+bool WriteAllNoSigpipe(int fd, std::string_view text,
+                       std::optional<std::chrono::steady_clock::time_point> deadline) {
     sigset_t pipeOnly;
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);
@@ -94,6 +95,16 @@ bool WriteAllNoSigpipe(int fd, std::string_view text) {
         ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0) {
             if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                // The pipe is full: wait until the reader takes some, or the deadline.
+                pollfd pfd{fd, POLLOUT, 0};
+                int ready = ::poll(&pfd, 1, PollTimeoutMs(deadline));
+                if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+                if (ready == 0 && PollTimeoutMs(deadline) != 0) continue;
+                if (ready == 0) errno = ETIMEDOUT;
+                ok = false;
+                break;
+            }
             brokenPipe = errno == EPIPE;
             ok = false;
             break;

@@ -40,6 +40,10 @@ class LineReader {
 // thread for the write and a SIGPIPE raised by it is discarded before the old signal
 // mask is restored. The process-wide disposition of SIGPIPE is left alone, so the
 // library does not change behaviour the rest of the program may rely on.
-bool WriteAllNoSigpipe(int fd, std::string_view text);
+//
+// With a deadline, a reader that takes nothing until then makes this return false with
+// errno ETIMEDOUT (the descriptor should then be non-blocking, or a full pipe blocks).
+bool WriteAllNoSigpipe(int fd, std::string_view text,
+                       std::optional<std::chrono::steady_clock::time_point> deadline = {});
 
 }  // namespace qvm

@@ -1,8 +1,298 @@
-// Placeholder until the device bridge lands; replaced by the bridge client.
+// The device bridge, host side: HidBackend and HidHandle over the line protocol.
 #include "platform/exec_backend.h"
 
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "platform/bridge_backend.h"
+#include "platform/bridge_protocol.h"
+
 namespace qvm {
-Result<std::unique_ptr<HidBackend>> MakeExecBackend(const std::string&) {
-    return MakeError("the device bridge is not built yet");
+namespace {
+
+// What a request's answer line must look like.
+enum class Expect {
+    Ok,           // "ok"
+    OkHex,        // "ok HEX"
+    OkHexOrNone,  // "ok HEX" or "none"
+};
+
+struct Reply {
+    bool none = false;           // the answer was "none"
+    std::vector<uint8_t> bytes;  // the HEX of "ok HEX"
+};
+
+std::string Request(std::string_view verb, std::string_view id, std::string_view argument) {
+    std::string line(verb);
+    line += ' ';
+    line += id;
+    line += ' ';
+    line += argument;
+    return line;
 }
+
+// One request with a one-line answer. Refusals become errors with the server's text;
+// an answer of the wrong shape breaks the channel.
+Result<Reply> Transact(BridgeChannel& channel, const std::string& request, Expect expect) {
+    auto answer = channel.Ask(request, BridgeChannel::Form::Line);
+    if (!answer) return answer.error();
+    if (answer->refusal) return MakeError(channel.Refused(request, *answer->refusal));
+    const std::string& line = answer->lines.front();
+    Reply reply;
+    if (expect == Expect::OkHexOrNone && line == bridge::kNone) {
+        reply.none = true;
+        return reply;
+    }
+    if (expect == Expect::Ok) {
+        if (line == bridge::kOk) return reply;
+        return channel.Break(request, line);
+    }
+    auto fields = SplitBridgeFields(line);
+    std::optional<std::vector<uint8_t>> bytes;
+    if (fields && fields->size() == 2 && (*fields)[0] == bridge::kOk)
+        bytes = DecodeBridgeHex((*fields)[1]);
+    if (!bytes) return channel.Break(request, line);
+    reply.bytes = std::move(*bytes);
+    return reply;
+}
+
+class BridgeHandle final : public HidHandle {
+  public:
+    BridgeHandle(std::shared_ptr<BridgeChannel> channel, std::string id, HidCaps caps,
+                 const BridgeOptions& options)
+        : channel_(std::move(channel)),
+          id_(std::move(id)),
+          caps_(caps),
+          clock_(options.clock ? *options.clock : SystemClock::Instance()),
+          pollMs_(std::max(1, options.readPollMs)) {}
+
+    const HidCaps& Caps() const override { return caps_; }
+
+    bool GetFeature(std::span<uint8_t> buffer) override {
+        if (buffer.empty()) return false;
+        std::string request = Request(bridge::kGetFeature, id_, EncodeBridgeHex(buffer));
+        auto reply = Transact(*channel_, request, Expect::OkHex);
+        if (!reply) return false;
+        if (reply->bytes.size() != buffer.size()) {
+            channel_->Break(request, "ok " + EncodeBridgeHex(reply->bytes));
+            return false;
+        }
+        std::copy(reply->bytes.begin(), reply->bytes.end(), buffer.begin());
+        return true;
+    }
+
+    bool SetFeature(std::span<const uint8_t> report) override {
+        if (report.empty()) return false;
+        return Transact(*channel_, Request(bridge::kSetFeature, id_, EncodeBridgeHex(report)),
+                        Expect::Ok)
+            .ok();
+    }
+
+    bool Write(std::span<const uint8_t> report) override {
+        if (report.empty()) return false;
+        return Transact(*channel_, Request(bridge::kWrite, id_, EncodeBridgeHex(report)),
+                        Expect::Ok)
+            .ok();
+    }
+
+    // The server never blocks on `read`, so waiting is done here: poll, then sleep a
+    // little, until a report arrives, the time is up, or CancelIo is called. A
+    // negative timeout waits without limit (until a report, a failure or CancelIo).
+    int Read(std::span<uint8_t> buffer, int timeoutMs) override {
+        if (buffer.empty() || buffer.size() > static_cast<std::size_t>(kBridgeMaxReportLength))
+            return -1;
+        const unsigned generation = cancelGeneration_.load();
+        const auto start = clock_.Now();
+        const auto limit = std::chrono::milliseconds(timeoutMs);
+        std::string request = Request(bridge::kRead, id_, std::to_string(buffer.size()));
+        while (true) {
+            auto reply = Transact(*channel_, request, Expect::OkHexOrNone);
+            if (!reply) return -1;
+            if (!reply->none) {
+                if (reply->bytes.empty()) {
+                    channel_->Break(request, "ok -");
+                    return -1;
+                }
+                // A longer report is cut to the caller's buffer, as a device read would.
+                std::size_t n = std::min(reply->bytes.size(), buffer.size());
+                std::copy_n(reply->bytes.begin(), n, buffer.begin());
+                return static_cast<int>(n);
+            }
+            if (cancelGeneration_.load() != generation) return 0;
+            int sleepMs = pollMs_;
+            if (timeoutMs >= 0) {
+                auto elapsed = clock_.Now() - start;
+                if (elapsed >= limit) return 0;
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - elapsed);
+                sleepMs = static_cast<int>(std::min<long long>(sleepMs, left.count()));
+            }
+            clock_.SleepMs(sleepMs);
+        }
+    }
+
+    std::optional<std::vector<uint8_t>> IndexedString(int index) override {
+        if (index < 0) return std::nullopt;
+        auto reply = Transact(*channel_, Request(bridge::kString, id_, std::to_string(index)),
+                              Expect::OkHex);
+        if (!reply) return std::nullopt;
+        return std::move(reply->bytes);
+    }
+
+    void CancelIo() override { ++cancelGeneration_; }
+
+  private:
+    std::shared_ptr<BridgeChannel> channel_;
+    const std::string id_;  // the server's own spelling of the ID
+    const HidCaps caps_;
+    Clock& clock_;
+    const int pollMs_;
+    std::atomic<unsigned> cancelGeneration_{0};
+};
+
+class BridgeBackend final : public HidBackend {
+  public:
+    BridgeBackend(std::shared_ptr<BridgeChannel> channel, const BridgeOptions& options)
+        : channel_(std::move(channel)), options_(options) {}
+
+    Result<std::vector<HidDeviceInfo>> Enumerate() override {
+        auto answer = channel_->Ask(bridge::kList, BridgeChannel::Form::Block);
+        if (!answer) return answer.error();
+        if (answer->refusal) return MakeError(channel_->Refused(bridge::kList, *answer->refusal));
+        std::map<std::string, BridgeDevice> devices;
+        std::vector<HidDeviceInfo> infos;
+        for (const std::string& line : answer->lines) {
+            auto device = ParseLine(bridge::kList, line, bridge::kDev);
+            if (!device) return device.error();
+            infos.push_back(device->info);
+            devices[BridgeToLower(device->id)] = std::move(*device);
+        }
+        std::lock_guard lock(knownMutex_);
+        known_ = std::move(devices);
+        return infos;
+    }
+
+    Result<std::unique_ptr<HidHandle>> Open(const std::string& path) override {
+        auto id = BridgeIdFromPath(path);
+        if (!id) return MakeError("'" + path + "' is not a device bridge path");
+        if (auto broken = channel_->Broken()) return MakeError(*broken);
+        auto device = Find(path, *id);
+        if (!device) {
+            // The path may come from an earlier session: look again before giving up.
+            auto listed = Enumerate();
+            if (!listed) return listed.error();
+            device = Find(path, *id);
+        }
+        if (!device) return MakeError("no device at '" + path + "' on " + channel_->Name());
+        return std::unique_ptr<HidHandle>(
+            std::make_unique<BridgeHandle>(channel_, device->id, device->info.caps, options_));
+    }
+
+    std::vector<HidEvent> TakeEvents() override {
+        std::vector<HidEvent> events;
+        if (!channel_->Broken()) {
+            auto answer = channel_->Ask(bridge::kEvents, BridgeChannel::Form::Block);
+            if (answer && !answer->refusal) {
+                for (const std::string& line : answer->lines) {
+                    if (!TakeEvent(line, events)) break;
+                }
+            }
+        }
+        // A bridge that is gone takes its devices with it: report each removal once.
+        if (channel_->Broken()) {
+            std::lock_guard lock(knownMutex_);
+            for (const auto& [key, device] : known_)
+                events.push_back({HidEventKind::Removed, {.path = device.info.path}});
+            known_.clear();
+        }
+        return events;
+    }
+
+  private:
+    // Parses "WORD ID fields..." where WORD must be `word`; breaks the channel otherwise.
+    Result<BridgeDevice> ParseLine(std::string_view request, const std::string& line,
+                                   std::string_view word) {
+        auto fields = SplitBridgeFields(line);
+        if (!fields || fields->front() != word) return channel_->Break(request, line);
+        auto device = ParseBridgeDevice(std::span(*fields).subspan(1));
+        if (!device) return channel_->Break(request, line);
+        return device;
+    }
+
+    // Applies one line of an `events` answer; false when it broke the channel.
+    bool TakeEvent(const std::string& line, std::vector<HidEvent>& events) {
+        auto fields = SplitBridgeFields(line);
+        if (fields && fields->size() == 2 && (*fields)[0] == bridge::kRemove &&
+            IsValidBridgeId((*fields)[1])) {
+            std::lock_guard lock(knownMutex_);
+            auto it = known_.find(BridgeToLower((*fields)[1]));
+            // A device never listed cannot be named by anyone: nothing to report.
+            if (it != known_.end()) {
+                events.push_back({HidEventKind::Removed, {.path = it->second.info.path}});
+                known_.erase(it);
+            }
+            return true;
+        }
+        auto device = ParseLine(bridge::kEvents, line, bridge::kAdd);
+        if (!device) return false;
+        events.push_back({HidEventKind::Added, device->info});
+        std::lock_guard lock(knownMutex_);
+        known_[BridgeToLower(device->id)] = std::move(*device);
+        return true;
+    }
+
+    std::optional<BridgeDevice> Find(const std::string& path, const std::string& id) {
+        std::lock_guard lock(knownMutex_);
+        auto it = known_.find(BridgeToLower(id));
+        if (it == known_.end() || it->second.info.path != BridgeToLower(path)) return std::nullopt;
+        return it->second;
+    }
+
+    std::shared_ptr<BridgeChannel> channel_;
+    const BridgeOptions options_;
+    // Devices by lower-case ID, from the last `list` and the events since. Never held
+    // while a request is in flight, so it does not nest with the channel's lock.
+    std::mutex knownMutex_;
+    std::map<std::string, BridgeDevice> known_;
+};
+
+Result<std::unique_ptr<HidBackend>> SayHello(std::shared_ptr<BridgeChannel> channel,
+                                             const BridgeOptions& options) {
+    const std::string hello =
+        std::string(bridge::kHello) + " " + std::to_string(kBridgeProtocolVersion);
+    auto answer = channel->Ask(hello, BridgeChannel::Form::Line);
+    if (!answer) return answer.error();
+    if (answer->refusal) return MakeError(channel->Refused(hello, *answer->refusal));
+    const std::string expected =
+        std::string(bridge::kOk) + " " + std::to_string(kBridgeProtocolVersion);
+    if (answer->lines.front() != expected) {
+        channel->Break(hello, answer->lines.front());
+        return MakeError(channel->Name() + " does not speak protocol version " +
+                         std::to_string(kBridgeProtocolVersion) + " (it answered '" +
+                         answer->lines.front().substr(0, 60) + "')");
+    }
+    return std::unique_ptr<HidBackend>(
+        std::make_unique<BridgeBackend>(std::move(channel), options));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<HidBackend>> MakeExecBackend(const std::string& command,
+                                                    const BridgeOptions& options) {
+    auto channel = BridgeChannel::Start(command, options);
+    if (!channel) return channel.error();
+    return SayHello(std::move(*channel), options);
+}
+
+Result<std::unique_ptr<HidBackend>> MakeExecBackend(const std::string& command) {
+    return MakeExecBackend(command, BridgeOptions{});
+}
+
+Result<std::unique_ptr<HidBackend>> ConnectBridgeBackend(UniqueFd requests, UniqueFd answers,
+                                                         const BridgeOptions& options) {
+    return SayHello(
+        std::make_shared<BridgeChannel>(std::move(requests), std::move(answers), options), options);
+}
+
 }  // namespace qvm

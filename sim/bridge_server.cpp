@@ -129,8 +129,9 @@ Answer BridgeServer::Events() {
     Answer answer;
     for (const HidEvent& event : backend_.TakeEvents()) {
         if (event.kind == HidEventKind::Added) {
-            answer.push_back(std::string(bridge::kAdd) + " " +
-                             FormatBridgeDevice(IdFor(event.info), event.info));
+            std::string id = IdFor(event.info);
+            devices_[id].handle.reset();  // a device that came back needs a fresh handle
+            answer.push_back(std::string(bridge::kAdd) + " " + FormatBridgeDevice(id, event.info));
             continue;
         }
         auto known = idByPath_.find(event.info.path);

@@ -1,0 +1,97 @@
+// The host's end of the device bridge: a server program started with /bin/sh -c (or
+// any pair of connected descriptors), requests written to its standard input, answers
+// read from its standard output. One lock serialises requests so that requests and
+// answers strictly alternate. Once the server dies, stops answering or answers
+// something that is not protocol, the channel is broken for good: every later request
+// fails at once with the same message.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/bridge_io.h"
+#include "platform/clock.h"
+#include "platform/result.h"
+#include "platform/unique_fd.h"
+
+namespace qvm {
+
+// How long the server may take to answer one request (all lines of it).
+inline constexpr int kBridgeAnswerTimeoutMs = 5000;
+// How long the server may take to leave after `bye` before it is killed.
+inline constexpr int kBridgeExitWaitMs = 2000;
+// Pause between two `read` polls while a handle waits for an input report.
+inline constexpr int kBridgeReadPollMs = 2;
+
+struct BridgeOptions {
+    int answerTimeoutMs = kBridgeAnswerTimeoutMs;
+    int exitWaitMs = kBridgeExitWaitMs;
+    int readPollMs = kBridgeReadPollMs;
+    Clock* clock = nullptr;  // paces `read` polling; the system clock when null
+};
+
+// The answer to one request: either the server's lines, or its refusal (`err TEXT`).
+struct BridgeAnswer {
+    std::vector<std::string> lines;  // the single answer line, or a block without `end`
+    std::optional<std::string> refusal;
+};
+
+class BridgeChannel {
+  public:
+    enum class Form { Line, Block };
+
+    // Starts `/bin/sh -c command` with pipes on its standard input and output; its
+    // standard error is the host's. The child gets its own process group so that
+    // everything it started can be stopped together.
+    static Result<std::shared_ptr<BridgeChannel>> Start(const std::string& command,
+                                                        const BridgeOptions& options);
+    // Talks to a server already connected through `requests` and `answers`.
+    BridgeChannel(UniqueFd requests, UniqueFd answers, const BridgeOptions& options);
+    BridgeChannel(const BridgeChannel&) = delete;
+    BridgeChannel& operator=(const BridgeChannel&) = delete;
+    // Says `bye`, waits up to exitWaitMs for the server to leave, then stops and reaps it.
+    ~BridgeChannel();
+
+    // Sends one request and reads its answer. An error means the channel is broken.
+    Result<BridgeAnswer> Ask(std::string_view request, Form form);
+    // The message for a request the server refused with `err TEXT`.
+    std::string Refused(std::string_view request, std::string_view text) const;
+    // Breaks the channel because an answer made no sense; returns the resulting error.
+    Error Break(std::string_view request, std::string_view answer);
+    // The message every request fails with once broken; nullopt while healthy.
+    std::optional<std::string> Broken() const;
+
+    // "the device bridge 'COMMAND'" / "the device bridge": the start of every message.
+    const std::string& Name() const { return name_; }
+
+  private:
+    BridgeChannel(UniqueFd requests, UniqueFd answers, const BridgeOptions& options, pid_t child,
+                  std::string name);
+
+    // Marks the channel broken (caller holds mutex_) and stops the child.
+    Error BreakLocked(std::string message);
+    // The server stopped talking: says why (its exit status when it has one).
+    Error PeerGoneLocked(std::string_view what);
+    // Kills the child's process group and reaps the child (caller holds mutex_).
+    void StopChildLocked();
+
+    const BridgeOptions options_;
+    const std::string name_;
+    mutable std::mutex mutex_;  // guards everything below; held for a whole request
+    UniqueFd requests_;
+    UniqueFd answers_;
+    LineReader reader_;
+    pid_t child_ = -1;  // -1 when there is no child or it has been reaped
+    std::optional<std::string> broken_;
+};
+
+// Describes a wait status: "exited with status 3", "was killed by signal 9 (Killed)".
+std::string DescribeExitStatus(int status);
+
+}  // namespace qvm

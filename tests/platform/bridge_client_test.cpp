@@ -1,0 +1,378 @@
+// The exec backend against scripted shell servers: the exact requests it sends, and
+// what it makes of servers that die, refuse, answer garbage or stay silent.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/bridge_backend.h"
+
+namespace qvm {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Short limits keep the failure cases fast.
+BridgeOptions QuickOptions() {
+    BridgeOptions options;
+    options.answerTimeoutMs = 300;
+    options.exitWaitMs = 300;
+    return options;
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "qvm-bridge-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// One request the script insists on, and the lines it answers.
+struct Step {
+    std::string request;
+    std::vector<std::string> answer;
+};
+
+// A shell server that checks every request against `steps` (exiting 9 on a mismatch,
+// which the client reports as "exited with status 9") and then runs `tail`.
+std::string WriteScript(const TempDir& dir, const std::vector<Step>& steps,
+                        const std::string& tail) {
+    std::string script =
+        "expect() { IFS= read -r line || exit 8; [ \"$line\" = \"$1\" ] || "
+        "{ echo \"unexpected request '$line', wanted '$1'\" >&2; exit 9; }; }\n";
+    for (const Step& step : steps) {
+        script += "expect '" + step.request + "'\n";
+        for (const std::string& line : step.answer) script += "printf '%s\\n' '" + line + "'\n";
+    }
+    script += tail + "\n";
+    fs::path file = dir.path() / "server.sh";
+    std::ofstream(file) << script;
+    return "exec sh '" + file.string() + "'";
+}
+
+const Step kHello{"hello 1", {"ok 1"}};
+
+std::string NoZombies() {
+    int rc = ::waitpid(-1, nullptr, WNOHANG);
+    if (rc == -1 && errno == ECHILD) return "";
+    return "a child is left behind (waitpid gave " + std::to_string(rc) + ")";
+}
+
+enum class Stage { Hello, List };
+
+struct FailureCase {
+    const char* name;
+    Stage stage;  // where the failure shows
+    std::vector<Step> steps;
+    std::string tail;
+    std::string expected;  // fragment of the error message
+};
+
+class BridgeClientFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(BridgeClientFailure, FailsClearlyAndStaysFailed) {
+    const FailureCase& c = GetParam();
+    TempDir dir;
+    std::string command = WriteScript(dir, c.steps, c.tail);
+    auto started = Clock::now();
+    {
+        auto backend = MakeExecBackend(command, QuickOptions());
+        if (c.stage == Stage::Hello) {
+            ASSERT_FALSE(backend.ok());
+            EXPECT_NE(backend.message().find(c.expected), std::string::npos) << backend.message();
+            EXPECT_NE(backend.message().find(command), std::string::npos) << backend.message();
+        } else {
+            ASSERT_TRUE(backend.ok()) << backend.message();
+            auto listed = (*backend)->Enumerate();
+            ASSERT_FALSE(listed.ok());
+            EXPECT_NE(listed.message().find(c.expected), std::string::npos) << listed.message();
+            // From now on everything fails at once with the same message.
+            auto again = Clock::now();
+            auto second = (*backend)->Enumerate();
+            auto open = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+            EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(50));
+            ASSERT_FALSE(second.ok());
+            EXPECT_EQ(second.message(), listed.message());
+            ASSERT_FALSE(open.ok());
+            EXPECT_EQ(open.message(), listed.message());
+            EXPECT_TRUE((*backend)->TakeEvents().empty());
+        }
+    }
+    // Servers that would sleep for 30 s are stopped, not waited for.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(NoZombies(), "");
+}
+
+const std::string kBadDev =
+    "dev 3 vid=zz pid=7040 if=1 page=ff18 usage=0001 feature=64 input=0 output=0 serial=- "
+    "product=- container=-";
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, BridgeClientFailure,
+    ::testing::Values(
+        FailureCase{"ExitsAtOnce", Stage::Hello, {}, "exit 3", "exited with status 3"},
+        FailureCase{"NotFound",
+                    Stage::Hello,
+                    {},
+                    "exec /nonexistent/qvm-bridge-server",
+                    "exited with status 127 (command not found)"},
+        FailureCase{"GarbageHello",
+                    Stage::Hello,
+                    {{"hello 1", {"hi there"}}},
+                    "",
+                    "does not speak protocol version 1"},
+        FailureCase{"RefusesHello",
+                    Stage::Hello,
+                    {{"hello 1", {"err too old"}}},
+                    "",
+                    "refused 'hello 1': too old"},
+        FailureCase{"KilledBySignal", Stage::Hello, {}, "read l; kill -9 $$", "killed by signal 9"},
+        FailureCase{"CommandKilledBySignal",
+                    Stage::Hello,
+                    {},
+                    "sh -c 'kill -9 $$'; exit $?",
+                    "exited with status 137 (killed by signal 9"},
+        FailureCase{"SilentAtHello",
+                    Stage::Hello,
+                    {},
+                    "read l; sleep 30",
+                    "did not answer 'hello 1' within 300 ms"},
+        FailureCase{
+            "DiesMidSession", Stage::List, {kHello}, "read l; exit 4", "exited with status 4"},
+        FailureCase{"DiesInsideAList",
+                    Stage::List,
+                    {kHello, {"list", {kBadDev.substr(0, 20)}}},
+                    "",
+                    "exited with status 0"},
+        FailureCase{"GarbageDeviceLine",
+                    Stage::List,
+                    {kHello, {"list", {kBadDev, "end"}}},
+                    "",
+                    "not an answer of protocol version 1"},
+        FailureCase{"SilentToList",
+                    Stage::List,
+                    {kHello},
+                    "read l; sleep 30",
+                    "did not answer 'list' within 300 ms"},
+        FailureCase{"ClosesItsOutput",
+                    Stage::List,
+                    {kHello},
+                    "read l; exec >&-; sleep 30",
+                    "closed its output"},
+        // The script stops reading before it answers hello, so the next request meets a
+        // closed pipe: the host gets EPIPE, not a fatal SIGPIPE.
+        FailureCase{"StopsReading",
+                    Stage::List,
+                    {},
+                    "read l; exec <&-; echo 'ok 1'; sleep 30",
+                    "stopped reading requests"},
+        FailureCase{"OverlongAnswer",
+                    Stage::List,
+                    {kHello},
+                    "read l; head -c 70000 /dev/zero | tr '\\0' 'a'; echo; sleep 30",
+                    "longer than"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BridgeClient, ARefusedListIsNotFatal) {
+    TempDir dir;
+    auto backend = MakeExecBackend(
+        WriteScript(dir, {kHello, {"list", {"err bus on fire"}}, {"list", {"end"}}}, ""),
+        QuickOptions());
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    auto first = (*backend)->Enumerate();
+    ASSERT_FALSE(first.ok());
+    EXPECT_NE(first.message().find("refused 'list': bus on fire"), std::string::npos)
+        << first.message();
+    auto second = (*backend)->Enumerate();
+    ASSERT_TRUE(second.ok()) << second.message();
+    EXPECT_TRUE(second->empty());
+}
+
+TEST(BridgeClient, SendsExactRequestsAndDecodesAnswers) {
+    TempDir dir;
+    const fs::path byeSeen = dir.path() / "bye-seen";
+    std::vector<Step> steps = {
+        kHello,
+        {"list",
+         {"dev 3 vid=0C45 pid=7040 if=1 page=FF18 usage=1 feature=64 input=0 output=0 "
+          "serial=- product=4D58 container=2f612f62",
+          "dev AbC vid=0c45 pid=8010 if=0 page=0001 usage=0000 feature=0 input=33 output=33 "
+          "serial=4d582d3238 product=- container=-",
+          "end"}},
+        {"getf 3 01000000", {"ok 01A0b0C0"}},
+        {"setf 3 0102ff", {"ok"}},
+        {"write AbC 0a0b", {"ok"}},
+        {"read AbC 33", {"none"}},
+        {"read AbC 33", {"ok 0102"}},
+        {"str 3 199", {"ok 4142"}},
+        {"str 3 5", {"err no such string"}},
+        {"getf 3 0100", {"err the device left"}},
+        {"events",
+         {"add 7 vid=0c45 pid=70a0 if=2 page=ff18 usage=0001 feature=64 input=0 output=0 "
+          "serial=- product=- container=-",
+          "remove 3", "remove 99", "end"}},
+        {"list", {"end"}},
+        {"bye", {"ok"}},
+    };
+    {
+        auto backend = MakeExecBackend(WriteScript(dir, steps, "touch '" + byeSeen.string() + "'"),
+                                       QuickOptions());
+        ASSERT_TRUE(backend.ok()) << backend.message();
+        HidBackend& hid = **backend;
+
+        auto listed = hid.Enumerate();
+        ASSERT_TRUE(listed.ok()) << listed.message();
+        ASSERT_EQ(listed->size(), 2u);
+        EXPECT_EQ((*listed)[0], (HidDeviceInfo{.path = "bridge#vid_0c45&pid_7040&mi_01#3",
+                                               .vendorId = 0x0c45,
+                                               .productId = 0x7040,
+                                               .interfaceNumber = 1,
+                                               .caps = {0xff18, 0x0001, 64, 0, 0},
+                                               .product = "MX",
+                                               .container = "/a/b"}));
+        EXPECT_EQ((*listed)[1].path, "bridge#vid_0c45&pid_8010&mi_00#abc");
+        EXPECT_EQ((*listed)[1].serial, "MX-28");
+        EXPECT_EQ((*listed)[1].caps, (HidCaps{0x0001, 0x0000, 0, 33, 33}));
+
+        auto mouse = hid.Open("bridge#vid_0c45&pid_7040&mi_01#3");
+        // The server's own spelling of the ID goes on the wire whatever case the path has.
+        auto keyboard = hid.Open("BRIDGE#VID_0C45&PID_8010&MI_00#ABC");
+        ASSERT_TRUE(mouse.ok()) << mouse.message();
+        ASSERT_TRUE(keyboard.ok()) << keyboard.message();
+        EXPECT_EQ((*keyboard)->Caps().inputLength, 33);
+
+        std::vector<uint8_t> feature = {0x01, 0x00, 0x00, 0x00};
+        ASSERT_TRUE((*mouse)->GetFeature(feature));
+        EXPECT_EQ(feature, (std::vector<uint8_t>{0x01, 0xa0, 0xb0, 0xc0}));
+        EXPECT_TRUE((*mouse)->SetFeature(std::vector<uint8_t>{0x01, 0x02, 0xff}));
+        EXPECT_TRUE((*keyboard)->Write(std::vector<uint8_t>{0x0a, 0x0b}));
+        std::vector<uint8_t> input(33, 0xee);
+        EXPECT_EQ((*keyboard)->Read(input, 0), 0);
+        EXPECT_EQ((*keyboard)->Read(input, 0), 2);
+        EXPECT_EQ(input[0], 0x01);
+        EXPECT_EQ(input[1], 0x02);
+        EXPECT_EQ((*mouse)->IndexedString(199), (std::vector<uint8_t>{0x41, 0x42}));
+        EXPECT_EQ((*mouse)->IndexedString(5), std::nullopt);
+        std::vector<uint8_t> shortFeature = {0x01, 0x00};
+        EXPECT_FALSE((*mouse)->GetFeature(shortFeature));
+
+        auto events = hid.TakeEvents();
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_EQ(events[0].kind, HidEventKind::Added);
+        EXPECT_EQ(events[0].info.path, "bridge#vid_0c45&pid_70a0&mi_02#7");
+        EXPECT_EQ(events[1].kind, HidEventKind::Removed);
+        EXPECT_EQ(events[1].info.path, "bridge#vid_0c45&pid_7040&mi_01#3");
+        auto empty = hid.Enumerate();
+        ASSERT_TRUE(empty.ok()) << empty.message();
+        EXPECT_TRUE(empty->empty());
+    }
+    EXPECT_TRUE(fs::exists(byeSeen)) << "the server never got its bye";
+    EXPECT_EQ(NoZombies(), "");
+}
+
+TEST(BridgeClient, ADeadServerTakesItsDevicesWithIt) {
+    TempDir dir;
+    auto backend = MakeExecBackend(
+        WriteScript(dir,
+                    {kHello,
+                     {"list",
+                      {"dev 3 vid=0c45 pid=7040 if=1 page=ff18 usage=0001 feature=64 input=0 "
+                       "output=0 serial=- product=- container=-",
+                       "end"}}},
+                    "read l; exit 5"),
+        QuickOptions());
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    ASSERT_TRUE((*backend)->Enumerate().ok());
+    auto events = (*backend)->TakeEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0],
+              (HidEvent{HidEventKind::Removed, {.path = "bridge#vid_0c45&pid_7040&mi_01#3"}}));
+    EXPECT_TRUE((*backend)->TakeEvents().empty());
+    auto open = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+    ASSERT_FALSE(open.ok());
+    EXPECT_NE(open.message().find("exited with status 5"), std::string::npos) << open.message();
+}
+
+TEST(BridgeClient, AServerThatStopsReadingCannotBlockTheHost) {
+    TempDir dir;
+    auto backend = MakeExecBackend(
+        WriteScript(dir,
+                    {kHello,
+                     {"list",
+                      {"dev 3 vid=0c45 pid=7040 if=1 page=ff18 usage=0001 feature=64 input=0 "
+                       "output=0 serial=- product=- container=-",
+                       "end"}}},
+                    "sleep 30"),
+        QuickOptions());
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    ASSERT_TRUE((*backend)->Enumerate().ok());
+    auto handle = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+    ASSERT_TRUE(handle.ok()) << handle.message();
+    // Far more than a pipe holds: the write itself has to give up.
+    std::vector<uint8_t> huge(100'000, 0x5a);
+    auto started = Clock::now();
+    EXPECT_FALSE((*handle)->SetFeature(huge));
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+    auto after = (*backend)->Enumerate();
+    ASSERT_FALSE(after.ok());
+    EXPECT_NE(after.message().find("did not take 'setf 3' within 300 ms"), std::string::npos)
+        << after.message();
+}
+
+TEST(BridgeClient, StopsAServerThatIgnoresBye) {
+    TempDir dir;
+    const fs::path sleeperFile = dir.path() / "sleeper";
+    auto started = Clock::now();
+    {
+        auto backend =
+            MakeExecBackend(WriteScript(dir, {},
+                                        "trap '' TERM; sleep 30 & echo $! > '" +
+                                            sleeperFile.string() + "'; read l; echo 'ok 1'; wait"),
+                            QuickOptions());
+        ASSERT_TRUE(backend.ok()) << backend.message();
+    }
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(NoZombies(), "");
+    // What the server started is stopped with it. SIGKILL takes effect asynchronously
+    // and the orphan is reaped by init, so allow a moment for it to go.
+    int sleeper = 0;
+    std::ifstream(sleeperFile) >> sleeper;
+    ASSERT_GT(sleeper, 0);
+    auto sleeperRuns = [&] {
+        std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
+        std::string pid, comm, state;
+        // A reused ID belongs to something else; only a live "(sleep)" is ours.
+        return stat >> pid >> comm >> state && comm == "(sleep)" && state != "Z";
+    };
+    auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (sleeperRuns() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(sleeperRuns()) << "the server's sleep still runs";
+}
+
+TEST(BridgeClient, ABrokenPipeLeavesNoSigpipeBehind) {
+    TempDir dir;
+    auto backend = MakeExecBackend(WriteScript(dir, {}, "read l; exec <&-; echo 'ok 1'; sleep 30"),
+                                   QuickOptions());
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    EXPECT_FALSE((*backend)->Enumerate().ok());
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+}  // namespace
+}  // namespace qvm
