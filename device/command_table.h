@@ -100,6 +100,10 @@ inline constexpr int kMaxBlock = 32;           // bytes of one block write
 inline constexpr int kStagingChunk = 6;        // data bytes of one staging command
 inline constexpr int kAfterBlockSleepMs = 1;   // after a block write (all classes)
 inline constexpr int kAfterCommitSleepMs = 2;  // after the generation 0 commit
+// Addresses a request can carry: 24 bits in the generation 0 read and block write,
+// 16 bits in its single-byte write and in every 64-byte encoding.
+inline constexpr uint64_t kWideAddressLimit = uint64_t{1} << 24;
+inline constexpr uint64_t kAddressLimit = uint64_t{1} << 16;
 inline constexpr int kInfoPageDataBytes = 60;  // data bytes of an information page
 inline constexpr int kBracketStatusWaitMs = 10;
 inline constexpr int kBracketFlagByte = 10;       // QueryStatus reply byte ...

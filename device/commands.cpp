@@ -10,6 +10,14 @@ std::array<uint8_t, 3> AddressBytes(uint32_t address) {
             static_cast<uint8_t>(address >> 16)};
 }
 
+// True when every byte of [address, address + length) can be addressed by a request of
+// the class; a request past that would silently wrap onto other memory.
+bool AddressFits(GenerationClass cls, uint32_t address, std::size_t length, bool wide) {
+    const uint64_t limit =
+        cls == GenerationClass::Short && wide ? kWideAddressLimit : kAddressLimit;
+    return uint64_t{address} + length <= limit;
+}
+
 bool InGenerationRange(const CommandEncoding& enc, int32_t generation) {
     return enc.frameCount > 0 && generation >= enc.minGeneration && generation <= enc.maxGeneration;
 }
@@ -81,8 +89,9 @@ bool DeviceCommands::RunSetting(const std::string& path, CommandId id,
 
 bool DeviceCommands::ReadMemory(const std::string& path, uint32_t address, std::span<uint8_t> dest,
                                 bool useCache) {
-    if (dest.empty()) return false;
-    const bool shortClass = ClassOfGeneration(values_.Generation(path)) == GenerationClass::Short;
+    const GenerationClass cls = ClassOfGeneration(values_.Generation(path));
+    if (dest.empty() || !AddressFits(cls, address, dest.size(), true)) return false;
+    const bool shortClass = cls == GenerationClass::Short;
     const std::size_t piece = shortClass ? kShortPiece : kLongPiece;
     bool ok = true;
     for (std::size_t offset = 0; offset < dest.size(); offset += piece) {
@@ -122,10 +131,12 @@ bool DeviceCommands::WriteBlockShort(const std::string& path, uint32_t address,
 
 bool DeviceCommands::WriteMemoryBlock(const std::string& path, uint32_t address,
                                       std::span<const uint8_t> data) {
+    const GenerationClass cls = ClassOfGeneration(values_.Generation(path));
     if (data.empty() || data.size() > static_cast<std::size_t>(kMaxBlock)) return false;
+    if (!AddressFits(cls, address, data.size(), true)) return false;
     // Host-written bytes are stored but never served from the cache.
     cache_.Update(path, address, data, false);
-    if (ClassOfGeneration(values_.Generation(path)) == GenerationClass::Short) {
+    if (cls == GenerationClass::Short) {
         return WriteBlockShort(path, address, data);
     }
     const auto a = AddressBytes(address);
@@ -149,9 +160,9 @@ bool DeviceCommands::WriteMemory(const std::string& path, uint32_t address,
 
 bool DeviceCommands::WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) {
     const std::array<uint8_t, 1> data{value};
-    if (ClassOfGeneration(values_.Generation(path)) != GenerationClass::Short) {
-        return WriteMemoryBlock(path, address, data);
-    }
+    const GenerationClass cls = ClassOfGeneration(values_.Generation(path));
+    if (cls != GenerationClass::Short) return WriteMemoryBlock(path, address, data);
+    if (!AddressFits(cls, address, 1, false)) return false;
     cache_.Update(path, address, data, false);
     const auto a = AddressBytes(address);
     const std::array<uint8_t, 3> params{a[0], a[1], value};

@@ -156,6 +156,13 @@ TEST_F(MemoryFixture, TimedOutReadIsReportedAndNotCached) {
     EXPECT_EQ(device.Count(HidOp::Kind::SetFeature), 1);  // the second read went out
 }
 
+TEST_F(MemoryFixture, ReadsPastTheAddressRangeSendNothing) {
+    Device(11);
+    Read(0xFFF0, 17, false, /*expectOk=*/false);
+    EXPECT_EQ(backend.OpenCount(), 0);
+    EXPECT_EQ(Read(0xFFF0, 16, false), Expected(0xFFF0, 16));  // the last bytes still read
+}
+
 TEST_F(MemoryFixture, MissingDeviceReadsFailAndLeaveZeros) {
     values.Update(kPath, [](DeviceValues& v) { v.ProtocolGeneration = 5; });
     EXPECT_EQ(Read(0x100, 4, true, false), Bytes(4, 0));
@@ -196,25 +203,33 @@ TEST_F(MemoryFixture, ShortWriteOfSevenBytesStagesTwiceAndCommitsSeven) {
 struct BadWrite {
     const char* name;
     std::size_t length;
-    bool block;  // WriteMemoryBlock, else WriteMemory
+    enum Op { Block, Memory, Byte } op;
+    int generation = 5;
+    uint32_t address = 0x100;
 };
 
 class RefusedWrites : public MemoryFixture, public ::testing::WithParamInterface<BadWrite> {};
 
 TEST_P(RefusedWrites, SendNothing) {
-    Device(5);
-    const Bytes data(GetParam().length, 0x11);
-    const bool ok = GetParam().block ? commands.WriteMemoryBlock(kPath, 0x100, data)
-                                     : commands.WriteMemory(kPath, 0x100, data);
+    const BadWrite& c = GetParam();
+    Device(c.generation);
+    const Bytes data(c.length, 0x11);
+    const bool ok = c.op == BadWrite::Block    ? commands.WriteMemoryBlock(kPath, c.address, data)
+                    : c.op == BadWrite::Memory ? commands.WriteMemory(kPath, c.address, data)
+                                               : commands.WriteMemoryByte(kPath, c.address, 1);
     EXPECT_FALSE(ok);
     EXPECT_EQ(backend.OpenCount(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, RefusedWrites,
-                         ::testing::Values(BadWrite{"EmptyBlock", 0, true},
-                                           BadWrite{"BlockOf33", 33, true},
-                                           BadWrite{"EmptyWrite", 0, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RefusedWrites,
+    ::testing::Values(BadWrite{"EmptyBlock", 0, BadWrite::Block},
+                      BadWrite{"BlockOf33", 33, BadWrite::Block},
+                      BadWrite{"EmptyWrite", 0, BadWrite::Memory},
+                      BadWrite{"PastLongAddressRange", 2, BadWrite::Block, 5, 0xFFFF},
+                      BadWrite{"PastWideAddressRange", 4, BadWrite::Memory, 0, 0xFFFFFE},
+                      BadWrite{"ShortByteBeyond16Bits", 1, BadWrite::Byte, 0, 0x10000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qvm
