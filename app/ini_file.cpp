@@ -96,7 +96,7 @@ int ParseProfileInt(std::string_view text, int defaultValue) {
         } else {
             break;
         }
-        value = value * base + digit;  // unsigned: wraps at 32 bits by design
+        value = value * base + digit;  // unsigned: wraps at 32 bits on purpose
     }
     if (negative) value = 0u - value;
     return static_cast<int>(value);

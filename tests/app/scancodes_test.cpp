@@ -30,9 +30,9 @@ INSTANTIATE_TEST_SUITE_P(Table, ScanCodeTest,
                                          ScanRow{88, 57372},    // keypad Enter 0xE01C
                                          ScanRow{101, 0xE05D},  // Application
                                          ScanRow{224, 29},      // left Ctrl
-                                         ScanRow{227, 57435},   // left Windows 0xE05B
+                                         ScanRow{227, 57435},   // left GUI 0xE05B
                                          ScanRow{228, 0xE01D},  // right Ctrl
-                                         ScanRow{231, 57436}    // right Windows 0xE05C
+                                         ScanRow{231, 57436}    // right GUI 0xE05C
                                          ));
 
 struct LookupCase {
