@@ -64,6 +64,10 @@ std::string WriteScript(const TempDir& dir, const std::vector<Step>& steps,
 }
 
 const Step kHello{"hello 1", {"ok 1"}};
+const Step kListOneDevice{"list",
+                          {"dev 3 vid=0c45 pid=7040 if=1 page=ff18 usage=0001 feature=64 "
+                           "input=0 output=0 serial=- product=- container=-",
+                           "end"}};
 
 std::string NoZombies() {
     int rc = ::waitpid(-1, nullptr, WNOHANG);
@@ -274,15 +278,8 @@ TEST(BridgeClient, SendsExactRequestsAndDecodesAnswers) {
 
 TEST(BridgeClient, ADeadServerTakesItsDevicesWithIt) {
     TempDir dir;
-    auto backend = MakeExecBackend(
-        WriteScript(dir,
-                    {kHello,
-                     {"list",
-                      {"dev 3 vid=0c45 pid=7040 if=1 page=ff18 usage=0001 feature=64 input=0 "
-                       "output=0 serial=- product=- container=-",
-                       "end"}}},
-                    "read l; exit 5"),
-        QuickOptions());
+    auto backend = MakeExecBackend(WriteScript(dir, {kHello, kListOneDevice}, "read l; exit 5"),
+                                   QuickOptions());
     ASSERT_TRUE(backend.ok()) << backend.message();
     ASSERT_TRUE((*backend)->Enumerate().ok());
     auto events = (*backend)->TakeEvents();
@@ -297,15 +294,8 @@ TEST(BridgeClient, ADeadServerTakesItsDevicesWithIt) {
 
 TEST(BridgeClient, AServerThatStopsReadingCannotBlockTheHost) {
     TempDir dir;
-    auto backend = MakeExecBackend(
-        WriteScript(dir,
-                    {kHello,
-                     {"list",
-                      {"dev 3 vid=0c45 pid=7040 if=1 page=ff18 usage=0001 feature=64 input=0 "
-                       "output=0 serial=- product=- container=-",
-                       "end"}}},
-                    "sleep 30"),
-        QuickOptions());
+    auto backend =
+        MakeExecBackend(WriteScript(dir, {kHello, kListOneDevice}, "sleep 30"), QuickOptions());
     ASSERT_TRUE(backend.ok()) << backend.message();
     ASSERT_TRUE((*backend)->Enumerate().ok());
     auto handle = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
