@@ -1,0 +1,146 @@
+// The layout decision and the model names for the model codes and generations that
+// take different branches.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "device/model_table.h"
+
+namespace qvm {
+namespace {
+
+DeviceValues Device(int32_t code, int32_t generation) {
+    DeviceValues v;
+    v.ModelCode = code;
+    v.ProtocolGeneration = generation;
+    return v;
+}
+
+struct DecisionCase {
+    int32_t code;
+    int32_t generation;
+    int layout;
+    int buttons;
+    int listCount;
+    int special;
+    bool gamepad;
+};
+
+void PrintTo(const DecisionCase& c, std::ostream* os) {
+    *os << "code " << c.code << " g " << c.generation;
+}
+
+class Decision : public ::testing::TestWithParam<DecisionCase> {};
+
+TEST_P(Decision, PicksTheRow) {
+    const DecisionCase& c = GetParam();
+    const ModelLayout m = DecideModelLayout(Device(c.code, c.generation));
+    EXPECT_EQ(m.LayoutIndex, c.layout);
+    EXPECT_EQ(m.ButtonCount, c.buttons);
+    EXPECT_EQ(m.ButtonListCount, c.listCount);
+    EXPECT_EQ(m.SpecialButtonIndex, c.special);
+    EXPECT_EQ(m.GamepadVariantFlag, c.gamepad);
+    EXPECT_EQ(m.KeyboardModeFlags, (std::array<bool, 2>{false, false}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ModelTable, Decision,
+    ::testing::Values(
+        DecisionCase{9, 0, 1, 12, 15, -1, false}, DecisionCase{0, 12, 2, 10, 13, -1, false},
+        DecisionCase{1, 3, 3, 9, 12, -1, false}, DecisionCase{11, 0, 4, 12, 15, -1, false},
+        DecisionCase{11, 1, 6, 11, 20, -1, false}, DecisionCase{11, -1, 4, 12, 15, -1, false},
+        DecisionCase{10, 0, 5, 10, 13, -1, false}, DecisionCase{14, 5, 5, 10, 13, -1, true},
+        DecisionCase{15, 0, 7, 8, 15, -1, false}, DecisionCase{18, 1, 7, 8, 23, -1, false},
+        DecisionCase{33, 12, 12, 12, 31, 11, false}, DecisionCase{34, 3, 12, 11, 31, -1, false},
+        DecisionCase{19, 0, 0, 10, 13, -1, false}, DecisionCase{20, 10, 8, 14, 23, -1, false},
+        DecisionCase{19, 11, 8, 14, 31, -1, false}, DecisionCase{21, 12, 9, 10, 31, -1, false},
+        DecisionCase{22, 1, 9, 10, 23, -1, false}, DecisionCase{32, 0, 5, 9, 23, -1, false},
+        DecisionCase{23, 11, 10, 9, 31, -1, false}, DecisionCase{24, 2, 10, 9, 23, -1, false},
+        DecisionCase{24, 0, 0, 10, 13, -1, false}, DecisionCase{25, 1, 13, 10, 31, -1, false},
+        DecisionCase{26, 0, 0, 10, 13, -1, false}, DecisionCase{40, 11, 9, 10, 31, -1, false},
+        DecisionCase{2, 10, 9, 10, 23, -1, false}, DecisionCase{2, 0, 0, 10, 13, -1, false}));
+
+TEST(ModelOrder, ClassCMovesSlots22And23ExceptOnRow11) {
+    struct Row {
+        int32_t code;
+        int32_t generation;
+        std::vector<int> firstEntries;
+        int last;  // entry 30
+    };
+    const Row rows[] = {
+        // Layout 9 on generation 12: 22/23 become 30/31, also inside the run 9..28.
+        {21, 12, {0, 1, 2, 3, 4, 7, 8, 6, 30, 31, 9, 10}, 5},
+        // The same layout on generation 10 keeps them.
+        {21, 10, {0, 1, 2, 3, 4, 7, 8, 6, 22, 23, 9, 10}, 5},
+        // Layout 8 on generation 12 takes order row 11, unchanged.
+        {19, 12, {0, 1, 2, 5, 6, 4, 7, 8, 9, 10, 11, 12, 30, 31, 13, 14}, 3},
+        {19, 5, {0, 1, 2, 3, 4, 6, 7, 11, 10, 9, 8, 12, 22, 23, 13, 14}, 5},
+        {11, 11, {0, 1, 2, 3, 4, 7, 8, 30, 31, 5, 6, 11}, 0},
+    };
+    for (const Row& r : rows) {
+        const ModelLayout m = DecideModelLayout(Device(r.code, r.generation));
+        const std::vector<int> head(m.ButtonOrder.begin(),
+                                    m.ButtonOrder.begin() + r.firstEntries.size());
+        EXPECT_EQ(head, r.firstEntries) << r.code << " g " << r.generation;
+        EXPECT_EQ(m.ButtonOrder[30], r.last) << r.code;
+        EXPECT_EQ(m.ButtonOrder[31], 0) << r.code;
+    }
+    // Generation 12, row 9: the run 9..28 holds 30 and 31 where 22 and 23 were.
+    const ModelLayout m = DecideModelLayout(Device(21, 12));
+    EXPECT_EQ(std::count(m.ButtonOrder.begin(), m.ButtonOrder.end(), 22), 0);
+    EXPECT_EQ(m.ButtonOrder[23], 30);
+    EXPECT_EQ(m.ButtonOrder[24], 31);
+}
+
+TEST(ModelGeometry, FollowsTheLayoutIndexAndStartsAtTheFirstBox) {
+    const ModelLayout wide = DecideModelLayout(Device(19, 12));
+    EXPECT_EQ(wide.ButtonHotspots, LayoutGeometryRow(8));
+    EXPECT_EQ(LayoutGeometryRow(0)[0], (Hotspot{80, 528, 240, 36}));
+    // Boxes of one layout never overlap, so a click hits one position.
+    const auto& row = LayoutGeometryRow(0);
+    for (int i = 0; i < kLayoutPositions; ++i) {
+        for (int j = i + 1; j < kLayoutPositions; ++j) {
+            const Hotspot& a = row[i];
+            const Hotspot& b = row[j];
+            const bool apart =
+                a.x + a.w <= b.x || b.x + b.w <= a.x || a.y + a.h <= b.y || b.y + b.h <= a.y;
+            EXPECT_TRUE(apart) << i << " and " << j;
+        }
+        EXPECT_GE(row[i].y, 0);
+        EXPECT_LE(row[i].x + row[i].w, 1024);
+        EXPECT_LE(row[i].y + row[i].h, 600);
+    }
+}
+
+TEST(ModelKeyboard, NoButtonsAndKeyboardMode) {
+    DeviceValues v = Device(kKeyboardModelCode, 12);
+    v.IdentByte4 = 0x5A;
+    const ModelLayout m = DecideModelLayout(v);
+    EXPECT_EQ(m.LayoutIndex, 0);
+    EXPECT_EQ(m.ButtonCount, 0);
+    EXPECT_EQ(m.ButtonListCount, 0);
+    EXPECT_EQ(m.KeyboardModeFlags, (std::array<bool, 2>{true, true}));
+    EXPECT_EQ(m.IdentByte4, 0x5A);
+}
+
+TEST(ModelNames, TableEntriesAndExceptions) {
+    struct Row {
+        int32_t code;
+        int32_t generation;
+        std::string name;
+    };
+    const Row rows[] = {
+        {0, 0, "MX-01"},  {12, 1, "MX-10"},  {14, 0, "MX-13"}, {15, 1, "MX-14"},
+        {15, 0, "MX-27"}, {27, 3, "RF"},     {31, 1, "MX-23"}, {34, 12, "MX-26"},
+        {35, 1, "MX-04"}, {40, 12, "MX-04"}, {-2, 1, "MX-04"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(GetModelName(Device(r.code, r.generation)), r.name) << r.code;
+    }
+    DeviceValues keyboard = Device(kKeyboardModelCode, 0);
+    keyboard.ProductName = "MX-29 Keyboard";
+    EXPECT_EQ(GetModelName(keyboard), "MX-29 Keyboard");
+}
+
+}  // namespace
+}  // namespace qvm
