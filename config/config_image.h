@@ -1,0 +1,185 @@
+// The configuration image: the decoded copy of the attached mouse's stored
+// configuration (profiles, buttons, DPI stages, report rate, key-cycle lists, macro
+// directory), and the ConfigModel that loads it, resets it and writes single settings
+// back to the device.
+//
+// Readers never see a model half-loaded or half-edited: ConfigModel publishes finished
+// ConfigImage copies through a shared pointer. A load builds a fresh image and swaps it
+// in at the end; an edit copies the current image, changes the copy and swaps it in.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/button_slot.h"
+#include "config/deferred_writes.h"
+#include "config/image_layout.h"
+#include "macro/macro_slots.h"
+#include "platform/result.h"
+
+namespace qvm {
+
+class DeviceCommands;
+
+struct DpiStage {
+    uint8_t x = 0;
+    uint8_t y = 0;
+    bool operator==(const DpiStage&) const = default;
+};
+
+struct ProfileInfo {
+    std::string name;  // as shown: "Profile" + number when the stored name is empty
+    Rgb colour;        // 8-bit channels (class A: the 2-bit values widened)
+    bool off = false;
+
+    bool operator==(const ProfileInfo&) const = default;
+};
+
+// The keys the "Keyboard cycle" functions step through on one profile, kept as the 21
+// stored bytes so the bytes past the entries survive a write-back.
+struct KeyCycleList {
+    std::array<uint8_t, kKeyCycleBytes> bytes{};
+
+    int Count() const { return bytes[0]; }
+    uint8_t Modifiers(int k) const {
+        return bytes[static_cast<std::size_t>(kKeyCycleEntriesAt + 2 * k)];
+    }
+    uint8_t Usage(int k) const {
+        return bytes[static_cast<std::size_t>(kKeyCycleEntriesAt + 2 * k + 1)];
+    }
+    bool operator==(const KeyCycleList&) const = default;
+};
+
+// A button assignment with the text it is shown with.
+struct ShownSlot {
+    ButtonSlot slot;
+    std::string text;
+    bool operator==(const ShownSlot&) const = default;
+};
+
+struct ConfigImage {
+    bool loaded = false;
+    int32_t protocolGeneration = 0;
+    LayoutClass layoutClass = LayoutClass::A;
+    std::optional<uint32_t> memoryTop;
+    int profileCount = 0;   // at most 5
+    int dpiStageCount = 0;  // at most 4: stage rows the DPI page shows
+    int dpiStep = kDefaultDpiStep;
+    int dpiStepCount = 0;
+    int currentProfile = 0;
+    int currentDpiStage = 0;
+    bool angleSnapping = false;
+    int reportRateCode = 0;
+    std::array<bool, kDpiStageCount> stageFlags{};
+    std::array<DpiStage, kDpiStageCount> dpiStages{};
+    std::array<ProfileInfo, kProfileCount> profiles;
+    // Slots at and above the class's button count hold the defaults.
+    std::array<std::array<ShownSlot, kMaxButtons>, kProfileCount> buttons;
+    std::array<ShownSlot, kMaxButtons> defaults;
+    std::array<uint8_t, kMaxButtons> defaultTypes{};
+    std::array<KeyCycleList, kProfileCount> keyCycles;
+    MacroSlots macros;
+    std::optional<int> soleLeftClickButton;
+    std::vector<uint8_t> bytes;  // the configuration area as read, from address 0
+
+    const ImageLayout& Layout() const { return LayoutOf(layoutClass); }
+    int ButtonCount() const { return Layout().buttonCount; }
+};
+
+// Decodes the header, the profile blocks (off flag, colour, name), the key-cycle lists
+// and the stored button bytes of `bytes` (read from address 0) into `out`. Texts, the
+// defaults and the macro directory are left alone. An empty name becomes
+// `profileWord` followed by the profile number.
+void DecodeImageBytes(std::span<const uint8_t> bytes, const ImageLayout& layout,
+                      std::string_view profileWord, ConfigImage& out);
+
+// The one button among `shownButtons` whose slot in the current profile gives a left
+// click; none when zero or several do.
+std::optional<int> FindSoleLeftClickButton(const ConfigImage& image,
+                                           std::span<const int> shownButtons);
+
+class ConfigModel {
+  public:
+    using Progress = std::function<void(int percent)>;
+
+    ConfigModel(DeviceCommands& commands, std::string path);
+    ConfigModel(const ConfigModel&) = delete;
+    ConfigModel& operator=(const ConfigModel&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // The last finished image; never null (empty before the first load).
+    std::shared_ptr<const ConfigImage> Snapshot() const;
+    // The buttons the main window shows, for the sole left-click button.
+    void SetShownButtons(std::span<const int> buttons);
+    DeferredWrites& Deferred() { return deferred_; }
+
+    // Reads and decodes the whole image. Runs on the caller's thread; the previous
+    // image stays readable until the new one is complete, and stays when it fails
+    // ("the device left") or `stop` is requested.
+    Status LoadConfiguration(const Progress& progress = {}, std::stop_token stop = {});
+    // Cancels pending deferred writes, writes the factory image, reloads, then selects
+    // DPI stage 1 and profile 0.
+    Status ResetConfiguration(const Progress& progress = {});
+
+    // Single settings: each changes the model and writes the device.
+    Status SetDpiStage(int stage, int x, int y);
+    // Writes the model's values of `stages` between two update notices, the current
+    // stage's live values first.
+    Status WriteDpiStages(std::span<const int> stages);
+    Status SetCurrentDpiStage(int stage);
+    Status SetReportRate(int code);
+    Status SetAngleSnapping(bool on);
+    Status SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
+    Status SetButtonSlot(int profile, int button, ButtonSlot slot, bool reload = false);
+    Status SetProfileName(int profile, std::string_view name);
+    // Class A takes 2-bit channels (0..3); classes B and C 8-bit ones.
+    Status SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
+    Status AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
+                        uint8_t op3);
+    Status SetActiveProfile(int profile);
+    std::optional<int> RecomputeSoleLeftClickButton();
+
+    // Checks a DPI value against the loaded step count.
+    Status ValidateDpiValue(int value) const;
+    // Changes the model only, without device traffic (values whose write is deferred).
+    void Edit(const std::function<void(ConfigImage&)>& change);
+
+  private:
+    using WorkLock = std::unique_lock<std::mutex>;
+
+    Status LoadLocked(const Progress& progress, std::stop_token stop, bool mayReset);
+    Status ResetLocked(const Progress& progress);
+    Status ReadImage(ConfigImage& image, const Progress& progress, std::stop_token stop);
+    void ResolveButtons(ConfigImage& image, const Progress& progress);
+    Status WriteStagesLocked(std::span<const int> stages);
+    Status SelectStageLocked(int stage);
+    Status SelectProfileLocked(int profile);
+    Status WriteSlotLocked(int profile, int button, ButtonSlot slot, bool reload);
+    ButtonSlot DefaultAssignment(int button);
+    // NotifyUpdate where the device knows it (not in the 9-byte class).
+    bool Notify();
+    Status RequireLoaded() const;
+    void Publish(ConfigImage image);
+    void Update(const std::function<void(ConfigImage&)>& change);
+
+    DeviceCommands& commands_;
+    const std::string path_;
+    DeferredWrites deferred_;
+
+    // Lock order: DeferredWrites' lock -> work_ -> published_.
+    std::mutex work_;  // one load, reset or device write at a time
+    std::vector<int> shownButtons_;
+    mutable std::mutex published_;
+    std::shared_ptr<const ConfigImage> current_;
+};
+
+}  // namespace qvm

@@ -1,0 +1,222 @@
+// Loading the configuration image from the device, and the factory reset.
+#include <algorithm>
+
+#include "app/ui_strings.h"
+#include "config/config_image.h"
+#include "device/commands.h"
+
+namespace qvm {
+namespace {
+
+// Progress: the image read runs to 60 %, the macro directory to 80 %, the buttons to 100 %.
+constexpr int kReadDone = 60;
+constexpr int kMacrosDone = 80;
+constexpr int kAllDone = 100;
+
+constexpr int kStatusWaitMs = 10;
+constexpr std::size_t kTopLow = 13;  // status reply of class C: memory top
+constexpr std::size_t kTopHigh = 14;
+constexpr std::size_t kLiveStageValue = 0;
+constexpr std::size_t kLiveProfileValue = 5;
+constexpr std::size_t kInfoProfileCount = 0;
+constexpr std::size_t kInfoStageCount = 1;
+constexpr int kMaxShownStages = 4;
+constexpr uint8_t kNoFunction = 1;
+constexpr int kResetPiece = 32;
+constexpr int kResetLightingEffect = 2;
+constexpr int kSettleMs = 10;
+constexpr int kStageAfterReset = 1;
+constexpr int kProfileAfterReset = 0;
+
+const Error kDeviceLeft{"the device left"};
+const Error kCancelled{"the load was cancelled"};
+
+void Report(const ConfigModel::Progress& progress, int percent) {
+    if (progress) progress(percent);
+}
+
+std::optional<uint8_t> ReadMarker(DeviceCommands& commands, const std::string& path) {
+    std::array<uint8_t, 1> b{};
+    if (!commands.ReadMemory(path, kMarkerAddress, b, false)) return std::nullopt;
+    return b[0];
+}
+
+}  // namespace
+
+Status ConfigModel::LoadConfiguration(const Progress& progress, std::stop_token stop) {
+    WorkLock lock(work_);
+    return LoadLocked(progress, stop, true);
+}
+
+Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop, bool mayReset) {
+    const DeviceValues values = commands_.Values().Get(path_);
+    const ImageLayout& layout = LayoutForGeneration(values.ProtocolGeneration);
+    ConfigImage image;
+    image.protocolGeneration = values.ProtocolGeneration;
+    image.layoutClass = layout.cls;
+    MemoryCache& cache = commands_.Cache();
+    if (cache.Path() == path_) cache.Activate(path_, cache.Enabled());
+    Report(progress, 0);
+
+    if (layout.cls == LayoutClass::C) {
+        const Frame status = commands_.QueryStatus(path_, kStatusWaitMs);
+        image.memoryTop = static_cast<uint32_t>(status[kTopLow] | status[kTopHigh] << 8);
+        const auto marker = ReadMarker(commands_, path_);
+        if (!marker) return kDeviceLeft;
+        if (*marker != kInitMarker && mayReset) return ResetLocked(progress);
+    }
+    image.dpiStep = DpiStepFor(values.IdentByte1);
+    image.dpiStepCount = DpiStepCountFor(values.IdentByte1, values.IdentByte2);
+    if (!image.memoryTop) {
+        auto top = ProbeMacroMemoryEnd(commands_, path_);
+        if (!top) return kDeviceLeft;
+        image.memoryTop = *top;
+    }
+    if (stop.stop_requested()) return kCancelled;
+
+    const LiveState live = commands_.ReadLiveState(path_);
+    image.currentProfile = std::min<int>(live[kLiveProfileValue].value_or(0), kProfileCount - 1);
+    if (!layout.stageIndexInImage) {
+        image.currentDpiStage =
+            std::min<int>(live[kLiveStageValue].value_or(0) & kStageIndexMask, kMaxStageIndex);
+    }
+    const InfoValues info = commands_.ReadInfoRecord(path_, 1);
+    image.profileCount = std::min<int>(info.values[kInfoProfileCount], kProfileCount);
+    image.dpiStageCount = std::min<int>(info.values[kInfoStageCount], kMaxShownStages);
+
+    if (Status read = ReadImage(image, progress, stop); !read) return read;
+    DecodeImageBytes(image.bytes, layout, Ui().profile_str, image);
+    if (stop.stop_requested()) return kCancelled;
+
+    Status macros = LoadMacroSlots(
+        commands_, path_, layout, image.bytes, *image.memoryTop, image.macros, [&](int done) {
+            Report(progress, kReadDone + (kMacrosDone - kReadDone) * done / kMacroSlotCount);
+        });
+    if (!macros) return kDeviceLeft;
+    if (stop.stop_requested()) return kCancelled;
+
+    ResolveButtons(image, progress);
+    // The defaults of the long classes come from the device itself; a device that left
+    // meanwhile would have answered zeros. One more look tells.
+    if (!ReadMarker(commands_, path_)) return kDeviceLeft;
+    if (stop.stop_requested()) return kCancelled;
+
+    {
+        std::lock_guard lock(published_);
+        image.soleLeftClickButton = FindSoleLeftClickButton(image, shownButtons_);
+    }
+    image.loaded = true;
+    Publish(std::move(image));
+    Report(progress, kAllDone);
+    return {};
+}
+
+Status ConfigModel::ReadImage(ConfigImage& image, const Progress& progress, std::stop_token stop) {
+    const ImageLayout& layout = image.Layout();
+    image.bytes.assign(layout.readLength, 0);
+    const std::span<uint8_t> all(image.bytes);
+    for (uint32_t at = 0; at < layout.readLength; at += layout.readRequest) {
+        const uint32_t n = std::min(layout.readRequest, layout.readLength - at);
+        if (!commands_.ReadMemory(path_, at, all.subspan(at, n), false)) return kDeviceLeft;
+        if (stop.stop_requested()) return kCancelled;
+        Report(progress, static_cast<int>(kReadDone * (at + n) / layout.readLength));
+    }
+    return {};
+}
+
+void ConfigModel::ResolveButtons(ConfigImage& image, const Progress& progress) {
+    const int count = image.ButtonCount();
+    for (int j = 0; j < kMaxButtons; ++j) {
+        const auto ji = static_cast<std::size_t>(j);
+        const ButtonSlot def = j < count ? DefaultAssignment(j) : ButtonSlot{kNoFunction, 0, 0, 0};
+        image.defaults[ji] = {def, FormatButtonSlot(def, image.dpiStep)};
+        image.defaultTypes[ji] = def.type;
+        Report(progress, kMacrosDone + (kAllDone - kMacrosDone) * (j + 1) / (kMaxButtons + 1));
+    }
+    for (auto& profile : image.buttons) {
+        for (int j = 0; j < kMaxButtons; ++j) {
+            ShownSlot& shown = profile[static_cast<std::size_t>(j)];
+            if (j >= count || shown.slot.type == 0) {
+                shown = image.defaults[static_cast<std::size_t>(j)];
+            } else {
+                shown.text = FormatButtonSlot(shown.slot, image.dpiStep);
+            }
+        }
+    }
+}
+
+// ---- Factory reset ----
+
+Status ConfigModel::ResetConfiguration(const Progress& progress) {
+    // Before the model's lock: a flush in progress ends first, and nothing stale follows.
+    deferred_.Cancel();
+    WorkLock lock(work_);
+    return ResetLocked(progress);
+}
+
+Status ConfigModel::ResetLocked(const Progress& progress) {
+    const Error failed = MakeError("the device did not take the factory settings");
+    const DeviceValues values = commands_.Values().Get(path_);
+    const int32_t g = values.ProtocolGeneration;
+    const bool extended = values.ExtendedLayoutFlag != 0;
+    const ImageLayout& layout = LayoutForGeneration(g);
+    const auto previous = Snapshot();
+    Report(progress, 0);
+
+    for (uint32_t at : kProbeMarkerAddresses) {
+        if (!commands_.WriteMemoryByte(path_, at, 0)) return failed;
+    }
+
+    std::vector<uint8_t> bytes(layout.HeapStart(extended), 0);
+    bytes[kMarkerAddress] = kInitMarker;
+    const auto stages = DefaultDpiStages(values.IdentByte1);
+    for (std::size_t k = 0; k < stages.size(); ++k) {
+        bytes[layout.dpiBase + 2 * k] = stages[k];
+        bytes[layout.dpiBase + 2 * k + 1] = stages[k];
+    }
+    bytes[layout.optionsByte] = kResetRateCode << kRateShift;
+    if (layout.resetStageIndex) bytes[*layout.resetStageIndex] = kStageAfterReset;
+    for (int p = 0; p < kProfileCount; ++p) {
+        const auto pi = static_cast<std::size_t>(p);
+        uint8_t* block = bytes.data() + layout.ProfileAddress(p);
+        if (layout.colourPacked) {
+            block[0] = kInitMarker;
+            block[1] = kInitMarker;
+            const Rgb& now = previous->profiles[pi].colour;
+            block[layout.colourAt] =
+                Ui().enable_color != 0
+                    ? DefaultPackedColours()[pi]
+                    : PackColour(Reduce8Bit(now.red), Reduce8Bit(now.green), Reduce8Bit(now.blue));
+        } else {
+            const Rgb& c = DefaultProfileColours()[pi];
+            block[*layout.colourControl] = kColourControlAfterReset;
+            block[layout.colourAt] = c.red;
+            block[layout.colourAt + 1] = c.green;
+            block[layout.colourAt + 2] = c.blue;
+        }
+    }
+
+    if (!Notify()) return failed;
+    const std::span<const uint8_t> all(bytes);
+    for (std::size_t at = 0; at < all.size(); at += kResetPiece) {
+        const auto piece = all.subspan(at, std::min<std::size_t>(kResetPiece, all.size() - at));
+        if (!commands_.WriteMemoryBlock(path_, static_cast<uint32_t>(at), piece)) return failed;
+        Report(progress, static_cast<int>(kAllDone * (at + piece.size()) / all.size()));
+    }
+    if (!commands_.WriteMemoryByte(path_, layout.stageFlagsByte, 0)) return failed;
+    if (layout.cls != LayoutClass::A && g > 1 && extended &&
+        !commands_.SetLightingEffect(path_, kResetLightingEffect)) {
+        return failed;
+    }
+    if (g > 2 && g <= 10 && extended && !commands_.RefreshLighting(path_)) return failed;
+    if (!commands_.ReloadSettings(path_)) return failed;
+    commands_.GetTransport().GetClock().SleepMs(kSettleMs);
+
+    if (Status loaded = LoadLocked(progress, {}, false); !loaded) return loaded;
+    if (Status s = SelectStageLocked(kStageAfterReset); !s) return s;
+    if (Status s = SelectProfileLocked(kProfileAfterReset); !s) return s;
+    if (!Notify()) return failed;
+    return {};
+}
+
+}  // namespace qvm

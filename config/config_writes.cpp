@@ -1,0 +1,266 @@
+// The single-setting writes of the configuration image: each checks its input, changes
+// the model and sends the memory writes and setting commands the device needs.
+#include <algorithm>
+
+#include "app/text.h"
+#include "config/config_image.h"
+#include "device/commands.h"
+
+namespace qvm {
+namespace {
+
+Error DidNotTake(const std::string& what) {
+    return MakeError("the device did not take the " + what);
+}
+
+Status CheckProfile(int profile) {
+    if (profile < 0 || profile >= kProfileCount) {
+        return MakeError("profile " + std::to_string(profile) + " is outside 0 to 4");
+    }
+    return {};
+}
+
+}  // namespace
+
+// ---- DPI ----
+
+Status ConfigModel::SetDpiStage(int stage, int x, int y) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    if (stage < 0) return MakeError("a DPI stage index cannot be negative");
+    stage = std::min(stage, kMaxStageIndex);
+    for (int value : {x, y}) {
+        if (Status ok = ValidateDpiValue(value); !ok) return ok;
+    }
+    WorkLock lock(work_);
+    Update([&](ConfigImage& image) {
+        image.dpiStages[static_cast<std::size_t>(stage)] = {static_cast<uint8_t>(x),
+                                                            static_cast<uint8_t>(y)};
+    });
+    const std::array<int, 1> stages{stage};
+    return WriteStagesLocked(stages);
+}
+
+Status ConfigModel::WriteDpiStages(std::span<const int> stages) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    return WriteStagesLocked(stages);
+}
+
+Status ConfigModel::WriteStagesLocked(std::span<const int> stages) {
+    if (stages.empty()) return {};
+    const auto image = Snapshot();
+    const ImageLayout& layout = image->Layout();
+    bool ok = Notify();
+    const int current = image->currentDpiStage;
+    if (std::find(stages.begin(), stages.end(), current) != stages.end()) {
+        const DpiStage& s = image->dpiStages[static_cast<std::size_t>(current)];
+        ok = commands_.SetSettingTriple(path_, s.x, static_cast<uint8_t>(current), s.y) && ok;
+    }
+    for (int k : stages) {
+        const int stage = std::clamp(k, 0, kMaxStageIndex);
+        const DpiStage& s = image->dpiStages[static_cast<std::size_t>(stage)];
+        const std::array<uint8_t, 2> xy{s.x, s.y};
+        ok = commands_.WriteMemory(path_, layout.dpiBase + 2 * static_cast<uint32_t>(stage), xy) &&
+             ok;
+    }
+    ok = Notify() && ok;
+    if (!ok) return DidNotTake("DPI stage values");
+    return {};
+}
+
+Status ConfigModel::SetCurrentDpiStage(int stage) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    return SelectStageLocked(stage);
+}
+
+Status ConfigModel::SelectStageLocked(int stage) {
+    if (stage < 0) return MakeError("a DPI stage index cannot be negative");
+    stage = std::min(stage, kMaxStageIndex);
+    if (!commands_.SetSettingByte2(path_, static_cast<uint8_t>(stage))) {
+        return DidNotTake("current DPI stage");
+    }
+    Update([&](ConfigImage& image) { image.currentDpiStage = stage; });
+    return {};
+}
+
+Status ConfigModel::SetStageFlags(const std::array<bool, kDpiStageCount>& flags) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const ImageLayout& layout = Snapshot()->Layout();
+    uint8_t byte = 0;
+    for (int k = 0; k < layout.stageFlagCount; ++k) {
+        if (flags[static_cast<std::size_t>(k)]) byte |= static_cast<uint8_t>(1 << k);
+    }
+    bool ok = false;
+    commands_.Bracketed(
+        path_, [&] { ok = commands_.WriteMemoryByte(path_, layout.stageFlagsByte, byte); });
+    ok = commands_.ReloadSettingsAlt(path_) && ok;
+    Update([&](ConfigImage& image) {
+        for (int k = 0; k < layout.stageFlagCount; ++k) {
+            image.stageFlags[static_cast<std::size_t>(k)] = flags[static_cast<std::size_t>(k)];
+        }
+    });
+    if (!ok) return DidNotTake("stage flags");
+    return {};
+}
+
+// ---- Report rate and angle snapping: read-modify-write of the options byte ----
+
+Status ConfigModel::SetReportRate(int code) {
+    if (code < 0 || code > kMaxRateCode) {
+        return MakeError("report-rate code " + std::to_string(code) + " is outside 0 to 7");
+    }
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const uint32_t at = Snapshot()->Layout().optionsByte;
+    bool ok = Notify();
+    std::array<uint8_t, 1> b{};
+    if (ok && commands_.ReadMemory(path_, at, b, true)) {
+        const auto next = static_cast<uint8_t>((b[0] & ~kRateMask) | code << kRateShift);
+        ok = commands_.WriteMemoryByte(path_, at, next);
+    } else {
+        ok = false;
+    }
+    ok = commands_.ReloadSettings(path_) && ok;
+    ok = Notify() && ok;
+    Update([&](ConfigImage& image) { image.reportRateCode = code; });
+    if (!ok) return DidNotTake("report rate");
+    return {};
+}
+
+Status ConfigModel::SetAngleSnapping(bool on) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const uint32_t at = Snapshot()->Layout().optionsByte;
+    bool ok = false;
+    commands_.Bracketed(path_, [&] {
+        std::array<uint8_t, 1> b{};
+        if (!commands_.ReadMemory(path_, at, b, true)) return;
+        const auto next = static_cast<uint8_t>(on ? b[0] | kSnappingBit : b[0] & ~kSnappingBit);
+        ok = commands_.WriteMemoryByte(path_, at, next);
+    });
+    ok = commands_.ReloadSettings(path_) && ok;
+    Update([&](ConfigImage& image) { image.angleSnapping = on; });
+    if (!ok) return DidNotTake("angle snapping setting");
+    return {};
+}
+
+// ---- Buttons ----
+
+Status ConfigModel::SetButtonSlot(int profile, int button, ButtonSlot slot, bool reload) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    return WriteSlotLocked(profile, button, slot, reload);
+}
+
+Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bool reload) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    const auto image = Snapshot();
+    const ImageLayout& layout = image->Layout();
+    if (button < 0 || button >= layout.buttonCount) {
+        return MakeError("button " + std::to_string(button) + " is outside 0 to " +
+                         std::to_string(layout.buttonCount - 1));
+    }
+    const auto bytes = slot.Bytes();
+    bool ok = true;
+    for (int plane = 0; plane < kPlaneCount; ++plane) {
+        ok = commands_.WriteMemoryByte(path_, layout.SlotByteAddress(profile, button, plane),
+                                       bytes[static_cast<std::size_t>(plane)]) &&
+             ok;
+    }
+    if (reload) ok = commands_.ReloadSettings(path_) && ok;
+    const std::string text = FormatButtonSlot(slot, image->dpiStep);
+    Update([&](ConfigImage& m) {
+        m.buttons[static_cast<std::size_t>(profile)][static_cast<std::size_t>(button)] = {slot,
+                                                                                          text};
+    });
+    if (!ok) return DidNotTake("button assignment");
+    return {};
+}
+
+Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
+                                 uint8_t op3) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (button < 0 || button >= Snapshot()->ButtonCount()) {
+        return MakeError("button " + std::to_string(button) + " does not exist on this device");
+    }
+    // "Default" goes to the device as the default's own bytes, never as 0.
+    const ButtonSlot slot = type == 0 ? DefaultAssignment(button) : ButtonSlot{type, op1, op2, op3};
+    const bool before = Notify();
+    Status written = WriteSlotLocked(profile, button, slot, false);
+    const bool after = Notify();
+    RecomputeSoleLeftClickButton();
+    if (!written) return written;
+    if (!before || !after) return DidNotTake("update notice around the button assignment");
+    return {};
+}
+
+// ---- Profiles ----
+
+Status ConfigModel::SetProfileName(int profile, std::string_view name) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const std::string kept = TruncateUtf16Units(name, kNameWriteChars);
+    const ImageLayout& layout = Snapshot()->Layout();
+    const auto field = EncodeUtf16LeField(kept, kNameWriteBytes);
+    const bool ok =
+        commands_.WriteMemory(path_, layout.ProfileAddress(profile) + layout.nameAt, field);
+    Update(
+        [&](ConfigImage& image) { image.profiles[static_cast<std::size_t>(profile)].name = kept; });
+    if (!ok) return DidNotTake("profile name");
+    return {};
+}
+
+Status ConfigModel::SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const ImageLayout& layout = Snapshot()->Layout();
+    const uint32_t block = layout.ProfileAddress(profile);
+    Rgb shown{red, green, blue};
+    bool ok = true;
+    if (layout.colourPacked) {
+        constexpr uint8_t kTwoBitMax = 3;
+        if (red > kTwoBitMax || green > kTwoBitMax || blue > kTwoBitMax) {
+            return MakeError("this device takes profile colours of 0 to 3 a channel");
+        }
+        shown = {Expand2Bit(red), Expand2Bit(green), Expand2Bit(blue)};
+        const std::array<uint8_t, 4> bytes{PackColour(red, green, blue), shown.red, shown.green,
+                                           shown.blue};
+        ok = commands_.WriteMemory(path_, block + layout.colourAt, bytes);
+    } else {
+        // The middle class shows the colour at once; the newest class has no such command.
+        if (layout.cls == LayoutClass::B)
+            ok = commands_.SetLiveProfileColour(path_, red, green, blue);
+        const std::array<uint8_t, 4> bytes{kColourControlAfterChange, red, green, blue};
+        ok = commands_.WriteMemory(path_, block + *layout.colourControl, bytes) && ok;
+    }
+    Update([&](ConfigImage& image) {
+        image.profiles[static_cast<std::size_t>(profile)].colour = shown;
+    });
+    if (!ok) return DidNotTake("profile colour");
+    return {};
+}
+
+Status ConfigModel::SetActiveProfile(int profile) {
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    return SelectProfileLocked(profile);
+}
+
+Status ConfigModel::SelectProfileLocked(int profile) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (!commands_.SetActiveProfile(path_, profile)) return DidNotTake("profile selection");
+    std::lock_guard lock(published_);
+    ConfigImage copy = *current_;
+    copy.currentProfile = profile;
+    copy.soleLeftClickButton = FindSoleLeftClickButton(copy, shownButtons_);
+    current_ = std::make_shared<const ConfigImage>(std::move(copy));
+    return {};
+}
+
+}  // namespace qvm
