@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -170,5 +171,14 @@ struct LinkRig {
         return {};
     }
 };
+
+inline uint64_t Transfers(const SimTransferStats& s) {
+    return s.getFeature + s.setFeature + s.writes + s.reads;
+}
+
+inline int SleepsOf(const FakeClock& clock, int ms) {
+    const auto sleeps = clock.Sleeps();
+    return static_cast<int>(std::count(sleeps.begin(), sleeps.end(), ms));
+}
 
 }  // namespace qvm::test
