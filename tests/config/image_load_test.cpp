@@ -1,0 +1,218 @@
+// Loading and resetting against simulated mice: memory size, uninitialised devices,
+// long names, the state after a reset, a device leaving mid-load and readers during a
+// load.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/ui_strings.h"
+#include "image_rig.h"
+
+namespace qvm {
+namespace {
+
+struct TopCase {
+    const char* devices;
+    uint32_t top;
+};
+
+class ImageMemoryTop : public ::testing::TestWithParam<TopCase> {};
+
+TEST_P(ImageMemoryTop, FollowsTheMemorySize) {
+    test::ImageRig rig(GetParam().devices);
+    rig.Load();
+    EXPECT_EQ(rig.Image()->memoryTop, GetParam().top);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ImageMemoryTop,
+    ::testing::Values(TopCase{"g5/mem=8k", 0x1FFF}, TopCase{"g5/mem=16k", 0x3FFF},
+                      TopCase{"g5/mem=32k", 0x7FFF}, TopCase{"g5/mem=64k", 0xFFFF},
+                      TopCase{"g0/mem=8k", 0x1FFF}, TopCase{"g0/mem=64k", 0xFFFF},
+                      TopCase{"g12/mem=16k", 0x3FFF}, TopCase{"g12/mem=64k", 0xFFFF}));
+
+TEST(ImageProbe, MarkerWrittenOnceAtTheTop) {
+    test::ImageRig rig("g5/mem=16k");
+    auto first = ProbeMacroMemoryEnd(*rig.commands, rig.path);
+    ASSERT_TRUE(first.ok());
+    EXPECT_EQ(rig.Peek(0x3FFE, 2), (std::vector<uint8_t>{0x12, 0x12}));
+    // A stale marker one size down does not fool a later probe.
+    rig.Poke(0x1FFF, {0x00});
+    rig.Poke(0x1FFE, {0x00});
+    auto second = ProbeMacroMemoryEnd(*rig.commands, rig.path);
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(*second, 0x3FFFu);
+}
+
+TEST(ImageLoad, BlankClassCIsResetOnceThenLoaded) {
+    test::ImageRig rig("g12/blank");
+    rig.Load();
+    const auto image = rig.Image();
+    EXPECT_TRUE(image->loaded);
+    EXPECT_EQ(rig.Peek(0x00, 1)[0], 0x12);
+    EXPECT_EQ(rig.Peek(0x03, 10), (std::vector<uint8_t>{8, 8, 16, 16, 32, 32, 160, 160, 80, 80}));
+    EXPECT_EQ(image->dpiStages[3], (DpiStage{160, 160}));
+    EXPECT_EQ(image->profiles[1].colour, (Rgb{0, 255, 0}));
+    EXPECT_EQ(image->currentDpiStage, 1);
+    EXPECT_EQ(image->currentProfile, 0);
+    // The heap was left alone: the reset stops at the heap start.
+    EXPECT_EQ(rig.Peek(0x550, 1)[0], 0xFF);
+    EXPECT_EQ(rig.Peek(0x54F, 1)[0], 0x00);
+}
+
+TEST(ImageLoad, ClassBWithBadMarkerIsLoadedUnchanged) {
+    test::ImageRig rig("g5");
+    rig.Poke(0x00, {0x34});
+    rig.Poke(0x09, {0x44, 0x45});
+    const auto before = rig.Peek(0, 0x800);
+    rig.Load();
+    EXPECT_EQ(rig.Peek(0, 0x800), before);
+    EXPECT_EQ(rig.Image()->dpiStages[3], (DpiStage{0x44, 0x45}));
+}
+
+TEST(ImageLoad, LongNamesKeepNineButShowThirteen) {
+    test::ImageRig rig("g5");
+    rig.Poke(0x26 + 18, {0x5A, 0x00});  // a character past the host's nine
+    rig.Load();
+    ASSERT_TRUE(rig.model->SetProfileName(0, "ABCDEFGHIJKL").ok());
+    EXPECT_EQ(rig.Image()->profiles[0].name, "ABCDEFGHI");
+    EXPECT_EQ(rig.Peek(0x26, 20), (std::vector<uint8_t>{'A', 0, 'B', 0, 'C', 0, 'D', 0, 'E',  0,
+                                                        'F', 0, 'G', 0, 'H', 0, 'I', 0, 0x5A, 0}));
+
+    const std::vector<uint8_t> thirteen = {'N', 0, 'O', 0, 'P', 0, 'Q', 0, 'R', 0, 'S', 0, 'T', 0,
+                                           'U', 0, 'V', 0, 'W', 0, 'X', 0, 'Y', 0, 'Z', 0};
+    rig.Poke(0x26, thirteen);
+    rig.Load();
+    EXPECT_EQ(rig.Image()->profiles[0].name, "NOPQRSTUVWXYZ");
+}
+
+class ImageReset : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ImageReset, SelectsStageOneAndProfileZero) {
+    test::ImageRig rig(GetParam());
+    rig.Load();
+    ASSERT_TRUE(rig.model->SetActiveProfile(3).ok());
+    ASSERT_TRUE(rig.model->SetCurrentDpiStage(3).ok());
+    ASSERT_TRUE(rig.model->AssignButton(0, 1, 5, 0, 0x04, 0).ok());
+    ASSERT_TRUE(rig.model->Deferred().ChangeReportRate(6).ok());
+
+    std::vector<int> percents;
+    ASSERT_TRUE(rig.model->ResetConfiguration([&](int p) { percents.push_back(p); }).ok());
+    const auto image = rig.Image();
+    EXPECT_EQ(image->currentDpiStage, 1);
+    EXPECT_EQ(image->currentProfile, 0);
+    EXPECT_EQ(rig.Device().MouseState().stage, 1);
+    EXPECT_EQ(rig.Device().MouseState().profile, 0);
+    // The button is back to its factory function and the pending rate never lands.
+    EXPECT_EQ(image->buttons[0][1].slot, (ButtonSlot{4, 0x02, 0, 0}));
+    EXPECT_FALSE(rig.model->Deferred().Pending());
+    EXPECT_EQ(image->reportRateCode, 1);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, ImageReset, ::testing::Values("g0", "g5", "g5x", "g12"));
+
+TEST(ImageReset, WritesTheFactoryImage) {
+    struct Case {
+        const char* devices;
+        int enableColour;
+        uint32_t address;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        // marker, 0, stage 1 (selected after the reset), five pairs (id1 0x0F), 0, options,
+        // stage flags
+        {"g5", 0, 0x00, {0x12, 0, 1, 16, 16, 32, 32, 64, 64, 144, 144, 80, 80, 0, 0x10, 0x00}},
+        {"g12/id1=3", 0, 0x00, {0x12, 0, 1, 16, 16, 32, 32, 64, 64, 164, 164, 80, 80, 0, 0x10, 0}},
+        // marker, 0, stage 1, flags, five pairs (id1 0x0F), 0, options
+        {"g0", 0, 0x00, {0x12, 0, 1, 0, 16, 16, 32, 32, 64, 64, 144, 144, 80, 80, 0, 0x10}},
+        {"g5", 0, 0xA0, {0, 0, 0x07, 0, 255, 0, 0}},  // profile 1: control, colour, name
+        // Class A: on pair, then the default colour, or with colours off the one it had.
+        {"g0", 1, 0x70, {0x12, 0x12, 0, 0x0C, 0, 0, 0}},
+        {"g0", 0, 0xD0, {0x12, 0x12, 0, 0x21, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        UiStrings strings;
+        strings.enable_color = c.enableColour;
+        SetUi(strings);
+        test::ImageRig rig(c.devices);
+        if (rig.Device().Config().generation == 0) {
+            rig.Load();
+            ASSERT_TRUE(rig.model->SetProfileColour(2, 1, 0, 2).ok());
+        }
+        rig.Poke(c.address, std::vector<uint8_t>(c.bytes.size(), 0x77));
+        ASSERT_TRUE(rig.model->ResetConfiguration().ok());
+        EXPECT_EQ(rig.Peek(c.address, c.bytes.size()), c.bytes) << c.devices;
+        EXPECT_EQ(rig.Peek(0x1FFF, 1)[0], 0x00) << c.devices;
+    }
+    SetUi(UiStrings{});
+}
+
+// The device leaves after n more transfers: the load fails and the last finished image
+// stays readable.
+struct LeaveCase {
+    const char* devices;
+    int transfers;
+};
+
+class ImageDeviceLeaves : public ::testing::TestWithParam<LeaveCase> {};
+
+TEST_P(ImageDeviceLeaves, KeepsThePreviousImage) {
+    test::ImageRig rig(GetParam().devices);
+    rig.Load();
+    const auto previous = rig.Image();
+    SimFaults faults = rig.Device().Faults();
+    faults.removeAfter = GetParam().transfers;
+    rig.Device().SetFaults(faults);
+    const Status s = rig.model->LoadConfiguration();
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.message(), "the device left");
+    EXPECT_EQ(rig.Image(), previous);
+    EXPECT_TRUE(rig.Image()->loaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, ImageDeviceLeaves,
+                         ::testing::Values(LeaveCase{"g5", 1}, LeaveCase{"g5", 6},
+                                           LeaveCase{"g5", 30}, LeaveCase{"g5", 60},
+                                           LeaveCase{"g0", 2}, LeaveCase{"g0", 300},
+                                           LeaveCase{"g12", 1}, LeaveCase{"g12", 40},
+                                           LeaveCase{"g12", 60}));
+
+TEST(ImageDeviceLeaves, FromTheStartLeavesNothingLoaded) {
+    test::ImageRig rig("g5/removeafter=20");
+    const Status s = rig.model->LoadConfiguration();
+    EXPECT_EQ(s.ok() ? "" : s.message(), "the device left");
+    EXPECT_FALSE(rig.Image()->loaded);
+}
+
+TEST(ImageLoad, ReadersNeverSeeAHalfLoadedImage) {
+    test::ImageRig rig("g12");
+    rig.Load();
+    std::atomic<bool> done{false};
+    std::atomic<int> checked{0};
+    std::jthread reader([&] {
+        while (!done.load()) {
+            const auto image = rig.Image();
+            const ImageLayout& l = image->Layout();
+            // Every decoded value agrees with the bytes it came from.
+            EXPECT_EQ(image->bytes.size(), l.readLength);
+            for (std::size_t k = 0; k < 5; ++k) {
+                EXPECT_EQ(image->dpiStages[k].x, image->bytes[l.dpiBase + 2 * k]);
+            }
+            EXPECT_FALSE(image->buttons[0][0].text.empty());
+            checked.fetch_add(1);
+        }
+    });
+    for (uint8_t round = 1; round <= 6; ++round) {
+        rig.Poke(0x03, {round, round, static_cast<uint8_t>(round + 1)});
+        rig.Load();
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(checked.load(), 0);
+}
+
+}  // namespace
+}  // namespace qvm
