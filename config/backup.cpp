@@ -1,0 +1,139 @@
+// Backup file encoding, saving and restoring.
+#include "config/backup.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/ui_strings.h"
+#include "config/prefixed_string.h"
+#include "platform/atomic_file.h"
+
+namespace qvm {
+namespace {
+
+constexpr std::size_t kTagSize = 18;  // bytes 0..17: the tag string
+constexpr uint32_t kReadPiece = 60;
+constexpr uint32_t kWritePiece = 32;
+constexpr int kMsgInvalidFormat = 20;
+// Lighting is restored on generations above 1 with the extended layout; the refresh
+// command exists from generation 3 on.
+constexpr int32_t kLightingRestoreGeneration = 2;
+constexpr int32_t kLightingRefreshGeneration = 3;
+constexpr int kSettleMs = 10;
+
+void Report(const BackupProgress& progress, uint64_t done, uint64_t total) {
+    if (progress) progress(static_cast<int>(done), static_cast<int>(total));
+}
+
+std::string Hex(uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%X", value);
+    return buffer;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeBackupHeader(uint32_t memoryBytes) {
+    std::vector<uint8_t> out = *EncodePrefixedString(kBackupTag);
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<uint8_t>(memoryBytes >> shift));
+    }
+    return out;
+}
+
+Result<BackupContents> DecodeBackupFile(std::span<const uint8_t> file) {
+    std::size_t offset = 0;
+    auto tag = ReadPrefixedString(file, offset);
+    if (!tag || tag->text != kBackupTag) return MakeError(Ui().msg_str[kMsgInvalidFormat]);
+    if (file.size() < offset + 4) {
+        return MakeError(Ui().msg_str[kMsgInvalidFormat] + " (the file ends inside its header)");
+    }
+    BackupContents out;
+    for (int i = 0; i < 4; ++i) out.declaredBytes |= uint32_t{file[offset + i]} << (8 * i);
+    offset += 4;
+    const std::size_t present = std::min<std::size_t>(file.size() - offset, out.declaredBytes);
+    out.memory.assign(file.begin() + offset, file.begin() + offset + present);
+    out.missingBytes = out.declaredBytes - static_cast<uint32_t>(present);
+    return out;
+}
+
+Status SaveBackup(MemoryAccess& memory, DeviceCommands& commands, const std::string& path,
+                  uint32_t memoryTop, const std::string& filePath, const BackupProgress& progress) {
+    if (memoryTop == UINT32_MAX)
+        return MakeError("the memory top " + Hex(memoryTop) + " is invalid");
+    const uint32_t n = memoryTop + 1;
+    commands.NotifyUpdate(path);
+    std::vector<uint8_t> file = EncodeBackupHeader(n);
+    const uint32_t pieces = (n + kReadPiece - 1) / kReadPiece;
+    std::vector<uint8_t> read(static_cast<std::size_t>(pieces) * kReadPiece);
+    Report(progress, 0, n);
+    for (uint32_t address = 0; address <= memoryTop; address += kReadPiece) {
+        std::span<uint8_t> piece(read.data() + address, kReadPiece);
+        if (!memory.ReadMemory(path, address, piece, true)) {
+            commands.NotifyUpdate(path);
+            return MakeError("reading the device memory at " + Hex(address) +
+                             " failed; no backup was written");
+        }
+        Report(progress, std::min(address + kReadPiece, n), n);
+    }
+    commands.NotifyUpdate(path);
+    file.insert(file.end(), read.begin(), read.begin() + n);
+    if (Status s = WriteFileAtomically(filePath, file); !s) {
+        return MakeError("the backup was not saved: " + s.message());
+    }
+    Report(progress, n, n);
+    return {};
+}
+
+Result<RestoreReport> RestoreBackup(MemoryAccess& memory, DeviceCommands& commands,
+                                    const std::string& path, const std::string& filePath,
+                                    Clock& clock, const std::function<Status()>& reload,
+                                    const BackupProgress& progress) {
+    auto bytes = ReadFileIfExists(filePath);
+    if (!bytes) return MakeError(bytes.message());
+    if (!bytes->has_value()) return MakeError("no such file: " + filePath);
+    auto contents = DecodeBackupFile(**bytes);
+    if (!contents) return contents.error();
+
+    const std::vector<uint8_t>& data = contents->memory;
+    RestoreReport report{contents->declaredBytes, 0, contents->missingBytes};
+    commands.NotifyUpdate(path);
+    Status loaded;
+    if (contents->declaredBytes > 0) {
+        const uint32_t total = static_cast<uint32_t>(data.size());
+        Report(progress, 0, total);
+        for (uint32_t address = 0; address < total; address += kWritePiece) {
+            const uint32_t length = std::min(kWritePiece, total - address);
+            memory.WriteMemoryBlock(path, address, std::span(data).subspan(address, length));
+            report.writtenBytes += length;
+            Report(progress, address + length, total);
+        }
+        const DeviceValues device = commands.Values().Get(path);
+        const int32_t g = device.ProtocolGeneration;
+        if (g >= kLightingRestoreGeneration && device.ExtendedLayoutFlag != 0) {
+            if (g >= kLightingRefreshGeneration) commands.RefreshLighting(path);
+            // A file too short to hold the effect leaves the device's effect alone.
+            if (data.size() > kLightingEffectAddress) {
+                commands.SetLightingEffect(path, data[kLightingEffectAddress]);
+            }
+        }
+        commands.ReloadSettings(path);
+        clock.SleepMs(kSettleMs);
+        if (reload) loaded = reload();
+    }
+    commands.SetActiveProfile(path, 0);
+    commands.NotifyUpdate(path);
+    if (!loaded)
+        return MakeError("the backup was written, but loading it back failed: " + loaded.message());
+    return report;
+}
+
+Status CheckRestoreCompatible(uint32_t fileBytes, uint32_t deviceTop, bool force) {
+    const uint64_t deviceBytes = uint64_t{deviceTop} + 1;
+    if (force || fileBytes == deviceBytes) return {};
+    return MakeError("the backup holds " + std::to_string(fileBytes) +
+                     " bytes of memory but the device has " + std::to_string(deviceBytes) +
+                     "; it comes from another model (use --force to restore it anyway)");
+}
+
+}  // namespace qvm

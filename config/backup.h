@@ -1,0 +1,71 @@
+// Backup files (".bf"): a byte-for-byte copy of a mouse's whole memory, configuration
+// and macros together, and the way back into a device.
+//
+// Layout: the tag "_@_BF6_" as a length-prefixed string of 16-bit characters (bytes
+// 0..17), N as a 32-bit little-endian count (bytes 18..21), then N memory bytes from
+// address 0. Nothing follows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/commands.h"
+#include "platform/clock.h"
+#include "platform/result.h"
+
+namespace qvm {
+
+inline constexpr std::u16string_view kBackupTag = u"_@_BF6_";
+inline constexpr std::size_t kBackupHeaderSize = 22;
+inline constexpr std::string_view kBackupExtension = "bf";
+
+// Progress of a long operation: bytes done of the total.
+using BackupProgress = std::function<void(int done, int total)>;
+
+// Bytes 0..21 of a backup file holding `memoryBytes` bytes of memory.
+std::vector<uint8_t> EncodeBackupHeader(uint32_t memoryBytes);
+
+struct BackupContents {
+    uint32_t declaredBytes = 0;   // N of the header
+    std::vector<uint8_t> memory;  // the memory bytes the file holds: N, or fewer
+    uint32_t missingBytes = 0;    // N minus the bytes present
+};
+
+// Checks the tag and splits a backup file. A wrong tag gives msg_str 20 ("invalid
+// format !!"); a file cut inside its header is refused too; a file cut inside its
+// memory bytes gives what is there and counts the rest as missing.
+Result<BackupContents> DecodeBackupFile(std::span<const uint8_t> file);
+
+// Reads memory 0..memoryTop of the device in 60-byte pieces and writes the backup file
+// atomically: on a read failure or a full disk nothing is left at filePath but what was
+// there before.
+Status SaveBackup(MemoryAccess& memory, DeviceCommands& commands, const std::string& path,
+                  uint32_t memoryTop, const std::string& filePath,
+                  const BackupProgress& progress = {});
+
+struct RestoreReport {
+    uint32_t declaredBytes = 0;
+    uint32_t writtenBytes = 0;
+    uint32_t missingBytes = 0;  // declared but absent from a cut file; not written
+};
+
+// Writes the file's memory bytes into the device from address 0 in 32-byte blocks,
+// refreshes lighting where the device keeps it in the extended layout, reloads the
+// device's settings, waits 10 ms on `clock`, runs `reload` (the host's configuration
+// load), then selects profile 0. The file's size is not compared with the device's
+// memory; see CheckRestoreCompatible.
+Result<RestoreReport> RestoreBackup(MemoryAccess& memory, DeviceCommands& commands,
+                                    const std::string& path, const std::string& filePath,
+                                    Clock& clock, const std::function<Status()>& reload,
+                                    const BackupProgress& progress = {});
+
+// Refuses a restore of fileBytes memory bytes into a device whose memory ends at
+// deviceTop, unless forced: a backup of another memory size comes from another model
+// or layout and would leave the device with a configuration it cannot read.
+Status CheckRestoreCompatible(uint32_t fileBytes, uint32_t deviceTop, bool force);
+
+}  // namespace qvm

@@ -1,0 +1,316 @@
+// Backup files against the simulated firmware: the exact header, what a restore writes
+// and where, files that are refused or cut short, and a full save and restore.
+#include <gtest/gtest.h>
+
+#include "config/backup.h"
+#include "sim/sim_backend.h"
+#include "support/fake_clock.h"
+#include "support/temp_folder.h"
+
+namespace qvm {
+namespace {
+
+// Passes every access on and records the writes.
+class RecordingMemory final : public MemoryAccess {
+  public:
+    explicit RecordingMemory(MemoryAccess& inner) : inner_(inner) {}
+    bool ReadMemory(const std::string& path, uint32_t address, std::span<uint8_t> dest,
+                    bool useCache) override {
+        return inner_.ReadMemory(path, address, dest, useCache);
+    }
+    bool WriteMemoryBlock(const std::string& path, uint32_t address,
+                          std::span<const uint8_t> data) override {
+        writes.push_back({address, data.size()});
+        return inner_.WriteMemoryBlock(path, address, data);
+    }
+    bool WriteMemory(const std::string& path, uint32_t address,
+                     std::span<const uint8_t> data) override {
+        writes.push_back({address, data.size()});
+        return inner_.WriteMemory(path, address, data);
+    }
+    bool WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) override {
+        writes.push_back({address, 1});
+        return inner_.WriteMemoryByte(path, address, value);
+    }
+    std::vector<std::pair<uint32_t, std::size_t>> writes;
+
+  private:
+    MemoryAccess& inner_;
+};
+
+struct Rig {
+    std::unique_ptr<SimBackend> sim;
+    test::FakeClock clock;
+    LocalMutex lock;
+    std::unique_ptr<Transport> transport;
+    DeviceValueTable values;
+    MemoryCache cache;
+    std::unique_ptr<DeviceCommands> commands;
+    std::unique_ptr<RecordingMemory> memory;
+    std::string path;
+
+    explicit Rig(const std::string& devices, int generation, int extended = 0) {
+        auto made = SimBackend::Create(devices, "");
+        EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
+        sim = std::move(made).value();
+        transport = std::make_unique<Transport>(*sim, clock, lock);
+        commands = std::make_unique<DeviceCommands>(*transport, values, cache);
+        memory = std::make_unique<RecordingMemory>(*commands);
+        for (const auto& info : *sim->Enumerate()) {
+            if (info.caps.featureLength > 0) path = info.path;
+        }
+        values.Update(path, [&](DeviceValues& v) {
+            v.ProtocolGeneration = generation;
+            v.ExtendedLayoutFlag = extended;
+        });
+    }
+    SimDevice& Device() { return sim->Device(0); }
+    SimMouseState State() { return Device().MouseState(); }
+
+    Result<RestoreReport> Restore(const std::string& file, int* reloads = nullptr) {
+        return RestoreBackup(*memory, *commands, path, file, clock, [reloads] {
+            if (reloads) ++*reloads;
+            return Status{};
+        });
+    }
+};
+
+std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
+    std::vector<uint8_t> out(n);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    return out;
+}
+
+// Header for N, written out by hand, then the memory bytes.
+std::vector<uint8_t> BackupFile(uint32_t n, const std::vector<uint8_t>& memory) {
+    std::vector<uint8_t> out = {0xFF,
+                                0xFE,
+                                0xFF,
+                                0x07,
+                                '_',
+                                0,
+                                '@',
+                                0,
+                                '_',
+                                0,
+                                'B',
+                                0,
+                                'F',
+                                0,
+                                '6',
+                                0,
+                                '_',
+                                0,
+                                static_cast<uint8_t>(n),
+                                static_cast<uint8_t>(n >> 8),
+                                static_cast<uint8_t>(n >> 16),
+                                static_cast<uint8_t>(n >> 24)};
+    for (uint8_t b : memory) out.push_back(b);
+    return out;
+}
+
+TEST(BackupHeader, ExactBytes) {
+    EXPECT_EQ(EncodeBackupHeader(0x2000), BackupFile(0x2000, {}));
+    EXPECT_EQ(EncodeBackupHeader(0x01020304), BackupFile(0x01020304, {}));
+}
+
+TEST(BackupDecode, RefusesOtherTagsAndCutHeaders) {
+    // A macro file begins with its own tag.
+    std::vector<uint8_t> macro = {0xFF, 0xFE, 0xFF, 0x09};
+    for (char c : std::string("_@_MF6.2_")) macro.insert(macro.end(), {uint8_t(c), 0});
+    macro.insert(macro.end(), {0xFF, 0xFE, 0xFF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8});
+    std::vector<uint8_t> narrow = {0x07, '_', '@', '_', 'B', 'F', '6', '_', 0, 0, 0, 0};
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> refused = {
+        {"macro file", macro},
+        {"empty", {}},
+        {"lower case tag", BackupFile(0, {})},
+        {"cut count", BackupFile(8, {})},
+    };
+    for (auto [name, bytes] : refused) {
+        if (name == "lower case tag") bytes[4] = 'x';
+        if (name == "cut count") bytes.pop_back();
+        auto r = DecodeBackupFile(bytes);
+        ASSERT_FALSE(r.ok()) << name;
+        EXPECT_TRUE(r.message().starts_with("invalid format !!")) << name << ": " << r.message();
+    }
+    // The tag may also be stored with 8-bit characters.
+    auto ok = DecodeBackupFile(narrow);
+    ASSERT_TRUE(ok.ok()) << ok.message();
+    EXPECT_EQ(ok->declaredBytes, 0u);
+}
+
+TEST(BackupSave, EightKilobyteDeviceGivesTheWholeMemory) {
+    Rig rig("g12/mem=8k", 12);
+    const auto memory = Pattern(0x2000, 3);
+    rig.Device().PokeMemory(0, memory);
+    test::TempFolder folder;
+    std::vector<std::pair<int, int>> progress;
+    ASSERT_TRUE(SaveBackup(*rig.memory, *rig.commands, rig.path, 0x1FFF, folder.File("a.bf"),
+                           [&](int done, int total) {
+                               progress.push_back({done, total});
+                           })
+                    .ok());
+    const auto file = folder.Read("a.bf");
+    ASSERT_EQ(file.size(), 22u + 8192u);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + 18, file.begin() + 22),
+              (std::vector<uint8_t>{0x00, 0x20, 0x00, 0x00}));
+    EXPECT_EQ(file, BackupFile(0x2000, memory));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), (std::pair<int, int>{8192, 8192}));
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_LE(progress[i - 1].first, progress[i].first);
+    }
+    EXPECT_TRUE(rig.memory->writes.empty());
+}
+
+TEST(BackupSave, FailedReadOrFolderLeavesTheOldFile) {
+    test::TempFolder folder;
+    const std::string target = folder.Write("old.bf", std::vector<uint8_t>{1, 2, 3});
+    Rig silent("g12/mem=8k/noreply", 12);
+    EXPECT_FALSE(SaveBackup(*silent.memory, *silent.commands, silent.path, 0x1FFF, target).ok());
+    EXPECT_EQ(folder.Read("old.bf"), (std::vector<uint8_t>{1, 2, 3}));
+
+    Rig rig("g12/mem=8k", 12);
+    const auto r =
+        SaveBackup(*rig.memory, *rig.commands, rig.path, 0x1FFF, folder.File("missing/sub/x.bf"));
+    EXPECT_FALSE(r.ok());
+}
+
+struct RestoreCase {
+    std::string name;
+    uint32_t declared;
+    std::size_t present;
+    std::vector<std::pair<uint32_t, std::size_t>> writes;
+    uint32_t missing;
+};
+
+class BackupRestore : public ::testing::TestWithParam<RestoreCase> {};
+
+TEST_P(BackupRestore, WritesOnlyWhatTheFileHolds) {
+    const RestoreCase& c = GetParam();
+    Rig rig("g12/mem=8k", 12);
+    const auto before = Pattern(0x2000, 0x40);
+    rig.Device().PokeMemory(0, before);
+    ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 3));
+    const auto data = Pattern(c.present, 0x90);
+    test::TempFolder folder;
+    int reloads = 0;
+    auto r = rig.Restore(folder.Write("r.bf", BackupFile(c.declared, data)), &reloads);
+    ASSERT_TRUE(r.ok()) << r.message();
+    EXPECT_EQ(rig.memory->writes, c.writes);
+    EXPECT_EQ(r->declaredBytes, c.declared);
+    EXPECT_EQ(r->writtenBytes, c.present);
+    EXPECT_EQ(r->missingBytes, c.missing);
+    // The bytes held land at 0; nothing past them changes.
+    std::vector<uint8_t> expected = before;
+    std::copy(data.begin(), data.end(), expected.begin());
+    EXPECT_EQ(rig.Device().PeekMemory(0, 0x2000), expected);
+    EXPECT_EQ(rig.State().profile, 0);
+    EXPECT_EQ(reloads, c.declared > 0 ? 1 : 0);
+    EXPECT_EQ(rig.clock.Sleeps().empty(), c.declared == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BackupRestore,
+    ::testing::Values(RestoreCase{"Empty", 0, 0, {}, 0},
+                      RestoreCase{"ShortLastPiece", 70, 70, {{0, 32}, {32, 32}, {64, 6}}, 0},
+                      RestoreCase{"WholePieces", 64, 64, {{0, 32}, {32, 32}}, 0},
+                      RestoreCase{"OneByte", 1, 1, {{0, 1}}, 0},
+                      RestoreCase{"CutFile", 100, 50, {{0, 32}, {32, 18}}, 50},
+                      RestoreCase{"CutToNothing", 100, 0, {}, 100}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(BackupRestoreRefused, WrongTagLeavesTheDeviceAlone) {
+    Rig rig("g12/mem=8k", 12);
+    ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 2));
+    test::TempFolder folder;
+    auto bad = BackupFile(4, {1, 2, 3, 4});
+    bad[10] = 'X';
+    const int notifies = rig.State().notifyUpdates;
+    auto r = rig.Restore(folder.Write("bad.bf", bad));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.message(), "invalid format !!");
+    EXPECT_TRUE(rig.memory->writes.empty());
+    EXPECT_EQ(rig.State().profile, 2);
+    EXPECT_EQ(rig.State().notifyUpdates, notifies);
+    EXPECT_FALSE(rig.Restore(folder.File("none.bf")).ok());
+}
+
+struct LightingCase {
+    std::string devices;
+    int generation;
+    int extended;
+    int refreshes;  // the refresh command exists for generations 3 to 10 only
+    bool effectSet;
+};
+
+class BackupLighting : public ::testing::TestWithParam<LightingCase> {};
+
+TEST_P(BackupLighting, EffectFollowsTheFile) {
+    const LightingCase& c = GetParam();
+    Rig rig(c.devices, c.generation, c.extended);
+    auto data = Pattern(64, 1);
+    data[0x11] = 3;
+    test::TempFolder folder;
+    const SimMouseState before = rig.State();
+    ASSERT_TRUE(rig.Restore(folder.Write("l.bf", BackupFile(64, data))).ok());
+    const SimMouseState after = rig.State();
+    EXPECT_EQ(after.lightingRefreshes - before.lightingRefreshes, c.refreshes);
+    EXPECT_EQ(after.lightingEffect == 3, c.effectSet);
+    EXPECT_EQ(after.reloads - before.reloads, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, BackupLighting,
+                         ::testing::Values(LightingCase{"g5x", 5, 1, 1, true},
+                                           LightingCase{"g5", 5, 0, 0, false},
+                                           LightingCase{"g12", 12, 1, 0, true},
+                                           LightingCase{"g0", 0, 0, 0, false}));
+
+TEST(BackupRoundTrip, SaveScribbleRestoreGivesTheSameMemory) {
+    Rig rig("g12/mem=8k", 12);
+    const auto original = Pattern(0x2000, 0x11);
+    rig.Device().PokeMemory(0, original);
+    test::TempFolder folder;
+    ASSERT_TRUE(SaveBackup(*rig.memory, *rig.commands, rig.path, 0x1FFF, folder.File("t.bf")).ok());
+    rig.Device().PokeMemory(0, Pattern(0x2000, 0xC3));
+    auto r = rig.Restore(folder.File("t.bf"));
+    ASSERT_TRUE(r.ok()) << r.message();
+    EXPECT_EQ(r->writtenBytes, 0x2000u);
+    EXPECT_EQ(rig.Device().PeekMemory(0, 0x2000), original);
+}
+
+TEST(BackupRoundTrip, FailedReloadIsReportedAfterProfileZero) {
+    Rig rig("g12/mem=8k", 12);
+    ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 4));
+    test::TempFolder folder;
+    auto r = RestoreBackup(*rig.memory, *rig.commands, rig.path,
+                           folder.Write("f.bf", BackupFile(2, {0x12, 0})), rig.clock,
+                           [] { return Status(MakeError("bad image")); });
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.message().find("bad image"), std::string::npos);
+    EXPECT_EQ(rig.State().profile, 0);
+}
+
+TEST(BackupCompatible, SizeMustMatchUnlessForced) {
+    struct Row {
+        uint32_t fileBytes;
+        uint32_t deviceTop;
+        bool force;
+        bool ok;
+    };
+    const Row rows[] = {
+        {0x2000, 0x1FFF, false, true}, {0x4000, 0x1FFF, false, false},
+        {0x4000, 0x1FFF, true, true},  {0, 0x1FFF, false, false},
+        {0, 0xFFFFFFFF, false, false}, {0x1FFF, 0x1FFF, false, false},
+    };
+    for (const Row& r : rows) {
+        const Status s = CheckRestoreCompatible(r.fileBytes, r.deviceTop, r.force);
+        EXPECT_EQ(s.ok(), r.ok) << r.fileBytes << " into top " << r.deviceTop;
+        if (!s.ok()) {
+            EXPECT_NE(s.message().find("--force"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qvm
