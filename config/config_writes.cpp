@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/text.h"
+#include "app/ui_strings.h"
 #include "config/config_image.h"
 #include "device/commands.h"
 
@@ -207,10 +208,13 @@ Status ConfigModel::SetProfileName(int profile, std::string_view name) {
     const std::string kept = TruncateUtf16Units(name, kNameWriteChars);
     const ImageLayout& layout = Snapshot()->Layout();
     const auto field = EncodeUtf16LeField(kept, kNameWriteBytes);
+    // An empty name reads back as the profile word and number; show it that way now.
+    const std::string shown = kept.empty() ? Ui().profile_str + std::to_string(profile + 1) : kept;
     const bool ok =
         commands_.WriteMemory(path_, layout.ProfileAddress(profile) + layout.nameAt, field);
-    Update(
-        [&](ConfigImage& image) { image.profiles[static_cast<std::size_t>(profile)].name = kept; });
+    Update([&](ConfigImage& image) {
+        image.profiles[static_cast<std::size_t>(profile)].name = shown;
+    });
     if (!ok) return DidNotTake("profile name");
     return {};
 }
