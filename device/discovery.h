@@ -93,9 +93,9 @@ class DeviceLink {
     // A healthy device shows its new host mode on the first read-back; a second try
     // covers a mode sent while the firmware was still busy with an earlier command.
     // Five tries ride out a few such misses, while a device that never confirms (stuck
-    // busy, each exchange giving up after the transport's idle poll of about 0.4 s)
-    // costs at most 5 x 2 exchanges, about 4 s, before the activation reports it
-    // instead of holding the device list forever.
+    // busy: each exchange gives up after the transport's idle poll of about 0.4 s, and
+    // an attempt is two or three exchanges) costs at most about 6 s before the
+    // activation reports it, instead of holding the device list forever.
     static constexpr int kActivationAttempts = 5;
 
     // Pause after an arrival before the new interface is probed, so it can settle.

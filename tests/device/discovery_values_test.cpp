@@ -27,34 +27,6 @@ TEST(DiscoveryRules, PathNormalisation) {
     for (const auto& c : cases) EXPECT_EQ(NormaliseDevicePath(c.in), c.out) << c.in;
 }
 
-TEST(DiscoveryRules, ModelCodeFolding) {
-    const struct {
-        int32_t code;
-        bool longInterface;
-        int32_t expected;
-    } cases[] = {
-        {12, false, 9}, {13, false, 9}, {14, false, 14}, {11, false, 11}, {12, true, 9},
-        {13, true, 9},  {14, true, 9},  {15, true, 15},  {9, true, 9},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FoldModelCode(c.code, c.longInterface), c.expected)
-            << c.code << (c.longInterface ? " long" : " short");
-    }
-}
-
-TEST(DiscoveryRules, ExtendedLayoutFlagByGeneration) {
-    const struct {
-        int32_t generation;
-        uint8_t byte21;
-        int32_t expected;
-    } cases[] = {
-        {0, 1, 0}, {2, 1, 0}, {3, 1, 1}, {3, 0, 0}, {10, 7, 7}, {11, 0, 1}, {40, 0, 1},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ExtendedLayoutOf(c.generation, c.byte21), c.expected) << c.generation;
-    }
-}
-
 TEST(DiscoveryRules, RecordsAreStoredFourBytesApartWithTheFirstClamped) {
     const struct {
         int r;
