@@ -1,10 +1,12 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <istream>
 #include <ostream>
 
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
+#include "cli/show.h"
 
 namespace qvm::cli {
 namespace {
@@ -29,10 +31,6 @@ constexpr uint32_t kCurrentStageAddress = 0x02;
 constexpr uint8_t kStageMask = 0x07;
 constexpr std::size_t kLiveProfile = 5;
 constexpr std::size_t kLiveStageShort = 0;
-
-char LayoutClass(int generation) {
-    return generation <= 0 ? 'A' : generation <= 10 ? 'B' : 'C';
-}
 
 std::string Hex(unsigned value, int digits) {
     char text[16];
@@ -63,10 +61,9 @@ std::optional<Target> OpenTarget(CommandContext& c, int& status) {
     return t;
 }
 
-int RunList(CommandContext& c) {
-    auto session = Session::Open(c.options);
-    if (!session) return Fail(c.err, kExitUsage, session.message());
-    auto list = (*session)->Backend().Enumerate();
+// Every HID interface the backend sees, ours or not.
+int ListInterfaces(CommandContext& c, Session& session) {
+    auto list = session.Backend().Enumerate();
     if (!list) return Fail(c.err, kExitDevice, "cannot list the HID devices: " + list.message());
     if (list->empty()) {
         c.out << "no HID interfaces found\n";
@@ -79,11 +76,46 @@ int RunList(CommandContext& c) {
                       "feature %d input %d output %d",
                       d.vendorId, d.productId, d.interfaceNumber, d.caps.usagePage, d.caps.usage,
                       d.caps.featureLength, d.caps.inputLength, d.caps.outputLength);
-        c.out << d.path << (IsConfigInterfaceInfo(d) ? "  [configuration]" : "") << '\n'
-              << line << '\n';
+        const bool config = d.openError.empty() && session.Link().IsConfigInterface(d.path);
+        c.out << d.path << (config ? "  [configuration]" : "") << '\n' << line << '\n';
         if (!d.product.empty()) c.out << "  product \"" << d.product << "\"\n";
         if (!d.serial.empty()) c.out << "  serial \"" << d.serial << "\"\n";
         if (!d.openError.empty()) c.out << "  cannot be opened: " << d.openError << '\n';
+    }
+    return kExitOk;
+}
+
+// The identified devices; the one qvmctl works on is marked with '*'.
+int RunList(CommandContext& c) {
+    auto session = Session::Open(c.options);
+    if (!session) return Fail(c.err, kExitUsage, session.message());
+    if (c.Flag("--all")) return ListInterfaces(c, **session);
+
+    DeviceLink& link = (*session)->Link();
+    if (Status scanned = link.EnumerateDevices(); !scanned) {
+        return Fail(c.err, kExitDevice, "cannot list the HID devices: " + scanned.message());
+    }
+    const auto listed = link.DeviceList();
+    const auto unusable = link.UnusableDevices();
+    if (listed.empty() && unusable.empty()) {
+        c.out << "no device found (qvmctl list --all shows every HID interface)\n";
+        return kExitOk;
+    }
+    const std::string active =
+        c.options.device.empty() && !listed.empty() ? listed.front() : c.options.device;
+    for (const auto& path : listed) {
+        const DeviceValues v = (*session)->Values().Get(path);
+        c.out << (path == active ? "* " : "  ") << path << '\n' << "    " << GetModelName(v);
+        if (v.ModelCode == kKeyboardModelCode) {
+            c.out << ", keyboard";
+        } else {
+            c.out << ", generation " << v.ProtocolGeneration << ", layout class "
+                  << LayoutClassLetter(v.ProtocolGeneration);
+        }
+        c.out << ", firmware " << FirmwareText(v.FirmwareVersion) << '\n';
+    }
+    for (const auto& u : unusable) {
+        c.out << "  " << u.path << "\n    cannot be used: " << u.reason << '\n';
     }
     return kExitOk;
 }
@@ -158,7 +190,7 @@ int RunStatus(CommandContext& c) {
     const LiveState live = cmd.ReadLiveState(path);
 
     c.out << "device: " << path << '\n'
-          << "protocol generation: " << g << " (layout class " << LayoutClass(g) << ")\n"
+          << "protocol generation: " << g << " (layout class " << LayoutClassLetter(g) << ")\n"
           << "status reply: " << FormatBytes(std::span(reply.bytes).subspan(1, 15)) << '\n';
     if (g <= 0) {
         c.out << "host mode: " << int(reply.bytes[kShortHostModeByte]) << '\n';
@@ -199,33 +231,52 @@ int RunStatus(CommandContext& c) {
 
 }  // namespace
 
+bool Confirm(CommandContext& c, const std::string& question, bool assumeYes) {
+    if (assumeYes) return true;
+    c.err << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(c.in, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
+}
+
 int Fail(std::ostream& err, int status, const std::string& message) {
     err << "qvmctl: " << message << '\n';
     return status;
 }
 
 const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands = {
-        {"list", "", "list every HID interface seen",
-         "Prints each HID interface: path, vendor, product, interface number, usage page and\n"
-         "usage, and the feature, input and output report lengths (counting the report ID).\n"
-         "Configuration interfaces of vendor 0c45 are marked; interfaces that were seen but\n"
-         "cannot be opened say why.\n",
-         0, 0, RunList},
-        {"mem read", "ADDR LEN", "read device memory",
-         "Reads LEN bytes of the device's memory from ADDR and prints them as lines\n"
-         "'AAAA: xx xx ...', 16 bytes a line. ADDR and LEN accept 0x hexadecimal.\n",
-         2, 2, RunMemRead},
-        {"mem write", "ADDR HEX", "write device memory",
-         "Writes the bytes HEX (pairs of hex digits: 0a1b2c, 0a:1b:2c or \"0a 1b 2c\") into\n"
-         "the device's memory from ADDR (0x hexadecimal accepted).\n",
-         2, 2, RunMemWrite},
-        {"status", "", "show the device's status and live state",
-         "Queries the device's status and live state and prints them decoded: host mode,\n"
-         "memory top (generation 11 and above), the update flag (generations 1 to 10), the\n"
-         "current profile and DPI stage (both counted from 1).\n",
-         0, 0, RunStatus},
-    };
+    static const std::vector<CommandSpec> commands = [] {
+        std::vector<CommandSpec> list = {
+            {"list",
+             "[--all]",
+             "list the devices",
+             "Prints each identified device: path, model name, protocol generation and layout\n"
+             "class (or keyboard), firmware version. The device qvmctl works on is marked '*'.\n"
+             "Devices that were seen but cannot be used say why.\n"
+             "With --all: every HID interface instead, with vendor, product, interface number,\n"
+             "usage page and usage, and the feature, input and output report lengths (counting\n"
+             "the report ID); configuration interfaces of vendor 0c45 are marked.\n",
+             0,
+             0,
+             RunList,
+             {"--all"}},
+            {"mem read", "ADDR LEN", "read device memory",
+             "Reads LEN bytes of the device's memory from ADDR and prints them as lines\n"
+             "'AAAA: xx xx ...', 16 bytes a line. ADDR and LEN accept 0x hexadecimal.\n",
+             2, 2, RunMemRead},
+            {"mem write", "ADDR HEX", "write device memory",
+             "Writes the bytes HEX (pairs of hex digits: 0a1b2c, 0a:1b:2c or \"0a 1b 2c\") into\n"
+             "the device's memory from ADDR (0x hexadecimal accepted).\n",
+             2, 2, RunMemWrite},
+            {"status", "", "show the device's status and live state",
+             "Queries the device's status and live state and prints them decoded: host mode,\n"
+             "memory top (generation 11 and above), the update flag (generations 1 to 10), the\n"
+             "current profile and DPI stage (both counted from 1).\n",
+             0, 0, RunStatus},
+        };
+        AddConfigCommands(list);
+        return list;
+    }();
     return commands;
 }
 

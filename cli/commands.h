@@ -1,8 +1,10 @@
-// The qvmctl commands. Each takes its own arguments (after the command words) and
-// writes results to `out`, errors to `err`; it returns an exit status of qvmctl.h.
+// The qvmctl commands. Each takes its own arguments (after the command words and with
+// its flags taken out) and writes results to `out`, errors to `err`; it returns an exit
+// status of qvmctl.h.
 #pragma once
 
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,12 @@ namespace qvm::cli {
 struct CommandContext {
     const GlobalOptions& options;
     const std::vector<std::string>& args;
+    const std::set<std::string>& flags;  // the flags given, e.g. "--json"
+    std::istream& in;
     std::ostream& out;
     std::ostream& err;
+
+    bool Flag(const char* name) const { return flags.count(name) != 0; }
 };
 
 struct CommandSpec {
@@ -25,12 +31,19 @@ struct CommandSpec {
     int minArgs;
     int maxArgs;
     int (*run)(CommandContext&);
+    std::vector<std::string> flags = {};  // flags the command takes
 };
 
 // Every command, in the order the overview lists them.
 const std::vector<CommandSpec>& Commands();
+// The commands that read and change the configuration image.
+void AddConfigCommands(std::vector<CommandSpec>& commands);
 
 // Prints "qvmctl: MESSAGE" and returns `status`.
 int Fail(std::ostream& err, int status, const std::string& message);
+
+// Asks `question` on `err` and reads the answer from `in`; true for y or yes. With
+// `assumeYes` it asks nothing.
+bool Confirm(CommandContext& c, const std::string& question, bool assumeYes);
 
 }  // namespace qvm::cli

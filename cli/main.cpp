@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return qvm::cli::RunQvmctl(args, std::cout, std::cerr);
+    return qvm::cli::RunQvmctl(args, std::cin, std::cout, std::cerr);
 }

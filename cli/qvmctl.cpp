@@ -1,7 +1,9 @@
 #include "cli/qvmctl.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -92,7 +94,8 @@ bool IsOption(const std::string& arg, const std::string& name) {
 
 }  // namespace
 
-int RunQvmctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err) {
     GlobalOptions options;
     if (const char* env = std::getenv("QVM_HID"); env && *env) options.backend = env;
     bool hidGiven = false;
@@ -143,18 +146,30 @@ int RunQvmctl(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!spec) {
         return Fail(err, kExitUsage, "unknown command '" + args[i] + "' (see qvmctl --help)");
     }
-    std::vector<std::string> rest(args.begin() + static_cast<long>(i + wordCount), args.end());
-    for (const auto& arg : rest) {
-        if (arg == "--help") {
+    std::vector<std::string> rest;
+    std::set<std::string> flags;
+    for (auto it = args.begin() + static_cast<long>(i + wordCount); it != args.end(); ++it) {
+        if (*it == "--help") {
             out << "usage: " << Usage(*spec) << "\n\n" << spec->help;
             return kExitOk;
+        }
+        const bool isFlag = it->size() > 2 && it->rfind("--", 0) == 0;
+        if (isFlag) {
+            if (std::find(spec->flags.begin(), spec->flags.end(), *it) == spec->flags.end()) {
+                return Fail(err, kExitUsage,
+                            "unknown option " + *it + " for " + spec->words +
+                                " (usage: " + Usage(*spec) + ")");
+            }
+            flags.insert(*it);
+        } else {
+            rest.push_back(*it);
         }
     }
     if (static_cast<int>(rest.size()) < spec->minArgs ||
         static_cast<int>(rest.size()) > spec->maxArgs) {
         return Fail(err, kExitUsage, "usage: " + Usage(*spec));
     }
-    CommandContext context{options, rest, out, err};
+    CommandContext context{options, rest, flags, in, out, err};
     return spec->run(context);
 }
 

@@ -13,7 +13,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitDevice = 1;  // the device failed or is missing
 inline constexpr int kExitUsage = 2;   // bad arguments
 
-// args excludes the program name.
-int RunQvmctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// args excludes the program name; `in` answers the questions of reset and restore.
+int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err);
 
 }  // namespace qvm::cli

@@ -5,45 +5,16 @@
 #include "sim/sim_backend.h"
 
 namespace qvm::cli {
-namespace {
+namespace {}  // namespace
 
-// Byte 4 of the vendor identification string (indexed string 0xC7) is the protocol
-// generation of a device with 64-byte reports.
-constexpr int kIdentStringIndex = 0xC7;
-constexpr std::size_t kIdentGenerationByte = 4;
-
-struct ConfigInterfaceRule {
-    int interfaceNumber;
-    int featureLength;
-    uint16_t usagePage;
-    uint16_t usage;
-};
-constexpr ConfigInterfaceRule kConfigInterfaces[] = {
-    {0, kShortFrame, 0x0001, 0x0002},
-    {1, kLongFrame, 0xFF18, 0x0001},
-    {2, kLongFrame, 0xFF18, 0x0001},
-};
-constexpr uint16_t kVendorId = 0x0C45;
-
-}  // namespace
-
-bool IsConfigInterfaceInfo(const HidDeviceInfo& info) {
-    if (info.vendorId != kVendorId) return false;
-    for (const auto& rule : kConfigInterfaces) {
-        if (info.interfaceNumber == rule.interfaceNumber &&
-            info.caps.featureLength == rule.featureLength &&
-            info.caps.usagePage == rule.usagePage && info.caps.usage == rule.usage) {
-            return true;
-        }
-    }
-    return false;
-}
-
-Session::Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<NamedMutex> lock)
+Session::Session(Key, std::unique_ptr<HidBackend> backend,
+                 std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock)
     : backend_(std::move(backend)),
-      lock_(std::move(lock)),
-      transport_(*backend_, SystemClock::Instance(), *lock_),
-      commands_(transport_, values_, cache_) {}
+      transportLock_(std::move(transportLock)),
+      listLock_(std::move(listLock)),
+      transport_(*backend_, SystemClock::Instance(), *transportLock_),
+      commands_(transport_, values_, cache_),
+      link_(*backend_, commands_, *listLock_, SystemClock::Instance()) {}
 
 Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
     Result<std::unique_ptr<HidBackend>> backend = MakeError("no backend");
@@ -57,54 +28,70 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
         backend = MakeHidBackend(options.backend);
     }
     if (!backend) return backend.error();
-    auto lock = OpenNamedMutex(Transport::kLockName);
-    if (!lock) return lock.error();
-    return std::make_unique<Session>(Key{}, std::move(backend).value(), std::move(lock).value());
+    auto transportLock = OpenNamedMutex(Transport::kLockName);
+    if (!transportLock) return transportLock.error();
+    auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
+    if (!listLock) return listLock.error();
+    return std::make_unique<Session>(Key{}, std::move(backend).value(),
+                                     std::move(transportLock).value(), std::move(listLock).value());
 }
 
 Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
-    auto list = backend_->Enumerate();
-    if (!list) return MakeError("cannot list the HID devices: " + list.message());
-
-    const HidDeviceInfo* chosen = nullptr;
-    for (const auto& info : *list) {
-        if (!options.device.empty() ? info.path == options.device : IsConfigInterfaceInfo(info)) {
-            chosen = &info;
-            break;
+    if (Status scanned = link_.EnumerateDevices(); !scanned) {
+        return MakeError("cannot list the HID devices: " + scanned.message());
+    }
+    const std::vector<std::string> listed = link_.DeviceList();
+    std::string chosen;
+    if (!options.device.empty()) {
+        for (const auto& path : listed) {
+            if (path == options.device) chosen = path;
         }
-    }
-    if (!chosen) {
-        if (!options.device.empty()) {
-            return MakeError("no device at " + options.device + " (see qvmctl list)");
+        if (chosen.empty()) {
+            for (const auto& unusable : link_.UnusableDevices()) {
+                if (unusable.path == options.device) {
+                    return MakeError("cannot use " + unusable.path + ": " + unusable.reason);
+                }
+            }
+            return MakeError("no identified device at " + options.device + " (see qvmctl list)");
         }
-        return MakeError("no configuration interface of vendor 0c45 found (see qvmctl list)");
-    }
-    if (!chosen->openError.empty()) {
-        return MakeError("cannot open " + chosen->path + ": " + chosen->openError);
-    }
-    if (chosen->caps.featureLength != kShortFrame && chosen->caps.featureLength != kLongFrame) {
-        return MakeError(chosen->path + " is not a configuration interface (feature reports of " +
-                         std::to_string(chosen->caps.featureLength) + " bytes)");
+    } else if (!listed.empty()) {
+        chosen = listed.front();
+    } else {
+        std::string message = "no device found";
+        for (const auto& unusable : link_.UnusableDevices()) {
+            message += "; " + unusable.path + ": " + unusable.reason;
+        }
+        return MakeError(message + " (see qvmctl list --all)");
     }
 
-    // Until full identification runs here, the generation comes from the command line or
-    // from the identification string of a 64-byte device; a 9-byte device is generation 0.
-    int generation = 0;
     if (options.generation) {
-        generation = *options.generation;
-    } else if (chosen->caps.featureLength == kLongFrame) {
-        auto handle = backend_->Open(chosen->path);
-        if (!handle) return MakeError("cannot open " + chosen->path + ": " + handle.message());
-        auto ident = (*handle)->IndexedString(kIdentStringIndex);
-        if (!ident || ident->size() <= kIdentGenerationByte) {
-            return MakeError(chosen->path +
-                             " gives no identification string; name its protocol generation "
-                             "with --generation G");
-        }
-        generation = (*ident)[kIdentGenerationByte];
+        values_.Update(chosen,
+                       [&](DeviceValues& v) { v.ProtocolGeneration = *options.generation; });
     }
-    values_.Update(chosen->path, [&](DeviceValues& v) { v.ProtocolGeneration = generation; });
-    return chosen->path;
+    if (values_.ModelCode(chosen) != kKeyboardModelCode) {
+        if (Status active = link_.ActivateDevice(chosen, true); !active) {
+            return MakeError("the device did not switch to host mode: " + active.message());
+        }
+    }
+    layout_ = DecideModelLayout(values_.Get(chosen));
+    return chosen;
+}
+
+Result<ConfigModel*> Session::LoadConfiguration(const GlobalOptions& options) {
+    auto path = SelectDevice(options);
+    if (!path) return path.error();
+    if (values_.ModelCode(*path) == kKeyboardModelCode) {
+        return MakeError(*path +
+                         " is a keyboard: it has no configuration memory to show or change");
+    }
+    model_ = std::make_unique<ConfigModel>(commands_, *path);
+    std::vector<int> shown(layout_.ButtonOrder.begin(),
+                           layout_.ButtonOrder.begin() + layout_.ButtonCount);
+    model_->SetShownButtons(shown);
+    if (Status loaded = model_->LoadConfiguration(); !loaded) {
+        return MakeError("cannot read the configuration: " + loaded.message());
+    }
+    return model_.get();
 }
 
 }  // namespace qvm::cli

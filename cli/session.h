@@ -1,12 +1,16 @@
 // Session: the device link qvmctl works through for one run: the HID backend, the
-// transport lock shared with the desktop program, the transport and the command set.
+// locks shared with the desktop program, the transport, the command set, discovery and,
+// for configuration commands, the configuration image of the chosen device.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "config/config_image.h"
 #include "device/commands.h"
+#include "device/discovery.h"
+#include "device/model_table.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
 
@@ -22,36 +26,42 @@ struct GlobalOptions {
 
 class Session {
   public:
-    // Opens the backend the options name and the transport lock.
+    // Opens the backend the options name and the two named locks.
     static Result<std::unique_ptr<Session>> Open(const GlobalOptions& options);
 
     HidBackend& Backend() { return *backend_; }
     DeviceCommands& Commands() { return commands_; }
     DeviceValueTable& Values() { return values_; }
+    DeviceLink& Link() { return link_; }
 
-    // Chooses the configuration interface to work on: --device when given, else the
-    // first configuration interface found. Records its protocol generation: the one
-    // given with --generation, else what the device's identification string says.
+    // Scans the machine and chooses the device to work on: --device when given, else the
+    // first identified device. A mouse is switched to host mode. --generation, when given,
+    // overrides the protocol generation the device reported.
     Result<std::string> SelectDevice(const GlobalOptions& options);
+
+    // SelectDevice, then loads the configuration image of the chosen mouse.
+    Result<ConfigModel*> LoadConfiguration(const GlobalOptions& options);
+    ConfigModel* Model() { return model_.get(); }
+    const ModelLayout& Layout() const { return layout_; }
 
     // Use Open(); the key keeps construction to it.
     struct Key {
         explicit Key() = default;
     };
-    Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<NamedMutex> lock);
+    Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<NamedMutex> transportLock,
+            std::unique_ptr<NamedMutex> listLock);
 
   private:
     std::unique_ptr<HidBackend> backend_;
-    std::unique_ptr<NamedMutex> lock_;
+    std::unique_ptr<NamedMutex> transportLock_;
+    std::unique_ptr<NamedMutex> listLock_;
     Transport transport_;
     DeviceValueTable values_;
     MemoryCache cache_;
     DeviceCommands commands_;
+    DeviceLink link_;
+    ModelLayout layout_;
+    std::unique_ptr<ConfigModel> model_;
 };
-
-// True when the interface is one of the three configuration interfaces: vendor 0c45,
-// and interface 0 with 9-byte feature reports on the mouse usage, or interface 1 or 2
-// with 64-byte feature reports on the vendor page 0xFF18.
-bool IsConfigInterfaceInfo(const HidDeviceInfo& info);
 
 }  // namespace qvm::cli

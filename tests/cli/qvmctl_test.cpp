@@ -1,25 +1,16 @@
 // qvmctl run in-process on simulated devices, in-process and through the bridge.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 
+#include "cli/commands.h"
 #include "cli/qvmctl.h"
+#include "run_qvmctl.h"
 #include "support/temp_folder.h"
 
 namespace qvm::cli {
 namespace {
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome Qvmctl(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int status = RunQvmctl(args, out, err);
-    return {status, out.str(), err.str()};
-}
 
 // Writes four bytes across a 16-byte line boundary in one process and reads them back
 // in another: only bytes 0x7fe..0x801 change.
@@ -70,8 +61,8 @@ TEST(Qvmctl, BridgeWritesAndReadsBack) {
     }
 }
 
-TEST(Qvmctl, ListMarksTheConfigurationInterface) {
-    Outcome run = Qvmctl({"--hid", "sim:g0,g12", "list"});
+TEST(Qvmctl, ListAllMarksTheConfigurationInterfaces) {
+    Outcome run = Qvmctl({"--hid", "sim:g0,g12", "list", "--all"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     std::istringstream lines(run.out);
     int marked = 0;
@@ -126,8 +117,12 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
         {{"--hid", "sim", "mem", "read", "0xfff0", "0x20"}, kExitUsage, "goes past the last"},
         {{"--hid", "sim", "mem", "write", "0", "abc"}, kExitUsage, "malformed hex 'abc'"},
         {{"--hid", "sim", "mem", "write", "0", ""}, kExitUsage, "malformed hex"},
-        {{"--hid", "sim", "--device", "sim#nothing", "status"}, kExitDevice, "no device at"},
-        {{"--hid", "sim:g5/noreply", "mem", "read", "0", "4"}, kExitDevice, "did not answer"},
+        {{"--hid", "sim", "--device", "sim#nothing", "status"},
+         kExitDevice,
+         "no identified device at"},
+        {{"--hid", "sim:g5/noreply", "mem", "read", "0", "4"},
+         kExitDevice,
+         "did not switch to host"},
         {{"--hid", "exec:/nonexistent/qvm-sim", "list"}, kExitUsage, ""},
         {{"--hid", "exec:echo garbage", "list"}, kExitUsage, ""},
         {{"--generation", "300", "list"}, kExitUsage, "generation 300 is out of range"},
@@ -145,13 +140,15 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
 }
 
 TEST(Qvmctl, HelpForEveryCommand) {
-    for (const auto& words : std::vector<std::vector<std::string>>{
-             {"list"}, {"mem", "read"}, {"mem", "write"}, {"status"}}) {
-        std::vector<std::string> args = words;
+    for (const auto& spec : Commands()) {
+        std::istringstream words(spec.words);
+        std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
         args.push_back("--help");
         Outcome run = Qvmctl(args);
         EXPECT_EQ(run.status, kExitOk);
-        EXPECT_EQ(run.out.rfind("usage: qvmctl [options] " + words[0], 0), 0u) << run.out;
+        EXPECT_EQ(run.out.rfind(std::string("usage: qvmctl [options] ") + spec.words, 0), 0u)
+            << run.out;
+        EXPECT_GT(run.out.size(), 40u) << spec.words;
     }
     Outcome overview = Qvmctl({"--help"});
     EXPECT_NE(overview.out.find("mem write ADDR HEX"), std::string::npos);

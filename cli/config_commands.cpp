@@ -1,0 +1,417 @@
+// qvmctl commands that read and change a mouse's configuration image. Profiles, DPI
+// stages and buttons are numbered from 1, as the windows show them; a button number is
+// a position of the model's button layout.
+#include <cstdio>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "app/ui_strings.h"
+#include "cli/commands.h"
+#include "cli/parse.h"
+#include "cli/qvmctl.h"
+#include "cli/show.h"
+#include "config/backup.h"
+#include "config/catalogue.h"
+#include "platform/atomic_file.h"
+
+namespace qvm::cli {
+namespace {
+
+constexpr int kMinRateHz = 125;
+constexpr int kMaxRateHz = 1000;
+constexpr int kMaxSuggestions = 5;
+constexpr std::size_t kMaxAssignWords = 16;
+
+struct Loaded {
+    std::unique_ptr<Session> session;
+    ConfigModel* model = nullptr;
+    std::shared_ptr<const ConfigImage> image;
+};
+
+std::optional<Loaded> Load(CommandContext& c, int& status) {
+    auto session = Session::Open(c.options);
+    if (!session) {
+        status = Fail(c.err, kExitUsage, session.message());
+        return std::nullopt;
+    }
+    auto model = (*session)->LoadConfiguration(c.options);
+    if (!model) {
+        status = Fail(c.err, kExitDevice, model.message());
+        return std::nullopt;
+    }
+    Loaded loaded{std::move(session).value(), *model, nullptr};
+    loaded.image = loaded.model->Snapshot();
+    return loaded;
+}
+
+// A device operation's result: exit 1 with the message when it failed.
+int Done(CommandContext& c, const Status& result, const std::string& what) {
+    if (!result) return Fail(c.err, kExitDevice, what + ": " + result.message());
+    return kExitOk;
+}
+
+Result<int> Number(const std::string& text, int max, const std::string& what) {
+    auto n = ParseNumber(text, 1, max, what);
+    if (!n) return n.error();
+    return static_cast<int>(*n);
+}
+
+Result<bool> OnOff(const std::string& text) {
+    if (text == "on" || text == "1") return true;
+    if (text == "off" || text == "0") return false;
+    return MakeError("expected on or off, not '" + text + "'");
+}
+
+// Prints progress on the error stream in steps of ten per cent.
+class ProgressLine {
+  public:
+    ProgressLine(std::ostream& err, std::string what) : err_(err), what_(std::move(what)) {}
+    ~ProgressLine() {
+        if (shown_ >= 0) err_ << '\n';
+    }
+    void operator()(int done, int total) {
+        const int percent = total > 0 ? 100 * done / total : 100;
+        if (shown_ >= 0 && percent / 10 <= shown_ / 10) return;
+        err_ << (shown_ < 0 ? what_ + ":" : "") << ' ' << percent << '%' << std::flush;
+        shown_ = percent;
+    }
+
+  private:
+    std::ostream& err_;
+    std::string what_;
+    int shown_ = -1;
+};
+
+int RunInfo(CommandContext& c) {
+    auto session = Session::Open(c.options);
+    if (!session) return Fail(c.err, kExitUsage, session.message());
+    auto path = (*session)->SelectDevice(c.options);
+    if (!path) return Fail(c.err, kExitDevice, path.message());
+    PrintDeviceValues(c.out, *path, (*session)->Values().Get(*path), (*session)->Layout());
+    return kExitOk;
+}
+
+int RunShow(CommandContext& c) {
+    int status = kExitOk;
+    auto l = Load(c, status);
+    if (!l) return status;
+    const DeviceValues values = l->session->Values().Get(l->model->Path());
+    if (c.Flag("--json")) {
+        PrintConfigJson(c.out, l->model->Path(), values, *l->image, l->session->Layout());
+    } else {
+        PrintConfigText(c.out, l->model->Path(), values, *l->image, l->session->Layout());
+    }
+    return kExitOk;
+}
+
+int RunSetDpi(CommandContext& c) {
+    int status = kExitOk;
+    auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
+    if (!stage) return Fail(c.err, kExitUsage, stage.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    const int step = l->image->dpiStep;
+    const int max = step * l->image->dpiStepCount;
+    int values[2] = {0, 0};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& text = c.args[std::min<std::size_t>(i + 1, c.args.size() - 1)];
+        auto dpi = ParseNumber(text, step, max, "DPI");
+        if (!dpi) {
+            return Fail(c.err, kExitUsage, dpi.message() + " in steps of " + std::to_string(step));
+        }
+        values[i] = static_cast<int>((*dpi + step / 2) / step);
+    }
+    const Status written = l->model->SetDpiStage(*stage - 1, values[0], values[1]);
+    if (!written) return Done(c, written, "cannot set the DPI");
+    c.out << "stage " << *stage << ": " << values[0] * step << " x " << values[1] * step
+          << " DPI\n";
+    return kExitOk;
+}
+
+int RunSetStage(CommandContext& c) {
+    int status = kExitOk;
+    auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
+    if (!stage) return Fail(c.err, kExitUsage, stage.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    return Done(c, l->model->SetCurrentDpiStage(*stage - 1), "cannot select the DPI stage");
+}
+
+int RunSetRate(CommandContext& c) {
+    int status = kExitOk;
+    auto hz = ParseNumber(c.args[0], kMinRateHz, kMaxRateHz, "report rate (Hz)");
+    if (!hz) return Fail(c.err, kExitUsage, hz.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    const int code = ReportRateCodeFor(static_cast<int>(*hz));
+    const Status written = l->model->SetReportRate(code);
+    if (!written) return Done(c, written, "cannot set the report rate");
+    c.out << "report rate: " << ReportRateHz(code) << " Hz\n";
+    return kExitOk;
+}
+
+int RunSetSnapping(CommandContext& c) {
+    int status = kExitOk;
+    auto on = OnOff(c.args[0]);
+    if (!on) return Fail(c.err, kExitUsage, "angle snapping: " + on.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    return Done(c, l->model->SetAngleSnapping(*on), "cannot set angle snapping");
+}
+
+int RunSetProfile(CommandContext& c) {
+    int status = kExitOk;
+    auto profile = Number(c.args[0], kProfileCount, "profile");
+    if (!profile) return Fail(c.err, kExitUsage, profile.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    return Done(c, l->model->SetActiveProfile(*profile - 1), "cannot select the profile");
+}
+
+int RunSetName(CommandContext& c) {
+    int status = kExitOk;
+    auto profile = Number(c.args[0], kProfileCount, "profile");
+    if (!profile) return Fail(c.err, kExitUsage, profile.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    return Done(c, l->model->SetProfileName(*profile - 1, c.args[1]), "cannot rename the profile");
+}
+
+int RunSetColour(CommandContext& c) {
+    int status = kExitOk;
+    auto profile = Number(c.args[0], kProfileCount, "profile");
+    if (!profile) return Fail(c.err, kExitUsage, profile.message());
+    std::string hex = c.args[1];
+    if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
+    auto rgb = hex.size() == 6 ? ParseHexBytes(hex) : Result<std::vector<uint8_t>>(MakeError(""));
+    if (!rgb) {
+        return Fail(c.err, kExitUsage, "colour '" + c.args[1] + "': expected #RRGGBB");
+    }
+    auto l = Load(c, status);
+    if (!l) return status;
+    std::vector<uint8_t> v = *rgb;
+    if (l->image->Layout().colourPacked) {
+        for (auto& channel : v) channel = Reduce8Bit(channel);  // 2 bits a channel
+    }
+    return Done(c, l->model->SetProfileColour(*profile - 1, v[0], v[1], v[2]),
+                "cannot set the profile colour");
+}
+
+int RunSetFlags(CommandContext& c) {
+    int status = kExitOk;
+    auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
+    if (!stage) return Fail(c.err, kExitUsage, stage.message());
+    auto on = OnOff(c.args[1]);
+    if (!on) return Fail(c.err, kExitUsage, "stage flag: " + on.message());
+    auto l = Load(c, status);
+    if (!l) return status;
+    if (*stage > l->image->Layout().stageFlagCount) {
+        return Fail(c.err, kExitUsage,
+                    "this device keeps stage flags for stages 1.." +
+                        std::to_string(l->image->Layout().stageFlagCount));
+    }
+    auto flags = l->image->stageFlags;
+    flags[static_cast<std::size_t>(*stage - 1)] = *on;
+    return Done(c, l->model->SetStageFlags(flags), "cannot set the stage flag");
+}
+
+// PROFILE BUTTON then: "default", four numbers TYPE OP1 OP2 OP3, or a function text.
+int RunAssign(CommandContext& c) {
+    int status = kExitOk;
+    auto profile = Number(c.args[0], kProfileCount, "profile");
+    if (!profile) return Fail(c.err, kExitUsage, profile.message());
+    std::vector<std::string> words(c.args.begin() + 2, c.args.end());
+    std::optional<ButtonSlot> numeric;
+    if (words.size() == 4) {
+        std::array<uint8_t, 4> b{};
+        bool all = true;
+        for (std::size_t i = 0; i < 4; ++i) {
+            auto n = ParseNumber(words[i], 0, 255, i ? "operand" : "type");
+            if (!n) {
+                all = false;
+                break;
+            }
+            b[i] = static_cast<uint8_t>(*n);
+        }
+        if (all) numeric = ButtonSlot{b[0], b[1], b[2], b[3]};
+    }
+    auto l = Load(c, status);
+    if (!l) return status;
+    const ModelLayout& layout = l->session->Layout();
+    auto button = Number(c.args[1], std::max(layout.ButtonCount, 1), "button");
+    if (!button || layout.ButtonCount == 0) {
+        return Fail(c.err, kExitUsage,
+                    button ? "this device has no buttons to assign" : button.message());
+    }
+    const int slot = layout.ButtonOrder[static_cast<std::size_t>(*button - 1)];
+
+    ButtonSlot chosen;
+    std::string text;
+    for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
+    if (numeric) {
+        chosen = *numeric;
+    } else if (text == "default") {
+        chosen = ButtonSlot{};
+    } else {
+        const auto matches = ParseFunctionText(text, l->image->dpiStep);
+        if (matches.empty()) {
+            std::string message = "no function is called '" + text + "'";
+            const auto near = SuggestFunctionTexts(text, kMaxSuggestions, l->image->dpiStep);
+            if (!near.empty()) {
+                message += "; did you mean";
+                for (std::size_t i = 0; i < near.size(); ++i) {
+                    message += (i ? ", '" : " '") + near[i] + "'";
+                }
+                message += "?";
+            }
+            return Fail(c.err, kExitUsage, message + " (see qvmctl assign --help)");
+        }
+        chosen = matches.front();
+    }
+    const Status assigned =
+        l->model->AssignButton(*profile - 1, slot, chosen.type, chosen.op1, chosen.op2, chosen.op3);
+    if (!assigned) return Done(c, assigned, "cannot assign the button");
+    const auto image = l->model->Snapshot();
+    c.out << "profile " << *profile << " button " << *button << ": "
+          << image->buttons[static_cast<std::size_t>(*profile - 1)][static_cast<std::size_t>(slot)]
+                 .text
+          << '\n';
+    return kExitOk;
+}
+
+int RunReset(CommandContext& c) {
+    int status = kExitOk;
+    auto l = Load(c, status);
+    if (!l) return status;
+    if (!Confirm(c, Ui().msg_str[11], c.Flag("--yes"))) {
+        return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
+    }
+    ProgressLine progress(c.err, "resetting");
+    return Done(c, l->model->ResetConfiguration([&](int percent) { progress(percent, 100); }),
+                "the reset did not finish");
+}
+
+int RunBackup(CommandContext& c) {
+    int status = kExitOk;
+    auto l = Load(c, status);
+    if (!l) return status;
+    if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
+    ProgressLine progress(c.err, "reading memory");
+    const Status saved =
+        SaveBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
+                   *l->image->memoryTop, c.args[0], std::ref(progress));
+    if (!saved) return Done(c, saved, "backup failed");
+    c.out << "saved " << *l->image->memoryTop + 1 << " bytes to " << c.args[0] << '\n';
+    return kExitOk;
+}
+
+int RunRestore(CommandContext& c) {
+    auto file = ReadFileIfExists(c.args[0]);
+    if (!file || !*file) {
+        return Fail(c.err, kExitUsage,
+                    "cannot read " + c.args[0] + (file ? ": no such file" : ": " + file.message()));
+    }
+    auto contents = DecodeBackupFile(**file);
+    if (!contents) return Fail(c.err, kExitUsage, c.args[0] + ": " + contents.message());
+    int status = kExitOk;
+    auto l = Load(c, status);
+    if (!l) return status;
+    if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
+    if (Status fits = CheckRestoreCompatible(contents->declaredBytes, *l->image->memoryTop,
+                                             c.Flag("--force"));
+        !fits) {
+        return Fail(c.err, kExitUsage, fits.message() + " (--force restores it anyway)");
+    }
+    if (!Confirm(c, Ui().msg_str[12], c.Flag("--yes"))) {
+        return Fail(c.err, kExitDevice, "restore cancelled; nothing was changed");
+    }
+    ProgressLine progress(c.err, "writing memory");
+    auto report = RestoreBackup(
+        l->session->Commands(), l->session->Commands(), l->model->Path(), c.args[0],
+        SystemClock::Instance(), [&] { return l->model->LoadConfiguration(); }, std::ref(progress));
+    if (!report) return Done(c, report.error(), "restore failed");
+    c.out << "restored " << report->writtenBytes << " bytes from " << c.args[0] << '\n';
+    if (report->missingBytes > 0) {
+        c.err << "qvmctl: warning: the file is cut short; " << report->missingBytes
+              << " declared bytes were not in it and were not written\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddConfigCommands(std::vector<CommandSpec>& commands) {
+    const std::vector<CommandSpec> added = {
+        {"info", "", "show what identification learned of the device",
+         "Prints the per-device values of the device qvmctl works on: protocol generation,\n"
+         "model code and name, firmware, class, identity bytes, layout flags and the button\n"
+         "layout of its model.\n",
+         0, 0, RunInfo},
+        {"show",
+         "[--json]",
+         "show the whole configuration",
+         "Prints the configuration: DPI stages, report rate, angle snapping, and for each\n"
+         "profile its name, colour, buttons and key-cycle list, then the macro slots.\n"
+         "--json prints the same as one JSON object.\n",
+         0,
+         0,
+         RunShow,
+         {"--json"}},
+        {"set dpi", "STAGE X [Y]", "set a DPI stage (values in DPI)",
+         "Sets DPI stage STAGE (1..5) to X by Y DPI (Y defaults to X). Values are rounded\n"
+         "to the device's DPI step and must lie between one step and its maximum.\n",
+         2, 3, RunSetDpi},
+        {"set stage", "STAGE", "select the current DPI stage", "Selects DPI stage 1..5.\n", 1, 1,
+         RunSetStage},
+        {"set rate", "HZ", "set the report rate (125..1000 Hz)",
+         "Sets the report rate to the rate nearest HZ that the device offers: 1000, 500,\n"
+         "333, 250, 200, 166, 142 or 125 Hz.\n",
+         1, 1, RunSetRate},
+        {"set snapping", "on|off", "switch angle snapping", "Switches angle snapping.\n", 1, 1,
+         RunSetSnapping},
+        {"set profile", "N", "select the active profile", "Makes profile N (1..5) active.\n", 1, 1,
+         RunSetProfile},
+        {"set name", "PROFILE TEXT", "rename a profile",
+         "Names profile PROFILE (1..5); the device keeps the first 9 characters.\n", 2, 2,
+         RunSetName},
+        {"set colour", "PROFILE #RRGGBB", "set a profile's colour",
+         "Sets the colour of profile PROFILE. Devices of layout class A keep 2 bits a\n"
+         "channel; the nearest colour is stored.\n",
+         2, 2, RunSetColour},
+        {"set flags", "STAGE on|off", "set a DPI stage's flag",
+         "Sets or clears the flag of DPI stage STAGE: while set, the stage keeps Y <= X.\n", 2, 2,
+         RunSetFlags},
+        {"assign", "PROFILE BUTTON FUNCTION", "give a button a function",
+         "FUNCTION is one of:\n"
+         "  default                  the button's own function\n"
+         "  TYPE OP1 OP2 OP3         the four bytes of the function (0x hex accepted)\n"
+         "  TEXT                     a function by its name, as 'qvmctl show' prints it:\n"
+         "                           \"Left click\", \"Ctrl + C\", \"Scroll up\", \"DPI+\",\n"
+         "                           \"Volume +\", \"Fire button (50ms)\", ...\n"
+         "Buttons are numbered as 'qvmctl show' lists them.\n",
+         3, kMaxAssignWords, RunAssign},
+        {"reset",
+         "[--yes]",
+         "restore the factory configuration",
+         "Writes the factory configuration into the device, after asking (unless --yes).\n",
+         0,
+         0,
+         RunReset,
+         {"--yes"}},
+        {"backup", "FILE", "save the whole device memory to a file",
+         "Writes the device's whole memory into FILE (a .bf backup file).\n", 1, 1, RunBackup},
+        {"restore",
+         "FILE [--yes] [--force]",
+         "write a backup file into the device",
+         "Writes the memory saved in FILE back into the device and reloads it, after asking\n"
+         "(unless --yes). A backup of another memory size is refused unless --force.\n",
+         1,
+         1,
+         RunRestore,
+         {"--yes", "--force"}},
+    };
+    commands.insert(commands.end(), added.begin(), added.end());
+}
+
+}  // namespace qvm::cli

@@ -1,0 +1,167 @@
+// qvmctl's configuration commands on simulated devices kept in a temporary user folder:
+// every run is a new session, as a user's shell would make it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/qvmctl.h"
+#include "run_qvmctl.h"
+#include "support/temp_folder.h"
+
+namespace qvm::cli {
+namespace {
+
+std::vector<std::string> With(const std::string& sim, std::vector<std::string> args) {
+    args.insert(args.begin(), "--simulate=" + sim);
+    return args;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A change made by one run shows in the JSON of the next, for each layout class.
+TEST(QvmctlConfig, ChangesShowInTheNextRun) {
+    struct Step {
+        std::vector<std::string> args;
+        std::string json;  // what `show --json` must then contain
+    };
+    const Step steps[] = {
+        {{"set", "dpi", "2", "1200", "600"}, "\"x_dpi\": 1200,\n      \"y_dpi\": 600"},
+        {{"set", "rate", "250"}, "\"report_rate_hz\": 250"},
+        {{"set", "snapping", "on"}, "\"angle_snapping\": true"},
+        {{"set", "name", "3", "Sniper"}, "\"name\": \"Sniper\""},
+        {{"assign", "1", "2", "Ctrl + C"}, "\"text\": \"Ctrl + C\""},
+        {{"assign", "2", "3", "6", "0xe9", "0", "0"}, "\"text\": \"Volume +\""},
+        {{"set", "stage", "3"}, "\"current_stage\": 3"},
+    };
+    for (const std::string kind : {"g0", "g5x", "g12"}) {
+        SCOPED_TRACE(kind);
+        test::TempFolder folder;
+        for (const auto& step : steps) {
+            Outcome set = Qvmctl(With(kind, step.args));
+            ASSERT_EQ(set.status, kExitOk)
+                << step.args[0] << ' ' << step.args[1] << ": " << set.err;
+            Outcome show = Qvmctl(With(kind, {"show", "--json"}));
+            ASSERT_EQ(show.status, kExitOk) << show.err;
+            EXPECT_TRUE(Has(show.out, step.json)) << step.json << "\n" << show.out;
+        }
+    }
+}
+
+TEST(QvmctlConfig, ColourAndFlagsPerClass) {
+    test::TempFolder folder;
+    // Class A keeps two bits a channel: #ff5500 becomes 255, 85, 0.
+    ASSERT_EQ(Qvmctl(With("g0", {"set", "colour", "2", "#ff5500"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(With("g0", {"show"})).out, "profile 2: \"Profile2\" #ff5500"));
+    ASSERT_EQ(Qvmctl(With("g12", {"set", "colour", "2", "#123456"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(With("g12", {"show"})).out, "profile 2: \"Profile2\" #123456"));
+    ASSERT_EQ(Qvmctl(With("g12", {"set", "flags", "5", "on"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(With("g12", {"show"})).out, "  5: 8000 x 8000  [flag]"));
+    // Class A has flags for four stages only.
+    Outcome fifth = Qvmctl(With("g0", {"set", "flags", "5", "on"}));
+    EXPECT_EQ(fifth.status, kExitUsage);
+    EXPECT_TRUE(Has(fifth.err, "stages 1..4")) << fifth.err;
+}
+
+// backup, reset, restore: the device memory ends byte for byte as it was.
+TEST(QvmctlConfig, BackupResetRestoreGivesBackTheSameMemory) {
+    for (const std::string kind : {"g0", "g5x", "g12"}) {
+        SCOPED_TRACE(kind);
+        test::TempFolder folder;
+        ASSERT_EQ(Qvmctl(With(kind, {"assign", "1", "1", "Right click"})).status, kExitOk);
+        ASSERT_EQ(Qvmctl(With(kind, {"set", "name", "1", "Backed"})).status, kExitOk);
+        const std::string state = "sim/0-" + kind + ".mem";
+        const auto before = folder.Read(state);
+        ASSERT_FALSE(before.empty());
+
+        const std::string file = folder.File("mouse.bf");
+        Outcome backup = Qvmctl(With(kind, {"backup", file}));
+        ASSERT_EQ(backup.status, kExitOk) << backup.err;
+        Outcome reset = Qvmctl(With(kind, {"reset", "--yes"}));
+        ASSERT_EQ(reset.status, kExitOk) << reset.err;
+        EXPECT_NE(folder.Read(state), before);
+        EXPECT_FALSE(Has(Qvmctl(With(kind, {"show"})).out, "Backed"));
+
+        Outcome restore = Qvmctl(With(kind, {"restore", file}), "y\n");
+        ASSERT_EQ(restore.status, kExitOk) << restore.err;
+        EXPECT_EQ(folder.Read(state), before);
+        EXPECT_TRUE(Has(Qvmctl(With(kind, {"show"})).out, "profile 1: \"Backed\""));
+    }
+}
+
+TEST(QvmctlConfig, AnsweringNoChangesNothing) {
+    test::TempFolder folder;
+    ASSERT_EQ(Qvmctl(With("g12", {"set", "name", "1", "Keep"})).status, kExitOk);
+    const auto before = folder.Read("sim/0-g12.mem");
+    for (const std::string answer : {"", "n\n", "no\n", "whatever\n"}) {
+        Outcome reset = Qvmctl(With("g12", {"reset"}), answer);
+        EXPECT_EQ(reset.status, kExitDevice);
+        EXPECT_TRUE(Has(reset.err, "nothing was changed")) << reset.err;
+        EXPECT_TRUE(Has(reset.err, "All setting will be reset !!  continue? [y/N]")) << reset.err;
+    }
+    EXPECT_EQ(folder.Read("sim/0-g12.mem"), before);
+}
+
+TEST(QvmctlConfig, RestoreRefusesOtherFilesAndSizes) {
+    test::TempFolder folder;
+    const std::string small = folder.File("small.bf");
+    ASSERT_EQ(Qvmctl(With("g5x/mem=16k", {"backup", small})).status, kExitOk);
+    EXPECT_EQ(std::filesystem::file_size(small), 22u + 16384u);
+
+    Outcome other = Qvmctl(With("g5x", {"restore", "--yes", small}));
+    EXPECT_EQ(other.status, kExitUsage);
+    EXPECT_TRUE(Has(other.err, "--force")) << other.err;
+    Outcome forced = Qvmctl(With("g5x", {"restore", "--yes", "--force", small}));
+    EXPECT_EQ(forced.status, kExitOk) << forced.err;
+
+    const std::string junk = folder.Write("junk.bf", std::string("\x05hello world, not a backup"));
+    Outcome bad = Qvmctl(With("g5x", {"restore", "--yes", junk}));
+    EXPECT_EQ(bad.status, kExitUsage);
+    EXPECT_TRUE(Has(bad.err, "invalid format !!")) << bad.err;
+    Outcome missing = Qvmctl(With("g5x", {"restore", "--yes", folder.File("none.bf")}));
+    EXPECT_EQ(missing.status, kExitUsage);
+    EXPECT_TRUE(Has(missing.err, "no such file")) << missing.err;
+}
+
+TEST(QvmctlConfig, BadValuesAreRefusedWithTheAllowedRange) {
+    test::TempFolder folder;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"set", "dpi", "1", "90000"}, kExitUsage, "DPI 90000 is out of range: allowed 100..16000"},
+        {{"set", "dpi", "1", "50"}, kExitUsage, "allowed 100..16000"},
+        {{"set", "dpi", "6", "800"}, kExitUsage, "DPI stage 6 is out of range"},
+        {{"set", "rate", "2000"}, kExitUsage, "allowed 125..1000"},
+        {{"set", "snapping", "maybe"}, kExitUsage, "expected on or off"},
+        {{"set", "profile", "0"}, kExitUsage, "profile 0 is out of range"},
+        {{"set", "colour", "1", "#12345"}, kExitUsage, "expected #RRGGBB"},
+        {{"assign", "1", "99", "Left click"}, kExitUsage, "button 99 is out of range"},
+        {{"assign", "1", "2", "Teleport"}, kExitUsage, "no function is called 'Teleport'"},
+        {{"assign", "1", "2", "Ctl + C"}, kExitUsage, "did you mean 'Ctrl + C'"},
+        {{"reset", "--force"}, kExitUsage, "unknown option --force for reset"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
+        Outcome run = Qvmctl(With("g12", c.args));
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(Has(run.err, c.message)) << run.err;
+    }
+}
+
+TEST(QvmctlConfig, KeyboardsAreListedButHaveNoConfiguration) {
+    test::TempFolder folder;
+    Outcome list = Qvmctl(With("mx28/product=MX-30 Pro,g12", {"list"}));
+    ASSERT_EQ(list.status, kExitOk) << list.err;
+    EXPECT_TRUE(Has(list.out, "MX-30 Pro, keyboard")) << list.out;
+    EXPECT_TRUE(Has(list.out, "MX-21, generation 12, layout class C")) << list.out;
+    Outcome show = Qvmctl(With("mx29", {"show"}));
+    EXPECT_EQ(show.status, kExitDevice);
+    EXPECT_TRUE(Has(show.err, "is a keyboard")) << show.err;
+}
+
+}  // namespace
+}  // namespace qvm::cli
