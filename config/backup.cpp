@@ -68,7 +68,9 @@ Status SaveBackup(MemoryAccess& memory, DeviceCommands& commands, const std::str
     std::vector<uint8_t> read(static_cast<std::size_t>(pieces) * kReadPiece);
     Report(progress, 0, n);
     for (uint32_t address = 0; address <= memoryTop; address += kReadPiece) {
-        std::span<uint8_t> piece(read.data() + address, kReadPiece);
+        // The last piece stops at the memory top: asking past it would name addresses the
+        // command set cannot carry on a 64 KiB device.
+        std::span<uint8_t> piece(read.data() + address, std::min(kReadPiece, n - address));
         if (!memory.ReadMemory(path, address, piece, true)) {
             commands.NotifyUpdate(path);
             return MakeError("reading the device memory at " + Hex(address) +
