@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/pacing.h"
 #include "device/commands.h"
 #include "platform/named_mutex.h"
 #include "sim/sim_backend.h"
@@ -17,39 +18,10 @@
 namespace {
 
 using namespace qvm;
+using bench::Cost;
 
 constexpr int kBytes = 0x800;
 constexpr uint32_t kAddress = 0x800;  // above the configuration area, clear of it
-
-// The least an exchange can cost under the pacing rules: one idle poll, the write,
-// and for a request with a reply the pre-wait, the reply wait, one reply read and the
-// post-wait. Returns control transfers and fixed sleep milliseconds.
-struct Cost {
-    long exchanges = 0;
-    long transfers = 0;
-    long sleepMs = 0;
-
-    void Exchange(int waitMs, long times = 1) {
-        exchanges += times;
-        if (waitMs < 0) {
-            transfers += 2 * times;
-            return;
-        }
-        const int pre = waitMs > 4 ? 2 : waitMs >= 1 ? 1 : 0;
-        const int post = waitMs > 4 ? 3 : waitMs >= 1 ? 1 : 0;
-        transfers += 3 * times;
-        sleepMs += (pre + waitMs + post) * times;
-    }
-    double Ms(int usbCostMs) const { return double(sleepMs + transfers * usbCostMs); }
-};
-
-// Read: pieces of 7 bytes (generation 0) or 61 bytes, each one exchange with no wait.
-Cost ReadBound(int generation) {
-    Cost c;
-    const int piece = generation <= 0 ? 7 : 61;
-    c.Exchange(0, (kBytes + piece - 1) / piece);
-    return c;
-}
 
 // Write: blocks of 32 bytes. Generation 0 stages six bytes a command (send only), sleeps
 // 1 ms, commits with a 10 ms reply wait and sleeps 2 ms; the others send one block (send
@@ -144,7 +116,7 @@ int main(int argc, char** argv) {
             **sim, transport, [&] { ok = commands.WriteMemory(path, kAddress, data) && ok; });
         const Measured read = Measure(
             **sim, transport, [&] { ok = commands.ReadMemory(path, kAddress, back, false) && ok; });
-        Report("read", generation, read, ReadBound(generation), usbCostMs);
+        Report("read", generation, read, bench::ReadBound(generation, kBytes), usbCostMs);
         Report("write", generation, write, WriteBound(generation), usbCostMs);
         if (!ok || back != data) {
             std::fprintf(stderr, "bench_memory: generation %d did not read back what it wrote\n",
