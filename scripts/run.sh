@@ -15,4 +15,4 @@ fi
 # The desktop program is not built yet; until it is, show the devices and their
 # state with the command-line tool.
 build/qvmctl "${backend[@]}" list
-build/qvmctl "${backend[@]}" status
+build/qvmctl "${backend[@]}" show
