@@ -163,6 +163,18 @@ TEST(BackupSave, EightKilobyteDeviceGivesTheWholeMemory) {
     EXPECT_TRUE(rig.memory->writes.empty());
 }
 
+// On a 64 KiB device the last piece must stop at the top: past it no address fits.
+TEST(BackupSave, LargestMemoryEndsAtItsTop) {
+    Rig rig("g12/mem=64k", 12);
+    const auto memory = Pattern(0x10000, 9);
+    rig.Device().PokeMemory(0, memory);
+    test::TempFolder folder;
+    const Status s =
+        SaveBackup(*rig.memory, *rig.commands, rig.path, 0xFFFF, folder.File("big.bf"));
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(folder.Read("big.bf"), BackupFile(0x10000, memory));
+}
+
 TEST(BackupSave, FailedReadOrFolderLeavesTheOldFile) {
     test::TempFolder folder;
     const std::string target = folder.Write("old.bf", std::vector<uint8_t>{1, 2, 3});
