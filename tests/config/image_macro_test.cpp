@@ -68,7 +68,9 @@ TEST_P(ImageMacroSlots, DecodeFromImageAndRecords) {
     const auto image = rig.Image();
     EXPECT_EQ(image->macros[static_cast<std::size_t>(c.slot)], c.expected);
     for (int i = 0; i < kMacroSlotCount; ++i) {
-        if (i != c.slot) EXPECT_TRUE(image->macros[static_cast<std::size_t>(i)].Empty()) << i;
+        if (i != c.slot) {
+            EXPECT_TRUE(image->macros[static_cast<std::size_t>(i)].Empty()) << i;
+        }
     }
 }
 
