@@ -87,7 +87,7 @@ public:
 };
 
 // Builds the backend named by `spec`: "linux", "sim[:DEVICES]" or "exec:COMMAND".
-// The error message names the accepted forms when the spec is not understood.
+// The error message names the accepted forms when the name is not understood.
 Result<std::unique_ptr<HidBackend>> MakeHidBackend(const std::string& spec);
 
 }  // namespace qvm
