@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/backup.h"
-#include "sim/sim_backend.h"
-#include "support/fake_clock.h"
+#include "support/sim_rig.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
@@ -38,34 +37,11 @@ class RecordingMemory final : public MemoryAccess {
     MemoryAccess& inner_;
 };
 
-struct Rig {
-    std::unique_ptr<SimBackend> sim;
-    test::FakeClock clock;
-    LocalMutex lock;
-    std::unique_ptr<Transport> transport;
-    DeviceValueTable values;
-    MemoryCache cache;
-    std::unique_ptr<DeviceCommands> commands;
+struct Rig : test::SimRig {
     std::unique_ptr<RecordingMemory> memory;
-    std::string path;
 
-    explicit Rig(const std::string& devices, int generation, int extended = 0) {
-        auto made = SimBackend::Create(devices, "");
-        EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
-        sim = std::move(made).value();
-        transport = std::make_unique<Transport>(*sim, clock, lock);
-        commands = std::make_unique<DeviceCommands>(*transport, values, cache);
-        memory = std::make_unique<RecordingMemory>(*commands);
-        for (const auto& info : *sim->Enumerate()) {
-            if (info.caps.featureLength > 0) path = info.path;
-        }
-        values.Update(path, [&](DeviceValues& v) {
-            v.ProtocolGeneration = generation;
-            v.ExtendedLayoutFlag = extended;
-        });
-    }
-    SimDevice& Device() { return sim->Device(0); }
-    SimMouseState State() { return Device().MouseState(); }
+    explicit Rig(const std::string& devices)
+        : SimRig(devices), memory(std::make_unique<RecordingMemory>(*commands)) {}
 
     Result<RestoreReport> Restore(const std::string& file, int* reloads = nullptr) {
         return RestoreBackup(*memory, *commands, path, file, clock, [reloads] {
@@ -140,7 +116,7 @@ TEST(BackupDecode, RefusesOtherTagsAndCutHeaders) {
 }
 
 TEST(BackupSave, EightKilobyteDeviceGivesTheWholeMemory) {
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     const auto memory = Pattern(0x2000, 3);
     rig.Device().PokeMemory(0, memory);
     test::TempFolder folder;
@@ -165,7 +141,7 @@ TEST(BackupSave, EightKilobyteDeviceGivesTheWholeMemory) {
 
 // On a 64 KiB device the last piece must stop at the top: past it no address fits.
 TEST(BackupSave, LargestMemoryEndsAtItsTop) {
-    Rig rig("g12/mem=64k", 12);
+    Rig rig("g12/mem=64k");
     const auto memory = Pattern(0x10000, 9);
     rig.Device().PokeMemory(0, memory);
     test::TempFolder folder;
@@ -178,11 +154,11 @@ TEST(BackupSave, LargestMemoryEndsAtItsTop) {
 TEST(BackupSave, FailedReadOrFolderLeavesTheOldFile) {
     test::TempFolder folder;
     const std::string target = folder.Write("old.bf", std::vector<uint8_t>{1, 2, 3});
-    Rig silent("g12/mem=8k/noreply", 12);
+    Rig silent("g12/mem=8k/noreply");
     EXPECT_FALSE(SaveBackup(*silent.memory, *silent.commands, silent.path, 0x1FFF, target).ok());
     EXPECT_EQ(folder.Read("old.bf"), (std::vector<uint8_t>{1, 2, 3}));
 
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     const auto r =
         SaveBackup(*rig.memory, *rig.commands, rig.path, 0x1FFF, folder.File("missing/sub/x.bf"));
     EXPECT_FALSE(r.ok());
@@ -200,7 +176,7 @@ class BackupRestore : public ::testing::TestWithParam<RestoreCase> {};
 
 TEST_P(BackupRestore, WritesOnlyWhatTheFileHolds) {
     const RestoreCase& c = GetParam();
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     const auto before = Pattern(0x2000, 0x40);
     rig.Device().PokeMemory(0, before);
     ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 3));
@@ -233,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(BackupRestoreRefused, WrongTagLeavesTheDeviceAlone) {
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 2));
     test::TempFolder folder;
     auto bad = BackupFile(4, {1, 2, 3, 4});
@@ -250,8 +226,6 @@ TEST(BackupRestoreRefused, WrongTagLeavesTheDeviceAlone) {
 
 struct LightingCase {
     std::string devices;
-    int generation;
-    int extended;
     int refreshes;  // the refresh command exists for generations 3 to 10 only
     bool effectSet;
 };
@@ -260,7 +234,7 @@ class BackupLighting : public ::testing::TestWithParam<LightingCase> {};
 
 TEST_P(BackupLighting, EffectFollowsTheFile) {
     const LightingCase& c = GetParam();
-    Rig rig(c.devices, c.generation, c.extended);
+    Rig rig(c.devices);
     auto data = Pattern(64, 1);
     data[0x11] = 3;
     test::TempFolder folder;
@@ -273,13 +247,13 @@ TEST_P(BackupLighting, EffectFollowsTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, BackupLighting,
-                         ::testing::Values(LightingCase{"g5x", 5, 1, 1, true},
-                                           LightingCase{"g5", 5, 0, 0, false},
-                                           LightingCase{"g12", 12, 1, 0, true},
-                                           LightingCase{"g0", 0, 0, 0, false}));
+                         ::testing::Values(LightingCase{"g5x", 1, true},
+                                           LightingCase{"g5", 0, false},
+                                           LightingCase{"g12", 0, true},
+                                           LightingCase{"g0", 0, false}));
 
 TEST(BackupRoundTrip, SaveScribbleRestoreGivesTheSameMemory) {
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     const auto original = Pattern(0x2000, 0x11);
     rig.Device().PokeMemory(0, original);
     test::TempFolder folder;
@@ -292,7 +266,7 @@ TEST(BackupRoundTrip, SaveScribbleRestoreGivesTheSameMemory) {
 }
 
 TEST(BackupRoundTrip, FailedReloadIsReportedAfterProfileZero) {
-    Rig rig("g12/mem=8k", 12);
+    Rig rig("g12/mem=8k");
     ASSERT_TRUE(rig.commands->SetActiveProfile(rig.path, 4));
     test::TempFolder folder;
     auto r = RestoreBackup(*rig.memory, *rig.commands, rig.path,

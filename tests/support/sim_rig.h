@@ -1,0 +1,62 @@
+// One simulated device wired to the real transport and command set, with a fake clock,
+// and its per-device values filled from the simulator's own description as the probe
+// would fill them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/commands.h"
+#include "sim/sim_backend.h"
+#include "support/fake_clock.h"
+
+namespace qvm::test {
+
+struct SimRig {
+    FakeClock clock;
+    std::unique_ptr<SimBackend> sim;
+    LocalMutex lock;
+    std::unique_ptr<Transport> transport;
+    DeviceValueTable values;
+    MemoryCache cache;
+    std::unique_ptr<DeviceCommands> commands;
+    std::string path;  // the configuration interface of device 0
+
+    explicit SimRig(const std::string& devices) {
+        auto made = SimBackend::Create(devices, "", clock);
+        EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
+        sim = std::move(made).value();
+        transport = std::make_unique<Transport>(*sim, clock, lock);
+        commands = std::make_unique<DeviceCommands>(*transport, values, cache);
+        for (const auto& info : *sim->Enumerate()) {
+            if (info.caps.featureLength > 0 && path.empty()) path = info.path;
+        }
+        const SimDeviceConfig& config = Device().Config();
+        const auto area = Device().InfoArea();
+        DeviceValues v;
+        v.ProtocolGeneration = config.generation;
+        v.IdentByte1 = config.identByte1;
+        v.IdentByte2 = config.identByte2;
+        v.ExtendedLayoutFlag = config.extendedLayout || config.generation >= 11 ? 1 : 0;
+        InfoRecord info{};
+        std::copy_n(area.begin(), info.size(), info.begin());
+        v.InfoPages = info;
+        values.Set(path, v);
+        cache.Activate(path, true);
+    }
+
+    SimDevice& Device() { return sim->Device(0); }
+    SimMouseState State() { return Device().MouseState(); }
+    std::vector<uint8_t> Peek(uint32_t address, std::size_t length) {
+        return Device().PeekMemory(address, length);
+    }
+    void Poke(uint32_t address, const std::vector<uint8_t>& bytes) {
+        Device().PokeMemory(address, bytes);
+    }
+};
+
+}  // namespace qvm::test
