@@ -1,12 +1,15 @@
 #include "macro/macro_slots.h"
 
+#include <algorithm>
+
 #include "app/text.h"
 #include "device/commands.h"
 
 namespace qvm {
 namespace {
 
-constexpr int kModeBytesInTable = 16;  // classes B and C
+// The reserved table ends just below the two probe-marker bytes E - 1 and E.
+constexpr uint32_t kMarkerBytes = 2;
 constexpr uint32_t kDefaultMemoryEnd = 0x1FFF;
 constexpr std::array<uint32_t, 6> kProbeTops = {0xFFFF, 0x7FFF, 0x3FFF, 0x1FFF, 0x0FFF, 0x07FF};
 constexpr uint32_t kTopByte = 0xFFFF;
@@ -26,9 +29,7 @@ int ModeFromButtons(const ImageLayout& layout, std::span<const uint8_t> image,
                     int32_t codeAddress) {
     for (int p = 0; p < kProfileCount; ++p) {
         for (int j = 0; j < layout.buttonCount; ++j) {
-            auto at = [&](int plane) { return image[layout.SlotByteAddress(p, j, plane)]; };
-            const int type = at(0);
-            if (IsMacroMode(type) && at(3) == 0 && (at(1) | at(2) << 8) == codeAddress) return type;
+            if (const auto type = MacroButtonType(layout, image, p, j, codeAddress)) return *type;
         }
     }
     return kMacroModeOnce;
@@ -43,10 +44,44 @@ std::optional<uint8_t> ReadByte(MemoryAccess& memory, const std::string& path, u
 
 }  // namespace
 
-std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, int slot) {
+std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const uint8_t> image,
+                                   int profile, int button, int32_t codeAddress) {
+    auto at = [&](int plane) -> int {
+        const uint32_t address = layout.SlotByteAddress(profile, button, plane);
+        return address < image.size() ? image[address] : -1;
+    };
+    const int type = at(0);
+    if (!IsMacroMode(type) || at(3) != 0 || (at(1) | at(2) << 8) != codeAddress) {
+        return std::nullopt;
+    }
+    return type;
+}
+
+std::optional<AddressRange> HighModeTable(const ImageLayout& layout, uint32_t memoryEnd) {
+    if (layout.cls == LayoutClass::A) return std::nullopt;
+    const uint32_t lowest = std::max(layout.heapStart, layout.heapStartExtended);
+    if (memoryEnd < lowest + kHighModeTableBytes + kMarkerBytes) return std::nullopt;
+    const uint32_t last = memoryEnd - kMarkerBytes;
+    return AddressRange{last + 1 - kHighModeTableBytes, last};
+}
+
+bool HighModeTableUsable(const ImageLayout& layout, uint32_t memoryEnd, const MacroSlots& slots) {
+    const auto table = HighModeTable(layout, memoryEnd);
+    if (!table) return false;
+    return std::none_of(slots.begin(), slots.end(), [&](const MacroSlot& s) {
+        return !s.Empty() &&
+               table->Overlaps(static_cast<uint32_t>(s.start), static_cast<uint32_t>(s.length));
+    });
+}
+
+std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, uint32_t memoryEnd, int slot) {
     if (slot < 0 || slot >= kMacroSlotCount) return std::nullopt;
-    if (layout.cls != LayoutClass::A && slot >= kModeBytesInTable) return std::nullopt;
-    return layout.macroMode + static_cast<uint32_t>(slot);
+    if (layout.cls == LayoutClass::A || slot < kLowModeSlots) {
+        return layout.macroMode + static_cast<uint32_t>(slot);
+    }
+    const auto table = HighModeTable(layout, memoryEnd);
+    if (!table) return std::nullopt;
+    return table->first + static_cast<uint32_t>(slot - kLowModeSlots);
 }
 
 Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& path) {
@@ -83,6 +118,7 @@ Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const Image
                       const std::function<void(int done)>& progress) {
     const uint32_t tablesEnd = layout.macroMode + kMacroSlotCount;
     if (image.size() < tablesEnd) return MakeError("the configuration image is too short");
+    const Error lost = MakeError("the device did not answer while the macro names were read");
     for (int i = 0; i < kMacroSlotCount; ++i) {
         MacroSlot& slot = slots[static_cast<std::size_t>(i)];
         slot = MacroSlot{};
@@ -93,18 +129,37 @@ Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const Image
         if (slot.start != 0 && static_cast<uint32_t>(slot.start) <= memoryTop) {
             std::array<uint8_t, kMacroRecordHeaderBytes> header{};
             if (!memory.ReadMemory(path, static_cast<uint32_t>(slot.start), header, true)) {
-                return MakeError("the device did not answer while the macro names were read");
+                return lost;
             }
             slot.name = DecodeUtf16LeField(std::span(header).subspan(1));
             slot.codeAddress = slot.start + header[0] + 1;
         }
-        if (const auto modeAt = MacroModeAddress(layout, i)) {
-            const int mode = image[*modeAt];
-            slot.mode = IsMacroMode(mode) ? mode : kMacroModeOnce;
-        } else if (slot.codeAddress != 0) {
-            slot.mode = ModeFromButtons(layout, image, slot.codeAddress);
-        }
         if (progress) progress(i + 1);
+    }
+
+    // Modes, once every record's place is known (the reserved table counts only while
+    // no record overlaps it).
+    std::array<uint8_t, kHighModeTableBytes> high{};
+    const bool highUsable = HighModeTableUsable(layout, memoryTop, slots);
+    if (highUsable &&
+        !memory.ReadMemory(path, HighModeTable(layout, memoryTop)->first, high, true)) {
+        return lost;
+    }
+    for (int i = 0; i < kMacroSlotCount; ++i) {
+        MacroSlot& slot = slots[static_cast<std::size_t>(i)];
+        std::optional<int> stored;
+        if (layout.cls == LayoutClass::A || i < kLowModeSlots) {
+            stored = image[layout.macroMode + static_cast<uint32_t>(i)];
+        } else if (highUsable) {
+            stored = high[static_cast<std::size_t>(i - kLowModeSlots)];
+        }
+        if (stored && IsMacroMode(*stored)) {
+            slot.mode = *stored;
+        } else if (layout.cls != LayoutClass::A && i >= kLowModeSlots && slot.codeAddress != 0) {
+            slot.mode = ModeFromButtons(layout, image, slot.codeAddress);
+        } else {
+            slot.mode = kMacroModeOnce;
+        }
     }
     return {};
 }

@@ -41,12 +41,43 @@ struct MacroSlot {
 
 using MacroSlots = std::array<MacroSlot, kMacroSlotCount>;
 
-// Where slot i's mode byte is kept, if anywhere. In class A every slot has one in the
-// mode table. In classes B and C the table's bytes from slot 16 on are the key-cycle
-// lists, so only slots 0..15 keep a mode byte there; the mode of a later slot is the
-// function type of the buttons that run it (see LoadMacroSlots). Whoever stores a macro
-// writes its mode byte only where this says.
-std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, int slot);
+// Where slot i's mode byte is kept.
+//
+// Class A keeps all 80 in the mode table. In classes B and C that table's bytes from
+// slot 16 on are the key-cycle lists, so the table holds slots 0..15 only, and the mode
+// bytes of slots 16..79 live in a 64-byte table reserved at the top of the macro heap,
+// just below the two probe-marker bytes: slot s at E - 81 + s (slot 16 at E - 65, slot 79
+// at E - 2). Keeping them away from the key-cycle lists means a macro store or delete
+// never changes a key-cycle list and a key-cycle edit never changes a mode; keeping them
+// in the heap's top needs no memory the configuration area already uses. The allocator
+// and the free space treat the reserved bytes as used. A device whose memory another
+// program laid out may hold a record there; while a used record overlaps the table its
+// bytes are not modes: nothing is written there, and reading falls back to the mode of
+// the first button that runs the macro (else 8), as it does for a byte outside 8..10.
+// nullopt for a slot outside 0..79, or for a memory end too low to hold the table.
+std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, uint32_t memoryEnd, int slot);
+
+// First and last address of the reserved table of classes B and C; nullopt in class A.
+struct AddressRange {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    bool Overlaps(uint32_t start, uint32_t length) const {
+        return length > 0 && start <= last && start + length - 1 >= first;
+    }
+};
+std::optional<AddressRange> HighModeTable(const ImageLayout& layout, uint32_t memoryEnd);
+inline constexpr int kLowModeSlots = 16;  // classes B and C: slots with a byte in the mode table
+inline constexpr uint32_t kHighModeTableBytes = kMacroSlotCount - kLowModeSlots;
+
+// True when the reserved table exists and no used record overlaps it, so its bytes are
+// the modes of slots 16..79.
+bool HighModeTableUsable(const ImageLayout& layout, uint32_t memoryEnd, const MacroSlots& slots);
+
+// The macro function type (8..10) of button `button` of `profile` in the image bytes
+// (read from address 0) when its function runs the macro whose code is at
+// `codeAddress`: type 8 to 10, operands 1 and 2 the address, operand 3 zero.
+std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const uint8_t> image,
+                                   int profile, int button, int32_t codeAddress);
 
 // Finds the address of the last byte of the device memory by the 0x12 marker at the top
 // of each power-of-two size (addresses past the real memory wrap). Writes the marker
@@ -55,8 +86,9 @@ std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, int slot);
 Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& path);
 
 // Fills the 80 slots from the image bytes (read from address 0) and reads each used
-// slot's name from the device. A slot whose start is 0 or above memoryTop is empty; its
-// index values stay as read. `progress` gets the number of slots done after each one.
+// slot's name, and in classes B and C the reserved mode table, from the device. A slot whose start
+// is 0 or above memoryTop is empty; its index values stay as read. `progress` gets the number of
+// slots done after each one.
 Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const ImageLayout& layout,
                       std::span<const uint8_t> image, uint32_t memoryTop, MacroSlots& slots,
                       const std::function<void(int done)>& progress = {});

@@ -1,0 +1,396 @@
+// The device side of the macro memory: allocation with compaction, store, delete and
+// read back. Every operation runs on the model's private image copy under its work lock
+// and keeps the copy (slot table, stored bytes, buttons) equal to what it wrote.
+#include "macro/macro_memory.h"
+
+#include <algorithm>
+
+#include "app/text.h"
+#include "app/ui_strings.h"
+#include "device/commands.h"
+
+namespace qvm {
+namespace {
+
+using ImageCopy = ConfigModel::ImageCopy;
+
+constexpr int kLackOfSpaceMessage = 19;
+constexpr uint32_t kMaxRecordLength = 0xFFFF;  // the index entry's 16-bit length
+constexpr double kCompactReadShare = 0.5;
+
+const Error kDeviceLost{"the device did not answer during the macro operation"};
+
+struct ButtonRef {
+    int profile = 0;
+    int button = 0;
+};
+
+Error LackOfSpace() {
+    return MakeError(Ui().msg_str[kLackOfSpaceMessage]);
+}
+
+void Report(const MacroProgress& progress, double fraction) {
+    if (progress) progress(std::clamp(fraction, 0.0, 1.0));
+}
+
+Status CheckSlot(int slot) {
+    if (slot < 0 || slot >= kMacroSlotCount) {
+        return MakeError("macro slot " + std::to_string(slot) + " is outside 0 to 79");
+    }
+    return {};
+}
+
+MacroSlot& SlotOf(ImageCopy& copy, int slot) {
+    return copy.Image().macros[static_cast<std::size_t>(slot)];
+}
+
+Result<MacroHeap> HeapOf(ImageCopy& copy) {
+    const ConfigImage& image = copy.Image();
+    if (!image.memoryTop) return MakeError("the memory size of the device is not known");
+    const bool extended = copy.Commands().Values().Get(copy.Path()).ExtendedLayoutFlag != 0;
+    return MacroHeapOf(image.Layout(), extended, *image.memoryTop);
+}
+
+// The update notice; the 9-byte class has none.
+bool Notify(ImageCopy& copy) {
+    if (copy.Image().layoutClass == LayoutClass::A) return true;
+    return copy.Commands().NotifyUpdate(copy.Path());
+}
+
+// Writes memory and keeps the copy's stored bytes in step where they cover the address.
+Status Write(ImageCopy& copy, uint32_t address, std::span<const uint8_t> data) {
+    if (!copy.Commands().WriteMemory(copy.Path(), address, data)) return kDeviceLost;
+    std::vector<uint8_t>& bytes = copy.Image().bytes;
+    for (std::size_t k = 0; k < data.size() && address + k < bytes.size(); ++k) {
+        bytes[address + k] = data[k];
+    }
+    return {};
+}
+
+Status WriteIndexEntry(ImageCopy& copy, int slot, uint32_t start, uint32_t length) {
+    const uint32_t at =
+        copy.Image().Layout().macroIndex + static_cast<uint32_t>(kMacroIndexEntryBytes * slot);
+    const std::array<uint8_t, kMacroIndexEntryBytes> entry{
+        static_cast<uint8_t>(start), static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(length),
+        static_cast<uint8_t>(length >> 8)};
+    return Write(copy, at, entry);
+}
+
+// The slot's mode byte where it is kept; in the reserved table only while no record of
+// another program overlaps it.
+Status WriteModeByte(ImageCopy& copy, int slot, int mode) {
+    const ConfigImage& image = copy.Image();
+    const ImageLayout& layout = image.Layout();
+    const auto at = MacroModeAddress(layout, *image.memoryTop, slot);
+    if (!at) return {};
+    const bool inTable = layout.cls == LayoutClass::A || slot < kLowModeSlots;
+    if (!inTable && !HighModeTableUsable(layout, *image.memoryTop, image.macros)) return {};
+    const std::array<uint8_t, 1> byte{static_cast<uint8_t>(mode)};
+    return Write(copy, *at, byte);
+}
+
+// Every button of every profile whose function runs the macro at `codeAddress`.
+std::vector<ButtonRef> ButtonsRunning(const ConfigImage& image, int32_t codeAddress) {
+    std::vector<ButtonRef> found;
+    for (int p = 0; p < kProfileCount; ++p) {
+        for (int j = 0; j < image.ButtonCount(); ++j) {
+            if (MacroButtonType(image.Layout(), image.bytes, p, j, codeAddress)) {
+                found.push_back({p, j});
+            }
+        }
+    }
+    return found;
+}
+
+ButtonSlot MacroFunction(uint8_t type, uint32_t codeAddress) {
+    return {type, static_cast<uint8_t>(codeAddress), static_cast<uint8_t>(codeAddress >> 8), 0};
+}
+
+struct ButtonWrite {
+    ButtonRef ref;
+    ButtonSlot slot;
+};
+
+std::vector<ButtonWrite> Assign(std::span<const ButtonRef> buttons, ButtonSlot slot) {
+    std::vector<ButtonWrite> writes;
+    for (const ButtonRef& b : buttons) writes.push_back({b, slot});
+    return writes;
+}
+
+// Writes each button; reloads the device's settings once when one of them is in the
+// active profile.
+Status WriteButtons(ImageCopy& copy, std::span<const ButtonWrite> writes) {
+    bool active = false;
+    for (const ButtonWrite& w : writes) {
+        if (Status ok = copy.WriteButton(w.ref.profile, w.ref.button, w.slot); !ok) return ok;
+        active = active || w.ref.profile == copy.Image().currentProfile;
+    }
+    if (active && !copy.Commands().ReloadSettings(copy.Path())) return kDeviceLost;
+    return {};
+}
+
+Status CheckItems(std::span<const MacroItem> items) {
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const MacroItem& item = items[k];
+        if (item.length < 0 || item.length > kMacroItemMaxBytes) {
+            return MakeError("macro item " + std::to_string(k + 1) + " has a length of " +
+                             std::to_string(item.length) + " bytes");
+        }
+        if (item.Opcode() == kOpEnd) {
+            return MakeError("macro item " + std::to_string(k + 1) +
+                             " is the end byte 0x00, which only ends a stored macro");
+        }
+    }
+    return {};
+}
+
+// Writes the record of a slot already placed at `start`: header, name, code in pieces.
+Status WriteRecord(ImageCopy& copy, uint32_t start, std::span<const uint8_t> record,
+                   const MacroProgress& progress) {
+    const std::array<uint8_t, 1> fieldLength{record[0]};
+    if (Status ok = Write(copy, start, fieldLength); !ok) return ok;
+    const auto name = record.subspan(1, kMacroNameFieldLength);
+    if (Status ok = Write(copy, start + 1, name); !ok) return ok;
+    const auto code = record.subspan(kMacroRecordHeaderBytes);
+    const uint32_t codeAt = start + kMacroRecordHeaderBytes;
+    const auto pieces = PlanCodePieces(codeAt, static_cast<uint32_t>(code.size()));
+    for (const CodePiece& piece : pieces) {
+        if (Status ok =
+                Write(copy, codeAt + piece.offset, code.subspan(piece.offset, piece.length));
+            !ok) {
+            return ok;
+        }
+        const double written = kMacroRecordHeaderBytes + piece.offset + piece.length;
+        Report(progress, (written + 1) / static_cast<double>(record.size() + 1));
+    }
+    return {};
+}
+
+}  // namespace
+
+// ---- Free space and allocation ----
+
+Result<int32_t> FreeMacroSpace(ConfigModel& model, std::optional<int> except) {
+    int32_t free = 0;
+    Status ok = model.WithImageCopy([&](ImageCopy& copy) -> Status {
+        auto heap = HeapOf(copy);
+        if (!heap) return heap.error();
+        free = FreeMacroSpace(copy.Image().macros, *heap, except);
+        return {};
+    });
+    if (!ok) return ok.error();
+    return free;
+}
+
+Result<uint32_t> AllocateMacroSpace(ImageCopy& copy, uint32_t length,
+                                    const MacroProgress& progress) {
+    auto heap = HeapOf(copy);
+    if (!heap) return heap.error();
+    AllocationPlan plan = PlanAllocation(copy.Image().macros, *heap, length);
+    if (plan.compact) {
+        if (Status ok = CompactMacroMemory(copy, progress); !ok) return ok.error();
+        plan = PlanAllocation(copy.Image().macros, *heap, length);
+    }
+    if (!plan.start) return LackOfSpace();
+    return *plan.start;
+}
+
+// ---- Compaction ----
+
+Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
+    auto heap = HeapOf(copy);
+    if (!heap) return heap.error();
+    ConfigImage& image = copy.Image();
+    std::vector<int> used;
+    uint64_t total = 0;
+    for (int i = 0; i < kMacroSlotCount; ++i) {
+        const MacroSlot& s = image.macros[static_cast<std::size_t>(i)];
+        if (s.Empty()) continue;
+        used.push_back(i);
+        total += static_cast<uint32_t>(s.length);
+    }
+    if (total > 0 && heap->start + total - 1 > heap->Limit()) {
+        return MakeError("the macro records take more bytes than the macro memory holds");
+    }
+    const bool tableWasUsable = HighModeTableUsable(image.Layout(), heap->end, image.macros);
+
+    // Everything is read before anything is written: records may overlap their new places.
+    std::vector<std::vector<uint8_t>> records(kMacroSlotCount);
+    uint64_t read = 0;
+    for (int i : used) {
+        const MacroSlot& s = image.macros[static_cast<std::size_t>(i)];
+        auto& record = records[static_cast<std::size_t>(i)];
+        record.resize(static_cast<std::size_t>(s.length));
+        if (!record.empty() && !copy.Commands().ReadMemory(
+                                   copy.Path(), static_cast<uint32_t>(s.start), record, false)) {
+            return kDeviceLost;
+        }
+        read += record.size();
+        Report(progress, (read + 1.0) / (total + 1.0) * kCompactReadShare);
+    }
+
+    // Buttons are matched against the bytes as they were, so a button re-pointed to a
+    // moved record is never taken for another record's old address.
+    const ConfigImage before = image;
+    std::vector<ButtonWrite> marked;
+    auto isMarked = [&](const ButtonRef& b) {
+        return std::any_of(marked.begin(), marked.end(), [&](const ButtonWrite& m) {
+            return m.ref.profile == b.profile && m.ref.button == b.button;
+        });
+    };
+    uint32_t next = heap->start;
+    uint64_t written = 0;
+    for (int i : used) {
+        MacroSlot& s = image.macros[static_cast<std::size_t>(i)];
+        const auto& record = records[static_cast<std::size_t>(i)];
+        const uint32_t header = record.empty() ? kMacroRecordHeaderBytes : record[0] + 1u;
+        const auto oldCode = static_cast<int32_t>(static_cast<uint32_t>(s.start) + header);
+        if (static_cast<uint32_t>(s.start) != next) {
+            if (!record.empty()) {
+                if (Status ok = Write(copy, next, record); !ok) return ok;
+            }
+            s.start = static_cast<int32_t>(next);
+            if (Status ok = WriteIndexEntry(copy, i, next, record.size()); !ok) return ok;
+        }
+        s.codeAddress = static_cast<int32_t>(next + header);
+        for (const ButtonRef& b : ButtonsRunning(before, oldCode)) {
+            if (isMarked(b)) continue;
+            const uint8_t type =
+                before.bytes[before.Layout().SlotByteAddress(b.profile, b.button, 0)];
+            marked.push_back({b, MacroFunction(type, next + header)});
+        }
+        next += static_cast<uint32_t>(record.size());
+        written += record.size();
+        Report(progress, kCompactReadShare + (written + 1.0) / (total + 1.0) * kCompactReadShare);
+    }
+
+    if (Status ok = WriteButtons(copy, marked); !ok) return ok;
+    // A record of another program that sat on the reserved mode table has moved away:
+    // from now on the table holds the modes of slots 16..79.
+    const ImageLayout& layout = image.Layout();
+    if (!tableWasUsable && HighModeTableUsable(layout, heap->end, image.macros)) {
+        std::array<uint8_t, kHighModeTableBytes> modes{};
+        for (std::size_t s = 0; s < modes.size(); ++s) {
+            modes[s] = static_cast<uint8_t>(image.macros[kLowModeSlots + s].mode);
+        }
+        if (Status ok = Write(copy, heap->modeTable->first, modes); !ok) return ok;
+    }
+    if (!copy.Commands().ReloadSettings(copy.Path())) return kDeviceLost;
+    return {};
+}
+
+Status CompactMacroMemory(ConfigModel& model, const MacroProgress& progress) {
+    return model.WithImageCopy([&](ImageCopy& copy) -> Status {
+        if (!Notify(copy)) return kDeviceLost;
+        Status compacted = CompactMacroMemory(copy, progress);
+        const bool closed = Notify(copy);
+        if (!compacted) return compacted;
+        if (!closed) return kDeviceLost;
+        return {};
+    });
+}
+
+// ---- Store, delete, read ----
+
+Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
+                  std::span<const MacroItem> items, const MacroProgress& progress) {
+    if (Status ok = CheckSlot(slot); !ok) return ok;
+    if (mode < kMacroModeOnce || mode > kMacroModeFireKey) {
+        return MakeError("macro mode " + std::to_string(mode) +
+                         " is not 8 (once), 9 (loop) or 10 (fire key)");
+    }
+    if (Status ok = CheckItems(items); !ok) return ok;
+    const std::vector<uint8_t> record = BuildMacroRecord(name, items);
+    if (record.size() > kMaxRecordLength) {
+        return MakeError("the macro takes " + std::to_string(record.size()) +
+                         " bytes; a macro record holds at most 65535");
+    }
+    const auto length = static_cast<uint32_t>(record.size());
+    const std::string kept = TruncateUtf16Units(name, kMacroNameUnits);
+
+    return model.WithImageCopy([&](ImageCopy& copy) -> Status {
+        if (auto heap = HeapOf(copy); !heap) return heap.error();
+        if (!Notify(copy)) return kDeviceLost;
+        // The buttons that run the slot's macro now (an empty slot: code address 0),
+        // taken before a compaction re-points others.
+        const MacroSlot old = SlotOf(copy, slot);
+        const auto linked = ButtonsRunning(copy.Image(), old.codeAddress);
+        // The old record's space counts as free.
+        MacroSlot& target = SlotOf(copy, slot);
+        target.start = target.codeAddress = target.length = 0;
+        const auto start = AllocateMacroSpace(copy, length, progress);
+        if (!start) {
+            SlotOf(copy, slot) = old;
+            Notify(copy);
+            return start.error();
+        }
+        const uint32_t codeAddress = *start + kMacroRecordHeaderBytes;
+        SlotOf(copy, slot) = {kept, static_cast<int32_t>(*start), static_cast<int32_t>(codeAddress),
+                              static_cast<int32_t>(length), mode};
+
+        Status written = WriteIndexEntry(copy, slot, *start, length);
+        if (written) written = WriteModeByte(copy, slot, mode);
+        if (written) written = WriteRecord(copy, *start, record, progress);
+        if (written) {
+            written = WriteButtons(
+                copy, Assign(linked, MacroFunction(static_cast<uint8_t>(mode), codeAddress)));
+        }
+        const bool closed = Notify(copy);
+        if (!written) return written;
+        if (!closed) return kDeviceLost;
+        return {};
+    });
+}
+
+Status DeleteMacro(ConfigModel& model, int slot) {
+    if (Status ok = CheckSlot(slot); !ok) return ok;
+    return model.WithImageCopy([&](ImageCopy& copy) -> Status {
+        MacroSlot& target = SlotOf(copy, slot);
+        if (target.Empty()) {
+            return MakeError("macro slot " + std::to_string(slot) + " is already empty");
+        }
+        // A slot past the memory end has no code address; no button runs it.
+        const auto linked = target.codeAddress == 0
+                                ? std::vector<ButtonRef>{}
+                                : ButtonsRunning(copy.Image(), target.codeAddress);
+        target.start = target.codeAddress = target.length = 0;
+        target.name.clear();
+        if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok;
+        return WriteButtons(copy, Assign(linked, ButtonSlot{}));
+    });
+}
+
+Result<StoredMacro> ReadMacro(ConfigModel& model, int slot, const MacroProgress& progress) {
+    if (Status ok = CheckSlot(slot); !ok) return ok.error();
+    StoredMacro out;
+    Status ok = model.WithImageCopy([&](ImageCopy& copy) -> Status {
+        const MacroSlot& s = SlotOf(copy, slot);
+        if (s.Empty()) return MakeError("macro slot " + std::to_string(slot) + " is empty");
+        const auto start = static_cast<uint32_t>(s.start);
+        const auto length = static_cast<uint32_t>(s.length);
+        if (length > 0 && start + length - 1 > *copy.Image().memoryTop) {
+            return MakeError("the record of macro slot " + std::to_string(slot) +
+                             " runs past the end of the device memory");
+        }
+        std::vector<uint8_t> record(length);
+        for (uint32_t at = 0; at < length; at += kMacroReadPiece) {
+            const auto piece =
+                std::span(record).subspan(at, std::min(kMacroReadPiece, length - at));
+            if (!copy.Commands().ReadMemory(copy.Path(), start + at, piece, false)) {
+                return kDeviceLost;
+            }
+            Report(progress, static_cast<double>(at + piece.size()) / length);
+        }
+        out.name = s.name;
+        out.mode = s.mode > kMacroModeFireKey ? kMacroModeOnce : s.mode;
+        const std::size_t codeAt = record.empty() ? 0 : record[0] + 1u;
+        if (codeAt < record.size()) {
+            out.items = DecodeMacroCode(std::span(record).subspan(codeAt), record.size());
+        }
+        return {};
+    });
+    if (!ok) return ok.error();
+    return out;
+}
+
+}  // namespace qvm
