@@ -18,6 +18,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/button_slot.h"
@@ -147,6 +148,31 @@ class ConfigModel {
                         uint8_t op3);
     Status SetActiveProfile(int profile);
     std::optional<int> RecomputeSoleLeftClickButton();
+
+    // A private copy of the image that an operation run by WithImageCopy works on.
+    class ImageCopy {
+      public:
+        ConfigImage& Image() { return image_; }
+        DeviceCommands& Commands() { return model_.commands_; }
+        const std::string& Path() const { return model_.path_; }
+        // Writes one button to the device as SetButtonSlot does, and to the copy: its
+        // stored bytes, and the shown slot (for type 0 the button's default, as a load
+        // shows it).
+        Status WriteButton(int profile, int button, ButtonSlot slot);
+
+      private:
+        friend class ConfigModel;
+        ImageCopy(ConfigModel& model, ConfigImage image)
+            : model_(model), image_(std::move(image)) {}
+        ConfigModel& model_;
+        ConfigImage image_;
+    };
+    // Runs `operation` under the work lock, so that it overlaps no load, reset or other
+    // write, on a private copy of the loaded image. At the end, whatever the operation
+    // returned, the copy's macro slots, buttons and stored bytes are published: they hold
+    // what was written to the device. Other fields of the published image are left as
+    // they are, so a concurrent model-only Edit is not lost.
+    Status WithImageCopy(const std::function<Status(ImageCopy&)>& operation);
 
     // Checks a DPI value against the loaded step count.
     Status ValidateDpiValue(int value) const;

@@ -21,6 +21,38 @@ Status CheckProfile(int profile) {
     return {};
 }
 
+Status CheckButton(const ImageLayout& layout, int profile, int button) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (button < 0 || button >= layout.buttonCount) {
+        return MakeError("button " + std::to_string(button) + " is outside 0 to " +
+                         std::to_string(layout.buttonCount - 1));
+    }
+    return {};
+}
+
+// The four plane bytes of one button, to the device; true when every write went out.
+bool WriteSlotBytes(DeviceCommands& commands, const std::string& path, const ImageLayout& layout,
+                    int profile, int button, ButtonSlot slot) {
+    const auto bytes = slot.Bytes();
+    bool ok = true;
+    for (int plane = 0; plane < kPlaneCount; ++plane) {
+        ok = commands.WriteMemoryByte(path, layout.SlotByteAddress(profile, button, plane),
+                                      bytes[static_cast<std::size_t>(plane)]) &&
+             ok;
+    }
+    return ok;
+}
+
+// Keeps the stored bytes of the image in step with a button written to the device.
+void StoreSlotBytes(ConfigImage& image, int profile, int button, ButtonSlot slot) {
+    const ImageLayout& layout = image.Layout();
+    const auto bytes = slot.Bytes();
+    for (int plane = 0; plane < kPlaneCount; ++plane) {
+        const uint32_t at = layout.SlotByteAddress(profile, button, plane);
+        if (at < image.bytes.size()) image.bytes[at] = bytes[static_cast<std::size_t>(plane)];
+    }
+}
+
 }  // namespace
 
 // ---- DPI ----
@@ -156,28 +188,48 @@ Status ConfigModel::SetButtonSlot(int profile, int button, ButtonSlot slot, bool
 }
 
 Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bool reload) {
-    if (Status ok = CheckProfile(profile); !ok) return ok;
     const auto image = Snapshot();
     const ImageLayout& layout = image->Layout();
-    if (button < 0 || button >= layout.buttonCount) {
-        return MakeError("button " + std::to_string(button) + " is outside 0 to " +
-                         std::to_string(layout.buttonCount - 1));
-    }
-    const auto bytes = slot.Bytes();
-    bool ok = true;
-    for (int plane = 0; plane < kPlaneCount; ++plane) {
-        ok = commands_.WriteMemoryByte(path_, layout.SlotByteAddress(profile, button, plane),
-                                       bytes[static_cast<std::size_t>(plane)]) &&
-             ok;
-    }
+    if (Status ok = CheckButton(layout, profile, button); !ok) return ok;
+    bool ok = WriteSlotBytes(commands_, path_, layout, profile, button, slot);
     if (reload) ok = commands_.ReloadSettings(path_) && ok;
     const std::string text = FormatButtonSlot(slot, image->dpiStep);
     Update([&](ConfigImage& m) {
         m.buttons[static_cast<std::size_t>(profile)][static_cast<std::size_t>(button)] = {slot,
                                                                                           text};
+        StoreSlotBytes(m, profile, button, slot);
     });
     if (!ok) return DidNotTake("button assignment");
     return {};
+}
+
+// ---- Operations on a private copy (macro memory) ----
+
+Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot slot) {
+    const ImageLayout& layout = image_.Layout();
+    if (Status ok = CheckButton(layout, profile, button); !ok) return ok;
+    const bool ok = WriteSlotBytes(model_.commands_, model_.path_, layout, profile, button, slot);
+    const auto j = static_cast<std::size_t>(button);
+    image_.buttons[static_cast<std::size_t>(profile)][j] =
+        slot.type == 0 ? image_.defaults[j]
+                       : ShownSlot{slot, FormatButtonSlot(slot, image_.dpiStep)};
+    StoreSlotBytes(image_, profile, button, slot);
+    if (!ok) return DidNotTake("button assignment");
+    return {};
+}
+
+Status ConfigModel::WithImageCopy(const std::function<Status(ImageCopy&)>& operation) {
+    WorkLock lock(work_);
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    ImageCopy copy(*this, *Snapshot());
+    Status result = operation(copy);
+    Update([&](ConfigImage& image) {
+        image.macros = copy.image_.macros;
+        image.buttons = copy.image_.buttons;
+        image.bytes = copy.image_.bytes;
+        image.soleLeftClickButton = FindSoleLeftClickButton(image, shownButtons_);
+    });
+    return result;
 }
 
 Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
