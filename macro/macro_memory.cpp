@@ -76,17 +76,21 @@ Status WriteIndexEntry(ImageCopy& copy, int slot, uint32_t start, uint32_t lengt
     return Write(copy, at, entry);
 }
 
-// The slot's mode byte where it is kept; in the reserved table only while no record of
-// another program overlaps it.
-Status WriteModeByte(ImageCopy& copy, int slot, int mode) {
+// True when the slot's mode byte has a place: the mode table, or the reserved table
+// while no record of another program overlaps it.
+bool HasModeByte(ImageCopy& copy, int slot) {
     const ConfigImage& image = copy.Image();
     const ImageLayout& layout = image.Layout();
-    const auto at = MacroModeAddress(layout, *image.memoryTop, slot);
-    if (!at) return {};
-    const bool inTable = layout.cls == LayoutClass::A || slot < kLowModeSlots;
-    if (!inTable && !HighModeTableUsable(layout, *image.memoryTop, image.macros)) return {};
+    if (!MacroModeAddress(layout, *image.memoryTop, slot)) return false;
+    return layout.cls == LayoutClass::A || slot < kLowModeSlots ||
+           HighModeTableUsable(layout, *image.memoryTop, image.macros);
+}
+
+Status WriteModeByte(ImageCopy& copy, int slot, int mode) {
+    if (!HasModeByte(copy, slot)) return {};
+    const ConfigImage& image = copy.Image();
     const std::array<uint8_t, 1> byte{static_cast<uint8_t>(mode)};
-    return Write(copy, *at, byte);
+    return Write(copy, *MacroModeAddress(image.Layout(), *image.memoryTop, slot), byte);
 }
 
 // Every button of every profile whose function runs the macro at `codeAddress`.
@@ -334,6 +338,17 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
         if (written) {
             written = WriteButtons(
                 copy, Assign(linked, MacroFunction(static_cast<uint8_t>(mode), codeAddress)));
+        }
+        // Where the mode byte had no place (a record of another program on the reserved
+        // table), a load takes the mode from the buttons; show it the same way.
+        if (written && !HasModeByte(copy, slot)) {
+            const ConfigImage& image = copy.Image();
+            const auto code = static_cast<int32_t>(codeAddress);
+            const auto running = ButtonsRunning(image, code);
+            SlotOf(copy, slot).mode =
+                running.empty() ? kMacroModeOnce
+                                : *MacroButtonType(image.Layout(), image.bytes, running[0].profile,
+                                                   running[0].button, code);
         }
         const bool closed = Notify(copy);
         if (!written) return written;

@@ -1,0 +1,180 @@
+// Planning over a slot table without a device: free space, best-fit choice, when to
+// compact, the record bytes and the pieces long code is written in.
+#include <gtest/gtest.h>
+
+#include "macro_memory_rig.h"
+
+namespace qvm {
+namespace {
+
+struct Placed {
+    int slot;
+    int32_t start;
+    int32_t length;
+};
+
+MacroSlots Table(std::initializer_list<Placed> placed) {
+    MacroSlots slots{};
+    for (const Placed& p : placed) {
+        MacroSlot& s = slots[static_cast<std::size_t>(p.slot)];
+        s.start = p.start;
+        s.length = p.length;
+        s.codeAddress = p.start + 33;
+    }
+    return slots;
+}
+
+// Class B, 8 KiB, plain layout: heap 0x460..0x1FFF; 0x1FBE..0x1FFD reserved for modes,
+// 0x1FFE..0x1FFF probe marker. Last allocatable byte 0x1FBD.
+const MacroHeap kHeapB{0x460, 0x1FFF, AddressRange{0x1FBE, 0x1FFD}};
+// Class A, 8 KiB: heap 0x400..0x1FFF, no reserved table; last allocatable byte 0x1FFD.
+const MacroHeap kHeapA{0x400, 0x1FFF, std::nullopt};
+
+TEST(MacroHeapOf, PerClassAndLayout) {
+    struct Case {
+        LayoutClass cls;
+        bool extended;
+        uint32_t end;
+        MacroHeap expected;
+        uint32_t limit;
+    };
+    const Case cases[] = {
+        {LayoutClass::A, false, 0x1FFF, kHeapA, 0x1FFD},
+        {LayoutClass::B, false, 0x1FFF, kHeapB, 0x1FBD},
+        {LayoutClass::B, true, 0x7FFF, {0x4B0, 0x7FFF, AddressRange{0x7FBE, 0x7FFD}}, 0x7FBD},
+        {LayoutClass::C, true, 0xFFFF, {0x550, 0xFFFF, AddressRange{0xFFBE, 0xFFFD}}, 0xFFBD},
+        // A reported end too low to hold the table: no table, nothing reserved but the marker.
+        {LayoutClass::C, true, 0x580, {0x550, 0x580, std::nullopt}, 0x57E},
+    };
+    for (const Case& c : cases) {
+        const MacroHeap heap = MacroHeapOf(LayoutOf(c.cls), c.extended, c.end);
+        EXPECT_EQ(heap.start, c.expected.start);
+        EXPECT_EQ(heap.modeTable.has_value(), c.expected.modeTable.has_value());
+        if (heap.modeTable && c.expected.modeTable) {
+            EXPECT_EQ(heap.modeTable->first, c.expected.modeTable->first);
+            EXPECT_EQ(heap.modeTable->last, c.expected.modeTable->last);
+        }
+        EXPECT_EQ(heap.Limit(), c.limit);
+    }
+}
+
+TEST(MacroModeAddress, ModeTableLowSlotsReservedTableHighSlots) {
+    struct Case {
+        LayoutClass cls;
+        uint32_t end;
+        int slot;
+        std::optional<uint32_t> expected;
+    };
+    const Case cases[] = {
+        {LayoutClass::A, 0x1FFF, 0, 0x340},         {LayoutClass::A, 0x1FFF, 79, 0x38F},
+        {LayoutClass::B, 0x7FFF, 15, 0x3EF},        {LayoutClass::B, 0x7FFF, 16, 0x7FBE},
+        {LayoutClass::B, 0x7FFF, 79, 0x7FFD},       {LayoutClass::C, 0xFFFF, 16, 0xFFBE},
+        {LayoutClass::C, 0xFFFF, 40, 0xFFD6},       {LayoutClass::C, 0xFFFF, 80, std::nullopt},
+        {LayoutClass::B, 0x7FFF, -1, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MacroModeAddress(LayoutOf(c.cls), c.end, c.slot), c.expected) << c.slot;
+    }
+}
+
+struct FreeCase {
+    const char* name;
+    MacroHeap heap;
+    MacroSlots slots;
+    std::optional<int> except;
+    int32_t expected;
+};
+
+TEST(FreeMacroSpace, HeapLessReservedLessUsed) {
+    const FreeCase cases[] = {
+        {"EmptyB", kHeapB, Table({}), {}, 7006},
+        {"EmptyA", kHeapA, Table({}), {}, 7166},
+        {"TwoUsedB", kHeapB, Table({{0, 0x460, 100}, {7, 0x1000, 34}}), {}, 6872},
+        {"ExceptOne", kHeapB, Table({{0, 0x460, 100}, {7, 0x1000, 34}}), 0, 6972},
+        {"OverfullTable", kHeapA, Table({{0, 0x400, 7000}, {1, 0x400, 7000}}), {}, -6834},
+    };
+    for (const FreeCase& c : cases) {
+        EXPECT_EQ(FreeMacroSpace(c.slots, c.heap, c.except), c.expected) << c.name;
+    }
+}
+
+struct FitCase {
+    const char* name;
+    MacroHeap heap;
+    MacroSlots slots;
+    uint32_t length;
+    AllocationPlan expected;
+};
+
+const FitCase kFitCases[] = {
+    {"EmptyHeapTakesStart", kHeapB, Table({}), 40, {0x460, false}},
+    // Gaps of 200 (0x4C4..0x58B) and 3000+ at the end: the smaller one that fits.
+    {"SmallestFittingGap", kHeapB, Table({{3, 0x460, 100}, {9, 0x58C, 100}}), 150, {0x4C4, false}},
+    // Gaps of 50 at the heap start and after slot 0: equal sizes, the start is first.
+    {"EqualSizesFirstCandidate",
+     kHeapB,
+     Table({{0, 0x492, 100}, {1, 0x528, 6806}}),
+     50,
+     {0x460, false}},
+    // A block ends below the reserved mode table, not at the probe marker.
+    {"EndBlockStopsBelowModeTable", kHeapB, Table({{0, 0x460, 6906}}), 100, {0x1F5A, false}},
+    {"EndBlockOneTooSmall", kHeapB, Table({{0, 0x460, 6906}}), 101, {std::nullopt, false}},
+    // Class A has no table: the block runs to the byte below the marker.
+    {"ClassAEndBlock", kHeapA, Table({{0, 0x400, 7066}}), 100, {0x1F9A, false}},
+    // Back-to-back records: the end of one is the start of the next, not free.
+    {"BackToBackNotFree",
+     kHeapB,
+     Table({{0, 0x460, 100}, {1, 0x4C4, 100}, {2, 0x600, 100}}),
+     200,
+     {0x528, false}},
+    // Pieces of 2000 each, 4000 in all: compaction makes room for 3000.
+    {"ScatteredCompacts",
+     kHeapB,
+     Table({{0, 0x460, 1000}, {1, 0x1018, 1000}, {2, 0x1BD0, 1006}}),
+     3000,
+     {std::nullopt, true}},
+    {"AboveTotalNeverCompacts",
+     kHeapB,
+     Table({{0, 0x460, 1000}, {1, 0x1018, 1000}, {2, 0x1BD0, 1006}}),
+     4001,
+     {std::nullopt, false}},
+    {"ExactlyTheTotalCompacts",
+     kHeapB,
+     Table({{0, 0x460, 1000}, {1, 0x1018, 1000}, {2, 0x1BD0, 1006}}),
+     4000,
+     {std::nullopt, true}},
+};
+
+class BestFit : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(BestFit, Choice) {
+    const FitCase& c = GetParam();
+    const AllocationPlan plan = PlanAllocation(c.slots, c.heap, c.length);
+    EXPECT_EQ(plan.start, c.expected.start);
+    EXPECT_EQ(plan.compact, c.expected.compact);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plans, BestFit, ::testing::ValuesIn(kFitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PlanCodePieces, PiecesOfAtMost128AlignedForLongCodeAtOddAddress) {
+    struct Case {
+        uint32_t address;
+        uint32_t length;
+        std::vector<CodePiece> expected;
+    };
+    const Case cases[] = {
+        {0x481, 7, {{0, 7}}},
+        {0x481, 128, {{0, 128}}},
+        {0x481, 129, {{0, 63}, {63, 66}}},
+        {0x4E1, 200, {{0, 31}, {31, 128}, {159, 41}}},
+        {0x482, 300, {{0, 128}, {128, 128}, {256, 44}}},
+        {0x4BF, 300, {{0, 1}, {1, 128}, {129, 128}, {257, 43}}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PlanCodePieces(c.address, c.length), c.expected) << c.address << " " << c.length;
+    }
+}
+
+}  // namespace
+}  // namespace qvm

@@ -1,0 +1,287 @@
+// Storing and reading macros on simulated mice of every class: record bytes on the
+// device, buttons linked to a new macro, reuse of a replaced record, read back, bad
+// input and a device that leaves mid-store.
+#include <gtest/gtest.h>
+
+#include "macro_memory_rig.h"
+
+namespace qvm {
+namespace {
+
+using test::Item;
+using test::MacroRig;
+using test::Utf16Field;
+
+struct Dev {
+    const char* name;
+    const char* devices;
+    test::MacroAreas areas;
+};
+
+const Dev kDevs[] = {
+    {"A", "g0/mem=8k", test::kAreasA},
+    {"B", "g5/mem=8k", test::kAreasB},
+    {"BExtended", "g5x/mem=8k", test::kAreasBExtended},
+    {"C", "g12/mem=8k", test::kAreasC},
+};
+
+std::vector<uint8_t> Concat(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+std::vector<uint8_t> Le16(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+}
+
+// ---- Record bytes ----
+
+struct RecordCase {
+    const char* name;
+    std::string macroName;
+    std::vector<MacroItem> items;
+    std::string storedName;
+    std::size_t length;
+    std::vector<uint8_t> record;
+};
+
+const RecordCase kRecords[] = {
+    {"KeyWaitKey",
+     "Hi",
+     {Item({0x83, 0x04}), Item({0x88, 0x32}), Item({0x84, 0x04})},
+     "Hi",
+     40,
+     Concat({{0x20}, Utf16Field("Hi", 32), {0x83, 0x04, 0x88, 0x32, 0x84, 0x04, 0x00}})},
+    {"EmptyList", "", {}, "", 34, Concat({{0x20}, std::vector<uint8_t>(32, 0), {0x00}})},
+    {"NameOf19KeepsSixteen",
+     "ABCDEFGHIJKLMNOPQRS",
+     {Item({0x21})},
+     "ABCDEFGHIJKLMNOP",
+     35,
+     Concat({{0x20}, Utf16Field("ABCDEFGHIJKLMNOP", 32), {0x21, 0x00}})},
+};
+
+class StoreRecord : public ::testing::TestWithParam<std::tuple<Dev, RecordCase>> {};
+
+TEST_P(StoreRecord, BytesOnTheDevice) {
+    const auto& [dev, c] = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    rig.Load();
+    ASSERT_EQ(c.record.size(), c.length);
+    const Status s = StoreMacro(*rig.model, 3, kMacroModeLoop, c.macroName, c.items);
+    ASSERT_TRUE(s.ok()) << s.message();
+    const uint32_t m = dev.areas.heap;
+    const auto length = static_cast<uint32_t>(c.record.size());
+    EXPECT_EQ(rig.Peek(m, c.record.size()), c.record);
+    EXPECT_EQ(rig.IndexEntry(3), Concat({Le16(m), Le16(length)}));
+    EXPECT_EQ(rig.Peek(dev.areas.modeTable + 3, 1)[0], kMacroModeLoop);
+    const MacroSlot expected{c.storedName, static_cast<int32_t>(m), static_cast<int32_t>(m + 33),
+                             static_cast<int32_t>(length), kMacroModeLoop};
+    EXPECT_EQ(rig.Image()->macros[3], expected);
+    rig.ExpectSlotsMatchDevice();
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, StoreRecord,
+                         ::testing::Combine(::testing::ValuesIn(kDevs),
+                                            ::testing::ValuesIn(kRecords)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+// ---- Buttons linked by a store ----
+
+class StoreLinks : public ::testing::TestWithParam<Dev> {};
+
+TEST_P(StoreLinks, EmptySlotTakesButtonsWithCodeAddressZero) {
+    const Dev& dev = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    const uint32_t code = dev.areas.heap + 33;
+    rig.PokeButton(0, 1, {9, 0, 0, 0});
+    rig.PokeButton(3, 2, {10, 0, 0, 0});
+    rig.PokeButton(4, 0, {8, 0x21, 0x05, 0});  // another macro's code address
+    rig.PokeButton(2, 5, {5, 0, 0, 0});        // a key, not a macro
+    rig.PokeButton(1, 4, {8, 0, 0, 0xFF});     // a built-in macro of the device
+    rig.Load();
+    const int reloads = rig.State().reloads;
+    const std::vector<MacroItem> items{Item({0x83, 0x04})};
+    ASSERT_TRUE(StoreMacro(*rig.model, 0, kMacroModeFireKey, "x", items).ok());
+
+    const ButtonSlot linked{10, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), 0};
+    EXPECT_EQ(rig.PeekButton(0, 1), linked);
+    EXPECT_EQ(rig.PeekButton(3, 2), linked);
+    EXPECT_EQ(rig.PeekButton(4, 0), (ButtonSlot{8, 0x21, 0x05, 0}));
+    EXPECT_EQ(rig.PeekButton(2, 5), (ButtonSlot{5, 0, 0, 0}));
+    EXPECT_EQ(rig.PeekButton(1, 4), (ButtonSlot{8, 0, 0, 0xFF}));
+    EXPECT_EQ(rig.Image()->buttons[0][1].slot, linked);
+    EXPECT_EQ(rig.Image()->buttons[3][2].slot, linked);
+    EXPECT_EQ(rig.State().reloads, reloads + 1);  // profile 0 is the active one
+}
+
+TEST_P(StoreLinks, ReplacingTheOnlyRecordReusesItsSpace) {
+    const Dev& dev = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    const uint32_t m = dev.areas.heap;
+    rig.PokeSlot(5, m, test::FakeRecord("old", 100, 1));
+    rig.PokeButton(1, 3, {8, static_cast<uint8_t>(m + 33), static_cast<uint8_t>((m + 33) >> 8), 0});
+    rig.Load();
+    const int reloads = rig.State().reloads;
+    const std::vector<MacroItem> items(30, Item({0x88, 0x10}));
+    ASSERT_TRUE(StoreMacro(*rig.model, 5, kMacroModeLoop, "new", items).ok());
+
+    EXPECT_EQ(rig.IndexEntry(5), Concat({Le16(m), Le16(94)}));
+    EXPECT_EQ(rig.PeekButton(1, 3), (ButtonSlot{9, static_cast<uint8_t>(m + 33),
+                                                static_cast<uint8_t>((m + 33) >> 8), 0}));
+    EXPECT_EQ(rig.State().reloads, reloads);  // profile 1 is not active
+    rig.ExpectSlotsMatchDevice();
+    EXPECT_EQ(rig.Image()->macros[5].mode, kMacroModeLoop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, StoreLinks, ::testing::ValuesIn(kDevs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Read back ----
+
+std::vector<MacroItem> Mixed(int repeat) {
+    const std::vector<MacroItem> one{
+        Item({0x83, 0x04}),
+        Item({0x88, 0x32}),
+        Item({0x84, 0x04}),
+        Item({0x80, 0x10, 0x00, 0xF0, 0xFF}),
+        Item({0x85, 0xE9, 0x00}),
+        Item({0x85, 0x00, 0x00}),
+        Item({0x21}),
+        Item({0x41}),
+        Item({0x7F}),
+        Item({0x89, 0x2C, 0x01}),
+        Item({0xC0, 0x01, 0x02, 0x03, 0x04}),
+    };
+    std::vector<MacroItem> items;
+    for (int k = 0; k < repeat; ++k) items.insert(items.end(), one.begin(), one.end());
+    return items;
+}
+
+class ReadBack : public ::testing::TestWithParam<std::tuple<Dev, int>> {};
+
+TEST_P(ReadBack, EqualsStoredItemByItem) {
+    const auto& [dev, repeat] = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    rig.Load();
+    const auto items = Mixed(repeat);  // 29 bytes a repeat; 10 repeats span many pieces
+    std::vector<double> progress;
+    ASSERT_TRUE(StoreMacro(*rig.model, 12, kMacroModeFireKey, "mix", items, [&](double f) {
+                    progress.push_back(f);
+                }).ok());
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    rig.Load();  // read back from what the device holds, not from the model's copy
+    const auto read = ReadMacro(*rig.model, 12);
+    ASSERT_TRUE(read.ok()) << read.message();
+    EXPECT_EQ(read->name, "mix");
+    EXPECT_EQ(read->mode, kMacroModeFireKey);
+    ASSERT_EQ(read->items.size(), items.size());
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        EXPECT_TRUE(read->items[k].SameInstruction(items[k])) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, ReadBack,
+                         ::testing::Combine(::testing::ValuesIn(kDevs), ::testing::Values(1, 10)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_x" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(ReadBack, ForeignRecordsKeepStrayBytesAndStopAtTheRecordEnd) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> code;  // no end byte
+        std::vector<std::vector<uint8_t>> items;
+    };
+    const Case cases[] = {
+        {"InvalidOpcode", {0x83, 0x04, 0x02}, {{0x83, 0x04}, {0x02}}},
+        {"CutShortMove", {0x21, 0x80, 0x01}, {{0x21}, {0x80, 0x01}}},
+        {"NoEndByte", {0x61, 0x62, 0x63, 0x64}, {{0x61}, {0x62}, {0x63}, {0x64}}},
+        {"StopsAtEnd", {0x61, 0x00, 0x62}, {{0x61}}},
+    };
+    for (const Case& c : cases) {
+        MacroRig rig("g5/mem=8k", test::kAreasB);
+        rig.PokeSlot(9, 0x500, Concat({{0x20}, Utf16Field("f", 32), c.code}));
+        rig.Poke(0x500 + 33 + static_cast<uint32_t>(c.code.size()), {0x65, 0x66});  // past it
+        rig.Load();
+        const auto read = ReadMacro(*rig.model, 9);
+        ASSERT_TRUE(read.ok()) << c.name;
+        ASSERT_EQ(read->items.size(), c.items.size()) << c.name;
+        for (std::size_t k = 0; k < c.items.size(); ++k) {
+            const auto bytes = read->items[k].Bytes();
+            EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), c.items[k]) << c.name;
+        }
+    }
+}
+
+// ---- Bad input and a device that leaves ----
+
+TEST(StoreMacroInput, RejectedBeforeAnyWrite) {
+    struct Case {
+        int slot;
+        int mode;
+        std::vector<MacroItem> items;
+        const char* message;
+    };
+    const Case cases[] = {
+        {-1, 8, {}, "macro slot -1 is outside 0 to 79"},
+        {80, 8, {}, "macro slot 80 is outside 0 to 79"},
+        {0, 7, {}, "macro mode 7 is not 8 (once), 9 (loop) or 10 (fire key)"},
+        {0, 11, {}, "macro mode 11 is not 8 (once), 9 (loop) or 10 (fire key)"},
+        {0,
+         8,
+         {Item({0x21}), Item({0x00})},
+         "macro item 2 is the end byte 0x00, which only ends a stored macro"},
+    };
+    MacroRig rig("g12/mem=8k", test::kAreasC);
+    rig.Load();
+    const auto before = rig.Memory();
+    for (const Case& c : cases) {
+        const Status s = StoreMacro(*rig.model, c.slot, c.mode, "n", c.items);
+        EXPECT_EQ(s.ok() ? "" : s.message(), c.message);
+    }
+    EXPECT_EQ(rig.Memory(), before);
+    EXPECT_EQ(DeleteMacro(*rig.model, 4).message(), "macro slot 4 is already empty");
+    EXPECT_EQ(ReadMacro(*rig.model, 4).message(), "macro slot 4 is empty");
+}
+
+TEST(StoreMacroInput, NothingLoadedYet) {
+    MacroRig rig("g5", test::kAreasB);
+    EXPECT_EQ(StoreMacro(*rig.model, 0, 8, "n", {}).message(),
+              "no configuration has been loaded from the device");
+}
+
+TEST(StoreMacroDevice, LeavingMidStoreIsAnError) {
+    const auto items = Mixed(10);
+    auto transfers = [](MacroRig& rig) {
+        const SimTransferStats st = rig.Device().Stats();
+        return static_cast<int>(st.getFeature + st.setFeature);
+    };
+    MacroRig twin("g5/mem=8k", test::kAreasB);
+    twin.Load();
+    const int before = transfers(twin);
+    ASSERT_TRUE(StoreMacro(*twin.model, 2, 8, "gone", items).ok());
+    const int whole = transfers(twin) - before;
+    ASSERT_GT(whole, 8);
+
+    // The device leaves at the first exchange, a quarter, half way and at the last one.
+    for (int after : {1, whole / 4, whole / 2, whole - 1}) {
+        MacroRig rig("g5/mem=8k", test::kAreasB);
+        rig.Load();
+        SimFaults faults;
+        faults.removeAfter = after;
+        rig.Device().SetFaults(faults);
+        const Status s = StoreMacro(*rig.model, 2, 8, "gone", items);
+        EXPECT_FALSE(s.ok()) << after;
+        EXPECT_FALSE(ReadMacro(*rig.model, 2).ok()) << after;
+    }
+}
+
+}  // namespace
+}  // namespace qvm
