@@ -275,6 +275,7 @@ const std::vector<CommandSpec>& Commands() {
              0, 0, RunStatus},
         };
         AddConfigCommands(list);
+        AddMacroCommands(list);
         return list;
     }();
     return commands;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,8 +21,15 @@ struct CommandContext {
     std::istream& in;
     std::ostream& out;
     std::ostream& err;
+    // Options given with a value ("--name NAME" or "--name=NAME"), by option name.
+    const std::map<std::string, std::string>& values;
 
     bool Flag(const char* name) const { return flags.count(name) != 0; }
+    std::optional<std::string> Value(const char* name) const {
+        const auto it = values.find(name);
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    }
 };
 
 struct CommandSpec {
@@ -31,13 +40,16 @@ struct CommandSpec {
     int minArgs;
     int maxArgs;
     int (*run)(CommandContext&);
-    std::vector<std::string> flags = {};  // flags the command takes
+    std::vector<std::string> flags = {};         // flags the command takes
+    std::vector<std::string> valueOptions = {};  // options that take a value
 };
 
 // Every command, in the order the overview lists them.
 const std::vector<CommandSpec>& Commands();
 // The commands that read and change the configuration image.
 void AddConfigCommands(std::vector<CommandSpec>& commands);
+// The macro commands: device macro slots, the macro library and the function library.
+void AddMacroCommands(std::vector<CommandSpec>& commands);
 
 // Prints "qvmctl: MESSAGE" and returns `status`.
 int Fail(std::ostream& err, int status, const std::string& message);

@@ -8,6 +8,7 @@
 
 #include "app/ui_strings.h"
 #include "cli/commands.h"
+#include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
@@ -22,6 +23,7 @@ constexpr int kMinRateHz = 125;
 constexpr int kMaxRateHz = 1000;
 constexpr int kMaxSuggestions = 5;
 constexpr std::size_t kMaxAssignWords = 16;
+constexpr std::string_view kMacroPrefix = "macro:";
 
 struct Loaded {
     std::unique_ptr<Session> session;
@@ -222,6 +224,12 @@ int RunAssign(CommandContext& c) {
     auto profile = Number(c.args[0], kProfileCount, "profile");
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
     std::vector<std::string> words(c.args.begin() + 2, c.args.end());
+    std::optional<int> macroSlot;
+    if (words.size() == 1 && words[0].rfind(kMacroPrefix, 0) == 0) {
+        auto parsed = ParseMacroSlot(words[0].substr(kMacroPrefix.size()));
+        if (!parsed) return Fail(c.err, kExitUsage, parsed.message());
+        macroSlot = *parsed;
+    }
     std::optional<ButtonSlot> numeric;
     if (words.size() == 4) {
         std::array<uint8_t, 4> b{};
@@ -249,7 +257,17 @@ int RunAssign(CommandContext& c) {
     ButtonSlot chosen;
     std::string text;
     for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
-    if (numeric) {
+    if (macroSlot) {
+        const MacroSlot& m = l->image->macros[static_cast<std::size_t>(*macroSlot)];
+        if (m.Empty()) {
+            return Fail(c.err, kExitUsage,
+                        "macro slot " + std::to_string(MacroSlotNumber(*macroSlot)) +
+                            " is empty (see qvmctl macro list)");
+        }
+        // The button runs the macro's code in the slot's mode.
+        chosen = ButtonSlot{static_cast<uint8_t>(m.mode), static_cast<uint8_t>(m.codeAddress),
+                            static_cast<uint8_t>(m.codeAddress >> 8), 0};
+    } else if (numeric) {
         chosen = *numeric;
     } else if (text == "default") {
         chosen = ButtonSlot{};
@@ -275,8 +293,12 @@ int RunAssign(CommandContext& c) {
     const auto image = l->model->Snapshot();
     c.out << "profile " << *profile << " button " << *button << ": "
           << image->buttons[static_cast<std::size_t>(*profile - 1)][static_cast<std::size_t>(slot)]
-                 .text
-          << '\n';
+                 .text;
+    if (macroSlot) {
+        c.out << "'" << image->macros[static_cast<std::size_t>(*macroSlot)].name << "' (macro slot "
+              << MacroSlotNumber(*macroSlot) << ")";
+    }
+    c.out << '\n';
     return kExitOk;
 }
 
@@ -389,6 +411,8 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
          "  TEXT                     a function by its name, as 'qvmctl show' prints it:\n"
          "                           \"Left click\", \"Ctrl + C\", \"Scroll up\", \"DPI+\",\n"
          "                           \"Volume +\", \"Fire button (50ms)\", ...\n"
+         "  macro:SLOT               the macro stored in slot SLOT (1..80, as 'qvmctl macro\n"
+         "                           list' shows), in the slot's run mode\n"
          "Buttons are numbered as 'qvmctl show' lists them.\n",
          3, kMaxAssignWords, RunAssign},
         {"reset",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -148,13 +149,24 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     std::vector<std::string> rest;
     std::set<std::string> flags;
-    for (auto it = args.begin() + static_cast<long>(i + wordCount); it != args.end(); ++it) {
+    std::map<std::string, std::string> values;
+    for (std::size_t k = i + wordCount; k < args.size(); ++k) {
+        const auto it = args.begin() + static_cast<long>(k);
         if (*it == "--help") {
             out << "usage: " << Usage(*spec) << "\n\n" << spec->help;
             return kExitOk;
         }
         const bool isFlag = it->size() > 2 && it->rfind("--", 0) == 0;
-        if (isFlag) {
+        const auto valued =
+            std::find_if(spec->valueOptions.begin(), spec->valueOptions.end(),
+                         [&](const std::string& name) { return IsOption(*it, name); });
+        if (isFlag && valued != spec->valueOptions.end()) {
+            std::string value, error;
+            if (!TakeValue(args, k, *valued, value, error)) return Fail(err, kExitUsage, error);
+            if (!values.emplace(*valued, value).second) {
+                return Fail(err, kExitUsage, *valued + " is given twice");
+            }
+        } else if (isFlag) {
             if (std::find(spec->flags.begin(), spec->flags.end(), *it) == spec->flags.end()) {
                 return Fail(err, kExitUsage,
                             "unknown option " + *it + " for " + spec->words +
@@ -169,7 +181,7 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         static_cast<int>(rest.size()) > spec->maxArgs) {
         return Fail(err, kExitUsage, "usage: " + Usage(*spec));
     }
-    CommandContext context{options, rest, flags, in, out, err};
+    CommandContext context{options, rest, flags, in, out, err, values};
     return spec->run(context);
 }
 
