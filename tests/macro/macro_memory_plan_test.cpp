@@ -1,5 +1,5 @@
-// Planning over a slot table without a device: free space, best-fit choice, when to
-// compact, the record bytes and the pieces long code is written in.
+// Planning over a slot table without a device: where mode bytes live, the best-fit
+// choice, when to compact, and the pieces long code is written in.
 #include <gtest/gtest.h>
 
 #include "macro_memory_rig.h"
@@ -30,34 +30,6 @@ const MacroHeap kHeapB{0x460, 0x1FFF, AddressRange{0x1FBE, 0x1FFD}};
 // Class A, 8 KiB: heap 0x400..0x1FFF, no reserved table; last allocatable byte 0x1FFD.
 const MacroHeap kHeapA{0x400, 0x1FFF, std::nullopt};
 
-TEST(MacroHeapOf, PerClassAndLayout) {
-    struct Case {
-        LayoutClass cls;
-        bool extended;
-        uint32_t end;
-        MacroHeap expected;
-        uint32_t limit;
-    };
-    const Case cases[] = {
-        {LayoutClass::A, false, 0x1FFF, kHeapA, 0x1FFD},
-        {LayoutClass::B, false, 0x1FFF, kHeapB, 0x1FBD},
-        {LayoutClass::B, true, 0x7FFF, {0x4B0, 0x7FFF, AddressRange{0x7FBE, 0x7FFD}}, 0x7FBD},
-        {LayoutClass::C, true, 0xFFFF, {0x550, 0xFFFF, AddressRange{0xFFBE, 0xFFFD}}, 0xFFBD},
-        // A reported end too low to hold the table: no table, nothing reserved but the marker.
-        {LayoutClass::C, true, 0x580, {0x550, 0x580, std::nullopt}, 0x57E},
-    };
-    for (const Case& c : cases) {
-        const MacroHeap heap = MacroHeapOf(LayoutOf(c.cls), c.extended, c.end);
-        EXPECT_EQ(heap.start, c.expected.start);
-        EXPECT_EQ(heap.modeTable.has_value(), c.expected.modeTable.has_value());
-        if (heap.modeTable && c.expected.modeTable) {
-            EXPECT_EQ(heap.modeTable->first, c.expected.modeTable->first);
-            EXPECT_EQ(heap.modeTable->last, c.expected.modeTable->last);
-        }
-        EXPECT_EQ(heap.Limit(), c.limit);
-    }
-}
-
 TEST(MacroModeAddress, ModeTableLowSlotsReservedTableHighSlots) {
     struct Case {
         LayoutClass cls;
@@ -74,27 +46,6 @@ TEST(MacroModeAddress, ModeTableLowSlotsReservedTableHighSlots) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MacroModeAddress(LayoutOf(c.cls), c.end, c.slot), c.expected) << c.slot;
-    }
-}
-
-struct FreeCase {
-    const char* name;
-    MacroHeap heap;
-    MacroSlots slots;
-    std::optional<int> except;
-    int32_t expected;
-};
-
-TEST(FreeMacroSpace, HeapLessReservedLessUsed) {
-    const FreeCase cases[] = {
-        {"EmptyB", kHeapB, Table({}), {}, 7006},
-        {"EmptyA", kHeapA, Table({}), {}, 7166},
-        {"TwoUsedB", kHeapB, Table({{0, 0x460, 100}, {7, 0x1000, 34}}), {}, 6872},
-        {"ExceptOne", kHeapB, Table({{0, 0x460, 100}, {7, 0x1000, 34}}), 0, 6972},
-        {"OverfullTable", kHeapA, Table({{0, 0x400, 7000}, {1, 0x400, 7000}}), {}, -6834},
-    };
-    for (const FreeCase& c : cases) {
-        EXPECT_EQ(FreeMacroSpace(c.slots, c.heap, c.except), c.expected) << c.name;
     }
 }
 

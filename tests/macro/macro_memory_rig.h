@@ -27,6 +27,36 @@ inline constexpr MacroAreas kAreasBExtended{0x2A0, 0x3E0, 0x3F0, 0x4B0};
 inline constexpr MacroAreas kAreasC{0x340, 0x480, 0x490, 0x550};
 inline constexpr std::size_t kKeyCycleAreaBytes = 5 * 21;
 
+// One 8 KiB mouse of each class, with the bytes a record may take in its heap.
+struct Dev {
+    const char* name;
+    const char* devices;
+    MacroAreas areas;
+    uint32_t usable;
+};
+inline const Dev kDevs[] = {
+    {"A", "g0/mem=8k", kAreasA, 7166},
+    {"B", "g5/mem=8k", kAreasB, 7006},
+    {"BExtended", "g5x/mem=8k", kAreasBExtended, 6926},
+    {"C", "g12/mem=8k", kAreasC, 6766},
+};
+inline std::string DevName(const Dev& dev) {
+    return dev.name;
+}
+
+inline std::vector<uint8_t> Concat(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+inline std::vector<uint8_t> Le16Pair(uint32_t a, uint32_t b) {
+    return {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(b),
+            static_cast<uint8_t>(b >> 8)};
+}
+inline ButtonSlot Runs(uint8_t type, uint32_t code, uint8_t op3 = 0) {
+    return {type, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), op3};
+}
+
 // ASCII text as UTF-16LE, zero-filled to `field` bytes.
 inline std::vector<uint8_t> Utf16Field(const std::string& ascii, std::size_t field) {
     std::vector<uint8_t> out(field, 0);
