@@ -54,6 +54,8 @@ using MacroSlots = std::array<MacroSlot, kMacroSlotCount>;
 // program laid out may hold a record there; while a used record overlaps the table its
 // bytes are not modes: nothing is written there, and reading falls back to the mode of
 // the first button that runs the macro (else 8), as it does for a byte outside 8..10.
+// Once a compaction has moved such a record away, it writes the whole table from the
+// slot table and the bytes are modes again.
 // nullopt for a slot outside 0..79, or for a memory end too low to hold the table.
 std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, uint32_t memoryEnd, int slot);
 
