@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct NumberCase {
     int32_t limit;
     std::u16string expected;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class NumberFieldTest : public testing::TestWithParam<NumberCase> {};
 
@@ -64,6 +69,10 @@ struct PositionCase {
     std::u16string typed;
     std::u16string expected;
 };
+
+void PrintTo(const PositionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PositionFieldTest : public testing::TestWithParam<PositionCase> {};
 
@@ -132,6 +141,10 @@ struct TextCase {
     std::u16string expected;
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TextFieldTest : public testing::TestWithParam<TextCase> {};
 
 TEST_P(TextFieldTest, Typing) {
@@ -167,6 +180,10 @@ struct DeleteCase {
     std::u16string expected;
     std::size_t cursor;
 };
+
+void PrintTo(const DeleteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeleteTest : public testing::TestWithParam<DeleteCase> {};
 
