@@ -239,6 +239,22 @@ bool Confirm(CommandContext& c, const std::string& question, bool assumeYes) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
 
+std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status) {
+    auto session = Session::Open(c.options);
+    if (!session) {
+        status = Fail(c.err, kExitUsage, session.message());
+        return std::nullopt;
+    }
+    auto model = (*session)->LoadConfiguration(c.options);
+    if (!model) {
+        status = Fail(c.err, kExitDevice, model.message());
+        return std::nullopt;
+    }
+    LoadedDevice loaded{std::move(session).value(), *model, nullptr};
+    loaded.image = loaded.model->Snapshot();
+    return loaded;
+}
+
 int Fail(std::ostream& err, int status, const std::string& message) {
     err << "qvmctl: " << message << '\n';
     return status;

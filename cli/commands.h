@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -50,6 +51,16 @@ const std::vector<CommandSpec>& Commands();
 void AddConfigCommands(std::vector<CommandSpec>& commands);
 // The macro commands: device macro slots, the macro library and the function library.
 void AddMacroCommands(std::vector<CommandSpec>& commands);
+
+// A session with the chosen device's configuration loaded.
+struct LoadedDevice {
+    std::unique_ptr<Session> session;
+    ConfigModel* model = nullptr;
+    std::shared_ptr<const ConfigImage> image;  // as loaded
+};
+// Opens the session and loads the configuration; on failure prints why, sets `status`
+// (2 for a backend that cannot be opened, 1 for a device failure) and gives nothing.
+std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status);
 
 // Prints "qvmctl: MESSAGE" and returns `status`.
 int Fail(std::ostream& err, int status, const std::string& message);

@@ -25,28 +25,6 @@ constexpr int kMaxSuggestions = 5;
 constexpr std::size_t kMaxAssignWords = 16;
 constexpr std::string_view kMacroPrefix = "macro:";
 
-struct Loaded {
-    std::unique_ptr<Session> session;
-    ConfigModel* model = nullptr;
-    std::shared_ptr<const ConfigImage> image;
-};
-
-std::optional<Loaded> Load(CommandContext& c, int& status) {
-    auto session = Session::Open(c.options);
-    if (!session) {
-        status = Fail(c.err, kExitUsage, session.message());
-        return std::nullopt;
-    }
-    auto model = (*session)->LoadConfiguration(c.options);
-    if (!model) {
-        status = Fail(c.err, kExitDevice, model.message());
-        return std::nullopt;
-    }
-    Loaded loaded{std::move(session).value(), *model, nullptr};
-    loaded.image = loaded.model->Snapshot();
-    return loaded;
-}
-
 // A device operation's result: exit 1 with the message when it failed.
 int Done(CommandContext& c, const Status& result, const std::string& what) {
     if (!result) return Fail(c.err, kExitDevice, what + ": " + result.message());
@@ -96,7 +74,7 @@ int RunInfo(CommandContext& c) {
 
 int RunShow(CommandContext& c) {
     int status = kExitOk;
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     const DeviceValues values = l->session->Values().Get(l->model->Path());
     if (c.Flag("--json")) {
@@ -111,7 +89,7 @@ int RunSetDpi(CommandContext& c) {
     int status = kExitOk;
     auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     const int step = l->image->dpiStep;
     const int max = step * l->image->dpiStepCount;
@@ -135,7 +113,7 @@ int RunSetStage(CommandContext& c) {
     int status = kExitOk;
     auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     return Done(c, l->model->SetCurrentDpiStage(*stage - 1), "cannot select the DPI stage");
 }
@@ -144,7 +122,7 @@ int RunSetRate(CommandContext& c) {
     int status = kExitOk;
     auto hz = ParseNumber(c.args[0], kMinRateHz, kMaxRateHz, "report rate (Hz)");
     if (!hz) return Fail(c.err, kExitUsage, hz.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     const int code = ReportRateCodeFor(static_cast<int>(*hz));
     const Status written = l->model->SetReportRate(code);
@@ -157,7 +135,7 @@ int RunSetSnapping(CommandContext& c) {
     int status = kExitOk;
     auto on = OnOff(c.args[0]);
     if (!on) return Fail(c.err, kExitUsage, "angle snapping: " + on.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     return Done(c, l->model->SetAngleSnapping(*on), "cannot set angle snapping");
 }
@@ -166,7 +144,7 @@ int RunSetProfile(CommandContext& c) {
     int status = kExitOk;
     auto profile = Number(c.args[0], kProfileCount, "profile");
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     return Done(c, l->model->SetActiveProfile(*profile - 1), "cannot select the profile");
 }
@@ -175,7 +153,7 @@ int RunSetName(CommandContext& c) {
     int status = kExitOk;
     auto profile = Number(c.args[0], kProfileCount, "profile");
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     return Done(c, l->model->SetProfileName(*profile - 1, c.args[1]), "cannot rename the profile");
 }
@@ -190,7 +168,7 @@ int RunSetColour(CommandContext& c) {
     if (!rgb) {
         return Fail(c.err, kExitUsage, "colour '" + c.args[1] + "': expected #RRGGBB");
     }
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     std::vector<uint8_t> v = *rgb;
     if (l->image->Layout().colourPacked) {
@@ -206,7 +184,7 @@ int RunSetFlags(CommandContext& c) {
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
     auto on = OnOff(c.args[1]);
     if (!on) return Fail(c.err, kExitUsage, "stage flag: " + on.message());
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     if (*stage > l->image->Layout().stageFlagCount) {
         return Fail(c.err, kExitUsage,
@@ -244,7 +222,7 @@ int RunAssign(CommandContext& c) {
         }
         if (all) numeric = ButtonSlot{b[0], b[1], b[2], b[3]};
     }
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     const ModelLayout& layout = l->session->Layout();
     auto button = Number(c.args[1], std::max(layout.ButtonCount, 1), "button");
@@ -304,7 +282,7 @@ int RunAssign(CommandContext& c) {
 
 int RunReset(CommandContext& c) {
     int status = kExitOk;
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     if (!Confirm(c, Ui().msg_str[11], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
@@ -316,7 +294,7 @@ int RunReset(CommandContext& c) {
 
 int RunBackup(CommandContext& c) {
     int status = kExitOk;
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
     ProgressLine progress(c.err, "reading memory");
@@ -337,7 +315,7 @@ int RunRestore(CommandContext& c) {
     auto contents = DecodeBackupFile(**file);
     if (!contents) return Fail(c.err, kExitUsage, c.args[0] + ": " + contents.message());
     int status = kExitOk;
-    auto l = Load(c, status);
+    auto l = LoadDevice(c, status);
     if (!l) return status;
     if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
     if (Status fits = CheckRestoreCompatible(contents->declaredBytes, *l->image->memoryTop,

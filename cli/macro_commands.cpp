@@ -45,25 +45,6 @@ constexpr std::array<ModeName, 3> kModeNames = {{
 // text never does (0xFF is no UTF-8 byte).
 constexpr std::array<uint8_t, 3> kMacroFileStart = {0xFF, 0xFE, 0xFF};
 
-struct Device {
-    std::unique_ptr<Session> session;
-    ConfigModel* model = nullptr;
-};
-
-std::optional<Device> LoadDevice(CommandContext& c, int& status) {
-    auto session = Session::Open(c.options);
-    if (!session) {
-        status = Fail(c.err, kExitUsage, session.message());
-        return std::nullopt;
-    }
-    auto model = (*session)->LoadConfiguration(c.options);
-    if (!model) {
-        status = Fail(c.err, kExitDevice, model.message());
-        return std::nullopt;
-    }
-    return Device{std::move(session).value(), *model};
-}
-
 std::string SlotText(int slot) {
     return "macro slot " + std::to_string(MacroSlotNumber(slot));
 }
@@ -80,7 +61,7 @@ std::string Hex4(int32_t value) {
 }
 
 // The slot of a loaded device, or exit 2 when it holds no macro.
-std::optional<MacroSlot> UsedSlot(CommandContext& c, const Device& d, int slot, int& status) {
+std::optional<MacroSlot> UsedSlot(CommandContext& c, const LoadedDevice& d, int slot, int& status) {
     const MacroSlot s = d.model->Snapshot()->macros[static_cast<std::size_t>(slot)];
     if (s.Empty()) {
         status = Fail(c.err, kExitUsage, SlotText(slot) + " is empty (see qvmctl macro list)");
