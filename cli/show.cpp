@@ -3,21 +3,11 @@
 #include <cstdio>
 
 #include "cli/json.h"
+#include "cli/macro_cli.h"
 #include "config/catalogue.h"
 
 namespace qvm::cli {
 namespace {
-
-const char* ModeName(int mode) {
-    switch (mode) {
-        case kMacroModeLoop:
-            return "loop";
-        case kMacroModeFireKey:
-            return "fire";
-        default:
-            return "once";
-    }
-}
 
 std::string Hex4(uint32_t value) {
     char text[16];
@@ -36,6 +26,22 @@ const ShownSlot& SlotAt(const ConfigImage& image, int profile, int slot) {
 }
 
 }  // namespace
+
+std::string ShownButtonText(const ConfigImage& image, const ShownSlot& shown) {
+    const ButtonSlot& b = shown.slot;
+    if (b.type < kTypeMacro || b.type > kTypeMacroHold || b.op3 == kBuiltinMacroMarker) {
+        return shown.text;
+    }
+    const int codeAddress = b.op1 | b.op2 << 8;
+    for (std::size_t i = 0; i < image.macros.size(); ++i) {
+        const MacroSlot& m = image.macros[i];
+        if (!m.Empty() && m.codeAddress == codeAddress) {
+            return shown.text + "'" + m.name + "' (macro slot " +
+                   std::to_string(MacroSlotNumber(static_cast<int>(i))) + ")";
+        }
+    }
+    return shown.text;
+}
 
 std::string FirmwareText(uint32_t version) {
     char text[32];
@@ -87,7 +93,7 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
             << (info.off ? " (off)" : "") << (p == image.currentProfile ? " (active)" : "") << '\n';
         for (int b = 0; b < layout.ButtonCount; ++b) {
             const int slot = layout.ButtonOrder[static_cast<std::size_t>(b)];
-            out << "  button " << b + 1 << ": " << SlotAt(image, p, slot).text
+            out << "  button " << b + 1 << ": " << ShownButtonText(image, SlotAt(image, p, slot))
                 << (image.soleLeftClickButton == slot && p == image.currentProfile
                         ? "  (sole left click)"
                         : "")
@@ -107,8 +113,8 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
     for (std::size_t i = 0; i < image.macros.size(); ++i) {
         const MacroSlot& m = image.macros[i];
         if (m.Empty()) continue;
-        out << "\n  " << i + 1 << ": \"" << m.name << "\" " << ModeName(m.mode) << ", " << m.length
-            << " bytes at " << Hex4(static_cast<uint32_t>(m.start));
+        out << "\n  " << i + 1 << ": \"" << m.name << "\" " << MacroModeWord(m.mode) << ", "
+            << m.length << " bytes at " << Hex4(static_cast<uint32_t>(m.start));
         any = true;
     }
     out << (any ? "\n" : " none\n");
@@ -184,7 +190,7 @@ void PrintConfigJson(std::ostream& out, const std::string& path, const DeviceVal
         if (m.Empty()) continue;
         j.BeginObject();
         j.Key("slot").Int(static_cast<long long>(i) + 1).Key("name").String(m.name);
-        j.Key("mode").String(ModeName(m.mode));
+        j.Key("mode").String(MacroModeWord(m.mode));
         j.Key("start").Int(m.start).Key("length").Int(m.length);
         j.EndObject();
     }

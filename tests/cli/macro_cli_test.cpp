@@ -183,6 +183,8 @@ TEST(QvmctlMacro, DeleteAndCompactKeepMacrosAndButtons) {
         EXPECT_TRUE(Has(config, MacroButton(10, m + 33))) << config;
         EXPECT_TRUE(Has(config, MacroButton(9, m + kRecordBytes + 33))) << config;
         EXPECT_FALSE(Has(config, MacroButton(9, m + 95 + 33))) << config;
+        // The text listing names the macro a button runs through its new address.
+        EXPECT_TRUE(Has(rig.Run({"show"}).out, "button 2: Macro(R) 'third' (macro slot 3)"));
 
         ASSERT_EQ(rig.Run({"macro", "delete", "2", "--yes"}).status, kExitOk);
         config = Squeezed(rig.Run({"show", "--json"}).out);
