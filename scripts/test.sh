@@ -30,5 +30,5 @@ build build-asan address
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (threaded programs)" >&2
-build build-tsan thread device_tests platform_tests sim_tests config_tests qvm-sim qvmctl
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'device|platform|sim|config'
+build build-tsan thread device_tests platform_tests sim_tests config_tests macro_tests qvm-sim qvmctl
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'device|platform|sim|config|macro'
