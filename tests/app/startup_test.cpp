@@ -186,15 +186,6 @@ INSTANTIATE_TEST_SUITE_P(Draws, GenPinTest,
                          testing::Values(PinCase{0, 0}, PinCase{999, 999}, PinCase{1000, 0},
                                          PinCase{123456, 456}, PinCase{4294967295u, 295}));
 
-TEST_F(StartupTest, GenPinWithTheRealSourceStaysInRange) {
-    for (int i = 0; i < 20; ++i) {
-        const StartupOutcome out = Start({"p", "/genpin", "/hide"});
-        EXPECT_GE(out.settings.pin, 0);
-        EXPECT_LE(out.settings.pin, 999);
-        EXPECT_EQ(Stored("pin"), std::to_string(out.settings.pin));
-    }
-}
-
 TEST_F(StartupTest, FirstInstanceOwnsEveryEventUntilReleased) {
     StartupOutcome first = Start({"p", "/hide"});
     ASSERT_EQ(first.kind, StartupKind::kFirstInstance) << first.message;

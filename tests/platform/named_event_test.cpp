@@ -37,11 +37,6 @@ EventFactory& Events() {
     return SystemEventFactory();
 }
 
-TEST(NamedEventTest, SocketNameIsEventAtUid) {
-    EXPECT_EQ(EventSocketName("KTP_NEXA5_WAIT_EVENT"),
-              "KTP_NEXA5_WAIT_EVENT@" + std::to_string(::getuid()));
-}
-
 // The name on the wire is what other programs of the session look for: a socket bound
 // there by hand makes Create report "already exists", and a pulse reaches it.
 TEST(NamedEventTest, ForeignSocketAtTheNameIsTheEvent) {
