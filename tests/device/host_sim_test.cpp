@@ -63,6 +63,9 @@ TEST_P(HostAgainstSimulator, EveryCommandArrivesAsMeant) {
     EXPECT_EQ(rig.Device().MouseState().liveWord, 0x1234);
     ASSERT_TRUE(cmd.SetLiveBytes(path, 0x00ABCDEF));
     EXPECT_EQ(rig.Device().MouseState().liveBytes & 0xFFFF, 0xCDEFu);
+    // Each immediate command changes only its own setting.
+    EXPECT_EQ(rig.Device().MouseState().profile, 3);
+    EXPECT_EQ(rig.Device().MouseState().stage, 2);
 
     if (c.generation >= 1) {
         const int notified = rig.Device().MouseState().notifyUpdates;

@@ -165,12 +165,5 @@ TEST_F(Keyboard, NoReplyAndCorruptFaults) {
     EXPECT_NE(reply[6], 0x01);
 }
 
-TEST_F(Keyboard, HasNoFeatureReportsOrIdentityStrings) {
-    Start("mx28");
-    Bytes buffer(9, 0);
-    EXPECT_FALSE(handle_->GetFeature(buffer));
-    EXPECT_FALSE(handle_->IndexedString(0xC7).has_value());
-}
-
 }  // namespace
 }  // namespace qvm::test

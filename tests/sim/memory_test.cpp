@@ -1,5 +1,5 @@
-// Memory of a simulated mouse: the factory image of each class, the wrap-around of a
-// smaller memory, and the memory-end probe a host runs against it.
+// Memory of a simulated mouse: the factory image of each class and the wrap-around of a
+// smaller memory (the host's memory-end probe runs against it in the image tests).
 #include <gtest/gtest.h>
 
 #include "sim/sim_grammar.h"
@@ -84,60 +84,6 @@ TEST_P(WrapAround, AddressesBeyondTheMemoryWrap) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WrapAround, ::testing::ValuesIn(kWraps));
-
-// The host's memory-end probe, written against the raw commands of each family.
-class ProbeHost {
-  public:
-    explicit ProbeHost(SimMouse& mouse) : mouse_(mouse) {}
-    uint8_t Read(uint16_t a) {
-        const uint8_t lo = a & 0xFF, hi = a >> 8;
-        const Bytes request = mouse_.Config().generation == 0
-                                  ? Short({0x05, 0x00, lo, hi, 0x00, 0x00})
-                                  : LongRequest({0x01, 0x00, 0x00, lo, hi});
-        return Exchange(mouse_, request)[2];
-    }
-    void Write(uint16_t a, uint8_t v) {
-        const uint8_t lo = a & 0xFF, hi = a >> 8;
-        mouse_.HandleRequest(mouse_.Config().generation == 0
-                                 ? Short({0x05, 0x01, lo, hi, 0x00, v})
-                                 : LongRequest({0x01, 0x03, lo, hi, 0x01, v}));
-    }
-    int MemoryEnd() {
-        if (Read(0xFFFF) != 0x12 && Read(0xFFFE) != 0x12) {
-            Write(0xFFFE, 0x12);
-            Write(0xFFFF, 0x12);
-        }
-        int end = 0x1FFF;
-        for (int a : {0xFFFF, 0x7FFF, 0x3FFF, 0x1FFF, 0x0FFF, 0x07FF}) {
-            if (Read(a) != 0x12 && Read(a - 1) != 0x12) break;
-            end = a;
-        }
-        return end;
-    }
-
-  private:
-    SimMouse& mouse_;
-};
-
-struct ProbeCase {
-    const char* item;
-    int end;
-};
-
-class MemoryEndProbe : public ::testing::TestWithParam<ProbeCase> {};
-
-TEST_P(MemoryEndProbe, FindsTheRealTop) {
-    SimMouse mouse = MakeMouse(GetParam().item);
-    ProbeHost host(mouse);
-    EXPECT_EQ(host.MemoryEnd(), GetParam().end);
-    EXPECT_EQ(host.MemoryEnd(), GetParam().end) << "a second probe finds its own markers";
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, MemoryEndProbe,
-                         ::testing::Values(ProbeCase{"g0/mem=8k", 0x1FFF}, ProbeCase{"g0", 0x3FFF},
-                                           ProbeCase{"g5x/mem=32k", 0x7FFF},
-                                           ProbeCase{"g5/mem=64k", 0xFFFF},
-                                           ProbeCase{"g3/blank/mem=16k", 0x3FFF}));
 
 }  // namespace
 }  // namespace qvm::test
