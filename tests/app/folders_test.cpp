@@ -74,14 +74,6 @@ TEST(ProgramFolderTest, OverrideWins) {
     EXPECT_EQ(ProgramFolder(), "/opt/qvm/data");
 }
 
-TEST(ProgramFolderTest, BuildTreeUsesSourceData) {
-    ScopedEnv data("QVM_DATA_DIR", std::nullopt);
-    // The tests run from the build tree: its source tree's data folder is used whenever
-    // it exists.
-    const bool sourceData = std::filesystem::is_directory(QVM_SOURCE_DATA_DIR);
-    EXPECT_EQ(ProgramFolder(), sourceData ? QVM_SOURCE_DATA_DIR : QVM_INSTALL_DATA_DIR);
-}
-
 TEST(EnsureFolderTest, CreatesNestedAndRejectsFiles) {
     TempFolder dir;
     EXPECT_TRUE(EnsureFolder(dir.File("a/b/Favorite")));

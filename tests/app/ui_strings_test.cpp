@@ -9,22 +9,6 @@ namespace {
 
 using test::TempFolder;
 
-// Properties of the English tables that other code relies on.
-TEST(UiStringsDefaultsTest, EnglishTablesKeepTheirShape) {
-    const UiStrings en;
-    EXPECT_EQ(en.type_str[4], "Mouse ");  // the function's own name follows the blank
-    EXPECT_EQ(en.type_str[38], "Rapid fire adjust ");
-    EXPECT_EQ(en.type_str[28], "");  // gaps stay empty
-    EXPECT_EQ(en.msg_str[13], "Add \"%s\" to favorite...");
-    EXPECT_EQ(en.drag_tip_str[5],
-              "Drag to the right edit area for editing.\r\nDrag to the left list for saving.");
-    EXPECT_EQ(en.class_str[8], "");
-    // The consumer loop and the keyboard layout depend on the terminator's position.
-    EXPECT_EQ(en.consumer_keys[13].usage, 0xB3);
-    EXPECT_EQ(en.consumer_keys[14].usage, kConsumerKeyTerminator);
-    EXPECT_EQ(en.consumer_keys[15].usage, 0);
-}
-
 // One language file for every case below.
 constexpr char kLanguageFile[] =
     "[MISC]\n"
@@ -126,15 +110,6 @@ TEST(LanguageLoadTest, ConsumerLoopStopsAtTerminator) {
     LoadLanguageStrings(strings, 1033, path);
     EXPECT_EQ(strings.consumer_keys[1].name, "A");
     EXPECT_EQ(strings.consumer_keys[2].name, "Calculator");
-}
-
-TEST(UiInstanceTest, SetUiReplacesProcessTables) {
-    UiStrings strings;
-    strings.msg_str[10] = "Kein Gerät";
-    SetUi(strings);
-    EXPECT_EQ(Ui().msg_str[10], "Kein Gerät");
-    SetUi(UiStrings{});
-    EXPECT_EQ(Ui().msg_str[10], "No device !!");
 }
 
 }  // namespace
