@@ -59,28 +59,12 @@ std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
 
 // Header for N, written out by hand, then the memory bytes.
 std::vector<uint8_t> BackupFile(uint32_t n, const std::vector<uint8_t>& memory) {
-    std::vector<uint8_t> out = {0xFF,
-                                0xFE,
-                                0xFF,
-                                0x07,
-                                '_',
-                                0,
-                                '@',
-                                0,
-                                '_',
-                                0,
-                                'B',
-                                0,
-                                'F',
-                                0,
-                                '6',
-                                0,
-                                '_',
-                                0,
-                                static_cast<uint8_t>(n),
-                                static_cast<uint8_t>(n >> 8),
-                                static_cast<uint8_t>(n >> 16),
+    // clang-format off
+    std::vector<uint8_t> out = {0xFF, 0xFE, 0xFF, 0x07, '_', 0, '@', 0, '_', 0, 'B', 0, 'F', 0,
+                                '6', 0, '_', 0, static_cast<uint8_t>(n),
+                                static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
                                 static_cast<uint8_t>(n >> 24)};
+    // clang-format on
     for (uint8_t b : memory) out.push_back(b);
     return out;
 }
