@@ -354,7 +354,7 @@ TEST(QvmctlFunctions, ListsTheGroupsOfTheProgramFolder) {
         return names;
     };
     {
-        test::ScopedEnv data("QVM_DATA_DIR", std::string(QVM_TEST_DATA_DIR) + "/../../data");
+        test::ScopedEnv data("QVM_DATA_DIR", QVM_SOURCE_DATA_DIR);
         Outcome shipped = Qvmctl({"functions"});
         ASSERT_EQ(shipped.status, kExitOk) << shipped.err;
         EXPECT_EQ(groups(shipped.out), (std::vector<std::string>{"Advanced", "Mouse", "Keyboard",
