@@ -45,6 +45,14 @@ struct ProfileInfo {
     bool operator==(const ProfileInfo&) const = default;
 };
 
+// One key of a key-cycle list: a modifier mask and a key usage, as operands 1 and 2 of a
+// keyboard function.
+struct KeyCycleEntry {
+    uint8_t modifiers = 0;
+    uint8_t usage = 0;
+    bool operator==(const KeyCycleEntry&) const = default;
+};
+
 // The keys the "Keyboard cycle" functions step through on one profile, kept as the 21
 // stored bytes so the bytes past the entries survive a write-back.
 struct KeyCycleList {
@@ -57,6 +65,7 @@ struct KeyCycleList {
     uint8_t Usage(int k) const {
         return bytes[static_cast<std::size_t>(kKeyCycleEntriesAt + 2 * k + 1)];
     }
+    KeyCycleEntry Entry(int k) const { return {Modifiers(k), Usage(k)}; }
     bool operator==(const KeyCycleList&) const = default;
 };
 
@@ -147,6 +156,10 @@ class ConfigModel {
     Status AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
                         uint8_t op3);
     Status SetActiveProfile(int profile);
+    // Replaces the key-cycle list of `profile` (at most 8 entries; none clears it): the
+    // count and the pairs, unused pairs zeroed, in one write between update notices. The
+    // 4 bytes after the pairs stay as the device holds them.
+    Status SetKeyCycleList(int profile, std::span<const KeyCycleEntry> entries);
     std::optional<int> RecomputeSoleLeftClickButton();
 
     // A private copy of the image that an operation run by WithImageCopy works on.

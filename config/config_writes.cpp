@@ -251,6 +251,38 @@ Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t 
     return {};
 }
 
+// ---- Key-cycle lists ----
+
+Status ConfigModel::SetKeyCycleList(int profile, std::span<const KeyCycleEntry> entries) {
+    if (Status ok = CheckProfile(profile); !ok) return ok;
+    if (entries.size() > static_cast<std::size_t>(kKeyCycleMaxCount)) {
+        return MakeError("a key-cycle list holds at most " + std::to_string(kKeyCycleMaxCount) +
+                         " keys, not " + std::to_string(entries.size()));
+    }
+    if (Status ok = RequireLoaded(); !ok) return ok;
+    WorkLock lock(work_);
+    const uint32_t at = Snapshot()->Layout().KeyCycleAddress(profile);
+    // Count and every pair position; the kept bytes after the pairs are not written.
+    std::array<uint8_t, kKeyCycleEntriesAt + 2 * kKeyCycleMaxCount> head{};
+    head[0] = static_cast<uint8_t>(entries.size());
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        head[kKeyCycleEntriesAt + 2 * k] = entries[k].modifiers;
+        head[kKeyCycleEntriesAt + 2 * k + 1] = entries[k].usage;
+    }
+    bool ok = Notify();
+    ok = commands_.WriteMemory(path_, at, head) && ok;
+    ok = Notify() && ok;
+    Update([&](ConfigImage& image) {
+        auto& list = image.keyCycles[static_cast<std::size_t>(profile)].bytes;
+        std::copy(head.begin(), head.end(), list.begin());
+        if (at + head.size() <= image.bytes.size()) {
+            std::copy(head.begin(), head.end(), image.bytes.begin() + at);
+        }
+    });
+    if (!ok) return DidNotTake("key-cycle list");
+    return {};
+}
+
 // ---- Profiles ----
 
 Status ConfigModel::SetProfileName(int profile, std::string_view name) {
