@@ -1,6 +1,7 @@
 // qvmctl commands that read and change a mouse's configuration image. Profiles, DPI
 // stages and buttons are numbered from 1, as the windows show them; a button number is
 // a position of the model's button layout.
+#include <algorithm>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -276,6 +277,34 @@ int RunAssign(CommandContext& c) {
     return kExitOk;
 }
 
+// PROFILE then the keys as key combination texts; no keys clears the list.
+int RunSetCycle(CommandContext& c) {
+    int status = kExitOk;
+    auto profile = Number(c.args[0], kProfileCount, "profile");
+    if (!profile) return Fail(c.err, kExitUsage, profile.message());
+    std::vector<KeyCycleEntry> keys;
+    for (std::size_t i = 1; i < c.args.size(); ++i) {
+        const auto matches = ParseFunctionText(c.args[i]);
+        const auto key = std::find_if(matches.begin(), matches.end(),
+                                      [](const ButtonSlot& s) { return s.type == kTypeKeyboard; });
+        if (key == matches.end()) {
+            return Fail(c.err, kExitUsage,
+                        "'" + c.args[i] + "' is not a key combination such as \"Ctrl + C\"");
+        }
+        keys.push_back({key->op1, key->op2});
+    }
+    auto l = LoadDevice(c, status);
+    if (!l) return status;
+    const Status written = l->model->SetKeyCycleList(*profile - 1, keys);
+    if (!written) return Done(c, written, "cannot set the key-cycle list");
+    c.out << "profile " << *profile << " key cycle:";
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        c.out << (k ? ", " : " ") << KeyCombinationText(keys[k].modifiers, keys[k].usage);
+    }
+    c.out << (keys.empty() ? " (empty)\n" : "\n");
+    return kExitOk;
+}
+
 int RunReset(CommandContext& c) {
     int status = kExitOk;
     auto l = LoadDevice(c, status);
@@ -378,6 +407,10 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
         {"set flags", "STAGE on|off", "set a DPI stage's flag",
          "Sets or clears the flag of DPI stage STAGE: while set, the stage keeps Y <= X.\n", 2, 2,
          RunSetFlags},
+        {"set cycle", "PROFILE [KEY...]", "set a profile's key-cycle list",
+         "Sets the keys the keyboard cycle functions of profile PROFILE step through: up\n"
+         "to 8 key combinations such as \"Ctrl + C\" or \"F5\". No keys clears the list.\n",
+         1, 1 + kKeyCycleMaxCount, RunSetCycle},
         {"assign", "PROFILE BUTTON FUNCTION", "give a button a function",
          "FUNCTION is one of:\n"
          "  default                  the button's own function\n"

@@ -188,6 +188,46 @@ TEST(QvmctlConfig, BadValuesAreRefusedWithTheAllowedRange) {
     }
 }
 
+// set cycle: the keys show in the next run's listing; no keys clears the list.
+TEST(QvmctlConfig, KeyCycleListIsSetAndCleared) {
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string shown;     // must appear in `show` afterwards ("" for none)
+        std::string notShown;  // must not appear
+    };
+    const Step steps[] = {
+        {{"set", "cycle", "2", "Ctrl + C", "F5", "shift + a"},
+         kExitOk,
+         "key cycle: Ctrl + C, F5, Shift + A",
+         ""},
+        {{"set", "cycle", "2", "Ctrl + C", "Teleport"},
+         kExitUsage,
+         "key cycle: Ctrl + C, F5, Shift + A",
+         ""},
+        {{"set", "cycle", "2", "Left click"}, kExitUsage, "key cycle: Ctrl + C, F5, Shift + A", ""},
+        {{"set", "cycle", "2", "A", "B", "C", "D", "E", "F", "G", "H", "I"},
+         kExitUsage,
+         "key cycle: Ctrl + C, F5, Shift + A",
+         ""},
+        {{"set", "cycle", "6", "A"}, kExitUsage, "", ""},
+        {{"set", "cycle", "2"}, kExitOk, "", "key cycle:"},
+    };
+    for (const std::string kind : {"g0", "g5x", "g12"}) {
+        SCOPED_TRACE(kind);
+        test::TempFolder folder;
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.args.size());
+            Outcome set = Qvmctl(With(kind, step.args));
+            EXPECT_EQ(set.status, step.status) << set.err;
+            EXPECT_EQ(set.err.empty(), step.status == kExitOk) << set.err;
+            const std::string shown = Qvmctl(With(kind, {"show"})).out;
+            EXPECT_TRUE(step.shown.empty() || Has(shown, step.shown)) << shown;
+            EXPECT_TRUE(step.notShown.empty() || !Has(shown, step.notShown)) << shown;
+        }
+    }
+}
+
 TEST(QvmctlConfig, KeyboardsAreListedButHaveNoConfiguration) {
     test::TempFolder folder;
     Outcome list = Qvmctl(With("mx28/product=MX-30 Pro,g12", {"list"}));
