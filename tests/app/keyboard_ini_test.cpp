@@ -18,7 +18,7 @@ constexpr std::size_t kUsKeyCount = 104;
 KeyboardLayout Shipped() {
     const KeyNaming naming{[](int usage) { return std::string(KeyName(usage)); },
                            [](int usage) { return ConsumerName(usage); }};
-    return LoadKeyboardLayout(std::string(QVM_TEST_DATA_DIR) + "/../../data/keyboard.ini", naming);
+    return LoadKeyboardLayout(std::string(QVM_SOURCE_DATA_DIR) + "/keyboard.ini", naming);
 }
 
 bool Overlap(const KeyRect& a, const KeyRect& b) {
