@@ -1,0 +1,19 @@
+// Texts between libqvm (UTF-8 std::string) and Qt (QString). Every text a window shows
+// comes from the UI string tables or from libqvm, so this is the only conversion needed.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace qvm::ui {
+
+inline QString ToQ(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+inline std::string FromQ(const QString& text) {
+    return text.toStdString();
+}
+
+}  // namespace qvm::ui
