@@ -1,0 +1,100 @@
+// DeviceController: the windows' one door to the device. It owns the device stack of the
+// running program (through the Qt-free DeviceHub of libqvm) and runs every device
+// exchange on the hub's worker thread, never on the UI thread. Results come back as
+// signals delivered on the UI thread; the windows redraw from Snapshot().
+//
+// Hot-plug: arrivals and removals wake the controller through the backend's event
+// descriptor (no polling when nothing happens); a change restarts the refresh timer
+// (timer 2 of the main window: 100 ms at start, 500 ms after a removal, 1000 ms after an
+// arrival).
+//
+// Slider values go through the model's deferred writes: the change shows in Snapshot()
+// at once and reaches the device when its delay has passed (DPI 200 ms, report rate and
+// angle snapping 1000 ms); the controller arms one single-shot timer for the earliest
+// due write, so it sleeps while nothing is pending.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "config/config_image.h"
+#include "device/model_table.h"
+#include "platform/clock.h"
+
+namespace qvm {
+class DeviceHub;
+struct DeviceHubOptions;
+}  // namespace qvm
+
+namespace qvm::ui {
+
+// What the windows show about the device; a copy, safe to keep on the UI thread.
+struct DeviceView {
+    bool present = false;   // a mouse with a loaded configuration is active
+    bool keyboard = false;  // the active device is a keyboard (no configuration memory)
+    std::string path;
+    std::string modelName;
+    int firmwareVersion = 0;
+    bool extendedButtons = false;  // the extended button set: "(Gen2)" in the information
+    ModelLayout layout;
+    std::shared_ptr<const ConfigImage> image;  // never null; empty before the first load
+    std::vector<std::string> unusable;         // "PATH: reason" of devices seen but not usable
+};
+
+class DeviceController : public QObject {
+    Q_OBJECT
+  public:
+    // Opens the backend the options name (simulated devices, hidraw or the bridge).
+    // Nothing is exchanged until Start().
+    static Result<std::unique_ptr<DeviceController>> Open(const DeviceHubOptions& options,
+                                                          Clock& clock = SystemClock::Instance());
+    explicit DeviceController(std::unique_ptr<DeviceHub> hub, QObject* parent = nullptr);
+    ~DeviceController() override;  // stops the worker; pending deferred writes are flushed
+
+    DeviceHub& Hub();
+    // Starts following arrivals and removals and schedules the first refresh (100 ms).
+    void Start();
+    DeviceView View() const;
+    bool Busy() const;  // a refresh, reset, backup or restore is running
+
+    // Deferred settings (shown at once, written when due).
+    Status ChangeDpiStage(int stage, int x, int y);
+    Status ChangeReportRate(int code);
+    Status ChangeAngleSnapping(bool on);
+    // Immediate settings: queued to the worker; operationFinished tells the outcome.
+    void SetCurrentDpiStage(int stage);
+    void SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
+    void SetActiveProfile(int profile);
+    void SetProfileName(int profile, const std::string& name);
+    void SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
+    void AssignButton(int profile, int button, ButtonSlot slot);
+    void SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries);
+    // Long operations with progress (0..100): reset to factory, backup to a file,
+    // restore from a file (a backup of another memory size is refused unless forced).
+    void ResetDevice();
+    void SaveBackupTo(const std::string& file);
+    void RestoreBackupFrom(const std::string& file, bool force = false);
+    // Runs a refresh after `ms` milliseconds (restarting a pending one).
+    void RefreshAfter(int ms);
+    // Writes every pending deferred value now (the window is closing).
+    void FlushPending();
+
+  signals:
+    // The active device, its layout or its configuration image changed: redraw.
+    void viewChanged();
+    void progress(const QString& operation, int percent);
+    // Every queued operation ends with exactly one of these; `error` is empty on success.
+    void operationFinished(const QString& operation, const QString& error);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qvm::ui
