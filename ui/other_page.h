@@ -1,0 +1,98 @@
+// OtherPage: the "Other" page of the main window, three panels side by side.
+//
+// - GENERAL OPTIONS: "Enable DPI / profile OSD" and "Disable mouse acceleration (OS)",
+//   each written to set.ini the moment it is toggled (the second also switches the
+//   desktop's pointer acceleration), and "Start with the desktop" (the autostart entry).
+// - INFORMATION: the attached model, driver and firmware versions, and the PIN of the
+//   network remote service.
+// - DRIVER SETTINGS: Reset, Backup and Restore with their questions, and a progress bar
+//   fed by the controller while one of them runs. The buttons are disabled without a
+//   device and while the controller is busy.
+//
+// File dialogs go through two replaceable choosers so that tests can answer them.
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "app/settings.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace qvm::ui {
+
+class DeviceController;
+
+struct OtherPageContext {
+    std::string settingsPath;  // set.ini
+    UserSettings* settings = nullptr;
+    PointerAcceleration* pointer = nullptr;  // null: the option is saved, nothing applied
+    int pin = 0;
+    // Shows a failure to the user (a message box in the window).
+    std::function<void(const QString&)> showError;
+};
+
+class OtherPage : public QWidget {
+    Q_OBJECT
+  public:
+    // Chooses a file; returns an empty string when the user cancelled.
+    // `proposed` is the full path the save dialog proposes (empty for the open dialog).
+    using FileChooser = std::function<QString(QWidget* parent, const QString& proposed)>;
+
+    OtherPage(DeviceController& controller, OtherPageContext context, QWidget* parent = nullptr);
+
+    // Re-reads the device view, the settings and the autostart state into the controls.
+    void Refresh();
+
+    // Replaces the save and open dialogs (QFileDialog by default).
+    void SetFileChoosers(FileChooser save, FileChooser open);
+
+    // The name the save dialog proposes: "mouse_yyyy-MM-dd.bf" with the given date.
+    static QString ProposedBackupName(const QDate& date);
+
+    // Child object names, for tests: "osdOption", "accelerationOption", "autostartOption",
+    // "informationText", "resetButton", "backupButton", "restoreButton", "driverProgress".
+
+  private:
+    QWidget* BuildGeneralPanel();
+    QWidget* BuildInformationPanel();
+    QWidget* BuildDriverPanel();
+    void OnOsd(bool on);
+    void OnAcceleration(bool on);
+    void OnAutostart(bool on);
+    void OnReset();
+    void OnBackup();
+    void OnRestore();
+    void OnProgress(const QString& operation, int percent);
+    void OnFinished(const QString& operation, const QString& error);
+    void Started(const QString& operation);
+    void UpdateDriverButtons();
+    void ShowError(const QString& text) const;
+    // Writes the two options to set.ini; on failure shows it and restores `undo`.
+    bool SaveOrUndo(const UserSettings& undo);
+
+    DeviceController& controller_;
+    OtherPageContext context_;
+    FileChooser chooseSave_;
+    FileChooser chooseOpen_;
+
+    QCheckBox* osd_ = nullptr;
+    QCheckBox* acceleration_ = nullptr;
+    QCheckBox* autostart_ = nullptr;
+    QLabel* information_ = nullptr;
+    QPushButton* reset_ = nullptr;
+    QPushButton* backup_ = nullptr;
+    QPushButton* restore_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    // Operations this page started and whose end it still waits for.
+    std::multiset<QString> running_;
+};
+
+}  // namespace qvm::ui
