@@ -1,0 +1,132 @@
+// The button settings dialog: the function classes and their entries, the operand editor
+// of the chosen function (key combination on the on-screen keyboard, consumer key, DPI
+// values, fire-button interval and count, rapid-fire interval, stored macro and mode), the
+// profile's key-cycle list and a preview of the function's text. Every rule lives in the
+// ButtonSettingsModel it is built from; the dialog only shows it and forwards input.
+//
+//     ButtonSettingsDialog dialog(std::move(model), *view.image, keyboardLayout, this);
+//     if (dialog.exec() == QDialog::Accepted) {
+//         controller.AssignButton(profile, button, dialog.Result());
+//         if (auto cycle = dialog.KeyCycleResult()) controller.SetKeyCycleList(profile, *cycle);
+//     }
+//
+// OK stays disabled while the edited function is incomplete (a keyboard function without
+// a key, a macro function without a macro); the reason shows beside the preview.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <vector>
+
+#include "app/button_settings.h"
+#include "app/keyboard_layout.h"
+#include "config/config_image.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+
+namespace qvm::ui {
+
+class OnscreenKeyboard;
+
+// The operand editor shown for the edited function.
+enum class OperandEditor {
+    None,
+    KeyCombination,
+    ConsumerKey,
+    DpiValues,
+    FireButton,
+    RapidFire,
+    Macro,
+    KeyCycle,
+};
+
+class ButtonSettingsDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // image gives the DPI step and step count the DPI editor counts in.
+    ButtonSettingsDialog(ButtonSettingsModel model, const ConfigImage& image,
+                         const KeyboardLayout& keyboard, QWidget* parent = nullptr);
+    ~ButtonSettingsDialog() override;
+
+    // After exec() == Accepted: the four bytes to assign, and the key-cycle list when it
+    // was changed (nothing when it stayed as loaded).
+    ButtonSlot Result() const;
+    std::optional<std::vector<KeyCycleEntry>> KeyCycleResult() const;
+
+    const ButtonSettingsModel& Model() const { return model_; }
+    OperandEditor ShownEditor() const { return shownEditor_; }
+
+    // The widgets, for tests.
+    QListWidget* ClassList() const { return classList_; }
+    QListWidget* EntryList() const { return entryList_; }
+    OnscreenKeyboard* Keyboard() const { return keyboard_; }
+    QListWidget* ConsumerList() const { return consumerList_; }
+    QSpinBox* DpiX() const { return dpiX_; }
+    QSpinBox* DpiY() const { return dpiY_; }
+    QSpinBox* FireInterval() const { return fireInterval_; }
+    QSpinBox* FireCount() const { return fireCount_; }
+    QSpinBox* RapidInterval() const { return rapidInterval_; }
+    QComboBox* MacroChoice() const { return macroChoice_; }
+    // The macro mode buttons: once, repeated, while held (modes 8, 9, 10).
+    QPushButton* MacroModeButton(int mode) const;
+    QListWidget* KeyCycleList() const { return cycleList_; }
+    QPushButton* RemoveLastKeyButton() const { return cycleRemove_; }
+    QPushButton* ClearKeysButton() const { return cycleClear_; }
+    QLabel* Preview() const { return preview_; }
+    QLabel* Problem() const { return problem_; }
+    QPushButton* OkButton() const { return ok_; }
+    QPushButton* CancelButton() const { return cancel_; }
+
+  private:
+    void BuildLists();
+    QWidget* BuildEditors();
+    QWidget* BuildDpiEditor();
+    QWidget* BuildFireEditor();
+    QWidget* BuildMacroEditor();
+    QWidget* BuildKeyCycleEditor();
+    void ShowClass(FunctionClass cls);
+    void ChooseEntry(int row);
+    void OnKeyCombination(uint8_t modifiers, int usage);
+    void OnModifiersLatched(uint8_t modifiers);
+    void Report(const Status& status);
+    void Refresh();
+    void RefreshEditors();
+    void RefreshKeyCycle();
+    OperandEditor EditorFor(const ButtonSlot& slot) const;
+
+    ButtonSettingsModel model_;
+    int dpiStep_;
+    int dpiStepCount_;
+    FunctionClass shownClass_;
+    OperandEditor shownEditor_ = OperandEditor::None;
+    bool refreshing_ = false;  // widgets being set from the model: their signals are echoes
+
+    QListWidget* classList_ = nullptr;
+    QListWidget* entryList_ = nullptr;
+    QStackedWidget* editors_ = nullptr;
+    QLabel* keyHint_ = nullptr;
+    QListWidget* consumerList_ = nullptr;
+    QSpinBox* dpiX_ = nullptr;
+    QSpinBox* dpiY_ = nullptr;
+    QSpinBox* fireInterval_ = nullptr;
+    QSpinBox* fireCount_ = nullptr;
+    QSpinBox* rapidInterval_ = nullptr;
+    QComboBox* macroChoice_ = nullptr;
+    QButtonGroup* macroModes_ = nullptr;
+    QListWidget* cycleList_ = nullptr;
+    QPushButton* cycleRemove_ = nullptr;
+    QPushButton* cycleClear_ = nullptr;
+    OnscreenKeyboard* keyboard_ = nullptr;
+    QLabel* preview_ = nullptr;
+    QLabel* problem_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace qvm::ui
