@@ -58,14 +58,13 @@ class DpiPage : public QWidget {
     // Re-reads the controller's view into the controls without emitting any write.
     void Refresh();
 
-    // Child object names, for the window's tests and style sheet: "stageRow<k>",
-    // "stageCurrent<k>", "stageFlag<k>", "stageX<k>", "stageY<k>", "stageXValue<k>",
-    // "stageYValue<k>", "xyIndependent", "angleSnapping", "reportRate",
-    // "reportRateValue", "dpiMessage".
+    // Child object names, for the window's tests and style sheet: "stageCurrent<k>",
+    // "stageFlag<k>", "stageX<k>", "stageY<k>", "stageXValue<k>", "stageYValue<k>",
+    // "xyIndependent", "angleSnapping", "reportRate", "reportRateValue", "dpiMessage".
 
   private:
     struct StageRow {
-        QWidget* row = nullptr;
+        std::array<QWidget*, 8> widgets{};  // the row's cells, left to right
         QRadioButton* current = nullptr;
         QCheckBox* flag = nullptr;
         QSlider* x = nullptr;
@@ -82,6 +81,7 @@ class DpiPage : public QWidget {
     void OnIndependent(bool on);
     void OnReportRate(int position);
     void OnAngleSnapping(bool on);
+    void SetRowVisible(int stage, bool shown);
     void ShowValues(int stage, StagePair values);
     void ShowStatus(const QString& error);
     void SetControlsEnabled(bool on);
