@@ -42,8 +42,8 @@ struct OtherPageContext {
 class OtherPage : public QWidget {
     Q_OBJECT
   public:
-    // Chooses a file; returns an empty string when the user cancelled.
-    // `proposed` is the full path the save dialog proposes (empty for the open dialog).
+    // Chooses a file; returns an empty string when the user cancelled. `proposed` is the
+    // full path the save dialog proposes, or the folder the open dialog starts in.
     using FileChooser = std::function<QString(QWidget* parent, const QString& proposed)>;
 
     OtherPage(DeviceController& controller, OtherPageContext context, QWidget* parent = nullptr);
@@ -74,7 +74,7 @@ class OtherPage : public QWidget {
     void OnFinished(const QString& operation, const QString& error);
     void Started(const QString& operation);
     void UpdateDriverButtons();
-    void ShowError(const QString& text) const;
+    void ShowError(const QString& text);
     // Writes the two options to set.ini; on failure shows it and restores `undo`.
     bool SaveOrUndo(const UserSettings& undo);
 
