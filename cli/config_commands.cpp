@@ -14,6 +14,7 @@
 #include "cli/qvmctl.h"
 #include "cli/show.h"
 #include "config/backup.h"
+#include "config/button_text.h"
 #include "config/catalogue.h"
 #include "platform/atomic_file.h"
 

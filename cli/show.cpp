@@ -4,6 +4,7 @@
 
 #include "cli/json.h"
 #include "cli/macro_cli.h"
+#include "config/button_text.h"
 #include "config/catalogue.h"
 
 namespace qvm::cli {
@@ -26,22 +27,6 @@ const ShownSlot& SlotAt(const ConfigImage& image, int profile, int slot) {
 }
 
 }  // namespace
-
-std::string ShownButtonText(const ConfigImage& image, const ShownSlot& shown) {
-    const ButtonSlot& b = shown.slot;
-    if (b.type < kTypeMacro || b.type > kTypeMacroHold || b.op3 == kBuiltinMacroMarker) {
-        return shown.text;
-    }
-    const int codeAddress = b.op1 | b.op2 << 8;
-    for (std::size_t i = 0; i < image.macros.size(); ++i) {
-        const MacroSlot& m = image.macros[i];
-        if (!m.Empty() && m.codeAddress == codeAddress) {
-            return shown.text + "'" + m.name + "' (macro slot " +
-                   std::to_string(MacroSlotNumber(static_cast<int>(i))) + ")";
-        }
-    }
-    return shown.text;
-}
 
 std::string FirmwareText(uint32_t version) {
     char text[32];

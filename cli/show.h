@@ -23,10 +23,6 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
 void PrintConfigJson(std::ostream& out, const std::string& path, const DeviceValues& values,
                      const ConfigImage& image, const ModelLayout& layout);
 
-// A button's text as `show` prints it: a button that runs a stored macro also names the
-// macro and its slot, since the function text gives only the type name.
-std::string ShownButtonText(const ConfigImage& image, const ShownSlot& shown);
-
 std::string FirmwareText(uint32_t version);
 char LayoutClassLetter(int32_t generation);
 
