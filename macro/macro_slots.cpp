@@ -57,6 +57,12 @@ std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const ui
     return type;
 }
 
+ButtonSlot MacroSlotFunction(const MacroSlot& slot) {
+    const auto code = static_cast<uint32_t>(slot.codeAddress);
+    return {static_cast<uint8_t>(slot.mode), static_cast<uint8_t>(code & 0xFF),
+            static_cast<uint8_t>(code >> 8), 0};
+}
+
 std::optional<AddressRange> HighModeTable(const ImageLayout& layout, uint32_t memoryEnd) {
     if (layout.cls == LayoutClass::A) return std::nullopt;
     const uint32_t lowest = std::max(layout.heapStart, layout.heapStartExtended);

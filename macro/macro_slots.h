@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "config/button_slot.h"
 #include "config/image_layout.h"
 #include "platform/result.h"
 
@@ -80,6 +81,11 @@ bool HighModeTableUsable(const ImageLayout& layout, uint32_t memoryEnd, const Ma
 // `codeAddress`: type 8 to 10, operands 1 and 2 the address, operand 3 zero.
 std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const uint8_t> image,
                                    int profile, int button, int32_t codeAddress);
+
+// The button function that runs the macro stored in a slot: the slot's run mode as the
+// type, the code address little-endian in operands 1 and 2, operand 3 zero. The inverse
+// of MacroButtonType. Meaningless for an empty slot.
+ButtonSlot MacroSlotFunction(const MacroSlot& slot);
 
 // Finds the address of the last byte of the device memory by the 0x12 marker at the top
 // of each power-of-two size (addresses past the real memory wrap). Writes the marker

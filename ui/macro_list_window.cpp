@@ -1,0 +1,413 @@
+#include "ui/macro_list_window.h"
+
+#include <QDrag>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QSet>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <utility>
+
+#include "app/ui_strings.h"
+#include "platform/folders.h"
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+
+namespace qvm::ui {
+
+// The tree: starts a drag with the window's payload for the pressed row.
+class MacroListTree : public QTreeWidget {
+  public:
+    using MimeSource = std::function<std::unique_ptr<QMimeData>(const QTreeWidgetItem*)>;
+
+    MacroListTree(MimeSource source, QWidget* parent)
+        : QTreeWidget(parent), source_(std::move(source)) {}
+
+  protected:
+    void startDrag(Qt::DropActions /*supported*/) override {
+        QTreeWidgetItem* item = currentItem();
+        std::unique_ptr<QMimeData> mime = source_(item);
+        if (!mime) return;
+        const QString name = mime->text();
+        auto* drag = new QDrag(this);       // owned by the tree (Qt parent); Qt ends its life
+        drag->setMimeData(mime.release());  // QDrag takes ownership
+        drag->setPixmap(DragPixmap(name));
+        drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
+
+  private:
+    // A rounded accent label with the name, shown under the pointer while dragging.
+    QPixmap DragPixmap(const QString& name) const {
+        constexpr int kPadding = 10;
+        constexpr int kHeight = 26;
+        constexpr int kMaxWidth = 280;
+        const QFontMetrics metrics(font());
+        const int width = std::min(metrics.horizontalAdvance(name) + 2 * kPadding, kMaxWidth);
+        QPixmap pixmap(width, kHeight);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(0.5, 0.5, width - 1, kHeight - 1), kHeight / 2.0, kHeight / 2.0);
+        painter.fillPath(path, skin::kAccent);
+        painter.setPen(skin::kLabelDark);
+        painter.drawText(QRect(kPadding, 0, width - 2 * kPadding, kHeight), Qt::AlignCenter,
+                         metrics.elidedText(name, Qt::ElideRight, width - 2 * kPadding));
+        return pixmap;
+    }
+
+    MimeSource source_;
+};
+
+namespace {
+
+constexpr int kKindRole = Qt::UserRole;
+constexpr int kIndexRole = Qt::UserRole + 1;  // function item index, slot index or entry id
+constexpr int kKeyRole = Qt::UserRole + 2;    // identity kept across rebuilds (open branches)
+
+constexpr int kNameColumn = 0;
+constexpr int kSlotColumn = 1;
+constexpr int kSlotColumnWidth = 64;
+
+constexpr QSize kWindowSize{320, 580};
+constexpr QPoint kFirstPlacementOffset{20, 20};
+
+// Table indices of the texts this window shows.
+constexpr int kMsgFunctionList = 0;
+constexpr int kMsgMacroList = 1;
+constexpr int kMsgQuickDrop = 8;
+constexpr int kMsgInvalidFormat = 20;
+constexpr int kMsgLibraryRoot = 31;
+constexpr int kMsgMouseMemory = 33;
+
+QString Msg(int index) {
+    return ToQ(Ui().msg_str[static_cast<std::size_t>(index)]);
+}
+
+// Slots are counted from 1 wherever a person reads them, as qvmctl does.
+int SlotNumber(int slot) {
+    return slot + 1;
+}
+
+// No string table entry exists for the slot column and the library macro tool tips, so
+// these few texts are fixed English.
+QString SlotText(int slot) {
+    return QStringLiteral("slot %1").arg(SlotNumber(slot));
+}
+QString HeldToolTip(const QString& name, int slot) {
+    return QStringLiteral("Runs the macro '%1' stored in device slot %2.")
+        .arg(name)
+        .arg(SlotNumber(slot));
+}
+QString NotHeldToolTip(const QString& name) {
+    return QStringLiteral(
+               "No device macro slot holds a macro named '%1'.\n"
+               "Store it in the device first (%2); then it can be dropped on a button.")
+        .arg(name, ToQ(Ui().macro_editor_cap_str));
+}
+
+QTreeWidgetItem* NewRow(MacroListWindow::RowKind kind, int index, const QString& name,
+                        const QString& key) {
+    auto* item = new QTreeWidgetItem();  // owned by whoever it is added to
+    item->setText(kNameColumn, name);
+    item->setData(kNameColumn, kKindRole, static_cast<int>(kind));
+    item->setData(kNameColumn, kIndexRole, index);
+    item->setData(kNameColumn, kKeyRole, key);
+    const bool draggable =
+        kind == MacroListWindow::RowKind::Function || kind == MacroListWindow::RowKind::DeviceMacro;
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
+                   (draggable ? Qt::ItemIsDragEnabled : Qt::NoItemFlags));
+    return item;
+}
+
+QTreeWidgetItem* NewHeading(const QString& name, const QString& key) {
+    QTreeWidgetItem* item = NewRow(MacroListWindow::RowKind::Heading, 0, name, key);
+    QFont font = item->font(kNameColumn);
+    font.setBold(true);
+    item->setFont(kNameColumn, font);
+    return item;
+}
+
+void ForEachRow(QTreeWidgetItem* item, const std::function<void(QTreeWidgetItem*)>& visit) {
+    visit(item);
+    for (int i = 0; i < item->childCount(); ++i) ForEachRow(item->child(i), visit);
+}
+
+void ForEachRow(QTreeWidget* tree, const std::function<void(QTreeWidgetItem*)>& visit) {
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) ForEachRow(tree->topLevelItem(i), visit);
+}
+
+}  // namespace
+
+MacroListWindow::MacroListWindow(QWidget* parent)
+    : MacroListWindow(ProgramFolder(), MacroLibrary::DefaultRoot(), parent) {}
+
+MacroListWindow::MacroListWindow(std::string programFolder, std::string libraryRoot,
+                                 QWidget* parent)
+    : QWidget(parent, Qt::Tool),
+      programFolder_(std::move(programFolder)),
+      library_(std::move(libraryRoot)) {
+    setWindowTitle(Msg(kMsgMacroList));
+    resize(kWindowSize);
+
+    auto* layout = new QVBoxLayout(this);  // owned by the window
+    hint_ = new QLabel(Msg(kMsgQuickDrop), this);
+    hint_->setWordWrap(true);
+    layout->addWidget(hint_);
+
+    tree_ = new MacroListTree([this](const QTreeWidgetItem* item) { return DragMime(item); }, this);
+    tree_->setColumnCount(2);
+    tree_->setHeaderHidden(true);
+    tree_->header()->setStretchLastSection(false);
+    tree_->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    tree_->header()->setSectionResizeMode(kSlotColumn, QHeaderView::Fixed);
+    tree_->header()->resizeSection(kSlotColumn, kSlotColumnWidth);
+    tree_->setDragEnabled(true);
+    tree_->setDragDropMode(QAbstractItemView::DragOnly);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->setUniformRowHeights(true);
+    layout->addWidget(tree_, 1);
+
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    status_->setVisible(false);
+    layout->addWidget(status_);
+
+    Reload();
+}
+
+MacroListWindow::~MacroListWindow() = default;
+
+QTreeWidget* MacroListWindow::Tree() const {
+    return tree_;
+}
+
+QString MacroListWindow::StatusText() const {
+    return status_->text();
+}
+
+MacroListWindow::RowKind MacroListWindow::KindOf(const QTreeWidgetItem* item) {
+    if (item == nullptr) return RowKind::Heading;
+    return static_cast<RowKind>(item->data(kNameColumn, kKindRole).toInt());
+}
+
+void MacroListWindow::Reload() {
+    const Status scanned = library_.Rescan();
+    libraryError_ = scanned ? QString() : ToQ(scanned.message());
+    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_);
+    Rebuild();
+}
+
+void MacroListWindow::SetMacroSlots(const MacroSlots& macroSlots) {
+    slots_ = macroSlots;
+    AddDeviceMacros();
+    RefreshLibraryMacroRows();
+}
+
+void MacroListWindow::SetDpiStep(int dpiStep) {
+    if (dpiStep == dpiStep_) return;
+    dpiStep_ = dpiStep;
+    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_);
+    Rebuild();
+}
+
+void MacroListWindow::ShowBeside(const QWidget* anchor) {
+    if (!placed_ && anchor != nullptr) {
+        QPoint at = anchor->frameGeometry().topRight() + kFirstPlacementOffset;
+        if (const QScreen* screen = anchor->screen()) {
+            const QRect room = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width())));
+            at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - height())));
+        }
+        move(at);
+        placed_ = true;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+std::optional<int> MacroListWindow::SlotNamed(const std::string& name) const {
+    for (int s = 0; s < kMacroSlotCount; ++s) {
+        const MacroSlot& slot = slots_[static_cast<std::size_t>(s)];
+        if (!slot.Empty() && slot.name == name) return s;
+    }
+    return std::nullopt;
+}
+
+std::optional<DraggedFunction> MacroListWindow::DragPayload(const QTreeWidgetItem* item) const {
+    if (item == nullptr) return std::nullopt;
+    const int index = item->data(kNameColumn, kIndexRole).toInt();
+    switch (KindOf(item)) {
+        case RowKind::Function: {
+            if (index < 0 || static_cast<std::size_t>(index) >= functions_.items.size()) break;
+            const FunctionLibraryItem& f = functions_.items[static_cast<std::size_t>(index)];
+            return DraggedFunction{f.Slot(), ToQ(f.entry.name.empty() ? f.text : f.entry.name)};
+        }
+        case RowKind::DeviceMacro: {
+            if (index < 0 || index >= kMacroSlotCount) break;
+            const MacroSlot& slot = slots_[static_cast<std::size_t>(index)];
+            if (slot.Empty()) break;
+            return DraggedFunction{MacroSlotFunction(slot), ToQ(slot.name)};
+        }
+        case RowKind::LibraryMacro: {
+            const MacroLibraryEntry* entry = library_.Find(index);
+            if (entry == nullptr) break;
+            const std::optional<int> held = SlotNamed(entry->name);
+            if (!held) break;
+            const MacroSlot& slot = slots_[static_cast<std::size_t>(*held)];
+            return DraggedFunction{MacroSlotFunction(slot), ToQ(slot.name)};
+        }
+        case RowKind::Heading:
+        case RowKind::LibraryFolder:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<QMimeData> MacroListWindow::DragMime(const QTreeWidgetItem* item) const {
+    const std::optional<DraggedFunction> payload = DragPayload(item);
+    if (!payload) return nullptr;
+    return MakeFunctionMime(*payload);
+}
+
+void MacroListWindow::Rebuild() {
+    QSet<QString> open;
+    const bool first = tree_->topLevelItemCount() == 0;
+    ForEachRow(tree_, [&](QTreeWidgetItem* item) {
+        if (item->isExpanded()) open.insert(item->data(kNameColumn, kKeyRole).toString());
+    });
+    tree_->clear();
+    deviceHeading_ = nullptr;
+
+    AddFunctionGroups();
+    AddLibrary();
+    AddDeviceMacros();
+
+    ForEachRow(tree_, [&](QTreeWidgetItem* item) {
+        const QString key = item->data(kNameColumn, kKeyRole).toString();
+        // At first the device's macros and the macro library are open, the function
+        // groups closed; afterwards every branch stays as the user left it.
+        const bool opened = first ? KindOf(item) == RowKind::Heading &&
+                                        (item == deviceHeading_ || key == QStringLiteral("pc"))
+                                  : open.contains(key);
+        item->setExpanded(opened);
+    });
+    RefreshLibraryMacroRows();
+    ShowStatus();
+}
+
+void MacroListWindow::AddFunctionGroups() {
+    QTreeWidgetItem* group = nullptr;
+    int groupNumber = 0;
+    for (std::size_t i = 0; i < functions_.items.size(); ++i) {
+        const FunctionLibraryItem& f = functions_.items[i];
+        if (f.entry.IsFolder()) {
+            // Every library file shares one group id, so a group is known by its place.
+            group =
+                NewHeading(ToQ(f.entry.name),
+                           QStringLiteral("fn:%1:%2").arg(groupNumber++).arg(ToQ(f.entry.name)));
+            tree_->addTopLevelItem(group);
+            continue;
+        }
+        if (group == nullptr) continue;  // the library lists a group before its entries
+        QTreeWidgetItem* row = NewRow(RowKind::Function, static_cast<int>(i),
+                                      ToQ(f.entry.name.empty() ? f.text : f.entry.name), QString());
+        QString tip = ToQ(f.text);
+        if (!f.entry.description.empty()) tip = ToQ(f.entry.description) + "\n" + tip;
+        row->setToolTip(kNameColumn, tip);
+        group->addChild(row);
+    }
+    if (tree_->topLevelItemCount() > 0) {
+        tree_->topLevelItem(0)->setToolTip(kNameColumn, Msg(kMsgFunctionList));
+    }
+}
+
+void MacroListWindow::AddDeviceMacros() {
+    if (deviceHeading_ == nullptr) {
+        deviceHeading_ = NewHeading(Msg(kMsgMouseMemory), QStringLiteral("device"));
+        // The device's macros come right after the function groups, before the library.
+        int at = tree_->topLevelItemCount();
+        for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+            if (tree_->topLevelItem(i)->data(kNameColumn, kKeyRole).toString() == "pc") at = i;
+        }
+        tree_->insertTopLevelItem(at, deviceHeading_);
+        deviceHeading_->setExpanded(true);
+    }
+    const bool wasOpen = deviceHeading_->isExpanded();
+    qDeleteAll(deviceHeading_->takeChildren());  // rows the tree no longer shows
+    for (int s = 0; s < kMacroSlotCount; ++s) {
+        const MacroSlot& slot = slots_[static_cast<std::size_t>(s)];
+        if (slot.Empty()) continue;
+        QTreeWidgetItem* row = NewRow(RowKind::DeviceMacro, s, ToQ(slot.name), QString());
+        row->setText(kSlotColumn, SlotText(s));
+        row->setToolTip(kNameColumn, HeldToolTip(ToQ(slot.name), s));
+        deviceHeading_->addChild(row);
+    }
+    deviceHeading_->setHidden(deviceHeading_->childCount() == 0);
+    deviceHeading_->setExpanded(wasOpen);
+}
+
+void MacroListWindow::AddLibrary() {
+    QTreeWidgetItem* heading = NewHeading(Msg(kMsgLibraryRoot), QStringLiteral("pc"));
+    heading->setToolTip(kNameColumn, ToQ(library_.Root()));
+    tree_->addTopLevelItem(heading);
+    // The list is sorted by name across folders, so a folder may come after its
+    // contents: make every row first, then hang each under its parent in list order.
+    std::map<int32_t, QTreeWidgetItem*> rows;
+    for (const MacroLibraryEntry& e : library_.Entries()) {
+        const RowKind kind = e.IsFolder() ? RowKind::LibraryFolder : RowKind::LibraryMacro;
+        QTreeWidgetItem* row = NewRow(kind, e.id, ToQ(e.name), ToQ(e.path));
+        if (e.IsFolder()) {
+            QFont font = row->font(kNameColumn);
+            font.setItalic(true);
+            row->setFont(kNameColumn, font);
+            row->setToolTip(kNameColumn, ToQ(e.path));
+        }
+        rows[e.id] = row;
+    }
+    for (const MacroLibraryEntry& e : library_.Entries()) {
+        const auto parent = rows.find(e.parent);
+        (parent == rows.end() ? heading : parent->second)->addChild(rows[e.id]);
+    }
+}
+
+void MacroListWindow::RefreshLibraryMacroRows() {
+    ForEachRow(tree_, [&](QTreeWidgetItem* item) {
+        if (KindOf(item) != RowKind::LibraryMacro) return;
+        const MacroLibraryEntry* entry = library_.Find(item->data(kNameColumn, kIndexRole).toInt());
+        if (entry == nullptr) return;
+        const QString name = ToQ(entry->name);
+        const std::optional<int> held = SlotNamed(entry->name);
+        Qt::ItemFlags flags = item->flags();
+        flags.setFlag(Qt::ItemIsDragEnabled, held.has_value());
+        item->setFlags(flags);
+        item->setText(kSlotColumn, held ? SlotText(*held) : QString());
+        item->setToolTip(kNameColumn, held ? HeldToolTip(name, *held) : NotHeldToolTip(name));
+        item->setForeground(kNameColumn, held ? QBrush(skin::kText) : QBrush(skin::kTextDim));
+        item->setForeground(kSlotColumn, QBrush(skin::kTextDim));
+    });
+}
+
+void MacroListWindow::ShowStatus() {
+    QStringList lines;
+    if (!libraryError_.isEmpty()) lines << libraryError_;
+    for (const SkippedLibraryFile& skipped : library_.Skipped()) {
+        if (skipped.invalid) lines << Msg(kMsgInvalidFormat) + " " + ToQ(skipped.path);
+    }
+    for (const std::string& problem : functions_.problems) lines << ToQ(problem);
+    // The label shows the first few; its tool tip has them all.
+    constexpr qsizetype kShownProblems = 3;
+    status_->setText(lines.mid(0, kShownProblems).join('\n'));
+    status_->setToolTip(lines.join('\n'));
+    status_->setVisible(!lines.isEmpty());
+}
+
+}  // namespace qvm::ui
