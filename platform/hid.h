@@ -43,7 +43,7 @@ struct HidDeviceInfo {
 
 // An open interface. Handles are short-lived: the transport opens one per exchange.
 class HidHandle {
-public:
+  public:
     virtual ~HidHandle() = default;
 
     virtual const HidCaps& Caps() const = 0;
@@ -76,7 +76,7 @@ struct HidEvent {
 };
 
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
 
     // Every HID interface currently present (not only ours: callers filter).
@@ -84,6 +84,10 @@ public:
     virtual Result<std::unique_ptr<HidHandle>> Open(const std::string& path) = 0;
     // Arrivals and removals since the previous call, oldest first. Never blocks.
     virtual std::vector<HidEvent> TakeEvents() = 0;
+    // A descriptor that becomes readable when TakeEvents() may return something, so a
+    // caller can wait for arrivals and removals instead of polling; -1 when the backend
+    // has none (the caller then drains the events now and then).
+    virtual int EventFd() const { return -1; }
 };
 
 // Builds the backend named by `spec`: "linux", "sim[:DEVICES]" or "exec:COMMAND".

@@ -1,5 +1,9 @@
 #include "sim/sim_backend.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -61,7 +65,8 @@ Result<std::unique_ptr<SimBackend>> SimBackend::Create(const std::string& device
 
 SimBackend::SimBackend(const std::vector<SimDeviceConfig>& configs, std::string stateFolder,
                        Clock& clock)
-    : stateFolder_(std::move(stateFolder)) {
+    : stateFolder_(std::move(stateFolder)), eventFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    // Without an eventfd (-1) callers fall back to draining the events now and then.
     for (size_t i = 0; i < configs.size(); ++i) {
         auto device = std::make_shared<SimDevice>(configs[i], static_cast<int>(i), clock);
         device->SetPresenceHook(
@@ -160,6 +165,11 @@ std::vector<HidEvent> SimBackend::TakeEvents() {
     std::lock_guard lock(eventsMutex_);
     std::vector<HidEvent> taken(events_.begin(), events_.end());
     events_.clear();
+    if (eventFd_.valid()) {
+        // Resets the counter: the descriptor is readable again only after a new event.
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(eventFd_.get(), &count, sizeof count);
+    }
     return taken;
 }
 
@@ -171,6 +181,11 @@ void SimBackend::OnPresence(const SimDevice& device, bool present) {
         event.kind = present ? HidEventKind::Added : HidEventKind::Removed;
         event.info = info;
         events_.push_back(std::move(event));
+    }
+    if (eventFd_.valid()) {
+        const uint64_t one = 1;
+        // Cannot fail short of a counter overflow, which a pending signal makes harmless.
+        [[maybe_unused]] const ssize_t put = ::write(eventFd_.get(), &one, sizeof one);
     }
 }
 

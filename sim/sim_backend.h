@@ -20,6 +20,7 @@
 
 #include "platform/clock.h"
 #include "platform/hid.h"
+#include "platform/unique_fd.h"
 #include "sim/sim_config.h"
 #include "sim/sim_device.h"
 
@@ -45,6 +46,8 @@ class SimBackend final : public HidBackend {
     Result<std::vector<HidDeviceInfo>> Enumerate() override;
     Result<std::unique_ptr<HidHandle>> Open(const std::string& path) override;
     std::vector<HidEvent> TakeEvents() override;
+    // An eventfd signalled when a device leaves or returns, drained by TakeEvents().
+    int EventFd() const override { return eventFd_.get(); }
 
     size_t DeviceCount() const { return devices_.size(); }
     SimDevice& Device(size_t index) { return *devices_.at(index); }
@@ -69,7 +72,8 @@ class SimBackend final : public HidBackend {
     std::vector<std::shared_ptr<SimDevice>> devices_;
     std::vector<std::string> loadNotes_;
     std::mutex eventsMutex_;
-    std::deque<HidEvent> events_;
+    std::deque<HidEvent> events_;  // guarded by eventsMutex_
+    UniqueFd eventFd_;             // readable while events_ is not empty
 };
 
 }  // namespace qvm

@@ -30,6 +30,7 @@
 namespace qvm {
 class DeviceHub;
 struct DeviceHubOptions;
+enum class HubOperation : int;
 }  // namespace qvm
 
 namespace qvm::ui {
@@ -85,6 +86,16 @@ class DeviceController : public QObject {
     // Writes every pending deferred value now (the window is closing).
     void FlushPending();
 
+    // Drains arrivals and removals now (the event descriptor does this by itself).
+    void HandleDeviceEvents();
+
+    // The name an operation is reported under in progress() and operationFinished():
+    // "Reset", "Backup" and "Restore" are the UI texts of those buttons (button_str 3, 4,
+    // 5); the others have fixed English names: "Refresh", "Device change", "Assign
+    // button", "Profile name", "Profile colour", "Active profile", "DPI stages", "Current
+    // DPI stage", "Key cycle" and "Settings" (the deferred slider values written).
+    static QString OperationName(HubOperation op);
+
   signals:
     // The active device, its layout or its configuration image changed: redraw.
     void viewChanged();
@@ -93,6 +104,9 @@ class DeviceController : public QObject {
     void operationFinished(const QString& operation, const QString& error);
 
   private:
+    // Arms the single-shot timer for the earliest pending deferred write (or stops it).
+    void ArmDeferred();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -153,7 +153,12 @@ void Probe(const NodeFacts& facts, HidDeviceInfo& info) {
 class LinuxHidBackend final : public HidBackend {
   public:
     LinuxHidBackend(UdevPtr udev, UdevMonitorPtr monitor)
-        : udev_(std::move(udev)), monitor_(std::move(monitor)) {}
+        : udev_(std::move(udev)),
+          monitor_(std::move(monitor)),
+          monitorFd_(udev_monitor_get_fd(monitor_.get())) {}
+
+    // The udev monitor's socket: readable when an arrival or removal is waiting.
+    int EventFd() const override { return monitorFd_; }
 
     Result<std::vector<HidDeviceInfo>> Enumerate() override {
         std::lock_guard lock(mutex_);
@@ -252,6 +257,7 @@ class LinuxHidBackend final : public HidBackend {
     std::mutex mutex_;  // guards udev_, monitor_ and pathsByNode_
     UdevPtr udev_;
     UdevMonitorPtr monitor_;
+    const int monitorFd_;  // owned by monitor_; fixed for its lifetime
     std::map<std::string, std::string> pathsByNode_;
     std::shared_ptr<UsbSession> usb_ = std::make_shared<UsbSession>();
 };
@@ -268,7 +274,7 @@ Result<std::unique_ptr<HidBackend>> MakeLinuxBackend() {
         udev_monitor_enable_receiving(monitor.get()) < 0) {
         return MakeError("cannot watch for hidraw devices through udev: " + SystemMessage(errno));
     }
-    // Events are only ever collected, never waited for.
+    // Events are collected without blocking; callers wait on the descriptor itself.
     const int monitorFd = udev_monitor_get_fd(monitor.get());
     const int flags = ::fcntl(monitorFd, F_GETFL);
     if (flags < 0 || ::fcntl(monitorFd, F_SETFL, flags | O_NONBLOCK) < 0) {

@@ -1,0 +1,500 @@
+#include "app/device_hub.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "config/backup.h"
+#include "platform/atomic_file.h"
+#include "platform/folders.h"
+#include "sim/sim_backend.h"
+
+namespace qvm {
+
+namespace {
+
+constexpr int kPercentDone = 100;
+
+struct OperationName {
+    HubOperation op;
+    const char* name;
+};
+constexpr OperationName kOperationNames[] = {
+    {HubOperation::Refresh, "Refresh"},
+    {HubOperation::DeviceChange, "Device change"},
+    {HubOperation::Reset, "Reset"},
+    {HubOperation::Backup, "Backup"},
+    {HubOperation::Restore, "Restore"},
+    {HubOperation::AssignButton, "Assign button"},
+    {HubOperation::ProfileName, "Profile name"},
+    {HubOperation::ProfileColour, "Profile colour"},
+    {HubOperation::ActiveProfile, "Active profile"},
+    {HubOperation::StageFlags, "DPI stages"},
+    {HubOperation::CurrentStage, "Current DPI stage"},
+    {HubOperation::KeyCycleList, "Key cycle"},
+    {HubOperation::FlushDeferred, "Settings"},
+};
+
+const std::shared_ptr<const ConfigImage>& EmptyImage() {
+    static const auto empty = std::make_shared<const ConfigImage>();
+    return empty;
+}
+
+Status NoDevice() {
+    return MakeError("no mouse is connected");
+}
+
+}  // namespace
+
+const char* HubOperationName(HubOperation op) {
+    for (const OperationName& entry : kOperationNames) {
+        if (entry.op == op) return entry.name;
+    }
+    return "Operation";
+}
+
+Result<std::unique_ptr<DeviceHub>> DeviceHub::Open(const DeviceHubOptions& options, Clock& clock) {
+    std::unique_ptr<HidBackend> backend;
+    SimBackend* sim = nullptr;
+    if (options.simulate) {
+        const std::string data =
+            options.userDataFolder.empty() ? UserDataFolder() : options.userDataFolder;
+        const std::string state = JoinPath(data, "sim");
+        if (Status made = EnsureFolder(state); !made) {
+            return MakeError("cannot keep the simulated devices: " + made.message());
+        }
+        auto made = SimBackend::Create(*options.simulate, state, clock);
+        if (!made) return made.error();
+        sim = made->get();
+        backend = std::move(made).value();
+    } else {
+        auto made = MakeHidBackend(options.hidBackend.empty() ? "linux" : options.hidBackend);
+        if (!made) return made.error();
+        backend = std::move(made).value();
+    }
+    auto transportLock = OpenNamedMutex(Transport::kLockName);
+    if (!transportLock) return transportLock.error();
+    auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
+    if (!listLock) return listLock.error();
+    return std::make_unique<DeviceHub>(Key{}, std::move(backend), sim,
+                                       std::move(transportLock).value(),
+                                       std::move(listLock).value(), clock);
+}
+
+DeviceHub::DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
+                     std::unique_ptr<NamedMutex> transportLock,
+                     std::unique_ptr<NamedMutex> listLock, Clock& clock)
+    : backend_(std::move(backend)),
+      sim_(sim),
+      transportLock_(std::move(transportLock)),
+      listLock_(std::move(listLock)),
+      clock_(clock),
+      transport_(*backend_, clock_, *transportLock_),
+      commands_(transport_, values_, cache_),
+      link_(*backend_, commands_, *listLock_, clock_),
+      listener_(std::make_shared<const HubListener>()),
+      worker_([this](std::stop_token stop) { WorkerLoop(std::move(stop)); }) {}
+
+DeviceHub::~DeviceHub() {
+    worker_.request_stop();
+    if (worker_.joinable()) worker_.join();
+    // The worker is gone: nothing else touches the model now.
+    if (const std::shared_ptr<ConfigModel> model = Model()) {
+        if (Status flushed = model->Deferred().Flush(DeferredWrites::Scope::Everything); !flushed) {
+            std::fprintf(stderr, "qvm: settings not written at exit: %s\n",
+                         flushed.message().c_str());
+        }
+    }
+    if (sim_ != nullptr) {
+        if (Status saved = sim_->Save(); !saved) {
+            std::fprintf(stderr, "qvm: simulated device memory not saved: %s\n",
+                         saved.message().c_str());
+        }
+    }
+}
+
+void DeviceHub::SetListener(HubListener listener) {
+    auto shared = std::make_shared<const HubListener>(std::move(listener));
+    std::lock_guard lock(listenerMutex_);
+    listener_ = std::move(shared);
+}
+
+std::shared_ptr<const HubListener> DeviceHub::Listener() const {
+    std::lock_guard lock(listenerMutex_);
+    return listener_;
+}
+
+void DeviceHub::NotifyViewChanged() const {
+    const auto listener = Listener();
+    if (listener->viewChanged) listener->viewChanged();
+}
+
+HubSnapshot DeviceHub::Snapshot() const {
+    HubSnapshot out;
+    std::shared_ptr<ConfigModel> model;
+    {
+        std::lock_guard lock(stateMutex_);
+        out = state_;
+        model = model_;
+    }
+    out.image = model ? model->Snapshot() : EmptyImage();
+    out.present = model != nullptr && out.image->loaded;
+    out.extendedButtons = out.present && out.image->ButtonCount() >= kExtendedButtonCount;
+    return out;
+}
+
+std::shared_ptr<ConfigModel> DeviceHub::Model() const {
+    std::lock_guard lock(stateMutex_);
+    return model_;
+}
+
+// ---- The worker ----
+
+void DeviceHub::Post(Task task) {
+    if (task.longOperation) ++longOperations_;
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back(std::move(task));
+    }
+    queueChanged_.notify_all();
+}
+
+void DeviceHub::WorkerLoop(std::stop_token stop) {
+    while (true) {
+        Task task;
+        {
+            std::unique_lock lock(queueMutex_);
+            if (!queueChanged_.wait(lock, stop, [&] { return !queue_.empty(); })) return;
+            task = std::move(queue_.front());
+            queue_.pop_front();
+            running_ = true;
+        }
+        RunTask(task);
+        {
+            std::lock_guard lock(queueMutex_);
+            running_ = false;
+        }
+        queueChanged_.notify_all();
+    }
+}
+
+void DeviceHub::RunTask(Task& task) {
+    const auto listener = Listener();
+    int lastPercent = -1;
+    const ProgressFn progress = [&](int percent) {
+        percent = std::clamp(percent, 0, kPercentDone);
+        if (percent == lastPercent) return;
+        lastPercent = percent;
+        if (listener->progress) listener->progress(task.op, percent);
+    };
+    Status status = task.run(progress);
+    if (task.writes && sim_ != nullptr) {
+        // Keep the simulated memory on disk after each write, so a crash loses nothing.
+        if (Status saved = sim_->Save(); !saved && status) {
+            status = MakeError(
+                "the change reached the simulated device, but its memory was "
+                "not saved: " +
+                saved.message());
+        }
+    }
+    if (status && task.longOperation && lastPercent != kPercentDone) progress(kPercentDone);
+    if (task.longOperation) --longOperations_;
+    if (task.op == HubOperation::Refresh) refreshQueued_ = false;
+    if (listener->finished) listener->finished(task.op, status);
+}
+
+void DeviceHub::WaitIdle() {
+    std::unique_lock lock(queueMutex_);
+    queueChanged_.wait(lock, [&] { return queue_.empty() && !running_; });
+}
+
+// ---- Refresh and hot-plug ----
+
+void DeviceHub::Refresh() {
+    refreshQueued_ = true;
+    Post({HubOperation::Refresh, [this](const ProgressFn& p) { return RunRefresh(p); }, true,
+          false});
+}
+
+void DeviceHub::HandleEvents() {
+    Post({HubOperation::DeviceChange, [this](const ProgressFn&) { return RunEvents(); }, false,
+          false});
+}
+
+void DeviceHub::DecideLayout(const std::string& path) {
+    const DeviceValues values = values_.Get(path);
+    std::lock_guard lock(stateMutex_);
+    state_.layout = DecideModelLayout(values);
+}
+
+Status DeviceHub::RunRefresh(const ProgressFn& progress) {
+    Status loaded;
+    RefreshHooks hooks;
+    hooks.decideLayout = [this](const std::string& path) { DecideLayout(path); };
+    hooks.loadConfiguration = [&](const std::string& path) { loaded = LoadActive(path, progress); };
+    const RefreshResult result = link_.Refresh(hooks);
+    NoteUnusable();
+    NotifyViewChanged();
+    if (!result.ran) return MakeError("another refresh is running");
+    if (!result.enumeration) {
+        return MakeError("cannot list the HID devices: " + result.enumeration.message());
+    }
+    if (!result.activation) {
+        return MakeError("the device did not switch to host mode: " + result.activation.message());
+    }
+    return loaded;
+}
+
+Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress) {
+    if (path.empty()) {
+        ClearActive();
+        return {};
+    }
+    const DeviceValues values = values_.Get(path);
+    const bool keyboard = values.ModelCode == kKeyboardModelCode;
+    std::shared_ptr<ConfigModel> model = Model();
+    if (keyboard) {
+        model.reset();
+    } else if (!model || model->Path() != path) {
+        model = std::make_shared<ConfigModel>(commands_, path);
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        state_.path = path;
+        state_.keyboard = keyboard;
+        state_.modelName = GetModelName(values);
+        state_.firmwareVersion = static_cast<int>(values.FirmwareVersion);
+        model_ = model;
+        if (model) {
+            const ModelLayout& layout = state_.layout;
+            std::vector<int> shown(layout.ButtonOrder.begin(),
+                                   layout.ButtonOrder.begin() + layout.ButtonCount);
+            model->SetShownButtons(shown);
+        }
+    }
+    if (!model) return {};
+    if (Status read = model->LoadConfiguration(progress); !read) {
+        return MakeError("cannot read the configuration of " + path + ": " + read.message());
+    }
+    return {};
+}
+
+void DeviceHub::ClearActive() {
+    std::lock_guard lock(stateMutex_);
+    state_.path.clear();
+    state_.keyboard = false;
+    state_.modelName.clear();
+    state_.firmwareVersion = 0;
+    state_.layout = ModelLayout{};
+    model_.reset();
+}
+
+void DeviceHub::NoteUnusable() {
+    std::vector<std::string> lines;
+    for (const UnusableDevice& device : link_.UnusableDevices()) {
+        lines.push_back(device.path + ": " + device.reason);
+    }
+    std::lock_guard lock(stateMutex_);
+    state_.unusable = std::move(lines);
+}
+
+Status DeviceHub::RunEvents() {
+    const DeviceEvents events = link_.HandleEvents();
+    if (events.activeRemoved) ClearActive();
+    NoteUnusable();
+    if (events.Changed()) NotifyViewChanged();
+    if (events.refreshDelayMs > 0) {
+        const auto listener = Listener();
+        if (listener->refreshWanted) listener->refreshWanted(events.refreshDelayMs);
+    }
+    return {};
+}
+
+// ---- Configuration operations ----
+
+Status DeviceHub::RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const {
+    model = Model();
+    if (!model || !model->Snapshot()->loaded) return NoDevice();
+    return {};
+}
+
+void DeviceHub::PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write) {
+    Post({op,
+          [this, write = std::move(write)](const ProgressFn&) -> Status {
+              std::shared_ptr<ConfigModel> model;
+              if (Status ready = RequireModelLoaded(model); !ready) return ready;
+              Status written = write(*model);
+              NotifyViewChanged();
+              return written;
+          },
+          false, true});
+}
+
+void DeviceHub::Reset() {
+    Post({HubOperation::Reset,
+          [this](const ProgressFn& progress) -> Status {
+              std::shared_ptr<ConfigModel> model;
+              if (Status ready = RequireModelLoaded(model); !ready) return ready;
+              Status reset = model->ResetConfiguration(progress);
+              NotifyViewChanged();
+              return reset;
+          },
+          true, true});
+}
+
+void DeviceHub::SaveBackup(const std::string& file) {
+    Post({HubOperation::Backup,
+          [this, file](const ProgressFn& progress) { return RunBackup(file, progress); }, true,
+          false});
+}
+
+void DeviceHub::RestoreBackup(const std::string& file, bool force) {
+    Post({HubOperation::Restore,
+          [this, file, force](const ProgressFn& progress) {
+              return RunRestore(file, force, progress);
+          },
+          true, true});
+}
+
+namespace {
+BackupProgress PercentOf(const std::function<void(int)>& progress) {
+    return [&progress](int done, int total) {
+        if (total > 0) progress(static_cast<int>(static_cast<int64_t>(done) * 100 / total));
+    };
+}
+}  // namespace
+
+Status DeviceHub::RunBackup(const std::string& file, const ProgressFn& progress) {
+    std::shared_ptr<ConfigModel> model;
+    if (Status ready = RequireModelLoaded(model); !ready) return ready;
+    const auto image = model->Snapshot();
+    if (!image->memoryTop) return MakeError("the memory size of the device is not known");
+    return qvm::SaveBackup(commands_, commands_, model->Path(), *image->memoryTop, file,
+                           PercentOf(progress));
+}
+
+Status DeviceHub::RunRestore(const std::string& file, bool force, const ProgressFn& progress) {
+    auto bytes = ReadFileIfExists(file);
+    if (!bytes) return MakeError("cannot read " + file + ": " + bytes.message());
+    if (!*bytes) return MakeError("cannot read " + file + ": no such file");
+    auto contents = DecodeBackupFile(**bytes);
+    if (!contents) return MakeError(file + ": " + contents.message());
+    std::shared_ptr<ConfigModel> model;
+    if (Status ready = RequireModelLoaded(model); !ready) return ready;
+    const auto image = model->Snapshot();
+    if (!image->memoryTop) return MakeError("the memory size of the device is not known");
+    if (Status fits = CheckRestoreCompatible(contents->declaredBytes, *image->memoryTop, force);
+        !fits) {
+        return fits;
+    }
+    auto report = qvm::RestoreBackup(
+        commands_, commands_, model->Path(), file, clock_,
+        [&model] { return model->LoadConfiguration(); }, PercentOf(progress));
+    NotifyViewChanged();
+    if (!report) return report.error();
+    return {};
+}
+
+void DeviceHub::AssignButton(int profile, int button, ButtonSlot slot) {
+    PostModelWrite(HubOperation::AssignButton, [profile, button, slot](ConfigModel& model) {
+        return model.SetButtonSlot(profile, button, slot);
+    });
+}
+
+void DeviceHub::SetProfileName(int profile, std::string name) {
+    PostModelWrite(HubOperation::ProfileName,
+                   [profile, name = std::move(name)](ConfigModel& model) {
+                       return model.SetProfileName(profile, name);
+                   });
+}
+
+void DeviceHub::SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue) {
+    PostModelWrite(HubOperation::ProfileColour, [=](ConfigModel& model) {
+        return model.SetProfileColour(profile, red, green, blue);
+    });
+}
+
+void DeviceHub::SetActiveProfile(int profile) {
+    PostModelWrite(HubOperation::ActiveProfile,
+                   [profile](ConfigModel& model) { return model.SetActiveProfile(profile); });
+}
+
+void DeviceHub::SetStageFlags(const std::array<bool, kDpiStageCount>& flags) {
+    PostModelWrite(HubOperation::StageFlags,
+                   [flags](ConfigModel& model) { return model.SetStageFlags(flags); });
+}
+
+void DeviceHub::SetCurrentDpiStage(int stage) {
+    PostModelWrite(HubOperation::CurrentStage,
+                   [stage](ConfigModel& model) { return model.SetCurrentDpiStage(stage); });
+}
+
+void DeviceHub::SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries) {
+    PostModelWrite(HubOperation::KeyCycleList,
+                   [profile, entries = std::move(entries)](ConfigModel& model) {
+                       return model.SetKeyCycleList(profile, entries);
+                   });
+}
+
+void DeviceHub::FlushDeferred(DeferredWrites::Scope scope) {
+    Post({HubOperation::FlushDeferred,
+          [this, scope](const ProgressFn&) -> Status {
+              // Nothing pending (or no device): nothing to write, nothing to report.
+              const std::shared_ptr<ConfigModel> model = Model();
+              if (!model || !model->Deferred().Pending()) return {};
+              return model->Deferred().Flush(scope);
+          },
+          false, true});
+}
+
+// ---- Deferred settings ----
+
+Status DeviceHub::ChangeDpiStage(int stage, int x, int y) {
+    std::shared_ptr<ConfigModel> model;
+    if (Status ready = RequireModelLoaded(model); !ready) return ready;
+    return model->Deferred().ChangeDpiStage(stage, x, y);
+}
+
+Status DeviceHub::ChangeReportRate(int code) {
+    std::shared_ptr<ConfigModel> model;
+    if (Status ready = RequireModelLoaded(model); !ready) return ready;
+    return model->Deferred().ChangeReportRate(code);
+}
+
+Status DeviceHub::ChangeAngleSnapping(bool on) {
+    std::shared_ptr<ConfigModel> model;
+    if (Status ready = RequireModelLoaded(model); !ready) return ready;
+    return model->Deferred().ChangeAngleSnapping(on);
+}
+
+std::optional<Clock::TimePoint> DeviceHub::NextDeferredDue() const {
+    const std::shared_ptr<ConfigModel> model = Model();
+    if (!model) return std::nullopt;
+    return model->Deferred().NextDue();
+}
+
+Status DeviceHub::FlushDeferredNow() {
+    std::mutex doneMutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    Status result;
+    Post({HubOperation::FlushDeferred,
+          [&](const ProgressFn&) -> Status {
+              const std::shared_ptr<ConfigModel> model = Model();
+              Status flushed;
+              if (model) flushed = model->Deferred().Flush(DeferredWrites::Scope::Everything);
+              {
+                  std::lock_guard lock(doneMutex);
+                  result = flushed;
+                  done = true;
+              }
+              doneChanged.notify_all();
+              return flushed;
+          },
+          false, true});
+    std::unique_lock lock(doneMutex);
+    // The worker may be stopping: then the destructor flushes instead.
+    doneChanged.wait(lock, [&] { return done || worker_.get_stop_token().stop_requested(); });
+    return result;
+}
+
+}  // namespace qvm

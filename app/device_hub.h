@@ -1,0 +1,215 @@
+// DeviceHub: the device stack of the running desktop program, without any window code.
+//
+// It owns the HID backend (simulated devices keep their memory in <user data>/sim as
+// qvmctl does), the two process-wide locks, the transport, the command set, the device
+// link, the layout decided for the active device and the configuration model of the
+// active mouse.
+//
+// Every device exchange runs on ONE worker thread that takes tasks from a queue; the
+// worker sleeps on a condition variable until a task arrives or it is stopped, it never
+// wakes periodically. Each queued operation reports its progress and ends with exactly
+// one `finished` call on the listener (called on the worker thread: a window forwards
+// them to its own thread). The configuration model is held as a shared pointer and
+// replaced only on the worker, so a reader that copied the pointer keeps a valid model.
+//
+// Locks: queueMutex_ guards the task queue; stateMutex_ guards what Snapshot() shows;
+// listenerMutex_ guards the listener. All three are leaves: none is held while another
+// lock (the model's, the link's, the transport's) is taken.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/config_image.h"
+#include "device/commands.h"
+#include "device/discovery.h"
+#include "device/model_table.h"
+#include "platform/clock.h"
+#include "platform/hid.h"
+#include "platform/named_mutex.h"
+
+namespace qvm {
+
+class SimBackend;
+
+struct DeviceHubOptions {
+    std::optional<std::string> simulate;  // simulated devices (grammar of sim_grammar.h)
+    std::string hidBackend;               // "linux", "exec:COMMAND"...; empty: "linux"
+    std::string userDataFolder;           // empty: UserDataFolder()
+};
+
+// The operations of the hub, as reported to the listener.
+enum class HubOperation : int {
+    Refresh,
+    DeviceChange,  // arrivals and removals handled
+    Reset,
+    Backup,
+    Restore,
+    AssignButton,
+    ProfileName,
+    ProfileColour,
+    ActiveProfile,
+    StageFlags,
+    CurrentStage,
+    KeyCycleList,
+    FlushDeferred,
+};
+
+// An English name of each operation, for logs and messages.
+const char* HubOperationName(HubOperation op);
+
+// What the windows show about the device, taken consistently at one moment.
+struct HubSnapshot {
+    bool present = false;   // a mouse with a loaded configuration is active
+    bool keyboard = false;  // the active device is a keyboard (no configuration memory)
+    std::string path;
+    std::string modelName;
+    int firmwareVersion = 0;
+    bool extendedButtons = false;  // the configuration holds the extended (24) button set
+    ModelLayout layout;
+    std::shared_ptr<const ConfigImage> image;  // never null
+    std::vector<std::string> unusable;         // "PATH: reason"
+};
+
+// Called on the worker thread.
+struct HubListener {
+    std::function<void(HubOperation op, int percent)> progress;
+    std::function<void(HubOperation op, const Status& status)> finished;
+    // The active device, its layout or its configuration changed.
+    std::function<void()> viewChanged;
+    // Arrivals or removals ask for a refresh after this many milliseconds.
+    std::function<void(int delayMs)> refreshWanted;
+};
+
+class DeviceHub {
+  public:
+    // The button count of the extended button set.
+    static constexpr int kExtendedButtonCount = 24;
+
+    static Result<std::unique_ptr<DeviceHub>> Open(const DeviceHubOptions& options,
+                                                   Clock& clock = SystemClock::Instance());
+
+    // Use Open(); the key keeps construction to it.
+    struct Key {
+        explicit Key() = default;
+    };
+    DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
+              std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock,
+              Clock& clock);
+    // Stops the worker (a running task finishes first; queued ones are dropped), then
+    // writes every pending deferred value and saves the simulated memory.
+    ~DeviceHub();
+    DeviceHub(const DeviceHub&) = delete;
+    DeviceHub& operator=(const DeviceHub&) = delete;
+
+    void SetListener(HubListener listener);
+
+    HidBackend& Backend() { return *backend_; }
+    SimBackend* Simulator() { return sim_; }  // nullptr unless simulated
+    DeviceLink& Link() { return link_; }
+    Clock& GetClock() { return clock_; }
+    // Readable when arrivals or removals are waiting; -1 when the backend has none.
+    int EventFd() const { return backend_->EventFd(); }
+
+    HubSnapshot Snapshot() const;
+    // The model of the active mouse; nullptr when none is loaded.
+    std::shared_ptr<ConfigModel> Model() const;
+    // A refresh, reset, backup or restore is queued or running.
+    bool Busy() const { return longOperations_.load() > 0; }
+    bool RefreshQueued() const { return refreshQueued_.load(); }
+
+    // Queued operations.
+    void Refresh();
+    void HandleEvents();
+    void Reset();
+    void SaveBackup(const std::string& file);
+    void RestoreBackup(const std::string& file, bool force);
+    void AssignButton(int profile, int button, ButtonSlot slot);
+    void SetProfileName(int profile, std::string name);
+    void SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
+    void SetActiveProfile(int profile);
+    void SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
+    void SetCurrentDpiStage(int stage);
+    void SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries);
+    // Writes the deferred values that are due (or all of them).
+    void FlushDeferred(DeferredWrites::Scope scope = DeferredWrites::Scope::Due);
+
+    // Deferred settings, on the caller's thread: shown in the model at once, written by
+    // a later FlushDeferred. Fail when no mouse is loaded.
+    Status ChangeDpiStage(int stage, int x, int y);
+    Status ChangeReportRate(int code);
+    Status ChangeAngleSnapping(bool on);
+    std::optional<Clock::TimePoint> NextDeferredDue() const;
+
+    // Queues a flush of everything pending and waits until it has run.
+    Status FlushDeferredNow();
+    // Waits until the queue is empty and no task runs.
+    void WaitIdle();
+
+  private:
+    using ProgressFn = std::function<void(int percent)>;
+    struct Task {
+        HubOperation op = HubOperation::Refresh;
+        std::function<Status(const ProgressFn&)> run;
+        bool longOperation = false;
+        bool writes = false;  // the task may change device memory
+    };
+
+    void Post(Task task);
+    void WorkerLoop(std::stop_token stop);
+    void RunTask(Task& task);
+    // Queues a write on the loaded model.
+    void PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write);
+    Status RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const;
+
+    Status RunRefresh(const ProgressFn& progress);
+    Status RunEvents();
+    Status RunBackup(const std::string& file, const ProgressFn& progress);
+    Status RunRestore(const std::string& file, bool force, const ProgressFn& progress);
+    void DecideLayout(const std::string& path);
+    Status LoadActive(const std::string& path, const ProgressFn& progress);
+    void ClearActive();
+    void NoteUnusable();
+
+    std::shared_ptr<const HubListener> Listener() const;
+    void NotifyViewChanged() const;
+
+    std::unique_ptr<HidBackend> backend_;
+    SimBackend* sim_;
+    std::unique_ptr<NamedMutex> transportLock_;
+    std::unique_ptr<NamedMutex> listLock_;
+    Clock& clock_;
+    Transport transport_;
+    DeviceValueTable values_;
+    MemoryCache cache_;
+    DeviceCommands commands_;
+    DeviceLink link_;
+
+    mutable std::mutex listenerMutex_;  // leaf
+    std::shared_ptr<const HubListener> listener_;
+
+    mutable std::mutex stateMutex_;  // leaf
+    HubSnapshot state_;              // image left null here: it comes from model_
+    std::shared_ptr<ConfigModel> model_;
+
+    std::atomic<int> longOperations_{0};
+    std::atomic<bool> refreshQueued_{false};
+
+    std::mutex queueMutex_;  // leaf
+    std::condition_variable_any queueChanged_;
+    std::deque<Task> queue_;
+    bool running_ = false;
+
+    std::jthread worker_;  // last: stopped and joined before the members above go
+};
+
+}  // namespace qvm
