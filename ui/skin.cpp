@@ -275,8 +275,8 @@ QFont LabelFont(int pixelSize) {
     return font;
 }
 
-void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text,
-                      bool highlighted) {
+void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text, bool highlighted,
+                      qreal textRightInset) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal radius = std::min(rect.height() * kLabelRadiusShare, kLabelRadiusMax);
@@ -313,7 +313,8 @@ void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text
     const QFont font = LabelFont(pixelSize);
     painter.setFont(font);
     painter.setPen(highlighted ? kLabelDark : kLabelLight);
-    const QRectF textRect = r.adjusted(kLabelTextPadding, 0, -kLabelTextPadding, 0);
+    const QRectF textRect =
+        r.adjusted(kLabelTextPadding, 0, -kLabelTextPadding - textRightInset, 0);
     const QString shown =
         QFontMetricsF(font).elidedText(text, Qt::ElideRight, std::max<qreal>(textRect.width(), 0));
     painter.drawText(textRect, Qt::AlignCenter, shown);

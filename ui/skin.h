@@ -49,7 +49,9 @@ QFont LabelFont(int pixelSize);
 // Rounded label: a rounded path filled dark (normal) or in the accent colour
 // (highlighted), outlined with a 1-unit pen with round caps, the text centred in
 // near-white (normal) or near-black (highlighted). Text longer than the label is elided.
-void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text, bool highlighted);
+// textRightInset keeps the label's right end free for a symbol drawn over it.
+void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text, bool highlighted,
+                      qreal textRightInset = 0);
 
 // Skin images kept under numeric identifiers; the skin draws them itself.
 inline constexpr int kImageLogo = 150;         // program logo of the header band, 256 x 64

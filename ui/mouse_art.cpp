@@ -1,0 +1,501 @@
+// The drawn mice. Every drawing lives in a local frame of 240 x 400 units (the body
+// centred on x = 150, room for an exploded side-key panel at the left) that is scaled
+// uniformly into the area. A layout is a body shape plus the list of parts its button
+// positions show; each part knows where it sits on the body and how it is drawn.
+#include "ui/mouse_art.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QTransform>
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <vector>
+
+#include "device/model_table.h"
+#include "ui/skin.h"
+
+namespace qvm::ui {
+namespace {
+
+constexpr qreal kFrameWidth = 240;
+constexpr qreal kFrameHeight = 400;
+constexpr qreal kCentreX = 150;
+
+enum class Part {
+    Left,
+    Right,
+    Wheel,
+    TiltLeft,
+    TiltRight,
+    DpiUp,
+    DpiDown,
+    Profile,
+    TopFront,
+    TopRear,
+    Forward,
+    Back,
+    Thumb3,
+    Sniper,
+    RightForward,
+    RightBack,
+    Grid1,
+    Grid2,
+    Grid3,
+    Grid4,
+    Grid5,
+    Grid6,
+    Grid7,
+    Grid8,
+    Grid9,
+};
+
+// Proportions of a body: front and back in local units, half widths at the shoulder,
+// waist and back, and how far the left side flares out into a thumb rest.
+struct BodyShape {
+    qreal top;
+    qreal bottom;
+    qreal halfFront;
+    qreal halfWaist;
+    qreal halfBack;
+    qreal thumbFlare;
+};
+
+constexpr BodyShape kClassic{14, 392, 74, 70, 76, 0};
+constexpr BodyShape kErgonomic{14, 392, 72, 68, 74, 14};
+constexpr BodyShape kCompact{44, 356, 68, 64, 70, 0};
+constexpr BodyShape kAmbidextrous{14, 392, 66, 58, 68, 0};
+
+struct LayoutArt {
+    BodyShape body;
+    int gridColumns;          // 0: no side-key panel
+    std::vector<Part> parts;  // by button position
+};
+
+const std::array<LayoutArt, kLayoutCount>& Layouts() {
+    using P = Part;
+    static const std::array<LayoutArt, kLayoutCount> layouts = {{
+        {kClassic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
+          P::TiltRight, P::Profile}},
+        {kErgonomic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
+          P::TiltRight, P::Sniper, P::Thumb3, P::Profile}},
+        {kClassic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TopFront,
+          P::TopRear, P::Profile}},
+        {kCompact,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
+          P::TiltRight}},
+        {kClassic,
+         3,
+         {P::Left, P::Right, P::Wheel, P::Grid1, P::Grid2, P::Grid3, P::Grid4, P::Grid5, P::Grid6,
+          P::DpiUp, P::DpiDown, P::Profile}},
+        {kErgonomic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::Sniper,
+          P::Thumb3, P::Profile}},
+        {kClassic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::Thumb3, P::DpiUp, P::DpiDown,
+          P::TiltLeft, P::TiltRight, P::Sniper}},
+        {kCompact,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::Profile}},
+        {kClassic,
+         3,
+         {P::Left, P::Right, P::Wheel, P::DpiUp, P::DpiDown, P::Grid1, P::Grid2, P::Grid3, P::Grid4,
+          P::Grid5, P::Grid6, P::Grid7, P::Grid8, P::Grid9}},
+        {kAmbidextrous,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::RightBack, P::RightForward, P::DpiUp,
+          P::DpiDown, P::Profile}},
+        {kClassic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::TopFront, P::TopRear, P::DpiUp,
+          P::Profile}},
+        {kClassic,
+         3,
+         {P::Left, P::Right, P::Wheel, P::DpiUp, P::DpiDown, P::Grid1, P::Grid2, P::Grid3, P::Grid4,
+          P::Grid5, P::Grid6, P::Grid7, P::Grid8, P::Grid9}},
+        {kAmbidextrous,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::RightBack, P::RightForward, P::DpiUp,
+          P::DpiDown, P::TiltLeft, P::TiltRight, P::Profile}},
+        {kErgonomic,
+         0,
+         {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
+          P::TiltRight, P::Sniper}},
+    }};
+    return layouts;
+}
+
+const LayoutArt* FindLayout(int layoutIndex) {
+    if (layoutIndex < 0 || layoutIndex >= kLayoutCount) return nullptr;
+    return &Layouts()[static_cast<size_t>(layoutIndex)];
+}
+
+// y of a share f of the body's length.
+qreal At(const BodyShape& b, qreal f) {
+    return b.top + f * (b.bottom - b.top);
+}
+
+// Half width of the body's left (thumb) or right side at share f, following the
+// outline's control points closely enough to seat side buttons on the edge.
+qreal HalfWidth(const BodyShape& b, qreal f, bool left) {
+    const qreal flare = left ? b.thumbFlare : 0;
+    struct Knot {
+        qreal f;
+        qreal w;
+    };
+    const Knot knots[] = {{0.0, 0},
+                          {0.08, b.halfFront * 0.8},
+                          {0.25, b.halfFront},
+                          {0.55, b.halfWaist + flare * 0.5},
+                          {0.8, b.halfBack + flare},
+                          {1.0, 0}};
+    for (size_t i = 1; i < std::size(knots); ++i) {
+        if (f <= knots[i].f) {
+            const qreal t = (f - knots[i - 1].f) / (knots[i].f - knots[i - 1].f);
+            return knots[i - 1].w + t * (knots[i].w - knots[i - 1].w);
+        }
+    }
+    return 0;
+}
+
+// Shares of the body length where parts sit.
+constexpr qreal kWheelAt = 0.15;
+constexpr qreal kSeamAt = 0.36;
+constexpr qreal kDpiUpAt = 0.28;
+constexpr qreal kDpiDownAt = 0.33;
+constexpr qreal kProfileAt = 0.45;
+constexpr qreal kTopFrontAt = 0.2;
+constexpr qreal kTopRearAt = 0.28;
+constexpr qreal kSniperAt = 0.33;
+constexpr qreal kForwardAt = 0.42;
+constexpr qreal kBackAt = 0.51;
+constexpr qreal kThumb3At = 0.6;
+constexpr qreal kGridTopAt = 0.43;
+constexpr qreal kTiltOffset = 17;
+constexpr qreal kGridLeft = 4;
+constexpr qreal kGridCell = 18;
+constexpr qreal kGridPitch = 21;
+constexpr qreal kGridRowPitch = 24;
+
+bool IsGrid(Part part) {
+    return part >= Part::Grid1 && part <= Part::Grid9;
+}
+
+QPointF GridCentre(const BodyShape& b, int columns, Part part) {
+    const int k = static_cast<int>(part) - static_cast<int>(Part::Grid1);
+    const int column = k % columns;
+    const int row = k / columns;
+    return {kGridLeft + kGridCell / 2 + 3 + column * kGridPitch,
+            At(b, kGridTopAt) + kGridCell / 2 + 4 + row * kGridRowPitch};
+}
+
+// Anchor of a part in local units.
+QPointF LocalAnchor(const LayoutArt& art, Part part) {
+    const BodyShape& b = art.body;
+    switch (part) {
+        case Part::Left:
+            return {kCentreX - b.halfFront * 0.5, At(b, 0.2)};
+        case Part::Right:
+            return {kCentreX + b.halfFront * 0.5, At(b, 0.2)};
+        case Part::Wheel:
+            return {kCentreX, At(b, kWheelAt)};
+        case Part::TiltLeft:
+            return {kCentreX - kTiltOffset, At(b, kWheelAt)};
+        case Part::TiltRight:
+            return {kCentreX + kTiltOffset, At(b, kWheelAt)};
+        case Part::DpiUp:
+            return {kCentreX, At(b, kDpiUpAt)};
+        case Part::DpiDown:
+            return {kCentreX, At(b, kDpiDownAt)};
+        case Part::Profile:
+            return {kCentreX, At(b, kProfileAt)};
+        case Part::TopFront:
+            return {kCentreX - HalfWidth(b, kTopFrontAt, true) + 14, At(b, kTopFrontAt)};
+        case Part::TopRear:
+            return {kCentreX - HalfWidth(b, kTopRearAt, true) + 14, At(b, kTopRearAt)};
+        case Part::Sniper:
+            return {kCentreX - HalfWidth(b, kSniperAt, true) - 2, At(b, kSniperAt)};
+        case Part::Forward:
+            return {kCentreX - HalfWidth(b, kForwardAt, true) - 1, At(b, kForwardAt)};
+        case Part::Back:
+            return {kCentreX - HalfWidth(b, kBackAt, true) - 1, At(b, kBackAt)};
+        case Part::Thumb3:
+            return {kCentreX - HalfWidth(b, kThumb3At, true) - 1, At(b, kThumb3At)};
+        case Part::RightForward:
+            return {kCentreX + HalfWidth(b, kForwardAt, false) + 1, At(b, kForwardAt)};
+        case Part::RightBack:
+            return {kCentreX + HalfWidth(b, kBackAt, false) + 1, At(b, kBackAt)};
+        default:
+            return GridCentre(b, std::max(art.gridColumns, 1), part);
+    }
+}
+
+QPainterPath BodyPath(const BodyShape& b) {
+    const qreal h = b.bottom - b.top;
+    auto y = [&](qreal f) { return b.top + f * h; };
+    QPainterPath path;
+    path.moveTo(kCentreX, b.top);
+    // Right side, front to back.
+    path.cubicTo(kCentreX + b.halfFront * 0.7, b.top, kCentreX + b.halfFront, y(0.08),
+                 kCentreX + b.halfFront, y(0.25));
+    path.cubicTo(kCentreX + b.halfFront, y(0.4), kCentreX + b.halfWaist, y(0.45),
+                 kCentreX + b.halfWaist, y(0.55));
+    path.cubicTo(kCentreX + b.halfWaist, y(0.65), kCentreX + b.halfBack, y(0.7),
+                 kCentreX + b.halfBack, y(0.8));
+    path.cubicTo(kCentreX + b.halfBack, y(0.95), kCentreX + b.halfBack * 0.5, b.bottom, kCentreX,
+                 b.bottom);
+    // Left side, back to front, with the thumb rest's flare.
+    const qreal waist = b.halfWaist + b.thumbFlare * 0.5;
+    const qreal back = b.halfBack + b.thumbFlare;
+    path.cubicTo(kCentreX - back * 0.5, b.bottom, kCentreX - back, y(0.95), kCentreX - back,
+                 y(0.8));
+    path.cubicTo(kCentreX - back, y(0.7), kCentreX - waist, y(0.65), kCentreX - waist, y(0.55));
+    path.cubicTo(kCentreX - waist, y(0.45), kCentreX - b.halfFront, y(0.4), kCentreX - b.halfFront,
+                 y(0.25));
+    path.cubicTo(kCentreX - b.halfFront, y(0.08), kCentreX - b.halfFront * 0.7, b.top, kCentreX,
+                 b.top);
+    path.closeSubpath();
+    return path;
+}
+
+// The region of a main button: the body in front of the seam, one half of it.
+QPainterPath MainButtonPath(const BodyShape& b, bool left) {
+    const qreal seam = At(b, kSeamAt);
+    QPainterPath half;
+    const qreal x0 = left ? 0 : kCentreX + 1.5;
+    const qreal x1 = left ? kCentreX - 1.5 : kFrameWidth;
+    half.moveTo(x0, 0);
+    half.lineTo(x1, 0);
+    half.lineTo(x1, seam + (left ? 6 : 6));
+    half.quadTo(left ? kCentreX - 40 : kCentreX + 40, seam + 6, left ? x0 : x1, seam - 10);
+    half.lineTo(x0, seam - 10);
+    half.closeSubpath();
+    return BodyPath(b).intersected(half);
+}
+
+struct Paint {
+    QColor fill;
+    QColor edge;
+};
+
+Paint PartPaint(bool lit) {
+    if (lit) return {skin::kAccent, skin::kAccentBright};
+    return {QColor(58, 62, 72), QColor(92, 97, 110)};
+}
+
+void FillPart(QPainter& p, const QPainterPath& path, bool lit) {
+    const Paint paint = PartPaint(lit);
+    QLinearGradient g(path.boundingRect().topLeft(), path.boundingRect().bottomLeft());
+    g.setColorAt(0, paint.fill.lighter(125));
+    g.setColorAt(1, paint.fill);
+    p.setBrush(g);
+    p.setPen(QPen(paint.edge, 1.2));
+    p.drawPath(path);
+}
+
+QPainterPath Pill(const QPointF& centre, qreal w, qreal h) {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(centre.x() - w / 2, centre.y() - h / 2, w, h), std::min(w, h) / 2,
+                        std::min(w, h) / 2);
+    return path;
+}
+
+QPainterPath Arrow(const QPointF& tip, qreal dir) {
+    QPainterPath path;
+    path.moveTo(tip);
+    path.lineTo(tip.x() - dir * 8, tip.y() - 7);
+    path.lineTo(tip.x() - dir * 8, tip.y() + 7);
+    path.closeSubpath();
+    return path;
+}
+
+void DrawBody(QPainter& p, const LayoutArt& art) {
+    const BodyShape& b = art.body;
+    const QPainterPath body = BodyPath(b);
+    // Soft shadow under the body.
+    p.setPen(Qt::NoPen);
+    QRadialGradient shadow(QPointF(kCentreX + 6, At(b, 0.55)), (b.bottom - b.top) * 0.6);
+    shadow.setColorAt(0, QColor(0, 0, 0, 150));
+    shadow.setColorAt(1, QColor(0, 0, 0, 0));
+    p.setBrush(shadow);
+    p.drawEllipse(QPointF(kCentreX + 6, At(b, 0.55)), b.halfBack + 40, (b.bottom - b.top) * 0.58);
+
+    QLinearGradient shell(QPointF(kCentreX - b.halfBack, 0), QPointF(kCentreX + b.halfBack, 0));
+    shell.setColorAt(0, QColor(30, 32, 38));
+    shell.setColorAt(0.45, QColor(52, 55, 64));
+    shell.setColorAt(1, QColor(24, 26, 31));
+    p.setBrush(shell);
+    p.setPen(QPen(QColor(96, 101, 114), 1.5));
+    p.drawPath(body);
+
+    // The accent light strip along the back and the logo slot.
+    const QPointF logo(kCentreX, At(b, 0.78));
+    QRadialGradient glow(logo, 26);
+    glow.setColorAt(0, skin::kAccent);
+    glow.setColorAt(0.35,
+                    QColor(skin::kAccent.red(), skin::kAccent.green(), skin::kAccent.blue(), 90));
+    glow.setColorAt(1, QColor(0, 0, 0, 0));
+    p.setPen(Qt::NoPen);
+    p.setBrush(glow);
+    p.drawEllipse(logo, 26, 26);
+    QPainterPath mark;
+    mark.moveTo(logo + QPointF(-9, 6));
+    mark.lineTo(logo + QPointF(0, -8));
+    mark.lineTo(logo + QPointF(9, 6));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(255, 230, 220), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(mark);
+
+    QPainterPath strip;
+    const qreal y0 = At(b, 0.9);
+    strip.moveTo(kCentreX - b.halfBack * 0.55, y0);
+    strip.quadTo(kCentreX, y0 + 14, kCentreX + b.halfBack * 0.55, y0);
+    p.setPen(QPen(skin::kAccent, 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawPath(strip);
+
+    // Centre line between the main buttons.
+    p.setPen(QPen(QColor(12, 12, 14), 2));
+    p.drawLine(QPointF(kCentreX, b.top + 2), QPointF(kCentreX, At(b, kSeamAt) - 8));
+}
+
+void DrawGridPanel(QPainter& p, const LayoutArt& art, int partCount) {
+    const BodyShape& b = art.body;
+    const int rows = (partCount + art.gridColumns - 1) / art.gridColumns;
+    const QRectF panel(kGridLeft, At(b, kGridTopAt), art.gridColumns * kGridPitch + 6,
+                       rows * kGridRowPitch + 6);
+    // Dashed connector: the panel is an exploded view of the thumb side.
+    p.setPen(QPen(QColor(96, 101, 114), 1, Qt::DashLine));
+    p.drawLine(QPointF(panel.right(), panel.top() + 6),
+               QPointF(kCentreX - HalfWidth(b, kGridTopAt, true), At(b, kGridTopAt) + 6));
+    p.drawLine(QPointF(panel.right(), panel.bottom() - 6),
+               QPointF(kCentreX - HalfWidth(b, 0.6, true), At(b, 0.6)));
+    p.setPen(QPen(QColor(96, 101, 114), 1.2));
+    p.setBrush(QColor(30, 32, 38));
+    p.drawRoundedRect(panel, 6, 6);
+}
+
+void DrawPart(QPainter& p, const LayoutArt& art, Part part, bool lit) {
+    const BodyShape& b = art.body;
+    const QPointF c = LocalAnchor(art, part);
+    switch (part) {
+        case Part::Left:
+        case Part::Right: {
+            FillPart(p, MainButtonPath(b, part == Part::Left), lit);
+            return;
+        }
+        case Part::Wheel: {
+            const qreal len = (b.bottom - b.top) * 0.12;
+            FillPart(p, Pill(c, 16, len), lit);
+            p.setPen(QPen(QColor(0, 0, 0, 120), 1));
+            for (int i = -3; i <= 3; ++i) {
+                const qreal y = c.y() + i * len / 8;
+                p.drawLine(QPointF(c.x() - 6, y), QPointF(c.x() + 6, y));
+            }
+            return;
+        }
+        case Part::TiltLeft:
+            FillPart(p, Arrow(c + QPointF(-4, 0), -1), lit);
+            return;
+        case Part::TiltRight:
+            FillPart(p, Arrow(c + QPointF(4, 0), 1), lit);
+            return;
+        case Part::DpiUp:
+        case Part::DpiDown:
+            FillPart(p, Pill(c, 16, 11), lit);
+            return;
+        case Part::Profile: {
+            QPainterPath round;
+            round.addEllipse(c, 8, 8);
+            FillPart(p, round, lit);
+            return;
+        }
+        case Part::TopFront:
+        case Part::TopRear:
+            FillPart(p, Pill(c, 12, 22), lit);
+            return;
+        case Part::Sniper: {
+            QPainterPath round;
+            round.addEllipse(c, 7, 9);
+            const Paint paint = lit ? PartPaint(true) : Paint{skin::kDanger, QColor(255, 120, 130)};
+            p.setBrush(paint.fill);
+            p.setPen(QPen(paint.edge, 1.2));
+            p.drawPath(round);
+            return;
+        }
+        case Part::Forward:
+        case Part::Back:
+        case Part::Thumb3:
+        case Part::RightForward:
+        case Part::RightBack:
+            FillPart(p, Pill(c, 11, 30), lit);
+            return;
+        default: {
+            QPainterPath key;
+            key.addRoundedRect(
+                QRectF(c.x() - kGridCell / 2, c.y() - kGridCell / 2, kGridCell, kGridCell), 3, 3);
+            FillPart(p, key, lit);
+            p.setPen(lit ? skin::kLabelDark : skin::kTextDim);
+            QFont font = skin::LabelFont(9);
+            p.setFont(font);
+            const int number = static_cast<int>(part) - static_cast<int>(Part::Grid1) + 1;
+            p.drawText(QRectF(c.x() - kGridCell / 2, c.y() - kGridCell / 2, kGridCell, kGridCell),
+                       Qt::AlignCenter, QString::number(number));
+            return;
+        }
+    }
+}
+
+QTransform FrameToArea(const QRectF& area) {
+    const qreal scale = std::min(area.width() / kFrameWidth, area.height() / kFrameHeight);
+    const qreal dx = area.left() + (area.width() - kFrameWidth * scale) / 2;
+    const qreal dy = area.top() + (area.height() - kFrameHeight * scale) / 2;
+    return QTransform(scale, 0, 0, scale, dx, dy);
+}
+
+}  // namespace
+
+void DrawMouse(QPainter& painter, int layoutIndex, const QRectF& area, int highlightedPosition) {
+    const LayoutArt* art = FindLayout(layoutIndex);
+    if (art == nullptr) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setTransform(FrameToArea(area), true);
+    DrawBody(painter, *art);
+    const int count = static_cast<int>(art->parts.size());
+    if (art->gridColumns > 0) {
+        const auto grids = std::count_if(art->parts.begin(), art->parts.end(), IsGrid);
+        DrawGridPanel(painter, *art, static_cast<int>(grids));
+    }
+    for (int position = 0; position < count; ++position) {
+        DrawPart(painter, *art, art->parts[static_cast<size_t>(position)],
+                 position == highlightedPosition);
+    }
+    painter.restore();
+}
+
+QPointF ButtonAnchor(int layoutIndex, int position, const QRectF& area) {
+    const LayoutArt* art = FindLayout(layoutIndex);
+    const QTransform toArea = FrameToArea(area);
+    if (art == nullptr || position < 0 || position >= static_cast<int>(art->parts.size())) {
+        return toArea.map(QPointF(kCentreX, kFrameHeight / 2));
+    }
+    return toArea.map(LocalAnchor(*art, art->parts[static_cast<size_t>(position)]));
+}
+
+int DrawnButtonCount(int layoutIndex) {
+    const LayoutArt* art = FindLayout(layoutIndex);
+    return art == nullptr ? 0 : static_cast<int>(art->parts.size());
+}
+
+}  // namespace qvm::ui
