@@ -109,8 +109,9 @@ QWidget* DpiPage::BuildStagePanel() {
     auto* panel = new QGroupBox(ToQ(ui.button_str[kTitleText]), this);
     panel->setObjectName("dpiStages");
     auto* grid = new QGridLayout(panel);
-    grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(6);
+    grid->setContentsMargins(16, 18, 16, 14);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(26);
     currentGroup_ = new QButtonGroup(this);
     currentGroup_->setExclusive(true);
 
@@ -154,6 +155,7 @@ QWidget* DpiPage::BuildOptionsPanel() {
     auto* panel = new QGroupBox(this);
     panel->setObjectName("dpiOptions");
     auto* box = new QHBoxLayout(panel);
+    box->setContentsMargins(16, 14, 16, 14);
     box->setSpacing(16);
 
     independent_ = new QCheckBox(ToQ(ui.button_str[kIndependentText]), panel);

@@ -1,0 +1,333 @@
+#include "ui/other_page.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "app/autostart.h"
+#include "app/info_text.h"
+#include "app/ui_strings.h"
+#include "config/backup.h"
+#include "platform/atomic_file.h"
+#include "platform/folders.h"
+#include "ui/confirm.h"
+#include "ui/device_controller.h"
+#include "ui/qt_text.h"
+
+namespace qvm::ui {
+
+namespace {
+
+// button_str entries.
+constexpr int kResetText = 3;
+constexpr int kBackupText = 4;
+constexpr int kRestoreText = 5;
+constexpr int kOsdText = 26;
+constexpr int kAccelerationText = 34;
+// msg_str entries.
+constexpr int kNoDeviceMessage = 10;
+constexpr int kResetQuestion = 11;
+constexpr int kRestoreQuestion = 12;
+constexpr int kGeneralTitle = 54;
+constexpr int kInformationTitle = 55;
+constexpr int kDriverTitle = 56;
+constexpr int kModelMismatch = 65;
+
+// No table entry names the autostart option: a fixed English text.
+constexpr const char* kAutostartText = "Start with the desktop";
+// The backup dialogs' filter, as the backup files are known everywhere.
+constexpr const char* kBackupFilter = "Backup File (*.bf)";
+
+QString ButtonText(int index) {
+    return ToQ(Ui().button_str[static_cast<std::size_t>(index)]);
+}
+QString MessageText(int index) {
+    return ToQ(Ui().msg_str[static_cast<std::size_t>(index)]);
+}
+
+// A name typed without the extension gets ".bf".
+QString WithBackupExtension(QString file) {
+    const QString suffix = "." + ToQ(kBackupExtension);
+    if (!file.endsWith(suffix, Qt::CaseInsensitive)) file += suffix;
+    return file;
+}
+
+QString DefaultSaveChooser(QWidget* parent, const QString& proposed) {
+    return QFileDialog::getSaveFileName(parent, ButtonText(kBackupText), proposed, kBackupFilter);
+}
+
+QString DefaultOpenChooser(QWidget* parent, const QString& folder) {
+    return QFileDialog::getOpenFileName(parent, ButtonText(kRestoreText), folder, kBackupFilter);
+}
+
+QGroupBox* MakePanel(QWidget* parent, const QString& title, const QString& name) {
+    auto* panel = new QGroupBox(title, parent);
+    panel->setObjectName(name);
+    return panel;
+}
+
+}  // namespace
+
+OtherPage::OtherPage(DeviceController& controller, OtherPageContext context, QWidget* parent)
+    : QWidget(parent),
+      controller_(controller),
+      context_(std::move(context)),
+      chooseSave_(DefaultSaveChooser),
+      chooseOpen_(DefaultOpenChooser) {
+    // Three panels of one height side by side, at the top of the page.
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(80, 12, 80, 12);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(18);
+    row->addWidget(BuildGeneralPanel(), 1);
+    row->addWidget(BuildInformationPanel(), 1);
+    row->addWidget(BuildDriverPanel(), 1);
+    page->addLayout(row);
+    page->addStretch(1);
+
+    connect(&controller_, &DeviceController::viewChanged, this, &OtherPage::Refresh);
+    connect(&controller_, &DeviceController::progress, this, &OtherPage::OnProgress);
+    connect(&controller_, &DeviceController::operationFinished, this, &OtherPage::OnFinished);
+    Refresh();
+}
+
+void OtherPage::SetFileChoosers(FileChooser save, FileChooser open) {
+    chooseSave_ = std::move(save);
+    chooseOpen_ = std::move(open);
+}
+
+QString OtherPage::ProposedBackupName(const QDate& date) {
+    return WithBackupExtension("mouse_" + date.toString("yyyy-MM-dd"));
+}
+
+QWidget* OtherPage::BuildGeneralPanel() {
+    const UiStrings& ui = Ui();
+    QGroupBox* panel = MakePanel(this, MessageText(kGeneralTitle), "generalPanel");
+    auto* box = new QVBoxLayout(panel);
+    box->setSpacing(12);
+    osd_ = new QCheckBox(ToQ(ui.button_str[kOsdText]), panel);
+    osd_->setObjectName("osdOption");
+    acceleration_ = new QCheckBox(ToQ(ui.button_str[kAccelerationText]), panel);
+    acceleration_->setObjectName("accelerationOption");
+    autostart_ = new QCheckBox(kAutostartText, panel);
+    autostart_->setObjectName("autostartOption");
+    for (QCheckBox* option : {osd_, acceleration_, autostart_}) box->addWidget(option);
+    box->setAlignment(Qt::AlignTop);
+
+    connect(osd_, &QCheckBox::clicked, this, &OtherPage::OnOsd);
+    connect(acceleration_, &QCheckBox::clicked, this, &OtherPage::OnAcceleration);
+    connect(autostart_, &QCheckBox::clicked, this, &OtherPage::OnAutostart);
+    return panel;
+}
+
+QWidget* OtherPage::BuildInformationPanel() {
+    QGroupBox* panel = MakePanel(this, MessageText(kInformationTitle), "informationPanel");
+    auto* box = new QVBoxLayout(panel);
+    box->setSpacing(8);
+    auto* title = new QLabel(ToQ(kInformationPageTitle), panel);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    information_ = new QLabel(panel);
+    information_->setObjectName("informationText");
+    information_->setWordWrap(true);
+    information_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->addWidget(title);
+    box->addWidget(information_);
+    box->setAlignment(Qt::AlignTop);
+    return panel;
+}
+
+QWidget* OtherPage::BuildDriverPanel() {
+    const UiStrings& ui = Ui();
+    QGroupBox* panel = MakePanel(this, MessageText(kDriverTitle), "driverPanel");
+    auto* box = new QVBoxLayout(panel);
+    box->setSpacing(12);
+    struct Spec {
+        QPushButton*& button;
+        int text;
+        const char* name;
+        void (OtherPage::*action)();
+    };
+    for (const Spec& spec :
+         {Spec{reset_, kResetText, "resetButton", &OtherPage::OnReset},
+          Spec{backup_, kBackupText, "backupButton", &OtherPage::OnBackup},
+          Spec{restore_, kRestoreText, "restoreButton", &OtherPage::OnRestore}}) {
+        spec.button =
+            new QPushButton(ToQ(ui.button_str[static_cast<std::size_t>(spec.text)]), panel);
+        spec.button->setObjectName(spec.name);
+        // Tool tip N belongs to label N.
+        spec.button->setToolTip(ToQ(ui.button_tip_str[static_cast<std::size_t>(spec.text)]));
+        spec.button->setMinimumHeight(30);
+        box->addWidget(spec.button);
+        connect(spec.button, &QPushButton::clicked, this, spec.action);
+    }
+    progress_ = new QProgressBar(panel);
+    progress_->setObjectName("driverProgress");
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+    box->addSpacing(8);
+    box->addWidget(progress_);
+    box->setAlignment(Qt::AlignTop);
+    return panel;
+}
+
+void OtherPage::Refresh() {
+    const DeviceView view = controller_.View();
+    if (context_.settings != nullptr) {
+        osd_->setChecked(context_.settings->osd != 0);
+        acceleration_->setChecked(context_.settings->disableAcc != 0);
+    }
+    osd_->setEnabled(context_.settings != nullptr);
+    acceleration_->setEnabled(context_.settings != nullptr);
+    autostart_->setChecked(AutostartEnabled());
+
+    QString text;
+    if (view.present) {
+        const InfoDevice device{view.modelName, static_cast<uint32_t>(view.firmwareVersion),
+                                view.extendedButtons};
+        text = ToQ(InformationPageText(device));
+        text.replace("\r\n", "\n");
+    } else {
+        text = MessageText(kNoDeviceMessage);
+    }
+    text += "\n\n" + ToQ(PinLine(Ui(), context_.pin));
+    information_->setText(text);
+    UpdateDriverButtons();
+}
+
+// ---- General options ----
+
+bool OtherPage::SaveOrUndo(const UserSettings& undo) {
+    const Status saved = SaveSettings(context_.settingsPath, *context_.settings);
+    if (saved) return true;
+    *context_.settings = undo;
+    Refresh();
+    ShowError(ToQ(saved.message()));
+    return false;
+}
+
+void OtherPage::OnOsd(bool on) {
+    if (context_.settings == nullptr) return;
+    const UserSettings undo = *context_.settings;
+    context_.settings->osd = on ? 1 : 0;
+    SaveOrUndo(undo);
+}
+
+void OtherPage::OnAcceleration(bool on) {
+    if (context_.settings == nullptr) return;
+    const UserSettings undo = *context_.settings;
+    context_.settings->disableAcc = on ? 1 : 0;
+    if (!SaveOrUndo(undo)) return;
+    if (context_.pointer == nullptr) return;
+    if (const Status applied = ApplyPointerAcceleration(on, *context_.pointer); !applied) {
+        ShowError(ToQ(applied.message()));
+    }
+}
+
+void OtherPage::OnAutostart(bool on) {
+    const std::string program = FromQ(QCoreApplication::applicationFilePath());
+    if (const Status set = SetAutostart(on, program); !set) {
+        autostart_->setChecked(AutostartEnabled());
+        ShowError(ToQ(set.message()));
+    }
+}
+
+// ---- Driver settings ----
+
+void OtherPage::OnReset() {
+    if (!Confirm(this, ButtonText(kResetText), MessageText(kResetQuestion))) return;
+    Started(ButtonText(kResetText));
+    controller_.ResetDevice();
+}
+
+void OtherPage::OnBackup() {
+    const QString proposed =
+        ToQ(JoinPath(DocumentsFolder(), "")) + ProposedBackupName(QDate::currentDate());
+    QString file = chooseSave_(this, proposed);
+    if (file.isEmpty()) return;
+    file = WithBackupExtension(file);
+    Started(ButtonText(kBackupText));
+    controller_.SaveBackupTo(FromQ(file));
+}
+
+void OtherPage::OnRestore() {
+    const QString file = chooseOpen_(this, ToQ(DocumentsFolder()));
+    if (file.isEmpty()) return;
+    const QString caption = ButtonText(kRestoreText);
+
+    // The file is judged before the question, so a wrong file never asks to
+    // overwrite.
+    auto bytes = ReadFileIfExists(FromQ(file));
+    if (!bytes || !*bytes) {
+        // The open dialog only offers existing files; a file gone since has no
+        // table text.
+        ShowError(bytes ? "cannot read " + file + ": no such file" : ToQ(bytes.message()));
+        return;
+    }
+    auto contents = DecodeBackupFile(**bytes);
+    if (!contents) {
+        ShowError(ToQ(contents.message()));
+        return;
+    }
+    if (!Confirm(this, caption, MessageText(kRestoreQuestion))) return;
+
+    bool force = false;
+    const auto image = controller_.View().image;
+    if (image->memoryTop &&
+        !CheckRestoreCompatible(contents->declaredBytes, *image->memoryTop, false)) {
+        const QString sizes = ToQ(kEepromSizeText) + ": " +
+                              QString::number(contents->declaredBytes) + " / " +
+                              QString::number(qulonglong{*image->memoryTop} + 1);
+        const QString question =
+            MessageText(kModelMismatch) + "\n" + sizes + "\n" + MessageText(kRestoreQuestion);
+        if (!Confirm(this, caption, question)) return;
+        force = true;
+    }
+    Started(caption);
+    controller_.RestoreBackupFrom(FromQ(file), force);
+}
+
+void OtherPage::Started(const QString& operation) {
+    running_.insert(operation);
+    progress_->setValue(0);
+    UpdateDriverButtons();
+}
+
+void OtherPage::OnProgress(const QString& operation, int percent) {
+    if (running_.count(operation) == 0) return;
+    progress_->setValue(std::clamp(percent, 0, 100));
+}
+
+void OtherPage::OnFinished(const QString& operation, const QString& error) {
+    if (auto it = running_.find(operation); it != running_.end()) {
+        running_.erase(it);
+        progress_->setValue(error.isEmpty() ? 100 : 0);
+        if (!error.isEmpty()) ShowError(error);
+    }
+    UpdateDriverButtons();
+}
+
+void OtherPage::UpdateDriverButtons() {
+    const DeviceView view = controller_.View();
+    const bool ready = view.present && !view.keyboard && !controller_.Busy() && running_.empty();
+    for (QPushButton* button : {reset_, backup_, restore_}) button->setEnabled(ready);
+}
+
+void OtherPage::ShowError(const QString& text) {
+    if (context_.showError) {
+        context_.showError(text);
+    } else {
+        ShowMessage(this, QString(), text);
+    }
+}
+
+}  // namespace qvm::ui
