@@ -149,16 +149,37 @@ struct WriteCase {
 };
 
 const WriteCase kWrites[] = {
-    {"AssignButton", [](DeviceHub& h) { h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00}); },
-     HubOperation::AssignButton, 0xE2, {5}},
-    {"AssignOperand", [](DeviceHub& h) { h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00}); },
-     HubOperation::AssignButton, 0x122, {0x06}},
-    {"ProfileName", [](DeviceHub& h) { h.SetProfileName(1, "Ab"); }, HubOperation::ProfileName,
-     0xC6, {0x41, 0x00, 0x62, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {"ProfileColour", [](DeviceHub& h) { h.SetProfileColour(1, 0x11, 0x22, 0x33); },
-     HubOperation::ProfileColour, 0xC2, {0x0F, 0x11, 0x22, 0x33}},
-    {"StageFlags", [](DeviceHub& h) { h.SetStageFlags({true, false, true, false, true}); },
-     HubOperation::StageFlags, 0x0F, {0x15}},
+    {"AssignButton",
+     [](DeviceHub& h) {
+         h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
+     },
+     HubOperation::AssignButton,
+     0xE2,
+     {5}},
+    {"AssignOperand",
+     [](DeviceHub& h) {
+         h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
+     },
+     HubOperation::AssignButton,
+     0x122,
+     {0x06}},
+    {"ProfileName",
+     [](DeviceHub& h) { h.SetProfileName(1, "Ab"); },
+     HubOperation::ProfileName,
+     0xC6,
+     {0x41, 0x00, 0x62, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"ProfileColour",
+     [](DeviceHub& h) { h.SetProfileColour(1, 0x11, 0x22, 0x33); },
+     HubOperation::ProfileColour,
+     0xC2,
+     {0x0F, 0x11, 0x22, 0x33}},
+    {"StageFlags",
+     [](DeviceHub& h) {
+         h.SetStageFlags({true, false, true, false, true});
+     },
+     HubOperation::StageFlags,
+     0x0F,
+     {0x15}},
 };
 
 class HubWrites : public ::testing::TestWithParam<WriteCase> {};
