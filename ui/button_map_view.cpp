@@ -25,7 +25,9 @@ namespace {
 
 // Window regions of the button page (1024 x 600 main window).
 const QRectF kMouseArea(344, 112, 336, 436);
-const QRectF kBindingBanner(232, 292, 560, 64);
+// Over the back of the mouse, between the label columns, so neither the label being
+// bound nor its button is hidden.
+const QRectF kBindingBanner(344, 436, 336, 72);
 constexpr int kSymbolInset = 4;      // the key symbol's square keeps this from the label edge
 constexpr qreal kLeaderGutter = 12;  // straight run of a leader line out of its label
 constexpr qreal kAnchorDot = 3.5;

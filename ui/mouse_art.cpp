@@ -271,15 +271,22 @@ QPainterPath BodyPath(const BodyShape& b) {
 
 // The region of a main button: the body in front of the seam, one half of it.
 QPainterPath MainButtonPath(const BodyShape& b, bool left) {
+    // The seam behind the main buttons dips towards the centre line.
     const qreal seam = At(b, kSeamAt);
+    constexpr qreal kGap = 1.5;
+    constexpr qreal kSeamRise = 18;
     QPainterPath half;
-    const qreal x0 = left ? 0 : kCentreX + 1.5;
-    const qreal x1 = left ? kCentreX - 1.5 : kFrameWidth;
-    half.moveTo(x0, 0);
-    half.lineTo(x1, 0);
-    half.lineTo(x1, seam + (left ? 6 : 6));
-    half.quadTo(left ? kCentreX - 40 : kCentreX + 40, seam + 6, left ? x0 : x1, seam - 10);
-    half.lineTo(x0, seam - 10);
+    if (left) {
+        half.moveTo(0, 0);
+        half.lineTo(kCentreX - kGap, 0);
+        half.lineTo(kCentreX - kGap, seam);
+        half.quadTo(kCentreX - 50, seam, 0, seam - kSeamRise);
+    } else {
+        half.moveTo(kCentreX + kGap, 0);
+        half.lineTo(kFrameWidth, 0);
+        half.lineTo(kFrameWidth, seam - kSeamRise);
+        half.quadTo(kCentreX + 50, seam, kCentreX + kGap, seam);
+    }
     half.closeSubpath();
     return BodyPath(b).intersected(half);
 }
@@ -325,11 +332,13 @@ void DrawBody(QPainter& p, const LayoutArt& art) {
     const QPainterPath body = BodyPath(b);
     // Soft shadow under the body.
     p.setPen(Qt::NoPen);
-    QRadialGradient shadow(QPointF(kCentreX + 6, At(b, 0.55)), (b.bottom - b.top) * 0.6);
-    shadow.setColorAt(0, QColor(0, 0, 0, 150));
+    const QPointF shadowCentre(kCentreX + 5, At(b, 0.56));
+    const qreal shadowHalfHeight = (b.bottom - b.top) * 0.52;
+    QRadialGradient shadow(shadowCentre, shadowHalfHeight);
+    shadow.setColorAt(0.7, QColor(0, 0, 0, 140));
     shadow.setColorAt(1, QColor(0, 0, 0, 0));
     p.setBrush(shadow);
-    p.drawEllipse(QPointF(kCentreX + 6, At(b, 0.55)), b.halfBack + 40, (b.bottom - b.top) * 0.58);
+    p.drawEllipse(shadowCentre, b.halfBack + 14, shadowHalfHeight);
 
     QLinearGradient shell(QPointF(kCentreX - b.halfBack, 0), QPointF(kCentreX + b.halfBack, 0));
     shell.setColorAt(0, QColor(30, 32, 38));
@@ -445,12 +454,6 @@ void DrawPart(QPainter& p, const LayoutArt& art, Part part, bool lit) {
             key.addRoundedRect(
                 QRectF(c.x() - kGridCell / 2, c.y() - kGridCell / 2, kGridCell, kGridCell), 3, 3);
             FillPart(p, key, lit);
-            p.setPen(lit ? skin::kLabelDark : skin::kTextDim);
-            QFont font = skin::LabelFont(9);
-            p.setFont(font);
-            const int number = static_cast<int>(part) - static_cast<int>(Part::Grid1) + 1;
-            p.drawText(QRectF(c.x() - kGridCell / 2, c.y() - kGridCell / 2, kGridCell, kGridCell),
-                       Qt::AlignCenter, QString::number(number));
             return;
         }
     }

@@ -202,12 +202,7 @@ QComboBox, QSpinBox, QDoubleSpinBox, QLineEdit { background: %2; border: 1px sol
   border-radius: 4px; padding: 3px 6px; min-height: 18px; selection-background-color: %7; selection-color: #101010; }
 QComboBox:hover, QSpinBox:hover, QLineEdit:hover, QComboBox:focus, QSpinBox:focus, QLineEdit:focus { border-color: %7; }
 QComboBox:disabled, QSpinBox:disabled, QLineEdit:disabled { color: %6; }
-QComboBox::drop-down { border: none; width: 18px; }
-QComboBox::down-arrow { width: 0; height: 0; border-left: 5px solid transparent; border-right: 5px solid transparent; border-top: 6px solid %7; }
 QComboBox QAbstractItemView { background: %2; border: 1px solid %7; selection-background-color: %7; selection-color: #101010; }
-QSpinBox::up-button, QSpinBox::down-button { width: 16px; background: %3; border: none; }
-QSpinBox::up-arrow { width: 0; height: 0; border-left: 4px solid transparent; border-right: 4px solid transparent; border-bottom: 5px solid %5; }
-QSpinBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; border-right: 4px solid transparent; border-top: 5px solid %5; }
 QGroupBox { border: 1px solid %4; border-radius: 6px; margin-top: 14px; padding: 10px 8px 8px 8px; background: %2; }
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 6px; color: %7; font-weight: bold; }
 QMenu { background: %2; border: 1px solid %4; padding: 4px; }
@@ -309,7 +304,7 @@ void DrawRoundedLabel(QPainter& painter, const QRectF& rect, const QString& text
     painter.setPen(outline);
     painter.drawPath(path);
 
-    const int pixelSize = std::clamp(static_cast<int>(rect.height() * 0.45), 9, 14);
+    const int pixelSize = std::clamp(static_cast<int>(rect.height() * 0.45), 9, 13);
     const QFont font = LabelFont(pixelSize);
     painter.setFont(font);
     painter.setPen(highlighted ? kLabelDark : kLabelLight);

@@ -96,6 +96,11 @@ struct Page {
     ButtonMapView* view;
     explicit Page(const QPoint& viewAt = QPoint(0, 0)) {
         window.setFixedSize(1024, 600);
+        // The main window's dark ground, which the view draws over.
+        QPalette ground = window.palette();
+        ground.setColor(QPalette::Window, skin::kBackground);
+        window.setPalette(ground);
+        window.setAutoFillBackground(true);
         view = new ButtonMapView(&window);
         view->setGeometry(QRect(viewAt, QSize(1024, 600 - viewAt.y())));
     }
@@ -375,7 +380,7 @@ class SkinTest : public QObject {
         page.view->SetLabels(LabelsFor(layout.ButtonCount, 0));
         page.view->SetSelected(
             layoutIndex % layout.ButtonCount == 0 ? 1 : layoutIndex % layout.ButtonCount);
-        QVERIFY(page.view->grab().save(
+        QVERIFY(page.window.grab().save(
             ScreenshotPath(QString("skin_layout_%1").arg(layoutIndex, 2, 10, QChar('0')))));
     }
 
@@ -384,10 +389,10 @@ class SkinTest : public QObject {
         page.view->SetLayout(LayoutOf(1));
         page.view->SetLabels(LabelsFor(12, 0));
         page.view->SetBinding(4, "7 sec, Press keyboard or click mouse button for binding");
-        QVERIFY(page.view->grab().save(ScreenshotPath("skin_binding")));
+        QVERIFY(page.window.grab().save(ScreenshotPath("skin_binding")));
         page.view->SetBinding(std::nullopt, {});
         page.view->SetLayout(std::nullopt);
-        QVERIFY(page.view->grab().save(ScreenshotPath("skin_no_device")));
+        QVERIFY(page.window.grab().save(ScreenshotPath("skin_no_device")));
         QPixmap help(1024, 600);
         help.fill(Qt::black);
         {
