@@ -83,6 +83,9 @@ class ButtonSettingsDialog : public QDialog {
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
 
+    // Accepts only while the edited function is complete.
+    void accept() override;
+
   private:
     void BuildLists();
     QWidget* BuildEditors();

@@ -88,6 +88,7 @@ class TextEntryDialog : public QDialog {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void BuildTextField(QWidget* body);
