@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 #include <QSet>
 #include <QTreeWidget>
@@ -43,23 +42,17 @@ class MacroListTree : public QTreeWidget {
     }
 
   private:
-    // A rounded accent label with the name, shown under the pointer while dragging.
-    QPixmap DragPixmap(const QString& name) const {
-        constexpr int kPadding = 10;
+    // The name on a highlighted rounded label, shown under the pointer while dragging.
+    static QPixmap DragPixmap(const QString& name) {
         constexpr int kHeight = 26;
+        constexpr int kPadding = 14;
         constexpr int kMaxWidth = 280;
-        const QFontMetrics metrics(font());
+        const QFontMetrics metrics(skin::LabelFont(kHeight / 2));
         const int width = std::min(metrics.horizontalAdvance(name) + 2 * kPadding, kMaxWidth);
         QPixmap pixmap(width, kHeight);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(0.5, 0.5, width - 1, kHeight - 1), kHeight / 2.0, kHeight / 2.0);
-        painter.fillPath(path, skin::kAccent);
-        painter.setPen(skin::kLabelDark);
-        painter.drawText(QRect(kPadding, 0, width - 2 * kPadding, kHeight), Qt::AlignCenter,
-                         metrics.elidedText(name, Qt::ElideRight, width - 2 * kPadding));
+        skin::DrawRoundedLabel(painter, QRectF(pixmap.rect()), name, true);
         return pixmap;
     }
 
