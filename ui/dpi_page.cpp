@@ -253,7 +253,12 @@ void DpiPage::OnStageSlider(int stage, DpiAxis axis, int value) {
 }
 
 void DpiPage::OnStageFlag(int stage, bool on) {
+    // The shown rows' boxes are the truth: a write queued by the previous click may not
+    // have reached the image yet. Stages the page does not show keep their stored flags.
     std::array<bool, kDpiStageCount> flags = controller_.View().image->stageFlags;
+    for (std::size_t k = 0; k < rows_.size(); ++k) {
+        if (rows_[k].flag->isVisibleTo(this)) flags[k] = rows_[k].flag->isChecked();
+    }
     flags[static_cast<std::size_t>(stage)] = on;
     controller_.SetStageFlags(flags);
 }

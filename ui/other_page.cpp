@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -251,7 +252,7 @@ void OtherPage::OnReset() {
 
 void OtherPage::OnBackup() {
     const QString proposed =
-        ToQ(JoinPath(DocumentsFolder(), "")) + ProposedBackupName(QDate::currentDate());
+        QDir(ToQ(DocumentsFolder())).filePath(ProposedBackupName(QDate::currentDate()));
     QString file = chooseSave_(this, proposed);
     if (file.isEmpty()) return;
     file = WithBackupExtension(file);

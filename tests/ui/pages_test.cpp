@@ -357,8 +357,8 @@ void PagesTest::stageFlagAndCurrentStage() {
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     QCOMPARE(rig.Peek(kFlagsAt, 1), Bytes{0x00});
 
+    // Two clicks in a row: the second write keeps the first flag.
     QTest::mouseClick(Child<QCheckBox>(page, "stageFlag2"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kFlagsAt, 1), Bytes{0x04}, kWaitMs);
     QTest::mouseClick(Child<QCheckBox>(page, "stageFlag0"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kFlagsAt, 1), Bytes{0x05}, kWaitMs);
 
