@@ -1,7 +1,165 @@
-// Placeholder until the main window lands: the desktop program is not built yet.
+// qvm-gaming: the desktop program. Start-up (command line, single instance, the named
+// events other processes steer it with), the device controller, the main window and the
+// tray icon, then Qt's event loop.
+#include <QApplication>
+#include <QMetaObject>
+#include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <vector>
 
-int main() {
-    std::fputs("qvm-gaming: the desktop program is not implemented yet\n", stderr);
-    return 1;
+#include "app/device_hub.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/ui_strings.h"
+#include "macro/macro_library.h"
+#include "platform/folders.h"
+#include "ui/app_icon.h"
+#include "ui/device_controller.h"
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+#include "ui/tray.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+// Pointer acceleration of the desktop is not switched by this program yet: reading it
+// fails with a clear message, and the "Disable mouse acceleration" option is only saved.
+class PointerAccelerationUnavailable final : public qvm::PointerAcceleration {
+  public:
+    qvm::Result<qvm::MouseParams> GetMouseParams() override { return Unavailable(); }
+    std::optional<int> GetPointerSpeed() override { return std::nullopt; }
+    qvm::Status SetPointerSpeed(int) override { return Unavailable(); }
+    qvm::Status SetMouseParams(const qvm::MouseParams&) override { return Unavailable(); }
+
+  private:
+    static qvm::Error Unavailable() {
+        return qvm::Error{"switching the desktop's pointer acceleration is not implemented yet"};
+    }
+};
+
+bool HasArgument(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) return true;
+    }
+    return false;
+}
+
+// Runs `work` on the UI thread, from any thread.
+template <typename Work>
+void OnUiThread(QObject* context, Work work) {
+    QMetaObject::invokeMethod(context, std::move(work), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace qvm;
+    // "--help" and "--version" work without a display.
+    if (HasArgument(argc, argv, "--help") || HasArgument(argc, argv, "--version")) {
+        std::vector<std::string> args(argv, argv + argc);
+        const StartupOptions options = ParseStartupArguments(args);
+        if (!options.error.empty()) {
+            std::cerr << "qvm-gaming: " << options.error << "\n";
+            return kExitUsage;
+        }
+        if (options.help) {
+            std::cout << StartupUsage();
+        } else {
+            std::cout << "qvm-gaming " << QVM_VERSION << "\n";
+        }
+        return 0;
+    }
+
+    // Qt first, so it takes its own options (-platform, -display ...) off the command line.
+    QApplication app(argc, argv);
+    const StartupOptions options =
+        ParseStartupArguments(std::vector<std::string>(argv, argv + argc));
+    if (!options.error.empty()) {
+        std::cerr << "qvm-gaming: " << options.error << "\n"
+                  << "Try 'qvm-gaming --help'.\n";
+        return kExitUsage;
+    }
+
+    StartupOutcome started = RunStartup(options);
+    switch (started.kind) {
+        case StartupKind::kCloseRun:
+        case StartupKind::kSecondInstance:
+            return 0;
+        case StartupKind::kError:
+            std::cerr << "qvm-gaming: " << started.message << "\n";
+            return kExitFailure;
+        case StartupKind::kFirstInstance:
+            break;
+    }
+    SetUi(std::move(started.strings));
+    ui::skin::CreateSharedFonts();
+    ui::skin::ApplySkin(app);
+    QApplication::setWindowIcon(ui::AppIcon());
+    QApplication::setApplicationName(QStringLiteral("qvm-gaming"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    DeviceHubOptions hubOptions;
+    hubOptions.simulate = options.simulate;
+    if (options.hidBackend) {
+        hubOptions.hidBackend = *options.hidBackend;
+    } else if (const char* env = std::getenv("QVM_HID"); env != nullptr && *env != '\0') {
+        hubOptions.hidBackend = env;
+    }
+    auto controller = ui::DeviceController::Open(hubOptions);
+    if (!controller) {
+        std::cerr << "qvm-gaming: cannot open the devices: " << controller.message() << "\n";
+        return kExitFailure;
+    }
+
+    PointerAccelerationUnavailable pointer;
+    const std::string settingsPath = SettingsFilePath();
+    LoadedSettings loaded = LoadSettings(settingsPath, pointer);
+    if (!loaded.warning.empty()) {
+        // Only to the terminal: while acceleration cannot be switched this would be shown
+        // at every start.
+        std::cerr << "qvm-gaming: " << loaded.warning << "\n";
+    }
+
+    ui::MainWindowContext context;
+    context.programFolder = ProgramFolder();
+    context.libraryRoot = MacroLibrary::DefaultRoot();
+    context.settingsPath = settingsPath;
+    context.settings = &loaded.settings;
+    context.pointer = &pointer;
+    context.pin = started.settings.pin;
+    ui::MainWindow window(**controller, context);
+    for (const std::string& warning : started.warnings) window.ShowError(ui::ToQ(warning));
+
+    // The waiters wait on the named events; what they do is done on the UI thread.
+    std::stop_source quit;
+    WaiterCallbacks callbacks;
+    callbacks.wake = [&window] { OnUiThread(&window, [&window] { window.BringToFront(); }); };
+    callbacks.close = [&window] { OnUiThread(&window, [&window] { window.Quit(); }); };
+    callbacks.reload = [&window] { OnUiThread(&window, [&window] { window.ReloadLibraries(); }); };
+    Waiters waiters(*started.events.wait, *started.events.close, *started.events.reload,
+                    std::move(callbacks), quit);
+    QObject::connect(&window, &ui::MainWindow::quitting, [&quit] { quit.request_stop(); });
+
+    (*controller)->Start();
+    const bool toTray = started.startHidden && window.TrayIcon() != nullptr;
+    if (started.startHidden && !toTray) {
+        window.showMinimized();  // no tray to live in: the next best thing to hidden
+    } else if (!toTray) {
+        window.BringToFront();
+    }
+    const int status = QApplication::exec();
+    quit.request_stop();
+    if (const std::string failure = waiters.Failure(); !failure.empty()) {
+        std::cerr << "qvm-gaming: " << failure << "\n";
+    }
+    return status;
 }

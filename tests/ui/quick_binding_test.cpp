@@ -1,0 +1,148 @@
+// Quick binding in the main window: synthetic key events carrying X keycodes (evdev code
+// + 8, as xcb reports them) and mouse presses bind the button on the simulated device;
+// the 10-second countdown cancels without touching it.
+#include <QKeyEvent>
+#include <QtTest>
+
+#include "ui/button_map_view.h"
+#include "ui/button_page.h"
+#include "ui/quick_bind_input.h"
+#include "ui/skin.h"
+#include "ui_rig.h"
+
+using namespace qvm;
+using namespace qvm::ui;
+using qvm::test::UiRig;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// X keycodes of the keys the cases press.
+constexpr quint32 kXLeftCtrl = 37;   // evdev 29
+constexpr quint32 kXC = 54;          // evdev 46
+constexpr quint32 kXRightAlt = 108;  // evdev 100
+constexpr quint32 kXF5 = 71;         // evdev 63
+
+// One step of a case: a key going down or up, or a mouse button pressed.
+struct Step {
+    enum Kind { KeyDown, KeyUp, Mouse } kind;
+    quint32 code = 0;
+    Qt::MouseButton button = Qt::NoButton;
+};
+using Steps = QList<Step>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Step)
+
+class QuickBindingTest : public QObject {
+    Q_OBJECT
+
+  private:
+    // Loads the rig and starts binding a button through its label's key symbol; returns
+    // the button bound and its bytes before.
+    static std::pair<int, Bytes> StartBinding(UiRig& rig) {
+        ButtonPage& page = rig.Window().Buttons();
+        const auto sole = rig.Controller().View().image->soleLeftClickButton;
+        for (int position = 0; position < 32; ++position) {
+            const auto button = page.ButtonAt(position);
+            if (!button || button == sole) continue;
+            UiRig::Click(&page.Map(), page.Map().QuickBindRect(position).center());
+            return {*button, rig.ButtonBytes(0, *button)};
+        }
+        return {-1, {}};
+    }
+
+    static void Send(QWidget* target, const Step& step) {
+        if (step.kind == Step::Mouse) {
+            QTest::mousePress(target, step.button, Qt::NoModifier, QPoint(500, 50));
+            QTest::mouseRelease(target, step.button, Qt::NoModifier, QPoint(500, 50));
+            return;
+        }
+        QKeyEvent event(step.kind == Step::KeyDown ? QEvent::KeyPress : QEvent::KeyRelease,
+                        Qt::Key_unknown, Qt::NoModifier, step.code, 0, 0);
+        QApplication::sendEvent(target, &event);
+    }
+
+  private slots:
+    void initTestCase() {
+        skin::CreateSharedFonts();
+        skin::ApplySkin(*qApp);
+    }
+
+    void inputBindsTheButton_data() {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("ctrl held then released: modifiers only")
+            << Steps{{Step::KeyDown, kXLeftCtrl}, {Step::KeyUp, kXLeftCtrl}}
+            << QByteArray("\x05\x01\x00\x00", 4);
+        QTest::newRow("ctrl + c") << Steps{{Step::KeyDown, kXLeftCtrl}, {Step::KeyDown, kXC}}
+                                  << QByteArray("\x05\x01\x06\x00", 4);
+        QTest::newRow("right alt + f5") << Steps{{Step::KeyDown, kXRightAlt}, {Step::KeyDown, kXF5}}
+                                        << QByteArray("\x05\x40\x3e\x00", 4);
+        QTest::newRow("right mouse button")
+            << Steps{{Step::Mouse, 0, Qt::RightButton}} << QByteArray("\x04\x02\x00\x00", 4);
+        QTest::newRow("back mouse button")
+            << Steps{{Step::Mouse, 0, Qt::BackButton}} << QByteArray("\x04\x08\x00\x00", 4);
+    }
+    void inputBindsTheButton() {
+        QFETCH(Steps, steps);
+        QFETCH(QByteArray, expected);
+        const Bytes want(expected.begin(), expected.end());
+        UiRig rig;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        const auto [button, before] = StartBinding(rig);
+        QVERIFY(button >= 0);
+        QVERIFY(before != want);
+        QuickBindInput& bind = rig.Window().Buttons().QuickBind();
+        QVERIFY(bind.Active());
+        QCOMPARE(bind.Prompt(),
+                 QString("10 sec, Press keyboard or click mouse button for binding"));
+
+        for (const Step& step : steps) Send(&rig.Window(), step);
+        QVERIFY(!bind.Active());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ButtonBytes(0, button) == want, 5000);
+    }
+
+    void keysWithoutAScanCodeKeepWaiting() {
+        UiRig rig;
+        QVERIFY(rig.WaitLoaded());
+        const auto [button, before] = StartBinding(rig);
+        QVERIFY(button >= 0);
+        // X keycode 8 is evdev 0 (no key); 0 is what synthetic events without one carry.
+        for (quint32 code : {0u, 8u}) {
+            Send(&rig.Window(), Step{Step::KeyDown, code});
+            Send(&rig.Window(), Step{Step::KeyUp, code});
+        }
+        QVERIFY(rig.Window().Buttons().QuickBind().Active());
+        rig.Window().Buttons().QuickBind().Cancel();
+        rig.Settle();
+        QCOMPARE(rig.ButtonBytes(0, button), before);
+    }
+
+    void countdownReachingZeroLeavesTheButtonUnchanged() {
+        UiRig rig;
+        QVERIFY(rig.WaitLoaded());
+        const auto [button, before] = StartBinding(rig);
+        QVERIFY(button >= 0);
+        QuickBindInput& bind = rig.Window().Buttons().QuickBind();
+        QSignalSpy prompts(&bind, &QuickBindInput::prompted);
+        QSignalSpy ended(&bind, &QuickBindInput::ended);
+        QTest::qWait(5050);
+        QVERIFY(bind.Active());
+        QCOMPARE(bind.Prompt(), QString("5 sec, Press keyboard or click mouse button for binding"));
+        // The binding's own 10-second timer.
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 6000);
+        QVERIFY(!bind.Active());
+        QVERIFY(prompts.count() >= 90);
+        // Input after the end binds nothing.
+        Send(&rig.Window(), Step{Step::Mouse, 0, Qt::RightButton});
+        rig.Settle();
+        QCOMPARE(rig.ButtonBytes(0, button), before);
+    }
+};
+
+QTEST_MAIN(QuickBindingTest)
+#include "quick_binding_test.moc"

@@ -1,0 +1,226 @@
+#include "ui/button_page.h"
+
+#include <QFileInfo>
+#include <QPainter>
+#include <QPushButton>
+
+#include "app/button_settings.h"
+#include "app/ui_strings.h"
+#include "config/button_text.h"
+#include "platform/folders.h"
+#include "ui/button_map_view.h"
+#include "ui/button_settings_dialog.h"
+#include "ui/qt_text.h"
+#include "ui/quick_bind_input.h"
+#include "ui/skin.h"
+
+namespace qvm::ui {
+
+namespace {
+
+constexpr int kDefaultText = 9;    // button_str: "Default"
+constexpr int kNoDeviceText = 10;  // msg_str: "No device !!"
+constexpr int kMacroListText = 1;  // msg_str: "Macro list"
+constexpr const char* kHelpImage = "main_help.png";
+
+// The control row in window pixels, and where this page sits in the window.
+constexpr QRect kControlRow(344, 556, 336, 36);
+constexpr int kPageTop = 108;
+constexpr int kControlGap = 12;
+
+// The help picture drawn over the page; clicks pass through to the page below.
+class HelpOverlay : public QWidget {
+  public:
+    HelpOverlay(QPixmap picture, QWidget* parent) : QWidget(parent), picture_(std::move(picture)) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+    bool HasPicture() const { return !picture_.isNull(); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.drawPixmap(rect(), picture_);
+    }
+
+  private:
+    QPixmap picture_;
+};
+
+QPixmap HelpPicture(const std::string& programFolder) {
+    const QString file = ToQ(JoinPath(programFolder, kHelpImage));
+    if (QFileInfo::exists(file)) {
+        QPixmap picture(file);
+        if (!picture.isNull()) return picture;
+    }
+    return skin::LoadSkinImage(skin::kImageHelpOverlay);
+}
+
+}  // namespace
+
+ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, QWidget* parent)
+    : QWidget(parent), controller_(controller), context_(std::move(context)) {
+    map_ = new ButtonMapView(this);
+    map_->SetNoDeviceText(ToQ(Ui().msg_str[kNoDeviceText]));
+    helpOverlay_ = new HelpOverlay(HelpPicture(context_.programFolder), this);
+    helpOverlay_->hide();
+    quickBind_ = new QuickBindInput(this);
+
+    default_ = new QPushButton(ToQ(Ui().button_str[kDefaultText]), this);
+    default_->setObjectName("defaultButton");
+    // No string table entry names the help overlay; the word stays English.
+    help_ = new QPushButton(QStringLiteral("Help"), this);
+    help_->setObjectName("helpButton");
+    help_->setCheckable(true);
+    help_->setEnabled(static_cast<HelpOverlay*>(helpOverlay_)->HasPicture());
+    macroList_ = new QPushButton(ToQ(Ui().msg_str[kMacroListText]), this);
+    macroList_->setObjectName("macroListButton");
+
+    connect(map_, &ButtonMapView::buttonClicked, this, &ButtonPage::OpenSettings);
+    connect(map_, &ButtonMapView::quickBindClicked, this, &ButtonPage::OnQuickBind);
+    connect(map_, &ButtonMapView::functionDropped, this,
+            [this](int position, ButtonSlot slot, const QString&) { OnDropped(position, slot); });
+    connect(default_, &QPushButton::clicked, this, &ButtonPage::ResetSelected);
+    connect(help_, &QPushButton::toggled, this, [this] { Refresh(); });
+    connect(macroList_, &QPushButton::clicked, this, [this] {
+        if (context_.showMacroList) context_.showMacroList();
+    });
+    connect(quickBind_, &QuickBindInput::prompted, this,
+            [this](const QString& prompt) { map_->SetBinding(quickBind_->Position(), prompt); });
+    connect(quickBind_, &QuickBindInput::ended, this,
+            [this] { map_->SetBinding(std::nullopt, QString()); });
+    connect(quickBind_, &QuickBindInput::bound, this, [this](int, int button, ButtonSlot slot) {
+        controller_.AssignButton(Profile(), button, slot);
+    });
+    PlaceControls();
+}
+
+ButtonPage::~ButtonPage() = default;
+
+bool ButtonPage::HelpShown() const {
+    return helpOverlay_->isVisible();
+}
+
+int ButtonPage::Profile() const {
+    return controller_.View().image->currentProfile;
+}
+
+std::optional<int> ButtonPage::ButtonAt(int position) const {
+    const DeviceView view = controller_.View();
+    if (!view.present || position < 0 || position >= view.layout.ButtonCount ||
+        position >= kLayoutPositions) {
+        return std::nullopt;
+    }
+    const int button = view.layout.ButtonOrder[static_cast<std::size_t>(position)];
+    if (button < 0 || button >= view.image->ButtonCount()) return std::nullopt;
+    return button;
+}
+
+void ButtonPage::Refresh() {
+    const DeviceView view = controller_.View();
+    if (!view.present) {
+        quickBind_->Cancel();
+        selected_.reset();
+        map_->SetLayout(std::nullopt);
+        map_->SetLabels({});
+        map_->SetSelected(std::nullopt);
+        helpOverlay_->hide();
+        default_->setEnabled(false);
+        return;
+    }
+    const ConfigImage& image = *view.image;
+    const auto& profile = image.buttons[static_cast<std::size_t>(image.currentProfile)];
+    std::vector<ButtonLabel> labels;
+    for (int position = 0; position < view.layout.ButtonCount && position < kLayoutPositions;
+         ++position) {
+        const int button = view.layout.ButtonOrder[static_cast<std::size_t>(position)];
+        if (button < 0 || button >= image.ButtonCount()) continue;
+        labels.push_back(ButtonLabel{
+            position, ToQ(ShownButtonText(image, profile[static_cast<std::size_t>(button)])),
+            image.soleLeftClickButton == button});
+    }
+    if (selected_ && !ButtonAt(*selected_)) selected_.reset();
+    map_->SetLayout(view.layout);
+    map_->SetLabels(std::move(labels));
+    map_->SetSelected(selected_);
+    default_->setEnabled(selected_.has_value());
+    helpOverlay_->setVisible(help_->isChecked());
+    if (help_->isChecked()) helpOverlay_->raise();
+    for (QWidget* control : {static_cast<QWidget*>(default_), static_cast<QWidget*>(help_),
+                             static_cast<QWidget*>(macroList_)}) {
+        control->raise();
+    }
+}
+
+void ButtonPage::OpenSettings(int position) {
+    const auto button = ButtonAt(position);
+    if (!button || context_.library == nullptr || context_.keyboard == nullptr) return;
+    quickBind_->Cancel();
+    selected_ = position;
+    map_->SetSelected(selected_);
+    default_->setEnabled(true);
+
+    const DeviceView view = controller_.View();
+    const int profile = view.image->currentProfile;
+    auto model =
+        ButtonSettingsModel::Create(*view.image, view.layout, *context_.library, profile, position);
+    if (!model) {
+        if (context_.showError) context_.showError(ToQ(model.message()));
+        return;
+    }
+    if (context_.hideMacroList) context_.hideMacroList();
+    ButtonSettingsDialog dialog(std::move(model).value(), *view.image, *context_.keyboard, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    Assign(profile, *button, dialog.Result());
+    if (auto cycle = dialog.KeyCycleResult()) controller_.SetKeyCycleList(profile, *cycle);
+    selected_.reset();
+    Refresh();
+}
+
+void ButtonPage::OnDropped(int position, ButtonSlot slot) {
+    const auto button = ButtonAt(position);
+    if (!button) return;
+    // The one button that gives a left click keeps it, or the mouse could not click.
+    if (controller_.View().image->soleLeftClickButton == *button) return;
+    Assign(Profile(), *button, slot);
+}
+
+void ButtonPage::Assign(int profile, int button, ButtonSlot slot) {
+    // "Default" reaches the device as the button's own function, never as type 0.
+    if (slot.type == 0) {
+        slot = controller_.View().image->defaults[static_cast<std::size_t>(button)].slot;
+    }
+    controller_.AssignButton(profile, button, slot);
+}
+
+void ButtonPage::OnQuickBind(int position) {
+    const auto button = ButtonAt(position);
+    if (!button) return;
+    if (Status started = quickBind_->Start(position, *button); !started) {
+        if (context_.showError) context_.showError(ToQ(started.message()));
+    }
+}
+
+void ButtonPage::ResetSelected() {
+    if (!selected_) return;
+    if (const auto button = ButtonAt(*selected_)) {
+        Assign(Profile(), *button, ButtonSlot{});
+    }
+}
+
+void ButtonPage::resizeEvent(QResizeEvent*) {
+    PlaceControls();
+}
+
+void ButtonPage::PlaceControls() {
+    map_->setGeometry(rect());
+    helpOverlay_->setGeometry(rect());
+    const int width = (kControlRow.width() - 2 * kControlGap) / 3;
+    int x = kControlRow.left();
+    for (QPushButton* control : {default_, help_, macroList_}) {
+        control->setGeometry(x, kControlRow.top() - kPageTop, width, kControlRow.height());
+        x += width + kControlGap;
+    }
+}
+
+}  // namespace qvm::ui

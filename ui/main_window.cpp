@@ -1,0 +1,381 @@
+#include "ui/main_window.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/info_text.h"
+#include "app/text_entry.h"
+#include "app/ui_strings.h"
+#include "config/catalogue.h"
+#include "platform/folders.h"
+#include "ui/button_page.h"
+#include "ui/confirm.h"
+#include "ui/dpi_page.h"
+#include "ui/macro_list_window.h"
+#include "ui/other_page.h"
+#include "ui/profile_tabs.h"
+#include "ui/qt_text.h"
+#include "ui/quick_bind_input.h"
+#include "ui/skin.h"
+#include "ui/text_entry_dialog.h"
+#include "ui/tray.h"
+
+namespace qvm::ui {
+
+namespace {
+
+constexpr int kWindowWidth = 1024;
+constexpr int kWindowHeight = 600;
+constexpr QRect kHeader(0, 0, kWindowWidth, 56);
+constexpr QRect kLogo(16, 4, 192, 48);
+constexpr QRect kInfoPanel(300, 3, 212, 52);
+constexpr QRect kPageTabs(520, 12, 380, 32);
+constexpr int kPageTabGap = 10;
+constexpr QRect kMinimise(932, 14, 38, 28);
+constexpr QRect kHide(976, 14, 38, 28);
+constexpr QRect kProfileRow(80, 62, 864, 38);
+constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
+
+constexpr int kTitleFont = 1;  // Tahoma 20
+constexpr int kInfoFontPixels = 11;
+constexpr int kPageTabText = 0;     // button_str 0..2: the page names
+constexpr int kProfileCaption = 1;  // cap_input_str: "Enter profile name"
+constexpr int kColourCaption = 46;  // button_str: "Colour"
+// Operations the Other page starts and reports itself (button_str: Reset, Backup, Restore).
+constexpr std::array<int, 3> kPageReportedOps = {3, 4, 5};
+
+constexpr const char* kProgramName = "QVM Gaming";  // the window title; never translated
+constexpr const char* kFirstPaintVariable = "QVM_REPORT_FIRST_PAINT";
+
+}  // namespace
+
+long long MillisecondsSinceProcessStart() {
+    // Field 22 of /proc/self/stat: the start time in clock ticks since boot. The command
+    // name (field 2) may hold blanks and parentheses, so fields are counted after its ')'.
+    std::ifstream stat("/proc/self/stat");
+    const std::string line((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(line.substr(close + 1));
+    constexpr int kFieldsBeforeStart = 19;  // fields 3 to 21
+    std::string skipped;
+    for (int i = 0; i < kFieldsBeforeStart; ++i) fields >> skipped;
+    unsigned long long startTicks = 0;
+    if (!(fields >> startTicks)) return -1;
+    timespec now{};
+    if (clock_gettime(CLOCK_BOOTTIME, &now) != 0) return -1;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    if (ticksPerSecond <= 0) return -1;
+    const long long nowMs = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return nowMs - static_cast<long long>(startTicks * 1000 /
+                                          static_cast<unsigned long long>(ticksPerSecond));
+}
+
+MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, QWidget* parent)
+    : QWidget(parent), controller_(controller), context_(std::move(context)) {
+    setWindowTitle(QString::fromLatin1(kProgramName));
+    setFixedSize(kWindowWidth, kWindowHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    const KeyNaming naming{[](int usage) { return std::string(KeyName(usage)); },
+                           [](int usage) { return ConsumerName(usage); }};
+    keyboard_ = LoadKeyboardLayout(JoinPath(context_.programFolder, "keyboard.ini"), naming);
+    library_ = BuildFunctionLibrary(context_.programFolder, Ui());
+    libraryDpiStep_ = kDefaultDpiStep;
+
+    BuildHeader();
+    profiles_ = new ProfileTabs(this);
+    profiles_->setGeometry(kProfileRow);
+    connect(profiles_, &ProfileTabs::activateRequested, this,
+            [this](int profile) { controller_.SetActiveProfile(profile); });
+    connect(profiles_, &ProfileTabs::renameRequested, this, &MainWindow::RenameProfile);
+    connect(profiles_, &ProfileTabs::colourRequested, this, &MainWindow::ChooseProfileColour);
+
+    macroList_ = new MacroListWindow(context_.programFolder, context_.libraryRoot, this);
+    macroList_->hide();
+
+    pages_ = new QStackedWidget(this);
+    pages_->setGeometry(kContent);
+    ButtonPageContext buttons;
+    buttons.programFolder = context_.programFolder;
+    buttons.library = &library_;
+    buttons.keyboard = &keyboard_;
+    buttons.showMacroList = [this] { ShowMacroList(); };
+    buttons.hideMacroList = [this] { macroList_->hide(); };
+    buttons.showError = [this](const QString& text) { ShowError(text); };
+    buttonPage_ = new ButtonPage(controller_, std::move(buttons));
+    dpiPage_ = new DpiPage(controller_);
+    OtherPageContext other;
+    other.settingsPath = context_.settingsPath;
+    other.settings = context_.settings;
+    other.pointer = context_.pointer;
+    other.pin = context_.pin;
+    other.showError = [this](const QString& text) { ShowError(text); };
+    otherPage_ = new OtherPage(controller_, std::move(other));
+    pages_->addWidget(buttonPage_);
+    pages_->addWidget(dpiPage_);
+    pages_->addWidget(otherPage_);
+
+    if (context_.useTray && Tray::Available()) {
+        tray_ = std::make_unique<Tray>();
+        connect(tray_.get(), &Tray::restoreRequested, this, &MainWindow::BringToFront);
+        connect(tray_.get(), &Tray::quitRequested, this, &MainWindow::Quit);
+        tray_->Show();
+    }
+
+    connect(&controller_, &DeviceController::viewChanged, this, &MainWindow::Refresh);
+    connect(&controller_, &DeviceController::operationFinished, this,
+            &MainWindow::OnOperationFinished);
+    for (const std::string& problem : library_.problems) ShowError(ToQ(problem));
+    if (!keyboard_.warning.empty()) ShowError(ToQ(keyboard_.warning));
+    ShowPage(kButtonsPage);
+    Refresh();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildHeader() {
+    info_ = new QLabel(this);
+    info_->setObjectName("infoPanel");
+    info_->setGeometry(kInfoPanel);
+    info_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Four lines fit the header band at this size.
+    info_->setStyleSheet(QStringLiteral("color: %1; background: transparent; font-size: %2px;")
+                             .arg(skin::kTextDim.name())
+                             .arg(kInfoFontPixels));
+
+    const int width = (kPageTabs.width() - (kPageCount - 1) * kPageTabGap) / kPageCount;
+    for (int page = 0; page < kPageCount; ++page) {
+        auto* tab = new QPushButton(
+            ToQ(Ui().button_str[static_cast<std::size_t>(kPageTabText + page)]), this);
+        tab->setObjectName(QStringLiteral("pageTab%1").arg(page));
+        tab->setCheckable(true);
+        tab->setAutoExclusive(true);
+        tab->setFocusPolicy(Qt::TabFocus);
+        tab->setStyleSheet(QStringLiteral("padding: 4px 4px;"));  // the names need the width
+        tab->setGeometry(kPageTabs.left() + page * (width + kPageTabGap), kPageTabs.top(), width,
+                         kPageTabs.height());
+        connect(tab, &QPushButton::clicked, this, [this, page] { ShowPage(page); });
+        pageTabs_[static_cast<std::size_t>(page)] = tab;
+    }
+    // No string table entry names these two; the symbols speak for themselves and the tool
+    // tips stay English.
+    minimise_ = new QPushButton(QString::fromUtf8("\u2013"), this);
+    minimise_->setObjectName("minimiseButton");
+    minimise_->setToolTip(QStringLiteral("Minimise"));
+    minimise_->setGeometry(kMinimise);
+    connect(minimise_, &QPushButton::clicked, this, &QWidget::showMinimized);
+    hide_ = new QPushButton(QString::fromUtf8("\u00D7"), this);
+    hide_->setObjectName("hideButton");
+    hide_->setToolTip(QStringLiteral("Hide to the tray"));
+    hide_->setGeometry(kHide);
+    connect(hide_, &QPushButton::clicked, this, &MainWindow::HideToTray);
+}
+
+void MainWindow::ShowPage(int page) {
+    if (page < 0 || page >= kPageCount) return;
+    if (page != kButtonsPage) buttonPage_->QuickBind().Cancel();
+    pages_->setCurrentIndex(page);
+    PageTab(page)->setChecked(true);
+}
+
+int MainWindow::CurrentPage() const {
+    return pages_->currentIndex();
+}
+
+QString MainWindow::InfoText() const {
+    return info_->text();
+}
+
+void MainWindow::Refresh() {
+    const DeviceView view = controller_.View();
+    if (view.present || view.keyboard) {
+        info_->setText(ToQ(InfoPanelText(Ui(),
+                                         InfoDevice{view.modelName,
+                                                    static_cast<uint32_t>(view.firmwareVersion),
+                                                    view.extendedButtons},
+                                         context_.pin))
+                           .trimmed());
+    } else {
+        info_->setText(ToQ(InfoPanelTextNoDevice(Ui())).trimmed());
+    }
+    info_->setToolTip(view.unusable.empty() ? QString() : ToQ([&] {
+        std::string lines;
+        for (const std::string& u : view.unusable) lines += (lines.empty() ? "" : "\n") + u;
+        return lines;
+    }()));
+
+    const int dpiStep = view.present ? view.image->dpiStep : kDefaultDpiStep;
+    if (dpiStep != libraryDpiStep_) {
+        library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep);
+        libraryDpiStep_ = dpiStep;
+    }
+    RefreshProfiles(view);
+    buttonPage_->Refresh();
+    dpiPage_->Refresh();
+    otherPage_->Refresh();
+    macroList_->SetDpiStep(dpiStep);
+    macroList_->SetMacroSlots(view.present ? view.image->macros : MacroSlots{});
+    update();
+}
+
+void MainWindow::RefreshProfiles(const DeviceView& view) {
+    std::vector<ProfileTab> tabs;
+    if (view.present) {
+        const ConfigImage& image = *view.image;
+        for (int p = 0; p < image.profileCount && p < kProfileCount; ++p) {
+            const ProfileInfo& info = image.profiles[static_cast<std::size_t>(p)];
+            tabs.push_back(ProfileTab{ToQ(info.name),
+                                      QColor(info.colour.red, info.colour.green, info.colour.blue),
+                                      info.off});
+        }
+        profiles_->SetProfiles(std::move(tabs), image.currentProfile);
+    } else {
+        profiles_->SetProfiles({}, -1);
+    }
+}
+
+void MainWindow::RenameProfile(int profile) {
+    const DeviceView view = controller_.View();
+    if (!view.present || profile >= view.image->profileCount) return;
+    TextEntryRequest request;
+    request.form = TextEntryForm::Text;
+    request.caption = Ui().cap_input_str[kProfileCaption];
+    request.text = view.image->profiles[static_cast<std::size_t>(profile)].name;
+    request.maximumLength = kNameWriteChars;  // what the device keeps of a profile name
+    if (auto entered = RunTextEntry(this, request)) {
+        controller_.SetProfileName(profile, entered->text);
+    }
+}
+
+void MainWindow::ChooseProfileColour(int profile) {
+    const DeviceView view = controller_.View();
+    if (!view.present || profile >= view.image->profileCount) return;
+    const Rgb& now = view.image->profiles[static_cast<std::size_t>(profile)].colour;
+    const QColor chosen = QColorDialog::getColor(QColor(now.red, now.green, now.blue), this,
+                                                 ToQ(Ui().button_str[kColourCaption]));
+    if (!chosen.isValid()) return;
+    const auto channels = DeviceColour(chosen, view.image->Layout().colourPacked);
+    controller_.SetProfileColour(profile, channels[0], channels[1], channels[2]);
+}
+
+void MainWindow::ShowMacroList() {
+    if (!macroListPlaced_) {
+        macroList_->ShowBeside(this);
+        macroListPlaced_ = true;
+    } else {
+        macroList_->show();
+        macroList_->raise();
+        macroList_->activateWindow();
+    }
+}
+
+void MainWindow::BringToFront() {
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    update();
+}
+
+void MainWindow::HideToTray() {
+    if (tray_) {
+        buttonPage_->QuickBind().Cancel();
+        macroList_->hide();
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void MainWindow::Quit() {
+    if (quitting_) return;
+    quitting_ = true;
+    buttonPage_->QuickBind().Cancel();
+    controller_.FlushPending();
+    emit quitting();
+    macroList_->close();
+    close();
+    QApplication::quit();
+}
+
+void MainWindow::ReloadLibraries() {
+    library_ = BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_);
+    macroList_->Reload();
+    update();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    HideToTray();
+}
+
+void MainWindow::OnOperationFinished(const QString& operation, const QString& error) {
+    if (error.isEmpty()) return;
+    for (int text : kPageReportedOps) {
+        if (operation == ToQ(Ui().button_str[static_cast<std::size_t>(text)])) return;
+    }
+    ShowError(operation + QStringLiteral(": ") + error);
+}
+
+void MainWindow::ShowError(const QString& text) {
+    errors_.push_back(text);
+    std::fprintf(stderr, "qvm-gaming: %s\n", text.toLocal8Bit().constData());
+    if (!showingError_) QTimer::singleShot(0, this, &MainWindow::ShowNextError);
+    showingError_ = true;
+}
+
+void MainWindow::ShowNextError() {
+    // Shown from the event loop, never inside the signal that reported the failure.
+    while (!errors_.empty()) {
+        const QString text = errors_.front();
+        errors_.pop_front();
+        ShowMessage(this, QString::fromLatin1(kProgramName), text);
+    }
+    showingError_ = false;
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    skin::DrawBackground(painter, rect());
+    skin::DrawHeaderBand(painter, kHeader);
+    const QPixmap logo = skin::LoadSkinImage(skin::kImageLogo);
+    if (!logo.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QSize fitted = logo.size().scaled(kLogo.size(), Qt::KeepAspectRatio);
+        painter.drawPixmap(QRect(kLogo.topLeft(), fitted), logo);
+    } else {
+        painter.setFont(skin::SharedFont(kTitleFont));
+        painter.setPen(skin::kText);
+        painter.drawText(kLogo, Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::fromLatin1(kProgramName));
+    }
+    if (!firstPaintReported_) {
+        firstPaintReported_ = true;
+        if (std::getenv(kFirstPaintVariable) != nullptr) ReportFirstPaint();
+    }
+}
+
+void MainWindow::ReportFirstPaint() {
+    std::fprintf(stderr, "first-paint-ms %lld\n", MillisecondsSinceProcessStart());
+    std::fflush(stderr);
+}
+
+}  // namespace qvm::ui

@@ -1,0 +1,132 @@
+// MainWindow: the program's one top-level window, 1024 x 600, titled "QVM Gaming".
+//
+//   y 0..56     header band: the program's name at the left, the short information panel,
+//               the three page tabs ("Button settings", "DPI settings", "Other") and the
+//               "minimise" and "hide to tray" buttons at the far right;
+//   y 62..100   the five profile tabs;
+//   y 108..600  the page: buttons (ButtonPage), DPI settings (DpiPage), other (OtherPage).
+//
+// The window redraws from the device controller's view whenever it changes and shows
+// every failed device operation to the user. Closing it hides it to the tray (or
+// minimises it where the desktop has no tray); "Quit" writes what is still pending and
+// ends the program.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "app/keyboard_layout.h"
+#include "app/settings.h"
+#include "macro/function_library.h"
+#include "ui/device_controller.h"
+
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+
+namespace qvm::ui {
+
+class ButtonPage;
+class DpiPage;
+class MacroListWindow;
+class OtherPage;
+class ProfileTabs;
+class Tray;
+
+struct MainWindowContext {
+    std::string programFolder;  // language.ini, keyboard.ini, function libraries
+    std::string libraryRoot;    // the macro library folder
+    std::string settingsPath;   // set.ini
+    UserSettings* settings = nullptr;
+    PointerAcceleration* pointer = nullptr;  // null: the option is saved, nothing applied
+    int pin = 0;
+    bool useTray = true;  // create the tray icon when the desktop has a tray
+};
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+  public:
+    enum Page { kButtonsPage = 0, kDpiPage = 1, kOtherPage = 2, kPageCount = 3 };
+
+    MainWindow(DeviceController& controller, MainWindowContext context, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void ShowPage(int page);
+    int CurrentPage() const;
+
+    // Shows the window, restores it from minimised and brings it to the front.
+    void BringToFront();
+    // Hides the window to the tray, or minimises it when there is no tray.
+    void HideToTray();
+    // Writes pending deferred values, closes the windows and ends the event loop.
+    void Quit();
+    // Rebuilds the function library and the macro list from disk, then redraws.
+    void ReloadLibraries();
+    // Shows a failure in a message box; several in a row are shown one after the other.
+    void ShowError(const QString& text);
+
+    // Parts of the window, for tests.
+    QPushButton* PageTab(int page) const { return pageTabs_.at(static_cast<std::size_t>(page)); }
+    QPushButton* HideButton() const { return hide_; }
+    QPushButton* MinimiseButton() const { return minimise_; }
+    ProfileTabs& Profiles() const { return *profiles_; }
+    ButtonPage& Buttons() const { return *buttonPage_; }
+    DpiPage& Dpi() const { return *dpiPage_; }
+    OtherPage& Other() const { return *otherPage_; }
+    MacroListWindow& MacroList() const { return *macroList_; }
+    Tray* TrayIcon() const { return tray_.get(); }
+    QString InfoText() const;
+    const FunctionLibrary& Functions() const { return library_; }
+
+  signals:
+    // The program is ending (after "Quit" or a close request from outside).
+    void quitting();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildHeader();
+    void Refresh();
+    void RefreshProfiles(const DeviceView& view);
+    void RenameProfile(int profile);
+    void ChooseProfileColour(int profile);
+    void ShowMacroList();
+    void OnOperationFinished(const QString& operation, const QString& error);
+    void ShowNextError();
+    void ReportFirstPaint();
+
+    DeviceController& controller_;
+    MainWindowContext context_;
+    FunctionLibrary library_;
+    int libraryDpiStep_ = 0;
+    KeyboardLayout keyboard_;
+
+    std::array<QPushButton*, kPageCount> pageTabs_{};
+    QPushButton* minimise_ = nullptr;
+    QPushButton* hide_ = nullptr;
+    QLabel* info_ = nullptr;
+    ProfileTabs* profiles_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    ButtonPage* buttonPage_ = nullptr;
+    DpiPage* dpiPage_ = nullptr;
+    OtherPage* otherPage_ = nullptr;
+    MacroListWindow* macroList_ = nullptr;
+    bool macroListPlaced_ = false;
+    std::unique_ptr<Tray> tray_;
+
+    std::deque<QString> errors_;
+    bool showingError_ = false;
+    bool quitting_ = false;
+    bool firstPaintReported_ = false;
+};
+
+// Milliseconds since this process started, from the start time the kernel keeps for it.
+long long MillisecondsSinceProcessStart();
+
+}  // namespace qvm::ui

@@ -1,0 +1,140 @@
+#include "ui/profile_tabs.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "app/ui_strings.h"
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+
+namespace qvm::ui {
+
+namespace {
+constexpr int kTabGap = 6;
+constexpr int kStripWidth = 6;
+constexpr int kPenSize = 18;
+constexpr int kNameFont = 3;     // shared font: Tahoma 12
+constexpr int kColourText = 46;  // button_str: "Colour"
+constexpr double kCornerRadius = 5.0;
+
+// The pen symbol: a pencil slanted up to the right, its tip at the lower left.
+void DrawPen(QPainter& painter, const QRectF& r, const QColor& colour) {
+    painter.save();
+    painter.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    const QPointF tip(r.left() + 3, r.bottom() - 3);
+    const QPointF neck = tip + QPointF(3, -3);  // where the point meets the body
+    const QPointF end(r.right() - 3, r.top() + 3);
+    const QPointF left(-1.8, -1.8);  // half the body's width, across the pencil
+    QPolygonF outline;
+    outline << tip << neck - left << end - left << end + left << neck + left << tip;
+    painter.drawPolyline(outline);
+    painter.restore();
+}
+}  // namespace
+
+std::array<uint8_t, 3> DeviceColour(const QColor& colour, bool twoBitChannels) {
+    const std::array<int, 3> channels{colour.red(), colour.green(), colour.blue()};
+    std::array<uint8_t, 3> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        constexpr int kTwoBitMax = 3;
+        constexpr int kByteMax = 255;
+        out[i] = static_cast<uint8_t>(
+            twoBitChannels ? (channels[i] * kTwoBitMax + kByteMax / 2) / kByteMax : channels[i]);
+    }
+    return out;
+}
+
+ProfileTabs::ProfileTabs(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setMouseTracking(false);
+}
+
+void ProfileTabs::SetProfiles(std::vector<ProfileTab> profiles, int active) {
+    if (profiles.size() > static_cast<std::size_t>(kProfileCount)) profiles.resize(kProfileCount);
+    profiles_ = std::move(profiles);
+    active_ = active >= 0 && active < Count() ? active : -1;
+    update();
+}
+
+QRect ProfileTabs::TabRect(int profile) const {
+    const int width = (this->width() - (kProfileCount - 1) * kTabGap) / kProfileCount;
+    return QRect(profile * (width + kTabGap), 0, width, height());
+}
+
+QRect ProfileTabs::PenRect(int profile) const {
+    const QRect tab = TabRect(profile);
+    return QRect(tab.right() - kPenSize - 6, tab.center().y() - kPenSize / 2, kPenSize, kPenSize);
+}
+
+std::optional<int> ProfileTabs::TabAt(const QPoint& point) const {
+    for (int p = 0; p < Count(); ++p) {
+        if (TabRect(p).contains(point)) return p;
+    }
+    return std::nullopt;
+}
+
+void ProfileTabs::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int p = 0; p < kProfileCount; ++p) {
+        const QRectF tab = QRectF(TabRect(p)).adjusted(0.5, 0.5, -0.5, -0.5);
+        const bool present = p < Count();
+        const bool active = p == active_;
+        QPainterPath shape;
+        shape.addRoundedRect(tab, kCornerRadius, kCornerRadius);
+        painter.fillPath(shape, active ? skin::kPanelRaised : skin::kPanel);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(active ? skin::kAccent : skin::kPanelEdge, active ? 2.0 : 1.0));
+        painter.drawPath(shape);
+        if (!present) continue;
+
+        const ProfileTab& info = profiles_[static_cast<std::size_t>(p)];
+        const QRectF strip(tab.left() + 8, tab.top() + 8, kStripWidth, tab.height() - 16);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(info.colour);
+        painter.drawRoundedRect(strip, 2, 2);
+
+        const QRectF text(strip.right() + 8, tab.top(), PenRect(p).left() - strip.right() - 12,
+                          tab.height());
+        painter.setFont(skin::SharedFont(kNameFont));
+        painter.setPen(active ? skin::kText : skin::kTextDim);
+        const QString name = painter.fontMetrics().elidedText(info.name, Qt::ElideRight,
+                                                              static_cast<int>(text.width()));
+        painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft, name);
+        DrawPen(painter, PenRect(p), active ? skin::kText : skin::kTextDim);
+    }
+}
+
+void ProfileTabs::mousePressEvent(QMouseEvent* event) {
+    const auto p = TabAt(event->position().toPoint());
+    if (!p || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (PenRect(*p).contains(event->position().toPoint())) {
+        emit renameRequested(*p);
+    } else if (*p != active_) {
+        emit activateRequested(*p);
+    }
+}
+
+void ProfileTabs::mouseDoubleClickEvent(QMouseEvent* event) {
+    const auto p = TabAt(event->position().toPoint());
+    if (p && event->button() == Qt::LeftButton &&
+        !PenRect(*p).contains(event->position().toPoint()))
+        emit renameRequested(*p);
+}
+
+void ProfileTabs::contextMenuEvent(QContextMenuEvent* event) {
+    const auto p = TabAt(event->pos());
+    if (!p) return;
+    QMenu menu(this);
+    QAction* colour = menu.addAction(ToQ(Ui().button_str[kColourText]));
+    if (menu.exec(event->globalPos()) == colour) emit colourRequested(*p);
+}
+
+}  // namespace qvm::ui

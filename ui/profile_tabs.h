@@ -1,0 +1,65 @@
+// ProfileTabs: the row of the five profile tabs under the main window's header. Each tab
+// shows the profile's colour as a strip and its name; the active profile is highlighted.
+// A click activates a profile; a double click or the small pen symbol asks to rename it;
+// a right click offers its colour. The tabs only ask: the main window runs the dialogs
+// and the device writes.
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "config/image_layout.h"
+
+namespace qvm::ui {
+
+struct ProfileTab {
+    QString name;
+    QColor colour;
+    bool off = false;
+};
+
+class ProfileTabs : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ProfileTabs(QWidget* parent = nullptr);
+
+    // The profiles the device has (at most five; none without a device) and the active one.
+    void SetProfiles(std::vector<ProfileTab> profiles, int active);
+    int Count() const { return static_cast<int>(profiles_.size()); }
+    int Active() const { return active_; }
+    const ProfileTab& Tab(int profile) const {
+        return profiles_.at(static_cast<std::size_t>(profile));
+    }
+
+    // Where tab `profile` and its pen symbol are drawn (tests click them).
+    QRect TabRect(int profile) const;
+    QRect PenRect(int profile) const;
+
+  signals:
+    void activateRequested(int profile);
+    void renameRequested(int profile);
+    void colourRequested(int profile);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    std::optional<int> TabAt(const QPoint& point) const;
+
+    std::vector<ProfileTab> profiles_;
+    int active_ = -1;
+};
+
+// The channels SetProfileColour takes for a chosen colour: 8 bits each, or 0..3 each
+// (the nearest step) on devices that keep 2 bits a channel.
+std::array<uint8_t, 3> DeviceColour(const QColor& colour, bool twoBitChannels);
+
+}  // namespace qvm::ui
