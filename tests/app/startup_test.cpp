@@ -169,12 +169,12 @@ TEST_F(StartupTest, MissingSettingsGiveDefaultsAndFoldersAreMade) {
     EXPECT_FALSE(SettingsExist());
 }
 
-struct PinCase {
+struct GenPinCase {
     std::uint32_t draw;
     int pin;
 };
 
-class GenPinTest : public StartupTest, public testing::WithParamInterface<PinCase> {};
+class GenPinTest : public StartupTest, public testing::WithParamInterface<GenPinCase> {};
 
 TEST_P(GenPinTest, StoresADrawBelowAThousandAndUsesIt) {
     const StartupOutcome out = Start({"p", "/genpin"}, [d = GetParam().draw] { return d; });
@@ -183,8 +183,8 @@ TEST_P(GenPinTest, StoresADrawBelowAThousandAndUsesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Draws, GenPinTest,
-                         testing::Values(PinCase{0, 0}, PinCase{999, 999}, PinCase{1000, 0},
-                                         PinCase{123456, 456}, PinCase{4294967295u, 295}));
+                         testing::Values(GenPinCase{0, 0}, GenPinCase{999, 999}, GenPinCase{1000, 0},
+                                         GenPinCase{123456, 456}, GenPinCase{4294967295u, 295}));
 
 TEST_F(StartupTest, FirstInstanceOwnsEveryEventUntilReleased) {
     StartupOutcome first = Start({"p", "/hide"});

@@ -17,14 +17,14 @@ const TrayAction kStart10{K::kStartTimer, 10};
 const TrayAction kRestore{K::kRestoreWindow, 0};
 const TrayAction kMenu{K::kShowMenu, 0};
 
-struct Step {
+struct TrayStep {
     Ev event;
     TrayActions expected;
 };
 
 struct TrayCase {
     const char* label;
-    std::vector<Step> steps;
+    std::vector<TrayStep> steps;
 };
 
 class TrayClicksTest : public testing::TestWithParam<TrayCase> {};
@@ -32,7 +32,7 @@ class TrayClicksTest : public testing::TestWithParam<TrayCase> {};
 TEST_P(TrayClicksTest, EachClickGivesItsActions) {
     TrayClicks tray;
     for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
-        const Step& step = GetParam().steps[i];
+        const TrayStep& step = GetParam().steps[i];
         TrayActions got;
         switch (step.event) {
             case Ev::kLeftUp:

@@ -42,10 +42,6 @@ std::string StateFile(const Way& way, const std::string& kind) {
     return (way.bridged ? "bridge/0-" : "sim/0-") + kind.substr(0, kind.find('/')) + ".mem";
 }
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // A change made by one run shows in the JSON of the next, for each layout class.
 TEST(QvmctlConfig, ChangesShowInTheNextRun) {
     struct Step {

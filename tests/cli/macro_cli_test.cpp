@@ -74,10 +74,6 @@ class Rig {
     test::TempFolder folder_;
 };
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // JSON without any blanks, so a fragment can be looked for as one line.
 std::string Squeezed(std::string json) {
     json.erase(

@@ -1,4 +1,4 @@
-// Runs qvmctl in-process with its own streams.
+// Runs qvmctl in-process with its own streams, and looks into what it wrote.
 #pragma once
 
 #include <sstream>
@@ -20,6 +20,11 @@ inline Outcome Qvmctl(std::vector<std::string> args, const std::string& input = 
     std::ostringstream out, err;
     const int status = RunQvmctl(args, in, out, err);
     return {status, out.str(), err.str()};
+}
+
+// Whether qvmctl's output holds `part` somewhere.
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 }  // namespace qvm::cli

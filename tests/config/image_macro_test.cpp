@@ -22,7 +22,7 @@ std::vector<uint8_t> Record() {
     return {0x20, 'H', 0, 'i', 0, 0, 0};
 }
 
-const MacroCase kCases[] = {
+const MacroCase kMacroCases[] = {
     {"ClassASlot0",
      "g0",
      {{0x200, {0x00, 0x04, 40, 0}}, {0x340, {9}}, {0x400, Record()}},
@@ -74,7 +74,7 @@ TEST_P(ImageMacroSlots, DecodeFromImageAndRecords) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Slots, ImageMacroSlots, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Slots, ImageMacroSlots, ::testing::ValuesIn(kMacroCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ImageLoad, StopRequestKeepsThePreviousImage) {

@@ -9,7 +9,7 @@
 namespace qvm {
 namespace {
 
-struct Bytes {
+struct MemoryBytes {
     uint32_t address;
     std::vector<uint8_t> bytes;
 };
@@ -19,9 +19,9 @@ using Op = std::function<Status(ConfigModel&)>;
 struct WriteCase {
     const char* name;
     const char* devices;
-    std::vector<Bytes> before;  // poked before the load
+    std::vector<MemoryBytes> before;  // poked before the load
     Op op;
-    std::vector<Bytes> after;
+    std::vector<MemoryBytes> after;
 };
 
 Op Stage(int k, int x, int y) {
@@ -55,7 +55,7 @@ Op CurrentStage() {
 const std::vector<uint8_t> kAbField = {0x41, 0x00, 0x62, 0x00, 0, 0, 0, 0, 0,
                                        0,    0,    0,    0,    0, 0, 0, 0, 0};
 
-const WriteCase kCases[] = {
+const WriteCase kWriteCases[] = {
     {"A_Stage2", "g0", {}, Stage(2, 20, 30), {{0x08, {20, 30}}}},
     {"B_Stage2", "g5", {}, Stage(2, 20, 30), {{0x07, {20, 30}}}},
     {"C_Stage2", "g12", {}, Stage(2, 20, 30), {{0x07, {20, 30}}}},
@@ -91,16 +91,16 @@ class ImageWrites : public ::testing::TestWithParam<WriteCase> {};
 TEST_P(ImageWrites, LandAtTheClassAddresses) {
     const WriteCase& c = GetParam();
     test::ImageRig rig(c.devices);
-    for (const Bytes& b : c.before) rig.Poke(b.address, b.bytes);
+    for (const MemoryBytes& b : c.before) rig.Poke(b.address, b.bytes);
     rig.Load();
     const Status s = c.op(*rig.model);
     ASSERT_TRUE(s.ok()) << s.message();
-    for (const Bytes& b : c.after) {
+    for (const MemoryBytes& b : c.after) {
         EXPECT_EQ(rig.Peek(b.address, b.bytes.size()), b.bytes) << std::hex << b.address;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, ImageWrites, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Settings, ImageWrites, ::testing::ValuesIn(kWriteCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Bad input is refused with a message and nothing reaches the device.

@@ -32,7 +32,7 @@ const Bytes kEightBytes = {8, 1, 4, 2,  5, 3,  6,    4,    7,    5,   8,
 const Bytes kClearedBytes = {0, 0, 0, 0, 0, 0, 0,    0,    0,    0,   0,
                              0, 0, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF};
 
-const CycleCase kCases[] = {
+const CycleCase kCycleCases[] = {
     {"A_Two", "g0", 0x3BA, kTwo, kTwoBytes},        {"B_Two", "g5", 0x41A, kTwo, kTwoBytes},
     {"C_Two", "g12", 0x4BA, kTwo, kTwoBytes},       {"A_Eight", "g0", 0x3BA, kEight, kEightBytes},
     {"B_Eight", "g5x", 0x41A, kEight, kEightBytes}, {"C_Eight", "g12", 0x4BA, kEight, kEightBytes},
@@ -68,7 +68,7 @@ TEST_P(KeyCycleWrite, WritesTheListAndKeepsEverythingElse) {
     EXPECT_EQ(rig.Image()->keyCycles, shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lists, KeyCycleWrite, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Lists, KeyCycleWrite, ::testing::ValuesIn(kCycleCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Profile 0's list lies where the mode byte of macro slot 16 would be in the mode table

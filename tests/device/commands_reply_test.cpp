@@ -15,7 +15,7 @@ namespace {
 using test::Bytes;
 using test::HidOp;
 
-const std::string kPath = "sim#vid_0c45&pid_7040&mi_01#1";
+const std::string kReplyPath = "sim#vid_0c45&pid_7040&mi_01#1";
 
 // Reply byte i is 0x40 + i; information record byte i is 0x80 + i (wrapping).
 struct ReplyFixture : ::testing::Test {
@@ -29,14 +29,14 @@ struct ReplyFixture : ::testing::Test {
 
     void Device(int generation, bool withInfo = true, int modelCode = 0) {
         const bool keyboard = modelCode == kKeyboardModelCode;
-        auto& d = backend.Add(kPath, keyboard          ? test::KeyboardCaps()
+        auto& d = backend.Add(kReplyPath, keyboard          ? test::KeyboardCaps()
                                      : generation == 0 ? test::ShortCaps()
                                                        : test::LongCaps());
         Bytes reply(64);
         for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(0x40 + i);
         d.SetReply(reply);
         device_ = &d;
-        values.Update(kPath, [&](DeviceValues& v) {
+        values.Update(kReplyPath, [&](DeviceValues& v) {
             v.ProtocolGeneration = generation;
             v.ModelCode = modelCode;
             if (withInfo) {
@@ -61,7 +61,7 @@ class LiveStateValues : public ReplyFixture, public ::testing::WithParamInterfac
 
 TEST_P(LiveStateValues, TakesEachValueFromItsPlace) {
     Device(GetParam().generation);
-    EXPECT_EQ(commands.ReadLiveState(kPath), GetParam().expected);
+    EXPECT_EQ(commands.ReadLiveState(kReplyPath), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -83,9 +83,9 @@ class InfoValuesFrom : public ReplyFixture, public ::testing::WithParamInterface
 
 TEST_P(InfoValuesFrom, ReplyOrInformationRecord) {
     Device(GetParam().generation);
-    EXPECT_EQ(commands.ReadDeviceInfo(kPath), GetParam().info);
-    EXPECT_EQ(commands.ReadInfoRecord(kPath, 1), GetParam().record1);
-    EXPECT_EQ(commands.ReadInfoRecord(kPath, 2), GetParam().record2);
+    EXPECT_EQ(commands.ReadDeviceInfo(kReplyPath), GetParam().info);
+    EXPECT_EQ(commands.ReadInfoRecord(kReplyPath, 1), GetParam().record1);
+    EXPECT_EQ(commands.ReadInfoRecord(kReplyPath, 2), GetParam().record2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, InfoValuesFrom,
@@ -104,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, InfoValuesFrom,
 
 TEST_F(ReplyFixture, MissingInformationRecordReadsAsZeros) {
     Device(5, /*withInfo=*/false);
-    EXPECT_EQ(commands.ReadDeviceInfo(kPath), DeviceInfo{});
-    EXPECT_EQ(commands.ReadRecord(kPath, 3), (std::array<uint8_t, 4>{}));
-    EXPECT_EQ(commands.ReadLiveState(kPath)[1], uint8_t{0});
+    EXPECT_EQ(commands.ReadDeviceInfo(kReplyPath), DeviceInfo{});
+    EXPECT_EQ(commands.ReadRecord(kReplyPath, 3), (std::array<uint8_t, 4>{}));
+    EXPECT_EQ(commands.ReadLiveState(kReplyPath)[1], uint8_t{0});
 }
 
 struct RecordCase {
@@ -122,9 +122,9 @@ class Records : public ReplyFixture, public ::testing::WithParamInterface<Record
 TEST_P(Records, ClampFirstByteAbove50OnlyWhenAnsweredOnTheHost) {
     const RecordCase& c = GetParam();
     Device(c.generation);
-    values.Update(kPath,
+    values.Update(kReplyPath,
                   [&](DeviceValues& v) { (*v.InfoPages)[0x48 + 4 * c.record] = c.firstByte; });
-    EXPECT_EQ(commands.ReadRecord(kPath, c.record), c.expected);
+    EXPECT_EQ(commands.ReadRecord(kReplyPath, c.record), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,60 +172,60 @@ const std::vector<KeyColour> kSevenColours{
     {0x51, 0x52, 0x53}, {0x61, 0x62, 0x63}, {0x71, 0x72, 0x73}};
 
 const KeyboardCase kKeyboardCases[] = {
-    {"IdentifyAnyModel", 0, KB(c.IdentifyKeyboard(kPath)), {Report({0x06, 0xBE, 0x02})}},
+    {"IdentifyAnyModel", 0, KB(c.IdentifyKeyboard(kReplyPath)), {Report({0x06, 0xBE, 0x02})}},
     {"ReadKeyState",
      10000,
-     KB(c.KeyboardReadState(kPath, KeyboardLight::Keys)),
+     KB(c.KeyboardReadState(kReplyPath, KeyboardLight::Keys)),
      {Report({0x06, 0xBE, 0x14, 0x00, 0x00})}},
     {"ReadSideState",
      10000,
-     KB(c.KeyboardReadState(kPath, KeyboardLight::Side)),
+     KB(c.KeyboardReadState(kReplyPath, KeyboardLight::Side)),
      {Report({0x06, 0xBE, 0x14, 0x00, 0x02})}},
     {"SetEffect",
      10000,
-     KB(c.KeyboardSetEffect(kPath, {1, 3, 4, 2, {0xFF, 0, 0, 0}, {0x12, 0x34, 0x56, 1}})),
+     KB(c.KeyboardSetEffect(kReplyPath, {1, 3, 4, 2, {0xFF, 0, 0, 0}, {0x12, 0x34, 0x56, 1}})),
      {Report({0x06, 0xBE, 0x15, 0x00, 0x01, 0x02, 1,    3,    4,    2,
               0,    0,    0xFF, 0,    0,    0,    0x12, 0x34, 0x56, 1})}},
     {"SideLedOn",
      10000,
-     KB(c.KeyboardSetSideLed(kPath, true)),
+     KB(c.KeyboardSetSideLed(kReplyPath, true)),
      {Report(
          {0x06, 0xBE, 0x15, 0, 0x02, 0x06, 0x06, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0x01})}},
     {"SideLedOff",
      10000,
-     KB(c.KeyboardSetSideLed(kPath, false)),
+     KB(c.KeyboardSetSideLed(kReplyPath, false)),
      {Report(
          {0x06, 0xBE, 0x15, 0, 0x02, 0x06, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0x01})}},
     {"SevenKeyColoursInTwoReports",
      10000,
-     KB(c.KeyboardWriteKeyColours(kPath, 13, kSevenKeys, kSevenColours)),
+     KB(c.KeyboardWriteKeyColours(kReplyPath, 13, kSevenKeys, kSevenColours)),
      {Report({0x06, 0xBE, 0x19, 0, 0x01, 0,    13,   1, 2,    3,    4,    5, 0x11, 0x12, 0x13, 0,
               0x21, 0x22, 0x23, 0, 0x31, 0x32, 0x33, 0, 0x41, 0x42, 0x43, 0, 0x51, 0x52, 0x53}),
       Report({0x06, 0xBE, 0x19, 0, 0x01, 0, 13, 6, 7, 0, 0, 0, 0x61, 0x62, 0x63, 0, 0x71, 0x72,
               0x73})}},
     {"ReadKeyColours",
      10000,
-     KB(auto got = c.KeyboardReadKeyColours(kPath, 13, std::vector<uint8_t>{9, 8});
+     KB(auto got = c.KeyboardReadKeyColours(kReplyPath, 13, std::vector<uint8_t>{9, 8});
         ASSERT_TRUE(got);
         EXPECT_EQ(*got, (std::vector<KeyColour>{{0x11, 0x12, 0x13}, {0x21, 0x22, 0x23}}))),
      {Report({0x06, 0xBE, 0x18, 0, 0x01, 0, 13, 9, 8})}},
     {"RawSubCommandPayloadFromByte3",
      10000,
-     KB(c.SendKeyboardCommand(kPath, 0x14, std::vector<uint8_t>{0xAA, 0xBB})),
+     KB(c.SendKeyboardCommand(kReplyPath, 0x14, std::vector<uint8_t>{0xAA, 0xBB})),
      {Report({0x06, 0xBE, 0x14, 0xAA, 0xBB})}},
     {"PayloadTooLong",
      10000,
-     KB(EXPECT_FALSE(c.SendKeyboardCommand(kPath, 0x14, std::vector<uint8_t>(30, 1)))),
+     KB(EXPECT_FALSE(c.SendKeyboardCommand(kReplyPath, 0x14, std::vector<uint8_t>(30, 1)))),
      {}},
     {"MismatchedColourList",
      10000,
-     KB(EXPECT_FALSE(c.KeyboardWriteKeyColours(kPath, 13, kSevenKeys, {}))),
+     KB(EXPECT_FALSE(c.KeyboardWriteKeyColours(kReplyPath, 13, kSevenKeys, {}))),
      {}},
     {"MouseGetsNoLighting",
      0,
-     KB(c.KeyboardSetEffect(kPath, {}); c.KeyboardSetSideLed(kPath, true);
-        c.KeyboardReadState(kPath, KeyboardLight::Keys);
-        c.KeyboardWriteKeyColours(kPath, 13, kSevenKeys, kSevenColours)),
+     KB(c.KeyboardSetEffect(kReplyPath, {}); c.KeyboardSetSideLed(kReplyPath, true);
+        c.KeyboardReadState(kReplyPath, KeyboardLight::Keys);
+        c.KeyboardWriteKeyColours(kReplyPath, 13, kSevenKeys, kSevenColours)),
      {}},
 };
 

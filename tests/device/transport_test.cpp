@@ -67,7 +67,7 @@ class LoggingClock final : public Clock {
     EventLog& log_;
 };
 
-const std::string kPath = "sim#vid_0c45&pid_7040&mi_01#1";
+const std::string kTransportPath = "sim#vid_0c45&pid_7040&mi_01#1";
 
 struct TransportFixture : ::testing::Test {
     EventLog log;
@@ -77,7 +77,7 @@ struct TransportFixture : ::testing::Test {
     Transport transport{backend, clock, mutex};
 
     FakeHidDevice& AddDevice(HidCaps caps) {
-        FakeHidDevice& device = backend.Add(kPath, caps);
+        FakeHidDevice& device = backend.Add(kTransportPath, caps);
         device.SetObserver([this](HidOp::Kind k) {
             log.Add(k == HidOp::Kind::GetFeature   ? 'G'
                     : k == HidOp::Kind::SetFeature ? 'S'
@@ -88,7 +88,7 @@ struct TransportFixture : ::testing::Test {
     }
     bool Exchange(Frame& request, Frame& reply, int waitMs) {
         ExchangeOutcome outcome = ExchangeOutcome::NotOpened;
-        EXPECT_TRUE(transport.SendCommand(request, reply, kPath, waitMs, &outcome));
+        EXPECT_TRUE(transport.SendCommand(request, reply, kTransportPath, waitMs, &outcome));
         return outcome == ExchangeOutcome::Done;
     }
 };
@@ -248,10 +248,10 @@ TEST_F(TransportFixture, MissingOrFeaturelessDeviceFailsWithoutTakingTheLock) {
     Frame request{0x00, 0x00};
     Frame reply;
     ExchangeOutcome outcome = ExchangeOutcome::Done;
-    EXPECT_FALSE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_FALSE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
     EXPECT_EQ(outcome, ExchangeOutcome::NotOpened);
     AddDevice(test::KeyboardCaps());  // no feature report
-    EXPECT_FALSE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_FALSE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
     EXPECT_EQ(outcome, ExchangeOutcome::NotOpened);
     EXPECT_EQ(log.Events(), "");
 }
@@ -261,7 +261,7 @@ TEST_F(TransportFixture, TimedOutExchangeStillCountsAsSent) {
     Frame request{0x00, 0x00};
     Frame reply;
     ExchangeOutcome outcome = ExchangeOutcome::Done;
-    EXPECT_TRUE(transport.SendCommand(request, reply, kPath, 0, &outcome));
+    EXPECT_TRUE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
     EXPECT_EQ(outcome, ExchangeOutcome::TimedOut);
     EXPECT_EQ(transport.ExchangeCount(), 1u);
 }
@@ -273,7 +273,7 @@ TEST_F(TransportFixture, ReportPipeWritesSleepsAndReadsWithBoundedWait) {
     device.QueueInput({0x06, 0xBE, 0x02, 0x00, 0x00, 0x00, 0x2A});
     const Bytes request{0x06, 0xBE, 0x02};
     Bytes reply(32, 0);
-    ASSERT_TRUE(transport.SendReports(kPath, request, reply, 10));
+    ASSERT_TRUE(transport.SendReports(kTransportPath, request, reply, 10));
     const auto ops = device.Ops();
     ASSERT_EQ(ops.size(), 4u);
     EXPECT_EQ(ops[0].kind, HidOp::Kind::Write);
@@ -290,7 +290,7 @@ TEST_F(TransportFixture, ReportPipeWithoutHandleOnlySleepsAndMissingPathFails) {
     Bytes reply(32, 0);
     EXPECT_TRUE(transport.ExchangeReports(nullptr, Bytes{0x06}, reply, 7));
     EXPECT_EQ(clock.inner.Sleeps(), std::vector<int>{7});
-    EXPECT_FALSE(transport.SendReports(kPath, Bytes{0x06}, reply, 10));
+    EXPECT_FALSE(transport.SendReports(kTransportPath, Bytes{0x06}, reply, 10));
 }
 
 // ---- Two threads never interleave inside an exchange ----
@@ -299,7 +299,7 @@ TEST(TransportThreads, ConcurrentExchangesStayContiguous) {
     test::FakeClock clock;
     LocalMutex mutex;
     FakeHidBackend backend;
-    FakeHidDevice& device = backend.Add(kPath, test::LongCaps());
+    FakeHidDevice& device = backend.Add(kTransportPath, test::LongCaps());
     device.SetYield(true);
     Transport transport(backend, clock, mutex);
     constexpr int kPerThread = 200;
@@ -307,7 +307,7 @@ TEST(TransportThreads, ConcurrentExchangesStayContiguous) {
         for (int i = 0; i < kPerThread; ++i) {
             Frame request{0x00, command};
             Frame reply;
-            transport.SendCommand(request, reply, kPath, 0);
+            transport.SendCommand(request, reply, kTransportPath, 0);
         }
     };
     {

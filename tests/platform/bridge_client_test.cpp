@@ -17,7 +17,7 @@ namespace qvm {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 // Short limits keep the failure cases fast.
 BridgeOptions QuickOptions() {
@@ -91,7 +91,7 @@ TEST_P(BridgeClientFailure, FailsClearlyAndStaysFailed) {
     const FailureCase& c = GetParam();
     TempDir dir;
     std::string command = WriteScript(dir, c.steps, c.tail);
-    auto started = Clock::now();
+    auto started = SteadyClock::now();
     {
         auto backend = MakeExecBackend(command, QuickOptions());
         if (c.stage == Stage::Hello) {
@@ -104,10 +104,10 @@ TEST_P(BridgeClientFailure, FailsClearlyAndStaysFailed) {
             ASSERT_FALSE(listed.ok());
             EXPECT_NE(listed.message().find(c.expected), std::string::npos) << listed.message();
             // From now on everything fails at once with the same message.
-            auto again = Clock::now();
+            auto again = SteadyClock::now();
             auto second = (*backend)->Enumerate();
             auto open = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
-            EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(50));
+            EXPECT_LT(SteadyClock::now() - again, std::chrono::milliseconds(50));
             ASSERT_FALSE(second.ok());
             EXPECT_EQ(second.message(), listed.message());
             ASSERT_FALSE(open.ok());
@@ -116,7 +116,7 @@ TEST_P(BridgeClientFailure, FailsClearlyAndStaysFailed) {
         }
     }
     // Servers that would sleep for 30 s are stopped, not waited for.
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+    EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(NoZombies(), "");
     // A closed pipe is an error, never a signal left for later.
     sigset_t pending;
@@ -302,9 +302,9 @@ TEST(BridgeClient, AServerThatStopsReadingCannotBlockTheHost) {
     ASSERT_TRUE(handle.ok()) << handle.message();
     // Far more than a pipe holds: the write itself has to give up.
     std::vector<uint8_t> huge(100'000, 0x5a);
-    auto started = Clock::now();
+    auto started = SteadyClock::now();
     EXPECT_FALSE((*handle)->SetFeature(huge));
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+    EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(3));
     auto after = (*backend)->Enumerate();
     ASSERT_FALSE(after.ok());
     EXPECT_NE(after.message().find("did not take 'setf 3' within 300 ms"), std::string::npos)
@@ -314,7 +314,7 @@ TEST(BridgeClient, AServerThatStopsReadingCannotBlockTheHost) {
 TEST(BridgeClient, StopsAServerThatIgnoresBye) {
     TempDir dir;
     const fs::path sleeperFile = dir.path() / "sleeper";
-    auto started = Clock::now();
+    auto started = SteadyClock::now();
     {
         auto backend =
             MakeExecBackend(WriteScript(dir, {},
@@ -323,7 +323,7 @@ TEST(BridgeClient, StopsAServerThatIgnoresBye) {
                             QuickOptions());
         ASSERT_TRUE(backend.ok()) << backend.message();
     }
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+    EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(NoZombies(), "");
     // What the server started is stopped with it. SIGKILL takes effect asynchronously
     // and the orphan is reaped by init, so allow a moment for it to go.
@@ -336,8 +336,8 @@ TEST(BridgeClient, StopsAServerThatIgnoresBye) {
         // A reused ID belongs to something else; only a live "(sleep)" is ours.
         return stat >> pid >> comm >> state && comm == "(sleep)" && state != "Z";
     };
-    auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (sleeperRuns() && Clock::now() < deadline)
+    auto deadline = SteadyClock::now() + std::chrono::seconds(2);
+    while (sleeperRuns() && SteadyClock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(sleeperRuns()) << "the server's sleep still runs";
 }

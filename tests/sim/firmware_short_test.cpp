@@ -10,17 +10,17 @@
 namespace qvm::test {
 namespace {
 
-struct Step {
+struct ShortStep {
     Bytes request;
     Bytes reply;
 };
 
-struct Script {
+struct ShortScript {
     const char* name;
-    std::vector<Step> steps;
+    std::vector<ShortStep> steps;
 };
 
-const Script kScripts[] = {
+const ShortScript kShortScripts[] = {
     {"StatusCarriesIdentAndHostModeWithoutCheckByte",
      {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12, 0x12},
        {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x00, 0xA0}}}},
@@ -76,18 +76,18 @@ const Script kScripts[] = {
        {0x00, 0x05, 0x00, 0x00, 0x00, 0x12, 0x00, 0x01, 0x00}}}},
 };
 
-class ShortFirmware : public ::testing::TestWithParam<Script> {};
+class ShortFirmware : public ::testing::TestWithParam<ShortScript> {};
 
 TEST_P(ShortFirmware, RepliesByteForByte) {
     SimMouse mouse(DefaultMouse(0, false));
     int step = 0;
-    for (const Step& s : GetParam().steps) {
+    for (const ShortStep& s : GetParam().steps) {
         EXPECT_EQ(Exchange(mouse, s.request), s.reply) << "step " << step;
         ++step;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Generation0, ShortFirmware, ::testing::ValuesIn(kScripts),
+INSTANTIATE_TEST_SUITE_P(Generation0, ShortFirmware, ::testing::ValuesIn(kShortScripts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ShortFirmwareState, ColourCommandIsLiveOnly) {
