@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
 # Builds the programs plainly, then builds and runs every test under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the threaded test programs under ThreadSanitizer.
+# UndefinedBehaviorSanitizer (the windows' tests on Qt's offscreen platform), then the
+# threaded test programs under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
-# The optimisation of a user's build (-O2), so the same warnings stop the build; only line
-# tables for the sanitizers' stack traces, since full debug information roughly doubles
-# what the compiler writes and nobody debugs these builds.
-build() {  # build DIR SANITIZER DEBUGINFO [TARGETS...]
-    local dir=$1 san=$2 debug=$3
-    shift 3
+build() {  # build DIR SANITIZER FLAGS CMAKE-OPTIONS [TARGETS...]
+    local dir=$1 san=$2 flags=$3 options=$4
+    shift 4
+    # shellcheck disable=SC2086  # the options are separate words
     cmake -S . -B "$dir" -DQVM_SANITIZE="$san" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 $debug -DNDEBUG" >/dev/null
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags -DNDEBUG" $options >/dev/null
     if (($#)); then
         cmake --build "$dir" -j "$jobs" --target "$@"
     else
@@ -25,16 +24,20 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-# The programs as a user builds them, so a warning that only an unsanitized build raises
-# still stops the test command. The tests themselves run under the sanitizers below.
+# Every program as a user builds it (-O2), so a warning that only an optimised build
+# raises still stops the test command. No debug information: nobody debugs this build.
 echo "== plain build of the programs" >&2
-build build "" -g0 qvm-sim qvmctl bench_load bench_memory bench_macro
+build build "" "-O2 -g0" "-DQVM_BUILD_TESTS=OFF -DQVM_BUILD_BENCH=ON"
 
+# The sanitizer builds only run tests: -O1 keeps them fast enough to run while compiling
+# much faster than -O2, and line tables are all the sanitizers' stack traces need.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
-build build-asan address -g1 qvm-sim qvmctl app_tests device_tests platform_tests sim_tests \
-    cli_tests config_tests macro_tests
+build build-asan address "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF" \
+    qvm-sim qvmctl app_tests device_tests platform_tests sim_tests cli_tests config_tests \
+    macro_tests ui_tests
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (threaded programs)" >&2
-build build-tsan thread -g1 device_tests platform_tests sim_tests config_tests macro_tests qvm-sim qvmctl
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'device|platform|sim|config|macro'
+build build-tsan thread "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF -DQVM_BUILD_GUI=OFF" \
+    app_tests device_tests platform_tests sim_tests config_tests macro_tests qvm-sim qvmctl
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'app|device|platform|sim|config|macro'
