@@ -12,6 +12,7 @@
 //
 // OK stays disabled while the edited function is incomplete (a keyboard function without
 // a key, a macro function without a macro); the reason shows beside the preview.
+// The operand editors are built and refreshed in button_settings_editors.cpp.
 #pragma once
 
 #include <QDialog>
@@ -102,6 +103,7 @@ class ButtonSettingsDialog : public QDialog {
     void RefreshEditors();
     void RefreshKeyCycle();
     OperandEditor EditorFor(const ButtonSlot& slot) const;
+    static bool IsUserMacro(const ButtonSlot& slot);
 
     ButtonSettingsModel model_;
     int dpiStep_;

@@ -46,8 +46,9 @@ ConfigImage Image(int dpiStep) {
     return image;
 }
 
-ModelLayout Layout() {
+ModelLayout Layout(int specialButton) {
     ModelLayout layout;
+    layout.SpecialButtonIndex = specialButton;
     layout.ButtonCount = 12;
     for (int i = 0; i < kLayoutPositions; ++i) layout.ButtonOrder[static_cast<std::size_t>(i)] = i;
     return layout;
@@ -72,10 +73,10 @@ KeyboardLayout Keyboard() {
     return LoadKeyboardLayout(std::string(QVM_SOURCE_DATA_DIR) + "/keyboard.ini", naming);
 }
 
-std::unique_ptr<ButtonSettingsDialog> MakeDialog(int dpiStep = 50) {
+std::unique_ptr<ButtonSettingsDialog> MakeDialog(int dpiStep = 50, int specialButton = -1) {
     const ConfigImage image = Image(dpiStep);
-    auto model =
-        ButtonSettingsModel::Create(image, Layout(), Library(dpiStep), kProfile, kPosition);
+    auto model = ButtonSettingsModel::Create(image, Layout(specialButton), Library(dpiStep),
+                                             kProfile, kPosition);
     if (!model) qFatal("model: %s", model.message().c_str());
     auto dialog =
         std::make_unique<ButtonSettingsDialog>(std::move(model).value(), image, Keyboard());
@@ -290,6 +291,26 @@ class ButtonSettingsDialogTest : public QObject {
         // An emptied list is a change too: it must reach the device.
         QVERIFY(dialog->KeyCycleResult().has_value());
         QVERIFY(dialog->KeyCycleResult()->empty());
+    }
+
+    void ExtraFunctionOnlyAtTheSpecialButton_data() {
+        QTest::addColumn<int>("specialButton");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("this button") << kPosition << true;
+        QTest::newRow("another button") << kPosition + 1 << false;
+        QTest::newRow("none") << -1 << false;
+    }
+    void ExtraFunctionOnlyAtTheSpecialButton() {
+        QFETCH(int, specialButton);
+        QFETCH(bool, offered);
+        auto dialog = MakeDialog(50, specialButton);
+        ShowClass(*dialog, FunctionClass::Advanced);
+        const QString name = ToQ(Ui().extra_function_str[0]);
+        QCOMPARE(dialog->EntryList()->findItems(name, Qt::MatchExactly).size(), offered ? 1 : 0);
+        if (!offered) return;
+        ChooseEntry(*dialog, name);
+        Accept(*dialog);
+        QCOMPARE(dialog->Result(), (ButtonSlot{25, 0xE9, 0xEA, 0x00}));
     }
 
     void CancelGivesNothing() {

@@ -103,8 +103,6 @@ class DialogsTest : public QObject {
             << "Sixteen letters";
         QTest::newRow("text backspace then more") << F::Text << "" << 5 << 0 << "abcdef\b\bxyz"
                                                   << "abcxy";
-        QTest::newRow("text folder name limit")
-            << F::Text << "" << 40 << 0 << QString(45, u'f') << QString(40, u'f');
         QTest::newRow("text appends after End")
             << F::Text << "Pro" << 0 << 0 << QString(kEnd) + "file 1"
             << "Profile 1";
