@@ -28,8 +28,8 @@ constexpr int kSnappingText = 23;
 constexpr int kRateText = 24;
 constexpr int kNoDeviceMessage = 10;  // msg_str
 
-// The report-rate slider runs from the slowest rate at the left to the fastest
-// at the right: position 7 - code.
+// The report-rate slider runs from the slowest rate at the left to the fastest at the
+// right: position 7 - code.
 constexpr int kRatePositions = kMaxRateCode + 1;
 int RateCodeAt(int position) {
     return kMaxRateCode - position;
@@ -118,8 +118,7 @@ QWidget* DpiPage::BuildStagePanel() {
     for (int k = 0; k < kDpiStageCount; ++k) {
         StageRow& row = rows_[static_cast<std::size_t>(k)];
         const QString n = QString::number(k);
-        // The stage number and the axis letters are figures, not words: no table
-        // entry.
+        // The stage number and the axis letters are figures, not words: no table entry.
         row.current = new QRadioButton(QString::number(k + 1), panel);
         row.current->setObjectName("stageCurrent" + n);
         currentGroup_->addButton(row.current, k);

@@ -265,12 +265,10 @@ void OtherPage::OnRestore() {
     if (file.isEmpty()) return;
     const QString caption = ButtonText(kRestoreText);
 
-    // The file is judged before the question, so a wrong file never asks to
-    // overwrite.
+    // The file is judged before the question, so a wrong file never asks to overwrite.
     auto bytes = ReadFileIfExists(FromQ(file));
     if (!bytes || !*bytes) {
-        // The open dialog only offers existing files; a file gone since has no
-        // table text.
+        // The open dialog only offers existing files; a file gone since has no table text.
         ShowError(bytes ? "cannot read " + file + ": no such file" : ToQ(bytes.message()));
         return;
     }

@@ -1,7 +1,6 @@
-// The DPI settings page and the Other page on a simulated class C mouse
-// (generation 12, 64 KiB memory, 100 DPI a step) in a temporary user folder.
-// What a control does is judged by the bytes that reach the simulated device's
-// memory, and when.
+// The DPI settings page and the Other page on a simulated class C mouse (generation 12,
+// 8 KiB memory, 100 DPI a step) in a temporary user folder. What a control does is
+// judged by the bytes that reach the simulated device's memory, and when.
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,19 +42,18 @@ constexpr uint32_t kOptionsAt = 0x0E;  // bit 0 angle snapping, bits 4-6 report-
 constexpr uint32_t kFlagsAt = 0x0F;
 constexpr uint32_t kHeaderBytes = 0x10;
 constexpr uint32_t kConfigBytes = 0x550;  // everything a reset rewrites
-constexpr int kSimMemoryBytes = 0x10000;
+constexpr int kSimMemoryBytes = 0x2000;   // "mem=8k": backups and restores stay short
 
 constexpr int kWaitMs = 20000;  // generous: the sanitizer builds are slow
 
 using Bytes = std::vector<uint8_t>;
 
-// A controller on simulated devices whose memory lives in a temporary user
-// folder.
+// A controller on simulated devices whose memory lives in a temporary user folder.
 struct Rig {
     QTemporaryDir dir;  // outlives the controller, which saves the simulated memory
     std::unique_ptr<DeviceController> controller;
 
-    explicit Rig(const std::string& devices = "g12") {
+    explicit Rig(const std::string& devices = "g12/mem=8k") {
         qputenv("QVM_USER_DIR", dir.path().toUtf8());
         qputenv("XDG_CONFIG_HOME",
                 dir.filePath("config").toUtf8());  // the autostart entry
@@ -78,8 +76,8 @@ struct Rig {
     std::string File(const QString& name) const { return FromQ(dir.filePath(name)); }
 };
 
-// Polls the device memory until it differs from `before`; the milliseconds it
-// took, or -1 when nothing changed within the wait.
+// Polls the device memory until it differs from `before`; the milliseconds it took, or
+// -1 when nothing changed within the wait.
 qint64 MillisUntilChanged(Rig& rig, uint32_t address, const Bytes& before) {
     QElapsedTimer clock;
     clock.start();
@@ -282,8 +280,7 @@ void PagesTest::slidingFarWritesOnce() {
     QCOMPARE(rig.controller->Hub().Simulator()->TotalStats().setFeature, start.setFeature);
     QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kStagesAt + 2, 2), (Bytes{0x3C, 0x3C}), kWaitMs);
     QTest::qWait(300);
-    // One deferred write: two update notices, the stage's bytes and nothing per
-    // step.
+    // One deferred write: two update notices, the stage's bytes and nothing per step.
     const uint64_t sent =
         rig.controller->Hub().Simulator()->TotalStats().setFeature - start.setFeature;
     QVERIFY2(sent <= 6, qPrintable(QString("%1 feature reports sent").arg(sent)));
@@ -412,8 +409,7 @@ void PagesTest::resetAnswered() {
     QString error;
     QVERIFY(WaitFinished(finished, ButtonText(3), &error));
     QCOMPARE(error, QString());
-    // Factory values for 100 DPI steps: 800, 1600, 3200, 16000, 8000; 500 Hz;
-    // stage 1.
+    // Factory values for 100 DPI steps: 800, 1600, 3200, 16000, 8000; 500 Hz; stage 1.
     const Bytes header = rig.Peek(0, kHeaderBytes);
     QCOMPARE(Bytes(header.begin() + kStagesAt, header.begin() + kStagesAt + 10),
              (Bytes{0x08, 0x08, 0x10, 0x10, 0x20, 0x20, 0xA0, 0xA0, 0x50, 0x50}));
@@ -451,7 +447,7 @@ void PagesTest::backupThenRestoreRoundTrips() {
     const QByteArray bytes = written.readAll();
     QCOMPARE(bytes.size(), 22 + kSimMemoryBytes);
     QCOMPARE(bytes.left(22).toHex(), QByteArray("fffeff075f0040005f00420046003600"
-                                                "5f0000000100"));
+                                                "5f0000200000"));
     QCOMPARE(Bytes(bytes.begin() + 22, bytes.end()), saved);
 
     // Change the stages and the rate, then restore: the saved bytes come back.
@@ -472,12 +468,17 @@ void PagesTest::restoreQuestions_data() {
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<int>("questions");
     QTest::addColumn<bool>("restored");
+    QTest::addColumn<uint8_t>("tagByte");  // byte 4 of the file: '_' opens the right tag
 
-    QTest::newRow("same size, Cancel")
-        << uint32_t(kSimMemoryBytes) << QList<bool>{false} << 1 << false;
-    QTest::newRow("same size, OK") << uint32_t(kSimMemoryBytes) << QList<bool>{true} << 1 << true;
-    QTest::newRow("other size, not forced") << 0x2000u << QList<bool>{true, false} << 2 << false;
-    QTest::newRow("other size, forced") << 0x2000u << QList<bool>{true, true} << 2 << true;
+    const uint32_t same = kSimMemoryBytes;
+    QTest::newRow("same size, Cancel") << same << QList<bool>{false} << 1 << false << uint8_t{'_'};
+    QTest::newRow("same size, OK") << same << QList<bool>{true} << 1 << true << uint8_t{'_'};
+    QTest::newRow("other size, not forced")
+        << 0x1000u << QList<bool>{true, false} << 2 << false << uint8_t{'_'};
+    QTest::newRow("other size, forced")
+        << 0x1000u << QList<bool>{true, true} << 2 << true << uint8_t{'_'};
+    QTest::newRow("another tag: no question")
+        << same << QList<bool>{true} << 0 << false << uint8_t{'M'};
 }
 
 void PagesTest::restoreQuestions() {
@@ -485,29 +486,37 @@ void PagesTest::restoreQuestions() {
     QFETCH(QList<bool>, answers);
     QFETCH(int, questions);
     QFETCH(bool, restored);
+    QFETCH(uint8_t, tagByte);
 
     Rig rig;
     QVERIFY(rig.WaitLoaded());
     const std::string file = rig.File("other.bf");
-    WriteFile(file, BackupFile(memoryBytes, 0x21));  // every stage at 3300 DPI
+    Bytes contents = BackupFile(memoryBytes, 0x21);  // every stage at 3300 DPI
+    contents[4] = tagByte;
+    WriteFile(file, contents);
     UserSettings settings;
     OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, nullptr, 7, {}});
     page.SetFileChoosers([](QWidget*, const QString&) { return QString(); },
                          [&](QWidget*, const QString&) { return QString::fromStdString(file); });
     QStringList asked;
+    QStringList told;
     ScopedDialogHooks hooks(
         [&](const QString& caption, const QString& text) {
             asked << caption + "|" + text;
             return answers.isEmpty() ? false : answers.takeFirst();
         },
-        [](const QString&, const QString& text) { QFAIL(qPrintable(text)); });
+        [&](const QString&, const QString& text) { told << text; });
     QSignalSpy finished(rig.controller.get(), &DeviceController::operationFinished);
     const Bytes before = rig.Peek(0, kConfigBytes);
 
     QTest::mouseClick(Child<QPushButton>(page, "restoreButton"), Qt::LeftButton);
     QCOMPARE(asked.size(), questions);
-    QCOMPARE(asked.first(), QString("Restore|Current setting will be overwritten !! continue?"));
-    if (questions > 1) QVERIFY2(asked[1].contains("8192 / 65536"), qPrintable(asked[1]));
+    QCOMPARE(told, questions == 0 ? QStringList{"invalid format !!"} : QStringList{});
+    if (questions > 0) {
+        QCOMPARE(asked.first(),
+                 QString("Restore|Current setting will be overwritten !! continue?"));
+    }
+    if (questions > 1) QVERIFY2(asked[1].contains("4096 / 8192"), qPrintable(asked[1]));
     if (!restored) {
         QVERIFY(!rig.controller->Busy());  // nothing was queued
         QCOMPARE(rig.Peek(0, kConfigBytes), before);
