@@ -170,14 +170,18 @@ void ButtonSettingsDialog::Refresh() {
     refreshing_ = true;
     const ButtonSlot& current = model_.Current();
     const auto entries = model_.Entries(shownClass_);
+    // The entry that shows the function; a stored macro stays marked in every mode.
+    const auto shows = [&](const FunctionEntry& e) {
+        return e.slot == current || (IsUserMacro(current) && e.macroSlot &&
+                                     e.slot.op1 == current.op1 && e.slot.op2 == current.op2);
+    };
     int row = -1;
     if (model_.SelectedClass() == shownClass_ && model_.SelectedEntry() &&
-        entries[static_cast<std::size_t>(*model_.SelectedEntry())].slot == current) {
+        shows(entries[static_cast<std::size_t>(*model_.SelectedEntry())])) {
         row = *model_.SelectedEntry();
-    } else {
-        const auto hit = std::find_if(entries.begin(), entries.end(),
-                                      [&](const FunctionEntry& e) { return e.slot == current; });
-        if (hit != entries.end()) row = static_cast<int>(hit - entries.begin());
+    } else if (const auto hit = std::find_if(entries.begin(), entries.end(), shows);
+               hit != entries.end()) {
+        row = static_cast<int>(hit - entries.begin());
     }
     entryList_->setCurrentRow(row);
     RefreshEditors();

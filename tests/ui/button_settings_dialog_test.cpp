@@ -221,6 +221,7 @@ class ButtonSettingsDialogTest : public QObject {
         QVERIFY(dialog->MacroModeButton(kMacroModeLoop)->isChecked());
         QTest::mouseClick(dialog->MacroModeButton(mode), Qt::LeftButton);
         QVERIFY(dialog->MacroModeButton(mode)->isChecked());
+        QCOMPARE(dialog->EntryList()->currentItem()->text(), QStringLiteral("Combo"));
         QVERIFY(dialog->Preview()->text().endsWith(QStringLiteral("Combo")));
         if (mode == kMacroModeFireKey) Save(*dialog, "button_settings_macro");
         Accept(*dialog);
