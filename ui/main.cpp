@@ -19,6 +19,7 @@
 #include "app/ui_strings.h"
 #include "macro/macro_library.h"
 #include "platform/folders.h"
+#include "platform/linux/x11_pointer_acceleration.h"
 #include "ui/app_icon.h"
 #include "ui/device_controller.h"
 #include "ui/main_window.h"
@@ -30,21 +31,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
-
-// Pointer acceleration of the desktop is not switched by this program yet: reading it
-// fails with a clear message, and the "Disable mouse acceleration" option is only saved.
-class PointerAccelerationUnavailable final : public qvm::PointerAcceleration {
-  public:
-    qvm::Result<qvm::MouseParams> GetMouseParams() override { return Unavailable(); }
-    std::optional<int> GetPointerSpeed() override { return std::nullopt; }
-    qvm::Status SetPointerSpeed(int) override { return Unavailable(); }
-    qvm::Status SetMouseParams(const qvm::MouseParams&) override { return Unavailable(); }
-
-  private:
-    static qvm::Error Unavailable() {
-        return qvm::Error{"switching the desktop's pointer acceleration is not implemented yet"};
-    }
-};
 
 bool HasArgument(int argc, char** argv, const char* wanted) {
     for (int i = 1; i < argc; ++i) {
@@ -120,12 +106,12 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
-    PointerAccelerationUnavailable pointer;
+    const std::unique_ptr<PointerAcceleration> pointer = MakeSystemPointerAcceleration();
     const std::string settingsPath = SettingsFilePath();
-    LoadedSettings loaded = LoadSettings(settingsPath, pointer);
+    LoadedSettings loaded = LoadSettings(settingsPath, *pointer);
     if (!loaded.warning.empty()) {
-        // Only to the terminal: while acceleration cannot be switched this would be shown
-        // at every start.
+        // Only to the terminal: where the desktop does not let the acceleration be switched
+        // (Wayland) a box would say so at every start.
         std::cerr << "qvm-gaming: " << loaded.warning << "\n";
     }
 
@@ -134,7 +120,7 @@ int main(int argc, char** argv) {
     context.libraryRoot = MacroLibrary::DefaultRoot();
     context.settingsPath = settingsPath;
     context.settings = &loaded.settings;
-    context.pointer = &pointer;
+    context.pointer = pointer.get();
     context.pin = started.settings.pin;
     ui::MainWindow window(**controller, context);
     for (const std::string& warning : started.warnings) window.ShowError(ui::ToQ(warning));
