@@ -183,8 +183,9 @@ TEST_P(GenPinTest, StoresADrawBelowAThousandAndUsesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Draws, GenPinTest,
-                         testing::Values(GenPinCase{0, 0}, GenPinCase{999, 999}, GenPinCase{1000, 0},
-                                         GenPinCase{123456, 456}, GenPinCase{4294967295u, 295}));
+                         testing::Values(GenPinCase{0, 0}, GenPinCase{999, 999},
+                                         GenPinCase{1000, 0}, GenPinCase{123456, 456},
+                                         GenPinCase{4294967295u, 295}));
 
 TEST_F(StartupTest, FirstInstanceOwnsEveryEventUntilReleased) {
     StartupOutcome first = Start({"p", "/hide"});

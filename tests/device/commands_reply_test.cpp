@@ -30,8 +30,8 @@ struct ReplyFixture : ::testing::Test {
     void Device(int generation, bool withInfo = true, int modelCode = 0) {
         const bool keyboard = modelCode == kKeyboardModelCode;
         auto& d = backend.Add(kReplyPath, keyboard          ? test::KeyboardCaps()
-                                     : generation == 0 ? test::ShortCaps()
-                                                       : test::LongCaps());
+                                          : generation == 0 ? test::ShortCaps()
+                                                            : test::LongCaps());
         Bytes reply(64);
         for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(0x40 + i);
         d.SetReply(reply);
