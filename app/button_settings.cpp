@@ -21,6 +21,7 @@ constexpr int kStickCount = 2;
 constexpr int kJoystickAxes = 13;
 constexpr int kJoystickButtons = 12;
 constexpr int kBitsPerByte = 8;
+constexpr int kMaxDpiOperand = 0xFF;
 
 // The extra function of the model's special button: "Volume scroll", the scroll hotkey
 // that turns the volume up and down with the consumer keys Volume + and Volume -.
@@ -119,7 +120,8 @@ Result<ButtonSettingsModel> ButtonSettingsModel::Create(const ConfigImage& image
     m.profile_ = profile;
     m.button_ = button;
     m.dpiStep_ = image.dpiStep;
-    m.dpiStepCount_ = image.dpiStepCount;
+    // A DPI operand is one byte, whatever the device's step count.
+    m.dpiStepCount_ = std::min(image.dpiStepCount, kMaxDpiOperand);
     m.macros_ = image.macros;
     for (std::size_t i = 0; i < m.classNames_.size(); ++i) m.classNames_[i] = ui.class_str[i];
     m.classes_ = {FunctionClass::Mouse, FunctionClass::Keyboard, FunctionClass::Advanced,
@@ -146,10 +148,7 @@ Result<ButtonSettingsModel> ButtonSettingsModel::Create(const ConfigImage& image
     for (int s = 0; s < kMacroSlotCount; ++s) {
         const MacroSlot& macro = image.macros[static_cast<std::size_t>(s)];
         if (macro.Empty()) continue;
-        const ButtonSlot slot{static_cast<uint8_t>(macro.mode),
-                              static_cast<uint8_t>(macro.codeAddress & 0xFF),
-                              static_cast<uint8_t>(macro.codeAddress >> kBitsPerByte), 0};
-        m.Add(FunctionClass::Macro, {macro.name, slot, s});
+        m.Add(FunctionClass::Macro, {macro.name, MacroSlotFunction(macro), s});
     }
     for (uint8_t type = kTypeKeyCycleForward; type <= kTypeKeyCycleCurrent; ++type) {
         const ButtonSlot slot{type, 0, 0, 0};
@@ -288,8 +287,8 @@ Status ButtonSettingsModel::SetMacro(int slot, int mode) {
     }
     const MacroSlot& macro = macros_[static_cast<std::size_t>(slot)];
     if (macro.Empty()) return MakeError("macro slot " + std::to_string(slot) + " is empty");
-    current_ = {static_cast<uint8_t>(mode), static_cast<uint8_t>(macro.codeAddress & 0xFF),
-                static_cast<uint8_t>(macro.codeAddress >> kBitsPerByte), 0};
+    current_ =
+        MacroButtonFunction(static_cast<uint8_t>(mode), static_cast<uint32_t>(macro.codeAddress));
     selectedClass_ = FunctionClass::Macro;
     const auto list = Entries(FunctionClass::Macro);
     const auto hit = std::find_if(list.begin(), list.end(),

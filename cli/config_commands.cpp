@@ -245,8 +245,7 @@ int RunAssign(CommandContext& c) {
                             " is empty (see qvmctl macro list)");
         }
         // The button runs the macro's code in the slot's mode.
-        chosen = ButtonSlot{static_cast<uint8_t>(m.mode), static_cast<uint8_t>(m.codeAddress),
-                            static_cast<uint8_t>(m.codeAddress >> 8), 0};
+        chosen = MacroSlotFunction(m);
     } else if (numeric) {
         chosen = *numeric;
     } else if (text == "default") {

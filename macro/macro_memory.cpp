@@ -106,10 +106,6 @@ std::vector<ButtonRef> ButtonsRunning(const ConfigImage& image, int32_t codeAddr
     return found;
 }
 
-ButtonSlot MacroFunction(uint8_t type, uint32_t codeAddress) {
-    return {type, static_cast<uint8_t>(codeAddress), static_cast<uint8_t>(codeAddress >> 8), 0};
-}
-
 struct ButtonWrite {
     ButtonRef ref;
     ButtonSlot slot;
@@ -261,7 +257,7 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
             if (isMarked(b)) continue;
             const uint8_t type =
                 before.bytes[before.Layout().SlotByteAddress(b.profile, b.button, 0)];
-            marked.push_back({b, MacroFunction(type, next + header)});
+            marked.push_back({b, MacroButtonFunction(type, next + header)});
         }
         next += static_cast<uint32_t>(record.size());
         written += record.size();
@@ -337,7 +333,7 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
         if (written) written = WriteRecord(copy, *start, record, progress);
         if (written) {
             written = WriteButtons(
-                copy, Assign(linked, MacroFunction(static_cast<uint8_t>(mode), codeAddress)));
+                copy, Assign(linked, MacroButtonFunction(static_cast<uint8_t>(mode), codeAddress)));
         }
         // Where the mode byte had no place (a record of another program on the reserved
         // table), a load takes the mode from the buttons; show it the same way.

@@ -57,10 +57,14 @@ std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const ui
     return type;
 }
 
+ButtonSlot MacroButtonFunction(uint8_t mode, uint32_t codeAddress) {
+    return {mode, static_cast<uint8_t>(codeAddress & 0xFF), static_cast<uint8_t>(codeAddress >> 8),
+            0};
+}
+
 ButtonSlot MacroSlotFunction(const MacroSlot& slot) {
-    const auto code = static_cast<uint32_t>(slot.codeAddress);
-    return {static_cast<uint8_t>(slot.mode), static_cast<uint8_t>(code & 0xFF),
-            static_cast<uint8_t>(code >> 8), 0};
+    return MacroButtonFunction(static_cast<uint8_t>(slot.mode),
+                               static_cast<uint32_t>(slot.codeAddress));
 }
 
 std::optional<AddressRange> HighModeTable(const ImageLayout& layout, uint32_t memoryEnd) {

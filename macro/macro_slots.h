@@ -86,6 +86,8 @@ std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const ui
 // type, the code address little-endian in operands 1 and 2, operand 3 zero. The inverse
 // of MacroButtonType. Meaningless for an empty slot.
 ButtonSlot MacroSlotFunction(const MacroSlot& slot);
+// The same for a run mode (type) and code address given apart.
+ButtonSlot MacroButtonFunction(uint8_t mode, uint32_t codeAddress);
 
 // Finds the address of the last byte of the device memory by the 0x12 marker at the top
 // of each power-of-two size (addresses past the real memory wrap). Writes the marker
