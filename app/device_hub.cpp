@@ -396,7 +396,7 @@ Status DeviceHub::RunRestore(const std::string& file, bool force, const Progress
 
 void DeviceHub::AssignButton(int profile, int button, ButtonSlot slot) {
     PostModelWrite(HubOperation::AssignButton, [profile, button, slot](ConfigModel& model) {
-        return model.SetButtonSlot(profile, button, slot);
+        return model.AssignButton(profile, button, slot.type, slot.op1, slot.op2, slot.op3);
     });
 }
 

@@ -186,10 +186,7 @@ void ButtonPage::OnDropped(int position, ButtonSlot slot) {
 }
 
 void ButtonPage::Assign(int profile, int button, ButtonSlot slot) {
-    // "Default" reaches the device as the button's own function, never as type 0.
-    if (slot.type == 0) {
-        slot = controller_.View().image->defaults[static_cast<std::size_t>(button)].slot;
-    }
+    // Type 0 ("Default"): the model writes the button's own function, never the 0.
     controller_.AssignButton(profile, button, slot);
 }
 
