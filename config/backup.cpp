@@ -135,7 +135,7 @@ Status CheckRestoreCompatible(uint32_t fileBytes, uint32_t deviceTop, bool force
     if (force || fileBytes == deviceBytes) return {};
     return MakeError("the backup holds " + std::to_string(fileBytes) +
                      " bytes of memory but the device has " + std::to_string(deviceBytes) +
-                     "; it comes from another model (use --force to restore it anyway)");
+                     "; it comes from another model");
 }
 
 }  // namespace qvm
