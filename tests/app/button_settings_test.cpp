@@ -237,6 +237,24 @@ TEST_P(ButtonOperands, AreCheckedAndGiveTheAssignedBytes) {
 INSTANTIATE_TEST_SUITE_P(Ranges, ButtonOperands, ::testing::ValuesIn(kOperands),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A device with more DPI steps than a byte holds still gets operands that fit the byte:
+// 256 steps would be stored as 0.
+TEST(ButtonSettings, DpiOperandsStopAtOneByte) {
+    ConfigImage image = Image();
+    image.dpiStepCount = 320;
+    ButtonSettingsModel m = Make(0, false, -1, image);
+    const auto list = m.Entries(FunctionClass::Advanced);
+    const auto hit = std::find_if(list.begin(), list.end(), [](const FunctionEntry& e) {
+        return e.slot == ButtonSlot{15, 16, 16, 0};
+    });
+    ASSERT_NE(hit, list.end());
+    ASSERT_TRUE(m.Select(FunctionClass::Advanced, static_cast<int>(hit - list.begin())).ok());
+    EXPECT_FALSE(m.SetDpiValues(256, 1).ok());
+    EXPECT_FALSE(m.SetDpiValues(1, 320).ok());
+    ASSERT_TRUE(m.SetDpiValues(255, 255).ok());
+    EXPECT_EQ(m.Current(), (ButtonSlot{15, 255, 255, 0}));
+}
+
 TEST(ButtonSettings, KeyCycleAppendsOnlyWhileBelowFive) {
     ButtonSettingsModel m = Make();
     EXPECT_EQ(m.KeyCycle(), (std::vector<KeyCycleEntry>{{0x01, 0x06}, {0x00, 0x3B}}));
