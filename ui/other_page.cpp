@@ -151,24 +151,23 @@ QWidget* OtherPage::BuildDriverPanel() {
     QGroupBox* panel = MakePanel(this, MessageText(kDriverTitle), "driverPanel");
     auto* box = new QVBoxLayout(panel);
     box->setSpacing(12);
-    struct Spec {
+    struct DriverButton {
         QPushButton*& button;
         int text;
         const char* name;
         void (OtherPage::*action)();
     };
-    for (const Spec& spec :
-         {Spec{reset_, kResetText, "resetButton", &OtherPage::OnReset},
-          Spec{backup_, kBackupText, "backupButton", &OtherPage::OnBackup},
-          Spec{restore_, kRestoreText, "restoreButton", &OtherPage::OnRestore}}) {
-        spec.button =
-            new QPushButton(ToQ(ui.button_str[static_cast<std::size_t>(spec.text)]), panel);
-        spec.button->setObjectName(spec.name);
+    for (const DriverButton& row :
+         {DriverButton{reset_, kResetText, "resetButton", &OtherPage::OnReset},
+          DriverButton{backup_, kBackupText, "backupButton", &OtherPage::OnBackup},
+          DriverButton{restore_, kRestoreText, "restoreButton", &OtherPage::OnRestore}}) {
+        row.button = new QPushButton(ToQ(ui.button_str[static_cast<std::size_t>(row.text)]), panel);
+        row.button->setObjectName(row.name);
         // Tool tip N belongs to label N.
-        spec.button->setToolTip(ToQ(ui.button_tip_str[static_cast<std::size_t>(spec.text)]));
-        spec.button->setMinimumHeight(30);
-        box->addWidget(spec.button);
-        connect(spec.button, &QPushButton::clicked, this, spec.action);
+        row.button->setToolTip(ToQ(ui.button_tip_str[static_cast<std::size_t>(row.text)]));
+        row.button->setMinimumHeight(30);
+        box->addWidget(row.button);
+        connect(row.button, &QPushButton::clicked, this, row.action);
     }
     progress_ = new QProgressBar(panel);
     progress_->setObjectName("driverProgress");
