@@ -141,18 +141,7 @@ void DeviceController::HandleDeviceEvents() {
 }
 
 DeviceView DeviceController::View() const {
-    HubSnapshot snap = impl_->hub->Snapshot();
-    DeviceView view;
-    view.present = snap.present;
-    view.keyboard = snap.keyboard;
-    view.path = std::move(snap.path);
-    view.modelName = std::move(snap.modelName);
-    view.firmwareVersion = snap.firmwareVersion;
-    view.extendedButtons = snap.extendedButtons;
-    view.layout = snap.layout;
-    view.image = std::move(snap.image);
-    view.unusable = std::move(snap.unusable);
-    return view;
+    return impl_->hub->Snapshot();
 }
 
 bool DeviceController::Busy() const {

@@ -23,30 +23,15 @@
 #include <string>
 #include <vector>
 
+#include "app/device_hub.h"
 #include "config/config_image.h"
 #include "device/model_table.h"
 #include "platform/clock.h"
 
-namespace qvm {
-class DeviceHub;
-struct DeviceHubOptions;
-enum class HubOperation : int;
-}  // namespace qvm
-
 namespace qvm::ui {
 
 // What the windows show about the device; a copy, safe to keep on the UI thread.
-struct DeviceView {
-    bool present = false;   // a mouse with a loaded configuration is active
-    bool keyboard = false;  // the active device is a keyboard (no configuration memory)
-    std::string path;
-    std::string modelName;
-    int firmwareVersion = 0;
-    bool extendedButtons = false;  // the extended button set: "(Gen2)" in the information
-    ModelLayout layout;
-    std::shared_ptr<const ConfigImage> image;  // never null; empty before the first load
-    std::vector<std::string> unusable;         // "PATH: reason" of devices seen but not usable
-};
+using DeviceView = HubSnapshot;
 
 class DeviceController : public QObject {
     Q_OBJECT
