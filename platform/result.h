@@ -8,11 +8,34 @@
 
 namespace qvm {
 
+// What kind of failure an error is, so that callers decide by kind (an exit status, a
+// question, a retry) and never by comparing message texts, which may be translated.
+enum class ErrorKind {
+    Other,          // anything not named below
+    DeviceGone,     // the device left: unplugged, removed, or its bridge says it is gone
+    DeviceBusy,     // the device stayed busy past the transport's poll limit
+    DeviceSilent,   // the device did not answer: every read of a reply failed
+    DeviceGarbled,  // the device answered with replies that cannot be right
+    NoSpace,        // the device's macro memory has no room ("Lack of space !!")
+    Uninitialised,  // the device memory holds no configuration; a reset initialises it
+    BadInput,       // a file or an argument the program cannot accept
+    Io,             // a file or folder could not be read or written (full disk, rights)
+};
+
 struct Error {
     std::string message;
+    ErrorKind kind = ErrorKind::Other;
 };
 
 inline Error MakeError(std::string message) { return Error{std::move(message)}; }
+inline Error MakeError(ErrorKind kind, std::string message) {
+    return Error{std::move(message), kind};
+}
+// True for the kinds that mean the device failed rather than the host or the input.
+inline bool IsDeviceFailure(ErrorKind kind) {
+    return kind == ErrorKind::DeviceGone || kind == ErrorKind::DeviceBusy ||
+           kind == ErrorKind::DeviceSilent || kind == ErrorKind::DeviceGarbled;
+}
 
 template <class T>
 class [[nodiscard]] Result {
@@ -36,6 +59,7 @@ public:
 
     const Error& error() const { return std::get<Error>(v_); }
     const std::string& message() const { return error().message; }
+    ErrorKind kind() const { return ok() ? ErrorKind::Other : error().kind; }
 
 private:
     std::variant<T, Error> v_;
@@ -51,6 +75,7 @@ public:
     explicit operator bool() const { return ok(); }
     const Error& error() const { return error_; }
     const std::string& message() const { return error_.message; }
+    ErrorKind kind() const { return ok() ? ErrorKind::Other : error_.kind; }
 
 private:
     Error error_;
