@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "config/backup.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/temp_folder.h"
@@ -313,6 +314,71 @@ TEST_P(HubRestore, RefusesAnotherMemorySizeUnlessForced) {
 
 INSTANTIATE_TEST_SUITE_P(All, HubRestore, ::testing::ValuesIn(kRestores),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An uninitialised mouse: the refresh only reads and says so; a backup reads it as it is;
+// only the reset writes, and then the mouse is shown.
+TEST(DeviceHub, UninitialisedMouseIsReportedAndOnlyTheResetWritesIt) {
+    HubRig rig("g12/mem=8k/blank");
+    const Bytes blank = rig.Peek(0, 0x2000);
+    rig.RefreshAndWait();
+    const Status refreshed = rig.recorder.Last(HubOperation::Refresh);
+    EXPECT_EQ(refreshed.kind(), ErrorKind::Uninitialised) << refreshed.message();
+    HubSnapshot snap = rig.hub->Snapshot();
+    EXPECT_TRUE(snap.uninitialised);
+    EXPECT_FALSE(snap.present);
+    EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+
+    const std::string file = rig.folder.File("blank.bf");
+    rig.hub->SaveBackup(file);
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.recorder.Last(HubOperation::Backup).ok())
+        << rig.recorder.Last(HubOperation::Backup).message();
+    std::ifstream in(file, std::ios::binary);
+    const Bytes saved((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(Bytes(saved.begin() + 22, saved.end()), blank);
+    EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+    EXPECT_EQ(rig.Peek(0, 0x2000), blank);
+
+    rig.hub->Reset();
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.recorder.Last(HubOperation::Reset).ok())
+        << rig.recorder.Last(HubOperation::Reset).message();
+    snap = rig.hub->Snapshot();
+    EXPECT_FALSE(snap.uninitialised);
+    EXPECT_TRUE(snap.present);
+    EXPECT_EQ(rig.Peek(0, 1), Bytes{0x12});
+}
+
+// A restore refused for what the file holds writes nothing; forced, it writes the file,
+// and a file without the marker leaves the mouse shown as uninitialised.
+TEST(DeviceHub, RestoreOfAFileWithoutTheMarkerNeedsForce) {
+    for (const bool force : {false, true}) {
+        SCOPED_TRACE(force);
+        HubRig rig("g12/mem=8k");
+        rig.RefreshAndWait();
+        Bytes memory = rig.Peek(0, 0x2000);
+        memory[0] = 0xFF;
+        std::vector<uint8_t> file = EncodeBackupHeader(0x2000);
+        file.insert(file.end(), memory.begin(), memory.end());
+        const std::string path = rig.folder.File("nomarker.bf");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()),
+                   static_cast<std::streamsize>(file.size()));
+        rig.Device().ResetStats();
+
+        rig.hub->RestoreBackup(path, force);
+        rig.hub->WaitIdle();
+        const Status s = rig.recorder.Last(HubOperation::Restore);
+        EXPECT_EQ(s.ok(), force) << s.message();
+        EXPECT_EQ(rig.Peek(0, 1), force ? Bytes{0xFF} : Bytes{0x12});
+        EXPECT_EQ(rig.Device().Stats().memoryWrites > 0, force);
+        EXPECT_EQ(rig.hub->Snapshot().uninitialised, force);
+        if (!force) {
+            EXPECT_EQ(s.kind(), ErrorKind::BadInput);
+            EXPECT_NE(s.message().find("configuration marker"), std::string::npos);
+        }
+    }
+}
 
 TEST(DeviceHub, DeferredDpiIsShownAtOnceAndWrittenWhenDue) {
     HubRig rig("g12");
