@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 
-#include "config/backup.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/temp_folder.h"
@@ -347,37 +346,6 @@ TEST(DeviceHub, UninitialisedMouseIsReportedAndOnlyTheResetWritesIt) {
     EXPECT_FALSE(snap.uninitialised);
     EXPECT_TRUE(snap.present);
     EXPECT_EQ(rig.Peek(0, 1), Bytes{0x12});
-}
-
-// A restore refused for what the file holds writes nothing; forced, it writes the file,
-// and a file without the marker leaves the mouse shown as uninitialised.
-TEST(DeviceHub, RestoreOfAFileWithoutTheMarkerNeedsForce) {
-    for (const bool force : {false, true}) {
-        SCOPED_TRACE(force);
-        HubRig rig("g12/mem=8k");
-        rig.RefreshAndWait();
-        Bytes memory = rig.Peek(0, 0x2000);
-        memory[0] = 0xFF;
-        std::vector<uint8_t> file = EncodeBackupHeader(0x2000);
-        file.insert(file.end(), memory.begin(), memory.end());
-        const std::string path = rig.folder.File("nomarker.bf");
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()),
-                   static_cast<std::streamsize>(file.size()));
-        rig.Device().ResetStats();
-
-        rig.hub->RestoreBackup(path, force);
-        rig.hub->WaitIdle();
-        const Status s = rig.recorder.Last(HubOperation::Restore);
-        EXPECT_EQ(s.ok(), force) << s.message();
-        EXPECT_EQ(rig.Peek(0, 1), force ? Bytes{0xFF} : Bytes{0x12});
-        EXPECT_EQ(rig.Device().Stats().memoryWrites > 0, force);
-        EXPECT_EQ(rig.hub->Snapshot().uninitialised, force);
-        if (!force) {
-            EXPECT_EQ(s.kind(), ErrorKind::BadInput);
-            EXPECT_NE(s.message().find("configuration marker"), std::string::npos);
-        }
-    }
 }
 
 TEST(DeviceHub, DeferredDpiIsShownAtOnceAndWrittenWhenDue) {
