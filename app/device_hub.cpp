@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/backup.h"
+#include "config/memory_top.h"
 #include "platform/atomic_file.h"
 #include "platform/folders.h"
 #include "sim/sim_backend.h"
@@ -272,16 +273,25 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
         }
     }
     if (!model) return {};
-    if (Status read = model->LoadConfiguration(progress); !read) {
-        return MakeError("cannot read the configuration of " + path + ": " + read.message());
+    const Status read = model->LoadConfiguration(progress);
+    NoteUninitialised(read.kind() == ErrorKind::Uninitialised);
+    if (!read) {
+        return MakeError(read.kind(),
+                         "cannot read the configuration of " + path + ": " + read.message());
     }
     return {};
+}
+
+void DeviceHub::NoteUninitialised(bool uninitialised) {
+    std::lock_guard lock(stateMutex_);
+    state_.uninitialised = uninitialised;
 }
 
 void DeviceHub::ClearActive() {
     std::lock_guard lock(stateMutex_);
     state_.path.clear();
     state_.keyboard = false;
+    state_.uninitialised = false;
     state_.modelName.clear();
     state_.firmwareVersion = 0;
     state_.layout = ModelLayout{};
@@ -317,6 +327,12 @@ Status DeviceHub::RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const 
     return {};
 }
 
+Status DeviceHub::RequireModel(std::shared_ptr<ConfigModel>& model) const {
+    model = Model();
+    if (!model) return NoDevice();
+    return {};
+}
+
 void DeviceHub::PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write) {
     Post({op,
           [this, write = std::move(write)](const ProgressFn&) -> Status {
@@ -333,8 +349,9 @@ void DeviceHub::Reset() {
     Post({HubOperation::Reset,
           [this](const ProgressFn& progress) -> Status {
               std::shared_ptr<ConfigModel> model;
-              if (Status ready = RequireModelLoaded(model); !ready) return ready;
+              if (Status ready = RequireModel(model); !ready) return ready;
               Status reset = model->ResetConfiguration(progress);
+              NoteUninitialised(reset.kind() == ErrorKind::Uninitialised);
               NotifyViewChanged();
               return reset;
           },
@@ -365,11 +382,11 @@ BackupProgress PercentOf(const std::function<void(int)>& progress) {
 
 Status DeviceHub::RunBackup(const std::string& file, const ProgressFn& progress) {
     std::shared_ptr<ConfigModel> model;
-    if (Status ready = RequireModelLoaded(model); !ready) return ready;
-    const auto image = model->Snapshot();
-    if (!image->memoryTop) return MakeError("the memory size of the device is not known");
-    return qvm::SaveBackup(commands_, commands_, model->Path(), *image->memoryTop, file,
-                           PercentOf(progress));
+    if (Status ready = RequireModel(model); !ready) return ready;
+    // Only reads: the memory as it is, loaded or not.
+    auto top = LearnMemoryTop(commands_, model->Path());
+    if (!top) return MakeError(top.kind(), "cannot back up the memory: " + top.message());
+    return qvm::SaveBackup(commands_, commands_, model->Path(), *top, file, PercentOf(progress));
 }
 
 Status DeviceHub::RunRestore(const std::string& file, bool force, const ProgressFn& progress) {
@@ -377,18 +394,22 @@ Status DeviceHub::RunRestore(const std::string& file, bool force, const Progress
     if (!bytes) return MakeError("cannot read " + file + ": " + bytes.message());
     if (!*bytes) return MakeError("cannot read " + file + ": no such file");
     auto contents = DecodeBackupFile(**bytes);
-    if (!contents) return MakeError(file + ": " + contents.message());
+    if (!contents) return MakeError(ErrorKind::BadInput, file + ": " + contents.message());
     std::shared_ptr<ConfigModel> model;
-    if (Status ready = RequireModelLoaded(model); !ready) return ready;
-    const auto image = model->Snapshot();
-    if (!image->memoryTop) return MakeError("the memory size of the device is not known");
-    if (Status fits = CheckRestoreCompatible(contents->declaredBytes, *image->memoryTop, force);
-        !fits) {
-        return fits;
+    if (Status ready = RequireModel(model); !ready) return ready;
+    if (Status judged = CheckRestore(*contents, model->Snapshot()->memoryTop, force); !judged) {
+        return MakeError(ErrorKind::BadInput, file + ": " + judged.message());
     }
     auto report = qvm::RestoreBackup(
         commands_, commands_, model->Path(), file, clock_,
-        [&model] { return model->LoadConfiguration(); }, PercentOf(progress));
+        [&] {
+            Status loaded = model->LoadConfiguration();
+            NoteUninitialised(loaded.kind() == ErrorKind::Uninitialised);
+            // Forced in without the marker: the device holds what the file held, as asked.
+            if (!loaded && loaded.kind() == ErrorKind::Uninitialised && force) return Status{};
+            return loaded;
+        },
+        PercentOf(progress));
     NotifyViewChanged();
     if (!report) return report.error();
     return {};

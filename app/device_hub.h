@@ -71,6 +71,9 @@ const char* HubOperationName(HubOperation op);
 struct HubSnapshot {
     bool present = false;   // a mouse with a loaded configuration is active
     bool keyboard = false;  // the active device is a keyboard (no configuration memory)
+    // The active mouse's memory holds no configuration: nothing is loaded, and only a
+    // reset (or a restore) writes it; the windows ask the user first.
+    bool uninitialised = false;
     std::string path;
     std::string modelName;
     int firmwareVersion = 0;
@@ -127,7 +130,9 @@ class DeviceHub {
     bool Busy() const { return longOperations_.load() > 0; }
     bool RefreshQueued() const { return refreshQueued_.load(); }
 
-    // Queued operations.
+    // Queued operations. A refresh only reads the device: when the active mouse's memory
+    // holds no configuration it ends with an error of kind Uninitialised and the snapshot
+    // says so. Reset, backup and restore work on such a mouse too; a backup only reads.
     void Refresh();
     void HandleEvents();
     void Reset();
@@ -170,6 +175,10 @@ class DeviceHub {
     // Queues a write on the loaded model.
     void PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write);
     Status RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const;
+    // The active mouse's model, loaded or not (reset, backup and restore need no load).
+    Status RequireModel(std::shared_ptr<ConfigModel>& model) const;
+    // Records whether the last load found the memory without a configuration.
+    void NoteUninitialised(bool uninitialised);
 
     Status RunRefresh(const ProgressFn& progress);
     Status RunEvents();

@@ -61,6 +61,15 @@ std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::s
 
 // Texts that stay English whatever the language.
 inline constexpr std::string_view kEepromSizeText = "EEPROM size";
+// A mouse whose memory holds no configuration: the question before the reset that
+// initialises it, the INFORMATION page and the short line of the header panel.
+inline constexpr std::string_view kInitialiseQuestion =
+    "The device memory holds no configuration (it is uninitialised).\n"
+    "Initialise it with the factory settings?";
+inline constexpr std::string_view kUninitialisedText =
+    "The device memory holds no configuration (it is uninitialised).\n"
+    "Reset initialises it with the factory settings.";
+inline constexpr std::string_view kUninitialisedPanelText = "Uninitialised: no configuration";
 inline constexpr std::array<std::string_view, 20> kLightingEffectNames = {
     "Customize",       "Rainbow",         "Static",    "Breathing",  "Rain",
     "Horse race lamp", "Twinkling stars", "One Click", "Water drop", "Cross",

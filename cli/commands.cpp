@@ -239,18 +239,20 @@ bool Confirm(CommandContext& c, const std::string& question, bool assumeYes) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
 
-std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status) {
+std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status, bool allowUninitialised) {
     auto session = Session::Open(c.options);
     if (!session) {
         status = Fail(c.err, kExitUsage, session.message());
         return std::nullopt;
     }
     auto model = (*session)->LoadConfiguration(c.options);
-    if (!model) {
+    const bool uninitialised = !model && model.kind() == ErrorKind::Uninitialised;
+    if (!model && !(uninitialised && allowUninitialised)) {
         status = Fail(c.err, kExitDevice, model.message());
         return std::nullopt;
     }
-    LoadedDevice loaded{std::move(session).value(), *model, nullptr};
+    ConfigModel* chosen = (*session)->Model();
+    LoadedDevice loaded{std::move(session).value(), chosen, nullptr};
     loaded.image = loaded.model->Snapshot();
     return loaded;
 }

@@ -60,7 +60,11 @@ struct LoadedDevice {
 };
 // Opens the session and loads the configuration; on failure prints why, sets `status`
 // (2 for a backend that cannot be opened, 1 for a device failure) and gives nothing.
-std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status);
+// A device whose memory holds no configuration is such a failure, unless
+// `allowUninitialised`: then the device comes with an image that is not loaded (for the
+// commands that write the whole memory).
+std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status,
+                                       bool allowUninitialised = false);
 
 // Prints "qvmctl: MESSAGE" and returns `status`.
 int Fail(std::ostream& err, int status, const std::string& message);

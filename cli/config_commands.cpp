@@ -16,6 +16,7 @@
 #include "config/backup.h"
 #include "config/button_text.h"
 #include "config/catalogue.h"
+#include "config/memory_top.h"
 #include "platform/atomic_file.h"
 
 namespace qvm::cli {
@@ -307,7 +308,8 @@ int RunSetCycle(CommandContext& c) {
 
 int RunReset(CommandContext& c) {
     int status = kExitOk;
-    auto l = LoadDevice(c, status);
+    // The reset is what initialises a device whose memory holds no configuration.
+    auto l = LoadDevice(c, status, true);
     if (!l) return status;
     if (!Confirm(c, Ui().msg_str[11], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
@@ -317,17 +319,20 @@ int RunReset(CommandContext& c) {
                 "the reset did not finish");
 }
 
+// A backup only reads: it needs the memory size, never the configuration, so it works
+// on any memory, an uninitialised one included.
 int RunBackup(CommandContext& c) {
-    int status = kExitOk;
-    auto l = LoadDevice(c, status);
-    if (!l) return status;
-    if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
+    auto session = Session::Open(c.options);
+    if (!session) return Fail(c.err, kExitUsage, session.message());
+    auto path = (*session)->SelectMouse(c.options);
+    if (!path) return Fail(c.err, kExitDevice, path.message());
+    DeviceCommands& commands = (*session)->Commands();
+    auto top = LearnMemoryTop(commands, *path);
+    if (!top) return Fail(c.err, kExitDevice, "cannot back up the memory: " + top.message());
     ProgressLine progress(c.err, "reading memory");
-    const Status saved =
-        SaveBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
-                   *l->image->memoryTop, c.args[0], std::ref(progress));
+    const Status saved = SaveBackup(commands, commands, *path, *top, c.args[0], std::ref(progress));
     if (!saved) return Done(c, saved, "backup failed");
-    c.out << "saved " << *l->image->memoryTop + 1 << " bytes to " << c.args[0] << '\n';
+    c.out << "saved " << *top + 1 << " bytes to " << c.args[0] << '\n';
     return kExitOk;
 }
 
@@ -340,26 +345,39 @@ int RunRestore(CommandContext& c) {
     auto contents = DecodeBackupFile(**file);
     if (!contents) return Fail(c.err, kExitUsage, c.args[0] + ": " + contents.message());
     int status = kExitOk;
-    auto l = LoadDevice(c, status);
+    // Restoring a backup initialises an uninitialised device as well as a reset does.
+    auto l = LoadDevice(c, status, true);
     if (!l) return status;
-    if (!l->image->memoryTop) return Fail(c.err, kExitDevice, "the memory size is not known");
-    if (Status fits = CheckRestoreCompatible(contents->declaredBytes, *l->image->memoryTop,
-                                             c.Flag("--force"));
-        !fits) {
-        return Fail(c.err, kExitUsage, fits.message() + " (--force restores it anyway)");
+    const bool force = c.Flag("--force");
+    if (Status judged = CheckRestore(*contents, l->image->memoryTop, force); !judged) {
+        return Fail(c.err, kExitUsage,
+                    c.args[0] + ": " + judged.message() + " (--force restores it anyway)");
     }
     if (!Confirm(c, Ui().msg_str[12], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "restore cancelled; nothing was changed");
     }
     ProgressLine progress(c.err, "writing memory");
-    auto report = RestoreBackup(
-        l->session->Commands(), l->session->Commands(), l->model->Path(), c.args[0],
-        SystemClock::Instance(), [&] { return l->model->LoadConfiguration(); }, std::ref(progress));
+    bool leftUninitialised = false;
+    auto reload = [&]() -> Status {
+        Status loaded = l->model->LoadConfiguration();
+        // Forced in without the marker: the device holds what the file held, as asked.
+        if (!loaded && loaded.kind() == ErrorKind::Uninitialised && force) {
+            leftUninitialised = true;
+            return {};
+        }
+        return loaded;
+    };
+    auto report = RestoreBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
+                                c.args[0], SystemClock::Instance(), reload, std::ref(progress));
     if (!report) return Done(c, report.error(), "restore failed");
     c.out << "restored " << report->writtenBytes << " bytes from " << c.args[0] << '\n';
     if (report->missingBytes > 0) {
         c.err << "qvmctl: warning: the file is cut short; " << report->missingBytes
               << " declared bytes were not in it and were not written\n";
+    }
+    if (leftUninitialised) {
+        c.err << "qvmctl: warning: the device memory now holds no configuration (it is "
+                 "uninitialised); 'qvmctl reset' initialises it\n";
     }
     return kExitOk;
 }
@@ -425,18 +443,24 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
         {"reset",
          "[--yes]",
          "restore the factory configuration",
-         "Writes the factory configuration into the device, after asking (unless --yes).\n",
+         "Writes the factory configuration into the device, after asking (unless --yes).\n"
+         "This is also how a device whose memory holds no configuration is initialised.\n",
          0,
          0,
          RunReset,
          {"--yes"}},
         {"backup", "FILE", "save the whole device memory to a file",
-         "Writes the device's whole memory into FILE (a .bf backup file).\n", 1, 1, RunBackup},
+         "Writes the device's whole memory into FILE (a .bf backup file), as it is: the\n"
+         "device is only read, whatever its memory holds.\n",
+         1, 1, RunBackup},
         {"restore",
          "FILE [--yes] [--force]",
          "write a backup file into the device",
          "Writes the memory saved in FILE back into the device and reloads it, after asking\n"
-         "(unless --yes). A backup of another memory size is refused unless --force.\n",
+         "(unless --yes). Refused unless --force: a backup of another memory size, a backup\n"
+         "whose first byte is not the configuration marker (the device would hold no\n"
+         "configuration; 'reset' initialises it), and a file cut short (--force writes only\n"
+         "the bytes it holds).\n",
          1,
          1,
          RunRestore,

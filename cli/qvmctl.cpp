@@ -97,7 +97,13 @@ bool IsOption(const std::string& arg, const std::string& name) {
 
 int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err) {
+    return RunQvmctl(args, in, out, err, nullptr);
+}
+
+int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, BackendSource backend) {
     GlobalOptions options;
+    options.backendSource = std::move(backend);
     if (const char* env = std::getenv("QVM_HID"); env && *env) options.backend = env;
     bool hidGiven = false;
 

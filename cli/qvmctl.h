@@ -2,9 +2,13 @@
 // tests can run it in-process with their own streams.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/hid.h"
 
 namespace qvm::cli {
 
@@ -16,5 +20,11 @@ inline constexpr int kExitUsage = 2;   // bad arguments
 // args excludes the program name; `in` answers the questions of reset and restore.
 int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err);
+
+// The same on devices the caller provides: every session of the run takes its backend
+// from `backend` instead of --hid, --simulate or QVM_HID.
+using BackendSource = std::function<Result<std::unique_ptr<HidBackend>>()>;
+int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, BackendSource backend);
 
 }  // namespace qvm::cli

@@ -18,7 +18,9 @@ Session::Session(Key, std::unique_ptr<HidBackend> backend,
 
 Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
     Result<std::unique_ptr<HidBackend>> backend = MakeError("no backend");
-    if (options.simulate) {
+    if (options.backendSource) {
+        backend = options.backendSource();
+    } else if (options.simulate) {
         const std::string state = JoinPath(UserDataFolder(), "sim");
         if (Status made = EnsureFolder(state); !made) {
             return MakeError("cannot keep the simulated devices: " + made.message());
@@ -77,19 +79,26 @@ Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
     return chosen;
 }
 
-Result<ConfigModel*> Session::LoadConfiguration(const GlobalOptions& options) {
+Result<std::string> Session::SelectMouse(const GlobalOptions& options) {
     auto path = SelectDevice(options);
     if (!path) return path.error();
     if (values_.ModelCode(*path) == kKeyboardModelCode) {
         return MakeError(*path +
                          " is a keyboard: it has no configuration memory to show or change");
     }
+    return path;
+}
+
+Result<ConfigModel*> Session::LoadConfiguration(const GlobalOptions& options) {
+    auto path = SelectMouse(options);
+    if (!path) return path.error();
     model_ = std::make_unique<ConfigModel>(commands_, *path);
     std::vector<int> shown(layout_.ButtonOrder.begin(),
                            layout_.ButtonOrder.begin() + layout_.ButtonCount);
     model_->SetShownButtons(shown);
     if (Status loaded = model_->LoadConfiguration(); !loaded) {
-        return MakeError("cannot read the configuration: " + loaded.message());
+        if (loaded.kind() == ErrorKind::Uninitialised) return loaded.error();
+        return MakeError(loaded.kind(), "cannot read the configuration: " + loaded.message());
     }
     return model_.get();
 }

@@ -3,6 +3,7 @@
 // for configuration commands, the configuration image of the chosen device.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,9 @@ struct GlobalOptions {
     std::optional<std::string> simulate;  // --simulate[=DEVICES]
     std::string device;                   // --device PATH
     std::optional<int> generation;        // --generation G
+    // Where each session gets its backend instead, when set: a program that runs qvmctl
+    // in-process on devices of its own (the tests).
+    std::function<Result<std::unique_ptr<HidBackend>>()> backendSource;
 };
 
 class Session {
@@ -39,7 +43,11 @@ class Session {
     // overrides the protocol generation the device reported.
     Result<std::string> SelectDevice(const GlobalOptions& options);
 
-    // SelectDevice, then loads the configuration image of the chosen mouse.
+    // SelectDevice, refusing a keyboard (it has no configuration memory).
+    Result<std::string> SelectMouse(const GlobalOptions& options);
+    // SelectMouse, then loads the configuration image of the chosen mouse. The load only
+    // reads; on failure the error keeps its kind (Uninitialised for a device whose memory
+    // holds no configuration) and Model() still gives the chosen mouse's model.
     Result<ConfigModel*> LoadConfiguration(const GlobalOptions& options);
     ConfigModel* Model() { return model_.get(); }
     const ModelLayout& Layout() const { return layout_; }

@@ -20,6 +20,7 @@ constexpr int kMsgInvalidFormat = 20;
 constexpr int32_t kLightingRestoreGeneration = 2;
 constexpr int32_t kLightingRefreshGeneration = 3;
 constexpr int kSettleMs = 10;
+constexpr uint8_t kConfigurationMarker = 0x12;  // byte 0 of an initialised memory
 
 void Report(const BackupProgress& progress, uint64_t done, uint64_t total) {
     if (progress) progress(static_cast<int>(done), static_cast<int>(total));
@@ -136,6 +137,43 @@ Status CheckRestoreCompatible(uint32_t fileBytes, uint32_t deviceTop, bool force
     return MakeError("the backup holds " + std::to_string(fileBytes) +
                      " bytes of memory but the device has " + std::to_string(deviceBytes) +
                      "; it comes from another model");
+}
+
+std::vector<RestoreFinding> JudgeRestore(const BackupContents& contents,
+                                         std::optional<uint32_t> deviceTop) {
+    std::vector<RestoreFinding> found;
+    if (!deviceTop) {
+        found.push_back({RestoreConcern::UnknownSize,
+                         "the memory size of the device is not known, so the backup's size "
+                         "cannot be checked against it"});
+    } else if (Status fits = CheckRestoreCompatible(contents.declaredBytes, *deviceTop, false);
+               !fits) {
+        found.push_back({RestoreConcern::OtherSize, fits.message()});
+    }
+    if (!contents.memory.empty() && contents.memory[0] != kConfigurationMarker) {
+        found.push_back({RestoreConcern::NoMarker,
+                         "its first memory byte is " + Hex(contents.memory[0]) +
+                             ", not the configuration marker " + Hex(kConfigurationMarker) +
+                             ": the device would hold no configuration after it"});
+    }
+    if (contents.missingBytes > 0) {
+        found.push_back(
+            {RestoreConcern::CutShort, "the file is cut short: it holds " +
+                                           std::to_string(contents.memory.size()) + " of its " +
+                                           std::to_string(contents.declaredBytes) +
+                                           " memory bytes, and the rest would not be written"});
+    }
+    return found;
+}
+
+Status CheckRestore(const BackupContents& contents, std::optional<uint32_t> deviceTop, bool force) {
+    if (force) return {};
+    std::string message;
+    for (const RestoreFinding& f : JudgeRestore(contents, deviceTop)) {
+        message += (message.empty() ? "" : "; ") + f.text;
+    }
+    if (message.empty()) return {};
+    return MakeError(ErrorKind::BadInput, message);
 }
 
 }  // namespace qvm

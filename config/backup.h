@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,5 +68,24 @@ Result<RestoreReport> RestoreBackup(MemoryAccess& memory, DeviceCommands& comman
 // deviceTop, unless forced: a backup of another memory size comes from another model
 // or layout and would leave the device with a configuration it cannot read.
 Status CheckRestoreCompatible(uint32_t fileBytes, uint32_t deviceTop, bool force);
+
+// What speaks against writing a backup into a device.
+enum class RestoreConcern {
+    OtherSize,    // the file holds another memory size than the device's
+    UnknownSize,  // the device's memory size could not be learnt
+    NoMarker,     // the file's byte 0 is not the marker: the device would hold no configuration
+    CutShort,     // the file ends before its declared memory bytes: the rest is not written
+};
+struct RestoreFinding {
+    RestoreConcern concern;
+    std::string text;  // English, for both programs
+};
+// The findings against restoring `contents` into a device whose memory ends at
+// deviceTop (nullopt: not known); none when nothing speaks against it.
+std::vector<RestoreFinding> JudgeRestore(const BackupContents& contents,
+                                         std::optional<uint32_t> deviceTop);
+// Unless forced, refuses (ErrorKind::BadInput) a restore that JudgeRestore finds
+// anything against; the message gives every finding.
+Status CheckRestore(const BackupContents& contents, std::optional<uint32_t> deviceTop, bool force);
 
 }  // namespace qvm

@@ -132,12 +132,16 @@ class ConfigModel {
     void SetShownButtons(std::span<const int> buttons);
     DeferredWrites& Deferred() { return deferred_; }
 
-    // Reads and decodes the whole image. Runs on the caller's thread; the previous
-    // image stays readable until the new one is complete, and stays when it fails
-    // ("the device left") or `stop` is requested.
+    // Reads and decodes the whole image; never writes device memory. Runs on the
+    // caller's thread; the previous image stays readable until the new one is complete,
+    // and stays when it fails ("the device left") or `stop` is requested. A device whose
+    // memory holds no configuration (a class C device without the marker, or a memory
+    // whose first bytes are all alike) fails with ErrorKind::Uninitialised and leaves an
+    // empty image (not loaded, with the memory top when it could be learnt): only
+    // ResetConfiguration or a restore initialises it.
     Status LoadConfiguration(const Progress& progress = {}, std::stop_token stop = {});
     // Cancels pending deferred writes, writes the factory image, reloads, then selects
-    // DPI stage 1 and profile 0.
+    // DPI stage 1 and profile 0. Works on an uninitialised device too.
     Status ResetConfiguration(const Progress& progress = {});
 
     // Single settings: each changes the model and writes the device.
@@ -195,9 +199,11 @@ class ConfigModel {
   private:
     using WorkLock = std::unique_lock<std::mutex>;
 
-    Status LoadLocked(const Progress& progress, std::stop_token stop, bool mayReset);
+    Status LoadLocked(const Progress& progress, std::stop_token stop);
     Status ResetLocked(const Progress& progress);
     Status ReadImage(ConfigImage& image, const Progress& progress, std::stop_token stop);
+    // Publishes `empty` (not loaded) and returns the Uninitialised error.
+    Status NoConfiguration(ConfigImage empty);
     void ResolveButtons(ConfigImage& image, const Progress& progress);
     Status WriteStagesLocked(std::span<const int> stages);
     Status SelectStageLocked(int stage);

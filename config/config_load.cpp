@@ -3,6 +3,7 @@
 
 #include "app/ui_strings.h"
 #include "config/config_image.h"
+#include "config/memory_top.h"
 #include "device/commands.h"
 
 namespace qvm {
@@ -13,9 +14,6 @@ constexpr int kReadDone = 60;
 constexpr int kMacrosDone = 80;
 constexpr int kAllDone = 100;
 
-constexpr int kStatusWaitMs = 10;
-constexpr std::size_t kTopLow = 13;  // status reply of class C: memory top
-constexpr std::size_t kTopHigh = 14;
 constexpr std::size_t kLiveStageValue = 0;
 constexpr std::size_t kLiveProfileValue = 5;
 constexpr std::size_t kInfoProfileCount = 0;
@@ -31,6 +29,12 @@ constexpr int kProfileAfterReset = 0;
 const Error kDeviceLeft{"the device left"};
 const Error kCancelled{"the load was cancelled"};
 
+Error Uninitialised() {
+    return MakeError(ErrorKind::Uninitialised,
+                     "the device memory holds no configuration (it is uninitialised); "
+                     "'qvmctl reset' initialises it");
+}
+
 void Report(const ConfigModel::Progress& progress, int percent) {
     if (progress) progress(percent);
 }
@@ -45,10 +49,10 @@ std::optional<uint8_t> ReadMarker(DeviceCommands& commands, const std::string& p
 
 Status ConfigModel::LoadConfiguration(const Progress& progress, std::stop_token stop) {
     WorkLock lock(work_);
-    return LoadLocked(progress, stop, true);
+    return LoadLocked(progress, stop);
 }
 
-Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop, bool mayReset) {
+Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop) {
     const DeviceValues values = commands_.Values().Get(path_);
     const ImageLayout& layout = LayoutForGeneration(values.ProtocolGeneration);
     ConfigImage image;
@@ -58,20 +62,19 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop, b
     if (cache.Path() == path_) cache.Activate(path_, cache.Enabled());
     Report(progress, 0);
 
+    auto top = LearnMemoryTop(commands_, path_);
+    if (!top && top.kind() == ErrorKind::Uninitialised) return NoConfiguration(std::move(image));
+    if (!top) return top.kind() == ErrorKind::DeviceGarbled ? top.error() : kDeviceLeft;
+    image.memoryTop = *top;
+    // A class C device without the marker was never initialised. The load only reads:
+    // the factory reset that initialises it is the user's choice (ResetConfiguration).
     if (layout.cls == LayoutClass::C) {
-        const Frame status = commands_.QueryStatus(path_, kStatusWaitMs);
-        image.memoryTop = static_cast<uint32_t>(status[kTopLow] | status[kTopHigh] << 8);
         const auto marker = ReadMarker(commands_, path_);
         if (!marker) return kDeviceLeft;
-        if (*marker != kInitMarker && mayReset) return ResetLocked(progress);
+        if (*marker != kInitMarker) return NoConfiguration(std::move(image));
     }
     image.dpiStep = DpiStepFor(values.IdentByte1);
     image.dpiStepCount = DpiStepCountFor(values.IdentByte1, values.IdentByte2);
-    if (!image.memoryTop) {
-        auto top = ProbeMacroMemoryEnd(commands_, path_);
-        if (!top) return kDeviceLeft;
-        image.memoryTop = *top;
-    }
     if (stop.stop_requested()) return kCancelled;
 
     const LiveState live = commands_.ReadLiveState(path_);
@@ -109,6 +112,13 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop, b
     Publish(std::move(image));
     Report(progress, kAllDone);
     return {};
+}
+
+Status ConfigModel::NoConfiguration(ConfigImage empty) {
+    // What was shown before is no longer in the device: nothing stays on show. The
+    // memory top stays known when it was learnt (a backup or restore needs it).
+    Publish(std::move(empty));
+    return Uninitialised();
 }
 
 Status ConfigModel::ReadImage(ConfigImage& image, const Progress& progress, std::stop_token stop) {
@@ -212,7 +222,10 @@ Status ConfigModel::ResetLocked(const Progress& progress) {
     if (!commands_.ReloadSettings(path_)) return failed;
     commands_.GetTransport().GetClock().SleepMs(kSettleMs);
 
-    if (Status loaded = LoadLocked(progress, {}, false); !loaded) return loaded;
+    // Classes A and B carry no memory size: the size marks at the top tell the next
+    // load, which only reads, what the probe learns here.
+    if (layout.cls != LayoutClass::C && !ProbeMacroMemoryEnd(commands_, path_)) return failed;
+    if (Status loaded = LoadLocked(progress, {}); !loaded) return loaded;
     if (Status s = SelectStageLocked(kStageAfterReset); !s) return s;
     if (Status s = SelectProfileLocked(kProfileAfterReset); !s) return s;
     if (!Notify()) return failed;

@@ -94,7 +94,7 @@ std::optional<uint32_t> MacroModeAddress(const ImageLayout& layout, uint32_t mem
     return table->first + static_cast<uint32_t>(slot - kLowModeSlots);
 }
 
-Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& path) {
+Result<std::optional<uint32_t>> FindMarkedMemoryEnd(MemoryAccess& memory, const std::string& path) {
     const Error lost = MakeError("the device did not answer the memory size probe");
     // Either of a top's two bytes may hold the marker.
     auto markerAt = [&](uint32_t top) -> std::optional<bool> {
@@ -107,12 +107,7 @@ Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& pa
     };
     const auto present = markerAt(kTopByte);
     if (!present) return lost;
-    if (!*present) {
-        if (!memory.WriteMemoryByte(path, kSecondTopByte, kInitMarker) ||
-            !memory.WriteMemoryByte(path, kTopByte, kInitMarker)) {
-            return lost;
-        }
-    }
+    if (!*present) return std::optional<uint32_t>{};
     uint32_t end = kDefaultMemoryEnd;
     for (uint32_t top : kProbeTops) {
         const auto found = markerAt(top);
@@ -120,7 +115,20 @@ Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& pa
         if (!*found) break;
         end = top;
     }
-    return end;
+    return std::optional<uint32_t>{end};
+}
+
+Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& path) {
+    auto marked = FindMarkedMemoryEnd(memory, path);
+    if (!marked) return marked.error();
+    if (*marked) return **marked;
+    if (!memory.WriteMemoryByte(path, kSecondTopByte, kInitMarker) ||
+        !memory.WriteMemoryByte(path, kTopByte, kInitMarker)) {
+        return MakeError("the device did not answer the memory size probe");
+    }
+    marked = FindMarkedMemoryEnd(memory, path);
+    if (!marked) return marked.error();
+    return marked->value_or(kDefaultMemoryEnd);
 }
 
 Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const ImageLayout& layout,

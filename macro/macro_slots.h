@@ -94,6 +94,8 @@ ButtonSlot MacroButtonFunction(uint8_t mode, uint32_t codeAddress);
 // once when neither top byte holds it. 0x1FFF when not even that size answers.
 // Fails only when the device does not answer.
 Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& path);
+// The same without writing: nullopt when neither top byte holds the marker yet.
+Result<std::optional<uint32_t>> FindMarkedMemoryEnd(MemoryAccess& memory, const std::string& path);
 
 // Fills the 80 slots from the image bytes (read from address 0) and reads each used
 // slot's name, and in classes B and C the reserved mode table, from the device. A slot whose start

@@ -202,6 +202,7 @@ SimTransferStats SimBackend::TotalStats() const {
         total.refusedCommands += s.refusedCommands;
         total.busyReplies += s.busyReplies;
         total.failedTransfers += s.failedTransfers;
+        total.memoryWrites += s.memoryWrites;
     }
     return total;
 }

@@ -164,8 +164,10 @@ bool SimDevice::SetFeature(int iface, uint64_t epoch, std::span<const uint8_t> r
     const bool ok = mouse_ && i && i->role == SimRole::Config &&
                     static_cast<int>(report.size()) == mouse_->Format().length;
     if (ok) {
+        const uint64_t writesBefore = mouse_->MemoryWrites();
         const SimRequestOutcome outcome = mouse_->HandleRequest(report);
         Count(outcome);
+        stats_.memoryWrites += mouse_->MemoryWrites() - writesBefore;
         if (outcome != SimRequestOutcome::BadFrame) busyRemaining_ = faults_.busyPolls;
         MoveMouseReports();
     } else {

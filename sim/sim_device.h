@@ -36,6 +36,7 @@ struct SimTransferStats {
     uint64_t refusedCommands = 0;  // a known command with a parameter out of range
     uint64_t busyReplies = 0;      // feature reads answered with the busy bit
     uint64_t failedTransfers = 0;  // transfers that returned failure
+    uint64_t memoryWrites = 0;     // accepted commands that wrote memory (byte, block, commit)
 
     bool operator==(const SimTransferStats&) const = default;
 };

@@ -239,6 +239,7 @@ bool SimMouse::ExecuteMemory(const SimCommandRule& rule, const Args& a,
         }
         case SimOp::WriteByte:
             Poke(Address(a, 0, 1, -1), static_cast<uint8_t>(a[2]));
+            ++memoryWrites_;
             return true;
         case SimOp::WriteBlock: {
             const int count = a[2];
@@ -246,6 +247,7 @@ bool SimMouse::ExecuteMemory(const SimCommandRule& rule, const Args& a,
             if (count < 1 || count > kSimMaxBlock || first + count > checkByte) return false;
             const uint32_t address = Address(a, 0, 1, -1);
             for (int i = 0; i < count; ++i) Poke(address + i, request[first + i]);
+            ++memoryWrites_;
             return true;
         }
         case SimOp::StageData: {
@@ -262,6 +264,7 @@ bool SimMouse::ExecuteMemory(const SimCommandRule& rule, const Args& a,
             if (count < 1 || count > kSimStagingBytes) return false;
             const uint32_t address = Address(a, 0, 1, 2);
             for (int i = 0; i < count; ++i) Poke(address + i, staging_[i]);
+            ++memoryWrites_;
             return true;
         }
         default:

@@ -65,6 +65,8 @@ class SimMouse {
     uint8_t Peek(uint32_t address) const { return memory_[address & mask_]; }
     void Poke(uint32_t address, uint8_t value) { memory_[address & mask_] = value; }
     std::span<const uint8_t> Memory() const { return memory_; }
+    // Memory-write commands executed so far (byte, block and commit writes).
+    uint64_t MemoryWrites() const { return memoryWrites_; }
     // Replaces the whole memory (same size) and applies it, as after a power cycle.
     bool LoadMemory(std::span<const uint8_t> image);
 
@@ -96,6 +98,7 @@ class SimMouse {
     SimFrameFormat format_;
     SimMemoryGeometry geometry_;
     std::vector<uint8_t> memory_;
+    uint64_t memoryWrites_ = 0;
     uint32_t mask_;
     std::array<uint8_t, kSimInfoAreaSize> info_;
     std::array<uint8_t, kSimStagingBytes> staging_{};

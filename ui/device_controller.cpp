@@ -80,10 +80,12 @@ DeviceController::DeviceController(std::unique_ptr<DeviceHub> hub, QObject* pare
             Qt::QueuedConnection);
     };
     listener.finished = [this](HubOperation op, const Status& status) {
-        const QString error = status ? QString() : ToQ(status.message());
+        const bool uninitialised =
+            op == HubOperation::Refresh && status.kind() == ErrorKind::Uninitialised;
+        const QString error = status || uninitialised ? QString() : ToQ(status.message());
         QMetaObject::invokeMethod(
             this,
-            [this, op, error] {
+            [this, op, error, uninitialised] {
                 if (op == HubOperation::DeviceChange && impl_->notifier) {
                     impl_->notifier->setEnabled(true);
                 }
@@ -92,6 +94,7 @@ DeviceController::DeviceController(std::unique_ptr<DeviceHub> hub, QObject* pare
                     ArmDeferred();
                 }
                 emit operationFinished(OperationName(op), error);
+                if (uninitialised) emit uninitialisedFound();
             },
             Qt::QueuedConnection);
     };

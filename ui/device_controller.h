@@ -86,7 +86,12 @@ class DeviceController : public QObject {
     void viewChanged();
     void progress(const QString& operation, int percent);
     // Every queued operation ends with exactly one of these; `error` is empty on success.
+    // A refresh that finds the active mouse's memory without a configuration ends without
+    // an error: uninitialisedFound() follows it, and the view says so.
     void operationFinished(const QString& operation, const QString& error);
+    // A refresh found the active mouse uninitialised; nothing was written. Only a reset
+    // (ResetDevice) initialises it, which the window offers the user.
+    void uninitialisedFound();
 
   private:
     // Arms the single-shot timer for the earliest pending deferred write (or stops it).

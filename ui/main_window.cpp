@@ -51,9 +51,10 @@ constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
 
 constexpr int kTitleFont = 1;  // Tahoma 20
 constexpr int kInfoFontPixels = 11;
-constexpr int kPageTabText = 0;     // button_str 0..2: the page names
-constexpr int kProfileCaption = 1;  // cap_input_str: "Enter profile name"
-constexpr int kColourCaption = 46;  // button_str: "Colour"
+constexpr int kPageTabText = 0;      // button_str 0..2: the page names
+constexpr int kProfileCaption = 1;   // cap_input_str: "Enter profile name"
+constexpr int kColourCaption = 46;   // button_str: "Colour"
+constexpr int kResetButtonText = 3;  // button_str: "Reset"
 // Operations the Other page starts and reports itself (button_str: Reset, Backup, Restore).
 constexpr std::array<int, 3> kPageReportedOps = {3, 4, 5};
 
@@ -139,6 +140,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     connect(&controller_, &DeviceController::viewChanged, this, &MainWindow::Refresh);
     connect(&controller_, &DeviceController::operationFinished, this,
             &MainWindow::OnOperationFinished);
+    connect(&controller_, &DeviceController::uninitialisedFound, this,
+            &MainWindow::OfferInitialisation);
     for (const std::string& problem : library_.problems) ShowError(ToQ(problem));
     if (!keyboard_.warning.empty()) ShowError(ToQ(keyboard_.warning));
     ShowPage(kButtonsPage);
@@ -202,7 +205,11 @@ QString MainWindow::InfoText() const {
 
 void MainWindow::Refresh() {
     const DeviceView view = controller_.View();
-    if (view.present || view.keyboard) {
+    // Asked again only after the mouse was away (or initialised) in between.
+    if (!view.uninitialised) declinedPath_.clear();
+    if (view.uninitialised) {
+        info_->setText(ToQ(view.modelName) + "\n" + ToQ(kUninitialisedPanelText));
+    } else if (view.present || view.keyboard) {
         info_->setText(ToQ(InfoPanelText(Ui(),
                                          InfoDevice{view.modelName,
                                                     static_cast<uint32_t>(view.firmwareVersion),
@@ -333,6 +340,21 @@ void MainWindow::OnOperationFinished(const QString& operation, const QString& er
         if (operation == ToQ(Ui().button_str[static_cast<std::size_t>(text)])) return;
     }
     ShowError(operation + QStringLiteral(": ") + error);
+}
+
+void MainWindow::OfferInitialisation() {
+    const DeviceView view = controller_.View();
+    if (offering_ || !view.uninitialised || view.path == declinedPath_) return;
+    offering_ = true;
+    const bool yes =
+        Confirm(this, ToQ(Ui().button_str[kResetButtonText]), ToQ(kInitialiseQuestion));
+    offering_ = false;
+    if (!yes) {
+        declinedPath_ = view.path;
+        return;
+    }
+    // The device may have gone or been initialised while the question was open.
+    if (controller_.View().uninitialised) otherPage_->StartReset();
 }
 
 void MainWindow::ShowError(const QString& text) {

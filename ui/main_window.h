@@ -98,6 +98,9 @@ class MainWindow : public QWidget {
     void ChooseProfileColour(int profile);
     void ShowMacroList();
     void OnOperationFinished(const QString& operation, const QString& error);
+    // Offers the factory reset for a mouse whose memory holds no configuration, once per
+    // arrival: only on yes is anything written.
+    void OfferInitialisation();
     void ShowNextError();
     void ReportFirstPaint();
 
@@ -119,6 +122,9 @@ class MainWindow : public QWidget {
     MacroListWindow* macroList_ = nullptr;
     bool macroListPlaced_ = false;
     std::unique_ptr<Tray> tray_;
+
+    bool offering_ = false;     // the initialisation question is open
+    std::string declinedPath_;  // the uninitialised mouse the user said no for
 
     std::deque<QString> errors_;
     bool showingError_ = false;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -191,7 +192,9 @@ void OtherPage::Refresh() {
     autostart_->setChecked(AutostartEnabled());
 
     QString text;
-    if (view.present) {
+    if (view.uninitialised) {
+        text = ToQ(view.modelName) + "\n" + ToQ(kUninitialisedText);
+    } else if (view.present) {
         const InfoDevice device{view.modelName, static_cast<uint32_t>(view.firmwareVersion),
                                 view.extendedButtons};
         text = ToQ(InformationPageText(device));
@@ -245,6 +248,10 @@ void OtherPage::OnAutostart(bool on) {
 
 void OtherPage::OnReset() {
     if (!Confirm(this, ButtonText(kResetText), MessageText(kResetQuestion))) return;
+    StartReset();
+}
+
+void OtherPage::StartReset() {
     Started(ButtonText(kResetText));
     controller_.ResetDevice();
 }
@@ -278,18 +285,24 @@ void OtherPage::OnRestore() {
     }
     if (!Confirm(this, caption, MessageText(kRestoreQuestion))) return;
 
-    bool force = false;
+    // What speaks against the file is said before it is written anyway.
     const auto image = controller_.View().image;
-    if (image->memoryTop &&
-        !CheckRestoreCompatible(contents->declaredBytes, *image->memoryTop, false)) {
-        const QString sizes = ToQ(kEepromSizeText) + ": " +
-                              QString::number(contents->declaredBytes) + " / " +
-                              QString::number(qulonglong{*image->memoryTop} + 1);
-        const QString question =
-            MessageText(kModelMismatch) + "\n" + sizes + "\n" + MessageText(kRestoreQuestion);
-        if (!Confirm(this, caption, question)) return;
-        force = true;
+    const auto findings = JudgeRestore(*contents, image->memoryTop);
+    if (!findings.empty()) {
+        QStringList lines;
+        for (const RestoreFinding& f : findings) {
+            if (f.concern == RestoreConcern::OtherSize) {
+                lines << MessageText(kModelMismatch)
+                      << ToQ(kEepromSizeText) + ": " + QString::number(contents->declaredBytes) +
+                             " / " + QString::number(qulonglong{*image->memoryTop} + 1);
+            } else {
+                lines << ToQ(f.text);
+            }
+        }
+        lines << MessageText(kRestoreQuestion);
+        if (!Confirm(this, caption, lines.join("\n"))) return;
     }
+    const bool force = !findings.empty();
     Started(caption);
     controller_.RestoreBackupFrom(FromQ(file), force);
 }
@@ -316,7 +329,8 @@ void OtherPage::OnFinished(const QString& operation, const QString& error) {
 
 void OtherPage::UpdateDriverButtons() {
     const DeviceView view = controller_.View();
-    const bool ready = view.present && !view.keyboard && !controller_.Busy() && running_.empty();
+    const bool ready = (view.present || view.uninitialised) && !view.keyboard &&
+                       !controller_.Busy() && running_.empty();
     for (QPushButton* button : {reset_, backup_, restore_}) button->setEnabled(ready);
 }
 

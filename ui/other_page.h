@@ -7,7 +7,8 @@
 //   network remote service.
 // - DRIVER SETTINGS: Reset, Backup and Restore with their questions, and a progress bar
 //   fed by the controller while one of them runs. The buttons are disabled without a
-//   device and while the controller is busy.
+//   device and while the controller is busy; a mouse whose memory holds no
+//   configuration keeps them (a reset or a restore initialises it, a backup reads it).
 //
 // File dialogs go through two replaceable choosers so that tests can answer them.
 #pragma once
@@ -50,6 +51,9 @@ class OtherPage : public QWidget {
 
     // Re-reads the device view, the settings and the autostart state into the controls.
     void Refresh();
+    // Starts the factory reset without asking (the caller asked), with this page's
+    // progress bar and failure report.
+    void StartReset();
 
     // Replaces the save and open dialogs (QFileDialog by default).
     void SetFileChoosers(FileChooser save, FileChooser open);

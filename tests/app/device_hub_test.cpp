@@ -314,6 +314,40 @@ TEST_P(HubRestore, RefusesAnotherMemorySizeUnlessForced) {
 INSTANTIATE_TEST_SUITE_P(All, HubRestore, ::testing::ValuesIn(kRestores),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An uninitialised mouse: the refresh only reads and says so; a backup reads it as it is;
+// only the reset writes, and then the mouse is shown.
+TEST(DeviceHub, UninitialisedMouseIsReportedAndOnlyTheResetWritesIt) {
+    HubRig rig("g12/mem=8k/blank");
+    const Bytes blank = rig.Peek(0, 0x2000);
+    rig.RefreshAndWait();
+    const Status refreshed = rig.recorder.Last(HubOperation::Refresh);
+    EXPECT_EQ(refreshed.kind(), ErrorKind::Uninitialised) << refreshed.message();
+    HubSnapshot snap = rig.hub->Snapshot();
+    EXPECT_TRUE(snap.uninitialised);
+    EXPECT_FALSE(snap.present);
+    EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+
+    const std::string file = rig.folder.File("blank.bf");
+    rig.hub->SaveBackup(file);
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.recorder.Last(HubOperation::Backup).ok())
+        << rig.recorder.Last(HubOperation::Backup).message();
+    std::ifstream in(file, std::ios::binary);
+    const Bytes saved((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(Bytes(saved.begin() + 22, saved.end()), blank);
+    EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+    EXPECT_EQ(rig.Peek(0, 0x2000), blank);
+
+    rig.hub->Reset();
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.recorder.Last(HubOperation::Reset).ok())
+        << rig.recorder.Last(HubOperation::Reset).message();
+    snap = rig.hub->Snapshot();
+    EXPECT_FALSE(snap.uninitialised);
+    EXPECT_TRUE(snap.present);
+    EXPECT_EQ(rig.Peek(0, 1), Bytes{0x12});
+}
+
 TEST(DeviceHub, DeferredDpiIsShownAtOnceAndWrittenWhenDue) {
     HubRig rig("g12");
     rig.RefreshAndWait();

@@ -284,5 +284,46 @@ TEST(BackupCompatible, SizeMustMatchUnlessForced) {
     }
 }
 
+// What speaks against a restore, from the decoded file and the device's size.
+TEST(BackupJudge, FindsEveryConcernAndForceOverridesThem) {
+    using C = RestoreConcern;
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> file;  // the whole backup file
+        std::optional<uint32_t> deviceTop;
+        std::vector<C> concerns;
+        const char* text;  // in the refusal
+    };
+    const std::vector<uint8_t> marked = {0x12, 1, 2, 3};
+    const std::vector<uint8_t> blank = {0xFF, 0xFF, 0xFF, 0xFF};
+    const Row rows[] = {
+        {"fits", BackupFile(4, marked), 3, {}, ""},
+        {"other size", BackupFile(4, marked), 7, {C::OtherSize}, "holds 4 bytes"},
+        {"size unknown", BackupFile(4, marked), std::nullopt, {C::UnknownSize}, "not known"},
+        {"no marker", BackupFile(4, blank), 3, {C::NoMarker}, "is 0xFF, not the configuration"},
+        {"cut short", BackupFile(4, {0x12, 1}), 3, {C::CutShort}, "holds 2 of its 4"},
+        {"cut to nothing", BackupFile(4, {}), 3, {C::CutShort}, "holds 0 of its 4"},
+        {"all", BackupFile(8, {0x00, 1}), 3, {C::OtherSize, C::NoMarker, C::CutShort}, "0x0"},
+        {"empty", BackupFile(0, {}), 3, {C::OtherSize}, "holds 0 bytes"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto contents = DecodeBackupFile(r.file);
+        ASSERT_TRUE(contents.ok()) << contents.message();
+        std::vector<C> found;
+        for (const RestoreFinding& f : JudgeRestore(*contents, r.deviceTop)) {
+            found.push_back(f.concern);
+        }
+        EXPECT_EQ(found, r.concerns);
+        const Status refused = CheckRestore(*contents, r.deviceTop, false);
+        EXPECT_EQ(refused.ok(), r.concerns.empty());
+        if (!refused.ok()) {
+            EXPECT_EQ(refused.kind(), ErrorKind::BadInput);
+            EXPECT_NE(refused.message().find(r.text), std::string::npos) << refused.message();
+        }
+        EXPECT_TRUE(CheckRestore(*contents, r.deviceTop, true).ok());
+    }
+}
+
 }  // namespace
 }  // namespace qvm

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "app/ui_strings.h"
@@ -21,8 +22,41 @@ class ImageMemoryTop : public ::testing::TestWithParam<TopCase> {};
 
 TEST_P(ImageMemoryTop, FollowsTheMemorySize) {
     test::ImageRig rig(GetParam().devices);
+    const auto before = rig.Peek(0, GetParam().top + 1);
     rig.Load();
     EXPECT_EQ(rig.Image()->memoryTop, GetParam().top);
+    // Learnt by reading alone: no size mark was written.
+    EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+    EXPECT_EQ(rig.Peek(0, GetParam().top + 1), before);
+}
+
+// A device with size marks is measured by them, even where the first bytes of the memory
+// would repeat elsewhere; without marks, by where those bytes repeat.
+TEST(ImageMemoryTop, MarksWinOverRepeatedBytes) {
+    struct Case {
+        const char* devices;
+        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pokes;
+        uint32_t top;
+    };
+    const Case cases[] = {
+        // The header copied to 0x4000 of a 32k memory: taken for a 16k memory...
+        {"g5/mem=32k", {{0x4000, {}}}, 0x3FFF},
+        // ...unless the size marks at its real top say otherwise.
+        {"g5/mem=32k", {{0x4000, {}}, {0x7FFE, {0x12, 0x12}}}, 0x7FFF},
+        {"g0/mem=16k", {{0x3FFF, {0x12}}}, 0x3FFF},
+        // One byte of the 64 that differs is enough to tell the sizes apart.
+        {"g0/mem=64k", {{0x8000, {}}, {0x803F, {0x99}}}, 0xFFFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        test::ImageRig rig(c.devices);
+        for (const auto& [address, bytes] : c.pokes) {
+            rig.Poke(address, bytes.empty() ? rig.Peek(0, 64) : bytes);
+        }
+        rig.Load();
+        EXPECT_EQ(rig.Image()->memoryTop, c.top);
+        EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -45,20 +79,70 @@ TEST(ImageProbe, MarkerWrittenOnceAtTheTop) {
     EXPECT_EQ(*second, 0x3FFFu);
 }
 
-TEST(ImageLoad, BlankClassCIsResetOnceThenLoaded) {
-    test::ImageRig rig("g12/blank");
+// A memory without a configuration is reported, left as it is and shows nothing; the
+// reset alone initialises it.
+TEST(ImageLoad, UninitialisedMemoryIsReportedAndLeftAlone) {
+    struct Case {
+        const char* devices;
+        std::optional<uint32_t> top;  // still learnt, for a backup or a restore
+    };
+    const Case cases[] = {{"g12/blank", 0xFFFF},
+                          {"g12/mem=8k/blank", 0x1FFF},
+                          {"g0/blank", std::nullopt},
+                          {"g5/blank", std::nullopt}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        test::ImageRig rig(c.devices);
+        const auto before = rig.Peek(0, 0x2000);
+        const Status s = rig.model->LoadConfiguration();
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.kind(), ErrorKind::Uninitialised);
+        EXPECT_NE(s.message().find("'qvmctl reset' initialises it"), std::string::npos);
+        EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+        EXPECT_EQ(rig.Peek(0, 0x2000), before);
+        EXPECT_FALSE(rig.Image()->loaded);
+        EXPECT_EQ(rig.Image()->memoryTop, c.top);
+    }
+}
+
+// A device that loses its configuration no longer shows the one it had.
+TEST(ImageLoad, ConfigurationLostSinceTheLastLoadIsNoLongerShown) {
+    test::ImageRig rig("g12");
     rig.Load();
-    const auto image = rig.Image();
-    EXPECT_TRUE(image->loaded);
-    EXPECT_EQ(rig.Peek(0x00, 1)[0], 0x12);
-    EXPECT_EQ(rig.Peek(0x03, 10), (std::vector<uint8_t>{8, 8, 16, 16, 32, 32, 160, 160, 80, 80}));
-    EXPECT_EQ(image->dpiStages[3], (DpiStage{160, 160}));
-    EXPECT_EQ(image->profiles[1].colour, (Rgb{0, 255, 0}));
-    EXPECT_EQ(image->currentDpiStage, 1);
-    EXPECT_EQ(image->currentProfile, 0);
-    // The heap was left alone: the reset stops at the heap start.
-    EXPECT_EQ(rig.Peek(0x550, 1)[0], 0xFF);
-    EXPECT_EQ(rig.Peek(0x54F, 1)[0], 0x00);
+    rig.Poke(0x00, {0xFF});
+    EXPECT_EQ(rig.model->LoadConfiguration().kind(), ErrorKind::Uninitialised);
+    EXPECT_FALSE(rig.Image()->loaded);
+}
+
+TEST(ImageReset, InitialisesABlankDevice) {
+    struct Case {
+        const char* devices;
+        std::vector<uint8_t> dpi;  // at the class's DPI stages
+        uint32_t dpiAt;
+        uint32_t top;
+    };
+    const Case cases[] = {
+        {"g12/blank", {8, 8, 16, 16, 32, 32, 160, 160, 80, 80}, 0x03, 0xFFFF},
+        {"g5/blank/mem=16k", {16, 16, 32, 32, 64, 64, 144, 144, 80, 80}, 0x03, 0x3FFF},
+        {"g0/blank", {16, 16, 32, 32, 64, 64, 144, 144, 80, 80}, 0x04, 0x3FFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        test::ImageRig rig(c.devices);
+        ASSERT_TRUE(rig.model->ResetConfiguration().ok());
+        const auto image = rig.Image();
+        EXPECT_TRUE(image->loaded);
+        EXPECT_EQ(rig.Peek(0x00, 1)[0], 0x12);
+        EXPECT_EQ(rig.Peek(c.dpiAt, 10), c.dpi);
+        EXPECT_EQ(image->memoryTop, c.top);
+        EXPECT_EQ(image->currentDpiStage, 1);
+        EXPECT_EQ(image->currentProfile, 0);
+        // A later load, which only reads, finds the same size.
+        rig.Device().ResetStats();
+        rig.Load();
+        EXPECT_EQ(rig.Image()->memoryTop, c.top);
+        EXPECT_EQ(rig.Device().Stats().memoryWrites, 0u);
+    }
 }
 
 TEST(ImageLoad, ClassBWithBadMarkerIsLoadedUnchanged) {

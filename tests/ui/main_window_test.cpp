@@ -2,6 +2,7 @@
 // device, the window without a device and across hot-plug, button assignment by drop,
 // "Default" and the settings dialog, failures shown to the user, and a screenshot of
 // every page.
+#include <QLabel>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -247,6 +248,53 @@ class MainWindowTest : public QObject {
         emit rig.Window().Buttons().Map().functionDropped(position, ButtonSlot{4, 2, 0, 0}, "x");
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
         QVERIFY2(shown.front().startsWith("Assign button: "), qPrintable(shown.front()));
+    }
+
+    // A mouse whose memory holds no configuration: the window asks once before the
+    // reset that initialises it, and on no writes nothing and says what it found.
+    void uninitialisedMouseIsInitialisedOnlyOnYes_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("no") << false;
+        QTest::newRow("yes") << true;
+    }
+    void uninitialisedMouseIsInitialisedOnlyOnYes() {
+        QFETCH(bool, answer);
+        QStringList questions;
+        QStringList messages;
+        ScopedDialogHooks hooks(
+            [&](const QString&, const QString& text) {
+                questions << text;
+                return answer;
+            },
+            [&](const QString&, const QString& text) { messages << text; });
+        UiRig rig("g12/mem=8k/blank");
+        MainWindow& w = rig.Window();
+        const Bytes blank = rig.Device().PeekMemory(0, 0x2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!questions.isEmpty(), qvm::test::kUiLoadTimeoutMs);
+        QVERIFY2(questions.front().contains("Initialise it with the factory settings?"),
+                 qPrintable(questions.front()));
+        if (answer) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().present, qvm::test::kUiLoadTimeoutMs);
+            QCOMPARE(rig.Device().PeekMemory(0, 1), Bytes{0x12});
+            QTRY_VERIFY_WITH_TIMEOUT(w.InfoText().contains("Model"), 5000);
+        } else {
+            rig.Settle();
+            QCOMPARE(rig.Device().PeekMemory(0, 0x2000), blank);
+            QCOMPARE(rig.Device().Stats().memoryWrites, uint64_t{0});
+            QVERIFY(rig.Controller().View().uninitialised);
+            QVERIFY2(w.InfoText().contains("Uninitialised"), qPrintable(w.InfoText()));
+            const auto* info = w.Other().findChild<QLabel*>("informationText");
+            QVERIFY(info != nullptr);
+            QVERIFY2(info->text().contains("no configuration"), qPrintable(info->text()));
+            QVERIFY(!info->text().contains(ToQ(Ui().msg_str[10])));  // "No device !!"
+            QVERIFY(w.Other().findChild<QPushButton*>("resetButton")->isEnabled());
+            // The next refresh of the same mouse does not ask again.
+            rig.Controller().RefreshAfter(0);
+            QTest::qWait(200);
+            rig.Settle();
+        }
+        QCOMPARE(questions.size(), 1);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join("; ")));
     }
 
     void closingWithoutATrayMinimises() {

@@ -468,17 +468,32 @@ void PagesTest::restoreQuestions_data() {
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<int>("questions");
     QTest::addColumn<bool>("restored");
-    QTest::addColumn<uint8_t>("tagByte");  // byte 4 of the file: '_' opens the right tag
+    QTest::addColumn<uint8_t>("tagByte");    // byte 4 of the file: '_' opens the right tag
+    QTest::addColumn<uint8_t>("firstByte");  // memory byte 0: 0x12 for a configuration
+    QTest::addColumn<int>("cut");            // memory bytes missing from the file's end
+    QTest::addColumn<QString>("concern");    // in the second question
 
     const uint32_t same = kSimMemoryBytes;
-    QTest::newRow("same size, Cancel") << same << QList<bool>{false} << 1 << false << uint8_t{'_'};
-    QTest::newRow("same size, OK") << same << QList<bool>{true} << 1 << true << uint8_t{'_'};
+    const uint8_t tag = '_';
+    const uint8_t marker = 0x12;
+    QTest::newRow("same size, Cancel")
+        << same << QList<bool>{false} << 1 << false << tag << marker << 0 << QString();
+    QTest::newRow("same size, OK")
+        << same << QList<bool>{true} << 1 << true << tag << marker << 0 << QString();
     QTest::newRow("other size, not forced")
-        << 0x1000u << QList<bool>{true, false} << 2 << false << uint8_t{'_'};
+        << 0x1000u << QList<bool>{true, false} << 2 << false << tag << marker << 0 << "4096 / 8192";
     QTest::newRow("other size, forced")
-        << 0x1000u << QList<bool>{true, true} << 2 << true << uint8_t{'_'};
+        << 0x1000u << QList<bool>{true, true} << 2 << true << tag << marker << 0 << "4096 / 8192";
     QTest::newRow("another tag: no question")
-        << same << QList<bool>{true} << 0 << false << uint8_t{'M'};
+        << same << QList<bool>{true} << 0 << false << uint8_t{'M'} << marker << 0 << QString();
+    QTest::newRow("no marker, not forced") << same << QList<bool>{true, false} << 2 << false << tag
+                                           << uint8_t{0xFF} << 0 << "configuration marker";
+    QTest::newRow("no marker, forced") << same << QList<bool>{true, true} << 2 << true << tag
+                                       << uint8_t{0xFF} << 0 << "configuration marker";
+    QTest::newRow("cut short, not forced") << same << QList<bool>{true, false} << 2 << false << tag
+                                           << marker << 0x100 << "holds 7936 of its 8192";
+    QTest::newRow("cut short, forced") << same << QList<bool>{true, true} << 2 << true << tag
+                                       << marker << 0x100 << "holds 7936 of its 8192";
 }
 
 void PagesTest::restoreQuestions() {
@@ -487,12 +502,17 @@ void PagesTest::restoreQuestions() {
     QFETCH(int, questions);
     QFETCH(bool, restored);
     QFETCH(uint8_t, tagByte);
+    QFETCH(uint8_t, firstByte);
+    QFETCH(int, cut);
+    QFETCH(QString, concern);
 
     Rig rig;
     QVERIFY(rig.WaitLoaded());
     const std::string file = rig.File("other.bf");
     Bytes contents = BackupFile(memoryBytes, 0x21);  // every stage at 3300 DPI
     contents[4] = tagByte;
+    contents[22] = firstByte;
+    contents.resize(contents.size() - static_cast<std::size_t>(cut));
     WriteFile(file, contents);
     UserSettings settings;
     OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, nullptr, 7, {}});
@@ -516,7 +536,7 @@ void PagesTest::restoreQuestions() {
         QCOMPARE(asked.first(),
                  QString("Restore|Current setting will be overwritten !! continue?"));
     }
-    if (questions > 1) QVERIFY2(asked[1].contains("4096 / 8192"), qPrintable(asked[1]));
+    if (questions > 1) QVERIFY2(asked[1].contains(concern), qPrintable(asked[1]));
     if (!restored) {
         QVERIFY(!rig.controller->Busy());  // nothing was queued
         QCOMPARE(rig.Peek(0, kConfigBytes), before);
@@ -526,6 +546,8 @@ void PagesTest::restoreQuestions() {
     QVERIFY(WaitFinished(finished, ButtonText(5), &error));
     QCOMPARE(error, QString());
     QCOMPARE(rig.Peek(kStagesAt, 4), (Bytes{0x21, 0x21, 0x21, 0x21}));
+    QCOMPARE(rig.Peek(0, 1), Bytes{firstByte});
+    QCOMPARE(rig.controller->View().uninitialised, firstByte != 0x12);
 }
 
 // ---- General options ----
