@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace qvm {
 namespace {
@@ -151,6 +152,47 @@ bool StartsWith(std::span<const std::uint8_t> bytes, std::span<const std::uint8_
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
+// Characters a terminal shows as nothing, or acts on: the C1 controls and the invisible
+// format characters (inclusive ranges).
+struct CodeRange {
+    char32_t first;
+    char32_t last;
+};
+constexpr std::array<CodeRange, 7> kInvisible = {{
+    {0x0080, 0x009F},  // C1 controls
+    {0x200B, 0x200F},  // zero-width characters, direction marks
+    {0x2028, 0x202E},  // line and paragraph separators, embeddings and overrides
+    {0x2060, 0x2064},  // word joiner, invisible operators
+    {0x2066, 0x2069},  // isolates
+    {0xFEFF, 0xFEFF},  // byte-order mark
+    {0xFFF9, 0xFFFB},  // interlinear annotation
+}};
+
+bool IsInvisible(char32_t cp) {
+    return std::any_of(kInvisible.begin(), kInvisible.end(),
+                       [cp](const CodeRange& r) { return cp >= r.first && cp <= r.last; });
+}
+
+// The short escapes of the controls people know by name.
+struct NamedEscape {
+    char32_t code;
+    std::string_view text;
+};
+constexpr std::array<NamedEscape, 4> kNamedEscapes = {{
+    {0x1B, "\\e"},
+    {'\n', "\\n"},
+    {'\r', "\\r"},
+    {'\t', "\\t"},
+}};
+constexpr char32_t kFirstPrintable = 0x20;
+constexpr char32_t kDelete = 0x7F;
+
+std::string HexEscape(const char* format, unsigned value) {
+    char text[12];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -248,6 +290,35 @@ DecodedText DecodeTextFile(std::span<const std::uint8_t> bytes) {
     if (stray) {
         out.problem =
             "bytes that are not UTF-8 after the UTF-8 byte-order mark read as Windows-1252";
+    }
+    return out;
+}
+
+std::string EscapeForTerminal(std::string_view text, KeepLineBreaks keep) {
+    std::string out;
+    out.reserve(text.size());
+    char32_t cp = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        if (!TakeUtf8(text, pos, cp)) {
+            out += HexEscape("\\x%02x", static_cast<std::uint8_t>(text[pos++]));
+            continue;
+        }
+        if (cp == '\n' && keep == KeepLineBreaks::kYes) {
+            out += '\n';
+            continue;
+        }
+        const auto named = std::find_if(kNamedEscapes.begin(), kNamedEscapes.end(),
+                                        [cp](const NamedEscape& e) { return e.code == cp; });
+        if (named != kNamedEscapes.end()) {
+            out += named->text;
+        } else if (cp < kFirstPrintable || cp == kDelete) {
+            out += HexEscape("\\x%02x", static_cast<unsigned>(cp));
+        } else if (IsInvisible(cp)) {
+            out += HexEscape("\\u%04x", static_cast<unsigned>(cp));
+        } else {
+            out += text.substr(start, pos - start);
+        }
     }
     return out;
 }

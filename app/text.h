@@ -1,7 +1,7 @@
 // Text conversions between the program's UTF-8 strings and the UTF-16 text that the
-// devices, the settings files and the macro and backup files hold. Nothing here throws
-// or crashes on bad input: the conversions make every invalid sequence U+FFFD unless they
-// say otherwise.
+// devices, the settings files and the macro and backup files hold, and text made safe for
+// a terminal. Nothing here throws or crashes on bad input: the conversions make every
+// invalid sequence U+FFFD unless they say otherwise.
 #pragma once
 
 #include <cstddef>
@@ -53,5 +53,13 @@ struct DecodedText {
     std::string problem;  // what could not be read as it stands; empty when all could
 };
 DecodedText DecodeTextFile(std::span<const std::uint8_t> bytes);
+
+// Text that came from outside (names, file contents, paths) made safe to print on a
+// terminal: ESC, CR, LF and tab as \e, \r, \n and \t; the other C0 controls and DEL as
+// \xNN; C1 controls and invisible format characters (byte-order mark, zero-width and
+// direction marks) as \uNNNN; bytes that are not UTF-8 as \xNN. Backslashes stay as they
+// are. With KeepLineBreaks::kYes, LF is kept (for messages laid out in lines).
+enum class KeepLineBreaks { kNo, kYes };
+std::string EscapeForTerminal(std::string_view text, KeepLineBreaks keep = KeepLineBreaks::kNo);
 
 }  // namespace qvm

@@ -273,8 +273,8 @@ int RunAssign(CommandContext& c) {
     if (!assigned) return Done(c, assigned, "cannot assign the button");
     const auto image = l->model->Snapshot();
     c.out << "profile " << *profile << " button " << *button << ": "
-          << ShownButtonText(*image, image->buttons[static_cast<std::size_t>(*profile - 1)]
-                                                   [static_cast<std::size_t>(slot)]);
+          << Shown(ShownButtonText(*image, image->buttons[static_cast<std::size_t>(*profile - 1)]
+                                                         [static_cast<std::size_t>(slot)]));
     c.out << '\n';
     return kExitOk;
 }
