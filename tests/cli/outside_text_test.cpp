@@ -1,5 +1,5 @@
 // qvmctl and what reaches it from outside: names and texts from device memory and files,
-// macro text in the encodings editors write, standard input, FIFOs and a full disk.
+// macro text in the encodings editors write, standard input and a full disk.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +7,6 @@
 #include "cli/qvmctl.h"
 #include "macro/macro_file.h"
 #include "run_qvmctl.h"
-#include "support/fifo_guard.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
 
@@ -158,23 +157,6 @@ TEST(QvmctlOutsideText, StandardInputIsBoundedAndNeverStoresNothing) {
         EXPECT_EQ(run.status, kExitUsage);
         EXPECT_TRUE(Has(run.err, c.message)) << run.err;
         EXPECT_EQ(Qvmctl(OnG12({"macro", "list"})).out.rfind("no macros stored\n", 0), 0u);
-    }
-}
-
-// A FIFO given as the file to read is refused at once, as bad input.
-TEST(QvmctlOutsideText, FifoAsFileIsRefused) {
-    test::TempFolder folder;
-    const test::FifoGuard text(folder.File("macro.txt"));
-    const test::FifoGuard macro(folder.File("macro.mf"));
-    const std::vector<std::string> commands[] = {
-        OnG12({"macro", "store", "1", text.path()}),
-        {"library", "import", macro.path()},
-    };
-    for (const auto& args : commands) {
-        SCOPED_TRACE(args[1]);
-        const Outcome run = Qvmctl(args);
-        EXPECT_EQ(run.status, kExitUsage);
-        EXPECT_TRUE(Has(run.err, " is not a regular file")) << run.err;
     }
 }
 

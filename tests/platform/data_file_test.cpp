@@ -56,13 +56,5 @@ TEST(ReadFileIfExists, OnlyRegularFilesWithinTheBound) {
     EXPECT_FALSE(absent->has_value());
 }
 
-// Writes that fail for want of room are input/output failures, whoever asks.
-TEST(WriteFileAtomically, FailuresAreIoErrors) {
-    test::TempFolder dir;
-    const Status missing = WriteFileAtomically(dir.File("no/such/folder/f"), Bytes{1});
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.kind(), ErrorKind::Io);
-}
-
 }  // namespace
 }  // namespace qvm
