@@ -4,13 +4,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include "app/settings.h"
+#include "platform/atomic_file.h"
 #include "platform/folders.h"
 
 namespace qvm {
@@ -22,6 +23,8 @@ constexpr std::string_view kDesktopEntryGroup = "[Desktop Entry]";
 constexpr std::string_view kDesktopSuffix = ".desktop";
 constexpr std::string_view kDefaultDataDirs = "/usr/local/share:/usr/share";
 constexpr std::string_view kDefaultPath = "/usr/local/bin:/usr/bin:/bin";
+// Desktop entries are a few kilobytes; anything far bigger is no desktop entry.
+constexpr std::size_t kMaxDesktopEntryBytes = 1u << 20;
 
 struct DesktopEntry {
     std::map<std::string, std::string> values;  // keys of the [Desktop Entry] group
@@ -89,8 +92,9 @@ std::string UnescapeValue(std::string_view raw) {
 }
 
 std::optional<DesktopEntry> ReadDesktopEntry(const fs::path& file) {
-    std::ifstream in(file);
-    if (!in) return std::nullopt;
+    const auto bytes = ReadFileIfExists(file.string(), kMaxDesktopEntryBytes);
+    if (!bytes || !*bytes) return std::nullopt;
+    std::istringstream in(std::string((*bytes)->begin(), (*bytes)->end()));
     DesktopEntry entry;
     bool inGroup = false;
     std::string line;

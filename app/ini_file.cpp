@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "app/text.h"
 #include "platform/atomic_file.h"
@@ -11,13 +12,12 @@ namespace qvm {
 namespace {
 
 constexpr std::array<std::uint8_t, 2> kBomUtf16Le = {0xFF, 0xFE};
-constexpr std::array<std::uint8_t, 2> kBomUtf16Be = {0xFE, 0xFF};
-constexpr std::array<std::uint8_t, 3> kBomUtf8 = {0xEF, 0xBB, 0xBF};
 constexpr std::size_t kMaxWarnings = 5;
-
-bool StartsWith(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> prefix) {
-    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
-}
+// No settings or language file comes near this; a bigger one is not read into memory.
+constexpr std::size_t kMaxIniFileBytes = 16u << 20;
+// Numbers grow no further than this while read without wrapping: far beyond any range
+// asked for, far below overflow.
+constexpr long long kSaturatedMagnitude = 1LL << 40;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -73,9 +73,17 @@ std::string EncodeValue(const std::string& v) {
     return needsQuotes ? '"' + v + '"' : v;
 }
 
-int ParseProfileInt(std::string_view text, int defaultValue) {
+// A number as the profile operations read it: as they give it (wrapped at 32 bits) and
+// as written (saturated far beyond 32 bits, so it can be range-checked).
+struct ProfileNumber {
+    int wrapped;
+    long long written;
+};
+
+// std::nullopt for an empty value.
+std::optional<ProfileNumber> ParseProfileNumber(std::string_view text) {
     std::string_view s = Trim(text);
-    if (s.empty()) return defaultValue;
+    if (s.empty()) return std::nullopt;
     bool negative = false;
     if (s.front() == '+' || s.front() == '-') {
         negative = s.front() == '-';
@@ -87,6 +95,7 @@ int ParseProfileInt(std::string_view text, int defaultValue) {
         s.remove_prefix(2);
     }
     std::uint32_t value = 0;
+    long long written = 0;
     for (char c : s) {
         std::uint32_t digit;
         if (c >= '0' && c <= '9') {
@@ -97,15 +106,16 @@ int ParseProfileInt(std::string_view text, int defaultValue) {
             break;
         }
         value = value * base + digit;  // unsigned: wraps at 32 bits on purpose
+        written = std::min(written * base + digit, kSaturatedMagnitude);
     }
     if (negative) value = 0u - value;
-    return static_cast<int>(value);
+    return ProfileNumber{static_cast<int>(value), negative ? -written : written};
 }
 
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-    auto read = ReadFileIfExists(path);
+    auto read = ReadFileIfExists(path, kMaxIniFileBytes);
     if (!read) {
         IniFile empty;
         empty.unreadable_ = true;
@@ -120,43 +130,36 @@ IniFile IniFile::Load(const std::string& path) {
 
 IniFile IniFile::Parse(std::span<const std::uint8_t> bytes) {
     IniFile file;
-    std::string text;
-    if (StartsWith(bytes, kBomUtf16Le) || StartsWith(bytes, kBomUtf16Be)) {
-        const bool little = StartsWith(bytes, kBomUtf16Le);
-        const auto body = bytes.subspan(kBomUtf16Le.size());
-        if (body.size() % 2 != 0)
-            file.AddWarning("odd number of bytes in UTF-16 text; last byte ignored");
-        const std::u16string wide = little ? DecodeUtf16Le(body) : DecodeUtf16Be(body);
-        text = Utf16ToUtf8(wide);
-        if (Utf8ToUtf16(text) != wide) file.AddWarning("unpaired UTF-16 surrogates replaced");
-    } else {
-        const auto body = StartsWith(bytes, kBomUtf8) ? bytes.subspan(kBomUtf8.size()) : bytes;
-        const std::string_view raw(reinterpret_cast<const char*>(body.data()), body.size());
-        text = Utf16ToUtf8(Utf8ToUtf16(raw));
-        if (text != raw) file.AddWarning("text is not valid UTF-8; invalid bytes replaced");
-    }
-    file.ParseText(text);
+    const DecodedText decoded = DecodeTextFile(bytes);
+    if (!decoded.problem.empty()) file.AddWarning(decoded.problem);
+    file.ParseText(decoded.text);
     return file;
 }
 
-void IniFile::ParseText(std::string_view text) {
+void IniFile::ParseText(std::u16string_view text) {
     bool endingChosen = false;
     bool inSection = false;
     std::size_t lineNumber = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
+        std::size_t end = text.find_first_of(u"\r\n", pos);
         std::size_t next = end;
-        if (end == std::string_view::npos) {
+        if (end == std::u16string_view::npos) {
             end = next = text.size();
         } else {
-            const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+            const bool crlf = text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n';
             next = end + (crlf ? 2 : 1);
-            if (!endingChosen) lineEnding_ = text[end] == '\n' ? "\n" : "\r\n";
+            if (!endingChosen) lineEnding_ = text[end] == u'\n' ? "\n" : "\r\n";
             endingChosen = true;
         }
         ++lineNumber;
-        Line line = ParseLine(std::string(text.substr(pos, end - pos)));
+        const std::u16string_view wide = text.substr(pos, end - pos);
+        Line line = ParseLine(Utf16ToUtf8(wide));
+        if (Utf8ToUtf16(line.text) != wide) {
+            line.original = std::u16string(wide);
+            AddWarning("line " + std::to_string(lineNumber) +
+                       " holds unpaired UTF-16 surrogates; read as U+FFFD");
+        }
         if (line.text.find('\0') != std::string::npos) {
             line.kind = LineKind::kOther;
             AddWarning("line " + std::to_string(lineNumber) + " holds binary data; ignored");
@@ -238,7 +241,22 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
 
 int IniFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const {
     const Line* entry = FindEntry(section, key);
-    return entry ? ParseProfileInt(entry->value, defaultValue) : defaultValue;
+    const auto number = entry ? ParseProfileNumber(entry->value) : std::nullopt;
+    return number ? number->wrapped : defaultValue;
+}
+
+Result<int> IniFile::GetIntInRange(std::string_view section, std::string_view key, int defaultValue,
+                                   int min, int max) const {
+    const Line* entry = FindEntry(section, key);
+    const auto number = entry ? ParseProfileNumber(entry->value) : std::nullopt;
+    if (!number) return defaultValue;
+    if (number->written < min || number->written > max) {
+        return MakeError(ErrorKind::BadInput, "[" + std::string(section) + "] " + std::string(key) +
+                                                  " " + std::string(Trim(entry->value)) +
+                                                  " is out of range (" + std::to_string(min) +
+                                                  " to " + std::to_string(max) + ")");
+    }
+    return static_cast<int>(number->written);
 }
 
 void IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
@@ -264,6 +282,7 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
         if (SameName(line.name, key)) {
             line.value = entry.value;
             line.text = line.name + "=" + encoded;  // keeps the key's spelling in the file
+            line.original.clear();
             return;
         }
         insertAt = i + 1;
@@ -277,13 +296,14 @@ void IniFile::SetInt(std::string_view section, std::string_view key, int value) 
 }
 
 std::vector<std::uint8_t> IniFile::Serialize() const {
-    std::string text;
+    const std::u16string ending = Utf8ToUtf16(lineEnding_);
+    std::u16string text;
     for (const Line& line : lines_) {
-        text += line.text;
-        text += lineEnding_;
+        text += line.original.empty() ? Utf8ToUtf16(line.text) : line.original;
+        text += ending;
     }
     std::vector<std::uint8_t> bytes(kBomUtf16Le.begin(), kBomUtf16Le.end());
-    const std::vector<std::uint8_t> body = EncodeUtf16Le(Utf8ToUtf16(text));
+    const std::vector<std::uint8_t> body = EncodeUtf16Le(text);
     bytes.insert(bytes.end(), body.begin(), body.end());
     return bytes;
 }

@@ -1,9 +1,12 @@
 // IniFile: the sectioned key=value text of set.ini, language.ini and keyboard.ini.
 //
-// Reading accepts UTF-16LE or UTF-16BE with a byte-order mark and UTF-8 with or without
-// one; writing produces UTF-16LE with a byte-order mark. Section and key names compare
-// case-insensitively (ASCII letters). Lines are kept as they were read, so an update
-// changes only the line it touches and comments, unknown keys and order survive.
+// Reading accepts UTF-16LE or UTF-16BE with a byte-order mark, UTF-8 with or without one,
+// and legacy 8-bit text (see DecodeTextFile); writing produces UTF-16LE with a byte-order
+// mark. Section and key names compare case-insensitively (ASCII letters). Lines are kept
+// as they were read, so an update changes only the line it touches and comments, unknown
+// keys and order survive; a line holding UTF-16 that has no UTF-8 form (an unpaired
+// surrogate) is written back unit for unit until it is changed, so a save never turns
+// what a file held into U+FFFD.
 //
 // Values: the text after the first '=' with surrounding blanks (spaces, tabs) removed.
 // When what remains is wrapped in one matching pair of double or single quotes, the
@@ -52,6 +55,10 @@ class IniFile {
     // character that does not belong to the number, and a value without digits reads as
     // 0. A missing key or an empty value gives defaultValue. Wraps at 32 bits.
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
+    // The same number without wrapping, which must lie within [min, max]; otherwise an
+    // ErrorKind::BadInput error "[SECTION] KEY VALUE is out of range (MIN to MAX)".
+    Result<int> GetIntInRange(std::string_view section, std::string_view key, int defaultValue,
+                              int min, int max) const;
 
     // Updates the first matching key in place, or adds it at the end of its section (the
     // section is appended when missing). Line breaks in the value become blanks and
@@ -72,10 +79,12 @@ class IniFile {
         LineKind kind = LineKind::kOther;
         std::string name;   // section name or key, trimmed
         std::string value;  // entries: the value as read
+        // The line as read, when its UTF-16 has no UTF-8 form; written back instead of text.
+        std::u16string original;
     };
 
     static Line ParseLine(std::string text);
-    void ParseText(std::string_view text);
+    void ParseText(std::u16string_view text);
     void AddWarning(std::string message);
     // Index of the section header, or lines_.size().
     std::size_t FindSection(std::string_view section) const;

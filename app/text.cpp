@@ -1,5 +1,9 @@
 #include "app/text.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
 namespace qvm {
 namespace {
 
@@ -106,6 +110,89 @@ std::u16string DecodeUtf16(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+// One valid UTF-8 sequence at text[pos]: its code point, pos moved past it. False, pos
+// unchanged, when the bytes at pos are no valid sequence.
+bool TakeUtf8(std::string_view text, std::size_t& pos, char32_t& cp) {
+    constexpr std::string_view kEncodedReplacement = "\xEF\xBF\xBD";
+    std::size_t next = pos;
+    cp = NextCodePoint(text, next);
+    if (cp == kReplacement32 &&
+        text.substr(pos, kEncodedReplacement.size()) != kEncodedReplacement) {
+        return false;
+    }
+    pos = next;
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    char32_t cp = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (!TakeUtf8(text, pos, cp)) return false;
+    }
+    return true;
+}
+
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined keep their own code.
+constexpr std::array<char16_t, 32> kWindows1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::uint8_t kWindows1252HighFirst = 0x80;
+
+char16_t FromWindows1252(std::uint8_t byte) {
+    const std::size_t high = static_cast<std::size_t>(byte - kWindows1252HighFirst);
+    return high < kWindows1252High.size() ? kWindows1252High[high] : char16_t{byte};
+}
+
+constexpr std::array<std::uint8_t, 2> kBomUtf16Le = {0xFF, 0xFE};
+constexpr std::array<std::uint8_t, 2> kBomUtf16Be = {0xFE, 0xFF};
+constexpr std::array<std::uint8_t, 3> kBomUtf8 = {0xEF, 0xBB, 0xBF};
+
+bool StartsWith(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+// Characters a terminal shows as nothing, or acts on: the C1 controls and the invisible
+// format characters (inclusive ranges).
+struct CodeRange {
+    char32_t first;
+    char32_t last;
+};
+constexpr std::array<CodeRange, 7> kInvisible = {{
+    {0x0080, 0x009F},  // C1 controls
+    {0x200B, 0x200F},  // zero-width characters, direction marks
+    {0x2028, 0x202E},  // line and paragraph separators, embeddings and overrides
+    {0x2060, 0x2064},  // word joiner, invisible operators
+    {0x2066, 0x2069},  // isolates
+    {0xFEFF, 0xFEFF},  // byte-order mark
+    {0xFFF9, 0xFFFB},  // interlinear annotation
+}};
+
+bool IsInvisible(char32_t cp) {
+    return std::any_of(kInvisible.begin(), kInvisible.end(),
+                       [cp](const CodeRange& r) { return cp >= r.first && cp <= r.last; });
+}
+
+// The short escapes of the controls people know by name.
+struct NamedEscape {
+    char32_t code;
+    std::string_view text;
+};
+constexpr std::array<NamedEscape, 4> kNamedEscapes = {{
+    {0x1B, "\\e"},
+    {'\n', "\\n"},
+    {'\r', "\\r"},
+    {'\t', "\\t"},
+}};
+constexpr char32_t kFirstPrintable = 0x20;
+constexpr char32_t kDelete = 0x7F;
+
+std::string HexEscape(const char* format, unsigned value) {
+    char text[12];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -171,6 +258,69 @@ std::string DecodeUtf16LeField(std::span<const std::uint8_t> bytes) {
     std::u16string wide = DecodeUtf16Le(bytes);
     if (const auto nul = wide.find(u'\0'); nul != std::u16string::npos) wide.resize(nul);
     return Utf16ToUtf8(wide);
+}
+
+DecodedText DecodeTextFile(std::span<const std::uint8_t> bytes) {
+    DecodedText out;
+    if (StartsWith(bytes, kBomUtf16Le) || StartsWith(bytes, kBomUtf16Be)) {
+        const auto body = bytes.subspan(kBomUtf16Le.size());
+        if (body.size() % 2 != 0)
+            out.problem = "odd number of bytes in UTF-16 text; last byte ignored";
+        out.text = StartsWith(bytes, kBomUtf16Le) ? DecodeUtf16Le(body) : DecodeUtf16Be(body);
+        return out;
+    }
+    const bool marked = StartsWith(bytes, kBomUtf8);
+    const auto body = marked ? bytes.subspan(kBomUtf8.size()) : bytes;
+    const std::string_view raw(reinterpret_cast<const char*>(body.data()), body.size());
+    out.text.reserve(raw.size());
+    if (!marked && !IsValidUtf8(raw)) {
+        for (std::uint8_t b : body) out.text.push_back(FromWindows1252(b));
+        return out;
+    }
+    bool stray = false;
+    char32_t cp = 0;
+    for (std::size_t pos = 0; pos < raw.size();) {
+        if (TakeUtf8(raw, pos, cp)) {
+            AppendUtf16(out.text, cp);
+        } else {
+            out.text.push_back(FromWindows1252(body[pos++]));
+            stray = true;
+        }
+    }
+    if (stray) {
+        out.problem =
+            "bytes that are not UTF-8 after the UTF-8 byte-order mark read as Windows-1252";
+    }
+    return out;
+}
+
+std::string EscapeForTerminal(std::string_view text, KeepLineBreaks keep) {
+    std::string out;
+    out.reserve(text.size());
+    char32_t cp = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        if (!TakeUtf8(text, pos, cp)) {
+            out += HexEscape("\\x%02x", static_cast<std::uint8_t>(text[pos++]));
+            continue;
+        }
+        if (cp == '\n' && keep == KeepLineBreaks::kYes) {
+            out += '\n';
+            continue;
+        }
+        const auto named = std::find_if(kNamedEscapes.begin(), kNamedEscapes.end(),
+                                        [cp](const NamedEscape& e) { return e.code == cp; });
+        if (named != kNamedEscapes.end()) {
+            out += named->text;
+        } else if (cp < kFirstPrintable || cp == kDelete) {
+            out += HexEscape("\\x%02x", static_cast<unsigned>(cp));
+        } else if (IsInvisible(cp)) {
+            out += HexEscape("\\u%04x", static_cast<unsigned>(cp));
+        } else {
+            out += text.substr(start, pos - start);
+        }
+    }
+    return out;
 }
 
 }  // namespace qvm

@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "app/text.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
@@ -77,10 +78,10 @@ int ListInterfaces(CommandContext& c, Session& session) {
                       d.vendorId, d.productId, d.interfaceNumber, d.caps.usagePage, d.caps.usage,
                       d.caps.featureLength, d.caps.inputLength, d.caps.outputLength);
         const bool config = d.openError.empty() && session.Link().IsConfigInterface(d.path);
-        c.out << d.path << (config ? "  [configuration]" : "") << '\n' << line << '\n';
-        if (!d.product.empty()) c.out << "  product \"" << d.product << "\"\n";
-        if (!d.serial.empty()) c.out << "  serial \"" << d.serial << "\"\n";
-        if (!d.openError.empty()) c.out << "  cannot be opened: " << d.openError << '\n';
+        c.out << Shown(d.path) << (config ? "  [configuration]" : "") << '\n' << line << '\n';
+        if (!d.product.empty()) c.out << "  product \"" << Shown(d.product) << "\"\n";
+        if (!d.serial.empty()) c.out << "  serial \"" << Shown(d.serial) << "\"\n";
+        if (!d.openError.empty()) c.out << "  cannot be opened: " << Shown(d.openError) << '\n';
     }
     return kExitOk;
 }
@@ -105,7 +106,8 @@ int RunList(CommandContext& c) {
         c.options.device.empty() && !listed.empty() ? listed.front() : c.options.device;
     for (const auto& path : listed) {
         const DeviceValues v = (*session)->Values().Get(path);
-        c.out << (path == active ? "* " : "  ") << path << '\n' << "    " << GetModelName(v);
+        c.out << (path == active ? "* " : "  ") << Shown(path) << '\n'
+              << "    " << Shown(GetModelName(v));
         if (v.ModelCode == kKeyboardModelCode) {
             c.out << ", keyboard";
         } else {
@@ -115,7 +117,7 @@ int RunList(CommandContext& c) {
         c.out << ", firmware " << FirmwareText(v.FirmwareVersion) << '\n';
     }
     for (const auto& u : unusable) {
-        c.out << "  " << u.path << "\n    cannot be used: " << u.reason << '\n';
+        c.out << "  " << Shown(u.path) << "\n    cannot be used: " << Shown(u.reason) << '\n';
     }
     return kExitOk;
 }
@@ -189,7 +191,7 @@ int RunStatus(CommandContext& c) {
     const Frame reply = cmd.QueryStatus(path, kStatusWaitMs);
     const LiveState live = cmd.ReadLiveState(path);
 
-    c.out << "device: " << path << '\n'
+    c.out << "device: " << Shown(path) << '\n'
           << "protocol generation: " << g << " (layout class " << LayoutClassLetter(g) << ")\n"
           << "status reply: " << FormatBytes(std::span(reply.bytes).subspan(1, 15)) << '\n';
     if (g <= 0) {
@@ -233,7 +235,7 @@ int RunStatus(CommandContext& c) {
 
 bool Confirm(CommandContext& c, const std::string& question, bool assumeYes) {
     if (assumeYes) return true;
-    c.err << question << " [y/N] " << std::flush;
+    c.err << EscapeForTerminal(question, KeepLineBreaks::kYes) << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(c.in, answer)) return false;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
@@ -258,8 +260,16 @@ std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status, bool allo
 }
 
 int Fail(std::ostream& err, int status, const std::string& message) {
-    err << "qvmctl: " << message << '\n';
+    err << "qvmctl: " << EscapeForTerminal(message, KeepLineBreaks::kYes) << '\n';
     return status;
+}
+
+int ExitStatusOf(ErrorKind kind) {
+    return kind == ErrorKind::BadInput ? kExitUsage : kExitDevice;
+}
+
+std::string Shown(std::string_view text) {
+    return EscapeForTerminal(text);
 }
 
 const std::vector<CommandSpec>& Commands() {

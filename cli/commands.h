@@ -9,9 +9,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/session.h"
+#include "platform/result.h"
 
 namespace qvm::cli {
 
@@ -66,8 +68,17 @@ struct LoadedDevice {
 std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status,
                                        bool allowUninitialised = false);
 
-// Prints "qvmctl: MESSAGE" and returns `status`.
+// Prints "qvmctl: MESSAGE" and returns `status`. Messages carry names, paths and file
+// contents from outside: their control characters are printed escaped (line breaks
+// stay, for messages laid out in lines).
 int Fail(std::ostream& err, int status, const std::string& message);
+
+// The exit status for a failure of that kind: bad input or arguments 2, anything else
+// (the device, a file that cannot be read or written, a full disk) 1.
+int ExitStatusOf(ErrorKind kind);
+
+// Outside text made safe for the terminal (see EscapeForTerminal).
+std::string Shown(std::string_view text);
 
 // Asks `question` on `err` and reads the answer from `in`; true for y or yes. With
 // `assumeYes` it asks nothing.

@@ -2,6 +2,7 @@
 // stages and buttons are numbered from 1, as the windows show them; a button number is
 // a position of the model's button layout.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -27,6 +28,8 @@ constexpr int kMaxRateHz = 1000;
 constexpr int kMaxSuggestions = 5;
 constexpr std::size_t kMaxAssignWords = 16;
 constexpr std::string_view kMacroPrefix = "macro:";
+// The four bytes of a button function as `assign` names them.
+constexpr std::array<const char*, 4> kFunctionBytes = {"type", "op1", "op2", "op3"};
 
 // A device operation's result: exit 1 with the message when it failed.
 int Done(CommandContext& c, const Status& result, const std::string& what) {
@@ -211,19 +214,18 @@ int RunAssign(CommandContext& c) {
         if (!parsed) return Fail(c.err, kExitUsage, parsed.message());
         macroSlot = *parsed;
     }
+    // Four words written as numbers are the function's bytes, and only that: a number
+    // out of a byte's range is refused, never looked up as a function name.
     std::optional<ButtonSlot> numeric;
-    if (words.size() == 4) {
-        std::array<uint8_t, 4> b{};
-        bool all = true;
-        for (std::size_t i = 0; i < 4; ++i) {
-            auto n = ParseNumber(words[i], 0, 255, i ? "operand" : "type");
-            if (!n) {
-                all = false;
-                break;
-            }
+    if (words.size() == kFunctionBytes.size() &&
+        std::all_of(words.begin(), words.end(), LooksLikeNumber)) {
+        std::array<uint8_t, kFunctionBytes.size()> b{};
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            auto n = ParseNumber(words[i], 0, 255, kFunctionBytes[i]);
+            if (!n) return Fail(c.err, kExitUsage, n.message());
             b[i] = static_cast<uint8_t>(*n);
         }
-        if (all) numeric = ButtonSlot{b[0], b[1], b[2], b[3]};
+        numeric = ButtonSlot{b[0], b[1], b[2], b[3]};
     }
     auto l = LoadDevice(c, status);
     if (!l) return status;
@@ -272,8 +274,8 @@ int RunAssign(CommandContext& c) {
     if (!assigned) return Done(c, assigned, "cannot assign the button");
     const auto image = l->model->Snapshot();
     c.out << "profile " << *profile << " button " << *button << ": "
-          << ShownButtonText(*image, image->buttons[static_cast<std::size_t>(*profile - 1)]
-                                                   [static_cast<std::size_t>(slot)]);
+          << Shown(ShownButtonText(*image, image->buttons[static_cast<std::size_t>(*profile - 1)]
+                                                         [static_cast<std::size_t>(slot)]));
     c.out << '\n';
     return kExitOk;
 }

@@ -2,34 +2,55 @@
 
 #include <cstdio>
 
+#include "app/text.h"
+
 namespace qvm::cli {
 
+namespace {
+
+constexpr char16_t kFirstHighSurrogate = 0xD800;
+constexpr char16_t kLastHighSurrogate = 0xDBFF;
+
+// JSON may well be printed on a terminal: every control character (C0, DEL, C1) and the
+// line and paragraph separators are written as \uXXXX.
+bool NeedsUnicodeEscape(char16_t unit) {
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x2028 || unit == 0x2029;
+}
+
+}  // namespace
+
 std::string JsonQuote(std::string_view text) {
+    // JSON is UTF-8: bytes that are not (a file name may hold any) become U+FFFD. What
+    // the conversion gives holds surrogates only in pairs.
+    const std::u16string units = Utf8ToUtf16(text);
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        switch (unit) {
+            case u'"':
                 out += "\\\"";
                 break;
-            case '\\':
+            case u'\\':
                 out += "\\\\";
                 break;
-            case '\n':
+            case u'\n':
                 out += "\\n";
                 break;
-            case '\r':
+            case u'\r':
                 out += "\\r";
                 break;
-            case '\t':
+            case u'\t':
                 out += "\\t";
                 break;
             default:
-                if (c < 0x20) {
+                if (NeedsUnicodeEscape(unit)) {
                     char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                    std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(unit));
                     out += esc;
                 } else {
-                    out += static_cast<char>(c);  // UTF-8 passes through unchanged
+                    const bool pair = unit >= kFirstHighSurrogate && unit <= kLastHighSurrogate;
+                    out += Utf16ToUtf8(std::u16string_view(units).substr(i, pair ? 2 : 1));
+                    if (pair) ++i;
                 }
         }
     }

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/ui_strings.h"
+#include "cli/commands.h"
 #include "cli/macro_cli.h"
 #include "cli/qvmctl.h"
 #include "macro/function_library.h"
@@ -36,7 +37,8 @@ std::string Lower(std::string text) {
 std::optional<MacroLibrary> OpenLibrary(CommandContext& c, int& status) {
     MacroLibrary library;
     if (Status scanned = library.Rescan(); !scanned) {
-        status = Fail(c.err, kExitDevice, "cannot read the macro library: " + scanned.message());
+        status = Fail(c.err, ExitStatusOf(scanned.kind()),
+                      "cannot read the macro library: " + scanned.message());
         return std::nullopt;
     }
     return library;
@@ -47,11 +49,11 @@ void PrintFolder(std::ostream& out, const MacroLibrary& library, int32_t parent,
     for (const MacroLibraryEntry& e : library.Entries()) {
         if (e.parent != parent) continue;
         if (e.IsFolder()) {
-            out << indent << e.name << "/\n";
+            out << indent << Shown(e.name) << "/\n";
             PrintFolder(out, library, e.id, depth + 1);
         } else {
-            out << indent << e.name << "  (" << e.size << " bytes, " << MacroModeWord(e.type)
-                << ", " << Relative(library, e) << ")\n";
+            out << indent << Shown(e.name) << "  (" << e.size << " bytes, " << MacroModeWord(e.type)
+                << ", " << Shown(Relative(library, e)) << ")\n";
         }
     }
 }
@@ -63,9 +65,10 @@ int RunLibraryList(CommandContext& c) {
     for (const SkippedLibraryFile& skipped : library->Skipped()) {
         // The reason names the file already when the file could not be read at all.
         const bool named = skipped.reason.rfind(skipped.path, 0) == 0;
-        c.err << "qvmctl: skipped " << (named ? "" : skipped.path + ": ") << skipped.reason << '\n';
+        c.err << "qvmctl: skipped " << Shown((named ? "" : skipped.path + ": ") + skipped.reason)
+              << '\n';
     }
-    c.out << "library: " << library->Root() << '\n';
+    c.out << "library: " << Shown(library->Root()) << '\n';
     if (library->Entries().empty()) {
         c.out << "  (empty)\n";
         return kExitOk;
@@ -96,10 +99,12 @@ int RunLibraryImport(CommandContext& c) {
         }
     }
     auto placed = library->ImportMacroFile(c.args[0], folderId);
-    if (!placed) return Fail(c.err, kExitUsage, "cannot import: " + placed.message());
+    if (!placed) {
+        return Fail(c.err, ExitStatusOf(placed.kind()), "cannot import: " + placed.message());
+    }
     const MacroLibraryEntry* entry = library->FindPath(*placed);
-    c.out << "imported '" << (entry ? entry->name : "") << "' as "
-          << (entry ? Relative(*library, *entry) : *placed) << '\n';
+    c.out << "imported '" << Shown(entry ? entry->name : "") << "' as "
+          << Shown(entry ? Relative(*library, *entry) : *placed) << '\n';
     return kExitOk;
 }
 
@@ -107,7 +112,7 @@ std::string CandidateList(const MacroLibrary& library,
                           const std::vector<const MacroLibraryEntry*>& entries) {
     std::string text;
     for (std::size_t k = 0; k < entries.size() && k < kMaxCandidates; ++k) {
-        text += "\n  '" + entries[k]->name + "'  " + Relative(library, *entries[k]);
+        text += "\n  '" + Shown(entries[k]->name) + "'  " + Shown(Relative(library, *entries[k]));
     }
     if (entries.size() > kMaxCandidates) text += "\n  ...";
     return text;
@@ -144,34 +149,37 @@ int RunLibraryExport(CommandContext& c) {
     }
     if (Status exported = library->ExportMacroFile(found.front()->id, c.args[1], c.Flag("--force"));
         !exported) {
-        return Fail(c.err, kExitUsage,
-                    "cannot export: " + exported.message() +
-                        (c.Flag("--force") ? "" : " (--force replaces an existing file)"));
+        const bool refused = exported.kind() == ErrorKind::BadInput;
+        return Fail(
+            c.err, ExitStatusOf(exported.kind()),
+            "cannot export: " + exported.message() +
+                (refused && !c.Flag("--force") ? " (--force replaces an existing file)" : ""));
     }
     const std::string& dest = c.args[1];
-    c.out << "exported '" << found.front()->name << "' to "
-          << (HasMacroFileExtension(dest) ? dest : dest + std::string(kMacroFileExtension)) << '\n';
+    c.out << "exported '" << Shown(found.front()->name) << "' to "
+          << Shown(HasMacroFileExtension(dest) ? dest : dest + std::string(kMacroFileExtension))
+          << '\n';
     return kExitOk;
 }
 
 int RunFunctions(CommandContext& c) {
     const FunctionLibrary library = BuildFunctionLibrary(ProgramFolder(), Ui());
     for (const std::string& problem : library.problems) {
-        c.err << "qvmctl: function library: " << problem << '\n';
+        c.err << "qvmctl: function library: " << Shown(problem) << '\n';
     }
     if (library.items.empty()) {
-        c.out << "no functions found in " << ProgramFolder() << '\n';
+        c.out << "no functions found in " << Shown(ProgramFolder()) << '\n';
         return kExitOk;
     }
     for (const FunctionLibraryItem& item : library.items) {
         const MacroLibraryEntry& e = item.entry;
         if (e.IsFolder()) {
-            c.out << e.name << '\n';
+            c.out << Shown(e.name) << '\n';
             continue;
         }
-        c.out << "  " << e.name << ": " << item.text << "  (" << e.type << ' ' << e.op1 << ' '
-              << e.op2 << ' ' << e.op3 << ")\n";
-        if (!e.description.empty()) c.out << "      " << e.description << '\n';
+        c.out << "  " << Shown(e.name) << ": " << Shown(item.text) << "  (" << e.type << ' '
+              << e.op1 << ' ' << e.op2 << ' ' << e.op3 << ")\n";
+        if (!e.description.empty()) c.out << "      " << Shown(e.description) << '\n';
     }
     return kExitOk;
 }

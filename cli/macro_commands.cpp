@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <iterator>
+#include <istream>
 
 #include "app/text.h"
 #include "app/ui_strings.h"
@@ -30,6 +30,8 @@ constexpr int kLackOfSpaceMessage = 19;       // "Lack of space !!"
 constexpr int kDeleteMacroQuestion = 25;      // "Delete macro '%s' ?"
 constexpr uint32_t kMaxRecordBytes = 0xFFFF;  // an index entry's 16-bit length
 constexpr std::string_view kStandardInput = "-";
+constexpr std::string_view kStandardInputLabel = "standard input";
+constexpr std::size_t kInputChunk = 64 * 1024;
 
 struct ModeName {
     const char* word;
@@ -77,14 +79,34 @@ struct MacroSource {
     std::optional<int> mode;
 };
 
-Result<std::vector<uint8_t>> ReadSource(CommandContext& c, const std::string& file) {
-    if (file == kStandardInput) {
-        const std::string text{std::istreambuf_iterator<char>(c.in), {}};
-        return std::vector<uint8_t>(text.begin(), text.end());
+// How messages name the source: the file, or standard input for "-".
+std::string SourceLabel(const std::string& file) {
+    return file == kStandardInput ? std::string(kStandardInputLabel) : file;
+}
+
+// Standard input, read up to the bound a file has: endless input is refused, not stored.
+Result<std::vector<uint8_t>> ReadStandardInput(std::istream& in) {
+    std::vector<uint8_t> bytes;
+    std::array<char, kInputChunk> chunk{};
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (bytes.size() + got > kMaxMacroTextBytes) {
+            return MakeError(ErrorKind::BadInput,
+                             std::string(kStandardInputLabel) + " is larger than " +
+                                 std::to_string(kMaxMacroTextBytes) + " bytes");
+        }
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
     }
-    auto bytes = ReadFileIfExists(file);
-    if (!bytes) return MakeError("cannot read " + file + ": " + bytes.message());
-    if (!*bytes) return MakeError("cannot read " + file + ": no such file");
+    if (in.bad()) return MakeError(ErrorKind::Io, "cannot read standard input");
+    return bytes;
+}
+
+// The bytes of FILE or standard input: a macro file or a macro text, bounded alike.
+Result<std::vector<uint8_t>> ReadSource(CommandContext& c, const std::string& file) {
+    if (file == kStandardInput) return ReadStandardInput(c.in);
+    auto bytes = ReadFileIfExists(file, kMaxMacroTextBytes);
+    if (!bytes) return bytes.error();
+    if (!*bytes) return MakeError(ErrorKind::BadInput, file + ": no such file");
     return std::move(**bytes);
 }
 
@@ -93,16 +115,17 @@ Result<MacroSource> DecodeSource(const std::string& file, std::span<const uint8_
                        std::equal(kMacroFileStart.begin(), kMacroFileStart.end(), bytes.begin());
     if (magic || (file != kStandardInput && HasMacroFileExtension(file))) {
         auto decoded = DecodeMacroFile(bytes);
-        if (!decoded) return MakeError(file + ": " + decoded.message());
+        if (!decoded) return MakeError(SourceLabel(file) + ": " + decoded.message());
         MacroSource source{std::move(decoded->items), decoded->name, std::nullopt};
         if (decoded->mode >= kMacroModeOnce && decoded->mode <= kMacroModeFireKey) {
             source.mode = decoded->mode;
         }
         return source;
     }
-    auto items =
-        ParseMacroText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    if (!items) return MakeError(file + ": " + items.message());
+    auto items = ParseMacroTextFile(bytes);
+    if (!items) return MakeError(SourceLabel(file) + ": " + items.message());
+    // Nothing to store is a mistake (an empty file, input that never came), not a macro.
+    if (items->empty()) return MakeError(SourceLabel(file) + " holds no macro instructions");
     const std::string name = file == kStandardInput ? std::string(kDefaultExportName)
                                                     : std::filesystem::path(file).stem().string();
     return MacroSource{std::move(items).value(), name, std::nullopt};
@@ -158,7 +181,7 @@ int RunMacroList(CommandContext& c) {
         char line[64];
         std::snprintf(line, sizeof line, "%4d  %-4s  %5d  %-7s  ", MacroSlotNumber(i),
                       MacroModeWord(m.mode), m.length, Hex4(m.start).c_str());
-        c.out << line << m.name << '\n';
+        c.out << line << Shown(m.name) << '\n';
         any = true;
     }
     if (!any) c.out << "no macros stored\n";
@@ -191,17 +214,18 @@ int RunMacroStore(CommandContext& c) {
     }
     const std::string& file = c.args[1];
     auto bytes = ReadSource(c, file);
-    if (!bytes) return Fail(c.err, kExitUsage, bytes.message());
+    if (!bytes) return Fail(c.err, ExitStatusOf(bytes.kind()), bytes.message());
     auto source = DecodeSource(file, *bytes);
     if (!source) return Fail(c.err, kExitUsage, source.message());
     const std::string name = c.Value("--name").value_or(source->name);
     if (!mode) mode = source->mode.value_or(kMacroModeOnce);
     if (Status ok = CheckStorable(source->items, name); !ok) {
-        return Fail(c.err, kExitUsage, file + ": " + ok.message());
+        return Fail(c.err, kExitUsage, SourceLabel(file) + ": " + ok.message());
     }
     const std::string kept = TruncateUtf16Units(name, kMacroNameUnits);
     if (kept != name) {
-        c.err << "qvmctl: the device keeps 16 characters of a name: stored as '" << kept << "'\n";
+        c.err << "qvmctl: the device keeps 16 characters of a name: stored as '" << Shown(kept)
+              << "'\n";
     }
 
     int status = kExitOk;
@@ -223,8 +247,8 @@ int RunMacroStore(CommandContext& c) {
         return Fail(c.err, kExitDevice, "cannot store the macro: " + message);
     }
     const MacroSlot& s = d->model->Snapshot()->macros[static_cast<std::size_t>(*slot)];
-    c.out << "stored '" << s.name << "' in " << SlotText(*slot) << ": " << MacroModeWord(s.mode)
-          << ", " << s.length << " bytes at " << Hex4(s.start) << '\n';
+    c.out << "stored '" << Shown(s.name) << "' in " << SlotText(*slot) << ": "
+          << MacroModeWord(s.mode) << ", " << s.length << " bytes at " << Hex4(s.start) << '\n';
     if (auto free = FreeMacroSpace(*d->model)) c.out << FreeMemoryText(*free) << '\n';
     return kExitOk;
 }
@@ -266,9 +290,11 @@ int RunMacroRead(CommandContext& c) {
         return Fail(c.err, kExitDevice, "cannot read " + SlotText(*slot) + ": " + macro.message());
     }
     if (Status written = WriteMacroFile(path, macro->name, macro->mode, macro->items); !written) {
-        return Fail(c.err, kExitDevice, "cannot write " + path + ": " + written.message());
+        return Fail(c.err, ExitStatusOf(written.kind()),
+                    "cannot write " + path + ": " + written.message());
     }
-    c.out << "wrote '" << macro->name << "' of " << SlotText(*slot) << " to " << path << '\n';
+    c.out << "wrote '" << Shown(macro->name) << "' of " << SlotText(*slot) << " to " << Shown(path)
+          << '\n';
     return kExitOk;
 }
 
@@ -351,7 +377,9 @@ void AddMacroCommands(std::vector<CommandSpec>& commands) {
          "recognised by its contents) or the macro text form; '-' reads the text form from\n"
          "standard input. The name defaults to the macro file's name, else the file's base\n"
          "name ('macro' for standard input); the device keeps 16 characters of it. The mode\n"
-         "defaults to the macro file's mode, else once. When the free memory is scattered,\n"
+         "defaults to the macro file's mode, else once. Macro texts may be UTF-8 or, with a\n"
+         "byte-order mark, UTF-16; a file or standard input is read up to 4 MiB, and a text\n"
+         "without any instruction is refused. When the free memory is scattered,\n"
          "the memory is compacted first. Exit status 1 with \"Lack of space !!\" when the\n"
          "macro does not fit; the device is then unchanged.\n",
          2,

@@ -25,26 +25,38 @@ Result<long long> ParseNumber(const std::string& text, long long min, long long 
         return MakeError("invalid " + what + " '" + text +
                          "': expected a number (decimal, or hexadecimal with 0x)");
     };
-    if (text.empty()) return bad();
-    std::size_t pos = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    std::size_t pos = !text.empty() && (negative || text[0] == '+') ? 1 : 0;
     int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > pos + 2 && text[pos] == '0' &&
+        (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
         base = 16;
-        pos = 2;
+        pos += 2;
     }
+    if (pos == text.size()) return bad();
     long long value = 0;
     for (; pos < text.size(); ++pos) {
         const int digit = HexValue(text[pos]);
         if (digit < 0 || digit >= base) return bad();
-        value = value * base + digit;
-        if (value > max) break;  // keeps the accumulator far from overflow
+        if (value <= max) value = value * base + digit;  // stops growing far from overflow
     }
-    if (value < min || value > max) {
+    const char* why = nullptr;
+    if (negative && value != 0) {
+        why = " is negative: allowed ";
+    } else if (value < min || value > max) {
+        why = " is out of range: allowed ";
+    }
+    if (why != nullptr) {
         char range[96];
         std::snprintf(range, sizeof range, "%lld..%lld (0x%llx..0x%llx)", min, max, min, max);
-        return MakeError(what + " " + text + " is out of range: allowed " + range);
+        return MakeError(what + " " + text + why + range);
     }
     return value;
+}
+
+bool LooksLikeNumber(const std::string& text) {
+    const std::size_t first = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    return first < text.size() && text[first] >= '0' && text[first] <= '9';
 }
 
 Result<std::vector<uint8_t>> ParseHexBytes(const std::string& text) {

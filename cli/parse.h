@@ -11,10 +11,16 @@
 
 namespace qvm::cli {
 
-// A whole number in decimal or, with a 0x prefix, hexadecimal, within [min, max].
-// `what` names the value in the error message ("address", "length", ...).
+// A whole number in decimal or, with a 0x prefix, hexadecimal, with an optional sign,
+// within [min, max] (max far below the limit of long long). `what` names the value in the
+// error message ("address", "length", ...), which says whether the number is negative,
+// out of range or no number at all.
 Result<long long> ParseNumber(const std::string& text, long long min, long long max,
                               const std::string& what);
+
+// True for a word written as a number (digits after an optional sign), whatever its
+// value: such a word is meant as a number and is never taken for a name.
+bool LooksLikeNumber(const std::string& text);
 
 // Hex digit pairs, either case, optionally separated by blanks, ':' or '-' between
 // bytes ("0a1B2c", "0a 1b 2c", "0a:1b:2c"); a leading 0x is accepted.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/macro_cli.h"
 #include "config/button_text.h"
@@ -41,8 +42,8 @@ char LayoutClassLetter(int32_t generation) {
 
 void PrintDeviceValues(std::ostream& out, const std::string& path, const DeviceValues& v,
                        const ModelLayout& layout) {
-    out << "path: " << path << '\n'
-        << "model: " << GetModelName(v) << " (code " << v.ModelCode << ")\n"
+    out << "path: " << Shown(path) << '\n'
+        << "model: " << Shown(GetModelName(v)) << " (code " << v.ModelCode << ")\n"
         << "protocol generation: " << v.ProtocolGeneration << " (layout class "
         << LayoutClassLetter(v.ProtocolGeneration) << ")\n"
         << "firmware: " << FirmwareText(v.FirmwareVersion) << '\n'
@@ -51,16 +52,16 @@ void PrintDeviceValues(std::ostream& out, const std::string& path, const DeviceV
         << "ident bytes: " << v.IdentByte1 << ' ' << v.IdentByte2 << ' ' << v.IdentByte3 << ' '
         << v.IdentByte4 << '\n'
         << "extended layout: " << (v.ExtendedLayoutFlag ? "yes" : "no") << '\n';
-    if (!v.ContainerId.empty()) out << "container: " << v.ContainerId << '\n';
-    if (!v.ProductName.empty()) out << "product: " << v.ProductName << '\n';
+    if (!v.ContainerId.empty()) out << "container: " << Shown(v.ContainerId) << '\n';
+    if (!v.ProductName.empty()) out << "product: " << Shown(v.ProductName) << '\n';
     out << "button layout: " << layout.LayoutIndex << ", " << layout.ButtonCount << " buttons\n";
 }
 
 void PrintConfigText(std::ostream& out, const std::string& path, const DeviceValues& v,
                      const ConfigImage& image, const ModelLayout& layout) {
-    out << GetModelName(v) << " at " << path << " (generation " << v.ProtocolGeneration
-        << ", layout class " << LayoutClassLetter(v.ProtocolGeneration) << ", firmware "
-        << FirmwareText(v.FirmwareVersion) << ")\n";
+    out << Shown(GetModelName(v)) << " at " << Shown(path) << " (generation "
+        << v.ProtocolGeneration << ", layout class " << LayoutClassLetter(v.ProtocolGeneration)
+        << ", firmware " << FirmwareText(v.FirmwareVersion) << ")\n";
     if (image.memoryTop) out << "memory top: " << Hex4(*image.memoryTop) << '\n';
     out << "current profile: " << image.currentProfile + 1
         << "\ncurrent DPI stage: " << image.currentDpiStage + 1
@@ -74,11 +75,12 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
     }
     for (int p = 0; p < kProfileCount; ++p) {
         const ProfileInfo& info = image.profiles[static_cast<std::size_t>(p)];
-        out << "profile " << p + 1 << ": \"" << info.name << "\" " << ColourText(info.colour)
+        out << "profile " << p + 1 << ": \"" << Shown(info.name) << "\" " << ColourText(info.colour)
             << (info.off ? " (off)" : "") << (p == image.currentProfile ? " (active)" : "") << '\n';
         for (int b = 0; b < layout.ButtonCount; ++b) {
             const int slot = layout.ButtonOrder[static_cast<std::size_t>(b)];
-            out << "  button " << b + 1 << ": " << ShownButtonText(image, SlotAt(image, p, slot))
+            out << "  button " << b + 1 << ": "
+                << Shown(ShownButtonText(image, SlotAt(image, p, slot)))
                 << (image.soleLeftClickButton == slot && p == image.currentProfile
                         ? "  (sole left click)"
                         : "")
@@ -88,7 +90,8 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
         if (cycle.Count() > 0) {
             out << "  key cycle:";
             for (int k = 0; k < cycle.Count(); ++k) {
-                out << (k ? ", " : " ") << KeyCombinationText(cycle.Modifiers(k), cycle.Usage(k));
+                out << (k ? ", " : " ")
+                    << Shown(KeyCombinationText(cycle.Modifiers(k), cycle.Usage(k)));
             }
             out << '\n';
         }
@@ -98,7 +101,7 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
     for (std::size_t i = 0; i < image.macros.size(); ++i) {
         const MacroSlot& m = image.macros[i];
         if (m.Empty()) continue;
-        out << "\n  " << i + 1 << ": \"" << m.name << "\" " << MacroModeWord(m.mode) << ", "
+        out << "\n  " << i + 1 << ": \"" << Shown(m.name) << "\" " << MacroModeWord(m.mode) << ", "
             << m.length << " bytes at " << Hex4(static_cast<uint32_t>(m.start));
         any = true;
     }

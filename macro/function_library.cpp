@@ -36,23 +36,27 @@ struct GroupSource {
     std::string name;
 };
 
-std::string SectionLabel(const GroupSource& group, const std::string& section) {
-    return group.fileLabel + " [" + section + "]";
-}
+// The four numbers of a function code and what each may be.
+struct CodeNumber {
+    std::string_view key;
+    int min;
+    int max;
+    int32_t MacroLibraryEntry::*field;
+};
+constexpr std::array<CodeNumber, 4> kCodeNumbers = {{
+    {"type", kMinType, kMaxType, &MacroLibraryEntry::type},
+    {"op1", kMinOperand, kMaxOperand, &MacroLibraryEntry::op1},
+    {"op2", kMinOperand, kMaxOperand, &MacroLibraryEntry::op2},
+    {"op3", kMinOperand, kMaxOperand, &MacroLibraryEntry::op3},
+}};
 
-// Checks that every value of the function code fits the byte the device stores; returns
-// an empty text when it does, otherwise what is wrong.
-std::string CheckFunctionCode(const MacroLibraryEntry& e) {
-    if (e.type < kMinType || e.type > kMaxType) {
-        return "type " + std::to_string(e.type) + " is not a function type (0 to 255)";
-    }
-    const std::array<std::pair<const char*, int32_t>, 3> operands = {
-        {{"op1", e.op1}, {"op2", e.op2}, {"op3", e.op3}}};
-    for (const auto& [key, value] : operands) {
-        if (value < kMinOperand || value > kMaxOperand) {
-            return std::string(key) + " " + std::to_string(value) +
-                   " does not fit in a byte (-128 to 255)";
-        }
+// Reads the function code into e; a number that does not fit the byte the device stores
+// (also one that would fit only after wrapping at 32 bits) is the error.
+Status ReadFunctionCode(const IniFile& ini, const std::string& section, MacroLibraryEntry& e) {
+    for (const CodeNumber& n : kCodeNumbers) {
+        const Result<int> value = ini.GetIntInRange(section, n.key, 0, n.min, n.max);
+        if (!value) return value.error();
+        e.*n.field = *value;
     }
     return {};
 }
@@ -72,12 +76,8 @@ void ReadGroup(const GroupSource& group, const UiStrings& ui, int dpiStep, Funct
             TruncateUtf16Units(group.ini.GetString(section, "path", ""), kMaxFunctionPathUnits);
         e.description =
             TruncateUtf16Units(group.ini.GetString(section, "desc", ""), kMaxFunctionDescUnits);
-        e.type = group.ini.GetInt(section, "type", 0);
-        e.op1 = group.ini.GetInt(section, "op1", 0);
-        e.op2 = group.ini.GetInt(section, "op2", 0);
-        e.op3 = group.ini.GetInt(section, "op3", 0);
-        if (std::string wrong = CheckFunctionCode(e); !wrong.empty()) {
-            out.problems.push_back(SectionLabel(group, section) + ": " + wrong +
+        if (Status code = ReadFunctionCode(group.ini, section, e); !code) {
+            out.problems.push_back(group.fileLabel + " " + code.message() +
                                    "; the entry is left out");
             continue;
         }

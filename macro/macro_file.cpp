@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <optional>
 
 #include "app/text.h"
@@ -16,16 +15,15 @@ namespace qvm {
 namespace {
 
 constexpr int kMsgInvalidFormat = 20;
-// No macro fits a device in more than this; a bigger file is not read into memory.
-constexpr std::uintmax_t kMacroFileMaxBytes = 1u << 20;
 constexpr std::size_t kShownMagicUnits = 24;
 
 Error Invalid(const std::string& what) {
-    return MakeError(Ui().msg_str[kMsgInvalidFormat] + " (" + what + ")");
+    return MakeError(ErrorKind::BadInput, Ui().msg_str[kMsgInvalidFormat] + " (" + what + ")");
 }
 
-Error AtPath(const std::string& path, const std::string& message) {
-    return MakeError(path + ": " + message);
+// The error, its kind kept, with the path in front of its message.
+Error AtPath(const std::string& path, const Error& error) {
+    return MakeError(error.kind, path + ": " + error.message);
 }
 
 // Fixed-size little-endian values at a moving offset, never past the end.
@@ -70,16 +68,9 @@ Status PutString(std::vector<uint8_t>& out, std::u16string_view text) {
 
 // The file's bytes, refusing missing and oversized files with a message naming the path.
 Result<std::vector<uint8_t>> LoadFile(const std::string& path) {
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kMacroFileMaxBytes) {
-        return AtPath(path, Invalid("the file has " + std::to_string(size) +
-                                    " bytes, more than any macro takes")
-                                .message);
-    }
-    auto bytes = ReadFileIfExists(path);
+    auto bytes = ReadFileIfExists(path, kMacroFileMaxBytes);
     if (!bytes) return bytes.error();
-    if (!*bytes) return AtPath(path, "no such file");
+    if (!*bytes) return MakeError(ErrorKind::BadInput, path + ": no such file");
     return std::move(**bytes);
 }
 
@@ -110,7 +101,7 @@ Result<std::vector<uint8_t>> EncodeMacroFile(std::string_view name, int32_t mode
     if (Status s = PutString(out, u""); !s) return s.error();
     PutUnsigned(out, static_cast<uint64_t>(time), kTimeBytes);
     if (Status s = PutString(out, Utf8ToUtf16(name)); !s) {
-        return MakeError("macro name: " + s.message());
+        return MakeError(ErrorKind::BadInput, "macro name: " + s.message());
     }
     const std::vector<uint8_t> code = EncodeMacroCode(items);
     PutUnsigned(out, static_cast<uint32_t>(mode), kModeBytes);
@@ -169,6 +160,7 @@ MacroFileCheck CheckMacroFile(const std::string& path) {
     auto bytes = LoadFile(path);
     if (!bytes) {
         check.reason = bytes.message();
+        check.kind = bytes.kind();
         return check;
     }
     if (bytes->size() < kMacroFileMinBytes) {
@@ -194,26 +186,27 @@ Result<MacroLibraryEntry> ReadMacroFileHeader(const std::string& path) {
     MacroFileCheck check = CheckMacroFile(path);
     if (check.verdict == MacroFileVerdict::kRead) return std::move(check.entry);
     if (check.verdict == MacroFileVerdict::kSkipped) {
-        return MakeError(check.reason + ", too short for a macro file");
+        return MakeError(ErrorKind::BadInput, check.reason + ", too short for a macro file");
     }
-    return MakeError(check.reason);
+    return MakeError(check.kind, check.reason);
 }
 
 Result<MacroFile> ReadMacroFile(const std::string& path) {
     if (!HasMacroFileExtension(path)) {
-        return AtPath(path, "not a macro file (the name does not end in .mf)");
+        return MakeError(ErrorKind::BadInput,
+                         path + ": not a macro file (the name does not end in .mf)");
     }
     auto bytes = LoadFile(path);
     if (!bytes) return bytes.error();
     auto file = DecodeMacroFile(*bytes);
-    if (!file) return AtPath(path, file.message());
+    if (!file) return AtPath(path, file.error());
     return file;
 }
 
 Status WriteMacroFile(const std::string& path, std::string_view name, int32_t mode,
                       std::span<const MacroItem> items, const UnixSecondsSource& now) {
     auto bytes = EncodeMacroFile(name, mode, items, now());
-    if (!bytes) return AtPath(path, bytes.message());
+    if (!bytes) return AtPath(path, bytes.error());
     return WriteFileAtomically(path, *bytes);
 }
 

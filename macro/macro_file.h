@@ -31,6 +31,8 @@ inline constexpr std::u16string_view kMacroFileMagic62 = u"_@_MF6.2_";
 inline constexpr std::string_view kMacroFileExtension = ".mf";
 // Files shorter than this are not macro files at all and are passed over without a word.
 inline constexpr std::size_t kMacroFileMinBytes = 10;
+// No macro fits a device in more than this; a bigger file is not read into memory.
+inline constexpr std::size_t kMacroFileMaxBytes = 1u << 20;
 
 // Seconds since 1970; injected wherever a file gets a time stamp or a time-based name.
 using UnixSecondsSource = std::function<int64_t()>;
@@ -76,6 +78,8 @@ struct MacroFileCheck {
     MacroFileVerdict verdict = MacroFileVerdict::kInvalid;
     MacroLibraryEntry entry;  // name, path, size, type (the mode), time when read
     std::string reason;       // for kSkipped and kInvalid
+    // For kInvalid: BadInput for a file that is no macro file, Io when it could not be read.
+    ErrorKind kind = ErrorKind::BadInput;
 };
 
 MacroFileCheck CheckMacroFile(const std::string& path);

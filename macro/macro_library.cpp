@@ -26,10 +26,13 @@ constexpr std::string_view kIllegalNameCharacters = "\\/\":<>|?*";
 constexpr char kReplacementCharacter = '_';
 // How many numbers past the time a fresh file name may take before giving up.
 constexpr int kFreshNameAttempts = 1000;
-constexpr std::string_view kStagingSuffix = ".part";
+// Imports are written complete under a name of this form (mkstemp makes it unique, so
+// programs importing at the same moment never share one), which the scan ignores, and
+// then renamed into place.
+constexpr std::string_view kStagingPattern = ".import-XXXXXX";
 
 Error ErrnoError(const std::string& what, int err) {
-    return MakeError(what + ": " + std::strerror(err));
+    return MakeError(ErrorKind::Io, what + ": " + std::strerror(err));
 }
 
 // Renames without ever replacing an existing target: 0, or the errno (EEXIST when the
@@ -37,7 +40,13 @@ Error ErrnoError(const std::string& what, int err) {
 int RenameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
-    // The file system cannot refuse a replacement itself; check first instead.
+    // The file system cannot refuse a replacement itself. A hard link can, for a file.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+    // A folder, or no hard links: check first instead.
     std::error_code ec;
     if (fs::exists(fs::symlink_status(to, ec))) return EEXIST;
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
@@ -52,11 +61,11 @@ std::string FolderOf(const std::string& path) {
 // "." and ".." refused.
 Result<std::string> FolderNameFrom(std::string_view typed) {
     if (typed.find('\0') != std::string_view::npos) {
-        return MakeError("a folder name cannot hold a NUL character");
+        return MakeError(ErrorKind::BadInput, "a folder name cannot hold a NUL character");
     }
     std::string name = ReplaceIllegalNameCharacters(typed);
     if (name.empty() || name == "." || name == "..") {
-        return MakeError("\"" + name + "\" cannot be used as a folder name");
+        return MakeError(ErrorKind::BadInput, "\"" + name + "\" cannot be used as a folder name");
     }
     return name;
 }
@@ -118,7 +127,10 @@ Status MacroLibrary::Rescan() {
     if (Status s = EnsureFolder(root_); !s) return s;
     std::error_code ec;
     fs::directory_iterator probe(root_, ec);
-    if (ec) return MakeError("cannot read the macro library " + root_ + ": " + ec.message());
+    if (ec) {
+        return MakeError(ErrorKind::Io,
+                         "cannot read the macro library " + root_ + ": " + ec.message());
+    }
     ScanFolder(root_, 0, 1);
     SortLibraryEntries(entries_);
     return {};
@@ -192,11 +204,12 @@ Result<const MacroLibraryEntry*> MacroLibrary::FindKind(int32_t id, bool folder)
     const MacroLibraryEntry* entry = Find(id);
     const char* kind = folder ? "folder" : "macro";
     if (entry == nullptr) {
-        return MakeError("the macro library has no entry " + std::to_string(id));
+        return MakeError(ErrorKind::BadInput,
+                         "the macro library has no entry " + std::to_string(id));
     }
     if (entry->IsFolder() != folder) {
-        return MakeError("entry " + std::to_string(id) + " (\"" + entry->name + "\") is not a " +
-                         kind);
+        return MakeError(ErrorKind::BadInput, "entry " + std::to_string(id) + " (\"" + entry->name +
+                                                  "\") is not a " + kind);
     }
     return entry;
 }
@@ -210,7 +223,10 @@ Result<std::string> MacroLibrary::LibraryFolderPath(int32_t folderId) const {
 
 Status MacroLibrary::RenameLibraryEntry(int32_t id, std::string_view newName) {
     const MacroLibraryEntry* entry = Find(id);
-    if (entry == nullptr) return MakeError("the macro library has no entry " + std::to_string(id));
+    if (entry == nullptr) {
+        return MakeError(ErrorKind::BadInput,
+                         "the macro library has no entry " + std::to_string(id));
+    }
 
     if (entry->IsFolder()) {
         auto name = FolderNameFrom(newName);
@@ -252,19 +268,18 @@ Result<std::string> MacroLibrary::MovePathUnderFreshName(const std::string& fold
         if (err == 0) return target;
         if (err != EEXIST) return ErrnoError("cannot move " + source + " to " + target, err);
     }
-    return MakeError("no free file name left in " + folder + " after " +
-                     std::to_string(kFreshNameAttempts) + " tries");
+    return MakeError(ErrorKind::Io, "no free file name left in " + folder + " after " +
+                                        std::to_string(kFreshNameAttempts) + " tries");
 }
 
 Result<std::string> MacroLibrary::PlaceUnderFreshName(const std::string& folder,
                                                       std::span<const uint8_t> bytes) const {
-    // Written complete under a name the scan ignores, then renamed into place, so neither
-    // a full disk nor a name taken meanwhile leaves a half file or replaces a macro.
-    const std::string staging = JoinPath(
-        folder, FreshFileName(static_cast<uint32_t>(now_())) + std::string(kStagingSuffix));
-    if (Status s = WriteFileAtomically(staging, bytes); !s) return s.error();
-    auto placed = MovePathUnderFreshName(folder, staging);
-    if (!placed) ::unlink(staging.c_str());
+    // Staged complete first, so neither a full disk nor a name taken meanwhile leaves a
+    // half file or replaces a macro.
+    auto staging = WriteUniqueFile(JoinPath(folder, kStagingPattern), bytes);
+    if (!staging) return staging.error();
+    auto placed = MovePathUnderFreshName(folder, *staging);
+    if (!placed) ::unlink(staging->c_str());
     return placed;
 }
 
@@ -292,12 +307,16 @@ Result<std::string> MacroLibrary::CreateLibraryFolder(int32_t parentId, std::str
 
 Status MacroLibrary::DeleteLibraryEntry(int32_t id) {
     const MacroLibraryEntry* entry = Find(id);
-    if (entry == nullptr) return MakeError("the macro library has no entry " + std::to_string(id));
+    if (entry == nullptr) {
+        return MakeError(ErrorKind::BadInput,
+                         "the macro library has no entry " + std::to_string(id));
+    }
     if (entry->IsFolder()) {
         if (::rmdir(entry->path.c_str()) != 0) {
             if (errno == ENOTEMPTY || errno == EEXIST) {
-                return MakeError("folder " + entry->path +
-                                 " is not empty; only an empty folder can be deleted");
+                return MakeError(
+                    ErrorKind::BadInput,
+                    "folder " + entry->path + " is not empty; only an empty folder can be deleted");
             }
             return ErrnoError("cannot delete folder " + entry->path, errno);
         }
@@ -314,17 +333,19 @@ Result<std::string> MacroLibrary::ImportMacroFile(const std::string& source, int
     auto folder = LibraryFolderPath(folderId);
     if (!folder) return folder.error();
     if (!HasMacroFileExtension(source)) {
-        return MakeError(source + ": not a macro file (the name does not end in .mf)");
+        return MakeError(ErrorKind::BadInput,
+                         source + ": not a macro file (the name does not end in .mf)");
     }
-    auto bytes = ReadFileIfExists(source);
+    auto bytes = ReadFileIfExists(source, kMacroFileMaxBytes);
     if (!bytes) return bytes.error();
-    if (!*bytes) return MakeError(source + ": no such file");
+    if (!*bytes) return MakeError(ErrorKind::BadInput, source + ": no such file");
     if ((*bytes)->size() < kMacroFileMinBytes) {
-        return MakeError(source + ": only " + std::to_string((*bytes)->size()) +
-                         " bytes long, too short for a macro file");
+        return MakeError(ErrorKind::BadInput, source + ": only " +
+                                                  std::to_string((*bytes)->size()) +
+                                                  " bytes long, too short for a macro file");
     }
     if (auto header = DecodeMacroFileHeader(**bytes); !header) {
-        return MakeError(source + ": " + header.message());
+        return MakeError(header.kind(), source + ": " + header.message());
     }
     auto placed = PlaceUnderFreshName(*folder, **bytes);
     if (!placed) return placed.error();
@@ -348,7 +369,7 @@ Status MacroLibrary::ExportMacroFile(std::string_view name, int32_t mode,
         HasMacroFileExtension(dest) ? dest : dest + std::string(kMacroFileExtension);
     std::error_code ec;
     if (!replaceExisting && fs::exists(fs::symlink_status(path, ec))) {
-        return MakeError(path + " already exists");
+        return MakeError(ErrorKind::BadInput, path + " already exists");
     }
     return WriteMacroFile(path, name, mode, items, now_);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/text.h"
 #include "app/ui_strings.h"
 #include "config/catalogue.h"
 
@@ -413,6 +414,10 @@ Result<std::vector<MacroItem>> ParseMacroText(std::string_view text) {
         items.push_back(MakeMacroItem(*bytes));
     }
     return items;
+}
+
+Result<std::vector<MacroItem>> ParseMacroTextFile(std::span<const uint8_t> bytes) {
+    return ParseMacroText(Utf16ToUtf8(DecodeTextFile(bytes).text));
 }
 
 }  // namespace qvm

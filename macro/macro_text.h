@@ -26,6 +26,8 @@
 // own description texts call bit 0x08 "B5" and bit 0x10 "B4").
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +38,10 @@
 
 namespace qvm {
 
+// A slot holds at most 65535 bytes, whose text takes far less than this, comments
+// included; a bigger text, from a file or standard input, is refused unread.
+inline constexpr std::size_t kMaxMacroTextBytes = 4u << 20;
+
 // One line per item, each ending in a line feed. Items that are not one whole valid
 // instruction are written as raw bytes.
 std::string FormatMacroText(std::span<const MacroItem> items);
@@ -43,5 +49,10 @@ std::string FormatMacroText(std::span<const MacroItem> items);
 // The items of a text; the first bad line fails the whole text with an error that names
 // the line number and what was wrong. Operands out of range are errors, never clamped.
 Result<std::vector<MacroItem>> ParseMacroText(std::string_view text);
+
+// The items of a macro text as a file holds it, in any encoding editors save text in:
+// UTF-8 with or without a byte-order mark, UTF-16 with one (see DecodeTextFile); line
+// ends LF or CR LF.
+Result<std::vector<MacroItem>> ParseMacroTextFile(std::span<const uint8_t> bytes);
 
 }  // namespace qvm

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "platform/unique_fd.h"
 
@@ -17,8 +18,20 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-Error ErrnoError(const std::string& what, const std::string& path, int err) {
-    return MakeError(what + " " + path + ": " + std::strerror(err));
+Error IoError(const std::string& what, const std::string& path, int err) {
+    return MakeError(ErrorKind::Io, what + " " + path + ": " + std::strerror(err));
+}
+
+// Why the file at path is no data file to read, or nothing when it is a regular file.
+std::optional<Error> NotARegularFile(const std::string& path, const struct stat& st) {
+    if (S_ISREG(st.st_mode)) return std::nullopt;
+    if (S_ISDIR(st.st_mode)) return MakeError(ErrorKind::BadInput, path + " is a folder");
+    return MakeError(ErrorKind::BadInput, path + " is not a regular file");
+}
+
+Error TooLarge(const std::string& path, std::size_t maxBytes) {
+    return MakeError(ErrorKind::BadInput,
+                     path + " is larger than " + std::to_string(maxBytes) + " bytes");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -39,9 +52,9 @@ Status WriteAll(int fd, std::span<const std::uint8_t> bytes, const std::string& 
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return ErrnoError("cannot write", path, errno);
+            return IoError("cannot write", path, errno);
         }
-        if (n == 0) return ErrnoError("cannot write", path, ENOSPC);
+        if (n == 0) return IoError("cannot write", path, ENOSPC);
         done += static_cast<std::size_t>(n);
     }
     return {};
@@ -62,6 +75,30 @@ class TempFileGuard {
     std::string path_;
 };
 
+// Writes bytes to a new file made from pattern (mkstemp), with the given permission bits,
+// flushed to disk; returns its path. Messages name `target`, or the new file when it is
+// empty. On failure the new file is removed again.
+Result<std::string> WriteNewFile(std::string pattern, mode_t mode,
+                                 std::span<const std::uint8_t> bytes, std::string target) {
+    UniqueFd fd(::mkstemp(pattern.data()));
+    if (!fd) return IoError("cannot create a file in", FolderOf(pattern), errno);
+    TempFileGuard guard(pattern);
+    if (target.empty()) target = pattern;
+    if (::fchmod(fd.get(), mode) != 0) return IoError("cannot set permissions of", target, errno);
+    if (Status s = WriteAll(fd.get(), bytes, target); !s) return s.error();
+    if (::fsync(fd.get()) != 0) return IoError("cannot flush", target, errno);
+    if (::close(fd.release()) != 0) return IoError("cannot close", target, errno);
+    guard.Release();
+    return pattern;
+}
+
+// Makes a rename in folder durable; a failure here cannot undo the new file.
+void SyncFolder(const std::string& folder) {
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+        ::fsync(dir.get());
+    }
+}
+
 // A symbolic link (a settings file kept with the user's dotfiles, say) is followed, so
 // the link survives and its target gets the new content.
 std::string ResolveLink(const std::string& path) {
@@ -74,25 +111,38 @@ std::string ResolveLink(const std::string& path) {
 
 }  // namespace
 
-Result<std::optional<std::vector<std::uint8_t>>> ReadFileIfExists(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+Result<std::optional<std::vector<std::uint8_t>>> ReadFileIfExists(const std::string& path,
+                                                                  std::size_t maxBytes) {
+    // Judged before opening, so that no device is ever opened for a file...
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::optional<std::vector<std::uint8_t>>();
+        return IoError("cannot open", path, errno);
+    }
+    if (auto wrong = NotARegularFile(path, st)) return *wrong;
+    // ... and again on what was opened, in case it was swapped meanwhile. O_NONBLOCK keeps
+    // the open of a FIFO from waiting for a writer; a regular file reads as without it.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) {
         if (errno == ENOENT) return std::optional<std::vector<std::uint8_t>>();
-        return ErrnoError("cannot open", path, errno);
+        return IoError("cannot open", path, errno);
     }
+    if (::fstat(fd.get(), &st) != 0) return IoError("cannot read", path, errno);
+    if (auto wrong = NotARegularFile(path, st)) return *wrong;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return TooLarge(path, maxBytes);
+
     std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
     std::uint8_t chunk[kReadChunk];
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return ErrnoError("cannot read", path, errno);
+            return IoError("cannot read", path, errno);
         }
         if (n == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaxReadFileBytes) {
-            return MakeError("cannot read " + path + ": file larger than " +
-                             std::to_string(kMaxReadFileBytes) + " bytes");
-        }
+        // The file may grow while it is read.
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) return TooLarge(path, maxBytes);
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
     return std::optional<std::vector<std::uint8_t>>(std::move(bytes));
@@ -104,29 +154,21 @@ Status WriteFileAtomically(const std::string& requestedPath, std::span<const std
     struct stat old {};
     const bool hadOld = ::stat(path.c_str(), &old) == 0;
     if (hadOld && S_ISDIR(old.st_mode)) {
-        return MakeError("cannot save " + path + ": it is a folder");
+        return MakeError(ErrorKind::BadInput, "cannot save " + path + ": it is a folder");
     }
-
-    std::string tempPath = folder + "/." + BaseNameOf(path) + ".XXXXXX";
-    UniqueFd fd(::mkstemp(tempPath.data()));
-    if (!fd) return ErrnoError("cannot create a temporary file in", folder, errno);
-    TempFileGuard guard(tempPath);
-
     const mode_t mode = hadOld ? (old.st_mode & 07777) : kNewFileMode;
-    if (::fchmod(fd.get(), mode) != 0) return ErrnoError("cannot set permissions of", path, errno);
-    if (Status s = WriteAll(fd.get(), bytes, path); !s) return s;
-    if (::fsync(fd.get()) != 0) return ErrnoError("cannot flush", path, errno);
-    if (::close(fd.release()) != 0) return ErrnoError("cannot close", path, errno);
-    if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-        return ErrnoError("cannot replace", path, errno);
-    }
+    auto temp = WriteNewFile(folder + "/." + BaseNameOf(path) + ".XXXXXX", mode, bytes, path);
+    if (!temp) return temp.error();
+    TempFileGuard guard(*temp);
+    if (::rename(temp->c_str(), path.c_str()) != 0) return IoError("cannot replace", path, errno);
     guard.Release();
-
-    // Make the rename itself durable; a failure here cannot undo the new file.
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
-        ::fsync(dir.get());
-    }
+    SyncFolder(folder);
     return {};
+}
+
+Result<std::string> WriteUniqueFile(const std::string& pattern,
+                                    std::span<const std::uint8_t> bytes) {
+    return WriteNewFile(pattern, kNewFileMode, bytes, "");
 }
 
 }  // namespace qvm

@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <system_error>
+
+#include "platform/atomic_file.h"
 
 namespace qvm {
 namespace {
@@ -18,6 +20,8 @@ constexpr std::string_view kAppFolderName = "qvm-gaming";
 constexpr std::string_view kBuildTreeMarker = "CMakeCache.txt";
 // How far above the executable's folder the build tree's top may lie (tests/ etc.).
 constexpr int kBuildTreeSearchDepth = 4;
+// user-dirs.dirs holds a few lines; anything far bigger is not read.
+constexpr std::size_t kMaxUserDirsBytes = 64 * 1024;
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
@@ -51,7 +55,9 @@ bool RunsFromBuildTree() {
 std::string DocumentsFromUserDirs(const std::string& home) {
     std::string config = AbsoluteEnv("XDG_CONFIG_HOME");
     if (config.empty()) config = JoinPath(home, ".config");
-    std::ifstream in(JoinPath(config, "user-dirs.dirs"));
+    const auto bytes = ReadFileIfExists(JoinPath(config, "user-dirs.dirs"), kMaxUserDirsBytes);
+    if (!bytes || !*bytes) return {};
+    std::istringstream in(std::string((*bytes)->begin(), (*bytes)->end()));
     constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
     constexpr std::string_view kHomePrefix = "$HOME";
     std::string line;

@@ -182,6 +182,60 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"cr_only_lines", {'[', 's', ']', '\r', 'k', '=', '3', '\r'}, "3", false}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Files whose text is not (all) UTF-8: what they say is read, and a save writes it back
+// as the same characters, never as U+FFFD.
+struct LegacyTextCase {
+    const char* label;
+    Bytes file;
+    std::string value;     // of [s] k, as read
+    std::u16string saved;  // the text after adding osd=0 to [s], as UTF-16 units
+};
+
+class IniLegacyTextTest : public testing::TestWithParam<LegacyTextCase> {};
+
+TEST_P(IniLegacyTextTest, SaveKeepsEveryCharacter) {
+    const LegacyTextCase& c = GetParam();
+    TempFolder dir;
+    const std::string path = dir.Write("set.ini", c.file);
+    IniFile file = IniFile::Load(path);
+    EXPECT_EQ(file.GetString("s", "k", kNoString), c.value);
+    file.SetInt("s", "osd", 0);
+    ASSERT_TRUE(file.Save(path));
+    Bytes expected = {0xFF, 0xFE};
+    for (char16_t unit : c.saved) {
+        expected.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        expected.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    EXPECT_EQ(dir.Read("set.ini"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniLegacyTextTest,
+    testing::Values(
+        // Windows-1252: 0x80 is the euro sign, 0x81 has no character and keeps its code,
+        // 0x9F is Y with diaeresis.
+        LegacyTextCase{"windows1252",
+                       {'[', 's', ']', '\r', '\n', 'k', '=', 'C', 'a', 'f', 0xE9, ' ', 0x80, 0x81,
+                        0x9F, 0xFF, '\r', '\n'},
+                       "Caf\xC3\xA9 \xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF",
+                       u"[s]\r\nk=Caf\u00E9 \u20AC\u0081\u0178\u00FF\r\nosd=0\r\n"},
+        LegacyTextCase{"latin1_umlauts",
+                       {'[', 's', ']', '\n', 'k', '=', 0xE4, 0xF6, 0xFC, '\n'},
+                       "\xC3\xA4\xC3\xB6\xC3\xBC",
+                       u"[s]\nk=\u00E4\u00F6\u00FC\nosd=0\n"},
+        // A byte-order mark says UTF-8; a stray 8-bit byte keeps its own meaning.
+        LegacyTextCase{"utf8_bom_with_stray_byte",
+                       {0xEF, 0xBB, 0xBF, '[', 's', ']', '\n', 'k', '=', 0xC3, 0xA9, 0xE9, '\n'},
+                       "\xC3\xA9\xC3\xA9",
+                       u"[s]\nk=\u00E9\u00E9\nosd=0\n"},
+        // An unpaired surrogate reads as U+FFFD but its line is written back unchanged.
+        LegacyTextCase{"utf16_unpaired_surrogate",
+                       {0xFF, 0xFE, '[',  0,    's', 0,   ']', 0,   '\n', 0,   'j', 0,    '=',
+                        0,    0x00, 0xD8, '\n', 0,   'k', 0,   '=', 0,    '1', 0,   '\n', 0},
+                       "1",
+                       u"[s]\nj=\xD800\nk=1\nosd=0\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 TEST(IniFileTest, MissingFileIsEmptyWithoutWarning) {
     TempFolder dir;
     const IniFile file = IniFile::Load(dir.File("absent.ini"));

@@ -101,5 +101,63 @@ TEST(KeyboardLayoutTest, MissingFileGivesEmptyLayout) {
     EXPECT_EQ(layout.warning, "");
 }
 
+// Numbers no keyboard can hold: the key that holds one is left out and reported, the
+// rest of the file is used, and nothing overflows on the way (the sanitizers watch).
+struct ExtremeKeyCase {
+    const char* key;  // in [KEY 1]
+    const char* value;
+};
+
+TEST(KeyboardLayoutTest, OutOfRangeNumbersLeaveTheirKeyOut) {
+    const ExtremeKeyCase cases[] = {
+        {"x", "2147483647"},
+        {"x", "99999999999"},
+        {"y", "-2147483648"},
+        {"width", "2147483647"},
+        {"height", "-1"},
+        {"code", "0x1FFFF"},
+        {"code", "0xFFFFFFFF"},
+        {"hwcode", "256"},
+        {"chwcode", "0x10000"},
+        {"chwcode", "-5"},
+        {"small_font", "4294967296"},
+    };
+    SetUi(UiStrings{});
+    for (const ExtremeKeyCase& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        TempFolder dir;
+        // The bad value first: of two equal keys, the first is the one read.
+        const std::string text = "[SET]\nx=10\ny=20\n[KEY 1]\n" + std::string(c.key) + "=" +
+                                 c.value +
+                                 "\nname=Bad\ncode=0x02\nx=0\ny=0\nwidth=30\nheight=30\n"
+                                 "[KEY 2]\nname=Good\nmodify=1\ncode=0x03\nx=40\ny=0\nwidth=30\n"
+                                 "height=30\n";
+        const KeyboardLayout layout =
+            LoadKeyboardLayout(dir.Write("keyboard.ini", text), FakeNaming());
+        ASSERT_EQ(layout.keys.size(), 1u);
+        EXPECT_EQ(layout.keys[0].name, "Good");
+        EXPECT_EQ(layout.keys[0].rect, (KeyRect{52, 22, 77, 47}));
+        EXPECT_NE(layout.warning.find("[KEY 1] " + std::string(c.key) + " " + c.value),
+                  std::string::npos)
+            << layout.warning;
+    }
+}
+
+TEST(KeyboardLayoutTest, OutOfRangeOriginIsReportedAndZero) {
+    TempFolder dir;
+    SetUi(UiStrings{});
+    const KeyboardLayout layout = LoadKeyboardLayout(
+        dir.Write("keyboard.ini", std::string("[SET]\nx=2147483647\ny=-2147483648\n"
+                                              "[KEY 1]\nname=K\ncode=0x02\nx=2147483\ny=5\n"
+                                              "width=10000\nheight=10\n")),
+        FakeNaming());
+    EXPECT_EQ(layout.originX, 0);
+    EXPECT_EQ(layout.originY, 0);
+    EXPECT_NE(layout.warning.find("[SET] x 2147483647"), std::string::npos) << layout.warning;
+    EXPECT_NE(layout.warning.find("[SET] y -2147483648"), std::string::npos) << layout.warning;
+    EXPECT_NE(layout.warning.find("[KEY 1] x 2147483"), std::string::npos) << layout.warning;
+    EXPECT_TRUE(layout.keys.empty());
+}
+
 }  // namespace
 }  // namespace qvm

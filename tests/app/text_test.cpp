@@ -95,5 +95,31 @@ TEST(Utf16UnitsTest, CountsAndTruncatesInCodeUnits) {
     EXPECT_EQ(TruncateUtf16Units("abc", 0), "");
 }
 
+// What a terminal would act on becomes visible; everything printable stays as it is.
+TEST(EscapeForTerminalTest, ControlsBecomeVisibleEscapes) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"Plain name \xC3\xA9 \xE2\x82\xAC \\ done", "Plain name \xC3\xA9 \xE2\x82\xAC \\ done"},
+        {"\x1b[2J", "\\e[2J"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {std::string("nul\0bel\x07"
+                     "del\x7f",
+                     12),
+         "nul\\x00bel\\x07del\\x7f"},
+        {"csi\xC2\x9B"
+         "1m",
+         "csi\\u009b1m"},                                            // C1 control U+009B
+        {"bom\xEF\xBB\xBFrtl\xE2\x80\xAE", "bom\\ufeffrtl\\u202e"},  // invisible
+        {"bad\xFF\xC3(", "bad\\xff\\xc3("},                          // not UTF-8
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeForTerminal(c.in), c.out);
+        EXPECT_EQ(EscapeForTerminal(c.in, KeepLineBreaks::kYes),
+                  c.in == "a\nb\rc\td" ? "a\nb\\rc\\td" : c.out);
+    }
+}
+
 }  // namespace
 }  // namespace qvm

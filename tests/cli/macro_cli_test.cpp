@@ -227,7 +227,7 @@ TEST(QvmctlMacro, BadArgumentsAreRefusedAndChangeNothing) {
     const Case cases[] = {
         {{"macro", "show", "0"}, "macro slot 0 is out of range: allowed 1..80"},
         {{"macro", "delete", "x", "--yes"}, "invalid macro slot 'x'"},
-        {{"macro", "read", "-1", "x.mf"}, "invalid macro slot '-1'"},
+        {{"macro", "read", "-1", "x.mf"}, "macro slot -1 is negative"},
         {{"macro", "store", "2", text, "--mode", "twice"}, "mode 'twice': expected once, loop"},
         {{"macro", "store", "2", text, "--mode"}, "--mode needs a value"},
         {{"macro", "store", "2", text, "--name", "a", "--name", "b"}, "--name is given twice"},
@@ -236,7 +236,7 @@ TEST(QvmctlMacro, BadArgumentsAreRefusedAndChangeNothing) {
         {{"macro", "store", "2", withEnd}, "instruction 2 is 'end'"},
         {{"macro", "store", "2", junkMf}, "junk.mf: invalid format !!"},
         {{"macro", "store", "2", cut}, "cut: invalid format !!"},
-        {{"macro", "store", "2", f.path()}, "cannot read"},
+        {{"macro", "store", "2", f.path()}, f.path() + " is a folder"},
         {{"macro", "show", "7"}, "macro slot 7 is empty"},
         {{"macro", "read", "7", f.File("x.mf")}, "macro slot 7 is empty"},
         {{"assign", "1", "2", "macro:0"}, "macro slot 0 is out of range"},

@@ -36,6 +36,28 @@ TEST(ParseNumber, AcceptsDecimalAndHexWithinRange) {
     }
 }
 
+// A refused number says what was wrong with it, so nobody guesses at a typo.
+TEST(ParseNumber, RefusalsSayWhy) {
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"-1", "slot -1 is negative: allowed 1..80"},
+        {"-0x10", "slot -0x10 is negative: allowed 1..80"},
+        {"81", "slot 81 is out of range: allowed 1..80"},
+        {"99999999999999999999999", "slot 99999999999999999999999 is out of range"},
+        {"--1", "invalid slot '--1': expected a number"},
+        {"-", "invalid slot '-': expected a number"},
+        {"1.5", "invalid slot '1.5': expected a number"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto r = ParseNumber(c.text, 1, 80, "slot");
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.message().rfind(c.message, 0), 0u) << r.message();
+    }
+}
+
 TEST(ParseHexBytes, SeparatorsAndCase) {
     struct Case {
         std::string text;

@@ -141,6 +141,13 @@ TEST(FunctionLibrary, SyntheticFiles) {
            "op1=256\n[Mouse2]\nname=BadType\ntype=-2\n"}},
          {"[Mouse] @_INTERNAL_202", "Down = 4,0,-1,0 'Scroll down'"},
          2},
+        {"numbers that fit only after wrapping at 32 bits are refused",
+         {{"bulitin.ini",
+           "[Mouse0]\nname=Wrap\ntype=4294967300\nop1=1\n[Mouse1]\nname=Op\ntype=4\n"
+           "op2=0x100000001\n[Mouse2]\nname=L\n" +
+               entry}},
+         {"[Mouse] @_INTERNAL_202", "L = 4,1,0,0 'Left click'"},
+         2},
         {"library files sorted by name; without name or tag, or not .ini, skipped",
          {{"bulitin.ini", ""},
           {"library/b.ini", "[DB]\nname=Bee\ntag=B\n[B0]\nname=b0\n" + entry},

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/ui_strings.h"
+#include "macro/function_library.h"
+#include "support/fifo_guard.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
@@ -264,6 +270,82 @@ TEST_F(MacroLibraryTest, ExportAddsTheSuffixAndReplacesOnlyWhenAsked) {
     EXPECT_EQ(folder_.Read("out.mf"), before);
     ASSERT_TRUE(lib.ExportMacroFile("Other", 9, {}, folder_.File("out.mf"), true));
     EXPECT_EQ(ReadMacroFile(folder_.File("out.mf"))->name, "Other");
+}
+
+Bytes ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Two programs importing at the same second: each import ends up under its own name
+// holding its own file, and no staging file is left behind.
+TEST_F(MacroLibraryTest, ParallelImportsKeepTheirOwnBytes) {
+    constexpr int kImports = 20;
+    const std::string sources[2] = {folder_.File("first.mf"), folder_.File("second.mf")};
+    ASSERT_TRUE(WriteMacroFile(sources[0], "First", 8, std::vector{MakeMacroItem(Bytes{0x20})},
+                               [] { return 1; }));
+    ASSERT_TRUE(WriteMacroFile(sources[1], "Second", 9, std::vector{MakeMacroItem(Bytes{0x40})},
+                               [] { return 2; }));
+    fs::create_directories(Root());
+    std::vector<std::string> placed[2];
+    std::vector<std::string> failed[2];
+    {
+        std::jthread importers[2];
+        for (int t = 0; t < 2; ++t) {
+            importers[t] = std::jthread([&, t] {
+                MacroLibrary lib = Library();  // its own, as another process has
+                for (int k = 0; k < kImports; ++k) {
+                    auto path = lib.ImportMacroFile(sources[t], 0);
+                    if (path) {
+                        placed[t].push_back(*path);
+                    } else {
+                        failed[t].push_back(path.message());
+                    }
+                }
+            });
+        }
+    }
+    std::set<std::string> names;
+    for (int t = 0; t < 2; ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_TRUE(failed[t].empty()) << failed[t].front();
+        const Bytes wanted = ReadWhole(sources[t]);
+        for (const std::string& path : placed[t]) {
+            EXPECT_EQ(ReadWhole(path), wanted) << path;
+            names.insert(path);
+        }
+    }
+    EXPECT_EQ(names.size(), 2u * kImports);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Root()), {}), 2 * kImports);
+}
+
+// A FIFO among the macros or in place of the function library is refused at once.
+TEST_F(MacroLibraryTest, FifoInPlaceOfAFileIsRefusedWithoutWaiting) {
+    fs::create_directories(Root());
+    const test::FifoGuard macro(Root() + "/pipe.mf");
+    const std::string refused = macro.path() + " is not a regular file";
+
+    MacroLibrary lib = Library();
+    ASSERT_TRUE(lib.Rescan());
+    ASSERT_EQ(lib.Skipped().size(), 1u);
+    EXPECT_TRUE(lib.Skipped()[0].invalid);
+    EXPECT_NE(lib.Skipped()[0].reason.find(refused), std::string::npos) << lib.Skipped()[0].reason;
+
+    auto imported = lib.ImportMacroFile(macro.path(), 0);
+    ASSERT_FALSE(imported);
+    EXPECT_EQ(imported.kind(), ErrorKind::BadInput);
+    EXPECT_NE(imported.message().find(refused), std::string::npos) << imported.message();
+    auto read = ReadMacroFile(macro.path());
+    ASSERT_FALSE(read);
+    EXPECT_NE(read.message().find(refused), std::string::npos) << read.message();
+
+    fs::create_directories(folder_.File("data/library"));
+    const test::FifoGuard builtin(folder_.File("data/bulitin.ini"));
+    const FunctionLibrary functions = BuildFunctionLibrary(folder_.File("data"), UiStrings{});
+    ASSERT_EQ(functions.problems.size(), 1u);
+    EXPECT_NE(functions.problems[0].find(builtin.path() + " is not a regular file"),
+              std::string::npos)
+        << functions.problems[0];
 }
 
 }  // namespace
