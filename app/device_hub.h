@@ -106,7 +106,7 @@ class DeviceHub {
               std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock,
               Clock& clock);
     // Stops the worker (a running task finishes first; queued ones are dropped), then
-    // writes every pending deferred value and saves the simulated memory.
+    // writes every pending deferred value.
     ~DeviceHub();
     DeviceHub(const DeviceHub&) = delete;
     DeviceHub& operator=(const DeviceHub&) = delete;
@@ -161,7 +161,6 @@ class DeviceHub {
         HubOperation op = HubOperation::Refresh;
         std::function<Status(const ProgressFn&)> run;
         bool longOperation = false;
-        bool writes = false;  // the task may change device memory
     };
 
     void Post(Task task);
