@@ -13,6 +13,7 @@
 #include "device/model_table.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
+#include "sim/sim_state_store.h"
 
 namespace qvm::cli {
 
@@ -22,6 +23,9 @@ struct GlobalOptions {
     std::optional<std::string> simulate;  // --simulate[=DEVICES]
     std::string device;                   // --device PATH
     std::optional<int> generation;        // --generation G
+    // Told what becomes of the simulated devices' state files (--simulate): a damaged
+    // file set aside, a write that could not be kept.
+    SimStateReporter simulatorNotes;
 };
 
 class Session {
