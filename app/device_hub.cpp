@@ -124,6 +124,10 @@ void DeviceHub::NotifyViewChanged() const {
     if (listener->viewChanged) listener->viewChanged();
 }
 
+std::vector<std::string> DeviceHub::StartWarnings() const {
+    return sim_ != nullptr ? sim_->LoadNotes() : std::vector<std::string>{};
+}
+
 HubSnapshot DeviceHub::Snapshot() const {
     HubSnapshot out;
     std::shared_ptr<ConfigModel> model;
@@ -184,9 +188,14 @@ void DeviceHub::RunTask(Task& task) {
     };
     Status status = task.run(progress);
     // The simulated memory keeps every write on disk at once; a write it could not keep
-    // was undone, and the operation fails with the reason whatever else it reports.
+    // was undone, and the operation fails with the reason whatever else it reports. The
+    // model still shows the change: it is read again from the device (not after a
+    // refresh, which would only lose the same write again).
     if (sim_ != nullptr) {
-        if (Status kept = sim_->TakeLostWrite(); !kept) status = kept;
+        if (Status kept = sim_->TakeLostWrite(); !kept) {
+            status = kept;
+            if (task.op != HubOperation::Refresh) Refresh();
+        }
     }
     if (status && task.longOperation && lastPercent != kPercentDone) progress(kPercentDone);
     if (task.longOperation) --longOperations_;

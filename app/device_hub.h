@@ -120,6 +120,10 @@ class DeviceHub {
     // Readable when arrivals or removals are waiting; -1 when the backend has none.
     int EventFd() const { return backend_->EventFd(); }
 
+    // What the user should know from the start: the simulated devices' damaged state
+    // files that were set aside (naming both files). Empty for real devices.
+    std::vector<std::string> StartWarnings() const;
+
     HubSnapshot Snapshot() const;
     // The model of the active mouse; nullptr when none is loaded.
     std::shared_ptr<ConfigModel> Model() const;

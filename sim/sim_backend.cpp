@@ -107,14 +107,16 @@ std::string SimBackend::StateFile(size_t index) const {
 
 // Called with a device's lock and its state file's lock held (see the lock order above).
 void SimBackend::OnStateNote(const SimStateNote& note) {
+    bool starting = false;
     {
         std::lock_guard lock(notesMutex_);
-        if (starting_) loadNotes_.push_back(note.message);
+        starting = starting_;
+        if (starting) loadNotes_.push_back(note.message);
         if (note.lost && !lostWrite_) lostWrite_ = note.message;
     }
     if (reporter_) {
         reporter_(note);
-    } else {
+    } else if (!starting) {
         std::fprintf(stderr, "qvm: %s\n", note.message.c_str());
     }
 }

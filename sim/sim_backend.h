@@ -43,7 +43,8 @@ class SimBackend final : public HidBackend {
   public:
     // `reporter` is told of each damaged state file set aside (from the constructor on)
     // and of each write that could not be kept, on the thread of the exchange, with that
-    // device's lock held; without one, the notes go to standard error.
+    // device's lock held. Without one, the notes of the start are left to LoadNotes() and
+    // the later ones go to standard error.
     static Result<std::unique_ptr<SimBackend>> Create(const std::string& devices,
                                                       const std::string& stateFolder,
                                                       Clock& clock = SystemClock::Instance(),

@@ -1,12 +1,17 @@
 // The desktop program's hub and qvmctl on the same simulated device at the same time:
-// quitting the window keeps what qvmctl changed.
+// quitting the window keeps what qvmctl changed, the hub tells at start which state files
+// it had to set aside, and a change the disk cannot keep fails and leaves no trace.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
 
 #include "app/device_hub.h"
 #include "cli/qvmctl.h"
 #include "support/fake_clock.h"
+#include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
 
 namespace qvm::hub_test {
@@ -58,6 +63,50 @@ TEST(HubSharedSim, QuittingKeepsWhatQvmctlChangedMeanwhile) {
     ASSERT_EQ(show.status, 0) << show.err;
     EXPECT_NE(show.out.find("\"x_dpi\": 1200"), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("\"name\": \"Hub\""), std::string::npos) << show.out;
+}
+
+TEST(HubSharedSim, StartWarningsNameTheFileSetAside) {
+    SharedHub rig;
+    const std::string file = rig.folder.File("sim/0-g12.mem");
+    std::filesystem::create_directories(rig.folder.File("sim"));
+    std::ofstream(file) << "too short";
+    rig.Open();
+    const std::vector<std::string> warnings = rig.hub->StartWarnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(file + ": 9 bytes"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find(file + ".rejected"), std::string::npos) << warnings[0];
+}
+
+TEST(HubSharedSim, AChangeTheDiskCannotKeepFailsAndTheViewShowsTheDevice) {
+    SharedHub rig;
+    test::SmallTmpfs disk(rig.folder.File("sim"), 256 * 1024);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.Why();
+    }
+    disk.Fill();  // no state file yet: the first change needs a new one
+    rig.Open();
+    std::mutex m;
+    std::optional<Status> named;
+    HubListener listener;
+    listener.finished = [&](HubOperation op, const Status& status) {
+        std::lock_guard lock(m);
+        if (op == HubOperation::ProfileName) named = status;
+    };
+    rig.hub->SetListener(listener);
+    rig.hub->Refresh();
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.hub->Snapshot().present);
+    const std::string before = rig.hub->Snapshot().image->profiles[1].name;
+
+    rig.hub->SetProfileName(1, "Lost");
+    rig.hub->WaitIdle();
+    std::lock_guard lock(m);
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ(named->kind(), ErrorKind::Io);
+    EXPECT_EQ(named->message(), "cannot keep the simulated device's memory in " +
+                                    rig.folder.File("sim/0-g12.mem") + ": No space left on device");
+    EXPECT_EQ(rig.hub->Snapshot().image->profiles[1].name, before)
+        << "the view is read again from the device, which kept nothing";
 }
 
 }  // namespace
