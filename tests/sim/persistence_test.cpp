@@ -81,15 +81,6 @@ TEST_F(StateFolder, ASizeChangeOfTheDeviceIsAWrongSizedFile) {
     EXPECT_EQ(smaller->Device(0).PeekMemory(0, 1), Bytes{0x12});
 }
 
-TEST_F(StateFolder, WritesLeaveNoTemporaryFiles) {
-    auto backend = Make("g0,g5x");
-    ASSERT_TRUE(backend->Device(0).PokeMemory(0x100, Bytes{1, 2, 3}));
-    ASSERT_TRUE(backend->Device(1).PokeMemory(0x100, Bytes{4, 5, 6}));
-    ASSERT_TRUE(backend->Device(1).PokeMemory(0x200, Bytes{7}));
-    EXPECT_EQ(Names(), (std::vector<std::string>{"0-g0.mem", "0-g0.mem.lock", "1-g5x.mem",
-                                                 "1-g5x.mem.lock"}));
-}
-
 TEST_F(StateFolder, AFileReplacedByHandIsLoadedAtTheNextExchange) {
     auto backend = Make("g12");
     ASSERT_TRUE(backend->Device(0).PokeMemory(0x900, Bytes{0x01}));
