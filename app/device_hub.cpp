@@ -105,12 +105,8 @@ DeviceHub::~DeviceHub() {
                          flushed.message().c_str());
         }
     }
-    if (sim_ != nullptr) {
-        if (Status saved = sim_->Save(); !saved) {
-            std::fprintf(stderr, "qvm: simulated device memory not saved: %s\n",
-                         saved.message().c_str());
-        }
-    }
+    // A write of that flush that the simulated memory could not keep has been reported
+    // on standard error by the simulator; nothing else is left to save.
 }
 
 void DeviceHub::SetListener(HubListener listener) {
@@ -127,6 +123,10 @@ std::shared_ptr<const HubListener> DeviceHub::Listener() const {
 void DeviceHub::NotifyViewChanged() const {
     const auto listener = Listener();
     if (listener->viewChanged) listener->viewChanged();
+}
+
+std::vector<std::string> DeviceHub::StartWarnings() const {
+    return sim_ != nullptr ? sim_->LoadNotes() : std::vector<std::string>{};
 }
 
 HubSnapshot DeviceHub::Snapshot() const {
@@ -188,13 +188,14 @@ void DeviceHub::RunTask(Task& task) {
         if (listener->progress) listener->progress(task.op, percent);
     };
     Status status = task.run(progress);
-    if (task.writes && sim_ != nullptr) {
-        // Keep the simulated memory on disk after each write, so a crash loses nothing.
-        if (Status saved = sim_->Save(); !saved && status) {
-            status = MakeError(
-                "the change reached the simulated device, but its memory was "
-                "not saved: " +
-                saved.message());
+    // The simulated memory keeps every write on disk at once; a write it could not keep
+    // was undone, and the operation fails with the reason whatever else it reports. The
+    // model still shows the change: it is read again from the device (not after a
+    // refresh, which would only lose the same write again).
+    if (sim_ != nullptr) {
+        if (Status kept = sim_->TakeLostWrite(); !kept) {
+            status = kept;
+            if (task.op != HubOperation::Refresh) Refresh();
         }
     }
     if (status && task.longOperation && lastPercent != kPercentDone) progress(kPercentDone);
@@ -212,13 +213,11 @@ void DeviceHub::WaitIdle() {
 
 void DeviceHub::Refresh() {
     refreshQueued_ = true;
-    Post({HubOperation::Refresh, [this](const ProgressFn& p) { return RunRefresh(p); }, true,
-          false});
+    Post({HubOperation::Refresh, [this](const ProgressFn& p) { return RunRefresh(p); }, true});
 }
 
 void DeviceHub::HandleEvents() {
-    Post({HubOperation::DeviceChange, [this](const ProgressFn&) { return RunEvents(); }, false,
-          false});
+    Post({HubOperation::DeviceChange, [this](const ProgressFn&) { return RunEvents(); }, false});
 }
 
 void DeviceHub::DecideLayout(const std::string& path) {
@@ -342,7 +341,7 @@ void DeviceHub::PostModelWrite(HubOperation op, std::function<Status(ConfigModel
               NotifyViewChanged();
               return written;
           },
-          false, true});
+          false});
 }
 
 void DeviceHub::Reset() {
@@ -355,13 +354,12 @@ void DeviceHub::Reset() {
               NotifyViewChanged();
               return reset;
           },
-          true, true});
+          true});
 }
 
 void DeviceHub::SaveBackup(const std::string& file) {
     Post({HubOperation::Backup,
-          [this, file](const ProgressFn& progress) { return RunBackup(file, progress); }, true,
-          false});
+          [this, file](const ProgressFn& progress) { return RunBackup(file, progress); }, true});
 }
 
 void DeviceHub::RestoreBackup(const std::string& file, bool force) {
@@ -369,7 +367,7 @@ void DeviceHub::RestoreBackup(const std::string& file, bool force) {
           [this, file, force](const ProgressFn& progress) {
               return RunRestore(file, force, progress);
           },
-          true, true});
+          true});
 }
 
 namespace {
@@ -464,7 +462,7 @@ void DeviceHub::FlushDeferred(DeferredWrites::Scope scope) {
               if (!model || !model->Deferred().Pending()) return {};
               return model->Deferred().Flush(scope);
           },
-          false, true});
+          false});
 }
 
 // ---- Deferred settings ----
@@ -511,7 +509,7 @@ Status DeviceHub::FlushDeferredNow() {
               doneChanged.notify_all();
               return flushed;
           },
-          false, true});
+          false});
     std::unique_lock lock(doneMutex);
     // The worker may be stopping: then the destructor flushes instead.
     doneChanged.wait(lock, [&] { return done || worker_.get_stop_token().stop_requested(); });

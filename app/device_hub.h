@@ -109,7 +109,7 @@ class DeviceHub {
               std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock,
               Clock& clock);
     // Stops the worker (a running task finishes first; queued ones are dropped), then
-    // writes every pending deferred value and saves the simulated memory.
+    // writes every pending deferred value.
     ~DeviceHub();
     DeviceHub(const DeviceHub&) = delete;
     DeviceHub& operator=(const DeviceHub&) = delete;
@@ -122,6 +122,10 @@ class DeviceHub {
     Clock& GetClock() { return clock_; }
     // Readable when arrivals or removals are waiting; -1 when the backend has none.
     int EventFd() const { return backend_->EventFd(); }
+
+    // What the user should know from the start: the simulated devices' damaged state
+    // files that were set aside (naming both files). Empty for real devices.
+    std::vector<std::string> StartWarnings() const;
 
     HubSnapshot Snapshot() const;
     // The model of the active mouse; nullptr when none is loaded.
@@ -166,7 +170,6 @@ class DeviceHub {
         HubOperation op = HubOperation::Refresh;
         std::function<Status(const ProgressFn&)> run;
         bool longOperation = false;
-        bool writes = false;  // the task may change device memory
     };
 
     void Post(Task task);

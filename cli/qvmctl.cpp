@@ -187,8 +187,16 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         static_cast<int>(rest.size()) > spec->maxArgs) {
         return Fail(err, kExitUsage, "usage: " + Usage(*spec));
     }
+    // The simulated devices tell at once of a damaged state file they set aside and of
+    // a write they could not keep; a lost write fails the run whatever the command says.
+    bool lostWrite = false;
+    options.simulatorNotes = [&err, &lostWrite](const SimStateNote& note) {
+        err << "qvmctl: " << note.message << '\n';
+        lostWrite = lostWrite || note.lost;
+    };
     CommandContext context{options, rest, flags, in, out, err, values};
-    return spec->run(context);
+    const int status = spec->run(context);
+    return lostWrite && status == kExitOk ? kExitDevice : status;
 }
 
 }  // namespace qvm::cli

@@ -25,7 +25,7 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
         if (Status made = EnsureFolder(state); !made) {
             return MakeError("cannot keep the simulated devices: " + made.message());
         }
-        backend = MakeSimBackend(*options.simulate, state);
+        backend = MakeSimBackend(*options.simulate, state, options.simulatorNotes);
     } else {
         backend = MakeHidBackend(options.backend);
     }

@@ -14,6 +14,7 @@
 #include "device/model_table.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
+#include "sim/sim_state_store.h"
 
 namespace qvm::cli {
 
@@ -26,6 +27,9 @@ struct GlobalOptions {
     // Where each session gets its backend instead, when set: a program that runs qvmctl
     // in-process on devices of its own (the tests).
     std::function<Result<std::unique_ptr<HidBackend>>()> backendSource;
+    // Told what becomes of the simulated devices' state files (--simulate): a damaged
+    // file set aside, a write that could not be kept.
+    SimStateReporter simulatorNotes;
 };
 
 class Session {

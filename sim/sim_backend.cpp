@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "sim/sim_grammar.h"
-#include "sim/sim_state_file.h"
 
 namespace qvm {
 
@@ -49,23 +48,27 @@ class SimHandle final : public HidHandle {
 }  // namespace
 
 Result<std::unique_ptr<HidBackend>> MakeSimBackend(const std::string& devices,
-                                                   const std::string& stateFolder) {
-    auto backend = SimBackend::Create(devices, stateFolder);
+                                                   const std::string& stateFolder,
+                                                   SimStateReporter reporter) {
+    auto backend =
+        SimBackend::Create(devices, stateFolder, SystemClock::Instance(), std::move(reporter));
     if (!backend) return backend.error();
     return std::unique_ptr<HidBackend>(std::move(*backend));
 }
 
 Result<std::unique_ptr<SimBackend>> SimBackend::Create(const std::string& devices,
-                                                       const std::string& stateFolder,
-                                                       Clock& clock) {
+                                                       const std::string& stateFolder, Clock& clock,
+                                                       SimStateReporter reporter) {
     auto configs = ParseSimDevices(devices);
     if (!configs) return configs.error();
-    return std::make_unique<SimBackend>(*configs, stateFolder, clock);
+    return std::make_unique<SimBackend>(*configs, stateFolder, clock, std::move(reporter));
 }
 
 SimBackend::SimBackend(const std::vector<SimDeviceConfig>& configs, std::string stateFolder,
-                       Clock& clock)
-    : stateFolder_(std::move(stateFolder)), eventFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+                       Clock& clock, SimStateReporter reporter)
+    : stateFolder_(std::move(stateFolder)),
+      reporter_(std::move(reporter)),
+      eventFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     // Without an eventfd (-1) callers fall back to draining the events now and then.
     for (size_t i = 0; i < configs.size(); ++i) {
         auto device = std::make_shared<SimDevice>(configs[i], static_cast<int>(i), clock);
@@ -73,16 +76,24 @@ SimBackend::SimBackend(const std::vector<SimDeviceConfig>& configs, std::string 
             [this](const SimDevice& d, bool present) { OnPresence(d, present); });
         devices_.push_back(std::move(device));
     }
-    LoadStates();
+    if (!stateFolder_.empty()) {
+        for (size_t i = 0; i < devices_.size(); ++i) {
+            devices_[i]->KeepIn(std::make_unique<SimStateStore>(
+                StateFile(i), devices_[i]->ImageSize(),
+                [this](const SimStateNote& note) { OnStateNote(note); }));
+        }
+    }
+    std::lock_guard lock(notesMutex_);
+    starting_ = false;
 }
 
 SimBackend::~SimBackend() {
-    // Handles may outlive the backend: stop devices from calling back into it first.
-    for (auto& device : devices_) device->SetPresenceHook(nullptr);
-    Status saved = Save();
-    if (!saved) {
-        std::fprintf(stderr, "qvm: simulated device state not saved: %s\n",
-                     saved.message().c_str());
+    // Handles may outlive the backend: stop devices from calling back into it first, and
+    // from keeping their memory through stores that report to it. Nothing is left to
+    // save: every write went to the state files at once.
+    for (auto& device : devices_) {
+        device->SetPresenceHook(nullptr);
+        device->KeepIn(nullptr);
     }
 }
 
@@ -94,39 +105,33 @@ std::string SimBackend::StateFile(size_t index) const {
     return (std::filesystem::path(stateFolder_) / name).string();
 }
 
-void SimBackend::LoadStates() {
-    if (stateFolder_.empty()) return;
-    for (size_t i = 0; i < devices_.size(); ++i) {
-        SimDevice& device = *devices_[i];
-        const std::string file = StateFile(i);
-        std::error_code ec;
-        if (!std::filesystem::exists(file, ec)) {
-            loadNotes_.push_back(file + ": no saved state, starting from the factory image");
-            continue;
-        }
-        auto bytes = ReadStateFile(file);
-        if (!bytes) {
-            loadNotes_.push_back(bytes.message() + "; starting from the factory image");
-            continue;
-        }
-        if (bytes->size() == device.ImageSize() && device.LoadImage(*bytes)) continue;
-        // Keep the unusable file for inspection instead of overwriting it at the next save.
-        std::filesystem::rename(file, file + ".rejected", ec);
-        loadNotes_.push_back(file + ": " + std::to_string(bytes->size()) + " bytes, expected " +
-                             std::to_string(device.ImageSize()) +
-                             " valid bytes; set aside, starting from the factory image");
+// Called with a device's lock and its state file's lock held (see the lock order above).
+void SimBackend::OnStateNote(const SimStateNote& note) {
+    bool starting = false;
+    {
+        std::lock_guard lock(notesMutex_);
+        starting = starting_;
+        if (starting) loadNotes_.push_back(note.message);
+        if (note.lost && !lostWrite_) lostWrite_ = note.message;
+    }
+    if (reporter_) {
+        reporter_(note);
+    } else if (!starting) {
+        std::fprintf(stderr, "qvm: %s\n", note.message.c_str());
     }
 }
 
-Status SimBackend::Save() {
-    if (stateFolder_.empty()) return {};
-    Status first;
-    for (size_t i = 0; i < devices_.size(); ++i) {
-        const std::vector<uint8_t> image = devices_[i]->SaveImage();
-        Status saved = WriteStateFileAtomic(StateFile(i), image);
-        if (!saved && first) first = saved;
-    }
-    return first;
+std::vector<std::string> SimBackend::LoadNotes() const {
+    std::lock_guard lock(notesMutex_);
+    return loadNotes_;
+}
+
+Status SimBackend::TakeLostWrite() {
+    std::lock_guard lock(notesMutex_);
+    if (!lostWrite_) return {};
+    Status lost = MakeError(ErrorKind::Io, std::move(*lostWrite_));
+    lostWrite_.reset();
+    return lost;
 }
 
 Result<std::vector<HidDeviceInfo>> SimBackend::Enumerate() {

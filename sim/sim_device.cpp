@@ -161,18 +161,18 @@ bool SimDevice::SetFeature(int iface, uint64_t epoch, std::span<const uint8_t> r
     Lock lock(mutex_);
     if (!BeginTransfer(epoch, stats_.setFeature, true)) return false;
     const SimInterface* i = Find(iface);
-    const bool ok = mouse_ && i && i->role == SimRole::Config &&
-                    static_cast<int>(report.size()) == mouse_->Format().length;
+    bool ok = mouse_ && i && i->role == SimRole::Config &&
+              static_cast<int>(report.size()) == mouse_->Format().length;
     if (ok) {
         const uint64_t writesBefore = mouse_->MemoryWrites();
-        const SimRequestOutcome outcome = mouse_->HandleRequest(report);
+        SimRequestOutcome outcome = SimRequestOutcome::Accepted;
+        ok = Kept([&] { outcome = mouse_->HandleRequest(report); });
         Count(outcome);
         stats_.memoryWrites += mouse_->MemoryWrites() - writesBefore;
         if (outcome != SimRequestOutcome::BadFrame) busyRemaining_ = faults_.busyPolls;
         MoveMouseReports();
-    } else {
-        ++stats_.failedTransfers;
     }
+    if (!ok) ++stats_.failedTransfers;
     EndTransfer();
     return ok;
 }
@@ -181,18 +181,18 @@ bool SimDevice::Write(int iface, uint64_t epoch, std::span<const uint8_t> report
     Lock lock(mutex_);
     if (!BeginTransfer(epoch, stats_.writes, true)) return false;
     const SimInterface* i = Find(iface);
-    const bool ok = keyboard_ && i && i->role == SimRole::Config;
+    bool ok = keyboard_ && i && i->role == SimRole::Config;
     if (ok) {
         SimRequestOutcome outcome = SimRequestOutcome::Accepted;
-        auto reply = keyboard_->HandleOutput(report, outcome);
+        std::optional<std::vector<uint8_t>> reply;
+        ok = Kept([&] { reply = keyboard_->HandleOutput(report, outcome); });
         Count(outcome);
-        if (reply && !faults_.noReply) {
+        if (ok && reply && !faults_.noReply) {
             if (faults_.corrupt) Corrupt(*reply, 3);
             Queue(iface, std::move(*reply));
         }
-    } else {
-        ++stats_.failedTransfers;
     }
+    if (!ok) ++stats_.failedTransfers;
     EndTransfer();
     return ok;
 }
@@ -314,6 +314,7 @@ void SimDevice::SetPresenceHook(PresenceHook hook) {
 
 SimMouseState SimDevice::MouseState() const {
     std::lock_guard lock(mutex_);
+    Refresh();
     return mouse_ ? mouse_->State() : SimMouseState{};
 }
 
@@ -321,14 +322,17 @@ std::vector<uint8_t> SimDevice::PeekMemory(uint32_t address, size_t length) cons
     std::lock_guard lock(mutex_);
     std::vector<uint8_t> bytes;
     if (!mouse_) return bytes;
+    Refresh();
     for (size_t i = 0; i < length; ++i) bytes.push_back(mouse_->Peek(address + i));
     return bytes;
 }
 
-void SimDevice::PokeMemory(uint32_t address, std::span<const uint8_t> bytes) {
+bool SimDevice::PokeMemory(uint32_t address, std::span<const uint8_t> bytes) {
     std::lock_guard lock(mutex_);
-    if (!mouse_) return;
-    for (size_t i = 0; i < bytes.size(); ++i) mouse_->Poke(address + i, bytes[i]);
+    if (!mouse_) return false;
+    return Kept([&] {
+        for (size_t i = 0; i < bytes.size(); ++i) mouse_->Poke(address + i, bytes[i]);
+    });
 }
 
 std::array<uint8_t, kSimInfoAreaSize> SimDevice::InfoArea() const {
@@ -338,6 +342,7 @@ std::array<uint8_t, kSimInfoAreaSize> SimDevice::InfoArea() const {
 
 SimKeyboardLighting SimDevice::KeyboardLighting() const {
     std::lock_guard lock(mutex_);
+    Refresh();
     return keyboard_ ? keyboard_->Lighting() : SimKeyboardLighting{};
 }
 
@@ -356,7 +361,8 @@ void SimDevice::SelectProfile(int profile) {
 void SimDevice::SelectStage(int stage) {
     std::lock_guard lock(mutex_);
     if (!mouse_) return;
-    mouse_->SelectStage(stage);
+    // A stage byte that cannot be kept is undone and reported: the press changes nothing.
+    [[maybe_unused]] const bool kept = Kept([&] { mouse_->SelectStage(stage); });
     MoveMouseReports();
 }
 
@@ -387,6 +393,7 @@ size_t SimDevice::PendingInputReports(int iface) const {
 
 std::vector<uint8_t> SimDevice::SaveImage() const {
     std::lock_guard lock(mutex_);
+    Refresh();
     if (keyboard_) return keyboard_->SaveImage();
     return {mouse_->Memory().begin(), mouse_->Memory().end()};
 }
@@ -395,10 +402,61 @@ size_t SimDevice::ImageSize() const {
     return config_.IsKeyboard() ? SimKeyboard::kImageSize : config_.memorySize;
 }
 
-bool SimDevice::LoadImage(std::span<const uint8_t> image) {
-    std::lock_guard lock(mutex_);
+bool SimDevice::ReplaceImage(std::span<const uint8_t> image) const {
     if (keyboard_) return keyboard_->LoadImage(image);
     return mouse_->LoadMemory(image);
+}
+
+void SimDevice::KeepIn(std::unique_ptr<SimStateStore> store) {
+    std::lock_guard lock(mutex_);
+    store_ = std::move(store);
+    Refresh();
+}
+
+void SimDevice::Refresh() const {
+    if (!store_) return;
+    const SimStateStore::Hold hold = store_->Lock();
+    RefreshHeld(hold);
+}
+
+void SimDevice::RefreshHeld(const SimStateStore::Hold& hold) const {
+    const auto image = store_->Refresh(hold);
+    if (image && !ReplaceImage(*image)) {
+        store_->SetAside(hold, "holds values the device does not take");
+    }
+}
+
+bool SimDevice::Kept(const std::function<void()>& change) {
+    if (!store_) {
+        change();
+        if (mouse_) mouse_->TakeChanges();  // nothing keeps them elsewhere
+        return true;
+    }
+    const SimStateStore::Hold hold = store_->Lock();
+    RefreshHeld(hold);
+    // A keyboard's image is small: compared whole. A mouse logs the bytes it changes.
+    const std::vector<uint8_t> before = keyboard_ ? keyboard_->SaveImage() : std::vector<uint8_t>{};
+    change();
+    if (mouse_) {
+        const std::vector<SimMemoryChange> changes = mouse_->TakeChanges();
+        if (changes.empty()) return true;
+        const auto [low, high] = std::minmax_element(
+            changes.begin(), changes.end(), [](const SimMemoryChange& a, const SimMemoryChange& b) {
+                return a.address < b.address;
+            });
+        if (store_->Write(hold, mouse_->Memory(), low->address, high->address + 1)) return true;
+        mouse_->Undo(changes);
+        return false;
+    }
+    const std::vector<uint8_t> after = keyboard_->SaveImage();
+    const auto first = std::mismatch(before.begin(), before.end(), after.begin()).first;
+    if (first == before.end()) return true;
+    const auto last = std::mismatch(before.rbegin(), before.rend(), after.rbegin()).first;
+    const size_t begin = static_cast<size_t>(first - before.begin());
+    const size_t end = before.size() - static_cast<size_t>(last - before.rbegin());
+    if (store_->Write(hold, after, begin, end)) return true;
+    keyboard_->LoadImage(before);
+    return false;
 }
 
 }  // namespace qvm

@@ -2,9 +2,9 @@
 // faults it is told to show and its transfer statistics. Every member function is
 // thread-safe; one lock per device guards all of its state.
 //
-// Lock order: SimDevice's lock is taken before the presence hook's own lock (the
-// backend's event queue); the hook is called with the device lock held and must not call
-// back into the device.
+// Lock order: SimDevice's lock, then the state file's lock (sim_state_store.h), then the
+// presence hook's or the state reporter's own lock (the backend's); the hooks are called
+// with the device lock held and must not call back into the device.
 #pragma once
 
 #include <condition_variable>
@@ -23,6 +23,7 @@
 #include "sim/sim_config.h"
 #include "sim/sim_keyboard.h"
 #include "sim/sim_mouse.h"
+#include "sim/sim_state_store.h"
 
 namespace qvm {
 
@@ -90,10 +91,17 @@ class SimDevice {
     void Attach();
     void SetPresenceHook(PresenceHook hook);
 
-    // Mice: memory and live state. Addresses wrap at the memory size.
+    // Keeps the device's image in a state file shared with other processes: loaded from it
+    // now when it holds one, reloaded before each exchange after another process changed
+    // it, and written through at every change. A transfer whose change cannot be kept
+    // fails, and the change is undone.
+    void KeepIn(std::unique_ptr<SimStateStore> store);
+
+    // Mice: memory and live state. Addresses wrap at the memory size. PokeMemory is
+    // false when the bytes could not be kept in the state file (they are then undone).
     SimMouseState MouseState() const;
     std::vector<uint8_t> PeekMemory(uint32_t address, size_t length) const;
-    void PokeMemory(uint32_t address, std::span<const uint8_t> bytes);
+    bool PokeMemory(uint32_t address, std::span<const uint8_t> bytes);
     std::array<uint8_t, kSimInfoAreaSize> InfoArea() const;
     // Keyboards: lighting state.
     SimKeyboardLighting KeyboardLighting() const;
@@ -112,7 +120,6 @@ class SimDevice {
     // The bytes kept across restarts: a mouse's memory, a keyboard's lighting state.
     std::vector<uint8_t> SaveImage() const;
     size_t ImageSize() const;
-    bool LoadImage(std::span<const uint8_t> image);
 
   private:
     using Lock = std::unique_lock<std::mutex>;
@@ -125,6 +132,14 @@ class SimDevice {
     void MoveMouseReports();
     void DetachLocked();
     void Count(SimRequestOutcome outcome);
+    // With the device lock held. Runs `change` on the firmware with the image in step
+    // with the state file, and keeps what it changed; false when that could not be kept
+    // (the change is then undone).
+    bool Kept(const std::function<void()>& change);
+    // With the device lock held: loads what another process wrote meanwhile.
+    void Refresh() const;
+    void RefreshHeld(const SimStateStore::Hold& hold) const;
+    bool ReplaceImage(std::span<const uint8_t> image) const;
 
     const SimDeviceConfig config_;
     const int index_;
@@ -134,8 +149,10 @@ class SimDevice {
 
     mutable std::mutex mutex_;
     std::condition_variable inputReady_;
+    // Reading the device (const members too) first loads what other processes wrote.
     std::unique_ptr<SimMouse> mouse_;
     std::unique_ptr<SimKeyboard> keyboard_;
+    std::unique_ptr<SimStateStore> store_;  // null: the memory lives in this process only
     SimFaults faults_;
     int busyRemaining_ = 0;
     bool present_ = true;

@@ -86,6 +86,11 @@ bool SimMouse::LoadMemory(std::span<const uint8_t> image) {
     return true;
 }
 
+void SimMouse::Undo(std::span<const SimMemoryChange> changes) {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) memory_[it->address] = it->before;
+    ApplyMemory();
+}
+
 SimLiveView SimMouse::LiveView() const {
     SimLiveView view;
     view.hostMode = state_.hostMode;

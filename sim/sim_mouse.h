@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "sim/sim_commands.h"
@@ -45,6 +46,12 @@ struct SimMouseState {
 
 enum class SimRequestOutcome { Accepted, Refused, Unknown, BadFrame };
 
+// One byte of memory a request changed, with the value it replaced.
+struct SimMemoryChange {
+    uint32_t address;
+    uint8_t before;
+};
+
 class SimMouse {
   public:
     explicit SimMouse(const SimDeviceConfig& config);
@@ -63,10 +70,21 @@ class SimMouse {
 
     // Memory, with the wrap-around of a power-of-two size.
     uint8_t Peek(uint32_t address) const { return memory_[address & mask_]; }
-    void Poke(uint32_t address, uint8_t value) { memory_[address & mask_] = value; }
+    // Every byte Poke changes is logged until TakeChanges(), so that what a request
+    // changed can be kept elsewhere or undone.
+    void Poke(uint32_t address, uint8_t value) {
+        uint8_t& at = memory_[address & mask_];
+        if (at == value) return;
+        changes_.push_back({address & mask_, at});
+        at = value;
+    }
     std::span<const uint8_t> Memory() const { return memory_; }
     // Memory-write commands executed so far (byte, block and commit writes).
     uint64_t MemoryWrites() const { return memoryWrites_; }
+    // The bytes changed since the previous call, oldest first.
+    std::vector<SimMemoryChange> TakeChanges() { return std::exchange(changes_, {}); }
+    // Puts back the bytes of `changes` and applies the memory again.
+    void Undo(std::span<const SimMemoryChange> changes);
     // Replaces the whole memory (same size) and applies it, as after a power cycle.
     bool LoadMemory(std::span<const uint8_t> image);
 
@@ -99,6 +117,7 @@ class SimMouse {
     SimMemoryGeometry geometry_;
     std::vector<uint8_t> memory_;
     uint64_t memoryWrites_ = 0;
+    std::vector<SimMemoryChange> changes_;  // since the last TakeChanges()
     uint32_t mask_;
     std::array<uint8_t, kSimInfoAreaSize> info_;
     std::array<uint8_t, kSimStagingBytes> staging_{};

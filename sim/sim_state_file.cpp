@@ -1,6 +1,7 @@
 #include "sim/sim_state_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,20 +19,40 @@ std::string Reason(int error) {
     return std::strerror(error);
 }
 
+std::string NotRegular(mode_t mode) {
+    const char* what = S_ISDIR(mode)    ? "a folder"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                                        : "of an unknown type";
+    return std::string("not a regular file (") + what + ")";
+}
+
 }  // namespace
 
-Result<std::vector<uint8_t>> ReadStateFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return MakeError("cannot open " + path + ": " + Reason(errno));
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[4096];
-    while (true) {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+Result<std::vector<uint8_t>> ReadStateFile(const std::string& path, size_t limit) {
+    // Looked at before opening: opening a FIFO for reading waits for a writer, and opening
+    // a device can have effects of its own.
+    struct stat seen {};
+    if (::stat(path.c_str(), &seen) != 0) return MakeError(ErrorKind::Io, Reason(errno));
+    if (!S_ISREG(seen.st_mode)) return MakeError(ErrorKind::BadInput, NotRegular(seen.st_mode));
+    // Non-blocking and checked again once open, in case the file was swapped meanwhile.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return MakeError(ErrorKind::Io, Reason(errno));
+    if (::fstat(fd.get(), &seen) != 0) return MakeError(ErrorKind::Io, Reason(errno));
+    if (!S_ISREG(seen.st_mode)) return MakeError(ErrorKind::BadInput, NotRegular(seen.st_mode));
+    std::vector<uint8_t> bytes(limit + 1);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return MakeError("cannot read " + path + ": " + Reason(errno));
-        if (got == 0) return bytes;
-        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < 0) return MakeError(ErrorKind::Io, Reason(errno));
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
     }
+    bytes.resize(done);
+    return bytes;
 }
 
 Status WriteStateFileAtomic(const std::string& path, std::span<const uint8_t> bytes) {
@@ -40,33 +61,29 @@ Status WriteStateFileAtomic(const std::string& path, std::span<const uint8_t> by
     if (target.has_parent_path()) {
         std::filesystem::create_directories(target.parent_path(), ec);
         if (ec) {
-            return MakeError("cannot create " + target.parent_path().string() + ": " +
-                             ec.message());
+            return MakeError(ErrorKind::Io, "cannot create " + target.parent_path().string() +
+                                                ": " + ec.message());
         }
     }
     std::string temp = path + ".tmp-XXXXXX";
     UniqueFd fd(::mkstemp(temp.data()));
-    if (!fd) return MakeError("cannot create a temporary file for " + path + ": " + Reason(errno));
-    auto fail = [&](const std::string& what) {
-        const std::string message = what + " " + temp + ": " + Reason(errno);
+    if (!fd) return MakeError(ErrorKind::Io, Reason(errno));
+    auto fail = [&] {
+        const std::string message = Reason(errno);
         fd.reset();
         ::unlink(temp.c_str());
-        return MakeError(message);
+        return MakeError(ErrorKind::Io, message);
     };
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return fail("cannot write");
+        if (put < 0) return fail();
         done += static_cast<size_t>(put);
     }
-    if (::fsync(fd.get()) != 0) return fail("cannot flush");
-    if (::close(fd.release()) != 0) return fail("cannot close");
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string message = "cannot replace " + path + ": " + Reason(errno);
-        ::unlink(temp.c_str());
-        return MakeError(message);
-    }
+    if (::fsync(fd.get()) != 0) return fail();
+    if (::close(fd.release()) != 0) return fail();
+    if (::rename(temp.c_str(), path.c_str()) != 0) return fail();
     return {};
 }
 

@@ -124,6 +124,9 @@ int main(int argc, char** argv) {
     context.pin = started.settings.pin;
     ui::MainWindow window(**controller, context);
     for (const std::string& warning : started.warnings) window.ShowError(ui::ToQ(warning));
+    for (const std::string& warning : (*controller)->Hub().StartWarnings()) {
+        window.ShowError(ui::ToQ(warning));
+    }
 
     // The waiters wait on the named events; what they do is done on the UI thread.
     std::stop_source quit;

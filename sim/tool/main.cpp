@@ -28,8 +28,8 @@ void PrintUsage(std::FILE* to) {
                  "\n"
                  "  DEVICES      the simulator's device list, as for --hid sim:DEVICES\n"
                  "               (empty or absent: the default set)\n"
-                 "  --state DIR  load each device's memory from DIR at start and save it\n"
-                 "               there at exit, so changes survive a restart\n"
+                 "  --state DIR  keep each device's memory in DIR, so changes survive a\n"
+                 "               restart and are shared with the programs using DIR too\n"
                  "  --help       show this text\n");
 }
 
@@ -85,16 +85,21 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    auto backend = qvm::MakeSimBackend(args.devices, args.stateFolder);
+    // A damaged state file set aside, a write that could not be kept: said on standard
+    // error, which the host passes on to its user. The failed transfer answers `err`.
+    auto backend =
+        qvm::MakeSimBackend(args.devices, args.stateFolder, [](const qvm::SimStateNote& note) {
+            std::fprintf(stderr, "qvm-sim: %s\n", note.message.c_str());
+        });
     if (!backend) {
         std::fprintf(stderr, "qvm-sim: %s\n", backend.message().c_str());
         return kExitUsage;
     }
     // Answers are written through the bridge's own writer, which turns a host that went
-    // away into an error instead of a SIGPIPE, so the devices below are still destroyed
-    // (and their memory saved) when the host disappears.
+    // away into an error instead of a SIGPIPE. The devices' memory needs no saving at the
+    // end: every write reached the state folder at once.
     qvm::Status served = qvm::ServeBridge(**backend, STDIN_FILENO, STDOUT_FILENO);
-    backend->reset();  // saves the simulated devices' memory
+    backend->reset();
     if (!served) {
         std::fprintf(stderr, "qvm-sim: %s\n", served.message().c_str());
         return kExitFailure;

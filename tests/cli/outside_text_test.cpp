@@ -189,7 +189,7 @@ TEST(QvmctlOutsideText, LibraryImportOnAFullDiskExitsOne) {
     test::TempFolder outside;
     const std::string source = outside.File("m.mf");
     ASSERT_TRUE(WriteMacroFile(source, "M", 8, {}));
-    const test::SmallTmpfs disk(outside.File("user"), 64 * 1024);
+    test::SmallTmpfs disk(outside.File("user"), 64 * 1024);
     if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const test::ScopedEnv user("QVM_USER_DIR", disk.path());
     fs::create_directories(disk.path() + "/Favorite");

@@ -1,7 +1,11 @@
 // Simulated devices used from several threads at once (run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "sim/sim_backend.h"
@@ -14,27 +18,37 @@ constexpr const char* kConfig = "sim#vid_0c45&pid_7030&mi_02#d0i2";
 constexpr const char* kVendor = "sim#vid_0c45&pid_7030&mi_01#d0i1";
 constexpr int kBlocks = 200;
 
+// Writes kBlocks four-byte blocks at base, base + 4... through a handle of `sim`, each
+// answered before the next.
+void WriteBlocks(SimBackend& sim, uint8_t tag, uint16_t base) {
+    auto handle = sim.Open(kConfig);
+    ASSERT_TRUE(handle);
+    for (int i = 0; i < kBlocks; ++i) {
+        const uint16_t a = base + 4 * i;
+        ASSERT_TRUE((*handle)->SetFeature(
+            LongRequest({0x03, static_cast<uint8_t>(a & 0xFF), static_cast<uint8_t>(a >> 8), 0x04,
+                         tag, static_cast<uint8_t>(i), tag, static_cast<uint8_t>(i)})));
+        Bytes reply(64, 0);
+        reply[0] = 0x01;
+        ASSERT_TRUE((*handle)->GetFeature(reply));
+    }
+}
+
+void ExpectBlocks(SimDevice& device, uint8_t tag, uint16_t base) {
+    for (int i = 0; i < kBlocks; ++i) {
+        const auto b = static_cast<uint8_t>(i);
+        ASSERT_EQ(device.PeekMemory(base + 4 * i, 4), (Bytes{tag, b, tag, b})) << i;
+    }
+}
+
 TEST(Concurrency, TwoWritersLoseNothing) {
     auto backend = SimBackend::Create("g12", "");
     ASSERT_TRUE(backend);
     SimBackend& sim = **backend;
 
-    auto writer = [&](uint8_t tag, uint16_t base) {
-        auto handle = sim.Open(kConfig);
-        ASSERT_TRUE(handle);
-        for (int i = 0; i < kBlocks; ++i) {
-            const uint16_t a = base + 4 * i;
-            ASSERT_TRUE((*handle)->SetFeature(
-                LongRequest({0x03, static_cast<uint8_t>(a & 0xFF), static_cast<uint8_t>(a >> 8),
-                             0x04, tag, static_cast<uint8_t>(i), tag, static_cast<uint8_t>(i)})));
-            Bytes reply(64, 0);
-            reply[0] = 0x01;
-            ASSERT_TRUE((*handle)->GetFeature(reply));
-        }
-    };
     std::atomic<bool> done{false};
-    std::jthread first(writer, 0xA1, 0x1000);
-    std::jthread second(writer, 0xB2, 0x2000);
+    std::jthread first(WriteBlocks, std::ref(sim), 0xA1, 0x1000);
+    std::jthread second(WriteBlocks, std::ref(sim), 0xB2, 0x2000);
     std::jthread observer([&] {
         while (!done.load()) {
             EXPECT_EQ(sim.Enumerate()->size(), 3u);
@@ -49,13 +63,33 @@ TEST(Concurrency, TwoWritersLoseNothing) {
     observer.join();
 
     SimDevice& device = sim.Device(0);
-    for (int i = 0; i < kBlocks; ++i) {
-        const auto b = static_cast<uint8_t>(i);
-        ASSERT_EQ(device.PeekMemory(0x1000 + 4 * i, 4), (Bytes{0xA1, b, 0xA1, b})) << i;
-        ASSERT_EQ(device.PeekMemory(0x2000 + 4 * i, 4), (Bytes{0xB2, b, 0xB2, b})) << i;
-    }
+    ExpectBlocks(device, 0xA1, 0x1000);
+    ExpectBlocks(device, 0xB2, 0x2000);
     EXPECT_EQ(device.Stats().setFeature, 2u * kBlocks);
     EXPECT_EQ(device.Stats().getFeature, 2u * kBlocks);
+}
+
+// Two backends on one state folder, as two programs on one simulated device: writing at
+// the same time, each sees every write of both, and so does a third that starts later.
+TEST(Concurrency, TwoBackendsOnOneStateFolderLoseNothing) {
+    std::string folder = (std::filesystem::temp_directory_path() / "qvm-two-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    {
+        auto a = SimBackend::Create("g12", folder);
+        auto b = SimBackend::Create("g12", folder);
+        ASSERT_TRUE(a && b);
+        {
+            std::jthread first(WriteBlocks, std::ref(**a), 0xA1, 0x1000);
+            std::jthread second(WriteBlocks, std::ref(**b), 0xB2, 0x2000);
+        }
+        auto later = SimBackend::Create("g12", folder);
+        ASSERT_TRUE(later);
+        for (SimBackend* sim : {a->get(), b->get(), later->get()}) {
+            ExpectBlocks(sim->Device(0), 0xA1, 0x1000);
+            ExpectBlocks(sim->Device(0), 0xB2, 0x2000);
+        }
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Concurrency, ReaderSeesEveryReportOnceAndWakesOnRemoval) {

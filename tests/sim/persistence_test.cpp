@@ -1,13 +1,15 @@
-// Saved simulator state: round trip, unusable files, atomic replacement.
+// Saved simulator state: round trip, writes that cannot be kept, atomic replacement.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "sim/sim_backend.h"
 #include "sim/sim_state_file.h"
+#include "sim/sim_state_store.h"
 #include "sim_test_util.h"
 
 namespace qvm::test {
@@ -59,9 +61,10 @@ TEST_F(StateFolder, MemoryAndLightingSurviveARestart) {
         effect[0] = 0x06, effect[1] = 0xBE, effect[2] = 0x15, effect[4] = 1, effect[5] = 2;
         effect[6] = 7;
         ASSERT_TRUE((*keyboard)->Write(effect));
-        EXPECT_EQ(backend->LoadNotes().size(), 2u) << "nothing saved yet";
+        EXPECT_TRUE(backend->LoadNotes().empty()) << "nothing saved yet is no problem";
     }
-    EXPECT_EQ(Names(), (std::vector<std::string>{"0-g12.mem", "1-mx28.mem"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"0-g12.mem", "0-g12.mem.lock", "1-mx28.mem",
+                                                 "1-mx28.mem.lock"}));
     EXPECT_EQ(fs::file_size(fs::path(folder_) / "0-g12.mem"), 0x10000u);
 
     auto again = Make("g12,mx28");
@@ -71,61 +74,96 @@ TEST_F(StateFolder, MemoryAndLightingSurviveARestart) {
     EXPECT_EQ(again->Device(0).MouseState().stage, 1) << "the loaded memory is applied";
 }
 
-struct UnusableCase {
-    const char* name;
-    size_t size;
-};
-
-class UnusableFile : public StateFolder, public ::testing::WithParamInterface<UnusableCase> {};
-
-TEST_P(UnusableFile, IsSetAsideAndTheDeviceStartsFromTheFactoryImage) {
-    WriteFile("0-g12.mem", GetParam().size);
-    auto backend = Make("g12");
-    ASSERT_EQ(backend->LoadNotes().size(), 1u);
-    EXPECT_NE(backend->LoadNotes()[0].find(std::to_string(GetParam().size) + " bytes"),
-              std::string::npos)
-        << backend->LoadNotes()[0];
-    EXPECT_EQ(backend->Device(0).PeekMemory(0, 1), Bytes{0x12});
-    EXPECT_EQ(fs::file_size(fs::path(folder_) / "0-g12.mem.rejected"), GetParam().size);
-    ASSERT_TRUE(backend->Save());
-    EXPECT_EQ(fs::file_size(fs::path(folder_) / "0-g12.mem"), 0x10000u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, UnusableFile,
-                         ::testing::Values(UnusableCase{"Truncated", 100}, UnusableCase{"Empty", 0},
-                                           UnusableCase{"TooLong", 0x10001}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(StateFolder, ASizeChangeOfTheDeviceIsAWrongSizedFile) {
-    Make("g12");  // saves 64 KiB on destruction
+    ASSERT_TRUE(Make("g12")->Device(0).PokeMemory(0x900, Bytes{0x01}));
     auto smaller = Make("g12/mem=8k");
     ASSERT_EQ(smaller->LoadNotes().size(), 1u);
     EXPECT_EQ(smaller->Device(0).PeekMemory(0, 1), Bytes{0x12});
 }
 
-TEST_F(StateFolder, ExplicitSaveLeavesNoTemporaryFiles) {
-    auto backend = Make("g0,g5x");
-    ASSERT_TRUE(backend->Save());
-    EXPECT_EQ(Names(), (std::vector<std::string>{"0-g0.mem", "1-g5x.mem"}));
+TEST_F(StateFolder, AFileReplacedByHandIsLoadedAtTheNextExchange) {
+    auto backend = Make("g12");
+    ASSERT_TRUE(backend->Device(0).PokeMemory(0x900, Bytes{0x01}));
+    Bytes image = backend->Device(0).SaveImage();
+    image[0x900] = 0x42;
+    ASSERT_TRUE(WriteStateFileAtomic(folder_ + "/0-g12.mem", image));
+    EXPECT_EQ(backend->Device(0).PeekMemory(0x900, 1), Bytes{0x42});
 }
 
-TEST_F(StateFolder, SaveReportsAnUnwritableFolder) {
-    WriteFile("blocker", 1);
-    auto backend = SimBackend::Create("g12", folder_ + "/blocker/inner");
-    ASSERT_TRUE(backend);
-    Status saved = (*backend)->Save();
-    ASSERT_FALSE(saved);
-    EXPECT_NE(saved.message().find("blocker"), std::string::npos) << saved.message();
+// A write the state folder cannot take fails its transfer and is undone, and the
+// backend reports it once, naming the file.
+struct LostWriteCase {
+    const char* name;
+    const char* devices;
+    std::function<bool(SimBackend&)> write;  // the transfer's result
+    std::function<uint8_t(SimBackend&)> read;
+    uint8_t before;
+};
+
+Bytes KeyboardEffect(uint8_t effect) {
+    Bytes report(32, 0);
+    report[0] = 0x06, report[1] = 0xBE, report[2] = 0x15, report[4] = 1, report[5] = 2;
+    report[6] = effect;
+    return report;
 }
+
+const LostWriteCase kLostWrites[] = {
+    {"Mouse", "g12",
+     [](SimBackend& sim) {
+         auto h = sim.Open("sim#vid_0c45&pid_7030&mi_02#d0i2");
+         return h && (*h)->SetFeature(LongRequest({0x03, 0x03, 0x00, 0x01, 0x30}));
+     },
+     [](SimBackend& sim) { return sim.Device(0).PeekMemory(0x03, 1)[0]; }, 8},
+    {"Keyboard", "mx28",
+     [](SimBackend& sim) {
+         auto h = sim.Open("sim#vid_0c45&pid_7050&mi_01#d0i1");
+         return h && (*h)->Write(KeyboardEffect(5));
+     },
+     [](SimBackend& sim) { return sim.Device(0).KeyboardLighting().effect; }, 1},
+};
+
+void PrintTo(const LostWriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LostWrite : public StateFolder, public ::testing::WithParamInterface<LostWriteCase> {};
+
+TEST_P(LostWrite, FailsTheTransferAndIsUndone) {
+    WriteFile("blocker", 1);
+    std::vector<SimStateNote> notes;
+    auto made =
+        SimBackend::Create(GetParam().devices, folder_ + "/blocker/inner", SystemClock::Instance(),
+                           [&](const SimStateNote& note) { notes.push_back(note); });
+    ASSERT_TRUE(made) << made.message();
+    SimBackend& sim = **made;
+    EXPECT_FALSE(GetParam().write(sim));
+    EXPECT_EQ(GetParam().read(sim), GetParam().before);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(notes[0].lost);
+    const std::string file = folder_ + "/blocker/inner/0-" + GetParam().devices + ".mem";
+    EXPECT_EQ(notes[0].message.rfind("cannot keep the simulated device's memory in " + file +
+                                         ": cannot create " + folder_ + "/blocker/inner",
+                                     0),
+              0u)
+        << notes[0].message;
+    const Status lost = sim.TakeLostWrite();
+    EXPECT_EQ(lost.kind(), ErrorKind::Io);
+    EXPECT_EQ(lost.message(), notes[0].message);
+    EXPECT_TRUE(sim.TakeLostWrite()) << "told once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LostWrite, ::testing::ValuesIn(kLostWrites),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StateFolder, AtomicWriteReplacesTheWholeFile) {
     const std::string file = folder_ + "/f.bin";
     ASSERT_TRUE(WriteStateFileAtomic(file, Bytes(10, 0x11)));
     ASSERT_TRUE(WriteStateFileAtomic(file, Bytes(3, 0x22)));
-    auto read = ReadStateFile(file);
+    auto read = ReadStateFile(file, 3);
     ASSERT_TRUE(read);
     EXPECT_EQ(*read, Bytes(3, 0x22));
-    EXPECT_FALSE(ReadStateFile(folder_ + "/missing.bin"));
+    EXPECT_EQ(ReadStateFile(file, 2)->size(), 3u) << "one byte past the limit shows it is longer";
+    EXPECT_FALSE(ReadStateFile(folder_ + "/missing.bin", 10));
 }
 
 }  // namespace

@@ -1,54 +1,65 @@
-// A small tmpfs mounted on a folder, to run out of disk space on purpose. Mounting needs
-// the right to (root, as CI runs the tests); where it is missing, Mounted() is false and
-// the test skips itself.
+// A small tmpfs mounted on a folder for the length of a test, so a test can fill a disk
+// and see what a program does when a write finds no space. Mounting needs the right to
+// mount (CI runs as root); without it the test is skipped, never failed.
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "platform/unique_fd.h"
 
 namespace qvm::test {
 
 class SmallTmpfs {
   public:
-    SmallTmpfs(std::string path, std::size_t bytes) : path_(std::move(path)) {
-        std::error_code ec;
-        std::filesystem::create_directories(path_, ec);
+    // Mounts a tmpfs of `bytes` on `folder` (created when missing). Check Mounted() and
+    // skip the test when it is false.
+    SmallTmpfs(std::string folder, std::size_t bytes) : folder_(std::move(folder)) {
+        std::filesystem::create_directories(folder_);
         const std::string options = "size=" + std::to_string(bytes);
-        mounted_ = !ec && ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                                  options.c_str()) == 0;
+        if (::mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted_ = true;
+        } else {
+            why_ = std::strerror(errno);
+        }
     }
     SmallTmpfs(const SmallTmpfs&) = delete;
     SmallTmpfs& operator=(const SmallTmpfs&) = delete;
     ~SmallTmpfs() {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
     }
 
     bool Mounted() const { return mounted_; }
-    const std::string& path() const { return path_; }
+    const std::string& Why() const { return why_; }
+    const std::string& path() const { return folder_; }
 
-    // Takes every free byte with one file, so the next write finds the disk full.
-    void Fill() const {
-        const UniqueFd fd(
-            ::open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-        const std::vector<char> block(4096, 'x');
-        for (std::size_t size = block.size(); fd && size > 0; size /= 2) {
-            while (::write(fd.get(), block.data(), size) == static_cast<ssize_t>(size)) {
-            }
+    // Writes a filler file until the file system has no block left.
+    void Fill() {
+        const std::string filler = folder_ + "/filler";
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        const std::vector<char> block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
         }
+        // The last page may still take a few bytes.
+        while (::write(fd, block.data(), 1) > 0) {
+        }
+        EXPECT_EQ(errno, ENOSPC);
+        ::close(fd);
     }
+    // Gives the space back.
+    void Free() { std::filesystem::remove(folder_ + "/filler"); }
 
   private:
-    std::string path_;
+    std::string folder_;
     bool mounted_ = false;
+    std::string why_;
 };
 
 }  // namespace qvm::test
