@@ -26,7 +26,6 @@ namespace qvm::cli {
 namespace {
 
 constexpr int kFreeMemoryMessage = 9;         // "free memory: %d bytes"
-constexpr int kLackOfSpaceMessage = 19;       // "Lack of space !!"
 constexpr int kDeleteMacroQuestion = 25;      // "Delete macro '%s' ?"
 constexpr uint32_t kMaxRecordBytes = 0xFFFF;  // an index entry's 16-bit length
 constexpr std::string_view kStandardInput = "-";
@@ -213,7 +212,7 @@ int RunMacroStore(CommandContext& c) {
     }();
     if (!stored) {
         std::string message = stored.message();
-        if (message == Ui().msg_str[kLackOfSpaceMessage]) {
+        if (stored.kind() == ErrorKind::NoSpace) {
             const std::size_t needed = BuildMacroRecord(name, source->items).size();
             if (auto free = FreeMacroSpace(*d->model, *slot)) {
                 message += " (the macro needs " + std::to_string(needed) + " bytes; " +

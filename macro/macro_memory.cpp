@@ -26,7 +26,7 @@ struct ButtonRef {
 };
 
 Error LackOfSpace() {
-    return MakeError(Ui().msg_str[kLackOfSpaceMessage]);
+    return MakeError(ErrorKind::NoSpace, Ui().msg_str[kLackOfSpaceMessage]);
 }
 
 void Report(const MacroProgress& progress, double fraction) {
