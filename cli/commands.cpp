@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
@@ -252,6 +253,7 @@ std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status) {
     }
     LoadedDevice loaded{std::move(session).value(), *model, nullptr};
     loaded.image = loaded.model->Snapshot();
+    PrintMacroWarnings(c.err, *loaded.image);
     return loaded;
 }
 

@@ -43,6 +43,9 @@ Status CheckSlot(int slot) {
 MacroSlot& SlotOf(ImageCopy& copy, int slot) {
     return copy.Image().macros[static_cast<std::size_t>(slot)];
 }
+const MacroSlot& SlotOf(const ConfigImage& image, int slot) {
+    return image.macros[static_cast<std::size_t>(slot)];
+}
 
 Result<MacroHeap> HeapOf(ImageCopy& copy) {
     const ConfigImage& image = copy.Image();
@@ -102,6 +105,18 @@ std::vector<ButtonRef> ButtonsRunning(const ConfigImage& image, int32_t codeAddr
                 found.push_back({p, j});
             }
         }
+    }
+    return found;
+}
+
+// The buttons that run the macro of `slot`: those at its code address (for an empty slot,
+// the macro buttons with code address 0, which wait for a macro), and for a damaged slot
+// those at the code address its record would have.
+std::vector<ButtonRef> ButtonsOfSlot(const ConfigImage& image, int slot) {
+    std::vector<ButtonRef> found = ButtonsRunning(image, SlotOf(image, slot).codeAddress);
+    if (const auto code = DamagedCodeAddress(image.macros, slot)) {
+        const auto more = ButtonsRunning(image, *code);
+        found.insert(found.end(), more.begin(), more.end());
     }
     return found;
 }
@@ -314,7 +329,7 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
         // The buttons that run the slot's macro now (an empty slot: code address 0),
         // taken before a compaction re-points others.
         const MacroSlot old = SlotOf(copy, slot);
-        const auto linked = ButtonsRunning(copy.Image(), old.codeAddress);
+        const auto linked = ButtonsOfSlot(copy.Image(), slot);
         // The old record's space counts as free.
         MacroSlot& target = SlotOf(copy, slot);
         target.start = target.codeAddress = target.length = 0;
@@ -325,8 +340,12 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
             return start.error();
         }
         const uint32_t codeAddress = *start + kMacroRecordHeaderBytes;
-        SlotOf(copy, slot) = {kept, static_cast<int32_t>(*start), static_cast<int32_t>(codeAddress),
-                              static_cast<int32_t>(length), mode};
+        SlotOf(copy, slot) = {kept,
+                              static_cast<int32_t>(*start),
+                              static_cast<int32_t>(codeAddress),
+                              static_cast<int32_t>(length),
+                              mode,
+                              std::nullopt};
 
         Status written = WriteIndexEntry(copy, slot, *start, length);
         if (written) written = WriteModeByte(copy, slot, mode);
@@ -357,16 +376,21 @@ Status DeleteMacro(ConfigModel& model, int slot) {
     if (Status ok = CheckSlot(slot); !ok) return ok;
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
         MacroSlot& target = SlotOf(copy, slot);
-        if (target.Empty()) {
+        if (target.Empty() && !target.damaged) {
             return MakeError("macro slot " + std::to_string(slot) + " is already empty");
         }
-        // A slot past the memory end has no code address; no button runs it.
-        const auto linked = target.codeAddress == 0
-                                ? std::vector<ButtonRef>{}
-                                : ButtonsRunning(copy.Image(), target.codeAddress);
+        // A damaged slot has no record; the buttons that would run it are its own. (The
+        // buttons with code address 0 wait for any macro and are no slot's.)
+        std::vector<ButtonRef> linked;
+        if (!target.Empty()) {
+            linked = ButtonsRunning(copy.Image(), target.codeAddress);
+        } else if (const auto code = DamagedCodeAddress(copy.Image().macros, slot)) {
+            linked = ButtonsRunning(copy.Image(), *code);
+        }
+        if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok;
         target.start = target.codeAddress = target.length = 0;
         target.name.clear();
-        if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok;
+        target.damaged.reset();
         return WriteButtons(copy, Assign(linked, ButtonSlot{}));
     });
 }

@@ -49,6 +49,29 @@ TEST(MacroModeAddress, ModeTableLowSlotsReservedTableHighSlots) {
     }
 }
 
+// A record lies in the heap, from M up to E - 2, and holds its name field and end byte.
+TEST(JudgeIndexEntry, RecordsOnlyInsideTheHeap) {
+    using enum DamagedEntry::Reason;
+    struct Case {
+        uint32_t start;
+        uint32_t length;
+        std::optional<DamagedEntry::Reason> expected;
+    };
+    const Case cases[] = {
+        {0, 0, std::nullopt},      {0, 500, std::nullopt},      // empty slots
+        {0x460, 34, std::nullopt}, {0x45F, 34, BelowHeap},      // the heap start
+        {0x0010, 0x30, BelowHeap}, {0x1FDC, 34, std::nullopt},  // ends at E - 2
+        {0x1FDD, 34, PastEnd},     {0x2000, 34, PastEnd},       // the marker, past E
+        {0xFFF0, 0xFFFF, PastEnd}, {0x460, 33, TooShort},       // no end byte
+        {0x460, 0, TooShort},      {0x1FFF, 0, PastEnd},
+    };
+    for (const Case& c : cases) {
+        const auto damaged = JudgeIndexEntry(c.start, c.length, 0x460, 0x1FFF);
+        EXPECT_EQ(damaged ? std::optional(damaged->reason) : std::nullopt, c.expected)
+            << c.start << " " << c.length;
+    }
+}
+
 struct FitCase {
     const char* name;
     MacroHeap heap;

@@ -1,0 +1,144 @@
+// Macro memory another program (or a fault) left damaged: an index entry outside the heap
+// never costs the configuration or the other macros.
+#include <gtest/gtest.h>
+
+#include "config/button_text.h"
+#include "macro_memory_rig.h"
+
+namespace qvm {
+namespace {
+
+using namespace test;  // NOLINT(google-build-using-namespace): the rig's helpers
+
+constexpr int kDamagedSlot = 6;
+
+// Everything in front of the heap that is no macro table: header, profiles and their
+// buttons, then the key-cycle lists and whatever lies up to the heap.
+std::vector<uint8_t> ConfigurationBytes(MacroRig& rig) {
+    return Concat({rig.Peek(0, rig.areas.index),
+                   rig.Peek(rig.areas.keyCycles, rig.areas.heap - rig.areas.keyCycles)});
+}
+
+std::vector<MacroItem> Keys(int count) {
+    std::vector<MacroItem> items;
+    for (int k = 0; k < count; ++k) items.push_back(Item({0x83, static_cast<uint8_t>(4 + k % 26)}));
+    return items;
+}
+
+struct DamageCase {
+    const char* name;
+    const char* devices;
+    MacroAreas areas;
+    uint32_t start;  // what the damaged index entry says
+    uint32_t length;
+    uint32_t usable;  // bytes records may take in the heap
+    DamagedEntry::Reason reason;
+};
+
+const DamageCase kDamage[] = {
+    // Ends at 0x0040, in the profiles: its end was once taken for free space.
+    {"BelowHeap", "g0/mem=8k", kAreasA, 0x0010, 0x30, 7166, DamagedEntry::Reason::BelowHeap},
+    // Between the plain and the extended heap start: the lighting of an extended layout.
+    {"InFrontOfExtendedHeap", "g5x/mem=8k", kAreasBExtended, 0x0470, 40, 6926,
+     DamagedEntry::Reason::BelowHeap},
+    // A 64 KiB memory has no address 0x10000: the record cannot even be read.
+    {"PastTheEndOf64KiB", "g12/mem=64k", kAreasC, 0xFFF0, 0x40, 64110,
+     DamagedEntry::Reason::PastEnd},
+    {"PastTheEndOf64KiBClassB", "g5/mem=64k", kAreasB, 0xFFE0, 0x21, 64350,
+     DamagedEntry::Reason::PastEnd},
+    {"StartsPastTheEnd", "g5/mem=8k", kAreasB, 0x3000, 40, 7006, DamagedEntry::Reason::PastEnd},
+    {"OverTheProbeMarker", "g0/mem=8k", kAreasA, 0x1FF0, 0x10, 7166, DamagedEntry::Reason::PastEnd},
+    {"ShorterThanARecord", "g12/mem=8k", kAreasC, 0x0600, 5, 6766, DamagedEntry::Reason::TooShort},
+};
+
+class DamagedSlot : public ::testing::TestWithParam<DamageCase> {
+  protected:
+    // A good macro at the heap start run by a button, and the damaged entry in slot 6
+    // with a button that would run its record.
+    void SetUp() override {
+        const DamageCase& c = GetParam();
+        rig = std::make_unique<MacroRig>(c.devices, c.areas);
+        m = c.areas.heap;
+        good = FakeRecord("good", 60, 3);
+        rig->PokeSlot(0, m, good);
+        rig->PokeButton(1, 2, Runs(kMacroModeLoop, m + 33));
+        rig->Poke(c.areas.index + 4 * kDamagedSlot, Le16Pair(c.start, c.length));
+        damagedCode = c.start + 33;
+        if (damagedCode <= 0xFFFF) rig->PokeButton(2, 5, Runs(kMacroModeOnce, damagedCode));
+        configuration = ConfigurationBytes(*rig);
+        rig->Load();
+    }
+
+    std::unique_ptr<MacroRig> rig;
+    uint32_t m = 0;
+    uint32_t damagedCode = 0;
+    std::vector<uint8_t> good;
+    std::vector<uint8_t> configuration;
+};
+
+TEST_P(DamagedSlot, LoadsAsAnEmptySlotAndCountsNoSpace) {
+    const DamageCase& c = GetParam();
+    const auto image = rig->Image();
+    const MacroSlot& slot = image->macros[kDamagedSlot];
+    EXPECT_TRUE(slot.Empty());
+    ASSERT_TRUE(slot.damaged.has_value());
+    EXPECT_EQ(slot.damaged->reason, c.reason);
+    EXPECT_EQ(slot.damaged->start, c.start);
+    EXPECT_EQ(slot.damaged->length, c.length);
+    EXPECT_EQ(DamagedSlotWarnings(image->macros).size(), 1u);
+    EXPECT_EQ(image->macros[0].name, "good");
+    if (damagedCode <= 0xFFFF) {
+        const std::string text = ShownButtonText(*image, image->buttons[2][5]);
+        EXPECT_NE(text.find("(damaged macro slot 7)"), std::string::npos) << text;
+    }
+    const auto free = FreeMacroSpace(*rig->model);
+    ASSERT_TRUE(free.ok()) << free.message();
+    EXPECT_EQ(*free, static_cast<int32_t>(c.usable - good.size()));
+}
+
+TEST_P(DamagedSlot, StoreAndCompactionStayInTheHeap) {
+    ASSERT_TRUE(StoreMacro(*rig->model, 3, kMacroModeOnce, "Tap", Keys(2)).ok());
+    EXPECT_EQ(rig->IndexEntry(3), Le16Pair(m + 60, 38));
+    EXPECT_EQ(ConfigurationBytes(*rig), configuration);
+
+    ASSERT_TRUE(DeleteMacro(*rig->model, 0).ok());
+    const Status compacted = CompactMacroMemory(*rig->model);
+    ASSERT_TRUE(compacted.ok()) << compacted.message();
+    EXPECT_EQ(rig->IndexEntry(3), Le16Pair(m, 38));
+    EXPECT_EQ(rig->IndexEntry(kDamagedSlot), Le16Pair(GetParam().start, GetParam().length));
+    // Giving the buttons of slot 0 their defaults back is the only change in front of the heap.
+    rig->PokeButton(1, 2, Runs(kMacroModeLoop, m + 33));
+    EXPECT_EQ(ConfigurationBytes(*rig), configuration);
+    rig->ExpectSlotsMatchDevice();
+}
+
+// Storing into the damaged slot, or deleting it, mends its entry; the buttons that would
+// run its record follow the slot as they would follow any macro of it.
+TEST_P(DamagedSlot, StoreOrDeleteMendsTheSlot) {
+    ASSERT_TRUE(StoreMacro(*rig->model, kDamagedSlot, kMacroModeFireKey, "Mend", Keys(1)).ok());
+    EXPECT_EQ(rig->IndexEntry(kDamagedSlot), Le16Pair(m + 60, 36));
+    if (damagedCode <= 0xFFFF) {
+        EXPECT_EQ(rig->PeekButton(2, 5), Runs(kMacroModeFireKey, m + 60 + 33));
+    }
+    EXPECT_EQ(rig->PeekButton(1, 2), Runs(kMacroModeLoop, m + 33));
+    rig->ExpectSlotsMatchDevice();
+    EXPECT_EQ(rig->Image()->macros[kDamagedSlot].name, "Mend");
+
+    MacroRig other(GetParam().devices, GetParam().areas);
+    other.PokeSlot(0, m, good);
+    other.Poke(GetParam().areas.index + 4 * kDamagedSlot,
+               Le16Pair(GetParam().start, GetParam().length));
+    if (damagedCode <= 0xFFFF) other.PokeButton(2, 5, Runs(kMacroModeOnce, damagedCode));
+    other.Load();
+    const Status deleted = DeleteMacro(*other.model, kDamagedSlot);
+    ASSERT_TRUE(deleted.ok()) << deleted.message();
+    EXPECT_EQ(other.IndexEntry(kDamagedSlot), Le16Pair(0, 0));
+    EXPECT_EQ(other.PeekButton(2, 5), (ButtonSlot{}));
+    other.ExpectSlotsMatchDevice();
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DamagedSlot, ::testing::ValuesIn(kDamage),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qvm
