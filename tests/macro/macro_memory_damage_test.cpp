@@ -1,5 +1,6 @@
-// Macro memory another program (or a fault) left damaged: an index entry outside the heap
-// never costs the configuration or the other macros.
+// Macro memory another program (or a fault) left damaged, and stores cut short: an index
+// entry outside the heap never costs the configuration or the other macros, and a store
+// the device leaves part-way never leaves a slot or a button on a half-written record.
 #include <gtest/gtest.h>
 
 #include "config/button_text.h"
@@ -138,6 +139,104 @@ TEST_P(DamagedSlot, StoreOrDeleteMendsTheSlot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, DamagedSlot, ::testing::ValuesIn(kDamage),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- A store the device leaves part-way ----
+
+// Slot 4 holds `old` at `oldStart`, run by a button of the active profile and one of
+// another; the store of `items` into slot 4 is cut after each of its transfers in turn.
+// Whatever the index entry and the buttons point at afterwards is a whole record: the
+// old one, or the new one once complete. A button may be on its default while it moves
+// to the new record; and where the new record needs the old one's place, the slot is
+// emptied and its buttons put on their defaults before that place is rewritten.
+struct CutStore {
+    const char* name;
+    std::vector<std::pair<uint32_t, uint32_t>> others;  // offset from the heap, length
+    uint32_t oldOffset;
+    uint32_t oldLength;
+    int items;
+    bool oldPlaceReused;
+};
+
+const CutStore kCuts[] = {
+    // Room beside the old record: it stays in force until the new one is indexed.
+    {"RoomBeside", {{0, 100}}, 200, 60, 150, false},
+    // The new record fits only in the old one's place.
+    {"OnlyInTheOldPlace", {{6000, 900}}, 0, 6000, 483, true},
+};
+
+class InterruptedStore : public ::testing::TestWithParam<CutStore> {};
+
+TEST_P(InterruptedStore, LeavesNothingOnAHalfWrittenRecord) {
+    const CutStore& c = GetParam();
+    const std::vector<uint8_t> old = FakeRecord("old", c.oldLength, 1);
+    const auto items = Keys(c.items);
+    const std::vector<uint8_t> fresh = BuildMacroRecord("new", items);
+    auto prepare = [&](MacroRig& rig) {
+        const uint32_t m = rig.areas.heap;
+        for (const auto& [offset, length] : c.others) {
+            rig.PokeSlot(1, m + offset, FakeRecord("other", length, 7));
+        }
+        rig.PokeSlot(4, m + c.oldOffset, old);
+        rig.PokeButton(0, 1, Runs(kMacroModeOnce, m + c.oldOffset + 33));
+        rig.PokeButton(3, 2, Runs(kMacroModeLoop, m + c.oldOffset + 33));
+        rig.Load();
+    };
+    auto transfers = [](MacroRig& rig) {
+        const SimTransferStats st = rig.Device().Stats();
+        return static_cast<int>(st.getFeature + st.setFeature);
+    };
+
+    MacroRig whole("g5/mem=8k", kAreasB);
+    prepare(whole);
+    const int before = transfers(whole);
+    ASSERT_TRUE(StoreMacro(*whole.model, 4, kMacroModeLoop, "new", items).ok());
+    const int count = transfers(whole) - before;
+    const uint32_t m = kAreasB.heap;
+    const uint32_t oldStart = m + c.oldOffset;
+    const auto placed = whole.IndexEntry(4);
+    const uint32_t newStart = placed[0] | placed[1] << 8;
+    ASSERT_EQ(placed, Le16Pair(newStart, static_cast<uint32_t>(fresh.size())));
+    ASSERT_EQ(newStart == oldStart, c.oldPlaceReused);
+
+    for (int after = 1; after < count; ++after) {
+        SCOPED_TRACE(after);
+        MacroRig rig("g5/mem=8k", kAreasB);
+        prepare(rig);
+        SimFaults faults;
+        faults.removeAfter = after;
+        rig.Device().SetFaults(faults);
+        ASSERT_FALSE(StoreMacro(*rig.model, 4, kMacroModeLoop, "new", items).ok());
+
+        const bool oldWhole = rig.Peek(oldStart, old.size()) == old;
+        const bool newWhole = rig.Peek(newStart, fresh.size()) == fresh;
+        const auto entry = rig.IndexEntry(4);
+        const bool indexed = entry == Le16Pair(newStart, static_cast<uint32_t>(fresh.size()));
+        if (entry == Le16Pair(oldStart, c.oldLength)) {
+            EXPECT_TRUE(oldWhole);
+        } else if (indexed) {
+            EXPECT_TRUE(newWhole);
+        } else {
+            EXPECT_TRUE(c.oldPlaceReused);
+            EXPECT_EQ(entry, Le16Pair(0, 0));
+        }
+        for (const auto& [profile, button] : {std::pair{0, 1}, std::pair{3, 2}}) {
+            const ButtonSlot b = rig.PeekButton(profile, button);
+            const uint32_t code = b.op1 | b.op2 << 8;
+            if (b.type == 0) {
+                // Its default: while it moves to the new record, or while the old place is
+                // rewritten.
+                EXPECT_TRUE(indexed || c.oldPlaceReused) << profile;
+            } else {
+                EXPECT_TRUE((code == oldStart + 33 && oldWhole) ||
+                            (code == newStart + 33 && newWhole))
+                    << profile << " runs " << code;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, InterruptedStore, ::testing::ValuesIn(kCuts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
