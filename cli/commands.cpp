@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "app/text.h"
+#include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
@@ -256,6 +257,7 @@ std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status, bool allo
     ConfigModel* chosen = (*session)->Model();
     LoadedDevice loaded{std::move(session).value(), chosen, nullptr};
     loaded.image = loaded.model->Snapshot();
+    PrintMacroWarnings(c.err, *loaded.image);
     return loaded;
 }
 

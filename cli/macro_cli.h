@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "config/config_image.h"
 #include "platform/result.h"
 
 namespace qvm::cli {
@@ -43,6 +44,9 @@ class TerminalProgress {
     std::string what_;
     int shown_ = -1;
 };
+
+// One "qvmctl: warning: " line for each damaged macro slot of a loaded image.
+void PrintMacroWarnings(std::ostream& err, const ConfigImage& image);
 
 // The library and function commands, registered by AddMacroCommands.
 void AddLibraryCommands(std::vector<CommandSpec>& commands);

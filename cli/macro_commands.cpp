@@ -26,7 +26,6 @@ namespace qvm::cli {
 namespace {
 
 constexpr int kFreeMemoryMessage = 9;         // "free memory: %d bytes"
-constexpr int kLackOfSpaceMessage = 19;       // "Lack of space !!"
 constexpr int kDeleteMacroQuestion = 25;      // "Delete macro '%s' ?"
 constexpr uint32_t kMaxRecordBytes = 0xFFFF;  // an index entry's 16-bit length
 constexpr std::string_view kStandardInput = "-";
@@ -237,7 +236,7 @@ int RunMacroStore(CommandContext& c) {
     }();
     if (!stored) {
         std::string message = stored.message();
-        if (message == Ui().msg_str[kLackOfSpaceMessage]) {
+        if (stored.kind() == ErrorKind::NoSpace) {
             const std::size_t needed = BuildMacroRecord(name, source->items).size();
             if (auto free = FreeMacroSpace(*d->model, *slot)) {
                 message += " (the macro needs " + std::to_string(needed) + " bytes; " +
@@ -259,9 +258,11 @@ int RunMacroDelete(CommandContext& c) {
     int status = kExitOk;
     auto d = LoadDevice(c, status);
     if (!d) return status;
-    const auto s = UsedSlot(c, *d, *slot, status);
+    // A damaged slot holds no macro, but deleting it clears its entry.
+    const MacroSlot& held = d->image->macros[static_cast<std::size_t>(*slot)];
+    const auto s = held.damaged ? std::optional(held) : UsedSlot(c, *d, *slot, status);
     if (!s) return status;
-    const std::string args[] = {s->name};
+    const std::string args[] = {s->damaged ? SlotText(*slot) : s->name};
     if (!Confirm(c, FillTextTemplate(Ui().msg_str[kDeleteMacroQuestion], args), c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "delete cancelled; nothing was changed");
     }
@@ -317,6 +318,12 @@ int RunMacroCompact(CommandContext& c) {
 }
 
 }  // namespace
+
+void PrintMacroWarnings(std::ostream& err, const ConfigImage& image) {
+    for (const std::string& warning : DamagedSlotWarnings(image.macros)) {
+        err << "qvmctl: warning: " << warning << '\n';
+    }
+}
 
 Result<int> ParseMacroSlot(const std::string& text) {
     auto n = ParseNumber(text, 1, kMacroSlotCount, "macro slot");
@@ -391,7 +398,7 @@ void AddMacroCommands(std::vector<CommandSpec>& commands) {
          "SLOT [--yes]",
          "delete a stored macro",
          "Empties slot SLOT (1..80) after asking (unless --yes); the buttons that ran its\n"
-         "macro get their own functions back.\n",
+         "macro get their own functions back. A slot reported damaged is cleared too.\n",
          1,
          1,
          RunMacroDelete,

@@ -15,6 +15,9 @@ std::string ShownButtonText(const ConfigImage& image, const ShownSlot& shown) {
         if (!m.Empty() && m.codeAddress == codeAddress) {
             return shown.text + "'" + m.name + "' (macro slot " + std::to_string(i + 1) + ")";
         }
+        if (DamagedCodeAddress(image.macros, static_cast<int>(i)) == codeAddress) {
+            return shown.text + "(damaged macro slot " + std::to_string(i + 1) + ")";
+        }
     }
     return shown.text;
 }

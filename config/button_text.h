@@ -9,8 +9,9 @@
 
 namespace qvm {
 
-// "Macro(R) 'third' (macro slot 3)": slots are counted from 1 in texts. A macro button
-// whose code address matches no stored macro keeps the bare function text.
+// "Macro(R) 'third' (macro slot 3)": slots are counted from 1 in texts; "Macro (damaged
+// macro slot 2)" where the button would run the record of a damaged index entry. A macro
+// button whose code address matches no stored macro keeps the bare function text.
 std::string ShownButtonText(const ConfigImage& image, const ShownSlot& shown);
 
 }  // namespace qvm

@@ -174,7 +174,9 @@ class ConfigModel {
         const std::string& Path() const { return model_.path_; }
         // Writes one button to the device as SetButtonSlot does, and to the copy: its
         // stored bytes, and the shown slot (for type 0 the button's default, as a load
-        // shows it).
+        // shows it). The type byte stays 0 while the operands change, so that the button
+        // never runs a function (a macro's code address) half written; the writes stop at
+        // the first that fails, and the copy holds what went out.
         Status WriteButton(int profile, int button, ButtonSlot slot);
 
       private:

@@ -92,7 +92,8 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop) {
     if (stop.stop_requested()) return kCancelled;
 
     Status macros = LoadMacroSlots(
-        commands_, path_, layout, image.bytes, *image.memoryTop, image.macros, [&](int done) {
+        commands_, path_, layout, image.bytes, layout.HeapStart(values.ExtendedLayoutFlag != 0),
+        *image.memoryTop, image.macros, [&](int done) {
             Report(progress, kReadDone + (kMacrosDone - kReadDone) * done / kMacroSlotCount);
         });
     if (!macros) return kDeviceLeft;

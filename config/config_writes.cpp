@@ -208,12 +208,37 @@ Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bo
 Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot slot) {
     const ImageLayout& layout = image_.Layout();
     if (Status ok = CheckButton(layout, profile, button); !ok) return ok;
-    const bool ok = WriteSlotBytes(model_.commands_, model_.path_, layout, profile, button, slot);
+    // The type byte says what the operands mean, so it is 0 (the button's default) while
+    // they change: a macro button never runs a half-written code address, whenever the
+    // writes stop. Stored bytes follow each write that went out.
+    const auto bytes = slot.Bytes();
+    ButtonSlot held = slot;
+    auto put = [&](int plane, uint8_t value) {
+        const uint32_t at = layout.SlotByteAddress(profile, button, plane);
+        if (!model_.commands_.WriteMemoryByte(model_.path_, at, value)) return false;
+        if (at < image_.bytes.size()) image_.bytes[at] = value;
+        return true;
+    };
+    const uint32_t typeAt = layout.SlotByteAddress(profile, button, 0);
+    const bool holdsFunction = typeAt >= image_.bytes.size() || image_.bytes[typeAt] != 0;
+    bool ok = true;
+    if (slot.type == 0 || holdsFunction) ok = put(0, 0);
+    for (int plane = 1; ok && plane < kPlaneCount; ++plane) {
+        ok = put(plane, bytes[static_cast<std::size_t>(plane)]);
+    }
+    if (ok && slot.type != 0) ok = put(0, slot.type);
+    if (!ok) {
+        std::array<uint8_t, kPlaneCount> now{};
+        for (int plane = 0; plane < kPlaneCount; ++plane) {
+            const uint32_t at = layout.SlotByteAddress(profile, button, plane);
+            if (at < image_.bytes.size()) now[static_cast<std::size_t>(plane)] = image_.bytes[at];
+        }
+        held = {now[0], now[1], now[2], now[3]};
+    }
     const auto j = static_cast<std::size_t>(button);
     image_.buttons[static_cast<std::size_t>(profile)][j] =
-        slot.type == 0 ? image_.defaults[j]
-                       : ShownSlot{slot, FormatButtonSlot(slot, image_.dpiStep)};
-    StoreSlotBytes(image_, profile, button, slot);
+        held.type == 0 ? image_.defaults[j]
+                       : ShownSlot{held, FormatButtonSlot(held, image_.dpiStep)};
     if (!ok) return DidNotTake("button assignment");
     return {};
 }

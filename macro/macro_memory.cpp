@@ -26,7 +26,7 @@ struct ButtonRef {
 };
 
 Error LackOfSpace() {
-    return MakeError(Ui().msg_str[kLackOfSpaceMessage]);
+    return MakeError(ErrorKind::NoSpace, Ui().msg_str[kLackOfSpaceMessage]);
 }
 
 void Report(const MacroProgress& progress, double fraction) {
@@ -42,6 +42,9 @@ Status CheckSlot(int slot) {
 
 MacroSlot& SlotOf(ImageCopy& copy, int slot) {
     return copy.Image().macros[static_cast<std::size_t>(slot)];
+}
+const MacroSlot& SlotOf(const ConfigImage& image, int slot) {
+    return image.macros[static_cast<std::size_t>(slot)];
 }
 
 Result<MacroHeap> HeapOf(ImageCopy& copy) {
@@ -93,6 +96,22 @@ Status WriteModeByte(ImageCopy& copy, int slot, int mode) {
     return Write(copy, *MacroModeAddress(image.Layout(), *image.memoryTop, slot), byte);
 }
 
+// A record of another program that sat on the reserved mode table has gone (moved by a
+// compaction, or replaced by a store): from now on the table holds the modes of slots
+// 16..79, written whole from the slot table.
+Status TakeOverModeTable(ImageCopy& copy, const MacroHeap& heap, bool wasUsable) {
+    const ConfigImage& image = copy.Image();
+    if (wasUsable || !heap.modeTable ||
+        !HighModeTableUsable(image.Layout(), heap.end, image.macros)) {
+        return {};
+    }
+    std::array<uint8_t, kHighModeTableBytes> modes{};
+    for (std::size_t s = 0; s < modes.size(); ++s) {
+        modes[s] = static_cast<uint8_t>(image.macros[kLowModeSlots + s].mode);
+    }
+    return Write(copy, heap.modeTable->first, modes);
+}
+
 // Every button of every profile whose function runs the macro at `codeAddress`.
 std::vector<ButtonRef> ButtonsRunning(const ConfigImage& image, int32_t codeAddress) {
     std::vector<ButtonRef> found;
@@ -102,6 +121,18 @@ std::vector<ButtonRef> ButtonsRunning(const ConfigImage& image, int32_t codeAddr
                 found.push_back({p, j});
             }
         }
+    }
+    return found;
+}
+
+// The buttons that run the macro of `slot`: those at its code address (for an empty slot,
+// the macro buttons with code address 0, which wait for a macro), and for a damaged slot
+// those at the code address its record would have.
+std::vector<ButtonRef> ButtonsOfSlot(const ConfigImage& image, int slot) {
+    std::vector<ButtonRef> found = ButtonsRunning(image, SlotOf(image, slot).codeAddress);
+    if (const auto code = DamagedCodeAddress(image.macros, slot)) {
+        const auto more = ButtonsRunning(image, *code);
+        found.insert(found.end(), more.begin(), more.end());
     }
     return found;
 }
@@ -246,11 +277,12 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
         const uint32_t header = record.empty() ? kMacroRecordHeaderBytes : record[0] + 1u;
         const auto oldCode = static_cast<int32_t>(static_cast<uint32_t>(s.start) + header);
         if (static_cast<uint32_t>(s.start) != next) {
+            // The record first, then the entry that points at it.
             if (!record.empty()) {
                 if (Status ok = Write(copy, next, record); !ok) return ok;
             }
-            s.start = static_cast<int32_t>(next);
             if (Status ok = WriteIndexEntry(copy, i, next, record.size()); !ok) return ok;
+            s.start = static_cast<int32_t>(next);
         }
         s.codeAddress = static_cast<int32_t>(next + header);
         for (const ButtonRef& b : ButtonsRunning(before, oldCode)) {
@@ -265,16 +297,7 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
     }
 
     if (Status ok = WriteButtons(copy, marked); !ok) return ok;
-    // A record of another program that sat on the reserved mode table has moved away:
-    // from now on the table holds the modes of slots 16..79.
-    const ImageLayout& layout = image.Layout();
-    if (!tableWasUsable && HighModeTableUsable(layout, heap->end, image.macros)) {
-        std::array<uint8_t, kHighModeTableBytes> modes{};
-        for (std::size_t s = 0; s < modes.size(); ++s) {
-            modes[s] = static_cast<uint8_t>(image.macros[kLowModeSlots + s].mode);
-        }
-        if (Status ok = Write(copy, heap->modeTable->first, modes); !ok) return ok;
-    }
+    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return ok;
     if (!copy.Commands().ReloadSettings(copy.Path())) return kDeviceLost;
     return {};
 }
@@ -292,6 +315,99 @@ Status CompactMacroMemory(ConfigModel& model, const MacroProgress& progress) {
 
 // ---- Store, delete, read ----
 
+namespace {
+
+// Where a new record goes, and the buttons that ran the slot's macro until now.
+struct Placement {
+    uint32_t start = 0;
+    std::vector<ButtonRef> linked;
+};
+
+// Finds room for a record of `length` bytes for `slot`. The slot's old record keeps its
+// place, and stays in force, while the new one fits elsewhere (after one compaction when
+// the free total allows). Only when the new record needs the old one's space is the slot
+// emptied first, as a delete would: index entry cleared, its buttons back on their
+// defaults, so that nothing points into that space while it is rewritten. Lack of space
+// writes nothing.
+Result<Placement> PlaceRecord(ImageCopy& copy, const MacroHeap& heap, int slot, uint32_t length,
+                              const MacroProgress& progress) {
+    AllocationPlan plan = PlanAllocation(copy.Image().macros, heap, length);
+    if (plan.compact) {
+        if (Status ok = CompactMacroMemory(copy, progress); !ok) return ok.error();
+        plan = PlanAllocation(copy.Image().macros, heap, length);
+    }
+    // After a compaction the old record's buttons follow it to its new place.
+    Placement placement{0, ButtonsOfSlot(copy.Image(), slot)};
+    if (plan.start) {
+        placement.start = *plan.start;
+        return placement;
+    }
+    if (SlotOf(copy, slot).Empty() ||
+        int64_t{length} > FreeMacroSpace(copy.Image().macros, heap, slot)) {
+        return LackOfSpace();
+    }
+    if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok.error();
+    MacroSlot& target = SlotOf(copy, slot);
+    target.start = target.codeAddress = target.length = 0;
+    target.name.clear();
+    if (Status ok = WriteButtons(copy, Assign(placement.linked, ButtonSlot{})); !ok) {
+        return ok.error();
+    }
+    auto start = AllocateMacroSpace(copy, length, progress);
+    if (!start) return start.error();
+    placement.start = *start;
+    return placement;
+}
+
+// Inside the update notices: places the record, writes it, then the index entry, then
+// points the buttons at it.
+Status StoreRecord(ImageCopy& copy, int slot, int mode, const std::string& name,
+                   std::span<const uint8_t> record, const MacroProgress& progress) {
+    auto heap = HeapOf(copy);
+    if (!heap) return heap.error();
+    const auto length = static_cast<uint32_t>(record.size());
+    auto placed = PlaceRecord(copy, *heap, slot, length, progress);
+    if (!placed) return placed.error();
+    const uint32_t start = placed->start;
+    const uint32_t codeAddress = start + kMacroRecordHeaderBytes;
+    const bool tableWasUsable =
+        HighModeTableUsable(copy.Image().Layout(), heap->end, copy.Image().macros);
+
+    // The record and the mode first, the index entry last: an interruption before the entry
+    // leaves the slot's old macro in force and the new record unreferenced; nothing ever
+    // points at a record that is not whole.
+    if (Status ok = WriteRecord(copy, start, record, progress); !ok) return ok;
+    if (Status ok = WriteModeByte(copy, slot, mode); !ok) return ok;
+    if (Status ok = WriteIndexEntry(copy, slot, start, length); !ok) return ok;
+    SlotOf(copy, slot) = {name,
+                          static_cast<int32_t>(start),
+                          static_cast<int32_t>(codeAddress),
+                          static_cast<int32_t>(length),
+                          mode,
+                          std::nullopt};
+    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return ok;
+    if (Status ok = WriteButtons(
+            copy,
+            Assign(placed->linked, MacroButtonFunction(static_cast<uint8_t>(mode), codeAddress)));
+        !ok) {
+        return ok;
+    }
+    // Where the mode byte had no place (a record of another program on the reserved
+    // table), a load takes the mode from the buttons; show it the same way.
+    if (!HasModeByte(copy, slot)) {
+        const ConfigImage& image = copy.Image();
+        const auto code = static_cast<int32_t>(codeAddress);
+        const auto running = ButtonsRunning(image, code);
+        SlotOf(copy, slot).mode =
+            running.empty() ? kMacroModeOnce
+                            : *MacroButtonType(image.Layout(), image.bytes, running[0].profile,
+                                               running[0].button, code);
+    }
+    return {};
+}
+
+}  // namespace
+
 Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
                   std::span<const MacroItem> items, const MacroProgress& progress) {
     if (Status ok = CheckSlot(slot); !ok) return ok;
@@ -305,49 +421,14 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
         return MakeError("the macro takes " + std::to_string(record.size()) +
                          " bytes; a macro record holds at most 65535");
     }
-    const auto length = static_cast<uint32_t>(record.size());
     const std::string kept = TruncateUtf16Units(name, kMacroNameUnits);
 
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
         if (auto heap = HeapOf(copy); !heap) return heap.error();
         if (!Notify(copy)) return kDeviceLost;
-        // The buttons that run the slot's macro now (an empty slot: code address 0),
-        // taken before a compaction re-points others.
-        const MacroSlot old = SlotOf(copy, slot);
-        const auto linked = ButtonsRunning(copy.Image(), old.codeAddress);
-        // The old record's space counts as free.
-        MacroSlot& target = SlotOf(copy, slot);
-        target.start = target.codeAddress = target.length = 0;
-        const auto start = AllocateMacroSpace(copy, length, progress);
-        if (!start) {
-            SlotOf(copy, slot) = old;
-            Notify(copy);
-            return start.error();
-        }
-        const uint32_t codeAddress = *start + kMacroRecordHeaderBytes;
-        SlotOf(copy, slot) = {kept, static_cast<int32_t>(*start), static_cast<int32_t>(codeAddress),
-                              static_cast<int32_t>(length), mode};
-
-        Status written = WriteIndexEntry(copy, slot, *start, length);
-        if (written) written = WriteModeByte(copy, slot, mode);
-        if (written) written = WriteRecord(copy, *start, record, progress);
-        if (written) {
-            written = WriteButtons(
-                copy, Assign(linked, MacroButtonFunction(static_cast<uint8_t>(mode), codeAddress)));
-        }
-        // Where the mode byte had no place (a record of another program on the reserved
-        // table), a load takes the mode from the buttons; show it the same way.
-        if (written && !HasModeByte(copy, slot)) {
-            const ConfigImage& image = copy.Image();
-            const auto code = static_cast<int32_t>(codeAddress);
-            const auto running = ButtonsRunning(image, code);
-            SlotOf(copy, slot).mode =
-                running.empty() ? kMacroModeOnce
-                                : *MacroButtonType(image.Layout(), image.bytes, running[0].profile,
-                                                   running[0].button, code);
-        }
+        const Status stored = StoreRecord(copy, slot, mode, kept, record, progress);
         const bool closed = Notify(copy);
-        if (!written) return written;
+        if (!stored) return stored;
         if (!closed) return kDeviceLost;
         return {};
     });
@@ -357,16 +438,21 @@ Status DeleteMacro(ConfigModel& model, int slot) {
     if (Status ok = CheckSlot(slot); !ok) return ok;
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
         MacroSlot& target = SlotOf(copy, slot);
-        if (target.Empty()) {
+        if (target.Empty() && !target.damaged) {
             return MakeError("macro slot " + std::to_string(slot) + " is already empty");
         }
-        // A slot past the memory end has no code address; no button runs it.
-        const auto linked = target.codeAddress == 0
-                                ? std::vector<ButtonRef>{}
-                                : ButtonsRunning(copy.Image(), target.codeAddress);
+        // A damaged slot has no record; the buttons that would run it are its own. (The
+        // buttons with code address 0 wait for any macro and are no slot's.)
+        std::vector<ButtonRef> linked;
+        if (!target.Empty()) {
+            linked = ButtonsRunning(copy.Image(), target.codeAddress);
+        } else if (const auto code = DamagedCodeAddress(copy.Image().macros, slot)) {
+            linked = ButtonsRunning(copy.Image(), *code);
+        }
+        if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok;
         target.start = target.codeAddress = target.length = 0;
         target.name.clear();
-        if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok;
+        target.damaged.reset();
         return WriteButtons(copy, Assign(linked, ButtonSlot{}));
     });
 }

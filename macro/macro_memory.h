@@ -51,14 +51,14 @@ struct FreeBlock {
 };
 
 // Free bytes of the heap: its size less the reserved bytes and the lengths of every used
-// slot (start not 0) other than `except`. May be negative on a device whose table
-// claims more than the heap holds.
+// slot (start not 0) other than `except`; 0 on a device whose table claims more than the
+// heap holds (records that overlap each other).
 int32_t FreeMacroSpace(const MacroSlots& slots, const MacroHeap& heap,
                        std::optional<int> except = {});
 
 // The free blocks in candidate order: the heap start, then the end of each used slot in
-// slot order; a candidate where a record starts is not free, and a block runs up to the
-// next record or the heap's limit.
+// slot order; a candidate outside the heap, or where a record starts or runs on, is not
+// free, and a block runs up to the next record or the heap's limit.
 std::vector<FreeBlock> FindFreeBlocks(const MacroSlots& slots, const MacroHeap& heap);
 
 // The smallest block of at least `length` bytes; the first of equal sizes.

@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t kMarkerBytes = 2;  // E - 1 and E
 constexpr uint8_t kEndByte = kOpEnd;
+constexpr int64_t kMaxFree = std::numeric_limits<int32_t>::max();
 
 bool Used(const MacroSlot& slot) {
     return !slot.Empty();
@@ -42,8 +43,7 @@ int32_t FreeMacroSpace(const MacroSlots& slots, const MacroHeap& heap, std::opti
         if (Used(s) && i != except) used += s.length;
     }
     const int64_t room = int64_t{heap.end} + 1 - heap.start - heap.ReservedBytes();
-    return static_cast<int32_t>(
-        std::max<int64_t>(room - used, std::numeric_limits<int32_t>::min()));
+    return static_cast<int32_t>(std::clamp<int64_t>(room - used, 0, kMaxFree));
 }
 
 std::vector<FreeBlock> FindFreeBlocks(const MacroSlots& slots, const MacroHeap& heap) {
@@ -53,16 +53,18 @@ std::vector<FreeBlock> FindFreeBlocks(const MacroSlots& slots, const MacroHeap& 
     }
     std::vector<FreeBlock> blocks;
     for (uint32_t c : candidates) {
-        if (c == 0) continue;
+        // Whatever the table claims, space outside the heap is never handed out, nor a
+        // byte that some record covers.
+        if (c < heap.start || c > heap.Limit()) continue;
         bool taken = false;
         uint32_t bound = heap.Limit();
         for (const MacroSlot& s : slots) {
             if (!Used(s)) continue;
             const auto start = static_cast<uint32_t>(s.start);
-            if (start == c) taken = true;
+            if (start == c || (start < c && c < EndOf(s))) taken = true;
             if (start > c) bound = std::min(bound, start - 1);
         }
-        if (!taken && bound >= c) blocks.push_back({c, bound - c + 1});
+        if (!taken) blocks.push_back({c, bound - c + 1});
     }
     return blocks;
 }

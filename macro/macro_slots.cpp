@@ -1,6 +1,7 @@
 #include "macro/macro_slots.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "app/text.h"
 #include "device/commands.h"
@@ -14,6 +15,7 @@ constexpr uint32_t kDefaultMemoryEnd = 0x1FFF;
 constexpr std::array<uint32_t, 6> kProbeTops = {0xFFFF, 0x7FFF, 0x3FFF, 0x1FFF, 0x0FFF, 0x07FF};
 constexpr uint32_t kTopByte = 0xFFFF;
 constexpr uint32_t kSecondTopByte = 0xFFFE;
+constexpr uint32_t kMaxAddress = 0xFFFF;  // a button holds a 16-bit code address
 
 uint16_t Le16(std::span<const uint8_t> bytes, std::size_t at) {
     return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
@@ -42,7 +44,74 @@ std::optional<uint8_t> ReadByte(MemoryAccess& memory, const std::string& path, u
     return b[0];
 }
 
+std::string Hex4(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+}
+
 }  // namespace
+
+std::optional<DamagedEntry> JudgeIndexEntry(uint32_t start, uint32_t length, uint32_t heapStart,
+                                            uint32_t memoryEnd) {
+    if (start == 0) return std::nullopt;
+    DamagedEntry damaged{DamagedEntry::Reason::BelowHeap, start, length, heapStart, memoryEnd};
+    const uint64_t lastRecordByte = memoryEnd >= kMarkerBytes ? memoryEnd - kMarkerBytes : 0;
+    if (start < heapStart) return damaged;
+    if (uint64_t{start} + length - 1 > lastRecordByte || start > lastRecordByte) {
+        damaged.reason = DamagedEntry::Reason::PastEnd;
+        return damaged;
+    }
+    if (length < kMinMacroRecordBytes) {
+        damaged.reason = DamagedEntry::Reason::TooShort;
+        return damaged;
+    }
+    return std::nullopt;
+}
+
+std::string DamagedSlotWarning(int slot, const DamagedEntry& damaged) {
+    const std::string heap =
+        "the macro memory (" + Hex4(damaged.heapStart) + ".." + Hex4(damaged.memoryEnd) + ")";
+    std::string why;
+    switch (damaged.reason) {
+        case DamagedEntry::Reason::BelowHeap:
+            why = "starts below " + heap;
+            break;
+        case DamagedEntry::Reason::PastEnd:
+            why = "runs past the end of " + heap;
+            break;
+        case DamagedEntry::Reason::TooShort:
+            why = "is shorter than a macro record (" + std::to_string(kMinMacroRecordBytes) +
+                  " bytes)";
+            break;
+    }
+    return "macro slot " + std::to_string(slot + 1) + " is damaged: its index entry (" +
+           std::to_string(damaged.length) + " bytes at " + Hex4(damaged.start) + ") " + why +
+           "; the slot is taken as empty until a macro is stored in it or it is deleted";
+}
+
+std::vector<std::string> DamagedSlotWarnings(const MacroSlots& slots) {
+    std::vector<std::string> warnings;
+    for (int i = 0; i < kMacroSlotCount; ++i) {
+        const MacroSlot& s = slots[static_cast<std::size_t>(i)];
+        if (s.damaged) warnings.push_back(DamagedSlotWarning(i, *s.damaged));
+    }
+    return warnings;
+}
+
+std::optional<int32_t> DamagedCodeAddress(const MacroSlots& slots, int slot) {
+    if (slot < 0 || slot >= kMacroSlotCount) return std::nullopt;
+    const auto& damaged = slots[static_cast<std::size_t>(slot)].damaged;
+    if (!damaged) return std::nullopt;
+    const uint32_t code = damaged->start + kMacroRecordHeaderBytes;
+    if (code > kMaxAddress) return std::nullopt;
+    const auto address = static_cast<int32_t>(code);
+    const bool claimed = std::any_of(slots.begin(), slots.end(), [&](const MacroSlot& s) {
+        return !s.Empty() && s.codeAddress == address;
+    });
+    if (claimed) return std::nullopt;
+    return address;
+}
 
 std::optional<int> MacroButtonType(const ImageLayout& layout, std::span<const uint8_t> image,
                                    int profile, int button, int32_t codeAddress) {
@@ -132,8 +201,8 @@ Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& pa
 }
 
 Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const ImageLayout& layout,
-                      std::span<const uint8_t> image, uint32_t memoryTop, MacroSlots& slots,
-                      const std::function<void(int done)>& progress) {
+                      std::span<const uint8_t> image, uint32_t heapStart, uint32_t memoryTop,
+                      MacroSlots& slots, const std::function<void(int done)>& progress) {
     const uint32_t tablesEnd = layout.macroMode + kMacroSlotCount;
     if (image.size() < tablesEnd) return MakeError("the configuration image is too short");
     const Error lost = MakeError("the device did not answer while the macro names were read");
@@ -142,9 +211,12 @@ Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const Image
         slot = MacroSlot{};
         const std::size_t entry =
             layout.macroIndex + static_cast<std::size_t>(kMacroIndexEntryBytes * i);
-        slot.start = Le16(image, entry);
-        slot.length = Le16(image, entry + 2);
-        if (slot.start != 0 && static_cast<uint32_t>(slot.start) <= memoryTop) {
+        const uint32_t start = Le16(image, entry);
+        const uint32_t length = Le16(image, entry + 2);
+        slot.damaged = JudgeIndexEntry(start, length, heapStart, memoryTop);
+        if (start != 0 && !slot.damaged) {
+            slot.start = static_cast<int32_t>(start);
+            slot.length = static_cast<int32_t>(length);
             std::array<uint8_t, kMacroRecordHeaderBytes> header{};
             if (!memory.ReadMemory(path, static_cast<uint32_t>(slot.start), header, true)) {
                 return lost;

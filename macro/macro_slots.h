@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "config/button_slot.h"
 #include "config/image_layout.h"
@@ -28,6 +29,31 @@ inline constexpr int kMacroModeFireKey = 10;
 inline constexpr uint8_t kMacroNameFieldLength = 0x20;
 inline constexpr int kMacroRecordHeaderBytes = 1 + kMacroNameFieldLength;
 
+// An index entry that cannot describe a record: the slot is loaded empty, and the entry
+// is kept so that it can be reported and mended. A record must lie in the heap, from its
+// start M up to E - 2 (the probe marker's bytes E - 1 and E are no record's), and hold at
+// least the name field and the end byte.
+struct DamagedEntry {
+    enum class Reason {
+        BelowHeap,  // starts in the configuration in front of the heap
+        PastEnd,    // starts or ends past the memory end, or on the probe marker
+        TooShort,   // shorter than the name field and the end byte
+    };
+    Reason reason = Reason::BelowHeap;
+    uint32_t start = 0;  // as the entry says
+    uint32_t length = 0;
+    uint32_t heapStart = 0;  // M and E of the device it was read from
+    uint32_t memoryEnd = 0;
+
+    bool operator==(const DamagedEntry&) const = default;
+};
+inline constexpr uint32_t kMinMacroRecordBytes = kMacroRecordHeaderBytes + 1;
+
+// How the index entry (start, length) of a used slot is damaged; nullopt when it
+// describes a record the heap can hold, or when start is 0 (an empty slot).
+std::optional<DamagedEntry> JudgeIndexEntry(uint32_t start, uint32_t length, uint32_t heapStart,
+                                            uint32_t memoryEnd);
+
 // Host mirror of one device macro slot.
 struct MacroSlot {
     std::string name;   // empty for an empty slot
@@ -35,12 +61,23 @@ struct MacroSlot {
     int32_t codeAddress = 0;
     int32_t length = 0;  // whole record; 0 when empty
     int32_t mode = kMacroModeOnce;
+    std::optional<DamagedEntry> damaged;  // set on an empty slot whose entry is damaged
 
     bool Empty() const { return start == 0; }
     bool operator==(const MacroSlot&) const = default;
 };
 
 using MacroSlots = std::array<MacroSlot, kMacroSlotCount>;
+
+// The warning a damaged slot (0..79) is reported with; the user counts slots from 1.
+std::string DamagedSlotWarning(int slot, const DamagedEntry& damaged);
+// Every damaged slot's warning, in slot order.
+std::vector<std::string> DamagedSlotWarnings(const MacroSlots& slots);
+
+// The code address a damaged slot's record would have (its start plus the name field),
+// when a button could hold it and no used slot's macro is there: the buttons holding it
+// were meant to run this slot.
+std::optional<int32_t> DamagedCodeAddress(const MacroSlots& slots, int slot);
 
 // Where slot i's mode byte is kept.
 //
@@ -98,11 +135,13 @@ Result<uint32_t> ProbeMacroMemoryEnd(MemoryAccess& memory, const std::string& pa
 Result<std::optional<uint32_t>> FindMarkedMemoryEnd(MemoryAccess& memory, const std::string& path);
 
 // Fills the 80 slots from the image bytes (read from address 0) and reads each used
-// slot's name, and in classes B and C the reserved mode table, from the device. A slot whose start
-// is 0 or above memoryTop is empty; its index values stay as read. `progress` gets the number of
-// slots done after each one.
+// slot's name, and in classes B and C the reserved mode table, from the device. A slot whose
+// start is 0 is empty; one whose entry is damaged (JudgeIndexEntry against the heap from
+// `heapStart` to `memoryTop`) is empty too, with the entry in `damaged`, and nothing is read
+// for it. `progress` gets the number of slots done after each one. Fails only when the device
+// does not answer.
 Status LoadMacroSlots(MemoryAccess& memory, const std::string& path, const ImageLayout& layout,
-                      std::span<const uint8_t> image, uint32_t memoryTop, MacroSlots& slots,
-                      const std::function<void(int done)>& progress = {});
+                      std::span<const uint8_t> image, uint32_t heapStart, uint32_t memoryTop,
+                      MacroSlots& slots, const std::function<void(int done)>& progress = {});
 
 }  // namespace qvm

@@ -202,6 +202,7 @@ void MacroListWindow::SetMacroSlots(const MacroSlots& macroSlots) {
     slots_ = macroSlots;
     AddDeviceMacros();
     RefreshLibraryMacroRows();
+    ShowStatus();
 }
 
 void MacroListWindow::SetDpiStep(int dpiStep) {
@@ -391,6 +392,7 @@ void MacroListWindow::RefreshLibraryMacroRows() {
 
 void MacroListWindow::ShowStatus() {
     QStringList lines;
+    for (const std::string& damaged : DamagedSlotWarnings(slots_)) lines << ToQ(damaged);
     if (!libraryError_.isEmpty()) lines << libraryError_;
     for (const SkippedLibraryFile& skipped : library_.Skipped()) {
         if (skipped.invalid) lines << Msg(kMsgInvalidFormat) + " " + ToQ(skipped.path);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -204,6 +205,70 @@ TEST(QvmctlMacro, LackOfSpaceChangesNothing) {
         EXPECT_TRUE(Has(full.err, "Lack of space !! (the macro needs 8534 bytes;")) << full.err;
         EXPECT_EQ(rig.Memory(), before);
         EXPECT_EQ(rig.Run({"macro", "show", "1"}).out, "wait 10\n");
+    }
+}
+
+// A damaged index entry in slot 2 is reported by every command that loads the device and
+// trusted by none: a store lands in the macro memory and leaves the configuration in front
+// of it alone; show, list, backup, restore, delete and reset all work.
+TEST(QvmctlMacro, DamagedIndexEntryIsReportedAndNeverTrusted) {
+    struct Case {
+        Device device;
+        uint32_t index;     // macro index table
+        const char* entry;  // slot 2's damaged entry
+        const char* why;
+    };
+    const Case cases[] = {
+        {{"g12/mem=64k", false, 0x550}, 0x340, "f0ff4000", "(64 bytes at 0xfff0) runs past"},
+        {{"g0/mem=8k", false, 0x400}, 0x200, "10003000", "(48 bytes at 0x0010) starts below"},
+        {{"g5/mem=64k", true, 0x460}, 0x2A0, "e0ff2100", "(33 bytes at 0xffe0) runs past"},
+    };
+    const std::string warning = "qvmctl: warning: macro slot 2 is damaged: its index entry ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device.kind);
+        Rig rig(c.device);
+        ASSERT_EQ(rig.Run({"macro", "store", "1", "-"}, "wait 10\n").status, kExitOk);
+        auto damage = [&] {
+            ASSERT_EQ(rig.Run({"mem", "write", std::to_string(c.index + 4), c.entry}).status,
+                      kExitOk);
+        };
+        damage();
+        const Bytes configuration = rig.MemoryAt(0, c.index);
+
+        Outcome show = rig.Run({"show"});
+        ASSERT_EQ(show.status, kExitOk) << show.err;
+        EXPECT_TRUE(Has(show.err, warning + c.why)) << show.err;
+        Outcome list = rig.Run({"macro", "list"});
+        ASSERT_EQ(list.status, kExitOk) << list.err;
+        EXPECT_TRUE(Has(list.out, "   1  once     36")) << list.out;
+        EXPECT_FALSE(Has(list.out, "\n   2  ")) << list.out;
+        EXPECT_FALSE(Has(list.out, "free memory: -")) << list.out;
+        EXPECT_TRUE(Has(list.err, warning)) << list.err;
+
+        Outcome tap = rig.Run({"macro", "store", "3", "-", "--name", "Tap"}, "key-down A\n");
+        ASSERT_EQ(tap.status, kExitOk) << tap.err;
+        char at[16];
+        std::snprintf(at, sizeof at, "0x%04x", c.device.heapStart + 36);
+        EXPECT_TRUE(Has(tap.out, std::string("36 bytes at ") + at)) << tap.out;
+        EXPECT_EQ(rig.MemoryAt(0, c.index), configuration);
+
+        const std::string file = rig.Folder().File("all.bf");
+        Outcome backup = rig.Run({"backup", file});
+        ASSERT_EQ(backup.status, kExitOk) << backup.err;
+        Outcome restore = rig.Run({"restore", file, "--yes"});
+        ASSERT_EQ(restore.status, kExitOk) << restore.err;
+        EXPECT_TRUE(Has(restore.err, warning)) << restore.err;
+
+        Outcome mended = rig.Run({"macro", "delete", "2", "--yes"});
+        ASSERT_EQ(mended.status, kExitOk) << mended.err;
+        Outcome clean = rig.Run({"show"});
+        EXPECT_EQ(clean.err, "");
+        EXPECT_TRUE(Has(clean.out, "\"Tap\" once, 36 bytes")) << clean.out;
+
+        damage();
+        Outcome reset = rig.Run({"reset", "--yes"});
+        ASSERT_EQ(reset.status, kExitOk) << reset.err;
+        EXPECT_EQ(rig.Run({"show"}).err, "");
     }
 }
 

@@ -54,8 +54,13 @@ const MacroCase kMacroCases[] = {
      {{0x340 + 4 * 79, {0x00, 0x06, 34, 0}}, {0x600, Record()}},
      79,
      {"Hi", 0x600, 0x621, 34, 8}},
-    // A start past the memory top keeps its index values but reads no name.
-    {"StartPastTop", "g5/mem=8k", {{0x2A0, {0x00, 0x30, 40, 0}}}, 0, {"", 0x3000, 0, 40, 8}},
+    // A start past the memory top reads nothing: the slot is empty, its entry kept as
+    // damaged.
+    {"StartPastTop",
+     "g5/mem=8k",
+     {{0x2A0, {0x00, 0x30, 40, 0}}},
+     0,
+     {"", 0, 0, 0, 8, DamagedEntry{DamagedEntry::Reason::PastEnd, 0x3000, 40, 0x460, 0x1FFF}}},
 };
 
 class ImageMacroSlots : public ::testing::TestWithParam<MacroCase> {};

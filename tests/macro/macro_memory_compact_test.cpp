@@ -86,6 +86,7 @@ TEST_P(Compaction, RequestAboveFreeTotalChangesNothing) {
     const auto image = rig.Image();
     const Status st = StoreMacro(*rig.model, 30, kMacroModeOnce, "too big", ItemsForRecord(4001));
     EXPECT_EQ(st.ok() ? "" : st.message(), "Lack of space !!");
+    EXPECT_EQ(st.kind(), ErrorKind::NoSpace);
     EXPECT_TRUE(rig.Memory() == memory);
     EXPECT_TRUE(rig.Image()->macros == image->macros);
     EXPECT_TRUE(rig.Image()->buttons == image->buttons);

@@ -49,6 +49,29 @@ TEST(MacroModeAddress, ModeTableLowSlotsReservedTableHighSlots) {
     }
 }
 
+// A record lies in the heap, from M up to E - 2, and holds its name field and end byte.
+TEST(JudgeIndexEntry, RecordsOnlyInsideTheHeap) {
+    using enum DamagedEntry::Reason;
+    struct Case {
+        uint32_t start;
+        uint32_t length;
+        std::optional<DamagedEntry::Reason> expected;
+    };
+    const Case cases[] = {
+        {0, 0, std::nullopt},      {0, 500, std::nullopt},      // empty slots
+        {0x460, 34, std::nullopt}, {0x45F, 34, BelowHeap},      // the heap start
+        {0x0010, 0x30, BelowHeap}, {0x1FDC, 34, std::nullopt},  // ends at E - 2
+        {0x1FDD, 34, PastEnd},     {0x2000, 34, PastEnd},       // the marker, past E
+        {0xFFF0, 0xFFFF, PastEnd}, {0x460, 33, TooShort},       // no end byte
+        {0x460, 0, TooShort},      {0x1FFF, 0, PastEnd},
+    };
+    for (const Case& c : cases) {
+        const auto damaged = JudgeIndexEntry(c.start, c.length, 0x460, 0x1FFF);
+        EXPECT_EQ(damaged ? std::optional(damaged->reason) : std::nullopt, c.expected)
+            << c.start << " " << c.length;
+    }
+}
+
 struct FitCase {
     const char* name;
     MacroHeap heap;
@@ -94,6 +117,20 @@ const FitCase kFitCases[] = {
      Table({{0, 0x460, 1000}, {1, 0x1018, 1000}, {2, 0x1BD0, 1006}}),
      4000,
      {std::nullopt, true}},
+    // An entry that ends inside the configuration area (0x10..0x3F) is no candidate:
+    // its end block would run up to the record at the heap start and be the best fit.
+    {"EntryBelowHeapIsNoCandidate",
+     kHeapB,
+     Table({{0, 0x10, 0x30}, {1, 0x460, 100}}),
+     40,
+     {0x4C4, false}},
+    // Slot 1 lies inside slot 0 and slot 0 runs into slot 2: the ends of slots 1 and 0
+    // are inside other records, not free.
+    {"CandidateInsideARecordIsNotFree",
+     kHeapB,
+     Table({{0, 0x460, 200}, {1, 0x480, 20}, {2, 0x500, 100}}),
+     40,
+     {0x564, false}},
 };
 
 class BestFit : public ::testing::TestWithParam<FitCase> {};
@@ -107,6 +144,23 @@ TEST_P(BestFit, Choice) {
 
 INSTANTIATE_TEST_SUITE_P(Plans, BestFit, ::testing::ValuesIn(kFitCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever the table claims, the free space shown is never negative.
+TEST(FreeMacroSpace, NeverNegative) {
+    struct Case {
+        MacroSlots slots;
+        std::optional<int> except;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {Table({}), std::nullopt, 7006},
+        {Table({{0, 0x460, 7006}}), std::nullopt, 0},
+        {Table({{0, 0x460, 0xFFFF}}), std::nullopt, 0},
+        {Table({{0, 0x460, 0xFFFF}, {1, 0x460, 0xFFFF}}), std::nullopt, 0},
+        {Table({{0, 0x460, 0xFFFF}, {1, 0x460, 100}}), 0, 6906},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FreeMacroSpace(c.slots, kHeapB, c.except), c.expected);
+}
 
 TEST(PlanCodePieces, PiecesOfAtMost128AlignedForLongCodeAtOddAddress) {
     struct Case {

@@ -94,22 +94,36 @@ TEST_P(StoreLinks, EmptySlotTakesButtonsWithCodeAddressZero) {
     EXPECT_EQ(rig.State().reloads, reloads + 1);  // profile 0 is the active one
 }
 
-TEST_P(StoreLinks, ReplacingTheOnlyRecordReusesItsSpace) {
+// A replaced record keeps its place while the new one fits elsewhere, so that it stays in
+// force until the new one is whole; its place is reused only when nothing else is free.
+TEST_P(StoreLinks, ReplacingKeepsTheOldRecordWhileThereIsRoomElsewhere) {
     const Dev& dev = GetParam();
-    MacroRig rig(dev.devices, dev.areas);
     const uint32_t m = dev.areas.heap;
-    rig.PokeSlot(5, m, FakeRecord("old", 100, 1));
-    rig.PokeButton(1, 3, Runs(8, m + 33));
-    rig.Load();
-    const int reloads = rig.State().reloads;
-    const std::vector<MacroItem> items(30, Item({0x88, 0x10}));
-    ASSERT_TRUE(StoreMacro(*rig.model, 5, kMacroModeLoop, "new", items).ok());
+    const std::vector<MacroItem> items(30, Item({0x88, 0x10}));  // a record of 94 bytes
+    struct Case {
+        uint32_t oldLength;
+        uint32_t expectedStart;
+    };
+    const Case cases[] = {{100, m + 100}, {dev.usable - 50, m}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.oldLength);
+        MacroRig rig(dev.devices, dev.areas);
+        const auto old = FakeRecord("old", c.oldLength, 1);
+        rig.PokeSlot(5, m, old);
+        rig.PokeButton(1, 3, Runs(8, m + 33));
+        rig.Load();
+        const int reloads = rig.State().reloads;
+        ASSERT_TRUE(StoreMacro(*rig.model, 5, kMacroModeLoop, "new", items).ok());
 
-    EXPECT_EQ(rig.IndexEntry(5), Le16Pair(m, 94));
-    EXPECT_EQ(rig.PeekButton(1, 3), Runs(9, m + 33));
-    EXPECT_EQ(rig.State().reloads, reloads);  // profile 1 is not active
-    rig.ExpectSlotsMatchDevice();
-    EXPECT_EQ(rig.Image()->macros[5].mode, kMacroModeLoop);
+        EXPECT_EQ(rig.IndexEntry(5), Le16Pair(c.expectedStart, 94));
+        EXPECT_EQ(rig.PeekButton(1, 3), Runs(9, c.expectedStart + 33));
+        if (c.expectedStart != m) {
+            EXPECT_EQ(rig.Peek(m, old.size()), old);
+        }
+        EXPECT_EQ(rig.State().reloads, reloads);  // profile 1 is not active
+        rig.ExpectSlotsMatchDevice();
+        EXPECT_EQ(rig.Image()->macros[5].mode, kMacroModeLoop);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, StoreLinks, ::testing::ValuesIn(kDevs),

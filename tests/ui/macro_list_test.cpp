@@ -264,6 +264,22 @@ class MacroListTest : public QObject {
                                                    8));
     }
 
+    void aDamagedSlotIsReportedNotListed() {
+        MacroListWindow window(program_.toStdString(), library_.toStdString());
+        MacroSlots stored{};
+        stored[0] = Stored("Kept", 0x0550, 8);
+        stored[3].damaged = qvm::JudgeIndexEntry(0xFFF0, 0x40, 0x550, 0xFFFF);
+        window.SetMacroSlots(stored);
+        const QString memory = QString::fromStdString(qvm::Ui().msg_str[33]);
+        QVERIFY(Row(window.Tree(), {memory, "Kept"}));
+        QCOMPARE(Row(window.Tree(), {memory})->childCount(), 1);
+        QVERIFY2(window.StatusText().contains("macro slot 4 is damaged"),
+                 qPrintable(window.StatusText()));
+
+        window.SetMacroSlots(MacroSlots{});
+        QVERIFY(window.StatusText().isEmpty());
+    }
+
     void reloadFindsNewFilesKeepsOpenBranchesAndReportsBadOnes() {
         MacroListWindow window(program_.toStdString(), library_.toStdString());
         const QString pc = QString::fromStdString(qvm::Ui().msg_str[31]);
