@@ -16,11 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-std::vector<std::string> OnG12(std::vector<std::string> args) {
-    args.insert(args.begin(), "--simulate=g12");
-    return args;
-}
-
 // A byte a terminal acts on: C0 controls other than the line feed, DEL, and the C1
 // controls U+0080..U+009F in UTF-8.
 bool HoldsRawControls(const std::string& text) {

@@ -22,6 +22,12 @@ inline Outcome Qvmctl(std::vector<std::string> args, const std::string& input = 
     return {status, out.str(), err.str()};
 }
 
+// The arguments of a qvmctl run on the simulated class C mouse.
+inline std::vector<std::string> OnG12(std::vector<std::string> args) {
+    args.insert(args.begin(), "--simulate=g12");
+    return args;
+}
+
 // Whether qvmctl's output holds `part` somewhere.
 inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

@@ -23,11 +23,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<std::string> OnG12(std::vector<std::string> args) {
-    args.insert(args.begin(), "--simulate=g12");
-    return args;
-}
-
 // Stage 1's DPI in the JSON of `show`; a class C mouse starts at 800.
 std::string Stage1Json(int dpi) {
     return "\"x_dpi\": " + std::to_string(dpi) + ",\n      \"y_dpi\": " + std::to_string(dpi);
