@@ -49,8 +49,11 @@ Result<bool> OnOff(const std::string& text) {
 class ProgressLine {
   public:
     ProgressLine(std::ostream& err, std::string what) : err_(err), what_(std::move(what)) {}
-    ~ProgressLine() {
+    ~ProgressLine() { Finish(); }
+    // Ends the line, so that a message after it starts on a line of its own.
+    void Finish() {
         if (shown_ >= 0) err_ << '\n';
+        shown_ = -1;
     }
     void operator()(int done, int total) {
         const int percent = total > 0 ? 100 * done / total : 100;
@@ -313,8 +316,9 @@ int RunReset(CommandContext& c) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
     }
     ProgressLine progress(c.err, "resetting");
-    return Done(c, l->model->ResetConfiguration([&](int percent) { progress(percent, 100); }),
-                "the reset did not finish");
+    const Status reset = l->model->ResetConfiguration([&](int percent) { progress(percent, 100); });
+    progress.Finish();
+    return Done(c, reset, "the reset did not finish");
 }
 
 int RunBackup(CommandContext& c) {
@@ -326,6 +330,7 @@ int RunBackup(CommandContext& c) {
     const Status saved =
         SaveBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
                    *l->image->memoryTop, c.args[0], std::ref(progress));
+    progress.Finish();
     if (!saved) return Done(c, saved, "backup failed");
     c.out << "saved " << *l->image->memoryTop + 1 << " bytes to " << c.args[0] << '\n';
     return kExitOk;
@@ -355,6 +360,7 @@ int RunRestore(CommandContext& c) {
     auto report = RestoreBackup(
         l->session->Commands(), l->session->Commands(), l->model->Path(), c.args[0],
         SystemClock::Instance(), [&] { return l->model->LoadConfiguration(); }, std::ref(progress));
+    progress.Finish();
     if (!report) return Done(c, report.error(), "restore failed");
     c.out << "restored " << report->writtenBytes << " bytes from " << c.args[0] << '\n';
     if (report->missingBytes > 0) {
