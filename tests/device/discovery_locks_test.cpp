@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -74,8 +75,22 @@ struct Program {
 // from hanging the suite.
 constexpr std::chrono::seconds kHangGuard{30};
 
+// Removes the lock files a test made under `base`.
+struct LockFilesGone {
+    std::string base;
+    ~LockFilesGone() {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(LockFolder(), ignored)) {
+            if (entry.path().filename().string().rfind(base, 0) == 0) {
+                std::filesystem::remove(entry.path(), ignored);
+            }
+        }
+    }
+};
+
 TEST(DiscoveryLocks, ASilentDeviceInAnotherProgramHoldsUpNobody) {
     const std::string base = "qvm-test-" + std::to_string(::getpid()) + " locks";
+    const LockFilesGone cleanup{base};
     GateClock slowClock;
     test::FakeClock clock;
     Program slow("g12/noreply", slowClock, base);
