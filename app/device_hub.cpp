@@ -44,6 +44,10 @@ Status NoDevice() {
     return MakeError("no mouse is connected");
 }
 
+Status Away() {
+    return MakeError(ErrorKind::DeviceGone, "the mouse left; waiting for it to come back");
+}
+
 }  // namespace
 
 const char* HubOperationName(HubOperation op) {
@@ -72,24 +76,22 @@ Result<std::unique_ptr<DeviceHub>> DeviceHub::Open(const DeviceHubOptions& optio
         if (!made) return made.error();
         backend = std::move(made).value();
     }
-    auto transportLock = OpenNamedMutex(Transport::kLockName);
-    if (!transportLock) return transportLock.error();
     auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
     if (!listLock) return listLock.error();
     return std::make_unique<DeviceHub>(Key{}, std::move(backend), sim,
-                                       std::move(transportLock).value(),
+                                       std::make_unique<NamedDeviceLocks>(Transport::kLockName),
                                        std::move(listLock).value(), clock);
 }
 
 DeviceHub::DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
-                     std::unique_ptr<NamedMutex> transportLock,
-                     std::unique_ptr<NamedMutex> listLock, Clock& clock)
+                     std::unique_ptr<DeviceLocks> deviceLocks, std::unique_ptr<NamedMutex> listLock,
+                     Clock& clock)
     : backend_(std::move(backend)),
       sim_(sim),
-      transportLock_(std::move(transportLock)),
+      deviceLocks_(std::move(deviceLocks)),
       listLock_(std::move(listLock)),
       clock_(clock),
-      transport_(*backend_, clock_, *transportLock_),
+      transport_(*backend_, clock_, *deviceLocks_),
       commands_(transport_, values_, cache_),
       link_(*backend_, commands_, *listLock_, clock_),
       listener_(std::make_shared<const HubListener>()),
@@ -238,15 +240,14 @@ Status DeviceHub::RunRefresh(const ProgressFn& progress) {
     if (!result.enumeration) {
         return MakeError("cannot list the HID devices: " + result.enumeration.message());
     }
-    if (!result.activation) {
-        return MakeError("the device did not switch to host mode: " + result.activation.message());
-    }
+    if (!result.activation) return result.activation;
     return loaded;
 }
 
 Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress) {
     if (path.empty()) {
-        ClearActive();
+        // A mouse that left stays shown, greyed, until it returns or another is chosen.
+        if (!Snapshot().away) ClearActive();
         return {};
     }
     const DeviceValues values = values_.Get(path);
@@ -263,6 +264,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
         state_.keyboard = keyboard;
         state_.modelName = GetModelName(values);
         state_.firmwareVersion = static_cast<int>(values.FirmwareVersion);
+        state_.away = false;
         model_ = model;
         if (model) {
             const ModelLayout& layout = state_.layout;
@@ -275,6 +277,8 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
     const Status read = model->LoadConfiguration(progress);
     NoteUninitialised(read.kind() == ErrorKind::Uninitialised);
     if (!read) {
+        // A device that left during the load is away, as if its removal had come first.
+        if (read.kind() == ErrorKind::DeviceGone) MarkAway();
         return MakeError(read.kind(),
                          "cannot read the configuration of " + path + ": " + read.message());
     }
@@ -286,8 +290,20 @@ void DeviceHub::NoteUninitialised(bool uninitialised) {
     state_.uninitialised = uninitialised;
 }
 
+void DeviceHub::MarkAway() {
+    // Only a mouse with a configuration to show is shown away; anything else is gone.
+    const std::shared_ptr<ConfigModel> model = Model();
+    if (model == nullptr || !model->Snapshot()->loaded) {
+        ClearActive();
+        return;
+    }
+    std::lock_guard lock(stateMutex_);
+    state_.away = true;
+}
+
 void DeviceHub::ClearActive() {
     std::lock_guard lock(stateMutex_);
+    state_.away = false;
     state_.path.clear();
     state_.keyboard = false;
     state_.uninitialised = false;
@@ -308,7 +324,7 @@ void DeviceHub::NoteUnusable() {
 
 Status DeviceHub::RunEvents() {
     const DeviceEvents events = link_.HandleEvents();
-    if (events.activeRemoved) ClearActive();
+    if (events.activeRemoved) MarkAway();
     NoteUnusable();
     if (events.Changed()) NotifyViewChanged();
     if (events.refreshDelayMs > 0) {
@@ -321,8 +337,14 @@ Status DeviceHub::RunEvents() {
 // ---- Configuration operations ----
 
 Status DeviceHub::RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const {
-    model = Model();
+    bool away = false;
+    {
+        std::lock_guard lock(stateMutex_);
+        model = model_;
+        away = state_.away;
+    }
     if (!model || !model->Snapshot()->loaded) return NoDevice();
+    if (away) return Away();
     return {};
 }
 

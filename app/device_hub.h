@@ -69,7 +69,11 @@ const char* HubOperationName(HubOperation op);
 
 // What the windows show about the device, taken consistently at one moment.
 struct HubSnapshot {
-    bool present = false;   // a mouse with a loaded configuration is active
+    bool present = false;  // a mouse configuration is shown (see `away`)
+    // The active mouse left: the configuration shown is the last one known, to be shown
+    // greyed; every device operation is refused until the device returns and is loaded
+    // again (or another device is chosen).
+    bool away = false;
     bool keyboard = false;  // the active device is a keyboard (no configuration memory)
     // The active mouse's memory holds no configuration: nothing is loaded, and only a
     // reset (or a restore) writes it; the windows ask the user first.
@@ -106,7 +110,7 @@ class DeviceHub {
         explicit Key() = default;
     };
     DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
-              std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock,
+              std::unique_ptr<DeviceLocks> deviceLocks, std::unique_ptr<NamedMutex> listLock,
               Clock& clock);
     // Stops the worker (a running task finishes first; queued ones are dropped), then
     // writes every pending deferred value.
@@ -190,6 +194,8 @@ class DeviceHub {
     void DecideLayout(const std::string& path);
     Status LoadActive(const std::string& path, const ProgressFn& progress);
     void ClearActive();
+    // The active device left: keep its last configuration to show, greyed.
+    void MarkAway();
     void NoteUnusable();
 
     std::shared_ptr<const HubListener> Listener() const;
@@ -197,7 +203,7 @@ class DeviceHub {
 
     std::unique_ptr<HidBackend> backend_;
     SimBackend* sim_;
-    std::unique_ptr<NamedMutex> transportLock_;
+    std::unique_ptr<DeviceLocks> deviceLocks_;
     std::unique_ptr<NamedMutex> listLock_;
     Clock& clock_;
     Transport transport_;

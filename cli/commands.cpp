@@ -149,10 +149,11 @@ int RunMemRead(CommandContext& c) {
         return Fail(c.err, kExitUsage, fits.message());
     }
     std::vector<uint8_t> bytes(static_cast<std::size_t>(*length));
-    if (!target->session->Commands().ReadMemory(target->path, static_cast<uint32_t>(*address),
-                                                bytes, false)) {
+    DeviceCommands& commands = target->session->Commands();
+    if (!commands.ReadMemory(target->path, static_cast<uint32_t>(*address), bytes, false)) {
         return Fail(c.err, kExitDevice,
-                    "the device did not answer while reading memory (busy, or it left)");
+                    "reading memory failed: " +
+                        commands.FailureOr(target->path, "the device did not answer").Message());
     }
     c.out << FormatDump(static_cast<uint32_t>(*address), bytes);
     return kExitOk;
@@ -170,11 +171,13 @@ int RunMemWrite(CommandContext& c) {
         !fits) {
         return Fail(c.err, kExitUsage, fits.message());
     }
-    if (!target->session->Commands().WriteMemory(target->path, static_cast<uint32_t>(*address),
-                                                 *bytes)) {
-        return Fail(c.err, kExitDevice,
-                    "the device did not take the write (busy, or it left); memory at " +
-                        Hex(static_cast<unsigned>(*address), 4) + " may be partly written");
+    DeviceCommands& commands = target->session->Commands();
+    if (!commands.WriteMemory(target->path, static_cast<uint32_t>(*address), *bytes)) {
+        return Fail(
+            c.err, kExitDevice,
+            commands.FailureOr(target->path, "the device did not take the write").Message() +
+                "; memory at " + Hex(static_cast<unsigned>(*address), 4) +
+                " may be partly written");
     }
     c.out << "wrote " << bytes->size() << " byte" << (bytes->size() == 1 ? "" : "s") << " at "
           << Hex(static_cast<unsigned>(*address), 4) << '\n';
@@ -189,8 +192,16 @@ int RunStatus(CommandContext& c) {
     const std::string& path = target->path;
     const int g = target->generation;
 
+    // Nothing is printed from replies that never came.
+    auto failed = [&] {
+        return Fail(c.err, kExitDevice,
+                    "reading the status failed: " +
+                        cmd.FailureOr(path, "the device did not answer").Message());
+    };
     const Frame reply = cmd.QueryStatus(path, kStatusWaitMs);
+    if (cmd.GetTransport().LastFailure(path)) return failed();
     const LiveState live = cmd.ReadLiveState(path);
+    if (cmd.GetTransport().LastFailure(path)) return failed();
 
     c.out << "device: " << Shown(path) << '\n'
           << "protocol generation: " << g << " (layout class " << LayoutClassLetter(g) << ")\n"
@@ -224,7 +235,7 @@ int RunStatus(CommandContext& c) {
     } else {
         uint8_t header = 0;
         if (!cmd.ReadMemory(path, kCurrentStageAddress, std::span(&header, 1), false)) {
-            return Fail(c.err, kExitDevice, "the device did not answer (busy, or it left)");
+            return failed();
         }
         stage = header & kStageMask;
     }

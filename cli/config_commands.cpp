@@ -53,8 +53,11 @@ Result<bool> OnOff(const std::string& text) {
 class ProgressLine {
   public:
     ProgressLine(std::ostream& err, std::string what) : err_(err), what_(std::move(what)) {}
-    ~ProgressLine() {
+    ~ProgressLine() { Finish(); }
+    // Ends the line, so that a message after it starts on a line of its own.
+    void Finish() {
         if (shown_ >= 0) err_ << '\n';
+        shown_ = -1;
     }
     void operator()(int done, int total) {
         const int percent = total > 0 ? 100 * done / total : 100;
@@ -317,8 +320,9 @@ int RunReset(CommandContext& c) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
     }
     ProgressLine progress(c.err, "resetting");
-    return Done(c, l->model->ResetConfiguration([&](int percent) { progress(percent, 100); }),
-                "the reset did not finish");
+    const Status reset = l->model->ResetConfiguration([&](int percent) { progress(percent, 100); });
+    progress.Finish();
+    return Done(c, reset, "the reset did not finish");
 }
 
 // A backup only reads: it needs the memory size, never the configuration, so it works
@@ -333,6 +337,7 @@ int RunBackup(CommandContext& c) {
     if (!top) return Fail(c.err, kExitDevice, "cannot back up the memory: " + top.message());
     ProgressLine progress(c.err, "reading memory");
     const Status saved = SaveBackup(commands, commands, *path, *top, c.args[0], std::ref(progress));
+    progress.Finish();
     if (!saved) return Done(c, saved, "backup failed");
     c.out << "saved " << *top + 1 << " bytes to " << c.args[0] << '\n';
     return kExitOk;
@@ -371,6 +376,7 @@ int RunRestore(CommandContext& c) {
     };
     auto report = RestoreBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
                                 c.args[0], SystemClock::Instance(), reload, std::ref(progress));
+    progress.Finish();
     if (!report) return Done(c, report.error(), "restore failed");
     c.out << "restored " << report->writtenBytes << " bytes from " << c.args[0] << '\n';
     if (report->missingBytes > 0) {

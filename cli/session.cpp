@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include "device/device_path.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "sim/sim_backend.h"
@@ -7,12 +8,12 @@
 namespace qvm::cli {
 namespace {}  // namespace
 
-Session::Session(Key, std::unique_ptr<HidBackend> backend,
-                 std::unique_ptr<NamedMutex> transportLock, std::unique_ptr<NamedMutex> listLock)
+Session::Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<DeviceLocks> deviceLocks,
+                 std::unique_ptr<NamedMutex> listLock)
     : backend_(std::move(backend)),
-      transportLock_(std::move(transportLock)),
+      deviceLocks_(std::move(deviceLocks)),
       listLock_(std::move(listLock)),
-      transport_(*backend_, SystemClock::Instance(), *transportLock_),
+      transport_(*backend_, SystemClock::Instance(), *deviceLocks_),
       commands_(transport_, values_, cache_),
       link_(*backend_, commands_, *listLock_, SystemClock::Instance()) {}
 
@@ -30,40 +31,37 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
         backend = MakeHidBackend(options.backend);
     }
     if (!backend) return backend.error();
-    auto transportLock = OpenNamedMutex(Transport::kLockName);
-    if (!transportLock) return transportLock.error();
     auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
     if (!listLock) return listLock.error();
     return std::make_unique<Session>(Key{}, std::move(backend).value(),
-                                     std::move(transportLock).value(), std::move(listLock).value());
+                                     std::make_unique<NamedDeviceLocks>(Transport::kLockName),
+                                     std::move(listLock).value());
 }
 
 Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
-    if (Status scanned = link_.EnumerateDevices(); !scanned) {
-        return MakeError("cannot list the HID devices: " + scanned.message());
-    }
-    const std::vector<std::string> listed = link_.DeviceList();
     std::string chosen;
     if (!options.device.empty()) {
-        for (const auto& path : listed) {
-            if (path == options.device) chosen = path;
+        chosen = NormaliseDevicePath(options.device);
+        if (Status found = link_.IdentifyDevice(chosen); !found) {
+            return MakeError(found.kind(), found.message() + " (see qvmctl list)");
         }
-        if (chosen.empty()) {
-            for (const auto& unusable : link_.UnusableDevices()) {
-                if (unusable.path == options.device) {
-                    return MakeError("cannot use " + unusable.path + ": " + unusable.reason);
-                }
-            }
-            return MakeError("no identified device at " + options.device + " (see qvmctl list)");
-        }
-    } else if (!listed.empty()) {
-        chosen = listed.front();
     } else {
-        std::string message = "no device found";
-        for (const auto& unusable : link_.UnusableDevices()) {
-            message += "; " + unusable.path + ": " + unusable.reason;
+        if (Status scanned = link_.EnumerateDevices(); !scanned) {
+            return MakeError("cannot list the HID devices: " + scanned.message());
         }
-        return MakeError(message + " (see qvmctl list --all)");
+        chosen = link_.GetDevicePath(0);
+    }
+    if (chosen.empty()) {
+        std::string message = "no device found";
+        ErrorKind kind = ErrorKind::Other;
+        std::vector<UnusableDevice> seen = link_.UnusableDevices();
+        for (const auto& departed : link_.DepartedDevices()) seen.push_back(departed);
+        for (const auto& device : seen) {
+            message += "; " + device.path + ": " + device.reason;
+            // The first device that failed says what kind of failure it was.
+            if (kind == ErrorKind::Other) kind = device.kind;
+        }
+        return MakeError(kind, message + " (see qvmctl list --all)");
     }
 
     if (options.generation) {
@@ -71,9 +69,7 @@ Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
                        [&](DeviceValues& v) { v.ProtocolGeneration = *options.generation; });
     }
     if (values_.ModelCode(chosen) != kKeyboardModelCode) {
-        if (Status active = link_.ActivateDevice(chosen, true); !active) {
-            return MakeError("the device did not switch to host mode: " + active.message());
-        }
+        if (Status active = link_.ActivateDevice(chosen, true); !active) return active.error();
     }
     layout_ = DecideModelLayout(values_.Get(chosen));
     return chosen;

@@ -34,7 +34,7 @@ struct GlobalOptions {
 
 class Session {
   public:
-    // Opens the backend the options name and the two named locks.
+    // Opens the backend the options name, the device-list lock and the devices' locks.
     static Result<std::unique_ptr<Session>> Open(const GlobalOptions& options);
 
     HidBackend& Backend() { return *backend_; }
@@ -42,9 +42,11 @@ class Session {
     DeviceValueTable& Values() { return values_; }
     DeviceLink& Link() { return link_; }
 
-    // Scans the machine and chooses the device to work on: --device when given, else the
-    // first identified device. A mouse is switched to host mode. --generation, when given,
-    // overrides the protocol generation the device reported.
+    // Chooses the device to work on: with --device only that device is identified (no
+    // other device is asked anything), else the machine is scanned and the first
+    // identified device is taken. A mouse is switched to host mode. --generation, when
+    // given, overrides the protocol generation the device reported. A device that
+    // failed gives its failure's kind (gone, busy, silent, garbled).
     Result<std::string> SelectDevice(const GlobalOptions& options);
 
     // SelectDevice, refusing a keyboard (it has no configuration memory).
@@ -60,12 +62,12 @@ class Session {
     struct Key {
         explicit Key() = default;
     };
-    Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<NamedMutex> transportLock,
+    Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<DeviceLocks> deviceLocks,
             std::unique_ptr<NamedMutex> listLock);
 
   private:
     std::unique_ptr<HidBackend> backend_;
-    std::unique_ptr<NamedMutex> transportLock_;
+    std::unique_ptr<DeviceLocks> deviceLocks_;
     std::unique_ptr<NamedMutex> listLock_;
     Transport transport_;
     DeviceValueTable values_;

@@ -73,9 +73,11 @@ Status SaveBackup(MemoryAccess& memory, DeviceCommands& commands, const std::str
         // command set cannot carry on a 64 KiB device.
         std::span<uint8_t> piece(read.data() + address, std::min(kReadPiece, n - address));
         if (!memory.ReadMemory(path, address, piece, true)) {
+            const DeviceFailure failure = commands.FailureOr(path, "the device did not answer");
             commands.NotifyUpdate(path);
-            return MakeError("reading the device memory at " + Hex(address) +
-                             " failed; no backup was written");
+            return MakeError(failure.kind, "reading the device memory at " + Hex(address) +
+                                               " failed: " + failure.Message() +
+                                               "; no backup was written");
         }
         Report(progress, std::min(address + kReadPiece, n), n);
     }
@@ -100,14 +102,23 @@ Result<RestoreReport> RestoreBackup(MemoryAccess& memory, DeviceCommands& comman
 
     const std::vector<uint8_t>& data = contents->memory;
     RestoreReport report{contents->declaredBytes, 0, contents->missingBytes};
+    const uint32_t total = static_cast<uint32_t>(data.size());
+    // Every step stops at the first exchange that fails and says what the device holds:
+    // a device that left (or stays busy) is not written on to 100 %.
+    const auto stopped = [&] {
+        return StoppedWriteError(commands.FailureOr(path, "the device did not take the write"),
+                                 report.writtenBytes, total, "restored", "restore again");
+    };
+    const auto failed = [&] { return commands.GetTransport().LastFailure(path).has_value(); };
     commands.NotifyUpdate(path);
+    if (failed()) return stopped();
     Status loaded;
     if (contents->declaredBytes > 0) {
-        const uint32_t total = static_cast<uint32_t>(data.size());
         Report(progress, 0, total);
         for (uint32_t address = 0; address < total; address += kWritePiece) {
             const uint32_t length = std::min(kWritePiece, total - address);
-            memory.WriteMemoryBlock(path, address, std::span(data).subspan(address, length));
+            if (!memory.WriteMemoryBlock(path, address, std::span(data).subspan(address, length)))
+                return stopped();
             report.writtenBytes += length;
             Report(progress, address + length, total);
         }
@@ -119,15 +130,24 @@ Result<RestoreReport> RestoreBackup(MemoryAccess& memory, DeviceCommands& comman
             if (data.size() > kLightingEffectAddress) {
                 commands.SetLightingEffect(path, data[kLightingEffectAddress]);
             }
+            if (failed()) return stopped();
         }
-        commands.ReloadSettings(path);
+        if (!commands.ReloadSettings(path)) return stopped();
         clock.SleepMs(kSettleMs);
         if (reload) loaded = reload();
     }
     commands.SetActiveProfile(path, 0);
-    commands.NotifyUpdate(path);
-    if (!loaded)
-        return MakeError("the backup was written, but loading it back failed: " + loaded.message());
+    if (!failed()) commands.NotifyUpdate(path);  // generation 0 has no notice: sends nothing
+    if (!loaded) {
+        return MakeError(loaded.kind(),
+                         "the backup was written, but loading it back failed: " + loaded.message());
+    }
+    if (failed()) {
+        // Written and loaded: only the closing steps failed.
+        const DeviceFailure failure = commands.FailureOr(path, "the device did not answer");
+        return MakeError(failure.kind, "the backup was written and loaded back, but " +
+                                           failure.Message() + " before profile 1 was selected");
+    }
     return report;
 }
 

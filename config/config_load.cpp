@@ -26,13 +26,17 @@ constexpr int kSettleMs = 10;
 constexpr int kStageAfterReset = 1;
 constexpr int kProfileAfterReset = 0;
 
-const Error kDeviceLeft{"the device left"};
 const Error kCancelled{"the load was cancelled"};
 
 Error Uninitialised() {
     return MakeError(ErrorKind::Uninitialised,
                      "the device memory holds no configuration (it is uninitialised); "
                      "'qvmctl reset' initialises it");
+}
+
+// Why the device did not answer the load, as the device's failure says.
+Error Lost(const DeviceCommands& commands, const std::string& path) {
+    return commands.FailureOr(path, "the device left").ToError();
 }
 
 void Report(const ConfigModel::Progress& progress, int percent) {
@@ -64,13 +68,13 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop) {
 
     auto top = LearnMemoryTop(commands_, path_);
     if (!top && top.kind() == ErrorKind::Uninitialised) return NoConfiguration(std::move(image));
-    if (!top) return top.kind() == ErrorKind::DeviceGarbled ? top.error() : kDeviceLeft;
+    if (!top) return top.error();
     image.memoryTop = *top;
     // A class C device without the marker was never initialised. The load only reads:
     // the factory reset that initialises it is the user's choice (ResetConfiguration).
     if (layout.cls == LayoutClass::C) {
         const auto marker = ReadMarker(commands_, path_);
-        if (!marker) return kDeviceLeft;
+        if (!marker) return Lost(commands_, path_);
         if (*marker != kInitMarker) return NoConfiguration(std::move(image));
     }
     image.dpiStep = DpiStepFor(values.IdentByte1);
@@ -96,13 +100,13 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop) {
         *image.memoryTop, image.macros, [&](int done) {
             Report(progress, kReadDone + (kMacrosDone - kReadDone) * done / kMacroSlotCount);
         });
-    if (!macros) return kDeviceLeft;
+    if (!macros) return Lost(commands_, path_);
     if (stop.stop_requested()) return kCancelled;
 
     ResolveButtons(image, progress);
     // The defaults of the long classes come from the device itself; a device that left
     // meanwhile would have answered zeros. One more look tells.
-    if (!ReadMarker(commands_, path_)) return kDeviceLeft;
+    if (!ReadMarker(commands_, path_)) return Lost(commands_, path_);
     if (stop.stop_requested()) return kCancelled;
 
     {
@@ -128,7 +132,9 @@ Status ConfigModel::ReadImage(ConfigImage& image, const Progress& progress, std:
     const std::span<uint8_t> all(image.bytes);
     for (uint32_t at = 0; at < layout.readLength; at += layout.readRequest) {
         const uint32_t n = std::min(layout.readRequest, layout.readLength - at);
-        if (!commands_.ReadMemory(path_, at, all.subspan(at, n), false)) return kDeviceLeft;
+        if (!commands_.ReadMemory(path_, at, all.subspan(at, n), false)) {
+            return Lost(commands_, path_);
+        }
         if (stop.stop_requested()) return kCancelled;
         Report(progress, static_cast<int>(kReadDone * (at + n) / layout.readLength));
     }
@@ -166,7 +172,15 @@ Status ConfigModel::ResetConfiguration(const Progress& progress) {
 }
 
 Status ConfigModel::ResetLocked(const Progress& progress) {
-    const Error failed = MakeError("the device did not take the factory settings");
+    // The factory image stops at the first write that fails, and says how far it got.
+    uint32_t written = 0;
+    uint32_t total = 0;
+    const auto failed = [&] {
+        return StoppedWriteError(commands_.FailureOr(path_,
+                                                     "the device did not take the "
+                                                     "factory settings"),
+                                 written, total, "reset", "reset again");
+    };
     const DeviceValues values = commands_.Values().Get(path_);
     const int32_t g = values.ProtocolGeneration;
     const bool extended = values.ExtendedLayoutFlag != 0;
@@ -175,7 +189,7 @@ Status ConfigModel::ResetLocked(const Progress& progress) {
     Report(progress, 0);
 
     for (uint32_t at : kProbeMarkerAddresses) {
-        if (!commands_.WriteMemoryByte(path_, at, 0)) return failed;
+        if (!commands_.WriteMemoryByte(path_, at, 0)) return failed();
     }
 
     std::vector<uint8_t> bytes(layout.HeapStart(extended), 0);
@@ -207,29 +221,31 @@ Status ConfigModel::ResetLocked(const Progress& progress) {
         }
     }
 
-    if (!Notify()) return failed;
     const std::span<const uint8_t> all(bytes);
+    total = static_cast<uint32_t>(all.size());
+    if (!Notify()) return failed();
     for (std::size_t at = 0; at < all.size(); at += kResetPiece) {
         const auto piece = all.subspan(at, std::min<std::size_t>(kResetPiece, all.size() - at));
-        if (!commands_.WriteMemoryBlock(path_, static_cast<uint32_t>(at), piece)) return failed;
-        Report(progress, static_cast<int>(kAllDone * (at + piece.size()) / all.size()));
+        if (!commands_.WriteMemoryBlock(path_, static_cast<uint32_t>(at), piece)) return failed();
+        written = static_cast<uint32_t>(at + piece.size());
+        Report(progress, static_cast<int>(kAllDone * written / all.size()));
     }
-    if (!commands_.WriteMemoryByte(path_, layout.stageFlagsByte, 0)) return failed;
+    if (!commands_.WriteMemoryByte(path_, layout.stageFlagsByte, 0)) return failed();
     if (layout.cls != LayoutClass::A && g > 1 && extended &&
         !commands_.SetLightingEffect(path_, kResetLightingEffect)) {
-        return failed;
+        return failed();
     }
-    if (g > 2 && g <= 10 && extended && !commands_.RefreshLighting(path_)) return failed;
-    if (!commands_.ReloadSettings(path_)) return failed;
+    if (g > 2 && g <= 10 && extended && !commands_.RefreshLighting(path_)) return failed();
+    if (!commands_.ReloadSettings(path_)) return failed();
     commands_.GetTransport().GetClock().SleepMs(kSettleMs);
 
     // Classes A and B carry no memory size: the size marks at the top tell the next
     // load, which only reads, what the probe learns here.
-    if (layout.cls != LayoutClass::C && !ProbeMacroMemoryEnd(commands_, path_)) return failed;
+    if (layout.cls != LayoutClass::C && !ProbeMacroMemoryEnd(commands_, path_)) return failed();
     if (Status loaded = LoadLocked(progress, {}); !loaded) return loaded;
     if (Status s = SelectStageLocked(kStageAfterReset); !s) return s;
     if (Status s = SelectProfileLocked(kProfileAfterReset); !s) return s;
-    if (!Notify()) return failed;
+    if (!Notify()) return commands_.FailureOr(path_, "the device did not take the reset").ToError();
     return {};
 }
 

@@ -10,8 +10,9 @@
 namespace qvm {
 namespace {
 
-Error DidNotTake(const std::string& what) {
-    return MakeError("the device did not take the " + what);
+// The device's own failure (it left, stayed busy...), else that it did not take `what`.
+Error DidNotTake(const DeviceCommands& commands, const std::string& path, const std::string& what) {
+    return commands.FailureOr(path, "the device did not take the " + what).ToError();
 }
 
 Status CheckProfile(int profile) {
@@ -97,7 +98,7 @@ Status ConfigModel::WriteStagesLocked(std::span<const int> stages) {
              ok;
     }
     ok = Notify() && ok;
-    if (!ok) return DidNotTake("DPI stage values");
+    if (!ok) return DidNotTake(commands_, path_, "DPI stage values");
     return {};
 }
 
@@ -111,7 +112,7 @@ Status ConfigModel::SelectStageLocked(int stage) {
     if (stage < 0) return MakeError("a DPI stage index cannot be negative");
     stage = std::min(stage, kMaxStageIndex);
     if (!commands_.SetSettingByte2(path_, static_cast<uint8_t>(stage))) {
-        return DidNotTake("current DPI stage");
+        return DidNotTake(commands_, path_, "current DPI stage");
     }
     Update([&](ConfigImage& image) { image.currentDpiStage = stage; });
     return {};
@@ -134,7 +135,7 @@ Status ConfigModel::SetStageFlags(const std::array<bool, kDpiStageCount>& flags)
             image.stageFlags[static_cast<std::size_t>(k)] = flags[static_cast<std::size_t>(k)];
         }
     });
-    if (!ok) return DidNotTake("stage flags");
+    if (!ok) return DidNotTake(commands_, path_, "stage flags");
     return {};
 }
 
@@ -158,7 +159,7 @@ Status ConfigModel::SetReportRate(int code) {
     ok = commands_.ReloadSettings(path_) && ok;
     ok = Notify() && ok;
     Update([&](ConfigImage& image) { image.reportRateCode = code; });
-    if (!ok) return DidNotTake("report rate");
+    if (!ok) return DidNotTake(commands_, path_, "report rate");
     return {};
 }
 
@@ -175,7 +176,7 @@ Status ConfigModel::SetAngleSnapping(bool on) {
     });
     ok = commands_.ReloadSettings(path_) && ok;
     Update([&](ConfigImage& image) { image.angleSnapping = on; });
-    if (!ok) return DidNotTake("angle snapping setting");
+    if (!ok) return DidNotTake(commands_, path_, "angle snapping setting");
     return {};
 }
 
@@ -199,7 +200,7 @@ Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bo
                                                                                           text};
         StoreSlotBytes(m, profile, button, slot);
     });
-    if (!ok) return DidNotTake("button assignment");
+    if (!ok) return DidNotTake(commands_, path_, "button assignment");
     return {};
 }
 
@@ -239,7 +240,7 @@ Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot s
     image_.buttons[static_cast<std::size_t>(profile)][j] =
         held.type == 0 ? image_.defaults[j]
                        : ShownSlot{held, FormatButtonSlot(held, image_.dpiStep)};
-    if (!ok) return DidNotTake("button assignment");
+    if (!ok) return DidNotTake(model_.commands_, model_.path_, "button assignment");
     return {};
 }
 
@@ -272,7 +273,8 @@ Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t 
     const bool after = Notify();
     RecomputeSoleLeftClickButton();
     if (!written) return written;
-    if (!before || !after) return DidNotTake("update notice around the button assignment");
+    if (!before || !after)
+        return DidNotTake(commands_, path_, "update notice around the button assignment");
     return {};
 }
 
@@ -304,7 +306,7 @@ Status ConfigModel::SetKeyCycleList(int profile, std::span<const KeyCycleEntry> 
             std::copy(head.begin(), head.end(), image.bytes.begin() + at);
         }
     });
-    if (!ok) return DidNotTake("key-cycle list");
+    if (!ok) return DidNotTake(commands_, path_, "key-cycle list");
     return {};
 }
 
@@ -324,7 +326,7 @@ Status ConfigModel::SetProfileName(int profile, std::string_view name) {
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].name = shown;
     });
-    if (!ok) return DidNotTake("profile name");
+    if (!ok) return DidNotTake(commands_, path_, "profile name");
     return {};
 }
 
@@ -355,7 +357,7 @@ Status ConfigModel::SetProfileColour(int profile, uint8_t red, uint8_t green, ui
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].colour = shown;
     });
-    if (!ok) return DidNotTake("profile colour");
+    if (!ok) return DidNotTake(commands_, path_, "profile colour");
     return {};
 }
 
@@ -367,7 +369,8 @@ Status ConfigModel::SetActiveProfile(int profile) {
 
 Status ConfigModel::SelectProfileLocked(int profile) {
     if (Status ok = CheckProfile(profile); !ok) return ok;
-    if (!commands_.SetActiveProfile(path_, profile)) return DidNotTake("profile selection");
+    if (!commands_.SetActiveProfile(path_, profile))
+        return DidNotTake(commands_, path_, "profile selection");
     std::lock_guard lock(published_);
     ConfigImage copy = *current_;
     copy.currentProfile = profile;

@@ -28,18 +28,21 @@ std::string Hex4(uint32_t value) {
     return text;
 }
 
-Error NoAnswer() {
-    return MakeError("the device did not answer while its memory size was read");
+// Why the device did not answer, as its own failure says.
+Error NoAnswer(const DeviceCommands& commands, const std::string& path) {
+    return commands.FailureOr(path, "the device did not answer while its memory size was read")
+        .ToError();
 }
 
 Result<uint32_t> ReportedTop(DeviceCommands& commands, const std::string& path,
                              const ImageLayout& layout) {
     const Frame status = commands.QueryStatus(path, kStatusWaitMs);
+    if (commands.GetTransport().LastFailure(path)) return NoAnswer(commands, path);
     const auto top = static_cast<uint32_t>(status[kTopLow] | status[kTopHigh] << 8);
     if (top + 1 >= layout.readLength) return top;
     // A reply of zeros is what a device that left gives too: one read tells which.
     std::array<uint8_t, 1> probe{};
-    if (!commands.ReadMemory(path, kMarkerAddress, probe, false)) return NoAnswer();
+    if (!commands.ReadMemory(path, kMarkerAddress, probe, false)) return NoAnswer(commands, path);
     return MakeError(ErrorKind::DeviceGarbled, "the device reports a memory top of " + Hex4(top) +
                                                    ", too small to hold a configuration");
 }
@@ -47,7 +50,7 @@ Result<uint32_t> ReportedTop(DeviceCommands& commands, const std::string& path,
 // The size at which the first bytes of the memory read again.
 Result<uint32_t> TopByWrapAround(DeviceCommands& commands, const std::string& path) {
     std::array<uint8_t, kWindowBytes> first{};
-    if (!commands.ReadMemory(path, 0, first, false)) return NoAnswer();
+    if (!commands.ReadMemory(path, 0, first, false)) return NoAnswer(commands, path);
     if (std::all_of(first.begin(), first.end(), [&](uint8_t b) { return b == first[0]; })) {
         return MakeError(ErrorKind::Uninitialised,
                          "the device memory holds no configuration (it is uninitialised), so its "
@@ -57,7 +60,7 @@ Result<uint32_t> TopByWrapAround(DeviceCommands& commands, const std::string& pa
     uint32_t size = kAddressSpace;
     for (uint32_t candidate : kSmallerSizes) {
         std::array<uint8_t, kWindowBytes> again{};
-        if (!commands.ReadMemory(path, candidate, again, false)) return NoAnswer();
+        if (!commands.ReadMemory(path, candidate, again, false)) return NoAnswer(commands, path);
         if (again != first) break;
         size = candidate;
     }
@@ -70,7 +73,7 @@ Result<uint32_t> LearnMemoryTop(DeviceCommands& commands, const std::string& pat
     const ImageLayout& layout = LayoutForGeneration(commands.Values().Generation(path));
     if (layout.cls == LayoutClass::C) return ReportedTop(commands, path, layout);
     auto marked = FindMarkedMemoryEnd(commands, path);
-    if (!marked) return marked.error();
+    if (!marked) return NoAnswer(commands, path);
     if (*marked) return **marked;
     return TopByWrapAround(commands, path);
 }

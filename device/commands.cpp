@@ -1,9 +1,16 @@
 #include "device/commands.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qvm {
 namespace {
+
+std::string Hex4(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
 
 std::array<uint8_t, 3> AddressBytes(uint32_t address) {
     return {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
@@ -38,6 +45,19 @@ uint8_t Resolve(const ValueSource& source, const Frame& reply, const InfoRecord&
 
 }  // namespace
 
+Error StoppedWriteError(const DeviceFailure& failure, uint32_t written, uint32_t total,
+                        std::string_view state, std::string_view redo) {
+    std::string message =
+        failure.what + " after " + Hex4(written) + " of " + Hex4(total) + " bytes";
+    if (!failure.detail.empty()) message += " (" + failure.detail + ")";
+    message += ": its memory is partly ";
+    message += state;
+    message += "; ";
+    message += redo;
+    if (failure.kind == ErrorKind::DeviceGone) message += " when it is back";
+    return MakeError(failure.kind, std::move(message));
+}
+
 DeviceCommands::DeviceCommands(Transport& transport, DeviceValueTable& values, MemoryCache& cache)
     : transport_(transport), values_(values), cache_(cache) {}
 
@@ -62,13 +82,12 @@ DeviceCommands::Sent DeviceCommands::Run(const std::string& path, CommandId id,
     const CommandEncoding& enc = EncodingOf(id, cls);
     if (!InGenerationRange(enc, generation)) return {};
     Sent last;
-    bool ok = true;
     for (int i = 0; i < enc.frameCount; ++i) {
         const FrameTemplate& tpl = enc.frames[static_cast<std::size_t>(i)];
         last = RunFrame(path, tpl, cls, params, payload, waitMs.value_or(tpl.waitMs));
-        ok = ok && last.ok;
+        // The later frames of a command mean nothing without the earlier ones.
+        if (!last.ok) break;
     }
-    last.ok = ok;
     return last;
 }
 
@@ -78,11 +97,18 @@ bool DeviceCommands::RunSetting(const std::string& path, CommandId id,
     const int32_t generation = values_.Generation(path);
     const CommandEncoding& enc = EncodingOf(id, ClassOfGeneration(generation));
     if (!InGenerationRange(enc, generation)) return false;
-    const bool notified = enc.bracketed && BeginUpdate(path);
-    const bool beforeOk = before ? before() : true;
+    bool notified = false;
+    if (enc.bracketed) {
+        // A device that did not answer the bracket's status query is not sent the command.
+        const std::optional<bool> opened = OpenBracket(path);
+        if (!opened) return false;
+        notified = *opened;
+    }
+    // Nor is one that did not take the memory write the command depends on.
+    if (before && !before()) return false;
     const bool ok = Run(path, id, params).ok;
     EndUpdate(path, notified);
-    return beforeOk && ok;
+    return ok;
 }
 
 // ---- Memory ----
@@ -93,38 +119,38 @@ bool DeviceCommands::ReadMemory(const std::string& path, uint32_t address, std::
     if (dest.empty() || !AddressFits(cls, address, dest.size(), true)) return false;
     const bool shortClass = cls == GenerationClass::Short;
     const std::size_t piece = shortClass ? kShortPiece : kLongPiece;
-    bool ok = true;
     for (std::size_t offset = 0; offset < dest.size(); offset += piece) {
         const uint32_t at = address + static_cast<uint32_t>(offset);
         // Everything still missing may already be in the cache.
-        if (useCache && cache_.Read(path, at, dest.subspan(offset))) return ok;
+        if (useCache && cache_.Read(path, at, dest.subspan(offset))) return true;
         const auto a = AddressBytes(at);
         const Sent sent = Run(path, CommandId::ReadPiece, a);
+        // Only a reply that really came back is worth remembering, or reading on after;
+        // what was not read reads as zeros, as a reply that never came.
+        if (!sent.ok) {
+            std::fill(dest.begin() + static_cast<std::ptrdiff_t>(offset), dest.end(), 0);
+            return false;
+        }
         const auto data = sent.reply.Span().subspan(kReplyDataAt, piece);
         const std::size_t n = std::min(piece, dest.size() - offset);
         std::copy_n(data.begin(), n, dest.begin() + static_cast<std::ptrdiff_t>(offset));
-        // Only a reply that really came back is worth remembering.
-        if (sent.ok) {
-            cache_.Update(path, at, data, true);
-        } else {
-            ok = false;
-        }
+        cache_.Update(path, at, data, true);
     }
-    return ok;
+    return true;
 }
 
 bool DeviceCommands::WriteBlockShort(const std::string& path, uint32_t address,
                                      std::span<const uint8_t> data) {
-    bool ok = true;
     for (std::size_t i = 0; i < data.size(); i += kStagingChunk) {
         const std::array<uint8_t, 1> offset{static_cast<uint8_t>(i)};
         const auto chunk = data.subspan(i, std::min<std::size_t>(kStagingChunk, data.size() - i));
-        ok = Run(path, CommandId::StageBlock, offset, chunk).ok && ok;
+        // A commit after a lost staging command would store stale bytes: stop here.
+        if (!Run(path, CommandId::StageBlock, offset, chunk).ok) return false;
     }
     transport_.GetClock().SleepMs(kAfterBlockSleepMs);
     const auto a = AddressBytes(address);
     const std::array<uint8_t, 4> commit{a[0], a[1], a[2], static_cast<uint8_t>(data.size())};
-    ok = Run(path, CommandId::CommitBlock, commit).ok && ok;
+    const bool ok = Run(path, CommandId::CommitBlock, commit).ok;
     transport_.GetClock().SleepMs(kAfterCommitSleepMs);
     return ok;
 }
@@ -149,13 +175,13 @@ bool DeviceCommands::WriteMemoryBlock(const std::string& path, uint32_t address,
 bool DeviceCommands::WriteMemory(const std::string& path, uint32_t address,
                                  std::span<const uint8_t> data) {
     if (data.empty()) return false;
-    bool ok = true;
     for (std::size_t offset = 0; offset < data.size(); offset += kMaxBlock) {
         const auto block =
             data.subspan(offset, std::min<std::size_t>(kMaxBlock, data.size() - offset));
-        ok = WriteMemoryBlock(path, address + static_cast<uint32_t>(offset), block) && ok;
+        // The first block that fails ends the write: the device has the blocks before it.
+        if (!WriteMemoryBlock(path, address + static_cast<uint32_t>(offset), block)) return false;
     }
-    return ok;
+    return true;
 }
 
 bool DeviceCommands::WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) {
@@ -267,14 +293,36 @@ bool DeviceCommands::CompleteProbe(const std::string& path) {
     return Run(path, CommandId::ProbeCompletion).ok;
 }
 
+// ---- Failures ----
+
+std::optional<DeviceFailure> DeviceCommands::Failure(const std::string& path) const {
+    if (auto failure = transport_.LastFailure(path)) return failure;
+    if (const int garbled = transport_.GarbledReplies(path); garbled > 0) {
+        return DeviceFailure{ErrorKind::DeviceGarbled, "the device's replies are garbled",
+                             std::to_string(garbled) + " repl" + (garbled == 1 ? "y" : "ies") +
+                                 " in a row with a wrong check byte"};
+    }
+    return std::nullopt;
+}
+
+DeviceFailure DeviceCommands::FailureOr(const std::string& path, std::string fallback) const {
+    if (auto failure = Failure(path)) return *failure;
+    return {ErrorKind::Other, std::move(fallback), {}};
+}
+
 // ---- Update bracket ----
 
-bool DeviceCommands::BeginUpdate(const std::string& path) {
+std::optional<bool> DeviceCommands::OpenBracket(const std::string& path) {
     if (ClassOfGeneration(values_.Generation(path)) != GenerationClass::Long) return false;
-    const Frame status = QueryStatus(path, kBracketStatusWaitMs);
-    if (status[kBracketFlagByte] & kBracketFlagBit) return false;
-    NotifyUpdate(path);
+    const Sent status = Run(path, CommandId::QueryStatus, {}, {}, kBracketStatusWaitMs);
+    if (!status.ok) return std::nullopt;
+    if (status.reply[kBracketFlagByte] & kBracketFlagBit) return false;
+    if (!NotifyUpdate(path)) return std::nullopt;
     return true;
+}
+
+bool DeviceCommands::BeginUpdate(const std::string& path) {
+    return OpenBracket(path).value_or(false);
 }
 
 void DeviceCommands::EndUpdate(const std::string& path, bool notified) {

@@ -6,7 +6,8 @@
 //
 // Return values: raw commands leave reply bytes for the caller to judge; the bool they
 // return says whether every exchange of the command completed (false: nothing sent,
-// the device could not be opened, or it stayed busy past a poll limit).
+// the device could not be opened, it left, or it stayed busy or silent past a poll
+// limit). A command stops at its first exchange that fails; Failure() then says why.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/command_table.h"
@@ -97,6 +99,12 @@ struct KeyColour {
 
 enum class KeyboardLight { Keys, Side };
 
+// A memory write that stopped at a failed block, in words for the user: "<what> after
+// 0x0AA0 of 0x2000 bytes (<detail>): its memory is partly <state>; <redo>", with " when
+// it is back" after `redo` when the device left. The error has the failure's kind.
+Error StoppedWriteError(const DeviceFailure& failure, uint32_t written, uint32_t total,
+                        std::string_view state, std::string_view redo);
+
 class DeviceCommands final : public MemoryAccess {
   public:
     DeviceCommands(Transport& transport, DeviceValueTable& values, MemoryCache& cache);
@@ -174,6 +182,14 @@ class DeviceCommands final : public MemoryAccess {
                                                                  uint8_t effect,
                                                                  std::span<const uint8_t> keys);
 
+    // ---- Failures ----
+    // Why the latest command on `path` failed: its last exchange's failure (the device
+    // left, stayed busy, did not answer), or, when the exchanges completed, replies whose
+    // check bytes say they cannot be right. nullopt when nothing is wrong that we know of.
+    std::optional<DeviceFailure> Failure(const std::string& path) const;
+    // Failure(path), else a failure of kind Other that says `fallback`.
+    DeviceFailure FailureOr(const std::string& path, std::string fallback) const;
+
     Transport& GetTransport() { return transport_; }
     DeviceValueTable& Values() { return values_; }
     MemoryCache& Cache() { return cache_; }
@@ -193,6 +209,9 @@ class DeviceCommands final : public MemoryAccess {
     // command's frames, inside the update bracket when the table asks for it.
     bool RunSetting(const std::string& path, CommandId id, std::span<const uint8_t> params,
                     const std::function<bool()>& before = {});
+    // BeginUpdate, but nullopt when the device did not answer the status query or
+    // did not take the notice.
+    std::optional<bool> OpenBracket(const std::string& path);
     bool WriteBlockShort(const std::string& path, uint32_t address, std::span<const uint8_t> data);
     std::optional<KeyboardReport> SendKeyboard(const std::string& path,
                                                const KeyboardReport& request);

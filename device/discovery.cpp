@@ -38,6 +38,7 @@ Status DeviceLink::EnumerateDevices() {
     {
         std::lock_guard state(stateMutex_);
         unusable_.clear();
+        departed_.clear();
     }
     for (HidDeviceInfo info : *found) {
         info.path = NormaliseDevicePath(info.path);
@@ -47,12 +48,59 @@ Status DeviceLink::EnumerateDevices() {
             continue;
         }
         if (IsConfigInterface(info.path)) {
-            ProbeDevice(info.path);
+            NoteFailedProbe(info.path, ProbeDevice(info.path));
         } else {
             ProbeKeyboard(info.path);
         }
     }
     return {};
+}
+
+Status DeviceLink::IdentifyDevice(const std::string& rawPath) {
+    const std::string path = NormaliseDevicePath(rawPath);
+    {
+        std::lock_guard state(stateMutex_);
+        std::erase_if(unusable_, [&](const UnusableDevice& u) { return u.path == path; });
+    }
+    auto found = backend_.Enumerate();
+    if (!found) return MakeError("cannot list HID devices: " + found.message());
+    std::optional<HidDeviceInfo> seen;
+    for (HidDeviceInfo& info : *found) {
+        info.path = NormaliseDevicePath(info.path);
+        if (info.path == path) seen = info;
+    }
+    if (!seen) return MakeError(ErrorKind::DeviceGone, "no identified device at " + path);
+    Remember(*seen);
+    if (!seen->openError.empty()) {
+        NoteUnusable(*seen);
+        return MakeError("cannot use " + path + ": " + seen->openError);
+    }
+    if (!IsConfigInterface(path)) {
+        ProbeKeyboard(path);
+        if (Listed(path)) return {};
+        return MakeError("no identified device at " + path);
+    }
+    const ProbeResult probe = ProbeDevice(path);
+    if (probe.outcome == ProbeOutcome::Listed) return {};
+    NoteFailedProbe(path, probe);
+    return MakeError(probe.kind, probe.reason.empty() ? "no identified device at " + path
+                                                      : path + ": " + probe.reason);
+}
+
+void DeviceLink::NoteFailedProbe(const std::string& path, const ProbeResult& result) {
+    if (result.outcome != ProbeOutcome::Failed) return;
+    std::lock_guard state(stateMutex_);
+    auto samePath = [&](const UnusableDevice& u) { return u.path == path; };
+    std::erase_if(unusable_, samePath);
+    std::erase_if(departed_, samePath);
+    // A device that left is not there to be used: it is not reported as unusable.
+    auto& notes = result.kind == ErrorKind::DeviceGone ? departed_ : unusable_;
+    notes.push_back({path, result.reason, result.kind});
+}
+
+std::vector<UnusableDevice> DeviceLink::DepartedDevices() const {
+    std::lock_guard state(stateMutex_);
+    return departed_;
 }
 
 bool DeviceLink::IsConfigInterface(const std::string& rawPath) {
@@ -79,6 +127,11 @@ bool DeviceLink::IsKeyboard(const std::string& rawPath) {
 }
 
 // ---- The list ----
+
+void DeviceLink::Append(const std::string& path) {
+    std::lock_guard list(listLock_);
+    AppendLocked(path);
+}
 
 void DeviceLink::AppendLocked(const std::string& path) {
     if (!ListedLocked(path)) list_.push_back(path);
@@ -182,6 +235,8 @@ DeviceEvents DeviceLink::HandleEvents() {
         info.path = NormaliseDevicePath(info.path);
         const std::string& path = info.path;
         if (event.kind == HidEventKind::Removed) {
+            // Whatever is still under way with it ends at its next exchange.
+            commands_.GetTransport().MarkGone(path);
             bool wasListed = false;
             bool wasActive = false;
             {
@@ -215,7 +270,14 @@ DeviceEvents DeviceLink::HandleEvents() {
         }
         if (!IsConfigInterface(path) && !IsKeyboard(path)) continue;
         clock_.SleepMs(kArrivalSettleMs);
-        if (ProbeDevice(path).outcome == ProbeOutcome::Listed) out.listed.push_back(path);
+        const ProbeResult probe = ProbeDevice(path);
+        if (probe.outcome == ProbeOutcome::Listed) {
+            out.listed.push_back(path);
+        } else if (probe.outcome == ProbeOutcome::Failed && probe.kind != ErrorKind::DeviceGone) {
+            // One that left again meanwhile announces its removal next.
+            NoteFailedProbe(path, probe);
+            out.unusable.push_back(path);
+        }
         out.refreshDelayMs = kArrivalRefreshDelayMs;
     }
     return out;

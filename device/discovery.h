@@ -8,9 +8,13 @@
 // process-wide device-list lock; it owns none of them.
 //
 // Locks, always taken in this order:
-//   1. probeMutex_   (one probe at a time)
-//   2. listLock_     (the named "KTP_devlist MUTEX": the device list, and every probe)
-//   3. the transport lock, taken by the transport around each single exchange.
+//   1. probeMutex_   (one probe of this process at a time)
+//   2. listLock_     (the named "KTP_devlist MUTEX"), held only while the device list is
+//                    read or changed, never across an exchange with a device, so a
+//                    device that is slow to answer holds up nobody else's list;
+//   3. a device's transport lock, taken by the transport around each single exchange
+//      with that device (one lock per device: work on one device never waits for
+//      another's time-outs).
 // The list lock is never held while waiting for the probe lock. stateMutex_ guards the
 // active and requested paths, the unusable list and the interface descriptions; it is
 // a leaf: nothing else is taken while it is held.
@@ -37,6 +41,7 @@ namespace qvm {
 struct UnusableDevice {
     std::string path;
     std::string reason;
+    ErrorKind kind = ErrorKind::Other;  // a device failure (busy, silent) or the system's
 
     bool operator==(const UnusableDevice&) const = default;
 };
@@ -46,11 +51,13 @@ enum class ProbeOutcome {
     Rejected,       // ours by its signature, but not a device this program configures
     NotRecognised,  // neither configuration interface nor keyboard
     NotOpened,      // the path could not be opened
+    Failed,         // identification stopped at an exchange that failed (see kind)
 };
 
 struct ProbeResult {
     ProbeOutcome outcome = ProbeOutcome::NotRecognised;
-    std::string reason;  // why it was not listed; empty when listed
+    std::string reason;                 // why it was not listed; empty when listed
+    ErrorKind kind = ErrorKind::Other;  // Failed, NotOpened: DeviceGone when it left
 };
 
 // The callers' part of a refresh: both come from the model and configuration layers.
@@ -92,10 +99,9 @@ class DeviceLink {
     static constexpr uint8_t kIdleHostMode = 0;
     // A healthy device shows its new host mode on the first read-back; a second try
     // covers a mode sent while the firmware was still busy with an earlier command.
-    // Five tries ride out a few such misses, while a device that never confirms (stuck
-    // busy: each exchange gives up after the transport's idle poll of about 0.4 s, and
-    // an attempt is two or three exchanges) costs at most about 6 s before the
-    // activation reports it, instead of holding the device list forever.
+    // Five tries ride out a few such misses. An exchange that fails (the device left,
+    // stayed busy past the poll limit, did not answer) ends the activation at once:
+    // trying again would only repeat the time-out.
     static constexpr int kActivationAttempts = 5;
 
     // Pause after an arrival before the new interface is probed, so it can settle.
@@ -117,8 +123,13 @@ class DeviceLink {
     // capabilities match (opens the path to read them).
     bool IsConfigInterface(const std::string& path);
     // Identifies one interface and lists it when usable. A path that is not a
-    // configuration interface is tried as a keyboard.
+    // configuration interface is tried as a keyboard. Identification stops at the first
+    // exchange that fails; such a device is not listed.
     ProbeResult ProbeDevice(const std::string& path);
+    // Identifies only the interface at `path`, as a full scan would (the other devices
+    // are neither asked nor listed). Fails, with the device failure's kind where there
+    // is one, when the path is not a usable device.
+    Status IdentifyDevice(const std::string& path);
     // The keyboard identification result (reply byte 6), or 0 when the path is not one
     // of the keyboards. Lists the keyboard.
     int ProbeKeyboard(const std::string& path);
@@ -130,10 +141,15 @@ class DeviceLink {
     std::vector<std::string> DeviceList() const;
     void RemoveDevice(const std::string& path);
     std::vector<UnusableDevice> UnusableDevices() const;
+    // Devices that left while the last scan identified them: not listed, not unusable,
+    // but worth a word when nothing else was found.
+    std::vector<UnusableDevice> DepartedDevices() const;
 
     // Makes path the cached device (cache enabled when useCache) and tells every listed
-    // mouse its host mode: 9 for path, 0 for the others, each read back. Fails naming the
-    // devices that did not confirm within kActivationAttempts, or when path is not listed.
+    // mouse its host mode: 9 for path, 0 for the others, each read back. Fails when path
+    // is not listed or did not confirm, with the device's failure (its kind: gone, busy,
+    // silent, garbled) when it failed; a device that left is taken off the list. The
+    // others are told what they can be told: their failures do not fail the activation.
     Status ActivateDevice(const std::string& path, bool useCache);
 
     // True when both paths have a container identity and the two are equal.
@@ -164,9 +180,15 @@ class DeviceLink {
     ProbeResult ProbeShort(const std::string& path, HidHandle& handle);
     ProbeResult ProbeLong(const std::string& path, HidHandle& handle);
     KeyboardProbe ProbeKeyboardImpl(const std::string& path);
-    bool ConfirmHostMode(const std::string& path, uint8_t mode);
+    Status ConfirmHostMode(const std::string& path, uint8_t mode);
+    // Why the latest exchange with `path` failed, if it did.
+    std::optional<DeviceFailure> ExchangeFailed(const std::string& path) const;
+    // Notes a device that was seen but failed identification: as unusable, or as
+    // departed when it left.
+    void NoteFailedProbe(const std::string& path, const ProbeResult& result);
 
-    // Appends under the list lock held by the caller.
+    // Appends under the list lock (Append takes it; AppendLocked needs it held).
+    void Append(const std::string& path);
     void AppendLocked(const std::string& path);
     bool ListedLocked(const std::string& path) const;
     bool Listed(const std::string& path) const;
@@ -188,6 +210,7 @@ class DeviceLink {
     std::string active_;
     std::string requested_;
     std::vector<UnusableDevice> unusable_;
+    std::vector<UnusableDevice> departed_;
     std::map<std::string, HidDeviceInfo> described_;
 
     std::atomic<bool> refreshing_{false};

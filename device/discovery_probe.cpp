@@ -21,6 +21,9 @@ ProbeResult Rejected(std::string why) {
 ProbeResult NotRecognised(std::string why) {
     return {ProbeOutcome::NotRecognised, std::move(why)};
 }
+ProbeResult Stopped(const DeviceFailure& failure) {
+    return {ProbeOutcome::Failed, failure.Message(), failure.kind};
+}
 
 }  // namespace
 
@@ -29,8 +32,10 @@ ProbeResult DeviceLink::ProbeDevice(const std::string& rawPath) {
     ProbeResult result;
     {
         std::lock_guard probe(probeMutex_);
+        // A device probed again is given a fresh start, even if it was seen to leave.
+        commands_.GetTransport().Forget(path);
         auto opened = backend_.Open(path);
-        if (!opened) return {ProbeOutcome::NotOpened, opened.message()};
+        if (!opened) return {ProbeOutcome::NotOpened, opened.message(), opened.kind()};
         HidHandle& handle = **opened;
         const HidCaps& caps = handle.Caps();
         if (HasTextFrom(path, kShortInterfaceText, kInterfaceTextMinPosition) &&
@@ -63,22 +68,28 @@ ProbeResult DeviceLink::ProbeShort(const std::string& path, HidHandle& handle) {
                                   : ModelString{};
 
     DeviceValueTable& table = commands_.Values();
-    std::lock_guard list(listLock_);
     if (model.deviceClass != kAcceptedDeviceClass) {
         return Rejected("device class " + std::to_string(model.deviceClass) + " is not supported");
     }
+    // Identification stops at the first exchange that fails: a device that left, stays
+    // busy or does not answer is not listed with the zeros it did not send.
     table.Update(path, [](DeviceValues& v) { v.ProtocolGeneration = 0; });
     const DeviceInfo info = commands_.ReadDeviceInfo(path);
-    AppendLocked(path);
+    if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
     const Frame status = commands_.QueryStatus(path, kShortStatusWaitMs);
+    if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
     InfoRecord record = table.Get(path).Info();
-    for (int r = 0; r < kShortProbeRecords; ++r)
+    for (int r = 0; r < kShortProbeRecords; ++r) {
         StoreRecord(record, r, commands_.ProbeRecord(path, r));
+        if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
+    }
     table.Update(path, [&](DeviceValues& v) {
         ApplyShortValues(v, identity, model, info, status);
         v.InfoPages = record;
     });
     commands_.CompleteProbe(path);
+    if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
+    Append(path);
     return ListedResult();
 }
 
@@ -94,31 +105,40 @@ ProbeResult DeviceLink::ProbeLong(const std::string& path, HidHandle& handle) {
     if (!LongSignatureOk(info)) return NotRecognised("no device signature");
 
     DeviceValueTable& table = commands_.Values();
-    std::lock_guard list(listLock_);
     if (LongDeviceClass(info) != kAcceptedDeviceClass) {
         return Rejected("device class " + std::to_string(LongDeviceClass(info)) +
                         " is not supported");
     }
-    AppendLocked(path);
     table.Update(path, [&](DeviceValues& v) { ApplyLongValues(v, info); });
     const int32_t generation = table.Generation(path);
 
+    // A command this generation does not have sends nothing and fails nothing.
     commands_.NotifyUpdate(path);
+    if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
     clock_.SleepMs(kPageModeDelayMs);
     commands_.SetPageMode(path);
+    if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
 
     InfoRecord record = table.Get(path).Info();
     if (generation < kFirstExtendedGeneration) {
-        for (int w : kInfoPageWordOffsets)
+        for (int w : kInfoPageWordOffsets) {
             StoreInfoPage(record, w, commands_.ReadInfoPage(path, w));
+            if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
+        }
     } else {
         for (int r = 0; r < kExtendedProbeRecords; ++r) {
             StoreRecord(record, r, commands_.ProbeRecord(path, r));
+            if (auto failed = ExchangeFailed(path)) return Stopped(*failed);
         }
         SetExtendedRecordDefaults(record);
     }
     table.Update(path, [&](DeviceValues& v) { v.InfoPages = record; });
+    Append(path);
     return ListedResult();
+}
+
+std::optional<DeviceFailure> DeviceLink::ExchangeFailed(const std::string& path) const {
+    return commands_.GetTransport().LastFailure(path);
 }
 
 int DeviceLink::ProbeKeyboard(const std::string& rawPath) {
@@ -129,11 +149,13 @@ DeviceLink::KeyboardProbe DeviceLink::ProbeKeyboardImpl(const std::string& path)
     if (!IsKeyboard(path)) return {};
     const std::string product = Describe(path).value_or(HidDeviceInfo{}).product;
 
-    std::lock_guard list(listLock_);
-    AppendLocked(path);
+    commands_.GetTransport().Forget(path);
     const KeyboardReport reply = commands_.IdentifyKeyboard(path).value_or(KeyboardReport{});
+    // A keyboard that left while it was asked is not listed.
+    if (commands_.GetTransport().IsGone(path)) return {};
     commands_.Values().Update(path,
                               [&](DeviceValues& v) { ApplyKeyboardValues(v, reply, product); });
+    Append(path);
     return {true, reply[kKeyboardResultByte]};
 }
 

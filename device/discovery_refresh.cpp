@@ -45,46 +45,46 @@ class BusyFlag {
 
 }  // namespace
 
-// Note: a device that cannot answer at all reads back an all-zero status, which
-// "confirms" mode 0. That is harmless: only the selected device must be seen in mode 9.
-bool DeviceLink::ConfirmHostMode(const std::string& path, uint8_t mode) {
+Status DeviceLink::ConfirmHostMode(const std::string& path, uint8_t mode) {
     const HostModeReadBack& rb = ReadBackOf(ClassOfGeneration(commands_.Values().Generation(path)));
     for (int attempt = 0; attempt < kActivationAttempts; ++attempt) {
         commands_.SetHostMode(path, mode);
+        if (auto failed = ExchangeFailed(path)) return failed->ToError();
         if (rb.betweenMs > 0) clock_.SleepMs(rb.betweenMs);
         const Frame status = commands_.QueryStatus(path, rb.replyWaitMs);
-        if (status[rb.modeByte] == mode) return true;
+        if (auto failed = ExchangeFailed(path)) return failed->ToError();
+        if (status[rb.modeByte] == mode) return {};
         if (rb.retryMs > 0) clock_.SleepMs(rb.retryMs);
     }
-    return false;
+    // Every exchange completed, yet the mode never showed: replies that cannot be
+    // right say why, else the device simply did not take the mode.
+    return commands_
+        .FailureOr(path, "the device did not confirm host mode " + std::to_string(mode) + " in " +
+                             std::to_string(kActivationAttempts) + " attempts")
+        .ToError();
 }
 
 Status DeviceLink::ActivateDevice(const std::string& rawPath, bool useCache) {
     const std::string path = NormaliseDevicePath(rawPath);
     commands_.Cache().Activate(path, useCache);
 
-    std::vector<std::string> unconfirmed;
-    bool found = false;
-    {
-        std::lock_guard list(listLock_);
-        for (const std::string& device : list_) {
-            found |= device == path;
-            // The keyboards have no host mode: they are reached through their report pipe.
-            if (commands_.Values().ModelCode(device) == kKeyboardModelCode) continue;
-            const uint8_t mode = device == path ? kSelectedHostMode : kIdleHostMode;
-            if (!ConfirmHostMode(device, mode)) {
-                unconfirmed.push_back(device + " (host mode " + std::to_string(mode) + ")");
-            }
-        }
+    // The list is copied under its lock and the devices are asked without it, so a
+    // device slow to answer holds up no other thread or process that needs the list.
+    const std::vector<std::string> listed = DeviceList();
+    if (std::find(listed.begin(), listed.end(), path) == listed.end()) {
+        return MakeError("cannot activate " + path + ": it is not a listed device");
     }
-    if (!found) return MakeError("cannot activate " + path + ": it is not a listed device");
-    if (unconfirmed.empty()) return {};
-    std::string message = "no confirmation of the host mode after " +
-                          std::to_string(kActivationAttempts) + " attempts from ";
-    for (std::size_t i = 0; i < unconfirmed.size(); ++i) {
-        message += (i ? ", " : "") + unconfirmed[i];
+    Status chosen;
+    for (const std::string& device : listed) {
+        // The keyboards have no host mode: they are reached through their report pipe.
+        if (commands_.Values().ModelCode(device) == kKeyboardModelCode) continue;
+        const uint8_t mode = device == path ? kSelectedHostMode : kIdleHostMode;
+        Status confirmed = ConfirmHostMode(device, mode);
+        // A device that left is no longer a device to work on.
+        if (confirmed.kind() == ErrorKind::DeviceGone) RemoveDevice(device);
+        if (device == path) chosen = std::move(confirmed);
     }
-    return MakeError(message);
+    return chosen;
 }
 
 RefreshResult DeviceLink::Refresh(const RefreshHooks& hooks) {

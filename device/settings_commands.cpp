@@ -12,12 +12,12 @@ bool DeviceCommands::SetActiveProfile(const std::string& path, int profile) {
 
 bool DeviceCommands::SetSettingByte2(const std::string& path, uint8_t value) {
     const std::array<uint8_t, 1> params{value};
-    bool ok = RunSetting(path, CommandId::SetSettingByte2, params);
+    if (!RunSetting(path, CommandId::SetSettingByte2, params)) return false;
     // Generation 0 keeps the current stage only in its memory header.
     if (ClassOfGeneration(values_.Generation(path)) == GenerationClass::Short) {
-        ok = WriteMemoryByte(path, kCurrentStageAddress, value) && ok;
+        return WriteMemoryByte(path, kCurrentStageAddress, value);
     }
-    return ok;
+    return true;
 }
 
 bool DeviceCommands::SetSettingTriple(const std::string& path, uint8_t a, uint8_t b, uint8_t c) {
@@ -87,12 +87,11 @@ bool DeviceCommands::WriteButtonFunctionArgs(const std::string& path, int profil
         return false;
     }
     const uint32_t block = layout.profileBase + layout.stride * static_cast<uint32_t>(profile);
-    bool ok = true;
     for (std::size_t plane = 1; plane < layout.planeOffset.size(); ++plane) {
         const uint32_t address = block + layout.planeOffset[plane] + static_cast<uint32_t>(button);
-        ok = WriteMemoryByte(path, address, args[plane - 1]) && ok;
+        if (!WriteMemoryByte(path, address, args[plane - 1])) return false;
     }
-    return ok;
+    return true;
 }
 
 }  // namespace qvm

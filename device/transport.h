@@ -1,13 +1,26 @@
 // Transport: every configuration command is one feature-report exchange with the
 // device's configuration interface. The transport frames the request (report ID and
-// check byte), serialises all exchanges behind the transport lock, waits until the
-// device is idle, sends, waits for the device to finish and reads the reply.
-// A second, simpler path exchanges output and input reports through the report pipe
-// (the keyboard models).
+// check byte), serialises the exchanges with each device behind that device's lock,
+// waits until the device is idle, sends, waits for the device to finish and reads the
+// reply. A second, simpler path exchanges output and input reports through the report
+// pipe (the keyboard models).
+//
+// The transport also says why an exchange did not complete: the device left (the
+// backend says so at the first failed transfer, and polling stops there), it stayed
+// busy past a poll limit, or it did not answer at all. A device known to have left
+// fails every later exchange at once, without polling, until Forget() (a new probe).
+//
+// Locks: each device's lock (a DeviceLocks entry) is held around one exchange with that
+// device; stateMutex_ guards the per-device failure records and is a leaf, never held
+// while a device lock is taken or a transfer runs.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -15,20 +28,37 @@
 #include "platform/clock.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
+#include "platform/result.h"
 
 namespace qvm {
 
-// How a SendCommand ended, for callers that must not trust a reply that never came.
+// How an exchange ended, for callers that must not trust a reply that never came.
 enum class ExchangeOutcome {
     NotOpened,  // the path could not be opened or has no feature report
-    TimedOut,   // the device stayed busy or silent past a poll limit
+    Gone,       // the device left: a transfer said so, or it had left before
+    Busy,       // the device stayed busy past a poll limit
+    Silent,     // reads of the device failed until a poll limit
     Done,       // the exchange completed (or was a send-only request)
+};
+
+// Why a device did not do what it was asked, in words for the user: `what` says what
+// happened ("the device left", "the device stayed busy for 0.4 s"), `detail` the
+// backend's own reason when it gave one ("bridge: gone: ..."), shown in parentheses.
+struct DeviceFailure {
+    ErrorKind kind = ErrorKind::Other;
+    std::string what;
+    std::string detail;
+
+    std::string Message() const { return detail.empty() ? what : what + " (" + detail + ")"; }
+    Error ToError() const { return MakeError(kind, Message()); }
+
+    bool operator==(const DeviceFailure&) const = default;
 };
 
 class Transport {
   public:
-    // Name of the process-wide lock every feature exchange holds. Callers open it with
-    // OpenNamedMutex(kLockName) and pass it in.
+    // Name of the lock every feature exchange holds; each device's lock is this name
+    // followed by the device path (DeviceLockName).
     static constexpr const char* kLockName = "KTP_G LOAD SETTING MUTEX";
 
     // Pacing of a feature exchange. These are part of the device contract.
@@ -52,18 +82,21 @@ class Transport {
     static constexpr int kPipeReadWaitMs = 20;
     static constexpr int kPipeCompletionSteps = 200;
 
+    // Every device's exchanges share `lock` (tests, single-device rigs).
     Transport(HidBackend& backend, Clock& clock, NamedMutex& lock);
+    // Each device's exchanges hold that device's lock of `locks`.
+    Transport(HidBackend& backend, Clock& clock, DeviceLocks& locks);
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    // One framed feature exchange on an open handle. waitMs < 0 sends without reading
-    // a reply; 0 or more reads the reply after the pacing waits. Returns false when the
-    // device stayed busy for the whole idle poll or the reply poll.
+    // One framed feature exchange on an open handle, under the lock of exchanges that
+    // name no device. waitMs < 0 sends without reading a reply; 0 or more reads the
+    // reply after the pacing waits. Returns false when the exchange did not complete.
     bool ExchangeFeature(HidHandle& handle, Frame& request, Frame& reply, int length, int waitMs);
 
-    // Opens `path`, exchanges with its feature report length and closes it again.
-    // Returns false only when the path cannot be opened or has no feature report; the
-    // exchange's own result goes to *outcome when given.
+    // Opens `path`, exchanges with its feature report length under the device's lock and
+    // closes it again. Returns false only when the path cannot be opened, has no feature
+    // report or is known to have left; the exchange's own result goes to *outcome.
     bool SendCommand(Frame& request, Frame& reply, const std::string& path, int waitMs,
                      ExchangeOutcome* outcome = nullptr);
 
@@ -72,9 +105,23 @@ class Transport {
     // returns true; callers judge the reply bytes.
     bool ExchangeReports(HidHandle* handle, std::span<const uint8_t> request,
                          std::span<uint8_t> reply, int waitMs);
-    // Opens `path` and runs ExchangeReports; false when the path cannot be opened.
+    // Opens `path` and runs ExchangeReports; false when the path cannot be opened or the
+    // device left.
     bool SendReports(const std::string& path, std::span<const uint8_t> request,
                      std::span<uint8_t> reply, int waitMs);
+
+    // Why the latest exchange with `path` did not complete; nullopt when it completed
+    // (or there was none).
+    std::optional<DeviceFailure> LastFailure(const std::string& path) const;
+    // Replies in a row, ending with the latest, whose check byte did not match their
+    // bytes (64-byte frames only: a 9-byte reply may carry data in its last byte).
+    int GarbledReplies(const std::string& path) const;
+    // The device at `path` has left (its removal was announced): every exchange fails at
+    // once until Forget(path).
+    void MarkGone(const std::string& path, const std::string& reason = {});
+    bool IsGone(const std::string& path) const;
+    // Drops everything known about `path`'s failures, before the path is probed again.
+    void Forget(const std::string& path);
 
     // Exchanges started since construction (feature and report pipe together).
     uint64_t ExchangeCount() const { return exchanges_.load(std::memory_order_relaxed); }
@@ -82,13 +129,49 @@ class Transport {
     Clock& GetClock() { return clock_; }
 
   private:
-    bool PollUntilIdle(HidHandle& handle, int length, uint8_t reportId);
-    bool PollReply(HidHandle& handle, Frame& reply, int length, uint8_t reportId);
+    struct Polled {
+        ExchangeOutcome outcome = ExchangeOutcome::Done;
+        std::string reason;  // the backend's, for Gone and Silent
+    };
+    struct Exchanged {
+        ExchangeOutcome outcome = ExchangeOutcome::Done;
+        std::string reason;
+        int waitedMs = 0;                 // from the lock to the end, through the clock
+        std::optional<bool> checkByteOk;  // judged for 64-byte replies only
+    };
+    struct PathState {
+        std::optional<DeviceFailure> failure;
+        std::optional<std::string> goneReason;  // set once the device is known gone
+        int garbledInARow = 0;
+    };
+
+    Exchanged Exchange(HidHandle& handle, NamedMutex& lock, Frame& request, Frame& reply,
+                       int length, int waitMs);
+    // Reads feature reports into `buffer` until one is not busy, the device leaves or
+    // `limit` reads failed. `clear` zero-fills the buffer before each read.
+    // The report pipe's exchange; returns the departure the write or the read saw.
+    std::optional<HidFailure> Pipe(HidHandle* handle, std::span<const uint8_t> request,
+                                   std::span<uint8_t> reply, int waitMs);
+    Polled Poll(HidHandle& handle, std::span<uint8_t> buffer, uint8_t reportId, int limit,
+                bool clear);
+    void Record(const std::string& path, const Exchanged& result);
+    void RecordFailure(const std::string& path, DeviceFailure failure);
+    // The failure of a path known to have left; records it as the latest.
+    std::optional<DeviceFailure> RefuseIfGone(const std::string& path);
 
     HidBackend& backend_;
     Clock& clock_;
-    NamedMutex& lock_;
+    std::unique_ptr<DeviceLocks> ownedLocks_;  // with a single shared lock
+    DeviceLocks& locks_;
     std::atomic<uint64_t> exchanges_{0};
+
+    mutable std::mutex stateMutex_;  // leaf
+    std::map<std::string, PathState> states_;
 };
+
+// "the device left", "the device stayed busy for 0.4 s", "the device did not answer
+// for 0.3 s": the failure an exchange outcome stands for (not for Done).
+DeviceFailure DescribeExchangeFailure(ExchangeOutcome outcome, int waitedMs,
+                                      const std::string& reason);
 
 }  // namespace qvm

@@ -18,7 +18,12 @@ constexpr int kLackOfSpaceMessage = 19;
 constexpr uint32_t kMaxRecordLength = 0xFFFF;  // the index entry's 16-bit length
 constexpr double kCompactReadShare = 0.5;
 
-const Error kDeviceLost{"the device did not answer during the macro operation"};
+// Why the device failed the macro operation, as the device's own failure says.
+Error DeviceLost(ImageCopy& copy) {
+    return copy.Commands()
+        .FailureOr(copy.Path(), "the device did not answer during the macro operation")
+        .ToError();
+}
 
 struct ButtonRef {
     int profile = 0;
@@ -62,7 +67,7 @@ bool Notify(ImageCopy& copy) {
 
 // Writes memory and keeps the copy's stored bytes in step where they cover the address.
 Status Write(ImageCopy& copy, uint32_t address, std::span<const uint8_t> data) {
-    if (!copy.Commands().WriteMemory(copy.Path(), address, data)) return kDeviceLost;
+    if (!copy.Commands().WriteMemory(copy.Path(), address, data)) return DeviceLost(copy);
     std::vector<uint8_t>& bytes = copy.Image().bytes;
     for (std::size_t k = 0; k < data.size() && address + k < bytes.size(); ++k) {
         bytes[address + k] = data[k];
@@ -156,7 +161,7 @@ Status WriteButtons(ImageCopy& copy, std::span<const ButtonWrite> writes) {
         if (Status ok = copy.WriteButton(w.ref.profile, w.ref.button, w.slot); !ok) return ok;
         active = active || w.ref.profile == copy.Image().currentProfile;
     }
-    if (active && !copy.Commands().ReloadSettings(copy.Path())) return kDeviceLost;
+    if (active && !copy.Commands().ReloadSettings(copy.Path())) return DeviceLost(copy);
     return {};
 }
 
@@ -254,7 +259,7 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
         record.resize(static_cast<std::size_t>(s.length));
         if (!record.empty() && !copy.Commands().ReadMemory(
                                    copy.Path(), static_cast<uint32_t>(s.start), record, false)) {
-            return kDeviceLost;
+            return DeviceLost(copy);
         }
         read += record.size();
         Report(progress, (read + 1.0) / (total + 1.0) * kCompactReadShare);
@@ -298,17 +303,17 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
 
     if (Status ok = WriteButtons(copy, marked); !ok) return ok;
     if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return ok;
-    if (!copy.Commands().ReloadSettings(copy.Path())) return kDeviceLost;
+    if (!copy.Commands().ReloadSettings(copy.Path())) return DeviceLost(copy);
     return {};
 }
 
 Status CompactMacroMemory(ConfigModel& model, const MacroProgress& progress) {
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
-        if (!Notify(copy)) return kDeviceLost;
+        if (!Notify(copy)) return DeviceLost(copy);
         Status compacted = CompactMacroMemory(copy, progress);
         const bool closed = Notify(copy);
         if (!compacted) return compacted;
-        if (!closed) return kDeviceLost;
+        if (!closed) return DeviceLost(copy);
         return {};
     });
 }
@@ -425,11 +430,11 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
 
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
         if (auto heap = HeapOf(copy); !heap) return heap.error();
-        if (!Notify(copy)) return kDeviceLost;
+        if (!Notify(copy)) return DeviceLost(copy);
         const Status stored = StoreRecord(copy, slot, mode, kept, record, progress);
         const bool closed = Notify(copy);
         if (!stored) return stored;
-        if (!closed) return kDeviceLost;
+        if (!closed) return DeviceLost(copy);
         return {};
     });
 }
@@ -474,7 +479,7 @@ Result<StoredMacro> ReadMacro(ConfigModel& model, int slot, const MacroProgress&
             const auto piece =
                 std::span(record).subspan(at, std::min(kMacroReadPiece, length - at));
             if (!copy.Commands().ReadMemory(copy.Path(), start + at, piece, false)) {
-                return kDeviceLost;
+                return DeviceLost(copy);
             }
             Report(progress, static_cast<double>(at + piece.size()) / length);
         }

@@ -228,4 +228,10 @@ std::string BridgeToLower(std::string_view text) {
     return out;
 }
 
+bool IsBridgeGoneText(std::string_view text) {
+    if (text.substr(0, bridge::kGone.size()) != bridge::kGone) return false;
+    return text.size() == bridge::kGone.size() || text[bridge::kGone.size()] == ' ' ||
+           text[bridge::kGone.size()] == ':';
+}
+
 }  // namespace qvm

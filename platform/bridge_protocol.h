@@ -44,7 +44,13 @@ inline constexpr std::string_view kAdd = "add";
 inline constexpr std::string_view kRemove = "remove";
 inline constexpr std::string_view kEnd = "end";
 inline constexpr std::string_view kEmptyHex = "-";
+// First word of the TEXT of `err TEXT` for a device that has left.
+inline constexpr std::string_view kGone = "gone";
 }  // namespace bridge
+
+// True when the TEXT of an `err TEXT` answer says the device left: it is `gone` or
+// starts with `gone` followed by a blank or a colon.
+bool IsBridgeGoneText(std::string_view text);
 
 // Lower-case hex of `bytes`, or "-" when empty.
 std::string EncodeBridgeHex(std::span<const uint8_t> bytes);

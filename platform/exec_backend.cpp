@@ -33,13 +33,9 @@ std::string Request(std::string_view verb, std::string_view id, std::string_view
     return line;
 }
 
-// One request with a one-line answer. Refusals become errors with the server's text;
-// an answer of the wrong shape breaks the channel.
-Result<Reply> Transact(BridgeChannel& channel, const std::string& request, Expect expect) {
-    auto answer = channel.Ask(request, BridgeChannel::Form::Line);
-    if (!answer) return answer.error();
-    if (answer->refusal) return MakeError(channel.Refused(request, *answer->refusal));
-    const std::string& line = answer->lines.front();
+// Checks the shape of a one-line answer; an answer of the wrong shape breaks the channel.
+Result<Reply> ParseAnswer(BridgeChannel& channel, const std::string& request,
+                          const std::string& line, Expect expect) {
     Reply reply;
     if (expect == Expect::OkHexOrNone && line == bridge::kNone) {
         reply.none = true;
@@ -58,6 +54,22 @@ Result<Reply> Transact(BridgeChannel& channel, const std::string& request, Expec
     return reply;
 }
 
+// True while the server's `list` still names `id`; a list that cannot be had (refused)
+// gives the device the benefit of the doubt, a broken channel does not.
+bool StillListed(BridgeChannel& channel, const std::string& id) {
+    auto answer = channel.Ask(bridge::kList, BridgeChannel::Form::Block);
+    if (!answer) return false;
+    if (answer->refusal) return true;
+    for (const std::string& line : answer->lines) {
+        auto fields = SplitBridgeFields(line);
+        if (fields && fields->size() >= 2 && (*fields)[0] == bridge::kDev &&
+            BridgeToLower((*fields)[1]) == BridgeToLower(id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class BridgeHandle final : public HidHandle {
   public:
     BridgeHandle(std::shared_ptr<BridgeChannel> channel, std::string id, HidCaps caps,
@@ -73,10 +85,10 @@ class BridgeHandle final : public HidHandle {
     bool GetFeature(std::span<uint8_t> buffer) override {
         if (buffer.empty()) return false;
         std::string request = Request(bridge::kGetFeature, id_, EncodeBridgeHex(buffer));
-        auto reply = Transact(*channel_, request, Expect::OkHex);
+        auto reply = Transact(request, Expect::OkHex);
         if (!reply) return false;
         if (reply->bytes.size() != buffer.size()) {
-            channel_->Break(request, "ok " + EncodeBridgeHex(reply->bytes));
+            Broken(channel_->Break(request, "ok " + EncodeBridgeHex(reply->bytes)));
             return false;
         }
         std::copy(reply->bytes.begin(), reply->bytes.end(), buffer.begin());
@@ -85,16 +97,13 @@ class BridgeHandle final : public HidHandle {
 
     bool SetFeature(std::span<const uint8_t> report) override {
         if (report.empty()) return false;
-        return Transact(*channel_, Request(bridge::kSetFeature, id_, EncodeBridgeHex(report)),
-                        Expect::Ok)
+        return Transact(Request(bridge::kSetFeature, id_, EncodeBridgeHex(report)), Expect::Ok)
             .ok();
     }
 
     bool Write(std::span<const uint8_t> report) override {
         if (report.empty()) return false;
-        return Transact(*channel_, Request(bridge::kWrite, id_, EncodeBridgeHex(report)),
-                        Expect::Ok)
-            .ok();
+        return Transact(Request(bridge::kWrite, id_, EncodeBridgeHex(report)), Expect::Ok).ok();
     }
 
     // The server never blocks on `read`, so waiting is done here: poll, then sleep a
@@ -108,11 +117,11 @@ class BridgeHandle final : public HidHandle {
         const auto limit = std::chrono::milliseconds(timeoutMs);
         std::string request = Request(bridge::kRead, id_, std::to_string(buffer.size()));
         while (true) {
-            auto reply = Transact(*channel_, request, Expect::OkHexOrNone);
+            auto reply = Transact(request, Expect::OkHexOrNone);
             if (!reply) return -1;
             if (!reply->none) {
                 if (reply->bytes.empty()) {
-                    channel_->Break(request, "ok -");
+                    Broken(channel_->Break(request, "ok -"));
                     return -1;
                 }
                 // A longer report is cut to the caller's buffer, as a device read would.
@@ -134,21 +143,60 @@ class BridgeHandle final : public HidHandle {
 
     std::optional<std::vector<uint8_t>> IndexedString(int index) override {
         if (index < 0) return std::nullopt;
-        auto reply = Transact(*channel_, Request(bridge::kString, id_, std::to_string(index)),
-                              Expect::OkHex);
+        // A missing string is an answer, not a transfer that failed: no failure is noted.
+        const std::string request = Request(bridge::kString, id_, std::to_string(index));
+        auto answer = channel_->Ask(request, BridgeChannel::Form::Line);
+        if (!answer || answer->refusal) return std::nullopt;
+        auto reply = ParseAnswer(*channel_, request, answer->lines.front(), Expect::OkHex);
         if (!reply) return std::nullopt;
         return std::move(reply->bytes);
     }
 
     void CancelIo() override { ++cancelGeneration_; }
 
+    HidFailure LastFailure() const override { return failure_; }
+
   private:
+    // One request about this handle's device with a one-line answer. A failure is noted
+    // with its reason: a broken channel takes every device with it; `err gone...`, or an
+    // `err` for a device the server no longer lists, is a departure; any other `err` is
+    // a transfer the device refused.
+    Result<Reply> Transact(const std::string& request, Expect expect) {
+        auto answer = channel_->Ask(request, BridgeChannel::Form::Line);
+        if (!answer) return Broken(answer.error());
+        if (answer->refusal) {
+            const std::string& text = *answer->refusal;
+            const bool gone = IsBridgeGoneText(text) || !Listed();
+            failure_ = {gone ? HidFailureKind::Gone : HidFailureKind::Failed, "bridge: " + text};
+            return MakeError(gone ? ErrorKind::DeviceGone : ErrorKind::Other,
+                             channel_->Refused(request, text));
+        }
+        auto reply = ParseAnswer(*channel_, request, answer->lines.front(), expect);
+        if (!reply) return Broken(reply.error());
+        return reply;
+    }
+
+    Error Broken(Error error) {
+        failure_ = {HidFailureKind::Gone, error.message};
+        error.kind = ErrorKind::DeviceGone;
+        return error;
+    }
+
+    // Whether the server still lists this device; asked once per handle, on its first
+    // refusal, so a device that refuses every poll costs one `list`, not one per poll.
+    bool Listed() {
+        if (!listed_) listed_ = StillListed(*channel_, id_);
+        return *listed_;
+    }
+
     std::shared_ptr<BridgeChannel> channel_;
     const std::string id_;  // the server's own spelling of the ID
     const HidCaps caps_;
     Clock& clock_;
     const int pollMs_;
     std::atomic<unsigned> cancelGeneration_{0};
+    HidFailure failure_;
+    std::optional<bool> listed_;
 };
 
 class BridgeBackend final : public HidBackend {
@@ -176,7 +224,7 @@ class BridgeBackend final : public HidBackend {
     Result<std::unique_ptr<HidHandle>> Open(const std::string& path) override {
         auto id = BridgeIdFromPath(path);
         if (!id) return MakeError("'" + path + "' is not a device bridge path");
-        if (auto broken = channel_->Broken()) return MakeError(*broken);
+        if (auto broken = channel_->Broken()) return MakeError(ErrorKind::DeviceGone, *broken);
         auto device = Find(path, *id);
         if (!device) {
             // The path may come from an earlier session: look again before giving up.
@@ -184,7 +232,10 @@ class BridgeBackend final : public HidBackend {
             if (!listed) return listed.error();
             device = Find(path, *id);
         }
-        if (!device) return MakeError("no device at '" + path + "' on " + channel_->Name());
+        if (!device) {
+            return MakeError(ErrorKind::DeviceGone,
+                             "no device at '" + path + "' on " + channel_->Name());
+        }
         return std::unique_ptr<HidHandle>(
             std::make_unique<BridgeHandle>(channel_, device->id, device->info.caps, options_));
     }

@@ -41,6 +41,17 @@ struct HidDeviceInfo {
     bool operator==(const HidDeviceInfo&) const = default;
 };
 
+// Why the last transfer of a handle failed: the device has left (it will not answer
+// again until it is opened anew after its return), or the transfer failed while the
+// device is still there. `reason` is the system's or the bridge's own text, when any.
+enum class HidFailureKind { Failed, Gone };
+struct HidFailure {
+    HidFailureKind kind = HidFailureKind::Failed;
+    std::string reason;
+
+    bool operator==(const HidFailure&) const = default;
+};
+
 // An open interface. Handles are short-lived: the transport opens one per exchange.
 class HidHandle {
   public:
@@ -64,6 +75,9 @@ class HidHandle {
     virtual std::optional<std::vector<uint8_t>> IndexedString(int index) = 0;
     // Abandons any transfer still in flight (a no-op where transfers are synchronous).
     virtual void CancelIo() {}
+    // Why the most recent failed transfer of this handle failed. Meaningful only right
+    // after a transfer returned failure; a backend that cannot tell says Failed.
+    virtual HidFailure LastFailure() const { return {}; }
 };
 
 enum class HidEventKind { Added, Removed };
@@ -81,6 +95,7 @@ class HidBackend {
 
     // Every HID interface currently present (not only ours: callers filter).
     virtual Result<std::vector<HidDeviceInfo>> Enumerate() = 0;
+    // The error's kind is ErrorKind::DeviceGone when no device is at `path` (any more).
     virtual Result<std::unique_ptr<HidHandle>> Open(const std::string& path) = 0;
     // Arrivals and removals since the previous call, oldest first. Never blocks.
     virtual std::vector<HidEvent> TakeEvents() = 0;

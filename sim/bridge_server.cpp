@@ -27,6 +27,14 @@ Answer Refuse(std::string text) {
     return {std::string(bridge::kErr) + " " + text};
 }
 
+// A transfer that failed: `err gone: WHAT` when the device left, so the host stops
+// polling it at once, else `err WHAT`, with the handle's reason when it gave one.
+Answer TransferFailed(const HidFailure& failure, std::string what) {
+    if (!failure.reason.empty()) what += ": " + failure.reason;
+    if (failure.kind == HidFailureKind::Gone) what = std::string(bridge::kGone) + ": " + what;
+    return Refuse(std::move(what));
+}
+
 Answer OkWith(std::span<const uint8_t> bytes) {
     return {std::string(bridge::kOk) + " " + EncodeBridgeHex(bytes)};
 }
@@ -63,6 +71,13 @@ class BridgeServer {
     Answer WriteReport(Device& device, HidHandle& handle, std::string_view argument);
     Answer ReadReport(Device& device, HidHandle& handle, std::string_view argument);
     Answer String(Device& device, HidHandle& handle, std::string_view argument);
+
+    // Answers a failed transfer and drops the handle, so the next request opens afresh.
+    static Answer Dropped(Device& device, std::string what) {
+        const HidFailure failure = device.handle->LastFailure();
+        device.handle.reset();
+        return TransferFailed(failure, std::move(what));
+    }
 
     // The ID for `path`, assigned on first sight and kept for the server's life.
     std::string IdFor(const HidDeviceInfo& info);
@@ -155,7 +170,12 @@ Answer BridgeServer::OnDevice(const DeviceVerb& verb, const Fields& fields) {
     if (!device) return Refuse("unknown device ID '" + std::string(fields[1]) + "'");
     if (!device->handle) {
         auto opened = backend_.Open(device->path);
-        if (!opened) return Refuse("cannot open '" + device->path + "': " + opened.message());
+        if (!opened) {
+            const HidFailureKind kind = opened.kind() == ErrorKind::DeviceGone
+                                            ? HidFailureKind::Gone
+                                            : HidFailureKind::Failed;
+            return TransferFailed({kind, opened.message()}, "cannot open '" + device->path + "'");
+        }
         device->handle = std::move(*opened);
     }
     return (this->*verb.run)(*device, *device->handle, fields[2]);
@@ -165,10 +185,7 @@ Answer BridgeServer::GetFeature(Device& device, HidHandle& handle, std::string_v
     auto buffer = DecodeBridgeHex(argument);
     if (!buffer) return Refuse("bad hex '" + std::string(argument) + "'");
     if (buffer->empty()) return Refuse("a feature report needs at least its report ID");
-    if (!handle.GetFeature(*buffer)) {
-        device.handle.reset();
-        return Refuse("reading the feature report failed");
-    }
+    if (!handle.GetFeature(*buffer)) return Dropped(device, "reading the feature report failed");
     return OkWith(*buffer);
 }
 
@@ -176,10 +193,7 @@ Answer BridgeServer::SetFeature(Device& device, HidHandle& handle, std::string_v
     auto report = DecodeBridgeHex(argument);
     if (!report) return Refuse("bad hex '" + std::string(argument) + "'");
     if (report->empty()) return Refuse("a feature report needs at least its report ID");
-    if (!handle.SetFeature(*report)) {
-        device.handle.reset();
-        return Refuse("sending the feature report failed");
-    }
+    if (!handle.SetFeature(*report)) return Dropped(device, "sending the feature report failed");
     return {std::string(bridge::kOk)};
 }
 
@@ -187,10 +201,7 @@ Answer BridgeServer::WriteReport(Device& device, HidHandle& handle, std::string_
     auto report = DecodeBridgeHex(argument);
     if (!report) return Refuse("bad hex '" + std::string(argument) + "'");
     if (report->empty()) return Refuse("an output report needs at least its report ID");
-    if (!handle.Write(*report)) {
-        device.handle.reset();
-        return Refuse("writing the output report failed");
-    }
+    if (!handle.Write(*report)) return Dropped(device, "writing the output report failed");
     return {std::string(bridge::kOk)};
 }
 
@@ -201,10 +212,7 @@ Answer BridgeServer::ReadReport(Device& device, HidHandle& handle, std::string_v
                       std::to_string(kBridgeMaxReportLength) + ")");
     std::vector<uint8_t> buffer(static_cast<std::size_t>(*length));
     int got = handle.Read(buffer, 0);
-    if (got < 0) {
-        device.handle.reset();
-        return Refuse("reading the input report failed");
-    }
+    if (got < 0) return Dropped(device, "reading the input report failed");
     if (got == 0) return {std::string(bridge::kNone)};
     return OkWith(std::span(buffer).first(static_cast<std::size_t>(got)));
 }

@@ -23,26 +23,43 @@ class SimHandle final : public HidHandle {
 
     const HidCaps& Caps() const override { return caps_; }
     bool GetFeature(std::span<uint8_t> buffer) override {
-        return device_->GetFeature(iface_, epoch_, buffer);
+        return Note(device_->GetFeature(iface_, epoch_, buffer));
     }
     bool SetFeature(std::span<const uint8_t> report) override {
-        return device_->SetFeature(iface_, epoch_, report);
+        return Note(device_->SetFeature(iface_, epoch_, report));
     }
     bool Write(std::span<const uint8_t> report) override {
-        return device_->Write(iface_, epoch_, report);
+        return Note(device_->Write(iface_, epoch_, report));
     }
     int Read(std::span<uint8_t> buffer, int timeoutMs) override {
-        return device_->Read(iface_, epoch_, buffer, timeoutMs);
+        const int got = device_->Read(iface_, epoch_, buffer, timeoutMs);
+        Note(got >= 0);
+        return got;
     }
     std::optional<std::vector<uint8_t>> IndexedString(int index) override {
         return device_->IndexedString(epoch_, index);
     }
+    HidFailure LastFailure() const override { return failure_; }
 
   private:
     std::shared_ptr<SimDevice> device_;
     int iface_;
     uint64_t epoch_;
     HidCaps caps_;
+    HidFailure failure_;
+
+    // A failed transfer of a device that left (or left and came back: this handle's
+    // attachment is over) is a departure; anything else a transfer the device refused.
+    bool Note(bool ok) {
+        if (ok) return true;
+        const std::optional<uint64_t> now = device_->OpenEpoch();
+        if (!now || *now != epoch_) {
+            failure_ = {HidFailureKind::Gone, {}};
+        } else {
+            failure_ = {HidFailureKind::Failed, "the simulated device did not answer"};
+        }
+        return false;
+    }
 };
 
 }  // namespace
@@ -156,14 +173,17 @@ Result<std::unique_ptr<HidHandle>> SimBackend::Open(const std::string& path) {
         const int iface = device->InterfaceOf(path);
         if (iface < 0) continue;
         const auto epoch = device->OpenEpoch();
-        if (!epoch) return MakeError("simulated device " + path + " is not attached");
+        if (!epoch) {
+            return MakeError(ErrorKind::DeviceGone,
+                             "simulated device " + path + " is not attached");
+        }
         HidCaps caps;
         for (const HidDeviceInfo& info : device->Interfaces()) {
             if (info.interfaceNumber == iface) caps = info.caps;
         }
         return std::unique_ptr<HidHandle>(std::make_unique<SimHandle>(device, iface, *epoch, caps));
     }
-    return MakeError("no simulated device has the path " + path);
+    return MakeError(ErrorKind::DeviceGone, "no simulated device has the path " + path);
 }
 
 std::vector<HidEvent> SimBackend::TakeEvents() {

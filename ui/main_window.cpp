@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -37,6 +38,8 @@ namespace qvm::ui {
 
 namespace {
 
+// How much of the last known configuration shows while its mouse is away.
+constexpr qreal kAwayOpacity = 0.4;
 constexpr int kWindowWidth = 1024;
 constexpr int kWindowHeight = 600;
 constexpr QRect kHeader(0, 0, kWindowWidth, 56);
@@ -236,7 +239,24 @@ void MainWindow::Refresh() {
     otherPage_->Refresh();
     macroList_->SetDpiStep(dpiStep);
     macroList_->SetMacroSlots(view.present ? view.image->macros : MacroSlots{});
+    ShowAway(view.away);
     update();
+}
+
+void MainWindow::ShowAway(bool away) {
+    // The mouse left: its last configuration stays on show, faded and out of reach, until
+    // it is back and read again.
+    for (QWidget* part : {static_cast<QWidget*>(pages_), static_cast<QWidget*>(profiles_)}) {
+        part->setEnabled(!away);
+        if (away == (part->graphicsEffect() != nullptr)) continue;
+        if (away) {
+            auto* fade = new QGraphicsOpacityEffect(part);  // owned by the widget it fades
+            fade->setOpacity(kAwayOpacity);
+            part->setGraphicsEffect(fade);
+        } else {
+            part->setGraphicsEffect(nullptr);
+        }
+    }
 }
 
 void MainWindow::RefreshProfiles(const DeviceView& view) {

@@ -94,6 +94,8 @@ class MainWindow : public QWidget {
     void BuildHeader();
     void Refresh();
     void RefreshProfiles(const DeviceView& view);
+    // Greys the pages and profile tabs while the mouse is away.
+    void ShowAway(bool away);
     void RenameProfile(int profile);
     void ChooseProfileColour(int profile);
     void ShowMacroList();

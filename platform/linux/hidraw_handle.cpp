@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace qvm {
 namespace {
@@ -16,6 +17,13 @@ namespace {
 constexpr size_t kMaxIoctlLength = (1u << 14) - 1;
 constexpr int kMaxStringIndex = 0xFF;
 constexpr short kGoneEvents = POLLERR | POLLHUP | POLLNVAL;
+
+// Errors of a node whose device was unplugged (or whose descriptor no longer works):
+// nothing will answer on this descriptor again.
+bool MeansGone(int error) {
+    return error == ENODEV || error == EIO || error == ESHUTDOWN || error == EBADF ||
+           error == ENXIO;
+}
 
 class HidrawHandle final : public HidHandle {
   public:
@@ -35,7 +43,7 @@ class HidrawHandle final : public HidHandle {
         do {
             got = ::ioctl(fd_.get(), HIDIOCGFEATURE(buffer.size()), buffer.data());
         } while (got < 0 && errno == EINTR);
-        if (got < 0) return false;
+        if (got < 0) return Failed(errno);
         // A device may answer with fewer bytes than asked for; the rest reads as zero.
         std::fill(buffer.begin() + std::min<size_t>(static_cast<size_t>(got), buffer.size()),
                   buffer.end(), 0);
@@ -50,7 +58,8 @@ class HidrawHandle final : public HidHandle {
             sent = ::ioctl(fd_.get(), HIDIOCSFEATURE(report.size()),
                            const_cast<uint8_t*>(report.data()));
         } while (sent < 0 && errno == EINTR);
-        return sent >= 0 && static_cast<size_t>(sent) == report.size();
+        if (sent < 0) return Failed(errno);
+        return static_cast<size_t>(sent) == report.size() || Short();
     }
 
     bool Write(std::span<const uint8_t> report) override {
@@ -59,7 +68,8 @@ class HidrawHandle final : public HidHandle {
         do {
             sent = ::write(fd_.get(), report.data(), report.size());
         } while (sent < 0 && errno == EINTR);
-        return sent >= 0 && static_cast<size_t>(sent) == report.size();
+        if (sent < 0) return Failed(errno);
+        return static_cast<size_t>(sent) == report.size() || Short();
     }
 
     int Read(std::span<uint8_t> buffer, int timeoutMs) override {
@@ -77,16 +87,28 @@ class HidrawHandle final : public HidHandle {
             const int ready =
                 ::poll(&entry, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
             if (ready < 0 && errno == EINTR) continue;
-            if (ready < 0) return -1;
+            if (ready < 0) {
+                Failed(errno);
+                return -1;
+            }
             if (ready == 0) return 0;
-            if (!(entry.revents & POLLIN) && (entry.revents & kGoneEvents)) return -1;
+            if (!(entry.revents & POLLIN) && (entry.revents & kGoneEvents)) {
+                failure_ = {HidFailureKind::Gone, "the device node hung up"};
+                return -1;
+            }
             const ssize_t got = ::read(fd_.get(), buffer.data() + skip, buffer.size() - skip);
             if (got > 0) {
                 if (skip) buffer[0] = 0;
                 return static_cast<int>(got + static_cast<ssize_t>(skip));
             }
-            if (got == 0) return -1;
-            if (errno != EAGAIN && errno != EINTR) return -1;
+            if (got == 0) {
+                failure_ = {HidFailureKind::Gone, "the device node was closed"};
+                return -1;
+            }
+            if (errno != EAGAIN && errno != EINTR) {
+                Failed(errno);
+                return -1;
+            }
             if (Clock::now() >= deadline) return 0;
         }
     }
@@ -96,12 +118,26 @@ class HidrawHandle final : public HidHandle {
         return usb_->ReadString(*usbDevice_, static_cast<uint8_t>(index));
     }
 
+    HidFailure LastFailure() const override { return failure_; }
+
   private:
+    // Records why a call failed; returns false for the caller to pass on.
+    bool Failed(int error) {
+        failure_ = {MeansGone(error) ? HidFailureKind::Gone : HidFailureKind::Failed,
+                    std::strerror(error)};
+        return false;
+    }
+    bool Short() {
+        failure_ = {HidFailureKind::Failed, "the report was sent only in part"};
+        return false;
+    }
+
     UniqueFd fd_;
     HidCaps caps_;
     bool usesReportIds_;
     std::shared_ptr<UsbSession> usb_;
     std::optional<UsbLocation> usbDevice_;
+    HidFailure failure_;
 };
 
 }  // namespace

@@ -92,7 +92,11 @@ Result<NodeFacts> ReadNodeFacts(udev_device* node) {
 
 Result<UniqueFd> OpenNode(const std::string& devnode) {
     UniqueFd fd(::open(devnode.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) return MakeError(OpenErrorText(errno));
+    if (!fd) {
+        // The node vanished between the udev lookup and the open: the device left.
+        const bool gone = errno == ENOENT || errno == ENODEV || errno == ENXIO;
+        return MakeError(gone ? ErrorKind::DeviceGone : ErrorKind::Other, OpenErrorText(errno));
+    }
     return fd;
 }
 
@@ -189,17 +193,20 @@ class LinuxHidBackend final : public HidBackend {
             std::lock_guard lock(mutex_);
             const UdevDevicePtr node(udev_device_new_from_subsystem_sysname(
                 udev_.get(), kHidrawSubsystem, name->c_str()));
-            if (!node) return MakeError("device not present: " + path);
+            if (!node) return MakeError(ErrorKind::DeviceGone, "device not present: " + path);
             facts = ReadNodeFacts(node.get());
         }
-        if (!facts) return MakeError("device not present: " + path + " (" + facts.message() + ")");
+        if (!facts) {
+            return MakeError(ErrorKind::DeviceGone,
+                             "device not present: " + path + " (" + facts.message() + ")");
+        }
         // Node numbers are reused: the node must still belong to the device the path names.
         if (facts->info.path != ToLowerAscii(path)) {
-            return MakeError("device not present: " + path + " (" + *name + " is now " +
-                             facts->info.path + ")");
+            return MakeError(ErrorKind::DeviceGone, "device not present: " + path + " (" + *name +
+                                                        " is now " + facts->info.path + ")");
         }
         Result<UniqueFd> fd = OpenNode(facts->devnode);
-        if (!fd) return MakeError("cannot open " + path + ": " + fd.message());
+        if (!fd) return MakeError(fd.kind(), "cannot open " + path + ": " + fd.message());
         const Result<std::vector<uint8_t>> bytes = DescriptorOfNode(*fd);
         if (!bytes) return MakeError(path + ": " + bytes.message());
         const Result<ReportDescriptorInfo> descriptor = ParseReportDescriptor(*bytes);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "device/transport.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/temp_folder.h"
@@ -225,31 +226,49 @@ TEST(DeviceHub, SimulatedEventFdSignalsPresenceChanges) {
     EXPECT_TRUE(Readable(fd));
 }
 
+// The active mouse leaves in the middle of a backup: the backup fails at once with the
+// departure, the last known configuration stays to be shown (greyed) while every device
+// operation is refused, and the same mouse is loaded again when it returns.
 TEST(DeviceHub, RemovalMidBackupFailsThenReArrivalLoadsAgain) {
     HubRig rig("g12");
     rig.RefreshAndWait();
     ASSERT_TRUE(rig.hub->Snapshot().present);
+    const auto shown = rig.hub->Snapshot().image;
+    const std::string path = rig.hub->Snapshot().path;
     const std::string file = rig.folder.File("mid.bf");
     // The device leaves while its memory is being read.
     rig.recorder.onProgress = [&](HubOperation op, int percent) {
         if (op == HubOperation::Backup && percent >= 30) rig.Device().Detach();
     };
+    const int before = rig.clock.TotalMs();
     rig.hub->SaveBackup(file);
     rig.hub->WaitIdle();
-    EXPECT_FALSE(rig.recorder.Last(HubOperation::Backup).ok());
+    const Status backup = rig.recorder.Last(HubOperation::Backup);
+    EXPECT_FALSE(backup.ok());
+    EXPECT_EQ(backup.kind(), ErrorKind::DeviceGone) << backup.message();
+    // Not a poll limit per remaining piece: the backup ended at the departure.
+    EXPECT_LT(rig.clock.TotalMs() - before, Transport::kIdlePollLimit);
     EXPECT_FALSE(std::ifstream(file).good()) << "a failed backup must leave no file";
     rig.recorder.onProgress = nullptr;
 
     rig.hub->HandleEvents();
     rig.hub->WaitIdle();
     HubSnapshot snap = rig.hub->Snapshot();
-    EXPECT_FALSE(snap.present);
-    EXPECT_TRUE(snap.path.empty());
-    EXPECT_EQ(rig.hub->Model(), nullptr);
+    EXPECT_TRUE(snap.away);
+    EXPECT_TRUE(snap.present);
+    EXPECT_EQ(snap.path, path);
+    EXPECT_EQ(snap.image, shown);
     {
         std::lock_guard lock(rig.recorder.m);
         EXPECT_EQ(rig.recorder.refreshDelays, std::vector<int>{500});
     }
+    // While it is away nothing reaches it, and the refresh keeps the greyed view.
+    rig.hub->SetActiveProfile(2);
+    rig.hub->WaitIdle();
+    EXPECT_EQ(rig.recorder.Last(HubOperation::ActiveProfile).kind(), ErrorKind::DeviceGone);
+    rig.RefreshAndWait();
+    EXPECT_TRUE(rig.hub->Snapshot().away);
+    EXPECT_EQ(rig.hub->Snapshot().image, shown);
 
     rig.Device().Attach();
     rig.hub->HandleEvents();
@@ -260,8 +279,34 @@ TEST(DeviceHub, RemovalMidBackupFailsThenReArrivalLoadsAgain) {
     }
     rig.RefreshAndWait();
     snap = rig.hub->Snapshot();
+    EXPECT_FALSE(snap.away);
     EXPECT_TRUE(snap.present);
+    EXPECT_EQ(snap.path, path);
     EXPECT_TRUE(snap.image->loaded);
+    EXPECT_NE(snap.image, shown) << "the returned device is read again";
+    EXPECT_TRUE(rig.recorder.Last(HubOperation::Refresh).ok());
+}
+
+// Another mouse chosen while the first is away replaces the greyed view; a refresh with no
+// mouse at all before any was shown leaves nothing to grey.
+TEST(DeviceHub, AwayViewEndsWhenAnotherMouseIsChosen) {
+    HubRig rig("g12,g5");
+    rig.RefreshAndWait();
+    const std::string first = rig.hub->Snapshot().path;
+    rig.Device().Detach();
+    rig.hub->HandleEvents();
+    rig.hub->WaitIdle();
+    ASSERT_TRUE(rig.hub->Snapshot().away);
+    rig.RefreshAndWait();
+    const HubSnapshot snap = rig.hub->Snapshot();
+    EXPECT_FALSE(snap.away);
+    EXPECT_NE(snap.path, first);
+    EXPECT_TRUE(snap.image->loaded);
+
+    HubRig empty("g12/removeafter=3");
+    empty.RefreshAndWait();
+    EXPECT_FALSE(empty.hub->Snapshot().away);
+    EXPECT_FALSE(empty.hub->Snapshot().present);
 }
 
 // A backup made of a device with `source` memory is restored into a 64k device.

@@ -122,7 +122,7 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
          "no identified device at"},
         {{"--hid", "sim:g5/noreply", "mem", "read", "0", "4"},
          kExitDevice,
-         "did not switch to host"},
+         "the device did not answer for"},
         {{"--hid", "exec:/nonexistent/qvm-sim", "list"}, kExitUsage, ""},
         {{"--hid", "exec:echo garbage", "list"}, kExitUsage, ""},
         {{"--generation", "300", "list"}, kExitUsage, "generation 300 is out of range"},

@@ -97,6 +97,8 @@ TEST(ImageDeferred, FailedWriteStaysPending) {
     EXPECT_FALSE(rig.Deferred().Flush(DeferredWrites::Scope::Everything).ok());
     EXPECT_TRUE(rig.Deferred().Pending());
     rig.Device().Attach();
+    // A device that left is written to again once its return was identified.
+    rig.transport->Forget(rig.path);
     ASSERT_TRUE(rig.Deferred().Flush(DeferredWrites::Scope::Everything).ok());
     EXPECT_EQ(rig.Peek(0x0E, 1)[0], 0x20);
 }

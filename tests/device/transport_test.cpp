@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -262,9 +263,155 @@ TEST_F(TransportFixture, TimedOutExchangeStillCountsAsSent) {
     Frame reply;
     ExchangeOutcome outcome = ExchangeOutcome::Done;
     EXPECT_TRUE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
-    EXPECT_EQ(outcome, ExchangeOutcome::TimedOut);
+    EXPECT_EQ(outcome, ExchangeOutcome::Busy);
     EXPECT_EQ(transport.ExchangeCount(), 1u);
 }
+
+// ---- Why an exchange failed ----
+
+struct FailureCase {
+    const char* name;
+    std::function<void(FakeHidDevice&)> script;
+    int waitMs;
+    ExchangeOutcome outcome;
+    int gets;  // feature reads the exchange made: a departure ends the polling at once
+    int sets;
+    ErrorKind kind;
+    std::string message;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExchangeFailures : public TransportFixture,
+                         public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ExchangeFailures, SayWhyAndStopPollingADepartedDevice) {
+    const FailureCase& c = GetParam();
+    FakeHidDevice& device = AddDevice(test::LongCaps());
+    c.script(device);
+    Frame request{0x00, 0x02, 0x10};
+    Frame reply;
+    ExchangeOutcome outcome = ExchangeOutcome::Done;
+    transport.SendCommand(request, reply, kTransportPath, c.waitMs, &outcome);
+    EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(device.Count(HidOp::Kind::GetFeature), c.gets);
+    EXPECT_EQ(device.Count(HidOp::Kind::SetFeature), c.sets);
+    const auto failure = transport.LastFailure(kTransportPath);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_EQ(failure->Message(), c.message);
+    const std::string events = log.Events();
+    if (c.gets > 0) {
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events.substr(events.size() - 2), "UC");  // unlocked, then I/O cancelled
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transport, ExchangeFailures,
+    ::testing::Values(
+        FailureCase{"GoneBeforeTheIdlePoll", [](FakeHidDevice& d) { d.Unplug(); }, 0,
+                    ExchangeOutcome::Gone, 0, 0, ErrorKind::DeviceGone, "the device left"},
+        FailureCase{"GoneAfterTheWrite", [](FakeHidDevice& d) { d.UnplugAfterNextSet(); }, 10,
+                    ExchangeOutcome::Gone, 2, 1, ErrorKind::DeviceGone,
+                    "the device left (unplugged)"},
+        FailureCase{"BusyPastTheIdlePoll", [](FakeHidDevice& d) { d.BusyFor(1000); }, 0,
+                    ExchangeOutcome::Busy, 421, 0, ErrorKind::DeviceBusy,
+                    "the device stayed busy for 0.4 s"},
+        FailureCase{"SilentPastTheIdlePoll", [](FakeHidDevice& d) { d.FailReads(1000); }, 0,
+                    ExchangeOutcome::Silent, 421, 0, ErrorKind::DeviceSilent,
+                    "the device did not answer for 0.4 s (read failed)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TransportFixture, ADepartedDeviceFailsAtOnceUntilItIsProbedAgain) {
+    FakeHidDevice& device = AddDevice(test::LongCaps());
+    device.UnplugAfterNextSet();
+    Frame request{0x00, 0x02};
+    Frame reply;
+    ExchangeOutcome outcome = ExchangeOutcome::Done;
+    transport.SendCommand(request, reply, kTransportPath, 0, &outcome);
+    ASSERT_EQ(outcome, ExchangeOutcome::Gone);
+    const int opens = backend.OpenCount();
+    device.ClearOps();
+    // Known gone: no open, no poll, no lock; the same failure again.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
+        EXPECT_EQ(outcome, ExchangeOutcome::Gone);
+    }
+    EXPECT_EQ(backend.OpenCount(), opens);
+    EXPECT_TRUE(device.Ops().empty());
+    EXPECT_EQ(transport.LastFailure(kTransportPath)->kind, ErrorKind::DeviceGone);
+
+    // The device is back and probed again: a healthy exchange clears the failure.
+    AddDevice(test::LongCaps());
+    transport.Forget(kTransportPath);
+    EXPECT_TRUE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
+    EXPECT_EQ(outcome, ExchangeOutcome::Done);
+    EXPECT_FALSE(transport.LastFailure(kTransportPath).has_value());
+}
+
+TEST_F(TransportFixture, AnnouncedRemovalEndsTheNextExchangeWithoutTouchingTheDevice) {
+    FakeHidDevice& device = AddDevice(test::LongCaps());
+    transport.MarkGone(kTransportPath, "removed");
+    Frame request{0x00, 0x02};
+    Frame reply;
+    ExchangeOutcome outcome = ExchangeOutcome::Done;
+    EXPECT_FALSE(transport.SendCommand(request, reply, kTransportPath, 0, &outcome));
+    EXPECT_EQ(outcome, ExchangeOutcome::Gone);
+    EXPECT_TRUE(device.Ops().empty());
+    EXPECT_EQ(transport.LastFailure(kTransportPath)->Message(), "the device left (removed)");
+}
+
+// ---- Replies that cannot be right ----
+
+struct GarbleCase {
+    const char* name;
+    HidCaps caps;
+    std::vector<bool> replyCheckOk;  // one exchange each
+    int garbled;                     // replies in a row with a wrong check byte at the end
+};
+
+void PrintTo(const GarbleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GarbledReplies : public TransportFixture, public ::testing::WithParamInterface<GarbleCase> {};
+
+TEST_P(GarbledReplies, AreCountedButStillHandedOver) {
+    const GarbleCase& c = GetParam();
+    FakeHidDevice& device = AddDevice(c.caps);
+    for (bool ok : c.replyCheckOk) {
+        device.SetResponder([&](const Bytes&) {
+            Bytes answer(static_cast<std::size_t>(c.caps.featureLength), 0);
+            answer[1] = 0x01;
+            answer[2] = 0x5A;
+            uint8_t x = 0;
+            for (std::size_t i = 1; i + 1 < answer.size(); ++i) x ^= answer[i];
+            answer.back() = ok ? x : static_cast<uint8_t>(x ^ 0xFF);
+            return answer;
+        });
+        Frame request{0x00, 0x02};
+        Frame reply;
+        // The check byte never decides: the reply reaches the caller either way.
+        ASSERT_TRUE(Exchange(request, reply, 0));
+        EXPECT_EQ(reply[2], 0x5A);
+    }
+    EXPECT_EQ(transport.GarbledReplies(kTransportPath), c.garbled);
+    EXPECT_FALSE(transport.LastFailure(kTransportPath).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transport, GarbledReplies,
+    ::testing::Values(
+        GarbleCase{"LongWrongCheckByte", test::LongCaps(), {false}, 1},
+        GarbleCase{"LongThreeInARow", test::LongCaps(), {false, false, false}, 3},
+        GarbleCase{"LongGoodReplyEndsTheRun", test::LongCaps(), {false, true}, 0},
+        GarbleCase{"LongCountsFromTheLastGood", test::LongCaps(), {false, true, false, false}, 2},
+        // A 9-byte reply may carry data in its last byte: never judged.
+        GarbleCase{"ShortIsNotJudged", test::ShortCaps(), {false, false}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Report pipe ----
 

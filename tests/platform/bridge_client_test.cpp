@@ -213,6 +213,11 @@ TEST(BridgeClient, SendsExactRequestsAndDecodesAnswers) {
         {"str 3 199", {"ok 4142"}},
         {"str 3 5", {"err no such string"}},
         {"getf 3 0100", {"err the device left"}},
+        // A refusal that does not say `gone`: the handle asks whether the device is listed.
+        {"list",
+         {"dev 3 vid=0C45 pid=7040 if=1 page=FF18 usage=1 feature=64 input=0 output=0 "
+          "serial=- product=4D58 container=2f612f62",
+          "end"}},
         {"events",
          {"add 7 vid=0c45 pid=70a0 if=2 page=ff18 usage=0001 feature=64 input=0 output=0 "
           "serial=- product=- container=-",
@@ -275,6 +280,75 @@ TEST(BridgeClient, SendsExactRequestsAndDecodesAnswers) {
     EXPECT_TRUE(fs::exists(byeSeen)) << "the server never got its bye";
     EXPECT_EQ(NoZombies(), "");
 }
+
+// Why a transfer failed, as the handle tells the transport: `err gone...` is a departure
+// at once; another refusal is a departure only when the server no longer lists the
+// device (asked once per handle); a server that dies takes the device with it.
+struct RefusalCase {
+    const char* name;
+    std::vector<Step> steps;  // after hello and the first list
+    int gets;                 // GetFeature calls, each of which fails
+    HidFailure failure;
+    std::string tail = "read l; echo ok";
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BridgeClientRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(BridgeClientRefusal, TellsADepartureFromARefusedTransfer) {
+    const RefusalCase& c = GetParam();
+    TempDir dir;
+    std::vector<Step> steps = {kHello, kListOneDevice};
+    steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+    auto backend = MakeExecBackend(WriteScript(dir, steps, c.tail), QuickOptions());
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    ASSERT_TRUE((*backend)->Enumerate().ok());
+    auto handle = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+    ASSERT_TRUE(handle.ok()) << handle.message();
+    for (int i = 0; i < c.gets; ++i) {
+        std::vector<uint8_t> feature = {0x01, 0x00};
+        EXPECT_FALSE((*handle)->GetFeature(feature)) << i;
+    }
+    const HidFailure failure = (*handle)->LastFailure();
+    EXPECT_EQ(failure.kind, c.failure.kind);
+    EXPECT_NE(failure.reason.find(c.failure.reason), std::string::npos) << failure.reason;
+}
+
+const std::vector<std::string> kNothingListed = {"end"};
+
+INSTANTIATE_TEST_SUITE_P(
+    BridgeClient, BridgeClientRefusal,
+    ::testing::Values(
+        RefusalCase{"GoneSaysSo",
+                    {{"getf 3 0100", {"err gone: d3 was unplugged"}}},
+                    1,
+                    {HidFailureKind::Gone, "bridge: gone: d3 was unplugged"}},
+        RefusalCase{
+            "BareGone", {{"getf 3 0100", {"err gone"}}}, 1, {HidFailureKind::Gone, "bridge: gone"}},
+        RefusalCase{"StillListedIsARefusedTransfer",
+                    {{"getf 3 0100", {"err busy"}},
+                     kListOneDevice,
+                     {"getf 3 0100", {"err busy"}},
+                     {"getf 3 0100", {"err busy"}}},
+                    3,
+                    {HidFailureKind::Failed, "bridge: busy"}},
+        RefusalCase{"NoLongerListedIsADeparture",
+                    {{"getf 3 0100", {"err no such device"}}, {"list", kNothingListed}},
+                    1,
+                    {HidFailureKind::Gone, "bridge: no such device"}},
+        RefusalCase{"GoneIsAWordNotAPrefix",
+                    {{"getf 3 0100", {"err goner"}}, kListOneDevice},
+                    1,
+                    {HidFailureKind::Failed, "bridge: goner"}},
+        RefusalCase{"ADyingServerTakesTheDevice",
+                    {},
+                    1,
+                    {HidFailureKind::Gone, "exited with status 5"},
+                    "read l; exit 5"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BridgeClient, ADeadServerTakesItsDevicesWithIt) {
     TempDir dir;

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -81,6 +83,8 @@ TEST(HidrawHandle, ReadReportsADeviceThatLeft) {
     node.peer.reset();
     Bytes buffer(64);
     EXPECT_EQ(node.handle->Read(buffer, 5000), -1);
+    // A node that hung up is a device that left, not a read that may work next time.
+    EXPECT_EQ(node.handle->LastFailure().kind, HidFailureKind::Gone);
 }
 
 TEST(HidrawHandle, WriteSendsTheReportUnchanged) {
@@ -101,9 +105,13 @@ TEST(HidrawHandle, FailsWhereTheNodeFailsOrHasNoUsbDevice) {
     EXPECT_EQ(node.handle->Caps(), (HidCaps{0xFF18, 1, 64, 64, 0}));
     Bytes feature(64, 0);
     feature[0] = 0x01;
-    // A socket knows no feature-report ioctls: the failure must reach the caller.
+    // A socket knows no feature-report ioctls: the failure must reach the caller, with
+    // the system's reason, as a failed transfer of a device that is still there.
     EXPECT_FALSE(node.handle->GetFeature(feature));
+    EXPECT_EQ(node.handle->LastFailure(),
+              (HidFailure{HidFailureKind::Failed, std::strerror(ENOTTY)}));
     EXPECT_FALSE(node.handle->SetFeature(feature));
+    EXPECT_EQ(node.handle->LastFailure().kind, HidFailureKind::Failed);
     EXPECT_FALSE(node.handle->GetFeature({}));
     EXPECT_FALSE(node.handle->Write({}));
     EXPECT_EQ(node.handle->IndexedString(0xC7), std::nullopt);

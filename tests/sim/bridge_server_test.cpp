@@ -11,6 +11,7 @@
 
 #include "platform/unique_fd.h"
 #include "sim/bridge_server.h"
+#include "sim/sim_backend.h"
 #include "support/bridge_fake_hid.h"
 
 namespace qvm {
@@ -178,6 +179,40 @@ TEST(BridgeServer, KeepsOneHandleAndReopensAfterAFailure) {
                   {"err failed", "err failed", "ok 0101", "ok"});
     // One open per session plus one after each failure.
     fake.With(MouseConfig().path, [](auto& d) { EXPECT_EQ(d.opens, 4); });
+}
+
+// A simulated device that leaves after its first transfer: the server says `gone`, for
+// the transfer that found it gone and for the open that finds it absent, so the host
+// stops at once; a device that stays but refuses gets a plain refusal.
+TEST(BridgeServer, SaysGoneForADeviceThatLeft) {
+    const std::string getf = "getf d0i2 01" + std::string(126, '0');
+    struct Case {
+        std::string devices;
+        Lines answers;
+    };
+    const Case cases[] = {
+        {"g12/removeafter=1",
+         {"ok ", "err gone: reading the feature report failed",
+          "err gone: cannot open 'sim#vid_0c45&pid_7030&mi_02#d0i2'"}},
+        {"g12/noreply",
+         {"err reading the feature report failed: the simulated device did not",
+          "err reading the feature report failed", "err reading the feature"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        auto sim = SimBackend::Create(c.devices, "");
+        ASSERT_TRUE(sim.ok()) << sim.message();
+        Lines got = Serve(**sim, {"list", getf, getf, getf});
+        // Three interfaces and `end`, then the three answers.
+        ASSERT_EQ(got.size(), 7u) << ::testing::PrintToString(got);
+        const Lines answers(got.begin() + 4, got.end());
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            EXPECT_EQ(answers[i].rfind(c.answers[i], 0), 0u) << answers[i];
+        }
+        if (c.devices.find("noreply") != std::string::npos) {
+            for (const auto& answer : answers) EXPECT_EQ(answer.find("gone"), std::string::npos);
+        }
+    }
 }
 
 TEST(BridgeServer, MakesRepeatedIdsUnique) {

@@ -60,6 +60,19 @@ class FakeHidDevice {
     void SetOpenFails(bool fails) {
         With([&] { openFails_ = fails; });
     }
+    // The device leaves: every later operation fails and the handle says it is gone.
+    void Unplug() {
+        With([&] { gone_ = true; });
+    }
+    // The device leaves right after it takes the next SetFeature.
+    void UnplugAfterNextSet() {
+        With([&] { unplugAfterSet_ = true; });
+    }
+    HidFailure Failure() const {
+        std::lock_guard lock(m_);
+        if (gone_) return {HidFailureKind::Gone, "unplugged"};
+        return {HidFailureKind::Failed, "read failed"};
+    }
     // Called with each operation's kind as it happens (under the device's lock).
     void SetObserver(std::function<void(HidOp::Kind)> observer) {
         With([&] { observer_ = std::move(observer); });
@@ -93,13 +106,19 @@ class FakeHidDevice {
         std::lock_guard lock(m_);
         return openFails_;
     }
+    bool Gone() const {
+        std::lock_guard lock(m_);
+        return gone_;
+    }
 
     // ---- Handle side ----
     bool GetFeature(std::span<uint8_t> buffer) {
         MaybeYield();
         std::lock_guard lock(m_);
         HidOp op{HidOp::Kind::GetFeature, {}, 0, true, std::this_thread::get_id()};
-        if (failing_ > 0) {
+        if (gone_) {
+            op.ok = false;
+        } else if (failing_ > 0) {
             --failing_;
             op.ok = false;
         } else {
@@ -119,8 +138,13 @@ class FakeHidDevice {
     bool SetFeature(std::span<const uint8_t> report) {
         MaybeYield();
         std::lock_guard lock(m_);
+        if (gone_) {
+            Record({HidOp::Kind::SetFeature, {}, 0, false, std::this_thread::get_id()});
+            return false;
+        }
         lastRequest_.assign(report.begin(), report.end());
         Record({HidOp::Kind::SetFeature, lastRequest_, 0, true, std::this_thread::get_id()});
+        if (unplugAfterSet_) gone_ = true;
         return true;
     }
     bool Write(std::span<const uint8_t> report) {
@@ -169,6 +193,8 @@ class FakeHidDevice {
     int busy_ = 0;
     int failing_ = 0;
     bool openFails_ = false;
+    bool gone_ = false;
+    bool unplugAfterSet_ = false;
     bool yield_ = false;
     Responder responder_;
     Bytes lastRequest_;
@@ -191,6 +217,7 @@ class FakeHidHandle final : public HidHandle {
     }
     std::optional<std::vector<uint8_t>> IndexedString(int) override { return std::nullopt; }
     void CancelIo() override { device_->CancelIo(); }
+    HidFailure LastFailure() const override { return device_->Failure(); }
 
   private:
     std::shared_ptr<FakeHidDevice> device_;
@@ -226,6 +253,7 @@ class FakeHidBackend final : public HidBackend {
         auto it = devices_.find(path);
         if (it == devices_.end()) return MakeError("no such device: " + path);
         if (it->second->OpenFails()) return MakeError("cannot open " + path);
+        if (it->second->Gone()) return MakeError(ErrorKind::DeviceGone, "unplugged: " + path);
         return std::unique_ptr<HidHandle>(std::make_unique<FakeHidHandle>(it->second));
     }
     std::vector<HidEvent> TakeEvents() override { return {}; }

@@ -105,12 +105,15 @@ class DeviceControllerTest : public QObject {
     void hotPlugIsFollowedThroughTheEventDescriptor() {
         OpenAndLoad();
         QSignalSpy changed(controller_.get(), &DeviceController::viewChanged);
+        const std::string path = controller_->View().path;
         Device().Detach();
-        QTRY_VERIFY_WITH_TIMEOUT(!controller_->View().present, 5000);
-        QVERIFY(controller_->View().path.empty());
+        // Away: the last configuration stays, for the window to show greyed.
+        QTRY_VERIFY_WITH_TIMEOUT(controller_->View().away, 5000);
+        QCOMPARE(controller_->View().path, path);
         QVERIFY(changed.count() > 0);
         Device().Attach();
-        QTRY_VERIFY_WITH_TIMEOUT(controller_->View().present, kLoadTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller_->View().away, kLoadTimeoutMs);
+        QVERIFY(controller_->View().present);
         QVERIFY(controller_->View().image->loaded);
     }
 

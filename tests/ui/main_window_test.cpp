@@ -163,13 +163,24 @@ class MainWindowTest : public QObject {
         QVERIFY(w.InfoText().contains("Model: MX-21"));
         QVERIFY(w.Buttons().ButtonAt(0));
 
+        // Away: the last configuration stays on show, greyed, with every control off.
         rig.Device().Detach();
-        QTRY_COMPARE_WITH_TIMEOUT(w.Profiles().Count(), 0, 5000);
-        QVERIFY(!w.Buttons().ButtonAt(0));
-        QVERIFY(!w.InfoText().contains("Model"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().away, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Buttons().isEnabled(), 5000);
+        QVERIFY(!w.Profiles().isEnabled());
+        QVERIFY(!w.Dpi().isEnabled());
+        QVERIFY(!w.Other().isEnabled());
+        QCOMPARE(w.Profiles().Count(), 5);
+        QVERIFY(w.Buttons().ButtonAt(0));
+        QVERIFY(w.InfoText().contains("Model: MX-21"));
+        rig.Screenshot(&w, "main_away.png");
 
+        // Back: identified and read again, and the window comes back to life.
         rig.Device().Attach();
-        QTRY_COMPARE_WITH_TIMEOUT(w.Profiles().Count(), 5, qvm::test::kUiLoadTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.Controller().View().away, qvm::test::kUiLoadTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Buttons().isEnabled(), 5000);
+        QVERIFY(w.Profiles().isEnabled());
+        QCOMPARE(w.Profiles().Count(), 5);
         QVERIFY(w.Buttons().ButtonAt(0));
         QTRY_VERIFY_WITH_TIMEOUT(w.InfoText().contains("Model: MX-21"), 5000);
     }
