@@ -187,16 +187,22 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
         static_cast<int>(rest.size()) > spec->maxArgs) {
         return Fail(err, kExitUsage, "usage: " + Usage(*spec));
     }
-    // The simulated devices tell at once of a damaged state file they set aside and of
-    // a write they could not keep; a lost write fails the run whatever the command says.
-    bool lostWrite = false;
-    options.simulatorNotes = [&err, &lostWrite](const SimStateNote& note) {
-        err << "qvmctl: " << note.message << '\n';
-        lostWrite = lostWrite || note.lost;
+    // The simulated devices tell at once of a damaged state file they set aside. A write
+    // they could not keep fails the command that made it, whose message gives the reason;
+    // should a command still end well, the lost write is told and fails the run.
+    std::vector<std::string> lostWrites;
+    options.simulatorNotes = [&err, &lostWrites](const SimStateNote& note) {
+        if (note.lost) {
+            lostWrites.push_back(note.message);
+        } else {
+            err << "qvmctl: " << note.message << '\n';
+        }
     };
     CommandContext context{options, rest, flags, in, out, err, values};
     const int status = spec->run(context);
-    return lostWrite && status == kExitOk ? kExitDevice : status;
+    if (lostWrites.empty() || status != kExitOk) return status;
+    for (const std::string& lost : lostWrites) err << "qvmctl: " << lost << '\n';
+    return kExitDevice;
 }
 
 }  // namespace qvm::cli

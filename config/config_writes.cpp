@@ -11,8 +11,10 @@ namespace qvm {
 namespace {
 
 // The device's own failure (it left, stayed busy...), else that it did not take `what`.
-Error DidNotTake(const DeviceCommands& commands, const std::string& path, const std::string& what) {
-    return commands.FailureOr(path, "the device did not take the " + what).ToError();
+// Why the writes of an operation that began at `mark` did not all go through.
+Error DidNotTake(const DeviceCommands& commands, const std::string& path, uint64_t mark,
+                 const std::string& what) {
+    return commands.FailureSince(path, mark, "the device did not take the " + what).ToError();
 }
 
 Status CheckProfile(int profile) {
@@ -81,6 +83,7 @@ Status ConfigModel::WriteDpiStages(std::span<const int> stages) {
 }
 
 Status ConfigModel::WriteStagesLocked(std::span<const int> stages) {
+    const uint64_t mark = commands_.FailureMark();
     if (stages.empty()) return {};
     const auto image = Snapshot();
     const ImageLayout& layout = image->Layout();
@@ -98,7 +101,7 @@ Status ConfigModel::WriteStagesLocked(std::span<const int> stages) {
              ok;
     }
     ok = Notify() && ok;
-    if (!ok) return DidNotTake(commands_, path_, "DPI stage values");
+    if (!ok) return DidNotTake(commands_, path_, mark, "DPI stage values");
     return {};
 }
 
@@ -109,16 +112,18 @@ Status ConfigModel::SetCurrentDpiStage(int stage) {
 }
 
 Status ConfigModel::SelectStageLocked(int stage) {
+    const uint64_t mark = commands_.FailureMark();
     if (stage < 0) return MakeError("a DPI stage index cannot be negative");
     stage = std::min(stage, kMaxStageIndex);
     if (!commands_.SetSettingByte2(path_, static_cast<uint8_t>(stage))) {
-        return DidNotTake(commands_, path_, "current DPI stage");
+        return DidNotTake(commands_, path_, mark, "current DPI stage");
     }
     Update([&](ConfigImage& image) { image.currentDpiStage = stage; });
     return {};
 }
 
 Status ConfigModel::SetStageFlags(const std::array<bool, kDpiStageCount>& flags) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = RequireLoaded(); !ok) return ok;
     WorkLock lock(work_);
     const ImageLayout& layout = Snapshot()->Layout();
@@ -135,13 +140,14 @@ Status ConfigModel::SetStageFlags(const std::array<bool, kDpiStageCount>& flags)
             image.stageFlags[static_cast<std::size_t>(k)] = flags[static_cast<std::size_t>(k)];
         }
     });
-    if (!ok) return DidNotTake(commands_, path_, "stage flags");
+    if (!ok) return DidNotTake(commands_, path_, mark, "stage flags");
     return {};
 }
 
 // ---- Report rate and angle snapping: read-modify-write of the options byte ----
 
 Status ConfigModel::SetReportRate(int code) {
+    const uint64_t mark = commands_.FailureMark();
     if (code < 0 || code > kMaxRateCode) {
         return MakeError("report-rate code " + std::to_string(code) + " is outside 0 to 7");
     }
@@ -159,11 +165,12 @@ Status ConfigModel::SetReportRate(int code) {
     ok = commands_.ReloadSettings(path_) && ok;
     ok = Notify() && ok;
     Update([&](ConfigImage& image) { image.reportRateCode = code; });
-    if (!ok) return DidNotTake(commands_, path_, "report rate");
+    if (!ok) return DidNotTake(commands_, path_, mark, "report rate");
     return {};
 }
 
 Status ConfigModel::SetAngleSnapping(bool on) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = RequireLoaded(); !ok) return ok;
     WorkLock lock(work_);
     const uint32_t at = Snapshot()->Layout().optionsByte;
@@ -176,7 +183,7 @@ Status ConfigModel::SetAngleSnapping(bool on) {
     });
     ok = commands_.ReloadSettings(path_) && ok;
     Update([&](ConfigImage& image) { image.angleSnapping = on; });
-    if (!ok) return DidNotTake(commands_, path_, "angle snapping setting");
+    if (!ok) return DidNotTake(commands_, path_, mark, "angle snapping setting");
     return {};
 }
 
@@ -189,6 +196,7 @@ Status ConfigModel::SetButtonSlot(int profile, int button, ButtonSlot slot, bool
 }
 
 Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bool reload) {
+    const uint64_t mark = commands_.FailureMark();
     const auto image = Snapshot();
     const ImageLayout& layout = image->Layout();
     if (Status ok = CheckButton(layout, profile, button); !ok) return ok;
@@ -200,13 +208,14 @@ Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bo
                                                                                           text};
         StoreSlotBytes(m, profile, button, slot);
     });
-    if (!ok) return DidNotTake(commands_, path_, "button assignment");
+    if (!ok) return DidNotTake(commands_, path_, mark, "button assignment");
     return {};
 }
 
 // ---- Operations on a private copy (macro memory) ----
 
 Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot slot) {
+    const uint64_t mark = model_.commands_.FailureMark();
     const ImageLayout& layout = image_.Layout();
     if (Status ok = CheckButton(layout, profile, button); !ok) return ok;
     // The type byte says what the operands mean, so it is 0 (the button's default) while
@@ -240,7 +249,7 @@ Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot s
     image_.buttons[static_cast<std::size_t>(profile)][j] =
         held.type == 0 ? image_.defaults[j]
                        : ShownSlot{held, FormatButtonSlot(held, image_.dpiStep)};
-    if (!ok) return DidNotTake(model_.commands_, model_.path_, "button assignment");
+    if (!ok) return DidNotTake(model_.commands_, model_.path_, mark, "button assignment");
     return {};
 }
 
@@ -260,6 +269,7 @@ Status ConfigModel::WithImageCopy(const std::function<Status(ImageCopy&)>& opera
 
 Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
                                  uint8_t op3) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = RequireLoaded(); !ok) return ok;
     WorkLock lock(work_);
     if (Status ok = CheckProfile(profile); !ok) return ok;
@@ -274,13 +284,14 @@ Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t 
     RecomputeSoleLeftClickButton();
     if (!written) return written;
     if (!before || !after)
-        return DidNotTake(commands_, path_, "update notice around the button assignment");
+        return DidNotTake(commands_, path_, mark, "update notice around the button assignment");
     return {};
 }
 
 // ---- Key-cycle lists ----
 
 Status ConfigModel::SetKeyCycleList(int profile, std::span<const KeyCycleEntry> entries) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = CheckProfile(profile); !ok) return ok;
     if (entries.size() > static_cast<std::size_t>(kKeyCycleMaxCount)) {
         return MakeError("a key-cycle list holds at most " + std::to_string(kKeyCycleMaxCount) +
@@ -306,13 +317,14 @@ Status ConfigModel::SetKeyCycleList(int profile, std::span<const KeyCycleEntry> 
             std::copy(head.begin(), head.end(), image.bytes.begin() + at);
         }
     });
-    if (!ok) return DidNotTake(commands_, path_, "key-cycle list");
+    if (!ok) return DidNotTake(commands_, path_, mark, "key-cycle list");
     return {};
 }
 
 // ---- Profiles ----
 
 Status ConfigModel::SetProfileName(int profile, std::string_view name) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = CheckProfile(profile); !ok) return ok;
     if (Status ok = RequireLoaded(); !ok) return ok;
     WorkLock lock(work_);
@@ -326,11 +338,12 @@ Status ConfigModel::SetProfileName(int profile, std::string_view name) {
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].name = shown;
     });
-    if (!ok) return DidNotTake(commands_, path_, "profile name");
+    if (!ok) return DidNotTake(commands_, path_, mark, "profile name");
     return {};
 }
 
 Status ConfigModel::SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = CheckProfile(profile); !ok) return ok;
     if (Status ok = RequireLoaded(); !ok) return ok;
     WorkLock lock(work_);
@@ -357,7 +370,7 @@ Status ConfigModel::SetProfileColour(int profile, uint8_t red, uint8_t green, ui
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].colour = shown;
     });
-    if (!ok) return DidNotTake(commands_, path_, "profile colour");
+    if (!ok) return DidNotTake(commands_, path_, mark, "profile colour");
     return {};
 }
 
@@ -368,9 +381,10 @@ Status ConfigModel::SetActiveProfile(int profile) {
 }
 
 Status ConfigModel::SelectProfileLocked(int profile) {
+    const uint64_t mark = commands_.FailureMark();
     if (Status ok = CheckProfile(profile); !ok) return ok;
     if (!commands_.SetActiveProfile(path_, profile))
-        return DidNotTake(commands_, path_, "profile selection");
+        return DidNotTake(commands_, path_, mark, "profile selection");
     std::lock_guard lock(published_);
     ConfigImage copy = *current_;
     copy.currentProfile = profile;

@@ -310,6 +310,12 @@ DeviceFailure DeviceCommands::FailureOr(const std::string& path, std::string fal
     return {ErrorKind::Other, std::move(fallback), {}};
 }
 
+DeviceFailure DeviceCommands::FailureSince(const std::string& path, uint64_t mark,
+                                           std::string fallback) const {
+    if (auto failure = transport_.FailureSince(path, mark)) return *failure;
+    return FailureOr(path, std::move(fallback));
+}
+
 // ---- Update bracket ----
 
 std::optional<bool> DeviceCommands::OpenBracket(const std::string& path) {

@@ -189,6 +189,11 @@ class DeviceCommands final : public MemoryAccess {
     std::optional<DeviceFailure> Failure(const std::string& path) const;
     // Failure(path), else a failure of kind Other that says `fallback`.
     DeviceFailure FailureOr(const std::string& path, std::string fallback) const;
+    // For an operation of several commands: take a mark before the first, and after a
+    // failure ask FailureSince, which still knows the failure when a later command (a
+    // closing update notice) went through; else as FailureOr.
+    uint64_t FailureMark() const { return transport_.FailureMark(); }
+    DeviceFailure FailureSince(const std::string& path, uint64_t mark, std::string fallback) const;
 
     Transport& GetTransport() { return transport_; }
     DeviceValueTable& Values() { return values_; }

@@ -56,6 +56,8 @@ DeviceFailure DescribeExchangeFailure(ExchangeOutcome outcome, int waitedMs,
         case ExchangeOutcome::Silent:
             return {ErrorKind::DeviceSilent,
                     std::string("the device did not answer for ") + seconds, reason};
+        case ExchangeOutcome::Refused:
+            return {ErrorKind::DeviceRefused, "the device did not take the request", reason};
         case ExchangeOutcome::NotOpened:
             return {ErrorKind::Other, "the device cannot be opened", reason};
         case ExchangeOutcome::Done:
@@ -115,12 +117,13 @@ Transport::Exchanged Transport::Exchange(HidHandle& handle, NamedMutex& lock, Fr
             Polled idle = Poll(handle, std::span(scratch).first(static_cast<std::size_t>(length)),
                                reportId, kIdlePollLimit, true);
             if (idle.outcome != ExchangeOutcome::Done) return idle;
-            // The device's answer is the reply; only a departure is worth telling here.
+            // A request that never reached the device has no reply to wait for, and must
+            // not pass for one the device carried out.
             if (!handle.SetFeature(request.Span(length))) {
                 HidFailure failure = handle.LastFailure();
-                if (failure.kind == HidFailureKind::Gone) {
-                    return {ExchangeOutcome::Gone, std::move(failure.reason)};
-                }
+                const bool gone = failure.kind == HidFailureKind::Gone;
+                return {gone ? ExchangeOutcome::Gone : ExchangeOutcome::Refused,
+                        std::move(failure.reason)};
             }
             if (const int pre = PreWaitMs(waitMs)) clock_.SleepMs(pre);
             if (waitMs < 0) return {};
@@ -202,21 +205,40 @@ void Transport::Record(const std::string& path, const Exchanged& result) {
     if (result.outcome == ExchangeOutcome::Done) {
         state.failure.reset();
     } else {
-        state.failure = DescribeExchangeFailure(result.outcome, result.waitedMs, result.reason);
+        NoteLocked(state, DescribeExchangeFailure(result.outcome, result.waitedMs, result.reason));
     }
     if (result.checkByteOk) state.garbledInARow = *result.checkByteOk ? 0 : state.garbledInARow + 1;
 }
 
 void Transport::RecordFailure(const std::string& path, DeviceFailure failure) {
     std::lock_guard guard(stateMutex_);
-    states_[path].failure = std::move(failure);
+    NoteLocked(states_[path], std::move(failure));
+}
+
+void Transport::NoteLocked(PathState& state, DeviceFailure failure) {
+    state.recent = failure;
+    state.recentSerial = ++failureSerial_;
+    state.failure = std::move(failure);
+}
+
+uint64_t Transport::FailureMark() const {
+    std::lock_guard guard(stateMutex_);
+    return failureSerial_;
+}
+
+std::optional<DeviceFailure> Transport::FailureSince(const std::string& path, uint64_t mark) const {
+    std::lock_guard guard(stateMutex_);
+    auto it = states_.find(path);
+    if (it == states_.end() || it->second.recentSerial <= mark) return std::nullopt;
+    return it->second.recent;
 }
 
 std::optional<DeviceFailure> Transport::RefuseIfGone(const std::string& path) {
     std::lock_guard guard(stateMutex_);
     auto it = states_.find(path);
     if (it == states_.end() || !it->second.goneReason) return std::nullopt;
-    it->second.failure = DescribeExchangeFailure(ExchangeOutcome::Gone, 0, *it->second.goneReason);
+    NoteLocked(it->second,
+               DescribeExchangeFailure(ExchangeOutcome::Gone, 0, *it->second.goneReason));
     return it->second.failure;
 }
 

@@ -38,6 +38,7 @@ enum class ExchangeOutcome {
     Gone,       // the device left: a transfer said so, or it had left before
     Busy,       // the device stayed busy past a poll limit
     Silent,     // reads of the device failed until a poll limit
+    Refused,    // the request could not be sent to the device, which is still there
     Done,       // the exchange completed (or was a send-only request)
 };
 
@@ -113,6 +114,12 @@ class Transport {
     // Why the latest exchange with `path` did not complete; nullopt when it completed
     // (or there was none).
     std::optional<DeviceFailure> LastFailure(const std::string& path) const;
+    // A point in the history of failures of every device. An operation takes one before
+    // its first exchange; FailureSince then tells why it failed even when a later
+    // exchange (a closing update notice) completed and cleared LastFailure.
+    uint64_t FailureMark() const;
+    // The latest failure of `path` recorded after `mark`; nullopt when there was none.
+    std::optional<DeviceFailure> FailureSince(const std::string& path, uint64_t mark) const;
     // Replies in a row, ending with the latest, whose check byte did not match their
     // bytes (64-byte frames only: a 9-byte reply may carry data in its last byte).
     int GarbledReplies(const std::string& path) const;
@@ -141,6 +148,8 @@ class Transport {
     };
     struct PathState {
         std::optional<DeviceFailure> failure;
+        std::optional<DeviceFailure> recent;    // the latest failure, kept after successes
+        uint64_t recentSerial = 0;              // when `recent` happened
         std::optional<std::string> goneReason;  // set once the device is known gone
         int garbledInARow = 0;
     };
@@ -156,6 +165,8 @@ class Transport {
                 bool clear);
     void Record(const std::string& path, const Exchanged& result);
     void RecordFailure(const std::string& path, DeviceFailure failure);
+    // With stateMutex_ held: `failure` is the latest failure of `state`.
+    void NoteLocked(PathState& state, DeviceFailure failure);
     // The failure of a path known to have left; records it as the latest.
     std::optional<DeviceFailure> RefuseIfGone(const std::string& path);
 
@@ -167,6 +178,7 @@ class Transport {
 
     mutable std::mutex stateMutex_;  // leaf
     std::map<std::string, PathState> states_;
+    uint64_t failureSerial_ = 0;  // guarded by stateMutex_; counts recorded failures
 };
 
 // "the device left", "the device stayed busy for 0.4 s", "the device did not answer

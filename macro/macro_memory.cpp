@@ -25,6 +25,16 @@ Error DeviceLost(ImageCopy& copy) {
         .ToError();
 }
 
+// A device failure with what the device holds now, so the user knows what is left.
+Error Held(const Error& failure, const std::string& held) {
+    return MakeError(failure.kind, failure.message + "; " + held);
+}
+
+// The slot as the user counts it, from 1.
+std::string SlotName(int slot) {
+    return "macro slot " + std::to_string(slot + 1);
+}
+
 struct ButtonRef {
     int profile = 0;
     int button = 0;
@@ -250,6 +260,18 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
     }
     const bool tableWasUsable = HighModeTableUsable(image.Layout(), heap->end, image.macros);
 
+    int moved = 0;
+    // Records move down in slot order and their buttons follow at the end: a write that
+    // fails part-way leaves the device in between, and the user is told how far it got.
+    auto cut = [&](const Status& failed, int slot) {
+        if (moved == 0 && slot < 0) return Held(failed.error(), "no macro was moved");
+        std::string held =
+            "the compaction stopped after moving " + std::to_string(moved) + " macros";
+        if (slot >= 0) held += "; " + SlotName(slot) + " may be incomplete";
+        return Held(failed.error(), held +
+                                        "; buttons of moved macros may still run their old "
+                                        "places: check the macros when the device is back");
+    };
     // Everything is read before anything is written: records may overlap their new places.
     std::vector<std::vector<uint8_t>> records(kMacroSlotCount);
     uint64_t read = 0;
@@ -259,7 +281,7 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
         record.resize(static_cast<std::size_t>(s.length));
         if (!record.empty() && !copy.Commands().ReadMemory(
                                    copy.Path(), static_cast<uint32_t>(s.start), record, false)) {
-            return DeviceLost(copy);
+            return cut(DeviceLost(copy), -1);
         }
         read += record.size();
         Report(progress, (read + 1.0) / (total + 1.0) * kCompactReadShare);
@@ -284,10 +306,11 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
         if (static_cast<uint32_t>(s.start) != next) {
             // The record first, then the entry that points at it.
             if (!record.empty()) {
-                if (Status ok = Write(copy, next, record); !ok) return ok;
+                if (Status ok = Write(copy, next, record); !ok) return cut(ok, i);
             }
-            if (Status ok = WriteIndexEntry(copy, i, next, record.size()); !ok) return ok;
+            if (Status ok = WriteIndexEntry(copy, i, next, record.size()); !ok) return cut(ok, i);
             s.start = static_cast<int32_t>(next);
+            ++moved;
         }
         s.codeAddress = static_cast<int32_t>(next + header);
         for (const ButtonRef& b : ButtonsRunning(before, oldCode)) {
@@ -301,15 +324,15 @@ Status CompactMacroMemory(ImageCopy& copy, const MacroProgress& progress) {
         Report(progress, kCompactReadShare + (written + 1.0) / (total + 1.0) * kCompactReadShare);
     }
 
-    if (Status ok = WriteButtons(copy, marked); !ok) return ok;
-    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return ok;
+    if (Status ok = WriteButtons(copy, marked); !ok) return cut(ok, -1);
+    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return cut(ok, -1);
     if (!copy.Commands().ReloadSettings(copy.Path())) return DeviceLost(copy);
     return {};
 }
 
 Status CompactMacroMemory(ConfigModel& model, const MacroProgress& progress) {
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
-        if (!Notify(copy)) return DeviceLost(copy);
+        if (!Notify(copy)) return Held(DeviceLost(copy), "no macro was moved");
         Status compacted = CompactMacroMemory(copy, progress);
         const bool closed = Notify(copy);
         if (!compacted) return compacted;
@@ -351,12 +374,14 @@ Result<Placement> PlaceRecord(ImageCopy& copy, const MacroHeap& heap, int slot, 
         int64_t{length} > FreeMacroSpace(copy.Image().macros, heap, slot)) {
         return LackOfSpace();
     }
-    if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) return ok.error();
+    if (Status ok = WriteIndexEntry(copy, slot, 0, 0); !ok) {
+        return Held(ok.error(), SlotName(slot) + " still holds its old macro");
+    }
     MacroSlot& target = SlotOf(copy, slot);
     target.start = target.codeAddress = target.length = 0;
     target.name.clear();
     if (Status ok = WriteButtons(copy, Assign(placement.linked, ButtonSlot{})); !ok) {
-        return ok.error();
+        return Held(ok.error(), SlotName(slot) + " is now empty");
     }
     auto start = AllocateMacroSpace(copy, length, progress);
     if (!start) return start.error();
@@ -381,21 +406,34 @@ Status StoreRecord(ImageCopy& copy, int slot, int mode, const std::string& name,
     // The record and the mode first, the index entry last: an interruption before the entry
     // leaves the slot's old macro in force and the new record unreferenced; nothing ever
     // points at a record that is not whole.
-    if (Status ok = WriteRecord(copy, start, record, progress); !ok) return ok;
-    if (Status ok = WriteModeByte(copy, slot, mode); !ok) return ok;
-    if (Status ok = WriteIndexEntry(copy, slot, start, length); !ok) return ok;
+    const bool hadMacro = !SlotOf(copy, slot).Empty();
+    const std::string before = SlotName(slot) + (hadMacro ? " still holds its old macro"
+                                                          : " is empty; nothing was stored");
+    if (Status ok = WriteRecord(copy, start, record, progress); !ok) {
+        return Held(ok.error(), before);
+    }
+    if (Status ok = WriteModeByte(copy, slot, mode); !ok) return Held(ok.error(), before);
+    if (Status ok = WriteIndexEntry(copy, slot, start, length); !ok) {
+        return Held(ok.error(), SlotName(slot) + (hadMacro ? " holds its old macro or the new one"
+                                                           : " is empty or holds the new macro"));
+    }
+    const std::string stored =
+        "the macro is stored in " + SlotName(slot) +
+        ", but buttons that ran the slot's macro may now run their own functions";
     SlotOf(copy, slot) = {name,
                           static_cast<int32_t>(start),
                           static_cast<int32_t>(codeAddress),
                           static_cast<int32_t>(length),
                           mode,
                           std::nullopt};
-    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) return ok;
+    if (Status ok = TakeOverModeTable(copy, *heap, tableWasUsable); !ok) {
+        return Held(ok.error(), stored);
+    }
     if (Status ok = WriteButtons(
             copy,
             Assign(placed->linked, MacroButtonFunction(static_cast<uint8_t>(mode), codeAddress)));
         !ok) {
-        return ok;
+        return Held(ok.error(), stored);
     }
     // Where the mode byte had no place (a record of another program on the reserved
     // table), a load takes the mode from the buttons; show it the same way.
@@ -430,11 +468,17 @@ Status StoreMacro(ConfigModel& model, int slot, int mode, std::string_view name,
 
     return model.WithImageCopy([&](ImageCopy& copy) -> Status {
         if (auto heap = HeapOf(copy); !heap) return heap.error();
-        if (!Notify(copy)) return DeviceLost(copy);
+        if (!Notify(copy)) {
+            return Held(DeviceLost(copy), SlotName(slot) + " is as it was; nothing was stored");
+        }
         const Status stored = StoreRecord(copy, slot, mode, kept, record, progress);
         const bool closed = Notify(copy);
         if (!stored) return stored;
-        if (!closed) return DeviceLost(copy);
+        if (!closed) {
+            return Held(DeviceLost(copy), "the macro is stored in " + SlotName(slot) +
+                                              ", but the device was not told that the change "
+                                              "ended");
+        }
         return {};
     });
 }

@@ -16,6 +16,7 @@ enum class ErrorKind {
     DeviceBusy,     // the device stayed busy past the transport's poll limit
     DeviceSilent,   // the device did not answer: every read of a reply failed
     DeviceGarbled,  // the device answered with replies that cannot be right
+    DeviceRefused,  // the device is there but did not take a request sent to it
     NoSpace,        // the device's macro memory has no room ("Lack of space !!")
     Uninitialised,  // the device memory holds no configuration; a reset initialises it
     BadInput,       // a file or an argument the program cannot accept
@@ -27,20 +28,23 @@ struct Error {
     ErrorKind kind = ErrorKind::Other;
 };
 
-inline Error MakeError(std::string message) { return Error{std::move(message)}; }
+inline Error MakeError(std::string message) {
+    return Error{std::move(message)};
+}
 inline Error MakeError(ErrorKind kind, std::string message) {
     return Error{std::move(message), kind};
 }
 // True for the kinds that mean the device failed rather than the host or the input.
 inline bool IsDeviceFailure(ErrorKind kind) {
     return kind == ErrorKind::DeviceGone || kind == ErrorKind::DeviceBusy ||
-           kind == ErrorKind::DeviceSilent || kind == ErrorKind::DeviceGarbled;
+           kind == ErrorKind::DeviceSilent || kind == ErrorKind::DeviceGarbled ||
+           kind == ErrorKind::DeviceRefused;
 }
 
 template <class T>
 class [[nodiscard]] Result {
-public:
-    Result(T value) : v_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  public:
+    Result(T value) : v_(std::move(value)) {}      // NOLINT(google-explicit-constructor)
     Result(Error error) : v_(std::move(error)) {}  // NOLINT(google-explicit-constructor)
 
     bool ok() const { return std::holds_alternative<T>(v_); }
@@ -61,13 +65,13 @@ public:
     const std::string& message() const { return error().message; }
     ErrorKind kind() const { return ok() ? ErrorKind::Other : error().kind; }
 
-private:
+  private:
     std::variant<T, Error> v_;
 };
 
 template <>
 class [[nodiscard]] Result<void> {
-public:
+  public:
     Result() = default;
     Result(Error error) : error_(std::move(error)), failed_(true) {}  // NOLINT
 
@@ -77,7 +81,7 @@ public:
     const std::string& message() const { return error_.message; }
     ErrorKind kind() const { return ok() ? ErrorKind::Other : error_.kind; }
 
-private:
+  private:
     Error error_;
     bool failed_ = false;
 };

@@ -56,7 +56,9 @@ class SimHandle final : public HidHandle {
         if (!now || *now != epoch_) {
             failure_ = {HidFailureKind::Gone, {}};
         } else {
-            failure_ = {HidFailureKind::Failed, "the simulated device did not answer"};
+            std::string refusal = device_->Refusal();
+            failure_ = {HidFailureKind::Failed,
+                        refusal.empty() ? "the simulated device did not answer" : refusal};
         }
         return false;
     }

@@ -120,8 +120,14 @@ bool SimDevice::Present() const {
     return present_;
 }
 
+std::string SimDevice::Refusal() const {
+    Lock lock(mutex_);
+    return refusal_;
+}
+
 bool SimDevice::BeginTransfer(uint64_t epoch, uint64_t& counter, bool control) {
     ++counter;
+    refusal_.clear();
     if (!present_ || epoch != epoch_) {
         ++stats_.failedTransfers;
         return false;
@@ -446,6 +452,7 @@ bool SimDevice::Kept(const std::function<void()>& change) {
             });
         if (store_->Write(hold, mouse_->Memory(), low->address, high->address + 1)) return true;
         mouse_->Undo(changes);
+        refusal_ = store_->LastLoss();
         return false;
     }
     const std::vector<uint8_t> after = keyboard_->SaveImage();
@@ -456,6 +463,7 @@ bool SimDevice::Kept(const std::function<void()>& change) {
     const size_t end = before.size() - static_cast<size_t>(last - before.rbegin());
     if (store_->Write(hold, after, begin, end)) return true;
     keyboard_->LoadImage(before);
+    refusal_ = store_->LastLoss();
     return false;
 }
 

@@ -83,6 +83,9 @@ class SimDevice {
     void SetFaults(const SimFaults& faults);
     SimFaults Faults() const;
     SimTransferStats Stats() const;
+    // Why the latest transfer failed although the device is attached (a change the state
+    // file could not keep); empty when it did not fail for such a reason.
+    std::string Refusal() const;
     void ResetStats();
 
     // The device leaves (handles fail, its input reports are dropped) or comes back
@@ -143,6 +146,7 @@ class SimDevice {
 
     const SimDeviceConfig config_;
     const int index_;
+    std::string refusal_;  // guarded by mutex_: why the latest transfer was refused
     Clock& clock_;
     std::vector<SimInterface> interfaces_;
     std::vector<HidDeviceInfo> infos_;

@@ -246,8 +246,8 @@ bool SimStateStore::WriteInPlace(std::span<const uint8_t> image, size_t first, s
 }
 
 bool SimStateStore::Lost(const std::string& why) {
-    if (report_)
-        report_({true, "cannot keep the simulated device's memory in " + file_ + ": " + why});
+    lastLoss_ = "cannot keep the simulated device's memory in " + file_ + ": " + why;
+    if (report_) report_({true, lastLoss_});
     return false;
 }
 

@@ -81,6 +81,8 @@ class SimStateStore {
     // Keeps bytes [first, end) of `image`, the device's whole image, in the state file.
     // False, reported as lost, when they could not be kept.
     bool Write(const Hold& hold, std::span<const uint8_t> image, size_t first, size_t end);
+    // What the latest Write that failed said, as it was reported.
+    const std::string& LastLoss() const { return lastLoss_; }
 
   private:
     struct Identity {
@@ -103,6 +105,7 @@ class SimStateStore {
     bool Lost(const std::string& why);
 
     std::string file_;
+    std::string lastLoss_;
     size_t imageSize_;
     SimStateReporter report_;
     UniqueFd lockFd_;

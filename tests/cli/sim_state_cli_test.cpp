@@ -31,16 +31,18 @@ std::string Stage1Json(int dpi) {
 struct FullDiskCase {
     const char* name;
     bool savedBefore;  // the device's state file exists before the disk fills
+    bool bridge;       // the device is served by qvm-sim over the device bridge
     int status;
     bool kept;
 };
 
 // A change made on a full disk: an existing state file is overwritten in place and needs
 // no new block, so the change is kept; without one the change cannot be kept, and
-// qvmctl says why and fails.
+// qvmctl says why and fails, whichever process keeps the simulated device.
 const FullDiskCase kFullDiskCases[] = {
-    {"NothingSavedYet", false, kExitDevice, false},
-    {"SavedMemoryIsOverwrittenInPlace", true, kExitOk, true},
+    {"NothingSavedYet", false, false, kExitDevice, false},
+    {"NothingSavedYetThroughTheBridge", false, true, kExitDevice, false},
+    {"SavedMemoryIsOverwrittenInPlace", true, false, kExitOk, true},
 };
 
 void PrintTo(const FullDiskCase& c, std::ostream* os) {
@@ -61,11 +63,26 @@ TEST_P(QvmctlFullDisk, SaysWhatWasNotKept) {
     }
     disk.Fill();
 
-    Outcome set = Qvmctl(OnG12({"set", "dpi", "1", "1200"}));
+    const std::vector<std::string> dpi{"set", "dpi", "1", "1200"};
+    std::vector<std::string> args = OnG12(dpi);
+    if (c.bridge) {
+        args = {"--hid",
+                std::string("exec:") + QVM_SIM_BINARY + " --state " + folder.File("sim") + " g12"};
+        args.insert(args.end(), dpi.begin(), dpi.end());
+    }
+    Outcome set = Qvmctl(args);
     EXPECT_EQ(set.status, c.status) << set.err;
+    // The command's own failure carries the reason, once; no success is claimed.
     const std::string reason = "cannot keep the simulated device's memory in " +
                                folder.File("sim/0-g12.mem") + ": No space left on device";
-    EXPECT_EQ(Has(set.err, "qvmctl: " + reason), !c.kept) << set.err;
+    const std::size_t first = set.err.find(reason);
+    EXPECT_EQ(first != std::string::npos, !c.kept) << set.err;
+    if (first != std::string::npos) {
+        EXPECT_EQ(set.err.find(reason, first + 1), std::string::npos) << set.err;
+        EXPECT_TRUE(Has(set.err, "cannot set the DPI: the device did not take the request"))
+            << set.err;
+        EXPECT_FALSE(Has(set.out, "1200")) << set.out;
+    }
 
     disk.Free();
     Outcome show = Qvmctl(OnG12({"show", "--json"}));

@@ -322,8 +322,32 @@ INSTANTIATE_TEST_SUITE_P(
                     "the device stayed busy for 0.4 s"},
         FailureCase{"SilentPastTheIdlePoll", [](FakeHidDevice& d) { d.FailReads(1000); }, 0,
                     ExchangeOutcome::Silent, 421, 0, ErrorKind::DeviceSilent,
-                    "the device did not answer for 0.4 s (read failed)"}),
+                    "the device did not answer for 0.4 s (read failed)"},
+        // The request never reached the device: no reply is waited for, nothing pretends
+        // the command was carried out.
+        FailureCase{"RequestNotTaken", [](FakeHidDevice& d) { d.RefuseSets(1); }, 10,
+                    ExchangeOutcome::Refused, 1, 1, ErrorKind::DeviceRefused,
+                    "the device did not take the request (write failed)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An operation that ends with a closing notice still learns why its write failed: the
+// notice's success clears LastFailure, not the failure recorded after the mark.
+TEST_F(TransportFixture, AFailureOutlivesALaterSuccessForAMarkTakenBeforeIt) {
+    FakeHidDevice& device = AddDevice(test::LongCaps());
+    Frame request{0x00, 0x02};
+    Frame reply;
+    const uint64_t before = transport.FailureMark();
+    device.RefuseSets(1);
+    transport.SendCommand(request, reply, kTransportPath, 0);
+    const uint64_t after = transport.FailureMark();
+    EXPECT_TRUE(transport.SendCommand(request, reply, kTransportPath, 0));
+    EXPECT_FALSE(transport.LastFailure(kTransportPath).has_value());
+    const auto since = transport.FailureSince(kTransportPath, before);
+    ASSERT_TRUE(since.has_value());
+    EXPECT_EQ(since->kind, ErrorKind::DeviceRefused);
+    EXPECT_FALSE(transport.FailureSince(kTransportPath, after).has_value());
+    EXPECT_FALSE(transport.FailureSince("/dev/other", before).has_value());
+}
 
 TEST_F(TransportFixture, ADepartedDeviceFailsAtOnceUntilItIsProbedAgain) {
     FakeHidDevice& device = AddDevice(test::LongCaps());

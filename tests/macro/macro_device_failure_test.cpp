@@ -48,15 +48,18 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, MacroDeviceFailure,
     ::testing::Values(
         MacroFailureCase{"StoreLeaves", MacroWork::Store, SimFaults{.removeAfter = 7},
-                         ErrorKind::DeviceGone, "the device left"},
+                         ErrorKind::DeviceGone,
+                         "the device left; macro slot 1 is empty; nothing was stored"},
         MacroFailureCase{"StoreBusy", MacroWork::Store, SimFaults{.busyForever = true},
-                         ErrorKind::DeviceBusy, "the device stayed busy for 0.4 s"},
+                         ErrorKind::DeviceBusy,
+                         "the device stayed busy for 0.4 s; macro slot 1 is as it was; nothing "
+                         "was stored"},
         MacroFailureCase{"CompactLeaves", MacroWork::Compact, SimFaults{.removeAfter = 5},
-                         ErrorKind::DeviceGone, "the device left"},
+                         ErrorKind::DeviceGone, "the device left; no macro was moved"},
         MacroFailureCase{"CompactSilent", MacroWork::Compact, SimFaults{.noReply = true},
                          ErrorKind::DeviceSilent,
                          "the device did not answer for 0.4 s (the simulated device did not "
-                         "answer)"}),
+                         "answer); no macro was moved"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -204,7 +204,12 @@ TEST_P(InterruptedStore, LeavesNothingOnAHalfWrittenRecord) {
         SimFaults faults;
         faults.removeAfter = after;
         rig.Device().SetFaults(faults);
-        ASSERT_FALSE(StoreMacro(*rig.model, 4, kMacroModeLoop, "new", items).ok());
+        const Status stored = StoreMacro(*rig.model, 4, kMacroModeLoop, "new", items);
+        ASSERT_FALSE(stored.ok());
+        EXPECT_EQ(stored.kind(), ErrorKind::DeviceGone) << stored.message();
+        // What the message says the slot holds is what it holds.
+        const std::string& said = stored.message();
+        auto says = [&](const char* part) { return said.find(part) != std::string::npos; };
 
         const bool oldWhole = rig.Peek(oldStart, old.size()) == old;
         const bool newWhole = rig.Peek(newStart, fresh.size()) == fresh;
@@ -212,11 +217,20 @@ TEST_P(InterruptedStore, LeavesNothingOnAHalfWrittenRecord) {
         const bool indexed = entry == Le16Pair(newStart, static_cast<uint32_t>(fresh.size()));
         if (entry == Le16Pair(oldStart, c.oldLength)) {
             EXPECT_TRUE(oldWhole);
+            EXPECT_TRUE(says("macro slot 5 still holds its old macro") ||
+                        says("macro slot 5 is as it was") ||
+                        says("holds its old macro or the new one"))
+                << said;
         } else if (indexed) {
             EXPECT_TRUE(newWhole);
+            EXPECT_TRUE(says("the macro is stored in macro slot 5") ||
+                        says("holds its old macro or the new one") ||
+                        says("is empty or holds the new macro"))
+                << said;
         } else {
             EXPECT_TRUE(c.oldPlaceReused);
             EXPECT_EQ(entry, Le16Pair(0, 0));
+            EXPECT_TRUE(says("macro slot 5 is now empty") || says("macro slot 5 is empty")) << said;
         }
         for (const auto& [profile, button] : {std::pair{0, 1}, std::pair{3, 2}}) {
             const ButtonSlot b = rig.PeekButton(profile, button);

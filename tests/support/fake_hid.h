@@ -64,6 +64,10 @@ class FakeHidDevice {
     void Unplug() {
         With([&] { gone_ = true; });
     }
+    // The next `sets` SetFeature calls fail while the device stays attached.
+    void RefuseSets(int sets) {
+        With([&] { refusing_ = sets; });
+    }
     // The device leaves right after it takes the next SetFeature.
     void UnplugAfterNextSet() {
         With([&] { unplugAfterSet_ = true; });
@@ -71,6 +75,7 @@ class FakeHidDevice {
     HidFailure Failure() const {
         std::lock_guard lock(m_);
         if (gone_) return {HidFailureKind::Gone, "unplugged"};
+        if (lastRefused_) return {HidFailureKind::Failed, "write failed"};
         return {HidFailureKind::Failed, "read failed"};
     }
     // Called with each operation's kind as it happens (under the device's lock).
@@ -138,7 +143,8 @@ class FakeHidDevice {
     bool SetFeature(std::span<const uint8_t> report) {
         MaybeYield();
         std::lock_guard lock(m_);
-        if (gone_) {
+        if (gone_ || refusing_ > 0) {
+            if (!gone_) --refusing_;
             Record({HidOp::Kind::SetFeature, {}, 0, false, std::this_thread::get_id()});
             return false;
         }
@@ -174,6 +180,7 @@ class FakeHidDevice {
 
   private:
     void Record(HidOp op) {
+        lastRefused_ = op.kind == HidOp::Kind::SetFeature && !op.ok;
         if (observer_) observer_(op.kind);
         ops_.push_back(std::move(op));
     }
@@ -192,6 +199,8 @@ class FakeHidDevice {
     HidCaps caps_;
     int busy_ = 0;
     int failing_ = 0;
+    int refusing_ = 0;
+    bool lastRefused_ = false;  // the latest operation was a refused SetFeature
     bool openFails_ = false;
     bool gone_ = false;
     bool unplugAfterSet_ = false;
