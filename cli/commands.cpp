@@ -9,6 +9,7 @@
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
+#include "config/image_layout.h"
 
 namespace qvm::cli {
 namespace {
@@ -239,7 +240,13 @@ int RunStatus(CommandContext& c) {
         }
         stage = header & kStageMask;
     }
-    if (stage) c.out << "current DPI stage: " << *stage + 1 << '\n';
+    // An erased or never initialised memory holds no stage there: say so rather than
+    // print a stage the device does not have.
+    if (stage && *stage < kDpiStageCount) {
+        c.out << "current DPI stage: " << *stage + 1 << '\n';
+    } else if (stage) {
+        c.out << "current DPI stage: none (the memory holds no valid stage)\n";
+    }
     return kExitOk;
 }
 

@@ -84,6 +84,9 @@ TEST(Qvmctl, StatusDecodesEachGeneration) {
         {"g0", {"protocol generation: 0 (layout class A)", "current profile: 1"}},
         {"g4", {"protocol generation: 4 (layout class B)", "update flag: "}},
         {"g12/mem=32k", {"protocol generation: 12 (layout class C)", "memory top: 0x7fff"}},
+        {"g12", {"current DPI stage: 2\n"}},  // the factory image selects stage 2
+        // An erased memory has no stage: none is made up from its 0xff bytes.
+        {"g12/blank", {"current DPI stage: none"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
