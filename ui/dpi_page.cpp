@@ -86,6 +86,12 @@ StagePair CoupleStageValues(StagePair before, DpiAxis moved, int value, bool sta
     return after;
 }
 
+bool AnyStageSplit(const ConfigImage& image, int shownStages) {
+    const int count = std::clamp(shownStages, 0, kDpiStageCount);
+    return std::any_of(image.dpiStages.begin(), image.dpiStages.begin() + count,
+                       [](const DpiStage& stage) { return stage.x != stage.y; });
+}
+
 DpiPage::DpiPage(DeviceController& controller, QWidget* parent)
     : QWidget(parent), controller_(controller) {
     auto* layout = new QVBoxLayout(this);
@@ -197,9 +203,17 @@ void DpiPage::Refresh() {
     const int stepCount = std::max(1, image.dpiStepCount);
     const int shownStages = present ? std::clamp(image.dpiStageCount, 0, kDpiStageCount) : 0;
 
+    if (present) {
+        const bool split = AnyStageSplit(image, shownStages);
+        const auto [known, added] = independentByDevice_.try_emplace(devicePath_);
+        Independence& state = known->second;
+        if (added || (split && !state.split)) state.on = state.on || split;
+        state.split = split;
+    }
     {
         const QSignalBlocker blockIndependent(independent_);
-        independent_->setChecked(independentByDevice_[devicePath_]);
+        const auto known = independentByDevice_.find(devicePath_);
+        independent_->setChecked(known != independentByDevice_.end() && known->second.on);
     }
     for (int k = 0; k < kDpiStageCount; ++k) {
         StageRow& row = rows_[static_cast<std::size_t>(k)];
@@ -243,7 +257,13 @@ void DpiPage::ShowValues(int stage, StagePair values) {
 
 void DpiPage::OnStageSlider(int stage, DpiAxis axis, int value) {
     const StageRow& row = rows_[static_cast<std::size_t>(stage)];
-    const StagePair before{row.x->value(), row.y->value()};
+    // The other axis starts from what the device holds, not from the slider, which may
+    // show a value clamped to its range.
+    const DeviceView view = controller_.View();
+    const DpiStage stored = view.image->dpiStages[static_cast<std::size_t>(stage)];
+    const StagePair before = view.present && view.image->loaded
+                                 ? StagePair{stored.x, stored.y}
+                                 : StagePair{row.x->value(), row.y->value()};
     const StagePair after =
         CoupleStageValues(before, axis, value, row.flag->isChecked(), independent_->isChecked());
     ShowValues(stage, after);
@@ -267,7 +287,7 @@ void DpiPage::OnCurrentStage(int stage) {
 }
 
 void DpiPage::OnIndependent(bool on) {
-    independentByDevice_[devicePath_] = on;
+    independentByDevice_[devicePath_].on = on;
 }
 
 void DpiPage::OnReportRate(int position) {

@@ -8,8 +8,11 @@
 // current stage and the stage flags are written at once (queued to the device worker).
 //
 // "X-Y independent" is not stored on the device: the page keeps it in memory per device
-// path, off for a device it has not seen, so switching between two mice keeps each one's
-// choice for the life of the program.
+// path, so switching between two mice keeps each one's choice for the life of the
+// program. It starts from the device: on when any shown stage holds X != Y, since a tied
+// move would otherwise overwrite the axis the user did not touch. A split that appears
+// later from outside (another program, a restore) turns it on again; a user who turns it
+// off while stages are split keeps it off.
 //
 // The page redraws itself on the controller's viewChanged(); Refresh() re-reads View()
 // and never writes anything.
@@ -21,6 +24,7 @@
 #include <string>
 
 #include "config/button_slot.h"
+#include "config/config_image.h"
 #include "config/image_layout.h"
 
 class QButtonGroup;
@@ -49,6 +53,9 @@ enum class DpiAxis { X, Y };
 // - flag clear, "X-Y independent" on: only the moved axis changes.
 StagePair CoupleStageValues(StagePair before, DpiAxis moved, int value, bool stageFlag,
                             bool independent);
+
+// True when one of the first `shownStages` stages has different X and Y values.
+bool AnyStageSplit(const ConfigImage& image, int shownStages);
 
 class DpiPage : public QWidget {
     Q_OBJECT
@@ -97,7 +104,11 @@ class DpiPage : public QWidget {
 
     int dpiStep_ = kDefaultDpiStep;
     std::string devicePath_;
-    std::map<std::string, bool> independentByDevice_;
+    struct Independence {
+        bool on = false;
+        bool split = false;  // some shown stage had X != Y at the last refresh
+    };
+    std::map<std::string, Independence> independentByDevice_;
 };
 
 }  // namespace qvm::ui

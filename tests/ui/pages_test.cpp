@@ -162,6 +162,9 @@ class PagesTest : public QObject {
     void coupling();
     void dpiSliderWritesAfterDelay_data();
     void dpiSliderWritesAfterDelay();
+    void arrowKeyKeepsTheOtherAxis_data();
+    void arrowKeyKeepsTheOtherAxis();
+    void independenceFollowsTheDevice();
     void slidingFarWritesOnce();
     void refreshWritesNothing();
     void reportRateAndSnapping_data();
@@ -267,6 +270,66 @@ void PagesTest::dpiSliderWritesAfterDelay() {
     QVERIFY2(took >= 190, qPrintable(QString("written after %1 ms").arg(took)));
     QCOMPARE(rig.Peek(at, 2), want);
     if (stage == 0) SaveScreenshot(page, "dpi_page.png");
+}
+
+void PagesTest::arrowKeyKeepsTheOtherAxis_data() {
+    QTest::addColumn<Bytes>("stored");  // stage 3's X and Y before the page opens
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<bool>("independent");  // the box as the page opens
+    QTest::addColumn<Bytes>("want");
+
+    QTest::newRow("split, X moved") << Bytes{32, 8} << "stageX3" << true << Bytes{33, 8};
+    QTest::newRow("split, Y moved") << Bytes{32, 8} << "stageY3" << true << Bytes{32, 9};
+    QTest::newRow("Y above X, X moved") << Bytes{8, 32} << "stageX3" << true << Bytes{9, 32};
+    QTest::newRow("tied, X moved") << Bytes{32, 32} << "stageX3" << false << Bytes{33, 33};
+}
+
+void PagesTest::arrowKeyKeepsTheOtherAxis() {
+    QFETCH(Bytes, stored);
+    QFETCH(QString, slider);
+    QFETCH(bool, independent);
+    QFETCH(Bytes, want);
+
+    Rig rig;
+    QVERIFY(rig.WaitLoaded());
+    const uint32_t at = kStagesAt + 2 * 3;
+    // No stage flag, every stage tied but stage 3, as a command-line change leaves it.
+    rig.controller->SetStageFlags({});
+    for (int stage = 0; stage < 3; ++stage) QVERIFY(rig.controller->ChangeDpiStage(stage, 16, 16));
+    QVERIFY(rig.controller->ChangeDpiStage(3, stored[0], stored[1]));
+    rig.controller->FlushPending();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(at, 2), stored, kWaitMs);
+
+    DpiPage page(*rig.controller);
+    page.resize(1024, 492);
+    QCOMPARE(Child<QCheckBox>(page, "xyIndependent")->isChecked(), independent);
+    QTest::keyClick(Child<QSlider>(page, slider), Qt::Key_Right);
+    QVERIFY(MillisUntilChanged(rig, at, stored) >= 0);
+    QCOMPARE(rig.Peek(at, 2), want);
+}
+
+void PagesTest::independenceFollowsTheDevice() {
+    Rig rig;
+    QVERIFY(rig.WaitLoaded());
+    for (int stage = 0; stage < rig.controller->View().image->dpiStageCount; ++stage)
+        QVERIFY(rig.controller->ChangeDpiStage(stage, 16, 16));
+    DpiPage page(*rig.controller);
+    auto* box = Child<QCheckBox>(page, "xyIndependent");
+    QVERIFY(!box->isChecked());
+
+    // A split made elsewhere turns it on ...
+    QVERIFY(rig.controller->ChangeDpiStage(1, 30, 10));
+    QVERIFY(box->isChecked());
+    // ... the user may still turn it off, and the next refresh keeps that ...
+    QTest::mouseClick(box, Qt::LeftButton);
+    page.Refresh();
+    QVERIFY(!box->isChecked());
+    // ... until a new split appears after the stages were tied again.
+    QVERIFY(rig.controller->ChangeDpiStage(1, 10, 10));
+    QVERIFY(!box->isChecked());
+    QVERIFY(rig.controller->ChangeDpiStage(2, 20, 40));
+    QVERIFY(box->isChecked());
+    rig.controller->FlushPending();
 }
 
 void PagesTest::slidingFarWritesOnce() {
