@@ -140,6 +140,7 @@ constexpr IndexedText kButtonStr[] = {
     {53, "Wave (Invert)"},
     {54, "Random 1"},
     {55, "Random 2"},
+    {56, "Button %d"},
     {59, "Set all lights"},
 };
 
@@ -252,6 +253,7 @@ constexpr IndexedText kMsgStr[] = {
      "The model cannot be identified. Continued may cause the device to be abnormal. Continue?"},
     {67, "slow down"},
     {68, "speed up"},
+    {69, "Click Cancel or the key symbol again to stop."},
 };
 
 constexpr IndexedText kClassStr[] = {

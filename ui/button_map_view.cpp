@@ -2,6 +2,7 @@
 // symbols, the binding banner and the drop target of dragged functions.
 #include "ui/button_map_view.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -27,7 +28,13 @@ namespace {
 const QRectF kMouseArea(344, 112, 336, 436);
 // Over the back of the mouse, between the label columns, so neither the label being
 // bound nor its button is hidden.
-const QRectF kBindingBanner(344, 436, 336, 72);
+const QRectF kBindingBanner(344, 424, 336, 120);
+constexpr QSize kCancelSize(96, 28);
+constexpr int kBannerPadding = 10;
+constexpr qreal kAnchorHitRadius = 9;  // a click this close to a button's dot hits it
+// msg_str entry under the binding prompt, and button_str "Cancel".
+constexpr std::size_t kStopBindingMsg = 69;
+constexpr std::size_t kCancelText = 8;
 constexpr int kSymbolInset = 4;      // the key symbol's square keeps this from the label edge
 constexpr qreal kLeaderGutter = 12;  // straight run of a leader line out of its label
 constexpr qreal kAnchorDot = 3.5;
@@ -146,6 +153,48 @@ QRect ButtonMapView::QuickBindRect(int position) const {
     return QRect(label.right() - kSymbolInset - side + 1, label.top() + kSymbolInset, side, side);
 }
 
+QRect ButtonMapView::BindingCancelRect() const {
+    if (!binding_ || !layout_) return {};
+    const QPoint offset = window() == this ? QPoint() : mapTo(window(), QPoint());
+    const QRect banner = kBindingBanner.translated(-offset).toRect();
+    return QRect(QPoint(banner.right() - kBannerPadding - kCancelSize.width() + 1,
+                        banner.bottom() - kBannerPadding - kCancelSize.height() + 1),
+                 kCancelSize);
+}
+
+bool ButtonMapView::StopsBinding(const QPoint& point) const {
+    if (!binding_) return false;
+    return BindingCancelRect().contains(point) || QuickBindRect(*binding_).contains(point);
+}
+
+QRectF ButtonMapView::MouseAreaInView() const {
+    const QPoint offset = window() == this ? QPoint() : mapTo(window(), QPoint());
+    return kMouseArea.translated(-offset);
+}
+
+QPoint ButtonMapView::AnchorPoint(int position) const {
+    if (LabelRect(position).isNull()) return {};
+    return ButtonAnchor(layout_->LayoutIndex, position, MouseAreaInView()).toPoint();
+}
+
+std::optional<int> ButtonMapView::AnchorAt(const QPoint& point) const {
+    if (!layout_) return std::nullopt;
+    const QRectF mouseArea = MouseAreaInView();
+    std::optional<int> nearest;
+    qreal best = kAnchorHitRadius * kAnchorHitRadius;
+    const int count = std::min(layout_->ButtonCount, kLayoutPositions);
+    for (int position = 0; position < count; ++position) {
+        if (LabelRect(position).isNull()) continue;
+        const QPointF d = ButtonAnchor(layout_->LayoutIndex, position, mouseArea) - point;
+        const qreal distance = d.x() * d.x() + d.y() * d.y();
+        if (distance <= best) {
+            best = distance;
+            nearest = position;
+        }
+    }
+    return nearest;
+}
+
 std::optional<int> ButtonMapView::PositionAt(const QPoint& point) const {
     if (!layout_) return std::nullopt;
     const int count = std::min(layout_->ButtonCount, kLayoutPositions);
@@ -159,8 +208,7 @@ void ButtonMapView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (isWindow()) skin::DrawBackground(painter, rect());
-    const QPoint offset = window() == this ? QPoint() : mapTo(window(), QPoint());
-    const QRectF mouseArea = kMouseArea.translated(-offset);
+    const QRectF mouseArea = MouseAreaInView();
 
     if (!layout_) {
         const QString text = noDeviceText_.isEmpty() ? ToQ(Ui().msg_str[10]) : noDeviceText_;
@@ -232,18 +280,34 @@ void ButtonMapView::paintEvent(QPaintEvent*) {
     if (binding_) {
         painter.fillRect(rect(), QColor(0, 0, 0, 150));
         drawPosition(*binding_);
-        const QRectF banner = kBindingBanner.translated(-offset);
-        skin::DrawPanel(painter, banner);
-        painter.setPen(QPen(skin::kAccent, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(banner.adjusted(1, 1, -1, -1), 8, 8);
-        skin::DrawKeySymbol(painter, QRectF(banner.left() + 14, banner.center().y() - 16, 32, 32),
-                            skin::kAccent);
-        painter.setPen(skin::kText);
-        painter.setFont(skin::SharedFont(4));
-        painter.drawText(banner.adjusted(60, 6, -16, -6),
-                         Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, bindingPrompt_);
+        DrawBanner(painter);
     }
+}
+
+// The binding banner: key symbol, the countdown prompt, how to stop, and the cancel
+// control at its lower right.
+void ButtonMapView::DrawBanner(QPainter& painter) const {
+    const QPoint offset = window() == this ? QPoint() : mapTo(window(), QPoint());
+    const QRectF banner = kBindingBanner.translated(-offset);
+    skin::DrawPanel(painter, banner);
+    painter.setPen(QPen(skin::kAccent, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(banner.adjusted(1, 1, -1, -1), 8, 8);
+    skin::DrawKeySymbol(painter, QRectF(banner.left() + 14, banner.top() + 14, 32, 32),
+                        skin::kAccent);
+    const QRect cancel = BindingCancelRect();
+    painter.setPen(skin::kText);
+    painter.setFont(skin::SharedFont(4));
+    const QRectF prompt(banner.left() + 60, banner.top() + kBannerPadding,
+                        banner.width() - 60 - kBannerPadding, 44);
+    painter.drawText(prompt, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, bindingPrompt_);
+    painter.setFont(skin::SharedFont(3));
+    const QRectF hint(banner.left() + kBannerPadding, prompt.bottom() + 4,
+                      cancel.left() - banner.left() - 2 * kBannerPadding,
+                      banner.bottom() - prompt.bottom() - 4 - kBannerPadding);
+    painter.drawText(hint, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap,
+                     ToQ(Ui().msg_str[kStopBindingMsg]));
+    skin::DrawRoundedLabel(painter, cancel, ToQ(Ui().button_str[kCancelText]), false);
 }
 
 void ButtonMapView::mousePressEvent(QMouseEvent* event) {
@@ -254,6 +318,12 @@ void ButtonMapView::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     const std::optional<int> position = PositionAt(point);
     if (!position) {
+        // The dot on the drawn mouse stands for the button as its label does.
+        if (const std::optional<int> anchor = AnchorAt(point)) {
+            event->accept();
+            emit buttonClicked(*anchor);
+            return;
+        }
         QWidget::mousePressEvent(event);
         return;
     }
@@ -263,6 +333,18 @@ void ButtonMapView::mousePressEvent(QMouseEvent* event) {
     } else {
         emit buttonClicked(*position);
     }
+}
+
+void ButtonMapView::contextMenuEvent(QContextMenuEvent* event) {
+    std::optional<int> position = PositionAt(event->pos());
+    if (!position) position = AnchorAt(event->pos());
+    if (!position && event->reason() == QContextMenuEvent::Keyboard) position = selected_;
+    if (!position) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit menuRequested(*position, event->globalPos());
 }
 
 void ButtonMapView::dragEnterEvent(QDragEnterEvent* event) {

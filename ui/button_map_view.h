@@ -3,7 +3,9 @@
 // the function the button runs. A click on a label selects the button and asks for its
 // settings dialog; the small key symbol at the label's right end starts quick binding;
 // a function dragged from the macro list window can be dropped on a label (never on the
-// sole left-click button, which is drawn apart and takes no drop).
+// sole left-click button, which is drawn apart and takes no drop). A click on a button's
+// dot on the drawn mouse does what a click on its label does; a right click on a label
+// asks for its menu.
 //
 // Hotspots are in window pixels of the 1024 x 600 main window; the view maps them
 // through its own position in the window, so it may sit anywhere as long as it covers
@@ -36,21 +38,34 @@ class ButtonMapView : public QWidget {
     void SetLabels(std::vector<ButtonLabel> labels);
     void SetSelected(std::optional<int> position);
     // The position being quick-bound and the prompt shown over the page while it lasts.
+    // The banner under the prompt says how to stop and carries a cancel control.
     void SetBinding(std::optional<int> position, const QString& prompt);
     void SetNoDeviceText(const QString& text);
 
     // The label rectangle of a position in this widget's coordinates (tests click it).
     QRect LabelRect(int position) const;
     QRect QuickBindRect(int position) const;
+    // The banner's cancel control while a binding lasts; empty otherwise.
+    QRect BindingCancelRect() const;
+    // True when a click at `point` stops the binding: the banner's cancel control or the
+    // key symbol of the label being bound.
+    bool StopsBinding(const QPoint& point) const;
+    // The button anchor (the dot on the drawn mouse) of a position, and the one under
+    // `point`.
+    QPoint AnchorPoint(int position) const;
+    std::optional<int> AnchorAt(const QPoint& point) const;
 
   signals:
     void buttonClicked(int position);
     void quickBindClicked(int position);
+    // A right click (or the menu key) on a label, at `globalPos`.
+    void menuRequested(int position, const QPoint& globalPos);
     void functionDropped(int position, qvm::ButtonSlot slot, const QString& name);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -58,6 +73,8 @@ class ButtonMapView : public QWidget {
   private:
     std::optional<int> PositionAt(const QPoint& point) const;
     QRectF HotspotInView(int position) const;
+    QRectF MouseAreaInView() const;
+    void DrawBanner(QPainter& painter) const;
 
     std::optional<ModelLayout> layout_;
     std::vector<ButtonLabel> labels_;

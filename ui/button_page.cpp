@@ -1,5 +1,6 @@
 #include "ui/button_page.h"
 
+#include <QAction>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPushButton>
@@ -18,6 +19,7 @@ namespace qvm::ui {
 
 namespace {
 
+constexpr int kSettingsText = 0;   // button_str: "Button settings"
 constexpr int kDefaultText = 9;    // button_str: "Default"
 constexpr int kNoDeviceText = 10;  // msg_str: "No device !!"
 constexpr int kMacroListText = 1;  // msg_str: "Macro list"
@@ -84,6 +86,10 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     connect(help_, &QPushButton::toggled, this, [this] { Refresh(); });
     connect(macroList_, &QPushButton::clicked, this, [this] {
         if (context_.showMacroList) context_.showMacroList();
+    });
+    connect(map_, &ButtonMapView::menuRequested, this, &ButtonPage::ShowLabelMenu);
+    quickBind_->SetStopTest([this](const QPoint& globalPos) {
+        return map_->StopsBinding(map_->mapFromGlobal(globalPos));
     });
     connect(quickBind_, &QuickBindInput::prompted, this,
             [this](const QString& prompt) { map_->SetBinding(quickBind_->Position(), prompt); });
@@ -169,7 +175,12 @@ void ButtonPage::OpenSettings(int position) {
         return;
     }
     if (context_.hideMacroList) context_.hideMacroList();
+    const auto& profileInfo = view.image->profiles[static_cast<std::size_t>(profile)];
+    const auto& shown =
+        view.image->buttons[static_cast<std::size_t>(profile)][static_cast<std::size_t>(*button)];
     ButtonSettingsDialog dialog(std::move(model).value(), *view.image, *context_.keyboard, this);
+    dialog.setWindowTitle(ButtonSettingsTitle(position, ToQ(ShownButtonText(*view.image, shown)),
+                                              ToQ(profileInfo.name)));
     if (dialog.exec() != QDialog::Accepted) return;
     Assign(profile, *button, dialog.Result());
     if (auto cycle = dialog.KeyCycleResult()) controller_.SetKeyCycleList(profile, *cycle);
@@ -199,10 +210,35 @@ void ButtonPage::OnQuickBind(int position) {
 }
 
 void ButtonPage::ResetSelected() {
-    if (!selected_) return;
-    if (const auto button = ButtonAt(*selected_)) {
+    if (selected_) ResetPosition(*selected_);
+}
+
+void ButtonPage::ResetPosition(int position) {
+    if (const auto button = ButtonAt(position)) {
         Assign(Profile(), *button, ButtonSlot{});
     }
+}
+
+void ButtonPage::ShowLabelMenu(int position, const QPoint& globalPos) {
+    if (!ButtonAt(position)) return;
+    quickBind_->Cancel();
+    selected_ = position;
+    map_->SetSelected(selected_);
+    default_->setEnabled(true);
+    if (labelMenu_) labelMenu_->close();
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName("labelMenu");
+    // Queued: the dialog runs its own event loop, which must not start inside the menu's.
+    connect(menu->addAction(ToQ(Ui().button_str[kSettingsText])), &QAction::triggered, this,
+            [this, position] {
+                QMetaObject::invokeMethod(
+                    this, [this, position] { OpenSettings(position); }, Qt::QueuedConnection);
+            });
+    connect(menu->addAction(ToQ(Ui().button_str[kDefaultText])), &QAction::triggered, this,
+            [this, position] { ResetPosition(position); });
+    labelMenu_ = menu;
+    menu->popup(globalPos);
 }
 
 void ButtonPage::resizeEvent(QResizeEvent*) {

@@ -3,12 +3,17 @@
 // controls below it: "Default" (the selected button gets its own function back), the help
 // overlay toggle and "Macro list".
 //
-// A click on a button's label selects it and opens the button settings dialog; OK
-// assigns the chosen function (and the key-cycle list when it changed) through the
-// controller. The key symbol of a label starts quick binding. A function dragged from the
+// A click on a button's label (or its dot on the drawn mouse) selects it and opens the
+// button settings dialog; OK assigns the chosen function (and the key-cycle list when it
+// changed) through the controller, "Default" in the dialog gives the button its own
+// function back. A right click on a label selects it and opens its menu: the settings
+// dialog and "Default". The key symbol of a label starts quick binding; a click on it
+// again, or on the banner's cancel control, stops it. A function dragged from the
 // macro list window and dropped on a label is assigned to that button.
 #pragma once
 
+#include <QMenu>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -60,6 +65,10 @@ class ButtonPage : public QWidget {
 
     // Opens the settings dialog for `position` as a click on its label does.
     void OpenSettings(int position);
+    // Selects `position` and pops its menu up at `globalPos` (a right click on its label).
+    void ShowLabelMenu(int position, const QPoint& globalPos);
+    // The label menu while it is open, for tests.
+    QMenu* LabelMenu() const { return labelMenu_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -69,6 +78,7 @@ class ButtonPage : public QWidget {
     void Assign(int profile, int button, ButtonSlot slot);
     void OnQuickBind(int position);
     void ResetSelected();
+    void ResetPosition(int position);
     void PlaceControls();
 
     DeviceController& controller_;
@@ -80,6 +90,7 @@ class ButtonPage : public QWidget {
     QPushButton* help_ = nullptr;
     QPushButton* macroList_ = nullptr;
     std::optional<int> selected_;
+    QPointer<QMenu> labelMenu_;
 };
 
 }  // namespace qvm::ui

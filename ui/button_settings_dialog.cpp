@@ -1,15 +1,25 @@
 #include "ui/button_settings_dialog.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/quick_binding.h"
+#include "app/scancodes.h"
 #include "config/catalogue.h"
+#include "macro/macro_describe.h"
 #include "ui/onscreen_keyboard.h"
 #include "ui/qt_text.h"
+#include "ui/quick_bind_input.h"
 #include "ui/skin.h"
 
 namespace qvm::ui {
@@ -24,9 +34,48 @@ constexpr int kProblemHeight = 34;  // two lines of an error text
 // UI string entries the dialog shows.
 constexpr std::size_t kOkButton = 7;  // button_str
 constexpr std::size_t kCancelButton = 8;
-constexpr std::size_t kTypeMsg = 41;  // msg_str
+constexpr std::size_t kDefaultButton = 9;
+constexpr std::size_t kTitleText = 0;
+constexpr std::size_t kButtonNumberText = 56;  // "Button %d"
+constexpr std::size_t kTypeMsg = 41;           // msg_str
+
+// Widgets that take typed text keep the keys typed into them.
+bool TakesText(const QObject* widget) {
+    for (const QObject* w = widget; w != nullptr; w = w->parent()) {
+        if (qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
+            qobject_cast<const QComboBox*>(w)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsNavigationKey(int key) {
+    switch (key) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace
+
+QString ButtonSettingsTitle(int position, const QString& function, const QString& profile) {
+    const std::vector<std::string> number = {std::to_string(position + 1)};
+    const QString button = ToQ(FillTextTemplate(Ui().button_str[kButtonNumberText], number));
+    QString title = ToQ(Ui().button_str[kTitleText]) + QStringLiteral(" - ") + button;
+    if (!function.isEmpty()) title += QStringLiteral(" (%1)").arg(function);
+    if (!profile.isEmpty()) title += QStringLiteral(" - ") + profile;
+    return title;
+}
 
 ButtonSettingsDialog::ButtonSettingsDialog(ButtonSettingsModel model, const ConfigImage& image,
                                            const KeyboardLayout& keyboard, QWidget* parent)
@@ -82,20 +131,87 @@ ButtonSettingsDialog::ButtonSettingsDialog(ButtonSettingsModel model, const Conf
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
+    default_ = new QPushButton(ToQ(Ui().button_str[kDefaultButton]), this);
     ok_ = new QPushButton(ToQ(Ui().button_str[kOkButton]), this);
     cancel_ = new QPushButton(ToQ(Ui().button_str[kCancelButton]), this);
     ok_->setDefault(true);
+    buttons->insertWidget(0, default_);
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
     layout->addLayout(buttons);
+    connect(default_, &QPushButton::clicked, this, [this] {
+        choseDefault_ = true;
+        QDialog::accept();
+    });
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
     BuildLists();
     Report({});
+    // Keys reach the focused child first; the application filter sees them before it.
+    qApp->installEventFilter(this);
 }
 
-ButtonSettingsDialog::~ButtonSettingsDialog() = default;
+ButtonSettingsDialog::~ButtonSettingsDialog() {
+    qApp->removeEventFilter(this);
+    // A field being edited commits when it loses the focus, which its destruction below
+    // would bring about after this dialog's own part is gone: nothing may reach it then.
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
+
+bool ButtonSettingsDialog::PicksKey(QObject* receiver, const QKeyEvent& key) const {
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (widget == nullptr || (widget != this && !isAncestorOf(widget))) return false;
+    if (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab || key.key() == Qt::Key_Escape)
+        return false;
+    if (TakesText(widget) || qobject_cast<QAbstractButton*>(widget)) return false;
+    const bool editingKeys =
+        shownEditor_ == OperandEditor::KeyCombination || shownEditor_ == OperandEditor::KeyCycle;
+    if (!editingKeys && qobject_cast<QAbstractItemView*>(widget) && IsNavigationKey(key.key()))
+        return false;
+    return true;
+}
+
+bool ButtonSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+        return QDialog::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!PicksKey(watched, *key)) {
+        // A modifier let go while a text field has the focus is still let go.
+        if (type == QEvent::KeyRelease) {
+            if (auto code = Set1ScanCodeOfNative(key->nativeScanCode()))
+                heldModifiers_ &= static_cast<uint8_t>(~ModifierBitOf(*code));
+        }
+        return QDialog::eventFilter(watched, event);
+    }
+    if (type == QEvent::ShortcutOverride) {
+        event->accept();  // no shortcut fires for a key being picked
+        return true;
+    }
+    if (!key->isAutoRepeat()) OnPhysicalKey(*key);
+    return true;
+}
+
+void ButtonSettingsDialog::OnPhysicalKey(const QKeyEvent& key) {
+    const auto code = Set1ScanCodeOfNative(key.nativeScanCode());
+    if (!code) return;
+    const uint8_t bit = ModifierBitOf(*code);
+    if (key.type() == QEvent::KeyRelease) {
+        heldModifiers_ &= static_cast<uint8_t>(~bit);
+        return;
+    }
+    if (bit != 0) {
+        heldModifiers_ |= bit;
+        OnModifiersLatched(static_cast<uint8_t>(heldModifiers_ | keyboard_->LatchedModifiers()));
+        return;
+    }
+    const int usage = ScanCodeToUsage(*code);
+    if (usage <= 0) return;  // a key the device cannot send
+    const auto modifiers = static_cast<uint8_t>(heldModifiers_ | keyboard_->LatchedModifiers());
+    keyboard_->ClearLatches();
+    OnKeyCombination(modifiers, usage);
+}
 
 void ButtonSettingsDialog::BuildLists() {
     for (FunctionClass cls : model_.Classes()) classList_->addItem(ToQ(model_.ClassName(cls)));
@@ -211,6 +327,7 @@ void ButtonSettingsDialog::accept() {
 }
 
 ButtonSlot ButtonSettingsDialog::Result() const {
+    if (choseDefault_) return ButtonSlot{};
     const qvm::Result<ButtonSlot> chosen = model_.Chosen();
     return chosen.ok() ? chosen.value() : model_.Current();
 }

@@ -12,6 +12,13 @@
 //
 // OK stays disabled while the edited function is incomplete (a keyboard function without
 // a key, a macro function without a macro); the reason shows beside the preview.
+// "Default" closes the dialog as OK does, with the button's own function (type 0).
+//
+// Keys pressed on the computer's keyboard pick keys as clicks on the on-screen keyboard
+// do (a modifier held counts as latched), except while a text field or a push button has
+// the focus, and except Tab, Shift+Tab and Esc, which keep moving the focus and closing
+// the dialog. In the lists the arrow and page keys still move the selection unless a key
+// combination or the key-cycle list is being edited.
 // The operand editors are built and refreshed in button_settings_editors.cpp.
 #pragma once
 
@@ -25,6 +32,7 @@
 
 class QButtonGroup;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -58,6 +66,8 @@ class ButtonSettingsDialog : public QDialog {
     // After exec() == Accepted: the four bytes to assign, and the key-cycle list when it
     // was changed (nothing when it stayed as loaded).
     ButtonSlot Result() const;
+    // True when the dialog was closed with "Default".
+    bool ChoseDefault() const { return choseDefault_; }
     std::optional<std::vector<KeyCycleEntry>> KeyCycleResult() const;
 
     const ButtonSettingsModel& Model() const { return model_; }
@@ -83,11 +93,17 @@ class ButtonSettingsDialog : public QDialog {
     QLabel* Problem() const { return problem_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* DefaultButton() const { return default_; }
 
     // Accepts only while the edited function is complete.
     void accept() override;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    bool PicksKey(QObject* receiver, const QKeyEvent& key) const;
+    void OnPhysicalKey(const QKeyEvent& key);
     void BuildLists();
     QWidget* BuildEditors();
     QWidget* BuildDpiEditor();
@@ -111,6 +127,8 @@ class ButtonSettingsDialog : public QDialog {
     FunctionClass shownClass_;
     OperandEditor shownEditor_ = OperandEditor::None;
     bool refreshing_ = false;  // widgets being set from the model: their signals are echoes
+    bool choseDefault_ = false;
+    uint8_t heldModifiers_ = 0;  // modifier keys down on the computer's keyboard
 
     QListWidget* classList_ = nullptr;
     QListWidget* entryList_ = nullptr;
@@ -132,6 +150,11 @@ class ButtonSettingsDialog : public QDialog {
     QLabel* problem_ = nullptr;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    QPushButton* default_ = nullptr;
 };
+
+// The dialog's title: "Button settings", the button (its number as the page lists it,
+// from 1, and the function it has now) and the profile's name.
+QString ButtonSettingsTitle(int position, const QString& function, const QString& profile);
 
 }  // namespace qvm::ui

@@ -35,6 +35,15 @@ constexpr std::size_t kKeyCycleMsg = 40;
 constexpr std::size_t kPressKeyboardMsg = 45;
 constexpr std::size_t kMacroListMsg = 1;
 
+// A typed value takes effect when editing ends (Return, focus leaves, an arrow step),
+// never per keystroke: "120" typed into a field counted in tens must not pass through
+// "1" and "12" and be rounded on the way.
+QSpinBox* MakeSpinBox(QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    spin->setKeyboardTracking(false);
+    return spin;
+}
+
 }  // namespace
 
 bool ButtonSettingsDialog::IsUserMacro(const ButtonSlot& s) {
@@ -46,7 +55,8 @@ QWidget* ButtonSettingsDialog::BuildEditors() {
     editors_->addWidget(new QWidget(editors_));  // OperandEditor::None
     // No table entry explains the key combination editor; this hint stays English.
     keyHint_ = new QLabel(QStringLiteral("Click a key on the keyboard below, after Ctrl, Shift, "
-                                         "Alt or Win for a combination."),
+                                         "Alt or Win for a combination, or press the keys on "
+                                         "your keyboard."),
                           editors_);
     keyHint_->setWordWrap(true);
     keyHint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -68,7 +78,7 @@ QWidget* ButtonSettingsDialog::BuildEditors() {
 
     auto* rapid = new QWidget(editors_);
     auto* rapidForm = new QFormLayout(rapid);
-    rapidInterval_ = new QSpinBox(rapid);
+    rapidInterval_ = MakeSpinBox(rapid);
     rapidInterval_->setRange(kMinRapidFireMs, kMaxRapidFireMs);
     rapidInterval_->setSuffix(QStringLiteral(" ms"));
     rapidForm->addRow(ToQ(Ui().msg_str[kDelayMsg]), rapidInterval_);
@@ -84,8 +94,8 @@ QWidget* ButtonSettingsDialog::BuildEditors() {
 QWidget* ButtonSettingsDialog::BuildDpiEditor() {
     auto* page = new QWidget(editors_);
     auto* form = new QFormLayout(page);
-    dpiX_ = new QSpinBox(page);
-    dpiY_ = new QSpinBox(page);
+    dpiX_ = MakeSpinBox(page);
+    dpiY_ = MakeSpinBox(page);
     for (QSpinBox* spin : {dpiX_, dpiY_}) {
         spin->setRange(dpiStep_, std::clamp(dpiStepCount_, 1, kMaxDpiOperand) * dpiStep_);
         spin->setSingleStep(dpiStep_);
@@ -105,11 +115,11 @@ QWidget* ButtonSettingsDialog::BuildDpiEditor() {
 QWidget* ButtonSettingsDialog::BuildFireEditor() {
     auto* page = new QWidget(editors_);
     auto* form = new QFormLayout(page);
-    fireInterval_ = new QSpinBox(page);
+    fireInterval_ = MakeSpinBox(page);
     fireInterval_->setRange(0, kMaxFireIntervalUnits * kFireUnitMs);
     fireInterval_->setSingleStep(kFireUnitMs);
     fireInterval_->setSuffix(QStringLiteral(" ms"));
-    fireCount_ = new QSpinBox(page);
+    fireCount_ = MakeSpinBox(page);
     fireCount_->setRange(0, kMaxRepeatCount);
     for (QSpinBox* spin : {fireInterval_, fireCount_}) {
         connect(spin, &QSpinBox::valueChanged, this, [this] {

@@ -59,6 +59,10 @@ void QuickBindInput::Cancel() {
     if (binding_.Active()) Handle(binding_.Cancel());
 }
 
+void QuickBindInput::SetStopTest(std::function<bool(const QPoint&)> stops) {
+    stops_ = std::move(stops);
+}
+
 std::optional<int> QuickBindInput::Position() const {
     if (!binding_.Active()) return std::nullopt;
     return position_;
@@ -108,7 +112,12 @@ bool QuickBindInput::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick: {
             auto* mouse = static_cast<QMouseEvent*>(event);
-            Handle(binding_.MouseButtons(BindingMaskOf(mouse->button())));
+            if (mouse->button() == Qt::LeftButton && stops_ &&
+                stops_(mouse->globalPosition().toPoint())) {
+                Cancel();
+            } else {
+                Handle(binding_.MouseButtons(BindingMaskOf(mouse->button())));
+            }
             return true;
         }
         case QEvent::MouseButtonRelease:

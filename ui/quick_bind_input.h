@@ -6,6 +6,9 @@
 // it becomes a set-1 scan code through app/linux_keycodes. Mouse presses: left 1, right 2,
 // middle 4, back 8, forward 16.
 //
+// A press for which the stop test (SetStopTest) answers true cancels instead of binding:
+// the page points it at the banner's cancel control and the key symbol being bound.
+//
 // Only input that reaches this program's windows is seen: keys and clicks made while
 // another program has the focus (XInput2 raw events on the root window) are not taken.
 #pragma once
@@ -13,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 #include "app/quick_binding.h"
@@ -30,6 +34,8 @@ class QuickBindInput : public QObject {
     Status Start(int position, int button);
     // Ends a binding in progress without binding anything.
     void Cancel();
+    // Which mouse presses (in global coordinates) cancel rather than bind.
+    void SetStopTest(std::function<bool(const QPoint& globalPos)> stops);
 
     bool Active() const { return binding_.Active(); }
     // The label position being bound, none when idle.
@@ -56,6 +62,7 @@ class QuickBindInput : public QObject {
     QTimer timer_;
     int position_ = -1;
     bool filtering_ = false;
+    std::function<bool(const QPoint&)> stops_;
 };
 
 // The set-1 scan code of a Qt key event's native scan code; none for keys without one.

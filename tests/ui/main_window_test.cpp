@@ -2,7 +2,9 @@
 // device, the window without a device and across hot-plug, button assignment by drop,
 // "Default" and the settings dialog, failures shown to the user, and a screenshot of
 // every page.
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -243,6 +245,67 @@ class MainWindowTest : public QObject {
         QCOMPARE(page.Selected(), std::optional<int>(position));
         QVERIFY(page.DefaultButton()->isEnabled());
         UiRig::Click(page.DefaultButton());
+        QTRY_COMPARE_WITH_TIMEOUT(firstPlanes(), (Bytes{4, 0x08, 0}), 5000);
+    }
+
+    // "Default" within reach: the label's menu, and the settings dialog opened from the
+    // label or from the button's dot on the drawn mouse. Each gives button 3 its own
+    // function back (backward, mouse mask 8), as the page's "Default" does.
+    void defaultWithinReach_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("label menu") << "menu";
+        QTest::newRow("dialog from the label") << "label";
+        QTest::newRow("dialog from the dot") << "dot";
+    }
+    void defaultWithinReach() {
+        QFETCH(QString, way);
+        UiRig rig;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        ButtonPage& page = rig.Window().Buttons();
+        const int position = PositionOf(page, 3);
+        QVERIFY(position >= 0);
+        const auto firstPlanes = [&] {
+            const Bytes b = rig.ButtonBytes(0, 3);
+            return Bytes(b.begin(), b.begin() + 3);
+        };
+        rig.Controller().AssignButton(0, 3, ButtonSlot{4, 0x02, 0, 0});
+        QTRY_COMPARE_WITH_TIMEOUT(firstPlanes(), (Bytes{4, 0x02, 0}), 5000);
+        rig.Settle();
+
+        if (way == "menu") {
+            const QPoint at = page.Map().LabelRect(position).center();
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, page.Map().mapToGlobal(at));
+            QApplication::sendEvent(&page.Map(), &event);
+            QVERIFY(page.LabelMenu() != nullptr);
+            QCOMPARE(page.Selected(), std::optional<int>(position));
+            QVERIFY(page.DefaultButton()->isEnabled());
+            rig.Screenshot(page.LabelMenu(), "button_label_menu.png");
+            QAction* reset = nullptr;
+            for (QAction* action : page.LabelMenu()->actions()) {
+                if (action->text() == ToQ(Ui().button_str[9])) reset = action;
+            }
+            QVERIFY(reset != nullptr);
+            reset->trigger();
+            page.LabelMenu()->close();
+        } else {
+            QString title;
+            QTimer::singleShot(0, [&] {
+                auto* dialog =
+                    qobject_cast<ButtonSettingsDialog*>(QApplication::activeModalWidget());
+                if (dialog == nullptr) return;
+                title = dialog->windowTitle();
+                dialog->DefaultButton()->click();
+            });
+            const QPoint at = way == "dot" ? page.Map().AnchorPoint(position)
+                                           : page.Map().LabelRect(position).center();
+            QVERIFY(!page.Map().LabelRect(position).contains(at) || way == "label");
+            UiRig::Click(&page.Map(), at);
+            // The title names the button, what it does now and the profile.
+            QCOMPARE(title, QString("Button settings - Button %1 (Right click) - %2")
+                                .arg(position + 1)
+                                .arg(ToQ(rig.Controller().View().image->profiles[0].name)));
+        }
         QTRY_COMPARE_WITH_TIMEOUT(firstPlanes(), (Bytes{4, 0x08, 0}), 5000);
     }
 

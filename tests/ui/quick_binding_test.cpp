@@ -54,6 +54,11 @@ class QuickBindingTest : public QObject {
         return {-1, {}};
     }
 
+    static void Screenshot(UiRig& rig, const QString& name) {
+        QCoreApplication::processEvents();
+        rig.Screenshot(&rig.Window(), name);
+    }
+
     static void Send(QWidget* target, const Step& step) {
         if (step.kind == Step::Mouse) {
             QTest::mousePress(target, step.button, Qt::NoModifier, QPoint(500, 50));
@@ -104,6 +109,47 @@ class QuickBindingTest : public QObject {
         for (const Step& step : steps) Send(&rig.Window(), step);
         QVERIFY(!bind.Active());
         QTRY_VERIFY_WITH_TIMEOUT(rig.ButtonBytes(0, button) == want, 5000);
+    }
+
+    // A click on the banner's cancel control or on the bound label's key symbol stops the
+    // binding; any other click still binds.
+    void stoppingClicks_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("binds");
+        QTest::newRow("banner cancel control") << "cancel" << false;
+        QTest::newRow("key symbol again") << "symbol" << false;
+        QTest::newRow("elsewhere on the page") << "elsewhere" << true;
+    }
+    void stoppingClicks() {
+        QFETCH(QString, target);
+        QFETCH(bool, binds);
+        UiRig rig;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        ButtonMapView& map = rig.Window().Buttons().Map();
+        const auto [button, before] = StartBinding(rig);
+        QVERIFY(button >= 0);
+        QuickBindInput& bind = rig.Window().Buttons().QuickBind();
+        QVERIFY(bind.Active());
+        QVERIFY(!map.BindingCancelRect().isEmpty());
+        QSignalSpy bound(&bind, &QuickBindInput::bound);
+        QSignalSpy ended(&bind, &QuickBindInput::ended);
+        if (target == "cancel") Screenshot(rig, "quick_binding_banner.png");
+
+        const QPoint at = target == "cancel"   ? map.BindingCancelRect().center()
+                          : target == "symbol" ? map.QuickBindRect(*bind.Position()).center()
+                                               : QPoint(5, 5);
+        UiRig::Click(&map, at);
+        QVERIFY(!bind.Active());
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(bound.count(), binds ? 1 : 0);
+        QVERIFY(map.BindingCancelRect().isEmpty());
+        rig.Settle();
+        if (binds) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ButtonBytes(0, button) == (Bytes{4, 0x01, 0, 0}), 5000);
+        } else {
+            QCOMPARE(rig.ButtonBytes(0, button), before);
+        }
     }
 
     void keysWithoutAScanCodeKeepWaiting() {
