@@ -16,12 +16,10 @@ constexpr std::string_view kAppKeyPrefix = "app";
 constexpr std::string_view kAppNameKeyPrefix = "app_name";
 constexpr int kDefaultPin = 0;
 constexpr int kDefaultOsd = 1;
-constexpr int kDefaultDisableAcc = 1;
+// Off: the desktop's pointers are left alone unless the user asks.
+constexpr int kDefaultDisableAcc = 0;
 // The stored option value that means "hold acceleration off".
 constexpr int kDisableAccOn = 1;
-
-constexpr MouseParams kAccelerationOn = {4, 12, 2};
-constexpr MouseParams kAccelerationOff = {0, 0, 0};
 
 std::string AppKey(std::size_t slot) {
     return std::string(kAppKeyPrefix) + std::to_string(slot);
@@ -81,9 +79,8 @@ LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointe
 
     s.osd = file.GetInt(kSettingsSection, kOsdKey, kDefaultOsd);
     s.disableAcc = file.GetInt(kSettingsSection, kDisableAccKey, kDefaultDisableAcc);
-    if (s.disableAcc != 0) {
-        if (Status applied = ApplyPointerAcceleration(s.disableAcc == kDisableAccOn, pointer);
-            !applied) {
+    if (s.disableAcc == kDisableAccOn) {
+        if (Status applied = ApplyPointerAcceleration(true, pointer); !applied) {
             AppendWarning(loaded.warning, applied.message());
         }
     }
@@ -114,20 +111,7 @@ Status SaveSettings(const std::string& path, const UserSettings& settings) {
 }
 
 Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer) {
-    const Result<MouseParams> current = pointer.GetMouseParams();
-    if (!current) {
-        return MakeError("pointer acceleration left unchanged: " + current.message());
-    }
-    const int speed = pointer.GetPointerSpeed().value_or(kNeutralPointerSpeed);
-    const bool switchOn = !disableAcc && current->threshold1 <= 0;
-
-    Status result;
-    if (!switchOn && speed != kNeutralPointerSpeed) {
-        result = pointer.SetPointerSpeed(kNeutralPointerSpeed);
-    }
-    Status params = pointer.SetMouseParams(switchOn ? kAccelerationOn : kAccelerationOff);
-    if (result && !params) result = std::move(params);
-    return result;
+    return disableAcc ? pointer.Hold() : pointer.Release();
 }
 
 }  // namespace qvm

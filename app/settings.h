@@ -29,7 +29,7 @@ inline constexpr std::size_t kStoredAppSlots = 5;
 
 struct UserSettings {
     int osd = 1;         // DPI and profile on-screen display enabled
-    int disableAcc = 1;  // the desktop's pointer acceleration is held off
+    int disableAcc = 0;  // 1: the QVM mice's pointers run without acceleration
     std::array<AppSlot, kAppSlotCount> apps;
 };
 
@@ -52,18 +52,17 @@ StartupSettings ReadStartupSettings(const std::string& path);
 Status WriteLanguageSetting(const std::string& path, std::string_view languageText);
 Status WritePinSetting(const std::string& path, int pin);
 
-// Reads "osd", "disable_acc" and the five application slots; when "disable_acc" is not 0
-// the acceleration setting is applied at once.
+// Reads "osd", "disable_acc" and the five application slots; when "disable_acc" is 1 the
+// QVM mice's pointers are flattened at once (any other value leaves every pointer alone).
 LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer);
 // Writes "osd", "disable_acc" and all ten application keys, keeping every other line of
 // the file. An existing file that cannot be read is not overwritten.
 Status SaveSettings(const std::string& path, const UserSettings& settings);
 
-// Switches the desktop's pointer acceleration for the option "Disable mouse acceleration":
-// off (thresholds and level 0, pointer speed 10) when disableAcc is true or acceleration is
-// already on; on (thresholds 4 and 12, level 2) only when disableAcc is false and it was
-// off. disableAcc is true exactly when the option's stored value is 1. The caller repaints
-// its window afterwards.
+// The option "Disable mouse acceleration": on, the pointer devices of the attached QVM
+// mice (and those plugged in later) get the flat profile; off, each gets back what it had
+// before. Other pointers are never touched. disableAcc is true exactly when the option's
+// stored value is 1.
 Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer);
 
 // The name shown for a bound application: the Name of the desktop entry whose Exec starts

@@ -21,6 +21,7 @@
 #include "platform/folders.h"
 #include "platform/linux/x11_pointer_acceleration.h"
 #include "ui/app_icon.h"
+#include "ui/desktop_notices.h"
 #include "ui/device_controller.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
@@ -111,7 +112,8 @@ int main(int argc, char** argv) {
     LoadedSettings loaded = LoadSettings(settingsPath, *pointer);
     if (!loaded.warning.empty()) {
         // Only to the terminal: where the desktop does not let the acceleration be switched
-        // (Wayland) a box would say so at every start.
+        // (Wayland) a box would say so at every start. The pointer is destroyed after the
+        // window and puts back what the option changed.
         std::cerr << "qvm-gaming: " << loaded.warning << "\n";
     }
 
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
     Waiters waiters(*started.events.wait, *started.events.close, *started.events.reload,
                     std::move(callbacks), quit);
     QObject::connect(&window, &ui::MainWindow::quitting, [&quit] { quit.request_stop(); });
+    ui::FollowPointerChanges(*pointer, &window,
+                             [&window](const QString& text) { window.ShowError(text); });
+    ui::QuitOnSignals quitOnSignals([&window] { window.Quit(); });
 
     (*controller)->Start();
     const bool toTray = started.startHidden && window.TrayIcon() != nullptr;

@@ -185,7 +185,7 @@ void OtherPage::Refresh() {
     const DeviceView view = controller_.View();
     if (context_.settings != nullptr) {
         osd_->setChecked(context_.settings->osd != 0);
-        acceleration_->setChecked(context_.settings->disableAcc != 0);
+        acceleration_->setChecked(context_.settings->disableAcc == 1);
     }
     osd_->setEnabled(context_.settings != nullptr);
     acceleration_->setEnabled(context_.settings != nullptr);
@@ -227,11 +227,18 @@ void OtherPage::OnOsd(bool on) {
 
 void OtherPage::OnAcceleration(bool on) {
     if (context_.settings == nullptr) return;
+    PointerAcceleration* pointer = context_.pointer;
+    if (on && pointer != nullptr && !pointer->Available()) {
+        // Nothing could change on this desktop: the option stays off and is not stored.
+        acceleration_->setChecked(false);
+        ShowError(ToQ(pointer->UnavailableReason()));
+        return;
+    }
     const UserSettings undo = *context_.settings;
     context_.settings->disableAcc = on ? 1 : 0;
     if (!SaveOrUndo(undo)) return;
-    if (context_.pointer == nullptr) return;
-    if (const Status applied = ApplyPointerAcceleration(on, *context_.pointer); !applied) {
+    if (pointer == nullptr || !pointer->Available()) return;
+    if (const Status applied = ApplyPointerAcceleration(on, *pointer); !applied) {
         ShowError(ToQ(applied.message()));
     }
 }

@@ -1,8 +1,8 @@
 // OtherPage: the "Other" page of the main window, three panels side by side.
 //
 // - GENERAL OPTIONS: "Enable DPI / profile OSD" and "Disable mouse acceleration (OS)",
-//   each written to set.ini the moment it is toggled (the second also switches the
-//   desktop's pointer acceleration), and "Start with the desktop" (the autostart entry).
+//   each written to set.ini the moment it is toggled (the second also switches off the
+//   acceleration of the QVM mice's pointers), and "Start with the desktop" (the autostart entry).
 // - INFORMATION: the attached model, driver and firmware versions, and the PIN of the
 //   network remote service.
 // - DRIVER SETTINGS: Reset, Backup and Restore with their questions, and a progress bar

@@ -1,10 +1,11 @@
 #include "platform/linux/x11_pointer_acceleration.h"
 
-#include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Xlib defines macros named Status, Bool, True, False and None; it comes last so they
 // cannot reach the headers above, and Status is dropped again for qvm::Status.
@@ -18,12 +19,16 @@ namespace {
 
 constexpr char kProfileEnabledProperty[] = "libinput Accel Profile Enabled";
 constexpr char kProfilesAvailableProperty[] = "libinput Accel Profiles Available";
-constexpr char kSpeedProperty[] = "libinput Accel Speed";
-constexpr char kFloatType[] = "FLOAT";
+constexpr char kDeviceNodeProperty[] = "Device Node";
+constexpr char kProductIdProperty[] = "Device Product ID";  // vendor, product (32 bits each)
+constexpr char kSysRoot[] = "/sys";
 // Longer than any of the properties above, in 32-bit units.
-constexpr long kPropertyReadLength = 16;
+constexpr long kPropertyReadLength = 64;
 constexpr int kProfileFormat = 8;
-constexpr int kSpeedFormat = 32;
+constexpr int kNodeFormat = 8;
+constexpr int kProductIdFormat = 32;
+constexpr int kHierarchyNotices =
+    XISlaveAdded | XISlaveRemoved | XIDeviceEnabled | XIDeviceDisabled;
 
 // X reports request errors asynchronously to one process-wide handler. A trap installs a
 // handler that records the error code, and Finish() waits for the server's answer to
@@ -78,128 +83,123 @@ struct XFreeDeleter {
 struct DeviceProperty {
     Atom type = 0;
     int format = 0;
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;  // 16- and 32-bit items keep their native layout
 };
 
-class X11PointerAcceleration final : public PointerAcceleration {
+class X11PointerDevices final : public PointerDevices {
   public:
-    explicit X11PointerAcceleration(DisplayPtr display) : display_(std::move(display)) {
+    explicit X11PointerDevices(DisplayPtr display) : display_(std::move(display)) {
         Display* d = display_.get();
-        int opcode = 0, event = 0, error = 0;
+        int event = 0, error = 0;
         int major = 2, minor = 0;
-        haveXi2_ = XQueryExtension(d, "XInputExtension", &opcode, &event, &error) &&
+        haveXi2_ = XQueryExtension(d, "XInputExtension", &xiOpcode_, &event, &error) &&
                    XIQueryVersion(d, &major, &minor) == Success;
-        // Atoms that do not exist yet mean no device has that property.
-        profileEnabled_ = XInternAtom(d, kProfileEnabledProperty, True);
-        profilesAvailable_ = XInternAtom(d, kProfilesAvailableProperty, True);
-        speed_ = XInternAtom(d, kSpeedProperty, True);
-        floatType_ = XInternAtom(d, kFloatType, False);
+        LookUpAtoms();
+        if (haveXi2_) WatchHierarchy();
     }
 
-    Result<MouseParams> GetMouseParams() override {
-        XPointerControl control;
-        XGetPointerControl(display_.get(), &control.numerator, &control.denominator,
-                           &control.threshold);
-        std::vector<std::vector<std::uint8_t>> profiles;
-        for (int device : LibinputPointers()) {
-            if (auto value = ReadProperty(device, profileEnabled_);
-                value && value->format == kProfileFormat) {
-                profiles.push_back(std::move(value->bytes));
-            }
-        }
-        return CombinePointerState(control, ProfilesAreFlat(profiles));
-    }
-
-    std::optional<int> GetPointerSpeed() override {
-        for (int device : SpeedDevices()) {
-            if (auto value = ReadProperty(device, speed_); value && IsSpeedValue(*value)) {
-                return PointerSpeedFromLibinput(std::bit_cast<float>(FirstWord(value->bytes)));
-            }
-        }
-        return std::nullopt;
-    }
-
-    Status SetPointerSpeed(int speed) override {
-        const Result<float> libinputSpeed = LibinputSpeedFromPointerSpeed(speed);
-        if (!libinputSpeed) return libinputSpeed.error();
-        const std::vector<int> devices = SpeedDevices();
-        if (devices.empty()) {
-            return MakeError("the X server has no pointer speed to set: no libinput pointer");
-        }
-        const auto word = std::bit_cast<std::uint32_t>(*libinputSpeed);
-        XErrorTrap trap(display_.get());
-        for (int device : devices) {
-            XIChangeProperty(
-                display_.get(), device, speed_, floatType_, kSpeedFormat, XIPropModeReplace,
-                reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(&word)), 1);
-        }
-        if (std::string error = trap.Finish(); !error.empty()) {
-            return MakeError("could not set the pointer speed: " + error);
-        }
-        return {};
-    }
-
-    Status SetMouseParams(const MouseParams& params) override {
-        Display* d = display_.get();
-        const XPointerControl control = ToXPointerControl(params);
-        const AccelProfile profile =
-            params.acceleration > 0 ? AccelProfile::kAdaptive : AccelProfile::kFlat;
-        XErrorTrap trap(d);
-        XChangePointerControl(d, True, True, control.numerator, control.denominator,
-                              control.threshold);
-        for (int device : LibinputPointers()) {
-            const auto enabled = ReadProperty(device, profileEnabled_);
-            if (!enabled || enabled->format != kProfileFormat) continue;
-            const auto available = ReadProperty(device, profilesAvailable_);
-            const auto value =
-                SelectAccelProfile(enabled->bytes,
-                                   available && available->format == kProfileFormat
-                                       ? std::span<const std::uint8_t>(available->bytes)
-                                       : std::span<const std::uint8_t>(),
-                                   profile);
-            if (!value) continue;  // this device cannot run without acceleration
-            XIChangeProperty(d, device, profileEnabled_, enabled->type, kProfileFormat,
-                             XIPropModeReplace, const_cast<unsigned char*>(value->data()),
-                             static_cast<int>(value->size()));
-        }
-        if (std::string error = trap.Finish(); !error.empty()) {
-            return MakeError("could not change the pointer acceleration: " + error);
-        }
-        return {};
-    }
-
-  private:
-    bool IsSpeedValue(const DeviceProperty& value) const {
-        return value.type == floatType_ && value.format == kSpeedFormat &&
-               value.bytes.size() >= sizeof(std::uint32_t);
-    }
-
-    static std::uint32_t FirstWord(const std::vector<std::uint8_t>& bytes) {
-        std::uint32_t word = 0;
-        std::copy_n(bytes.begin(), sizeof word, reinterpret_cast<std::uint8_t*>(&word));
-        return word;
-    }
-
-    // Enabled pointer devices (not the virtual core pointer) that carry `property`.
-    std::vector<int> PointersWith(Atom property) {
-        std::vector<int> devices;
-        if (!haveXi2_ || property == 0) return devices;
+    Result<std::vector<PointerDevice>> List() override {
+        if (!haveXi2_) return MakeError("the X server has no XInput 2 extension");
+        LookUpAtoms();  // a device added later may bring the property names with it
         int count = 0;
         std::unique_ptr<XIDeviceInfo, decltype(&XIFreeDeviceInfo)> info(
             XIQueryDevice(display_.get(), XIAllDevices, &count), &XIFreeDeviceInfo);
+        std::vector<PointerDevice> devices;
         for (int i = 0; info && i < count; ++i) {
-            const XIDeviceInfo& device = info.get()[i];
-            if (device.use != XISlavePointer || !device.enabled) continue;
-            if (ReadProperty(device.deviceid, property)) devices.push_back(device.deviceid);
+            const XIDeviceInfo& x = info.get()[i];
+            if (x.use != XISlavePointer) continue;
+            PointerDevice& device = devices.emplace_back();
+            device.id = x.deviceid;
+            device.name = x.name != nullptr ? x.name : "";
+            device.enabled = x.enabled != 0;
+            if (auto node = ReadProperty(x.deviceid, deviceNode_, kNodeFormat)) {
+                device.node.assign(node->bytes.begin(), node->bytes.end());
+                if (const auto end = device.node.find('\0'); end != std::string::npos) {
+                    device.node.resize(end);
+                }
+            }
+            if (auto ids = ReadProperty(x.deviceid, productId_, kProductIdFormat);
+                ids && ids->bytes.size() >= sizeof(std::uint32_t)) {
+                std::uint32_t vendor = 0;
+                std::memcpy(&vendor, ids->bytes.data(), sizeof vendor);
+                if (vendor <= 0xFFFF) device.vendor = static_cast<std::uint16_t>(vendor);
+            }
+            if (!device.vendor && !device.node.empty()) {
+                device.vendor = InputNodeVendor(device.node, kSysRoot);
+            }
+            if (auto profile = ReadProperty(x.deviceid, profileEnabled_, kProfileFormat)) {
+                device.profile = std::move(profile->bytes);
+            }
+            if (auto available = ReadProperty(x.deviceid, profilesAvailable_, kProfileFormat)) {
+                device.available = std::move(available->bytes);
+            }
         }
         return devices;
     }
-    std::vector<int> LibinputPointers() { return PointersWith(profileEnabled_); }
-    std::vector<int> SpeedDevices() { return PointersWith(speed_); }
 
-    // The property's value, std::nullopt when the device does not have it. 16- and
-    // 32-bit items arrive as uint16_t / uint32_t arrays; the bytes keep that layout.
-    std::optional<DeviceProperty> ReadProperty(int device, Atom property) {
+    Status SetProfile(int id, std::span<const std::uint8_t> value) override {
+        if (profileEnabled_ == 0) return MakeError("no libinput pointer on this X server");
+        std::vector<unsigned char> data(value.begin(), value.end());
+        XErrorTrap trap(display_.get());
+        XIChangeProperty(display_.get(), id, profileEnabled_, XA_INTEGER, kProfileFormat,
+                         XIPropModeReplace, data.data(), static_cast<int>(data.size()));
+        if (std::string error = trap.Finish(); !error.empty()) {
+            return MakeError("the X server refused the change: " + error);
+        }
+        return {};
+    }
+
+    int ChangeFd() override { return haveXi2_ ? ConnectionNumber(display_.get()) : -1; }
+
+    PointerNotices TakeChanges() override {
+        Display* d = display_.get();
+        PointerNotices notices;
+        // XPending also reads what has arrived on the connection, without blocking.
+        while (XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            XGenericEventCookie* cookie = &event.xcookie;
+            if (cookie->type != GenericEvent || cookie->extension != xiOpcode_ ||
+                !XGetEventData(d, cookie)) {
+                continue;
+            }
+            if (cookie->evtype == XI_HierarchyChanged) {
+                const auto* hierarchy = static_cast<const XIHierarchyEvent*>(cookie->data);
+                notices.changed = notices.changed || (hierarchy->flags & kHierarchyNotices) != 0;
+                for (int i = 0; i < hierarchy->num_info; ++i) {
+                    if (hierarchy->info[i].flags & XISlaveRemoved) {
+                        notices.removed.push_back(hierarchy->info[i].deviceid);
+                    }
+                }
+            }
+            XFreeEventData(d, cookie);
+        }
+        return notices;
+    }
+
+  private:
+    // Atoms that do not exist yet mean no device has that property (yet).
+    void LookUpAtoms() {
+        const std::pair<Atom*, const char*> atoms[] = {
+            {&profileEnabled_, kProfileEnabledProperty},
+            {&profilesAvailable_, kProfilesAvailableProperty},
+            {&deviceNode_, kDeviceNodeProperty},
+            {&productId_, kProductIdProperty}};
+        for (const auto& [atom, name] : atoms) {
+            if (*atom == 0) *atom = XInternAtom(display_.get(), name, True);
+        }
+    }
+
+    void WatchHierarchy() {
+        unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(mask, XI_HierarchyChanged);
+        XIEventMask events{XIAllDevices, static_cast<int>(sizeof mask), mask};
+        XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &events, 1);
+        XFlush(display_.get());
+    }
+
+    // The property's value in `format`, std::nullopt when the device does not have it.
+    std::optional<DeviceProperty> ReadProperty(int device, Atom property, int format) {
         if (property == 0) return std::nullopt;
         DeviceProperty result;
         unsigned long items = 0, bytesAfter = 0;
@@ -208,45 +208,44 @@ class X11PointerAcceleration final : public PointerAcceleration {
             XIGetProperty(display_.get(), device, property, 0, kPropertyReadLength, False,
                           AnyPropertyType, &result.type, &result.format, &items, &bytesAfter, &raw);
         std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-        if (status != Success || result.type == None || !data) return std::nullopt;
+        if (status != Success || result.type == None || !data || result.format != format) {
+            return std::nullopt;
+        }
         result.bytes.assign(data.get(), data.get() + items * (result.format / 8));
         return result;
     }
 
     DisplayPtr display_;
     bool haveXi2_ = false;
+    int xiOpcode_ = 0;
     Atom profileEnabled_ = 0;
     Atom profilesAvailable_ = 0;
-    Atom speed_ = 0;
-    Atom floatType_ = 0;
-};
-
-class UnavailablePointerAcceleration final : public PointerAcceleration {
-  public:
-    Result<MouseParams> GetMouseParams() override { return MakeError(kX11OnlyMessage); }
-    std::optional<int> GetPointerSpeed() override { return std::nullopt; }
-    Status SetPointerSpeed(int) override { return MakeError(kX11OnlyMessage); }
-    Status SetMouseParams(const MouseParams&) override { return MakeError(kX11OnlyMessage); }
+    Atom deviceNode_ = 0;
+    Atom productId_ = 0;
 };
 
 }  // namespace
 
-Result<std::unique_ptr<PointerAcceleration>> MakeX11PointerAcceleration(const char* displayName) {
+Result<std::unique_ptr<PointerDevices>> MakeX11PointerDevices(const char* displayName) {
     DisplayPtr display(XOpenDisplay(displayName));
     if (!display) {
         return MakeError(std::string("cannot open the X display ") +
                          (displayName ? displayName : "of this session"));
     }
-    return std::unique_ptr<PointerAcceleration>(
-        std::make_unique<X11PointerAcceleration>(std::move(display)));
+    return std::unique_ptr<PointerDevices>(std::make_unique<X11PointerDevices>(std::move(display)));
 }
 
 std::unique_ptr<PointerAcceleration> MakeSystemPointerAcceleration() {
     if (DetectPointerSession(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"),
-                             std::getenv("DISPLAY")) == PointerSession::kX11) {
-        if (auto x11 = MakeX11PointerAcceleration(nullptr)) return std::move(*x11);
+                             std::getenv("DISPLAY")) != PointerSession::kX11) {
+        return std::make_unique<PointerAcceleration>(std::string(kX11OnlyMessage));
     }
-    return std::make_unique<UnavailablePointerAcceleration>();
+    Result<std::unique_ptr<PointerDevices>> x11 = MakeX11PointerDevices(nullptr);
+    if (!x11) {
+        return std::make_unique<PointerAcceleration>(
+            "the mouse acceleration option cannot reach the desktop: " + x11.message());
+    }
+    return std::make_unique<PointerAcceleration>(std::move(*x11));
 }
 
 }  // namespace qvm

@@ -8,8 +8,8 @@
 #include "app/keyboard_layout.h"
 #include "app/settings.h"
 #include "app/ui_strings.h"
+#include "support/fake_pointer_devices.h"
 #include "support/fifo_guard.h"
-#include "support/recording_pointer_acceleration.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
@@ -29,7 +29,8 @@ struct FifoReaderCase {
 const FifoReaderCase kFifoReaders[] = {
     {"settings", "set.ini",
      [](const std::string& path) {
-         test::RecordingPointerAcceleration pointer({0, 0, 0}, 10);
+         test::FakePointerDesktop desktop;
+         PointerAcceleration pointer(desktop.Connect());
          const LoadedSettings loaded = LoadSettings(path, pointer);
          EXPECT_EQ(loaded.settings.osd, 1);  // the defaults
          EXPECT_EQ(ReadStartupSettings(path).languageId, kDefaultLanguageId);

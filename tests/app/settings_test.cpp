@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include "app/ini_file.h"
-#include "support/recording_pointer_acceleration.h"
+#include "support/fake_pointer_devices.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
 namespace {
 
-using test::RecordingPointerAcceleration;
+using test::FakePointerDesktop;
 using test::ScopedEnv;
 using test::TempFolder;
 using Calls = std::vector<std::string>;
@@ -51,7 +51,8 @@ TEST_P(AppSlotTest, SlotTwoFollowsTheRules) {
     FakeDesktop desktop(dir);
     if (GetParam().desktopEntry) desktop.AddEntry("tool.desktop", GetParam().desktopEntry);
     const std::string path = dir.Write("set.ini", "[QZW]\ndisable_acc=0\n" + GetParam().file);
-    RecordingPointerAcceleration pointer({0, 0, 0}, 10);
+    FakePointerDesktop pointers;
+    PointerAcceleration pointer(pointers.Connect());
     const LoadedSettings loaded = LoadSettings(path, pointer);
     EXPECT_EQ(loaded.settings.apps[2], GetParam().expected);
     for (std::size_t i = 0; i < kAppSlotCount; ++i) {
@@ -137,66 +138,50 @@ INSTANTIATE_TEST_SUITE_P(
                         nullptr, "tool"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-struct AccelCase {
-    const char* label;
-    bool disableAcc;
-    MouseParams current;
-    std::optional<int> speed;
-    Calls expected;
-};
-
-class PointerAccelerationTest : public testing::TestWithParam<AccelCase> {};
-
-TEST_P(PointerAccelerationTest, SwitchesAsTheOptionSays) {
-    RecordingPointerAcceleration pointer(GetParam().current, GetParam().speed);
-    EXPECT_TRUE(ApplyPointerAcceleration(GetParam().disableAcc, pointer));
-    EXPECT_EQ(pointer.calls, GetParam().expected);
-}
-
-const Calls kOffNoSpeed = {"get params", "get speed", "set params 0,0,0"};
-const Calls kOffWithSpeed = {"get params", "get speed", "set speed 10", "set params 0,0,0"};
-const Calls kOn = {"get params", "get speed", "set params 4,12,2"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, PointerAccelerationTest,
-    testing::Values(AccelCase{"disable_resets_speed", true, {6, 10, 1}, 14, kOffWithSpeed},
-                    AccelCase{"disable_neutral_speed", true, {6, 10, 1}, 10, kOffNoSpeed},
-                    AccelCase{"disable_speed_unknown", true, {0, 0, 0}, std::nullopt, kOffNoSpeed},
-                    AccelCase{"enable_when_off", false, {0, 0, 0}, 14, kOn},
-                    AccelCase{"enable_negative_threshold", false, {-1, 0, 0}, 3, kOn},
-                    AccelCase{
-                        "enable_when_already_on_turns_off", false, {6, 10, 1}, 7, kOffWithSpeed}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST(PointerAccelerationTest, UnreadableSettingsAreLeftAlone) {
-    RecordingPointerAcceleration pointer({0, 0, 0}, 10);
-    pointer.failGet = true;
-    EXPECT_FALSE(ApplyPointerAcceleration(true, pointer));
-    EXPECT_EQ(pointer.calls, Calls{"get params"});
-}
-
 struct StartupAccelCase {
+    const char* label;
     const char* file;
+    int disableAcc;
     Calls expected;
 };
 
 class LoadAppliesAccelerationTest : public testing::TestWithParam<StartupAccelCase> {};
 
-TEST_P(LoadAppliesAccelerationTest, OnlyWhenDisableAccIsNotZero) {
+TEST_P(LoadAppliesAccelerationTest, OnlyAnOptionSetToOneFlattensTheQvmMouse) {
     TempFolder dir;
     const std::string path = dir.Write("set.ini", std::string(GetParam().file));
-    RecordingPointerAcceleration pointer({0, 0, 0}, 12);
-    (void)LoadSettings(path, pointer);
-    EXPECT_EQ(pointer.calls, GetParam().expected);
+    FakePointerDesktop desktop;
+    desktop.devices = {test::LibinputPointer(11, "QVM mouse", 0x0C45),
+                       test::LibinputPointer(12, "Other mouse", 0x046D)};
+    {
+        PointerAcceleration pointer(desktop.Connect());
+        const LoadedSettings loaded = LoadSettings(path, pointer);
+        EXPECT_EQ(loaded.settings.disableAcc, GetParam().disableAcc);
+        EXPECT_EQ(loaded.warning, "");
+        EXPECT_EQ(desktop.calls, GetParam().expected);
+    }
+    // Gone with the program: the mouse has its own profile back.
+    EXPECT_EQ(desktop.Device(11).profile, (std::vector<std::uint8_t>{1, 0}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LoadAppliesAccelerationTest,
-    testing::Values(StartupAccelCase{"[QZW]\ndisable_acc=0\n", {}},
-                    StartupAccelCase{"", kOffWithSpeed},  // default 1
-                    StartupAccelCase{"[QZW]\ndisable_acc=1\n", kOffWithSpeed},
-                    // Any other non-zero value is not "held off" and turns it on.
-                    StartupAccelCase{"[QZW]\ndisable_acc=2\n", kOn}));
+    testing::Values(StartupAccelCase{"no_file_leaves_pointers_alone", "", 0, {}},
+                    StartupAccelCase{"off", "[QZW]\ndisable_acc=0\n", 0, {}},
+                    StartupAccelCase{"on", "[QZW]\ndisable_acc=1\n", 1, {"set 11 0,1"}},
+                    // Not "held off": nothing to do.
+                    StartupAccelCase{"other_value", "[QZW]\ndisable_acc=2\n", 2, {}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(LoadAppliesAccelerationTest, ADesktopThatCannotBeReachedIsAWarning) {
+    TempFolder dir;
+    const std::string path = dir.Write("set.ini", std::string("[QZW]\ndisable_acc=1\nosd=0\n"));
+    PointerAcceleration pointer(std::string("not on this desktop"));
+    const LoadedSettings loaded = LoadSettings(path, pointer);
+    EXPECT_EQ(loaded.warning, "not on this desktop");
+    EXPECT_EQ(loaded.settings.disableAcc, 1);  // kept for a desktop where it works
+    EXPECT_EQ(loaded.settings.osd, 0);
+}
 
 TEST(SettingsFileTest, SaveWritesEveryKeyAndKeepsTheRest) {
     TempFolder dir;
@@ -222,7 +207,8 @@ TEST(SettingsFileTest, SaveWritesEveryKeyAndKeepsTheRest) {
     EXPECT_EQ(file.GetInt("QZW", "remote", 0), 1);
     EXPECT_EQ(ReadStartupSettings(path).pin, 417);
 
-    RecordingPointerAcceleration pointer({0, 0, 0}, 10);
+    FakePointerDesktop desktop;
+    PointerAcceleration pointer(desktop.Connect());
     const UserSettings back = LoadSettings(path, pointer).settings;
     EXPECT_EQ(back.apps[1], settings.apps[1]);
     EXPECT_EQ(back.apps[5], AppSlot{});

@@ -7,19 +7,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
+#include <algorithm>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "app/settings.h"
 #include "platform/unique_fd.h"
 #include "support/temp_folder.h"
+
+// Xlib's macros (Status, None, Bool...) must not reach the headers above; this file is
+// compiled on its own, outside the folder's unity batches, so they reach no other test.
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#undef Status
 
 extern char** environ;
 
 namespace qvm {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 struct SessionCase {
     const char* sessionType;
@@ -46,154 +52,45 @@ INSTANTIATE_TEST_SUITE_P(
                     SessionCase{"tty", nullptr, nullptr, PointerSession::kNone},
                     SessionCase{nullptr, nullptr, "", PointerSession::kNone}));
 
-struct ToXCase {
-    MouseParams params;
-    XPointerControl expected;
+struct NodeVendorCase {
+    const char* label;
+    std::string node;
+    const char* vendorFile;  // written for event7; nullptr: none
+    std::optional<std::uint16_t> expected;
 };
 
-class ToXPointerControlTest : public testing::TestWithParam<ToXCase> {};
+class InputNodeVendorTest : public testing::TestWithParam<NodeVendorCase> {};
 
-TEST_P(ToXPointerControlTest, Maps) {
-    EXPECT_EQ(ToXPointerControl(GetParam().params), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ToXPointerControlTest,
-    testing::Values(ToXCase{{4, 12, 2}, {2, 1, 4}}, ToXCase{{6, 0, 1}, {2, 1, 6}},
-                    ToXCase{{0, 0, 0}, {1, 1, 0}}, ToXCase{{7, 9, 0}, {1, 1, 7}},
-                    // Negative thresholds are refused by the server.
-                    ToXCase{{-5, 3, 2}, {2, 1, 0}}, ToXCase{{3, 3, -1}, {1, 1, 3}}));
-
-struct FromXCase {
-    XPointerControl control;
-    MouseParams expected;
-};
-
-class FromXPointerControlTest : public testing::TestWithParam<FromXCase> {};
-
-TEST_P(FromXPointerControlTest, Maps) {
-    EXPECT_EQ(FromXPointerControl(GetParam().control), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, FromXPointerControlTest,
-    testing::Values(FromXCase{{2, 1, 4}, {4, 4, 1}}, FromXCase{{3, 2, 10}, {10, 10, 1}},
-                    // Accelerating from the first count still reads
-                    // as on: a first threshold of 0 would mean off.
-                    FromXCase{{2, 1, 0}, {1, 1, 1}}, FromXCase{{1, 1, 4}, {0, 0, 0}},
-                    FromXCase{{1, 2, 4}, {0, 0, 0}}, FromXCase{{5, 0, 4}, {0, 0, 0}},
-                    FromXCase{{5, -1, 4}, {0, 0, 0}}));
-
-struct ProfileCase {
-    Bytes enabled;
-    Bytes available;
-    AccelProfile profile;
-    std::optional<Bytes> expected;
-};
-
-class SelectAccelProfileTest : public testing::TestWithParam<ProfileCase> {};
-
-TEST_P(SelectAccelProfileTest, SetsExactlyTheWantedFlag) {
-    const ProfileCase& c = GetParam();
-    EXPECT_EQ(SelectAccelProfile(c.enabled, c.available, c.profile), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SelectAccelProfileTest,
-    testing::Values(
-        ProfileCase{{1, 0}, {1, 1}, AccelProfile::kFlat, Bytes{0, 1}},
-        ProfileCase{{0, 1}, {1, 1}, AccelProfile::kAdaptive, Bytes{1, 0}},
-        ProfileCase{{1, 0}, {}, AccelProfile::kFlat, Bytes{0, 1}},
-        // Newer libinput has a third (custom) profile: the length is kept, it is cleared.
-        ProfileCase{{0, 0, 1}, {1, 1, 1}, AccelProfile::kFlat, Bytes{0, 1, 0}},
-        ProfileCase{{0, 0, 1}, {1, 1, 1}, AccelProfile::kAdaptive, Bytes{1, 0, 0}},
-        // A device without the flat profile is left as it is.
-        ProfileCase{{1, 0}, {1, 0}, AccelProfile::kFlat, std::nullopt},
-        ProfileCase{{1, 0}, {1}, AccelProfile::kFlat, std::nullopt},
-        ProfileCase{{1}, {1, 1}, AccelProfile::kFlat, std::nullopt},
-        ProfileCase{{}, {}, AccelProfile::kAdaptive, std::nullopt}));
-
-struct FlatCase {
-    std::vector<Bytes> values;
-    std::optional<bool> expected;
-};
-
-class ProfilesAreFlatTest : public testing::TestWithParam<FlatCase> {};
-
-TEST_P(ProfilesAreFlatTest, FlatOnlyWhenEveryDeviceIs) {
-    EXPECT_EQ(ProfilesAreFlat(GetParam().values), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ProfilesAreFlatTest,
-    testing::Values(FlatCase{{}, std::nullopt}, FlatCase{{{0, 1}}, true}, FlatCase{{{1, 0}}, false},
-                    FlatCase{{{0, 1}, {0, 1, 0}}, true}, FlatCase{{{0, 1}, {1, 0}}, false},
-                    FlatCase{{{1, 0}, {0, 1}}, false},
-                    // Too short to say: ignored, not counted as flat.
-                    FlatCase{{{1}}, std::nullopt}, FlatCase{{{1}, {0, 1}}, true}));
-
-struct CombineCase {
-    XPointerControl control;
-    std::optional<bool> libinputFlat;
-    MouseParams expected;
-};
-
-class CombinePointerStateTest : public testing::TestWithParam<CombineCase> {};
-
-TEST_P(CombinePointerStateTest, LibinputDecidesWhereItExists) {
-    const CombineCase& c = GetParam();
-    EXPECT_EQ(CombinePointerState(c.control, c.libinputFlat), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, CombinePointerStateTest,
-                         testing::Values(CombineCase{{2, 1, 4}, std::nullopt, {4, 4, 1}},
-                                         CombineCase{{1, 1, 4}, std::nullopt, {0, 0, 0}},
-                                         CombineCase{{2, 1, 4}, true, {0, 0, 0}},
-                                         CombineCase{{2, 1, 6}, false, {6, 6, 1}},
-                                         CombineCase{{1, 1, 6}, false, {6, 6, 1}},
-                                         CombineCase{{1, 1, 0}, false, {1, 1, 1}}));
-
-struct SpeedCase {
-    float libinput;
-    int speed;
-};
-
-class PointerSpeedTest : public testing::TestWithParam<SpeedCase> {};
-
-TEST_P(PointerSpeedTest, MapsBothWays) {
-    const SpeedCase& c = GetParam();
-    EXPECT_EQ(PointerSpeedFromLibinput(c.libinput), c.speed);
-    const Result<float> back = LibinputSpeedFromPointerSpeed(c.speed);
-    ASSERT_TRUE(back) << back.message();
-    EXPECT_FLOAT_EQ(*back, c.libinput);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, PointerSpeedTest,
-                         testing::Values(SpeedCase{0.0f, 10}, SpeedCase{1.0f, 20},
-                                         SpeedCase{-0.9f, 1}, SpeedCase{0.3f, 13},
-                                         SpeedCase{-0.5f, 5}));
-
-TEST(PointerSpeedLimitsTest, OutOfRangeValues) {
-    EXPECT_EQ(PointerSpeedFromLibinput(-1.0f), 1);
-    EXPECT_EQ(PointerSpeedFromLibinput(2.5f), 20);
-    EXPECT_EQ(PointerSpeedFromLibinput(std::nanf("")), kNeutralPointerSpeed);
-    for (int bad : {0, 21, -10}) {
-        const Result<float> speed = LibinputSpeedFromPointerSpeed(bad);
-        ASSERT_FALSE(speed) << bad;
-        EXPECT_NE(speed.message().find(std::to_string(bad)), std::string::npos);
+TEST_P(InputNodeVendorTest, ReadsTheKernelsRecord) {
+    test::TempFolder sys;
+    if (GetParam().vendorFile) {
+        sys.Write("class/input/event7/device/id/vendor", std::string(GetParam().vendorFile));
     }
+    sys.Write("secret/device/id/vendor", std::string("0c45\n"));
+    EXPECT_EQ(InputNodeVendor(GetParam().node, sys.path()), GetParam().expected);
 }
 
-TEST(SystemPointerTest, WithoutAnX11DesktopEveryChangeFailsClearly) {
+INSTANTIATE_TEST_SUITE_P(
+    Table, InputNodeVendorTest,
+    testing::Values(NodeVendorCase{"qvm", "/dev/input/event7", "0c45\n", 0x0C45},
+                    NodeVendorCase{"upper_case", "/dev/input/event7", "0C45", 0x0C45},
+                    NodeVendorCase{"other", "/dev/input/event7", "046d\n", 0x046D},
+                    NodeVendorCase{"missing", "/dev/input/event7", nullptr, std::nullopt},
+                    NodeVendorCase{"garbage", "/dev/input/event7", "0c45x\n", std::nullopt},
+                    NodeVendorCase{"too_wide", "/dev/input/event7", "10c45\n", std::nullopt},
+                    // Only a plain node name is looked up: no way out of the folder.
+                    NodeVendorCase{"climbs_out", "/dev/input/../../secret", "0c45", std::nullopt},
+                    NodeVendorCase{"not_an_input_node", "/tmp/event7", "0c45", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(SystemPointerTest, WithoutAnX11DesktopNothingIsChanged) {
     test::ScopedEnv session("XDG_SESSION_TYPE", "wayland");
     test::ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
     auto pointer = MakeSystemPointerAcceleration();
-    const Result<MouseParams> params = pointer->GetMouseParams();
-    ASSERT_FALSE(params);
-    EXPECT_EQ(params.message(), kX11OnlyMessage);
-    EXPECT_EQ(pointer->SetMouseParams({0, 0, 0}).message(), kX11OnlyMessage);
-    EXPECT_EQ(pointer->SetPointerSpeed(10).message(), kX11OnlyMessage);
-    EXPECT_EQ(pointer->GetPointerSpeed(), std::nullopt);
+    EXPECT_FALSE(pointer->Available());
+    EXPECT_EQ(pointer->UnavailableReason(), kX11OnlyMessage);
+    EXPECT_EQ(pointer->Hold().message(), kX11OnlyMessage);
+    EXPECT_EQ(pointer->Release().message(), kX11OnlyMessage);
 }
 
 // A private Xvfb server for the test, which writes its display number to a pipe once it
@@ -243,35 +140,84 @@ class XvfbServer {
     std::string display_;
 };
 
-TEST(X11PointerTest, AccelerationSwitchesOnARealServer) {
+// Adds a master pointer to the server, which brings its own slave pointer with it, or
+// removes it again with that slave.
+void ChangeTestMaster(const std::string& display, bool add) {
+    std::unique_ptr<Display, decltype(&XCloseDisplay)> d(XOpenDisplay(display.c_str()),
+                                                         &XCloseDisplay);
+    ASSERT_TRUE(d);
+    char name[] = "qvm test";
+    XIAnyHierarchyChangeInfo change{};
+    if (add) {
+        change.add = {XIAddMaster, name, True, True};
+    } else {
+        int count = 0;
+        std::unique_ptr<XIDeviceInfo, decltype(&XIFreeDeviceInfo)> info(
+            XIQueryDevice(d.get(), XIAllMasterDevices, &count), &XIFreeDeviceInfo);
+        int master = -1;
+        for (int i = 0; i < count; ++i) {
+            if (info.get()[i].use == XIMasterPointer &&
+                std::string(info.get()[i].name) == "qvm test pointer") {
+                master = info.get()[i].deviceid;
+            }
+        }
+        ASSERT_GE(master, 0);
+        change.remove = {XIRemoveMaster, master, XIFloating, 0, 0};
+    }
+    XIChangeHierarchy(d.get(), &change, 1);
+    XSync(d.get(), False);
+}
+
+PointerNotices NextNotices(PointerDevices& devices) {
+    pollfd readable{devices.ChangeFd(), POLLIN, 0};
+    constexpr int kNoticeTimeoutMs = 10000;
+    EXPECT_EQ(::poll(&readable, 1, kNoticeTimeoutMs), 1);
+    return devices.TakeChanges();
+}
+
+TEST(X11PointerTest, ARealServersPointersAreListedAndLeftAlone) {
     XvfbServer server;
     if (server.display().empty()) GTEST_SKIP() << "Xvfb is not available";
-    auto opened = MakeX11PointerAcceleration(server.display().c_str());
+    auto opened = MakeX11PointerDevices(server.display().c_str());
     ASSERT_TRUE(opened) << opened.message();
-    PointerAcceleration& pointer = **opened;
+    PointerDevices& devices = **opened;
 
-    // Xvfb's devices are not libinput's: only the pointer control moves, and there is no
-    // speed to set.
-    EXPECT_EQ(pointer.GetPointerSpeed(), std::nullopt);
-    EXPECT_FALSE(pointer.SetPointerSpeed(12));
+    const Result<std::vector<PointerDevice>> listed = devices.List();
+    ASSERT_TRUE(listed) << listed.message();
+    ASSERT_FALSE(listed->empty());  // the server's own test pointer
+    for (const PointerDevice& device : *listed) {
+        EXPECT_FALSE(IsQvmPointer(device)) << device.name;
+        EXPECT_TRUE(device.profile.empty()) << device.name;  // no libinput under Xvfb
+    }
+    EXPECT_GE(devices.ChangeFd(), 0);
+    EXPECT_FALSE(devices.TakeChanges().changed);
 
-    ASSERT_TRUE(ApplyPointerAcceleration(true, pointer));
-    const Result<MouseParams> off = pointer.GetMouseParams();
-    ASSERT_TRUE(off) << off.message();
-    EXPECT_EQ(*off, (MouseParams{0, 0, 0}));
+    // Pointers that come and go are announced on the descriptor, those that go by number.
+    ChangeTestMaster(server.display(), true);
+    EXPECT_TRUE(NextNotices(devices).changed);
+    EXPECT_FALSE(devices.TakeChanges().changed);
+    const Result<std::vector<PointerDevice>> after = devices.List();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->size(), listed->size() + 1);
+    const auto isNew = [&](const PointerDevice& device) {
+        return std::none_of(listed->begin(), listed->end(),
+                            [&](const PointerDevice& old) { return old.id == device.id; });
+    };
+    const int added = std::find_if(after->begin(), after->end(), isNew)->id;
+    ChangeTestMaster(server.display(), false);
+    const PointerNotices removal = NextNotices(devices);
+    EXPECT_TRUE(removal.changed);
+    EXPECT_NE(std::find(removal.removed.begin(), removal.removed.end(), added),
+              removal.removed.end());
 
-    // The option turned off again switches acceleration on because it was off.
-    ASSERT_TRUE(ApplyPointerAcceleration(false, pointer));
-    const Result<MouseParams> on = pointer.GetMouseParams();
-    ASSERT_TRUE(on) << on.message();
-    EXPECT_EQ(*on, (MouseParams{4, 4, 1}));
-
-    ASSERT_TRUE(pointer.SetMouseParams({9, 20, 1}));
-    EXPECT_EQ(*pointer.GetMouseParams(), (MouseParams{9, 9, 1}));
+    // Holding on a desktop without QVM pointers changes nothing and succeeds.
+    PointerAcceleration pointer(std::move(*opened));
+    EXPECT_TRUE(pointer.Hold());
+    EXPECT_TRUE(pointer.Release());
 }
 
 TEST(X11PointerTest, AMissingDisplayIsAnError) {
-    auto opened = MakeX11PointerAcceleration(":65000");
+    auto opened = MakeX11PointerDevices(":65000");
     ASSERT_FALSE(opened);
     EXPECT_NE(opened.message().find(":65000"), std::string::npos);
 }

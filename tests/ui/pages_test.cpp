@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -22,7 +23,7 @@
 #include "app/settings.h"
 #include "app/ui_strings.h"
 #include "sim/sim_backend.h"
-#include "support/recording_pointer_acceleration.h"
+#include "support/fake_pointer_devices.h"
 #include "ui/confirm.h"
 #include "ui/device_controller.h"
 #include "ui/dpi_page.h"
@@ -177,6 +178,7 @@ class PagesTest : public QObject {
     void restoreQuestions();
     void generalOptionsWrittenAtOnce_data();
     void generalOptionsWrittenAtOnce();
+    void accelerationOptionWhereItCannotWork();
     void driverButtonsFollowDevice();
 };
 
@@ -624,9 +626,10 @@ void PagesTest::generalOptionsWrittenAtOnce_data() {
 
     QTest::newRow("osd") << "osdOption" << true << "set.ini"
                          << "osd=0" << QStringList{};
-    QTest::newRow("acceleration on again")
-        << "accelerationOption" << true << "set.ini"
-        << "disable_acc=0" << QStringList{"get params", "get speed", "set params 4,12,2"};
+    // Only the QVM mouse (device 11) is flattened; the other pointer (12) is left alone.
+    QTest::newRow("acceleration off for the QVM mouse")
+        << "accelerationOption" << false << "set.ini"
+        << "disable_acc=1" << QStringList{"set 11 0,1"};
     QTest::newRow("start with the desktop")
         << "autostartOption" << false << "config/autostart/qvm-gaming.desktop"
         << QString("Exec=%1 /hide").arg(QCoreApplication::applicationFilePath()) << QStringList{};
@@ -640,8 +643,11 @@ void PagesTest::generalOptionsWrittenAtOnce() {
     QFETCH(QStringList, pointerCalls);
 
     Rig rig;
-    UserSettings settings;  // both options on, as a fresh set.ini reads
-    test::RecordingPointerAcceleration pointer({0, 0, 0}, 10);
+    UserSettings settings;  // as a fresh set.ini reads: the OSD on, acceleration alone
+    test::FakePointerDesktop desktop;
+    desktop.devices = {test::LibinputPointer(11, "QVM mouse", kQvmUsbVendor),
+                       test::LibinputPointer(12, "Other mouse", 0x046D)};
+    PointerAcceleration pointer(desktop.Connect());
     OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, &pointer, 7, {}});
     auto* option = Child<QCheckBox>(page, control);
     QCOMPARE(option->isChecked(), checked);
@@ -650,8 +656,30 @@ void PagesTest::generalOptionsWrittenAtOnce() {
     const QStringList lines = ReadText(rig.File(file)).split(QRegularExpression("\r?\n"));
     QVERIFY2(lines.contains(line), qPrintable(lines.join(" / ")));
     QStringList calls;
-    for (const std::string& call : pointer.calls) calls << QString::fromStdString(call);
+    for (const std::string& call : desktop.calls) calls << QString::fromStdString(call);
     QCOMPARE(calls, pointerCalls);
+
+    // A second click takes it back: the QVM mouse gets its own profile again.
+    if (control == "accelerationOption") {
+        QTest::mouseClick(option, Qt::LeftButton);
+        QCOMPARE(desktop.Device(11).profile, (std::vector<std::uint8_t>{1, 0}));
+        QVERIFY(ReadText(rig.File(file)).contains("disable_acc=0"));
+    }
+}
+
+void PagesTest::accelerationOptionWhereItCannotWork() {
+    Rig rig;
+    UserSettings settings;
+    PointerAcceleration pointer(std::string("works only on an X11 desktop"));
+    QStringList errors;
+    OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, &pointer, 7,
+                                     [&errors](const QString& text) { errors << text; }});
+    auto* option = Child<QCheckBox>(page, "accelerationOption");
+    QTest::mouseClick(option, Qt::LeftButton);
+    QVERIFY(!option->isChecked());
+    QCOMPARE(errors, QStringList{"works only on an X11 desktop"});
+    QCOMPARE(settings.disableAcc, 0);
+    QVERIFY(!QFileInfo::exists(ToQ(rig.File("set.ini"))));
 }
 
 void PagesTest::driverButtonsFollowDevice() {

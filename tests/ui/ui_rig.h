@@ -17,7 +17,7 @@
 #include "app/settings.h"
 #include "platform/folders.h"
 #include "sim/sim_backend.h"
-#include "support/recording_pointer_acceleration.h"
+#include "support/fake_pointer_devices.h"
 #include "ui/device_controller.h"
 #include "ui/main_window.h"
 
@@ -28,7 +28,7 @@ inline constexpr int kUiLoadTimeoutMs = 20000;
 class UiRig {
   public:
     // `devices`: the simulated device list; "" starts with the default mouse unplugged.
-    explicit UiRig(const std::string& devices = "g12") : pointer_(MouseParams{}, 10) {
+    explicit UiRig(const std::string& devices = "g12") : pointer_(pointerDesktop_.Connect()) {
         if (!dir_.isValid()) qFatal("no temporary folder");
         qputenv("QVM_USER_DIR", dir_.path().toUtf8());
         DeviceHubOptions options;
@@ -109,7 +109,8 @@ class UiRig {
   private:
     QTemporaryDir dir_;
     UserSettings settings_;
-    RecordingPointerAcceleration pointer_;
+    FakePointerDesktop pointerDesktop_;
+    PointerAcceleration pointer_;
     std::unique_ptr<ui::DeviceController> controller_;
     std::unique_ptr<ui::MainWindow> window_;
 };

@@ -1,0 +1,281 @@
+#include "platform/pointer_acceleration.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/fake_pointer_devices.h"
+
+namespace qvm {
+namespace {
+
+using test::FakePointerDesktop;
+using test::LibinputPointer;
+using Calls = std::vector<std::string>;
+using Flags = std::vector<std::uint8_t>;
+using Profiles = std::map<int, Flags>;
+
+constexpr std::uint16_t kOtherVendor = 0x046D;
+
+Profiles ProfilesOf(const FakePointerDesktop& desktop) {
+    Profiles profiles;
+    for (const PointerDevice& device : desktop.devices) profiles[device.id] = device.profile;
+    return profiles;
+}
+
+PointerDevice Disabled(PointerDevice device) {
+    device.enabled = false;
+    return device;
+}
+
+PointerDevice Offering(PointerDevice device, Flags available) {
+    device.available = std::move(available);
+    return device;
+}
+
+struct HoldCase {
+    const char* label;
+    std::vector<PointerDevice> devices;
+    std::set<int> refuse;
+    Calls holdCalls;
+    const char* holdError;  // a part of the message; nullptr: success
+    Calls releaseCalls;     // after the hold's calls
+};
+
+class PointerHoldTest : public testing::TestWithParam<HoldCase> {};
+
+TEST_P(PointerHoldTest, FlattensOnlyQvmPointersAndPutsBackWhatWasThere) {
+    const HoldCase& c = GetParam();
+    FakePointerDesktop desktop;
+    desktop.devices = c.devices;
+    desktop.refuse = c.refuse;
+    const Profiles before = ProfilesOf(desktop);
+    PointerAcceleration pointer(desktop.Connect());
+
+    const Status held = pointer.Hold();
+    EXPECT_EQ(desktop.calls, c.holdCalls);
+    if (c.holdError == nullptr) {
+        EXPECT_TRUE(held) << held.message();
+    } else {
+        ASSERT_FALSE(held);
+        EXPECT_NE(held.message().find(c.holdError), std::string::npos) << held.message();
+    }
+    for (const PointerDevice& device : desktop.devices) {
+        if (!IsQvmPointer(device) || !device.enabled) {
+            EXPECT_EQ(device.profile, before.at(device.id)) << device.name << " was touched";
+        }
+    }
+
+    desktop.calls.clear();
+    EXPECT_TRUE(pointer.Release());
+    EXPECT_EQ(desktop.calls, c.releaseCalls);
+    EXPECT_EQ(ProfilesOf(desktop), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PointerHoldTest,
+    testing::Values(HoldCase{"only_the_qvm_mouse",
+                             {LibinputPointer(10, "Touchpad", std::nullopt),
+                              LibinputPointer(11, "QVM mouse", kQvmUsbVendor),
+                              LibinputPointer(12, "Other mouse", kOtherVendor)},
+                             {},
+                             {"set 11 0,1"},
+                             nullptr,
+                             {"set 11 1,0"}},
+                    HoldCase{"every_qvm_pointer",
+                             {LibinputPointer(8, "QVM mouse", kQvmUsbVendor),
+                              LibinputPointer(9, "QVM keyboard Mouse", kQvmUsbVendor)},
+                             {},
+                             {"set 8 0,1", "set 9 0,1"},
+                             nullptr,
+                             {"set 8 1,0", "set 9 1,0"}},
+                    HoldCase{"already_flat_is_not_written",
+                             {LibinputPointer(11, "QVM mouse", kQvmUsbVendor, {0, 1})},
+                             {},
+                             {},
+                             nullptr,
+                             {}},
+                    // A newer libinput's third (custom) profile is put back as it was.
+                    HoldCase{"custom_profile_comes_back",
+                             {LibinputPointer(11, "QVM mouse", kQvmUsbVendor, {0, 0, 1})},
+                             {},
+                             {"set 11 0,1,0"},
+                             nullptr,
+                             {"set 11 0,0,1"}},
+                    HoldCase{"disabled_pointer_untouched",
+                             {Disabled(LibinputPointer(11, "QVM mouse", kQvmUsbVendor))},
+                             {},
+                             {},
+                             nullptr,
+                             {}},
+                    HoldCase{"no_flat_profile_named",
+                             {Offering(LibinputPointer(11, "QVM mouse", kQvmUsbVendor), {1, 0})},
+                             {},
+                             {},
+                             "\"QVM mouse\" has no flat",
+                             {}},
+                    HoldCase{"not_libinput_named",
+                             {LibinputPointer(11, "QVM mouse", kQvmUsbVendor, {})},
+                             {},
+                             {},
+                             "\"QVM mouse\" is not driven by libinput",
+                             {}},
+                    // One refusal leaves the other mouse held, and only the held one is put back.
+                    HoldCase{"refused_one_other_held",
+                             {LibinputPointer(8, "QVM first", kQvmUsbVendor),
+                              LibinputPointer(9, "QVM second", kQvmUsbVendor)},
+                             {8},
+                             {"set 8 0,1", "set 9 0,1"},
+                             "\"QVM first\": BadMatch",
+                             {"set 9 1,0"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// What a release must leave alone: each case changes the desktop between hold and release.
+struct ReleaseCase {
+    const char* label;
+    void (*meanwhile)(FakePointerDesktop&);
+    Calls releaseCalls;
+};
+
+class PointerReleaseTest : public testing::TestWithParam<ReleaseCase> {};
+
+TEST_P(PointerReleaseTest, PutsBackOnlyWhatItStillOwns) {
+    FakePointerDesktop desktop;
+    desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor)};
+    PointerAcceleration pointer(desktop.Connect());
+    ASSERT_TRUE(pointer.Hold());
+    GetParam().meanwhile(desktop);
+    ASSERT_TRUE(pointer.FollowChanges());
+    desktop.calls.clear();
+    EXPECT_TRUE(pointer.Release());
+    EXPECT_EQ(desktop.calls, GetParam().releaseCalls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PointerReleaseTest,
+    testing::Values(
+        ReleaseCase{"nothing_changed", [](FakePointerDesktop&) {}, {"set 11 1,0"}},
+        // The user set the profile with another tool: theirs stays.
+        ReleaseCase{"changed_by_someone_else",
+                    [](FakePointerDesktop& d) {
+                        d.Device(11).profile = {1, 0};
+                    },
+                    {}},
+        ReleaseCase{"unplugged", [](FakePointerDesktop& d) { d.Remove(11); }, {}},
+        // Another mouse took the number and the node of the one that left.
+        ReleaseCase{
+            "number_taken_over",
+            [](FakePointerDesktop& d) {
+                d.Remove(11);
+                PointerDevice other = LibinputPointer(11, "Other mouse", kOtherVendor, {0, 1});
+                d.Add(other);
+            },
+            {}},
+        // Unplugged and plugged in again: a fresh device, flattened again and put back.
+        ReleaseCase{"plugged_in_again",
+                    [](FakePointerDesktop& d) {
+                        d.Remove(11);
+                        d.Add(LibinputPointer(11, "QVM mouse", kQvmUsbVendor));
+                    },
+                    {"set 11 1,0"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(PointerHotplugTest, AQvmMousePluggedInWhileHeldIsFlattenedAndPutBack) {
+    FakePointerDesktop desktop;
+    desktop.devices = {LibinputPointer(10, "Touchpad", std::nullopt)};
+    PointerAcceleration pointer(desktop.Connect());
+    ASSERT_TRUE(pointer.Hold());
+    EXPECT_TRUE(desktop.calls.empty());
+
+    desktop.Add(LibinputPointer(14, "QVM mouse", kQvmUsbVendor, {0, 0, 1}));
+    EXPECT_TRUE(pointer.FollowChanges());
+    EXPECT_EQ(desktop.calls, (Calls{"set 14 0,1,0"}));
+
+    EXPECT_TRUE(pointer.Release());
+    EXPECT_EQ(desktop.Device(14).profile, (Flags{0, 0, 1}));
+    EXPECT_EQ(desktop.Device(10).profile, (Flags{1, 0}));
+}
+
+TEST(PointerHotplugTest, NothingIsFlattenedWhileTheOptionIsOff) {
+    FakePointerDesktop desktop;
+    PointerAcceleration pointer(desktop.Connect());
+    desktop.Add(LibinputPointer(14, "QVM mouse", kQvmUsbVendor));
+    EXPECT_TRUE(pointer.FollowChanges());
+    ASSERT_TRUE(pointer.Hold());
+    ASSERT_TRUE(pointer.Release());
+    desktop.calls.clear();
+    desktop.Add(LibinputPointer(15, "QVM second", kQvmUsbVendor));
+    EXPECT_TRUE(pointer.FollowChanges());
+    EXPECT_TRUE(desktop.calls.empty());
+}
+
+TEST(PointerHotplugTest, ADeviceThatCannotBeFlattenedIsToldOnce) {
+    FakePointerDesktop desktop;
+    desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor, {})};
+    PointerAcceleration pointer(desktop.Connect());
+    EXPECT_FALSE(pointer.Hold());
+    desktop.Add(LibinputPointer(12, "Other mouse", kOtherVendor));
+    EXPECT_TRUE(pointer.FollowChanges());
+}
+
+TEST(PointerHoldTwiceTest, ASecondHoldDoesNotTakeFlatForWhatWasThere) {
+    FakePointerDesktop desktop;
+    desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor)};
+    PointerAcceleration pointer(desktop.Connect());
+    ASSERT_TRUE(pointer.Hold());
+    ASSERT_TRUE(pointer.Hold());
+    ASSERT_TRUE(pointer.Release());
+    EXPECT_EQ(desktop.Device(11).profile, (Flags{1, 0}));
+}
+
+TEST(PointerQuitTest, QuittingPutsBackEvenAfterAFailedRelease) {
+    FakePointerDesktop desktop;
+    desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor)};
+    {
+        PointerAcceleration pointer(desktop.Connect());
+        ASSERT_TRUE(pointer.Hold());
+        desktop.failList = true;
+        const Status released = pointer.Release();
+        ASSERT_FALSE(released);
+        EXPECT_NE(released.message().find("does not answer"), std::string::npos);
+        EXPECT_EQ(desktop.Device(11).profile, (Flags{0, 1}));
+        desktop.failList = false;
+    }
+    EXPECT_EQ(desktop.Device(11).profile, (Flags{1, 0}));
+}
+
+TEST(PointerUnavailableTest, EveryChangeFailsWithTheReason) {
+    PointerAcceleration pointer(std::string("not on this desktop"));
+    EXPECT_FALSE(pointer.Available());
+    EXPECT_EQ(pointer.Hold().message(), "not on this desktop");
+    EXPECT_EQ(pointer.Release().message(), "not on this desktop");
+    EXPECT_EQ(pointer.ChangeFd(), -1);
+}
+
+struct ProfileCase {
+    Flags enabled;
+    Flags available;
+    AccelProfile profile;
+    std::optional<Flags> expected;
+};
+
+class SelectAccelProfileTest : public testing::TestWithParam<ProfileCase> {};
+
+TEST_P(SelectAccelProfileTest, SetsExactlyTheWantedFlag) {
+    const ProfileCase& c = GetParam();
+    EXPECT_EQ(SelectAccelProfile(c.enabled, c.available, c.profile), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SelectAccelProfileTest,
+    testing::Values(ProfileCase{{1, 0}, {1, 1}, AccelProfile::kFlat, Flags{0, 1}},
+                    ProfileCase{{0, 1}, {1, 1}, AccelProfile::kAdaptive, Flags{1, 0}},
+                    ProfileCase{{1, 0}, {}, AccelProfile::kFlat, Flags{0, 1}},
+                    ProfileCase{{0, 0, 1}, {1, 1, 1}, AccelProfile::kFlat, Flags{0, 1, 0}},
+                    ProfileCase{{1, 0}, {1, 0}, AccelProfile::kFlat, std::nullopt},
+                    ProfileCase{{1, 0}, {1}, AccelProfile::kFlat, std::nullopt},
+                    ProfileCase{{1}, {1, 1}, AccelProfile::kFlat, std::nullopt},
+                    ProfileCase{{}, {}, AccelProfile::kAdaptive, std::nullopt}));
+
+}  // namespace
+}  // namespace qvm
