@@ -468,6 +468,8 @@ void PagesTest::backupThenRestoreRoundTrips() {
     QVERIFY(WaitFinished(finished, ButtonText(5), &error));
     QCOMPARE(error, QString());
     QCOMPARE(Child<QLabel>(page, "driverResult")->text(), "Restore done from " + file + ".bf.");
+    page.resize(1024, 492);
+    SaveScreenshot(page, "other_page_result.png");
     QCOMPARE(rig.Peek(0, kConfigBytes), Bytes(saved.begin(), saved.begin() + kConfigBytes));
     QTRY_COMPARE(rig.controller->View().image->dpiStages[1].x, saved[kStagesAt + 2]);
 }
