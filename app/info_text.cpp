@@ -13,6 +13,8 @@ namespace {
 constexpr std::size_t kModelLabel = 58;
 constexpr std::size_t kPinLabel = 59;
 constexpr std::size_t kPanelFooter = 57;  // empty unless a language file sets it
+constexpr std::size_t kNoDevice = 10;
+constexpr std::size_t kInvalidFormat = 20;
 
 constexpr int kReportRateCodes = 8;
 constexpr int kPinDigits = 4;
@@ -38,7 +40,7 @@ std::string InfoPanelText(const UiStrings& ui, const InfoDevice& device, int pin
         device.extendedButtonSet ? kInfoPanelExtendedTemplate : kInfoPanelTemplate;
     return Fill(templ, {ui.msg_str[kModelLabel], device.modelName, ui.version_str,
                         std::string(kSoftwareVersion), ui.firmware_str,
-                        std::to_string(device.firmwareVersion), PinLine(ui, pin),
+                        FirmwareVersionText(device.firmwareVersion), PinLine(ui, pin),
                         ui.msg_str[kPanelFooter]});
 }
 
@@ -48,11 +50,47 @@ std::string InfoPanelTextNoDevice(const UiStrings& ui) {
 }
 
 std::string InformationPageText(const InfoDevice& device) {
-    std::vector<std::string> args = {device.modelName, std::string(kSoftwareVersion)};
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        args.push_back(std::to_string((device.firmwareVersion >> shift) & 0xFFu));
+    return Fill(kInformationPageTemplate, {device.modelName, std::string(kSoftwareVersion),
+                                           FirmwareVersionText(device.firmwareVersion)});
+}
+
+std::string ButtonToolTip(std::string_view functionText, std::span<const uint8_t> bytes) {
+    std::string text(functionText);
+    text += "\nBytes:";
+    for (uint8_t byte : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        text += hex;
     }
-    return Fill(kInformationPageTemplate, args);
+    return text;
+}
+
+std::string FirmwareVersionText(uint32_t version) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        if (!text.empty()) text += '.';
+        text += std::to_string((version >> shift) & 0xFFu);
+    }
+    return text;
+}
+
+std::string NoDeviceText(const UiStrings& ui) {
+    return ui.msg_str[kNoDevice] + "\n" + std::string(kNoDeviceHelp);
+}
+
+std::string FileMessage(const UiStrings& ui, std::string_view fileName, std::string_view message) {
+    const std::string& invalid = ui.msg_str[kInvalidFormat];
+    const std::string name(fileName);
+    if (invalid.empty() || !message.starts_with(invalid)) return name + ": " + std::string(message);
+    std::string_view rest = message.substr(invalid.size());
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    std::string reason(kNotThatKindOfFile);
+    if (rest.size() > 2 && rest.front() == '(' && rest.back() == ')') {
+        reason = std::string(rest.substr(1, rest.size() - 2));
+    } else if (!rest.empty()) {
+        reason = std::string(rest);
+    }
+    return invalid + "\n" + name + ": " + reason;
 }
 
 Result<std::string> ReportRateText(int code) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "app/ui_strings.h"
 #include "config/prefixed_string.h"
@@ -45,9 +46,14 @@ std::vector<uint8_t> EncodeBackupHeader(uint32_t memoryBytes) {
 Result<BackupContents> DecodeBackupFile(std::span<const uint8_t> file) {
     std::size_t offset = 0;
     auto tag = ReadPrefixedString(file, offset);
-    if (!tag || tag->text != kBackupTag) return MakeError(Ui().msg_str[kMsgInvalidFormat]);
+    if (!tag || tag->text != kBackupTag) {
+        return MakeError(ErrorKind::BadInput, Ui().msg_str[kMsgInvalidFormat] +
+                                                  " (it is not a backup file: it does " +
+                                                  "not begin with the backup tag)");
+    }
     if (file.size() < offset + 4) {
-        return MakeError(Ui().msg_str[kMsgInvalidFormat] + " (the file ends inside its header)");
+        return MakeError(ErrorKind::BadInput,
+                         Ui().msg_str[kMsgInvalidFormat] + " (the file ends inside its header)");
     }
     BackupContents out;
     for (int i = 0; i < 4; ++i) out.declaredBytes |= uint32_t{file[offset + i]} << (8 * i);
@@ -75,6 +81,14 @@ Status SaveBackup(MemoryAccess& memory, DeviceCommands& commands, const std::str
         if (!memory.ReadMemory(path, address, piece, true)) {
             const DeviceFailure failure = commands.FailureOr(path, "the device did not answer");
             commands.NotifyUpdate(path);
+            if (failure.kind == ErrorKind::DeviceGone) {
+                // Where it stopped means nothing to the user; that it left does.
+                return MakeError(failure.kind,
+                                 "the device left during the backup (" +
+                                     std::to_string(uint64_t{address} * 100 / n) +
+                                     " % read); no backup was written. Connect it and back "
+                                     "up again");
+            }
             return MakeError(failure.kind, "reading the device memory at " + Hex(address) +
                                                " failed: " + failure.Message() +
                                                "; no backup was written");

@@ -90,7 +90,9 @@ ButtonMapView::ButtonMapView(QWidget* parent) : QWidget(parent) {
         QString text;
         if (position) {
             for (const ButtonLabel& label : labels_) {
-                if (label.position == *position) text = label.text;
+                if (label.position == *position) {
+                    text = label.toolTip.isEmpty() ? label.text : label.toolTip;
+                }
             }
         }
         if (text.isEmpty()) {

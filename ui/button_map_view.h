@@ -26,6 +26,7 @@ struct ButtonLabel {
     int position = 0;  // index into the layout's ButtonOrder / ButtonHotspots
     QString text;      // the function text (the window adds a macro's name)
     bool soleLeftClick = false;
+    QString toolTip;  // empty: the text
 };
 
 class ButtonMapView : public QWidget {
@@ -41,6 +42,7 @@ class ButtonMapView : public QWidget {
     // The banner under the prompt says how to stop and carries a cancel control.
     void SetBinding(std::optional<int> position, const QString& prompt);
     void SetNoDeviceText(const QString& text);
+    const std::vector<ButtonLabel>& Labels() const { return labels_; }
 
     // The label rectangle of a position in this widget's coordinates (tests click it).
     QRect LabelRect(int position) const;

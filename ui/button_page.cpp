@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/button_settings.h"
+#include "app/info_text.h"
 #include "app/ui_strings.h"
 #include "config/button_text.h"
 #include "platform/folders.h"
@@ -21,7 +22,6 @@ namespace {
 
 constexpr int kSettingsText = 0;   // button_str: "Button settings"
 constexpr int kDefaultText = 9;    // button_str: "Default"
-constexpr int kNoDeviceText = 10;  // msg_str: "No device !!"
 constexpr int kMacroListText = 1;  // msg_str: "Macro list"
 constexpr const char* kHelpImage = "main_help.png";
 
@@ -63,7 +63,7 @@ QPixmap HelpPicture(const std::string& programFolder) {
 ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, QWidget* parent)
     : QWidget(parent), controller_(controller), context_(std::move(context)) {
     map_ = new ButtonMapView(this);
-    map_->SetNoDeviceText(ToQ(Ui().msg_str[kNoDeviceText]));
+    map_->SetNoDeviceText(ToQ(NoDeviceText(Ui())));
     helpOverlay_ = new HelpOverlay(HelpPicture(context_.programFolder), this);
     helpOverlay_->hide();
     quickBind_ = new QuickBindInput(this);
@@ -141,9 +141,10 @@ void ButtonPage::Refresh() {
          ++position) {
         const int button = view.layout.ButtonOrder[static_cast<std::size_t>(position)];
         if (button < 0 || button >= image.ButtonCount()) continue;
-        labels.push_back(ButtonLabel{
-            position, ToQ(ShownButtonText(image, profile[static_cast<std::size_t>(button)])),
-            image.soleLeftClickButton == button});
+        const ShownSlot& shown = profile[static_cast<std::size_t>(button)];
+        const std::string text = ShownButtonText(image, shown);
+        labels.push_back(ButtonLabel{position, ToQ(text), image.soleLeftClickButton == button,
+                                     ToQ(ButtonToolTip(text, shown.slot.Bytes()))});
     }
     if (selected_ && !ButtonAt(*selected_)) selected_.reset();
     map_->SetLayout(view.layout);

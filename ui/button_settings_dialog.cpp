@@ -100,6 +100,8 @@ ButtonSettingsDialog::ButtonSettingsDialog(ButtonSettingsModel model, const Conf
     classList_->setFixedSize(kClassListWidth, kListHeight);
     entryList_ = new QListWidget(band);
     entryList_->setFixedSize(kEntryListWidth, kListHeight);
+    classList_->setAccessibleName(QStringLiteral("Function class"));  // no table entry
+    entryList_->setAccessibleName(ToQ(Ui().msg_str[0]));              // "Function list"
     top->addWidget(classList_);
     top->addWidget(entryList_);
 

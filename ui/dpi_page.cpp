@@ -26,7 +26,9 @@ constexpr int kTitleText = 1;  // "DPI settings"
 constexpr int kIndependentText = 22;
 constexpr int kSnappingText = 23;
 constexpr int kRateText = 24;
-constexpr int kNoDeviceMessage = 10;  // msg_str
+// No table entry describes the stage flag or names a stage's sliders: fixed English.
+constexpr const char* kStageFlagTip = "Stage %1: keep Y at or below X";
+constexpr const char* kStageAxisName = "DPI stage %1 %2";
 
 // The report-rate slider runs from the slowest rate at the left to the fastest at the
 // right: position 7 - code.
@@ -130,8 +132,11 @@ QWidget* DpiPage::BuildStagePanel() {
         currentGroup_->addButton(row.current, k);
         row.flag = new QCheckBox(panel);
         row.flag->setObjectName("stageFlag" + n);
+        row.flag->setToolTip(QString(kStageFlagTip).arg(k + 1));
         row.x = MakeSlider(panel, "stageX" + n);
         row.y = MakeSlider(panel, "stageY" + n);
+        row.x->setAccessibleName(QString(kStageAxisName).arg(k + 1).arg('X'));
+        row.y->setAccessibleName(QString(kStageAxisName).arg(k + 1).arg('Y'));
         row.xValue = MakeValueLabel(panel, "stageXValue" + n);
         row.yValue = MakeValueLabel(panel, "stageYValue" + n);
         auto* xName = new QLabel("X", panel);
@@ -182,11 +187,13 @@ QWidget* DpiPage::BuildOptionsPanel() {
     box->addWidget(independent_);
     box->addWidget(snapping_);
     box->addStretch(1);
+    // "Report rate 500Hz   125Hz ──── 1000Hz": the value beside its name, the scale after.
+    rate_->setAccessibleName(rateName->text());
     box->addWidget(rateName);
+    box->addWidget(rateValue_);
     box->addWidget(slowest);
     box->addWidget(rate_, 1);
     box->addWidget(fastest);
-    box->addWidget(rateValue_);
 
     connect(independent_, &QCheckBox::clicked, this, &DpiPage::OnIndependent);
     connect(snapping_, &QCheckBox::clicked, this, &DpiPage::OnAngleSnapping);
@@ -238,7 +245,7 @@ void DpiPage::Refresh() {
         snapping_->setChecked(present && image.angleSnapping);
     }
     SetControlsEnabled(present);
-    ShowStatus(present ? QString() : ToQ(Ui().msg_str[kNoDeviceMessage]));
+    ShowStatus(present ? QString() : ToQ(NoDeviceText(Ui())));
 }
 
 void DpiPage::SetRowVisible(int stage, bool shown) {

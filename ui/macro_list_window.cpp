@@ -14,6 +14,7 @@
 #include <map>
 #include <utility>
 
+#include "app/info_text.h"
 #include "app/ui_strings.h"
 #include "platform/folders.h"
 #include "ui/qt_text.h"
@@ -76,7 +77,6 @@ constexpr QPoint kFirstPlacementOffset{20, 20};
 constexpr int kMsgFunctionList = 0;
 constexpr int kMsgMacroList = 1;
 constexpr int kMsgQuickDrop = 8;
-constexpr int kMsgInvalidFormat = 20;
 constexpr int kMsgLibraryRoot = 31;
 constexpr int kMsgMouseMemory = 33;
 
@@ -158,6 +158,7 @@ MacroListWindow::MacroListWindow(std::string programFolder, std::string libraryR
     tree_ = new MacroListTree([this](const QTreeWidgetItem* item) { return DragMime(item); }, this);
     tree_->setColumnCount(2);
     tree_->setHeaderHidden(true);
+    tree_->setAccessibleName(Msg(kMsgMacroList));
     tree_->header()->setStretchLastSection(false);
     tree_->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
     tree_->header()->setSectionResizeMode(kSlotColumn, QHeaderView::Fixed);
@@ -395,7 +396,8 @@ void MacroListWindow::ShowStatus() {
     for (const std::string& damaged : DamagedSlotWarnings(slots_)) lines << ToQ(damaged);
     if (!libraryError_.isEmpty()) lines << libraryError_;
     for (const SkippedLibraryFile& skipped : library_.Skipped()) {
-        if (skipped.invalid) lines << Msg(kMsgInvalidFormat) + " " + ToQ(skipped.path);
+        // The table text, then which file and why beneath it.
+        if (skipped.invalid) lines << ToQ(FileMessage(Ui(), skipped.path, skipped.reason));
     }
     for (const std::string& problem : functions_.problems) lines << ToQ(problem);
     // The label shows the first few; its tool tip has them all.

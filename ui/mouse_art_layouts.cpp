@@ -34,8 +34,10 @@ const std::array<LayoutArt, kLayoutCount>& Layouts() {
          0,
          {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
           P::TiltRight}},
+        // Six side keys in three rows of two: read row by row, they follow the labels' ladder
+        // down the left column without a leader line crossing another.
         {kClassic,
-         3,
+         2,
          {P::Left, P::Right, P::Wheel, P::Grid1, P::Grid2, P::Grid3, P::Grid4, P::Grid5, P::Grid6,
           P::DpiUp, P::DpiDown, P::Profile}},
         {kErgonomic,

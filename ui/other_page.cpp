@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,11 +15,11 @@
 #include <utility>
 
 #include "app/autostart.h"
+#include "app/dialog_folder.h"
 #include "app/info_text.h"
 #include "app/ui_strings.h"
 #include "config/backup.h"
 #include "platform/atomic_file.h"
-#include "platform/folders.h"
 #include "ui/confirm.h"
 #include "ui/device_controller.h"
 #include "ui/qt_text.h"
@@ -34,7 +35,6 @@ constexpr int kRestoreText = 5;
 constexpr int kOsdText = 26;
 constexpr int kAccelerationText = 34;
 // msg_str entries.
-constexpr int kNoDeviceMessage = 10;
 constexpr int kResetQuestion = 11;
 constexpr int kRestoreQuestion = 12;
 constexpr int kGeneralTitle = 54;
@@ -46,6 +46,12 @@ constexpr int kModelMismatch = 65;
 constexpr const char* kAutostartText = "Start with the desktop";
 // The backup dialogs' filter, as the backup files are known everywhere.
 constexpr const char* kBackupFilter = "Backup File (*.bf)";
+// The result line under the progress bar once an operation has ended (fixed English: no
+// table entry says these).
+constexpr const char* kResetDone = "Reset done: the mouse has its factory settings.";
+constexpr const char* kBackupDone = "Backup saved to %1.";
+constexpr const char* kRestoreDone = "Restore done from %1.";
+constexpr const char* kOperationFailed = "%1 failed: %2";
 
 QString ButtonText(int index) {
     return ToQ(Ui().button_str[static_cast<std::size_t>(index)]);
@@ -175,8 +181,13 @@ QWidget* OtherPage::BuildDriverPanel() {
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
+    result_ = new QLabel(panel);
+    result_->setObjectName("driverResult");
+    result_->setWordWrap(true);
+    result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     box->addSpacing(8);
     box->addWidget(progress_);
+    box->addWidget(result_);
     box->setAlignment(Qt::AlignTop);
     return panel;
 }
@@ -200,7 +211,7 @@ void OtherPage::Refresh() {
         text = ToQ(InformationPageText(device));
         text.replace("\r\n", "\n");
     } else {
-        text = MessageText(kNoDeviceMessage);
+        text = ToQ(NoDeviceText(Ui()));
     }
     text += "\n\n" + ToQ(PinLine(Ui(), context_.pin));
     information_->setText(text);
@@ -263,20 +274,32 @@ void OtherPage::StartReset() {
     controller_.ResetDevice();
 }
 
+QString OtherPage::StartFolder() const {
+    return ToQ(DialogStartFolder(ReadLastFolder(context_.settingsPath)));
+}
+
+void OtherPage::RememberFolder(const QString& file) {
+    // Only a convenience for the next dialog: a settings file that cannot take it is said
+    // when the options are saved, not here in the middle of a backup.
+    static_cast<void>(RememberFolderOf(context_.settingsPath, FromQ(file)));
+}
+
 void OtherPage::OnBackup() {
-    const QString proposed =
-        QDir(ToQ(DocumentsFolder())).filePath(ProposedBackupName(QDate::currentDate()));
+    const QString proposed = QDir(StartFolder()).filePath(ProposedBackupName(QDate::currentDate()));
     QString file = chooseSave_(this, proposed);
     if (file.isEmpty()) return;
     file = WithBackupExtension(file);
-    Started(ButtonText(kBackupText));
+    RememberFolder(file);
+    Started(ButtonText(kBackupText), file);
     controller_.SaveBackupTo(FromQ(file));
 }
 
 void OtherPage::OnRestore() {
-    const QString file = chooseOpen_(this, ToQ(DocumentsFolder()));
+    const QString file = chooseOpen_(this, StartFolder());
     if (file.isEmpty()) return;
+    RememberFolder(file);
     const QString caption = ButtonText(kRestoreText);
+    const std::string fileName = FromQ(QFileInfo(file).fileName());
 
     // The file is judged before the question, so a wrong file never asks to overwrite.
     auto bytes = ReadFileIfExists(FromQ(file));
@@ -287,7 +310,7 @@ void OtherPage::OnRestore() {
     }
     auto contents = DecodeBackupFile(**bytes);
     if (!contents) {
-        ShowError(ToQ(contents.message()));
+        ShowError(ToQ(FileMessage(Ui(), fileName, contents.message())));
         return;
     }
     if (!Confirm(this, caption, MessageText(kRestoreQuestion))) return;
@@ -310,14 +333,26 @@ void OtherPage::OnRestore() {
         if (!Confirm(this, caption, lines.join("\n"))) return;
     }
     const bool force = !findings.empty();
-    Started(caption);
+    Started(caption, file);
     controller_.RestoreBackupFrom(FromQ(file), force);
 }
 
-void OtherPage::Started(const QString& operation) {
+void OtherPage::Started(const QString& operation, const QString& file) {
     running_.insert(operation);
+    file_ = file;
     progress_->setValue(0);
+    result_->clear();
     UpdateDriverButtons();
+}
+
+QString OtherPage::ResultLine(const QString& operation, const QString& error) const {
+    if (!error.isEmpty()) {
+        return QString(kOperationFailed).arg(operation, error.section('\n', 0, 0));
+    }
+    const QString file = QDir::toNativeSeparators(file_);
+    if (operation == ButtonText(kBackupText)) return QString(kBackupDone).arg(file);
+    if (operation == ButtonText(kRestoreText)) return QString(kRestoreDone).arg(file);
+    return kResetDone;
 }
 
 void OtherPage::OnProgress(const QString& operation, int percent) {
@@ -328,7 +363,9 @@ void OtherPage::OnProgress(const QString& operation, int percent) {
 void OtherPage::OnFinished(const QString& operation, const QString& error) {
     if (auto it = running_.find(operation); it != running_.end()) {
         running_.erase(it);
-        progress_->setValue(error.isEmpty() ? 100 : 0);
+        // The bar is ready for the next operation; the line says how this one ended.
+        progress_->setValue(0);
+        result_->setText(ResultLine(operation, error));
         if (!error.isEmpty()) ShowError(error);
     }
     UpdateDriverButtons();

@@ -6,7 +6,9 @@
 // - INFORMATION: the attached model, driver and firmware versions, and the PIN of the
 //   network remote service.
 // - DRIVER SETTINGS: Reset, Backup and Restore with their questions, and a progress bar
-//   fed by the controller while one of them runs. The buttons are disabled without a
+//   fed by the controller while one of them runs, and a result line that says how the
+//   last one ended (the bar is then back at its start). Both file dialogs start in the
+//   folder last chosen, else the documents folder, else home. The buttons are disabled without a
 //   device and while the controller is busy; a mouse whose memory holds no
 //   configuration keeps them (a reset or a restore initialises it, a backup reads it).
 //
@@ -62,7 +64,8 @@ class OtherPage : public QWidget {
     static QString ProposedBackupName(const QDate& date);
 
     // Child object names, for tests: "osdOption", "accelerationOption", "autostartOption",
-    // "informationText", "resetButton", "backupButton", "restoreButton", "driverProgress".
+    // "informationText", "resetButton", "backupButton", "restoreButton", "driverProgress",
+    // "driverResult".
 
   private:
     QWidget* BuildGeneralPanel();
@@ -76,7 +79,13 @@ class OtherPage : public QWidget {
     void OnRestore();
     void OnProgress(const QString& operation, int percent);
     void OnFinished(const QString& operation, const QString& error);
-    void Started(const QString& operation);
+    // `file`: the backup file written or read, empty for a reset.
+    void Started(const QString& operation, const QString& file = QString());
+    // What the result line says once `operation` ended (`error` empty: it succeeded).
+    QString ResultLine(const QString& operation, const QString& error) const;
+    // Where both file dialogs start, and remembering the folder of the file chosen.
+    QString StartFolder() const;
+    void RememberFolder(const QString& file);
     void UpdateDriverButtons();
     void ShowError(const QString& text);
     // Writes the two options to set.ini; on failure shows it and restores `undo`.
@@ -95,6 +104,8 @@ class OtherPage : public QWidget {
     QPushButton* backup_ = nullptr;
     QPushButton* restore_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QLabel* result_ = nullptr;
+    QString file_;  // of the backup or restore running
     // Operations this page started and whose end it still waits for.
     std::multiset<QString> running_;
 };

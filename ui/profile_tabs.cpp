@@ -1,6 +1,10 @@
 #include "ui/profile_tabs.h"
 
+#include <algorithm>
+
+#include <QAccessible>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,12 +55,32 @@ std::array<uint8_t, 3> DeviceColour(const QColor& colour, bool twoBitChannels) {
 ProfileTabs::ProfileTabs(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMouseTracking(false);
+    setFocusPolicy(Qt::StrongFocus);
+    SetFocused(-1);
 }
 
 void ProfileTabs::SetProfiles(std::vector<ProfileTab> profiles, int active) {
     if (profiles.size() > static_cast<std::size_t>(kProfileCount)) profiles.resize(kProfileCount);
     profiles_ = std::move(profiles);
     active_ = active >= 0 && active < Count() ? active : -1;
+    // The frame stays on its tab while that tab exists; else it goes to the active one.
+    SetFocused(focused_ >= 0 && focused_ < Count() ? focused_ : active_);
+    update();
+}
+
+void ProfileTabs::SetFocused(int profile) {
+    focused_ = Count() == 0 ? -1 : std::clamp(profile, 0, Count() - 1);
+    const QString word = ToQ(Ui().profile_str);
+    QString name = word;
+    if (focused_ >= 0) {
+        name = QStringLiteral("%1 %2: %3").arg(word).arg(focused_ + 1).arg(Tab(focused_).name);
+        if (focused_ == active_) name += QStringLiteral(", active");
+    }
+    if (name != accessibleName()) {
+        setAccessibleName(name);
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
     update();
 }
 
@@ -106,7 +130,56 @@ void ProfileTabs::paintEvent(QPaintEvent*) {
                                                               static_cast<int>(text.width()));
         painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft, name);
         DrawPen(painter, PenRect(p), active ? skin::kText : skin::kTextDim);
+        if (hasFocus() && p == focused_) {
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(skin::kAccentBright, 1.0, Qt::DashLine));
+            painter.drawRoundedRect(tab.adjusted(3, 3, -3, -3), kCornerRadius - 2,
+                                    kCornerRadius - 2);
+        }
     }
+}
+
+void ProfileTabs::keyPressEvent(QKeyEvent* event) {
+    if (focused_ < 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+        case Qt::Key_Left:
+            SetFocused(focused_ - 1);
+            break;
+        case Qt::Key_Right:
+            SetFocused(focused_ + 1);
+            break;
+        case Qt::Key_Home:
+            SetFocused(0);
+            break;
+        case Qt::Key_End:
+            SetFocused(Count() - 1);
+            break;
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (focused_ != active_) emit activateRequested(focused_);
+            break;
+        case Qt::Key_F2:
+            emit renameRequested(focused_);
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+void ProfileTabs::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void ProfileTabs::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void ProfileTabs::mousePressEvent(QMouseEvent* event) {
@@ -115,6 +188,7 @@ void ProfileTabs::mousePressEvent(QMouseEvent* event) {
         QWidget::mousePressEvent(event);
         return;
     }
+    SetFocused(*p);
     if (PenRect(*p).contains(event->position().toPoint())) {
         emit renameRequested(*p);
     } else if (*p != active_) {
@@ -130,11 +204,18 @@ void ProfileTabs::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void ProfileTabs::contextMenuEvent(QContextMenuEvent* event) {
-    const auto p = TabAt(event->pos());
-    if (!p) return;
+    // The menu key opens it at the framed tab, a right click at the tab under the pointer.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        if (focused_ >= 0) OfferColour(focused_, mapToGlobal(TabRect(focused_).center()));
+        return;
+    }
+    if (const auto p = TabAt(event->pos())) OfferColour(*p, event->globalPos());
+}
+
+void ProfileTabs::OfferColour(int profile, const QPoint& globalPos) {
     QMenu menu(this);
     QAction* colour = menu.addAction(ToQ(Ui().button_str[kColourText]));
-    if (menu.exec(event->globalPos()) == colour) emit colourRequested(*p);
+    if (menu.exec(globalPos) == colour) emit colourRequested(profile);
 }
 
 }  // namespace qvm::ui

@@ -3,6 +3,11 @@
 // A click activates a profile; a double click or the small pen symbol asks to rename it;
 // a right click offers its colour. The tabs only ask: the main window runs the dialogs
 // and the device writes.
+//
+// From the keyboard the row is one stop of the Tab order: Left/Right (Home/End) move a
+// dashed focus frame over the tabs, Space or Enter activates the framed profile, F2
+// renames it and the menu key offers its colour. The accessible name follows the framed
+// tab ("Profile 2: Work, active").
 #pragma once
 
 #include <QColor>
@@ -39,6 +44,8 @@ class ProfileTabs : public QWidget {
     // Where tab `profile` and its pen symbol are drawn (tests click them).
     QRect TabRect(int profile) const;
     QRect PenRect(int profile) const;
+    // The tab the keyboard frame is on (-1 without profiles).
+    int Focused() const { return focused_; }
 
   signals:
     void activateRequested(int profile);
@@ -50,12 +57,19 @@ class ProfileTabs : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
     std::optional<int> TabAt(const QPoint& point) const;
+    // Moves the keyboard frame (clamped to the tabs) and renames the accessible object.
+    void SetFocused(int profile);
+    void OfferColour(int profile, const QPoint& globalPos);
 
     std::vector<ProfileTab> profiles_;
     int active_ = -1;
+    int focused_ = -1;
 };
 
 // The channels SetProfileColour takes for a chosen colour: 8 bits each, or 0..3 each

@@ -2,16 +2,20 @@
 #include "ui/skin.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QStandardPaths>
 #include <algorithm>
 #include <array>
 #include <memory>
 
 #include "app/ui_strings.h"
+#include "ui/keyboard_access.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui::skin {
@@ -114,6 +118,15 @@ void DrawCallout(QPainter& painter, const QRectF& box, const QString& text) {
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text);
 }
 
+// A level arrow from `from` to the tip `to`.
+void DrawArrow(QPainter& painter, const QPointF& from, const QPointF& to) {
+    const qreal back = to.x() < from.x() ? 10 : -10;
+    painter.setPen(QPen(kAccent, 2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(from, to);
+    painter.drawLine(to, to + QPointF(back, -6));
+    painter.drawLine(to, to + QPointF(back, 6));
+}
+
 QPixmap DrawHelpOverlay() {
     QPixmap pixmap = TransparentPixmap(1024, 492);
     QPainter painter(&pixmap);
@@ -131,14 +144,13 @@ QPixmap DrawHelpOverlay() {
         DrawCallout(painter, QRectF(312, y, 400, 56), hint);
         y += 72;
     }
-    // Arrows towards the label columns.
-    painter.setPen(QPen(kAccent, 2, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(312, 178), QPointF(240, 178));
-    painter.drawLine(QPointF(240, 178), QPointF(250, 172));
-    painter.drawLine(QPointF(240, 178), QPointF(250, 184));
-    painter.drawLine(QPointF(712, 250), QPointF(900, 250));
-    painter.drawLine(QPointF(900, 250), QPointF(890, 244));
-    painter.drawLine(QPointF(900, 250), QPointF(890, 256));
+    // Arrows towards the label columns, each level with the middle of a label: the labels
+    // stand on rungs 40 pixels apart, 30 high, rung 0 at window y 528; the overlay starts
+    // at window y 108.
+    constexpr qreal kOverlayTop = 108;
+    const auto rungMiddle = [](int rung) { return 528 - 40.0 * rung + 15 - kOverlayTop; };
+    DrawArrow(painter, QPointF(312, rungMiddle(6)), QPointF(240, rungMiddle(6)));
+    DrawArrow(painter, QPointF(712, rungMiddle(5)), QPointF(900, rungMiddle(5)));
     return pixmap;
 }
 
@@ -148,6 +160,43 @@ QPixmap DrawSymbolImage(void (*draw)(QPainter&, const QRectF&, const QColor&)) {
     painter.setRenderHint(QPainter::Antialiasing);
     draw(painter, QRectF(0, 0, 32, 32), kText);
     return pixmap;
+}
+
+// The spin boxes' arrows. A style sheet takes images only from files, so the skin draws
+// them once into the user's cache folder; empty when that cannot be written (the buttons
+// then show without arrows, as nothing else depends on the files).
+QString SpinArrowFolder() {
+    static const QString folder = [] {
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                            "/qvm-gaming/skin";
+        if (!QDir().mkpath(dir)) return QString();
+        for (const bool up : {true, false}) {
+            QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(kText);
+            const QPolygonF triangle =
+                up ? QPolygonF{{2, 15}, {18, 15}, {10, 5}} : QPolygonF{{2, 5}, {18, 5}, {10, 15}};
+            painter.drawPolygon(triangle);
+            painter.end();
+            if (!image.save(dir + (up ? "/spin-up.png" : "/spin-down.png"))) return QString();
+        }
+        return dir;
+    }();
+    return folder;
+}
+
+QString SpinArrowRules() {
+    const QString folder = SpinArrowFolder();
+    if (folder.isEmpty()) return {};
+    return QStringLiteral(
+               "QSpinBox::up-arrow, QDoubleSpinBox::up-arrow { image: url(%1/spin-up.png); "
+               "width: 10px; height: 10px; }\n"
+               "QSpinBox::down-arrow, QDoubleSpinBox::down-arrow { image: url(%1/spin-down.png); "
+               "width: 10px; height: 10px; }\n")
+        .arg(folder);
 }
 
 }  // namespace
@@ -166,7 +215,8 @@ QPushButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #343842
 QPushButton:hover { border-color: %7; }
 QPushButton:pressed, QPushButton:checked { background: %7; color: #101010; border-color: %8; }
 QPushButton:default { border-color: %7; }
-QPushButton:disabled { color: %6; background: %2; border-color: %2; }
+QPushButton:disabled { color: %6; background: %2; border-color: %4; }
+QPushButton:focus { border: 2px solid %8; padding: 4px 13px; }
 QCheckBox, QRadioButton { spacing: 8px; background: transparent; }
 QCheckBox:disabled, QRadioButton:disabled { color: %6; }
 QCheckBox::indicator, QRadioButton::indicator { width: 14px; height: 14px; border: 1px solid %4; background: %2; }
@@ -174,8 +224,11 @@ QCheckBox::indicator { border-radius: 3px; }
 QRadioButton::indicator { border-radius: 8px; }
 QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: %7; }
 QCheckBox::indicator:checked { background: %7; border-color: %8; }
+QCheckBox:focus, QRadioButton:focus { color: %8; }
+QCheckBox::indicator:focus, QRadioButton::indicator:focus { border: 2px solid %8; width: 12px; height: 12px; }
 QRadioButton::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5, fy:0.5, stop:0 %8, stop:0.45 %7, stop:0.55 %2, stop:1 %2); border-color: %7; }
-QSlider { background: transparent; }
+QSlider { background: transparent; border: 1px solid transparent; border-radius: 3px; }
+QSlider:focus { border: 1px dashed %8; }
 QSlider::groove:horizontal { height: 6px; background: %2; border: 1px solid %4; border-radius: 3px; }
 QSlider::sub-page:horizontal { background: %7; border-radius: 3px; }
 QSlider::handle:horizontal { width: 14px; margin: -6px 0; border-radius: 7px; background: %5; border: 2px solid %7; }
@@ -194,14 +247,21 @@ QTabBar::tab:hover { color: %5; }
 QListWidget, QTreeWidget, QListView, QTreeView, QTableView, QTextEdit, QPlainTextEdit {
   background: %2; border: 1px solid %4; border-radius: 4px; alternate-background-color: #22252b;
   selection-background-color: %7; selection-color: #101010; outline: 0; }
-QListWidget::item, QTreeWidget::item { padding: 3px; }
-QListWidget::item:hover, QTreeWidget::item:hover { background: %3; }
-QListWidget::item:selected, QTreeWidget::item:selected { background: %7; color: #101010; }
+QListWidget::item, QTreeWidget::item { padding: 3px; border: none; }
+QListWidget::item:hover, QTreeWidget::item:hover { background: %3; padding: 3px; }
+QListWidget::item:selected, QTreeWidget::item:selected { background: %7; color: #101010; padding: 3px; }
+QListWidget:focus, QTreeWidget:focus, QListView:focus, QTreeView:focus { border-color: %8; }
 QHeaderView::section { background: %3; color: %6; border: none; border-right: 1px solid %4; padding: 4px; }
 QComboBox, QSpinBox, QDoubleSpinBox, QLineEdit { background: %2; border: 1px solid %4;
   border-radius: 4px; padding: 3px 6px; min-height: 18px; selection-background-color: %7; selection-color: #101010; }
 QComboBox:hover, QSpinBox:hover, QLineEdit:hover, QComboBox:focus, QSpinBox:focus, QLineEdit:focus { border-color: %7; }
 QComboBox:disabled, QSpinBox:disabled, QLineEdit:disabled { color: %6; }
+QSpinBox, QDoubleSpinBox { padding-right: 20px; }
+QSpinBox::up-button, QDoubleSpinBox::up-button { subcontrol-origin: border; subcontrol-position: top right;
+  width: 18px; background: %3; border-left: 1px solid %4; border-bottom: 1px solid %4; border-top-right-radius: 4px; }
+QSpinBox::down-button, QDoubleSpinBox::down-button { subcontrol-origin: border; subcontrol-position: bottom right;
+  width: 18px; background: %3; border-left: 1px solid %4; border-bottom-right-radius: 4px; }
+QSpinBox::up-button:hover, QSpinBox::down-button:hover, QDoubleSpinBox::up-button:hover, QDoubleSpinBox::down-button:hover { background: %7; }
 QComboBox QAbstractItemView { background: %2; border: 1px solid %7; selection-background-color: %7; selection-color: #101010; }
 QGroupBox { border: 1px solid %4; border-radius: 6px; margin-top: 14px; padding: 10px 8px 8px 8px; background: %2; }
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 6px; color: %7; font-weight: bold; }
@@ -221,7 +281,8 @@ QMessageBox QLabel { color: %5; }
 )";
     return QString::fromLatin1(kSheet).arg(kBackground.name(), kPanel.name(), kPanelRaised.name(),
                                            kPanelEdge.name(), kText.name(), kTextDim.name(),
-                                           kAccent.name(), kAccentBright.name(), kDanger.name());
+                                           kAccent.name(), kAccentBright.name(), kDanger.name()) +
+           SpinArrowRules();
 }
 
 void ApplySkin(QApplication& app) {
@@ -247,6 +308,8 @@ void ApplySkin(QApplication& app) {
     app.setPalette(palette);
     app.setFont(SharedFont(3));
     app.setStyleSheet(StyleSheet());
+    // Part of the look: every control is reachable by Tab and shows its focus.
+    InstallKeyboardAccess(app);
 }
 
 void CreateSharedFonts() {

@@ -1,6 +1,7 @@
 // The program's skin: its colours, the style sheet of the standard widgets, the fonts
 // every window shares and the few drawing helpers the windows build their frames from.
-// Everything is drawn with QPainter; no image files are needed.
+// Everything is drawn with QPainter; only the spin boxes' arrows are drawn into the user's
+// cache folder, since a style sheet takes images from files alone.
 #pragma once
 
 #include <QColor>

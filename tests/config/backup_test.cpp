@@ -2,6 +2,9 @@
 // and where, files that are refused or cut short, and a full save and restore.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+
 #include "config/backup.h"
 #include "support/sim_rig.h"
 #include "support/temp_folder.h"
@@ -135,6 +138,65 @@ TEST(BackupSave, LargestMemoryEndsAtItsTop) {
     EXPECT_EQ(folder.Read("big.bf"), BackupFile(0x10000, memory));
 }
 
+// Detaches the device just before the read at `leaveAt`.
+class LeavingMemory final : public MemoryAccess {
+  public:
+    LeavingMemory(MemoryAccess& inner, SimDevice& device, uint32_t leaveAt)
+        : inner_(inner), device_(device), leaveAt_(leaveAt) {}
+    bool ReadMemory(const std::string& path, uint32_t address, std::span<uint8_t> dest,
+                    bool useCache) override {
+        if (address >= leaveAt_) device_.Detach();
+        return inner_.ReadMemory(path, address, dest, useCache);
+    }
+    bool WriteMemoryBlock(const std::string& path, uint32_t address,
+                          std::span<const uint8_t> data) override {
+        return inner_.WriteMemoryBlock(path, address, data);
+    }
+    bool WriteMemory(const std::string& path, uint32_t address,
+                     std::span<const uint8_t> data) override {
+        return inner_.WriteMemory(path, address, data);
+    }
+    bool WriteMemoryByte(const std::string& path, uint32_t address, uint8_t value) override {
+        return inner_.WriteMemoryByte(path, address, value);
+    }
+
+  private:
+    MemoryAccess& inner_;
+    SimDevice& device_;
+    uint32_t leaveAt_;
+};
+
+// What a stopped backup tells the user: a device that left is said to have left, without
+// the address the read stopped at; a device that stays silent keeps the address.
+TEST(BackupSave, StoppedBackupSaysWhy) {
+    struct Case {
+        const char* name;
+        const char* devices;
+        uint32_t leaveAt;  // UINT32_MAX: the device stays
+        const char* says;
+        bool address;  // the message names the address the read stopped at
+    };
+    const Case cases[] = {
+        {"leaves at the start", "g12/mem=8k", 0, "the device left during the backup (0 % read)",
+         false},
+        {"leaves half way", "g12/mem=8k", 0x1000, "the device left during the backup (50 % read)",
+         false},
+        {"silent", "g12/mem=8k/noreply", UINT32_MAX, "reading the device memory at 0x", true},
+    };
+    for (const Case& c : cases) {
+        Rig rig(c.devices);
+        LeavingMemory memory(*rig.commands, rig.Device(), c.leaveAt);
+        test::TempFolder folder;
+        const Status s = SaveBackup(memory, *rig.commands, rig.path, 0x1FFF, folder.File("x.bf"));
+        ASSERT_FALSE(s.ok()) << c.name;
+        EXPECT_NE(s.message().find(c.says), std::string::npos) << c.name << ": " << s.message();
+        EXPECT_EQ(s.message().find("0x") != std::string::npos, c.address)
+            << c.name << ": " << s.message();
+        EXPECT_EQ(s.kind() == ErrorKind::DeviceGone, c.leaveAt != UINT32_MAX) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("x.bf"))) << c.name;
+    }
+}
+
 TEST(BackupSave, FailedReadOrFolderLeavesTheOldFile) {
     test::TempFolder folder;
     const std::string target = folder.Write("old.bf", std::vector<uint8_t>{1, 2, 3});
@@ -201,7 +263,8 @@ TEST(BackupRestoreRefused, WrongTagLeavesTheDeviceAlone) {
     const int notifies = rig.State().notifyUpdates;
     auto r = rig.Restore(folder.Write("bad.bf", bad));
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.message(), "invalid format !!");
+    EXPECT_TRUE(r.message().starts_with("invalid format !! (it is not a backup file"))
+        << r.message();
     EXPECT_TRUE(rig.memory->writes.empty());
     EXPECT_EQ(rig.State().profile, 2);
     EXPECT_EQ(rig.State().notifyUpdates, notifies);

@@ -176,6 +176,8 @@ class PagesTest : public QObject {
     void backupThenRestoreRoundTrips();
     void restoreQuestions_data();
     void restoreQuestions();
+    void fileDialogsStartInAnExistingFolder_data();
+    void fileDialogsStartInAnExistingFolder();
     void generalOptionsWrittenAtOnce_data();
     void generalOptionsWrittenAtOnce();
     void accelerationOptionWhereItCannotWork();
@@ -480,7 +482,10 @@ void PagesTest::resetAnswered() {
              (Bytes{0x08, 0x08, 0x10, 0x10, 0x20, 0x20, 0xA0, 0xA0, 0x50, 0x50}));
     QCOMPARE(uint8_t(header[kOptionsAt] & 0x70), uint8_t{0x10});
     QCOMPARE(uint8_t(header[kCurrentStageAt] & 0x07), uint8_t{1});
-    QCOMPARE(Child<QProgressBar>(page, "driverProgress")->value(), 100);
+    // The bar is back at its start and the result line says the reset is done.
+    QCOMPARE(Child<QProgressBar>(page, "driverProgress")->value(), 0);
+    QCOMPARE(Child<QLabel>(page, "driverResult")->text(),
+             QString("Reset done: the mouse has its factory settings."));
     QTRY_VERIFY(Child<QPushButton>(page, "backupButton")->isEnabled());
 }
 
@@ -507,6 +512,8 @@ void PagesTest::backupThenRestoreRoundTrips() {
     QString error;
     QVERIFY(WaitFinished(finished, ButtonText(4), &error));
     QCOMPARE(error, QString());
+    QCOMPARE(Child<QLabel>(page, "driverResult")->text(), "Backup saved to " + file + ".bf.");
+    QCOMPARE(Child<QProgressBar>(page, "driverProgress")->value(), 0);
     QFile written(file + ".bf");
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray bytes = written.readAll();
@@ -524,6 +531,9 @@ void PagesTest::backupThenRestoreRoundTrips() {
     QTest::mouseClick(Child<QPushButton>(page, "restoreButton"), Qt::LeftButton);
     QVERIFY(WaitFinished(finished, ButtonText(5), &error));
     QCOMPARE(error, QString());
+    QCOMPARE(Child<QLabel>(page, "driverResult")->text(), "Restore done from " + file + ".bf.");
+    page.resize(1024, 492);
+    SaveScreenshot(page, "other_page_result.png");
     QCOMPARE(rig.Peek(0, kConfigBytes), Bytes(saved.begin(), saved.begin() + kConfigBytes));
     QTRY_COMPARE(rig.controller->View().image->dpiStages[1].x, saved[kStagesAt + 2]);
 }
@@ -596,7 +606,10 @@ void PagesTest::restoreQuestions() {
 
     QTest::mouseClick(Child<QPushButton>(page, "restoreButton"), Qt::LeftButton);
     QCOMPARE(asked.size(), questions);
-    QCOMPARE(told, questions == 0 ? QStringList{"invalid format !!"} : QStringList{});
+    // A refused file: the table text, then the file's name and why beneath it.
+    QCOMPARE(told, questions == 0 ? QStringList{"invalid format !!\nother.bf: it is not a backup "
+                                                "file: it does not begin with the backup tag"}
+                                  : QStringList{});
     if (questions > 0) {
         QCOMPARE(asked.first(),
                  QString("Restore|Current setting will be overwritten !! continue?"));
@@ -613,6 +626,59 @@ void PagesTest::restoreQuestions() {
     QCOMPARE(rig.Peek(kStagesAt, 4), (Bytes{0x21, 0x21, 0x21, 0x21}));
     QCOMPARE(rig.Peek(0, 1), Bytes{firstByte});
     QCOMPARE(rig.controller->View().uninitialised, firstByte != 0x12);
+}
+
+// Both dialogs start where a folder exists: the one last chosen, else the documents
+// folder, else home; a folder that does not exist would put its name into the name field.
+void PagesTest::fileDialogsStartInAnExistingFolder_data() {
+    QTest::addColumn<bool>("documents");  // ~/Documents exists
+    QTest::addColumn<QString>("first");   // where the first dialog starts, under HOME
+    QTest::newRow("documents folder") << true << "/Documents";
+    QTest::newRow("no documents folder: home") << false << "";
+}
+
+void PagesTest::fileDialogsStartInAnExistingFolder() {
+    QFETCH(bool, documents);
+    QFETCH(QString, first);
+    Rig rig;
+    QVERIFY(rig.WaitLoaded());
+    const QString home = rig.dir.filePath("home");
+    QVERIFY(QDir().mkpath(home + "/elsewhere"));
+    if (documents) QVERIFY(QDir().mkpath(home + "/Documents"));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home + "/.config").toUtf8());
+
+    UserSettings settings;
+    OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, nullptr, 7, {}});
+    QStringList offered;  // "save:<folder>" or "open:<folder>"
+    page.SetFileChoosers(
+        [&](QWidget*, const QString& proposed) {
+            offered << "save:" + QFileInfo(proposed).path();
+            return home + "/elsewhere/kept.bf";
+        },
+        [&](QWidget*, const QString& folder) {
+            offered << "open:" + folder;
+            return QString();  // cancelled
+        });
+    ScopedDialogHooks hooks([](const QString&, const QString&) { return true; },
+                            [](const QString&, const QString& text) { QFAIL(qPrintable(text)); });
+    QSignalSpy finished(rig.controller.get(), &DeviceController::operationFinished);
+    QTest::mouseClick(Child<QPushButton>(page, "restoreButton"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(page, "backupButton"), Qt::LeftButton);
+    QVERIFY(WaitFinished(finished, ButtonText(4)));
+    QTest::mouseClick(Child<QPushButton>(page, "restoreButton"), Qt::LeftButton);
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull()) {
+        qunsetenv("XDG_CONFIG_HOME");
+    } else {
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    }
+    // The second restore starts where the backup was saved, as does the next run.
+    QCOMPARE(offered, (QStringList{"open:" + home + first, "save:" + home + first,
+                                   "open:" + home + "/elsewhere"}));
+    QVERIFY(ReadText(rig.File("set.ini")).contains("last=" + home + "/elsewhere"));
 }
 
 // ---- General options ----
