@@ -479,7 +479,7 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
          "to 8 key combinations such as \"Ctrl + C\" or \"F5\". No keys clears the list.\n",
          1, 1 + kKeyCycleMaxCount, RunSetCycle},
         {"assign",
-         "PROFILE BUTTON FUNCTION",
+         "PROFILE BUTTON FUNCTION [--force]",
          "give a button a function",
          "FUNCTION is one of:\n"
          "  default                  the button's own function\n"

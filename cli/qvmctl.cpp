@@ -15,8 +15,8 @@ namespace qvm::cli {
 namespace {
 
 constexpr const char* kOverviewHead =
-    "usage: qvmctl [--hid BACKEND | --simulate[=DEVICES]] [--device DEVICE] [--generation G]\n"
-    "              COMMAND [ARGS...]\n"
+    "usage: qvmctl [--hid BACKEND | --simulate[=DEVICES]] [--device DEVICE]\n"
+    "              [--generation G] COMMAND [ARGS...]\n"
     "\n"
     "Configures QVM gaming mice, pads and keyboards (USB vendor 0c45).\n"
     "\n"
@@ -28,12 +28,12 @@ struct OptionHelp {
     const char* text;
 };
 constexpr OptionHelp kOptions[] = {
-    {"--hid BACKEND", "linux (default), sim[:DEVICES] or exec:COMMAND; also $QVM_HID"},
-    {"--simulate[=DEVICES]", "simulated devices whose memory is kept in the user data folder"},
+    {"--hid BACKEND", "linux (default), sim[:DEVICES] or exec:COMMAND;\nalso $QVM_HID"},
+    {"--simulate[=DEVICES]", "simulated devices whose memory is kept in the\nuser data folder"},
     {"--device DEVICE",
-     "the device to work on: the number or path 'qvmctl list' prints, or\n"
-     "a model name; default: the first configuration interface"},
-    {"--generation G", "the device's protocol generation, when it cannot be read"},
+     "the device to work on: the number or the path\n'qvmctl list' prints, or a model name;\n"
+     "default: the first configuration interface"},
+    {"--generation G", "the device's protocol generation, when it\ncannot be read"},
     {"--help, --version", ""},
 };
 

@@ -63,10 +63,8 @@ TEST(QvmctlDiscover, TyposGetTheNearestCommand) {
 TEST(QvmctlDiscover, OverviewColumnsLineUp) {
     const Outcome help = Qvmctl({"--help"});
     ASSERT_EQ(help.status, kExitOk);
-    std::vector<std::string> summaries = {
-        "linux (default), sim[:DEVICES] or exec:COMMAND; also $QVM_HID",
-        "simulated devices whose memory is kept in the user data folder",
-        "the device's protocol generation, when it cannot be read"};
+    std::vector<std::string> summaries = {"linux (default), sim[:DEVICES] or exec:COMMAND;",
+                                          "also $QVM_HID", "user data folder", "cannot be read"};
     for (const CommandSpec& spec : Commands()) summaries.push_back(spec.summary);
     std::optional<std::size_t> column;
     std::istringstream lines(help.out);
@@ -83,6 +81,9 @@ TEST(QvmctlDiscover, OverviewColumnsLineUp) {
         }
     }
     EXPECT_GE(found, Commands().size()) << help.out;
+    // And the overview fits a terminal of 80 columns.
+    std::istringstream again(help.out);
+    while (std::getline(again, line)) EXPECT_LE(line.size(), 80u) << line;
 }
 
 TEST(QvmctlDiscover, DeviceIsChosenByNumberOrModelName) {
