@@ -28,7 +28,7 @@ struct OptionHelp {
     const char* text;
 };
 constexpr OptionHelp kOptions[] = {
-    {"--hid BACKEND", "linux (default), sim[:DEVICES] or exec:COMMAND;\nalso $QVM_HID"},
+    {"--hid BACKEND", "linux (default), sim[:DEVICES] or\nexec:COMMAND; also $QVM_HID"},
     {"--simulate[=DEVICES]", "simulated devices whose memory is kept in the\nuser data folder"},
     {"--device DEVICE",
      "the device to work on: the number or the path\n'qvmctl list' prints, or a model name;\n"

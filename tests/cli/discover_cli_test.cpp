@@ -63,8 +63,9 @@ TEST(QvmctlDiscover, TyposGetTheNearestCommand) {
 TEST(QvmctlDiscover, OverviewColumnsLineUp) {
     const Outcome help = Qvmctl({"--help"});
     ASSERT_EQ(help.status, kExitOk);
-    std::vector<std::string> summaries = {"linux (default), sim[:DEVICES] or exec:COMMAND;",
-                                          "also $QVM_HID", "user data folder", "cannot be read"};
+    std::vector<std::string> summaries = {"linux (default), sim[:DEVICES] or",
+                                          "exec:COMMAND; also $QVM_HID", "user data folder",
+                                          "cannot be read"};
     for (const CommandSpec& spec : Commands()) summaries.push_back(spec.summary);
     std::optional<std::size_t> column;
     std::istringstream lines(help.out);
