@@ -45,7 +45,6 @@ TEST(QvmctlDiscover, TyposGetTheNearestCommand) {
     const Case cases[] = {
         {{"shwo"}, "unknown command 'shwo'; did you mean 'show'? (see qvmctl --help)\n"},
         {{"lsit"}, "did you mean 'list'?"},
-        {{"restor", "x.bf"}, "did you mean 'restore'?"},
         {{"set", "dip", "1", "800"}, "unknown command 'set dip'; did you mean 'set dpi'?"},
         {{"macro", "stroe", "1", "-"}, "did you mean 'macro store'?"},
         {{"frobnicate"}, "unknown command 'frobnicate' (see qvmctl --help)\n"},

@@ -68,7 +68,6 @@ TEST(QvmctlSafety, StagesTheDeviceLacksAreRefused) {
     const Case cases[] = {
         {{"set", "stage", "5"}, kExitUsage, "DPI stage 5 is out of range: allowed 1..4\n"},
         {{"set", "dpi", "5", "800"}, kExitUsage, "DPI stage 5 is out of range: allowed 1..4\n"},
-        {{"set", "dpi", "5", "800", "400"}, kExitUsage, "allowed 1..4\n"},
         {{"set", "stage", "4"}, kExitOk, ""},
         {{"set", "dpi", "4", "800"}, kExitOk, ""},
     };
@@ -133,12 +132,8 @@ TEST(QvmctlVocabulary, TheWindowsNamesAreTaken) {
         {"Copy", "Ctrl + C"},
         {"paste", "Ctrl + V"},
         {"Fire button (50 ms)", "Fire button (50ms)"},
-        {"Fire button (50ms)", "Fire button (50ms)"},
         {"Ctrl+C", "Ctrl + C"},
-        {"CTRL + V", "Ctrl + V"},
         {"volume+", "Volume +"},
-        {"SCROLL UP", "Scroll up"},
-        {"Rapid fire (25 ms)", "Rapid fire (25ms)"},
     };
     test::TempFolder folder;
     for (const Case& c : cases) {
