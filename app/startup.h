@@ -94,7 +94,7 @@ StartupOutcome RunStartup(const StartupOptions& options, StartupEnv env = {});
 struct WaiterCallbacks {
     std::function<void()> wake;    // bring the main window to the front
     std::function<void()> close;   // quit: runs once, after the quit flag is set
-    std::function<void()> reload;  // rebuild the function library and redraw
+    std::function<void()> reload;  // rebuild the libraries, reload the configuration, redraw
 };
 
 // The three waiter threads of a running first instance. The quit flag is a stop source

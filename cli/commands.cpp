@@ -1,8 +1,11 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <istream>
+#include <iterator>
 #include <ostream>
+#include <string_view>
 
 #include "app/text.h"
 #include "cli/macro_cli.h"
@@ -35,6 +38,12 @@ constexpr uint8_t kStageMask = 0x07;
 constexpr std::size_t kLiveProfile = 5;
 constexpr std::size_t kLiveStageShort = 0;
 
+// The commands that change the device or the libraries, besides every "set ...".
+constexpr std::string_view kChangingCommands[] = {
+    "assign",      "reset",        "restore",       "mem write",
+    "macro store", "macro delete", "macro compact", "library import",
+};
+
 std::string Hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*x", digits, value);
@@ -56,7 +65,7 @@ std::optional<Target> OpenTarget(CommandContext& c, int& status) {
     }
     auto path = (*session)->SelectDevice(c.options);
     if (!path) {
-        status = Fail(c.err, kExitDevice, path.message());
+        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
         return std::nullopt;
     }
     Target t{std::move(session).value(), *path, 0};
@@ -104,11 +113,13 @@ int RunList(CommandContext& c) {
         c.out << "no device found (qvmctl list --all shows every HID interface)\n";
         return kExitOk;
     }
-    const std::string active =
-        c.options.device.empty() && !listed.empty() ? listed.front() : c.options.device;
-    for (const auto& path : listed) {
+    auto chosen = (*session)->ChosenFromList(c.options);
+    if (!chosen) return Fail(c.err, ExitStatusOf(chosen.kind()), chosen.message());
+    const std::string active = chosen->empty() && !listed.empty() ? listed.front() : *chosen;
+    for (std::size_t n = 0; n < listed.size(); ++n) {
+        const std::string& path = listed[n];
         const DeviceValues v = (*session)->Values().Get(path);
-        c.out << (path == active ? "* " : "  ") << Shown(path) << '\n'
+        c.out << (path == active ? "* " : "  ") << n + 1 << ": " << Shown(path) << '\n'
               << "    " << Shown(GetModelName(v));
         if (v.ModelCode == kKeyboardModelCode) {
             c.out << ", keyboard";
@@ -269,7 +280,7 @@ std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status, bool allo
     auto model = (*session)->LoadConfiguration(c.options);
     const bool uninitialised = !model && model.kind() == ErrorKind::Uninitialised;
     if (!model && !(uninitialised && allowUninitialised)) {
-        status = Fail(c.err, kExitDevice, model.message());
+        status = Fail(c.err, ExitStatusOf(model.kind()), model.message());
         return std::nullopt;
     }
     ConfigModel* chosen = (*session)->Model();
@@ -298,8 +309,9 @@ const std::vector<CommandSpec>& Commands() {
             {"list",
              "[--all]",
              "list the devices",
-             "Prints each identified device: path, model name, protocol generation and layout\n"
-             "class (or keyboard), firmware version. The device qvmctl works on is marked '*'.\n"
+             "Prints each identified device: its number, path, model name, protocol generation\n"
+             "and layout class (or keyboard), firmware version. The device qvmctl works on is\n"
+             "marked '*'; --device takes the number, the path or the model name.\n"
              "Devices that were seen but cannot be used say why.\n"
              "With --all: every HID interface instead, with vendor, product, interface number,\n"
              "usage page and usage, and the feature, input and output report lengths (counting\n"
@@ -324,6 +336,12 @@ const std::vector<CommandSpec>& Commands() {
         };
         AddConfigCommands(list);
         AddMacroCommands(list);
+        for (CommandSpec& spec : list) {
+            const std::string_view words = spec.words;
+            spec.changes = words.starts_with("set ") ||
+                           std::find(std::begin(kChangingCommands), std::end(kChangingCommands),
+                                     words) != std::end(kChangingCommands);
+        }
         return list;
     }();
     return commands;

@@ -45,6 +45,9 @@ struct CommandSpec {
     int (*run)(CommandContext&);
     std::vector<std::string> flags = {};         // flags the command takes
     std::vector<std::string> valueOptions = {};  // options that take a value
+    // The command may change the device or the libraries: the running desktop program
+    // is told to reload afterwards.
+    bool changes = false;
 };
 
 // Every command, in the order the overview lists them.

@@ -3,6 +3,7 @@
 // a position of the model's button layout.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -10,6 +11,7 @@
 
 #include "app/ui_strings.h"
 #include "cli/commands.h"
+#include "cli/function_names.h"
 #include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
@@ -43,40 +45,32 @@ Result<int> Number(const std::string& text, int max, const std::string& what) {
     return static_cast<int>(*n);
 }
 
+// `text` is `word` in any case.
+bool IsWord(const std::string& text, std::string_view word) {
+    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+}
+
 Result<bool> OnOff(const std::string& text) {
-    if (text == "on" || text == "1") return true;
-    if (text == "off" || text == "0") return false;
+    if (IsWord(text, "on") || text == "1") return true;
+    if (IsWord(text, "off") || text == "0") return false;
     return MakeError("expected on or off, not '" + text + "'");
 }
 
-// Prints progress on the error stream in steps of ten per cent.
-class ProgressLine {
-  public:
-    ProgressLine(std::ostream& err, std::string what) : err_(err), what_(std::move(what)) {}
-    ~ProgressLine() { Finish(); }
-    // Ends the line, so that a message after it starts on a line of its own.
-    void Finish() {
-        if (shown_ >= 0) err_ << '\n';
-        shown_ = -1;
-    }
-    void operator()(int done, int total) {
-        const int percent = total > 0 ? 100 * done / total : 100;
-        if (shown_ >= 0 && percent / 10 <= shown_ / 10) return;
-        err_ << (shown_ < 0 ? what_ + ":" : "") << ' ' << percent << '%' << std::flush;
-        shown_ = percent;
-    }
-
-  private:
-    std::ostream& err_;
-    std::string what_;
-    int shown_ = -1;
-};
+// The DPI stages the device has, as its DPI page shows them: "allowed 1..N" when
+// `stage` (counted from 1) is not one of them. A device that does not report its count
+// is taken to have all five.
+Result<int> DeviceStage(const std::string& text, const ConfigImage& image) {
+    const int count = image.dpiStageCount > 0 ? image.dpiStageCount : kDpiStageCount;
+    return Number(text, count, "DPI stage");
+}
 
 int RunInfo(CommandContext& c) {
     auto session = Session::Open(c.options);
     if (!session) return Fail(c.err, kExitUsage, session.message());
     auto path = (*session)->SelectDevice(c.options);
-    if (!path) return Fail(c.err, kExitDevice, path.message());
+    if (!path) return Fail(c.err, ExitStatusOf(path.kind()), path.message());
     PrintDeviceValues(c.out, *path, (*session)->Values().Get(*path), (*session)->Layout());
     return kExitOk;
 }
@@ -100,6 +94,8 @@ int RunSetDpi(CommandContext& c) {
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
+    stage = DeviceStage(c.args[0], *l->image);
+    if (!stage) return Fail(c.err, kExitUsage, stage.message());
     const int step = l->image->dpiStep;
     const int max = step * l->image->dpiStepCount;
     int values[2] = {0, 0};
@@ -124,6 +120,8 @@ int RunSetStage(CommandContext& c) {
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
+    stage = DeviceStage(c.args[0], *l->image);
+    if (!stage) return Fail(c.err, kExitUsage, stage.message());
     return Done(c, l->model->SetCurrentDpiStage(*stage - 1), "cannot select the DPI stage");
 }
 
@@ -164,7 +162,17 @@ int RunSetName(CommandContext& c) {
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
-    return Done(c, l->model->SetProfileName(*profile - 1, c.args[1]), "cannot rename the profile");
+    const Status named = l->model->SetProfileName(*profile - 1, c.args[1]);
+    if (!named) return Done(c, named, "cannot rename the profile");
+    const std::string& stored =
+        l->model->Snapshot()->profiles[static_cast<std::size_t>(*profile - 1)].name;
+    if (stored != c.args[1]) {
+        c.out << "profile " << *profile << " name stored as \"" << Shown(stored) << "\""
+              << (c.args[1].empty() ? " (an empty name shows as the profile number)"
+                                    : " (the device keeps 9 characters)")
+              << '\n';
+    }
+    return kExitOk;
 }
 
 int RunSetColour(CommandContext& c) {
@@ -183,8 +191,17 @@ int RunSetColour(CommandContext& c) {
     if (l->image->Layout().colourPacked) {
         for (auto& channel : v) channel = Reduce8Bit(channel);  // 2 bits a channel
     }
-    return Done(c, l->model->SetProfileColour(*profile - 1, v[0], v[1], v[2]),
-                "cannot set the profile colour");
+    const Status coloured = l->model->SetProfileColour(*profile - 1, v[0], v[1], v[2]);
+    if (!coloured) return Done(c, coloured, "cannot set the profile colour");
+    const Rgb stored =
+        l->model->Snapshot()->profiles[static_cast<std::size_t>(*profile - 1)].colour;
+    if (std::vector<uint8_t>{stored.red, stored.green, stored.blue} != *rgb) {
+        char text[8];
+        std::snprintf(text, sizeof text, "#%02x%02x%02x", stored.red, stored.green, stored.blue);
+        c.out << "profile " << *profile << " colour stored as " << text
+              << " (the nearest colour this device keeps)\n";
+    }
+    return kExitOk;
 }
 
 int RunSetFlags(CommandContext& c) {
@@ -203,6 +220,19 @@ int RunSetFlags(CommandContext& c) {
     auto flags = l->image->stageFlags;
     flags[static_cast<std::size_t>(*stage - 1)] = *on;
     return Done(c, l->model->SetStageFlags(flags), "cannot set the stage flag");
+}
+
+// Whether giving `slot` of `profile` the function `next` takes away the only button that
+// left-clicks there: the same rule that keeps the window from changing that button.
+bool RemovesOnlyLeftClick(const ConfigImage& image, const ModelLayout& layout, int profile,
+                          int slot, const ButtonSlot& next) {
+    const std::vector<int> shown(layout.ButtonOrder.begin(),
+                                 layout.ButtonOrder.begin() + layout.ButtonCount);
+    ConfigImage after = image;
+    after.currentProfile = profile;
+    if (FindSoleLeftClickButton(after, shown) != slot) return false;
+    after.buttons[static_cast<std::size_t>(profile)][static_cast<std::size_t>(slot)].slot = next;
+    return FindSoleLeftClickButton(after, shown) != slot;
 }
 
 // PROFILE BUTTON then: "default", four numbers TYPE OP1 OP2 OP3, or a function text.
@@ -254,10 +284,11 @@ int RunAssign(CommandContext& c) {
         chosen = MacroSlotFunction(m);
     } else if (numeric) {
         chosen = *numeric;
-    } else if (text == "default") {
+    } else if (IsWord(text, "default")) {
         chosen = ButtonSlot{};
     } else {
-        const auto matches = ParseFunctionText(text, l->image->dpiStep);
+        const auto matches =
+            FunctionsNamed(text, l->image->dpiStep, ProgramFunctionLibrary(l->image->dpiStep));
         if (matches.empty()) {
             std::string message = "no function is called '" + text + "'";
             const auto near = SuggestFunctionTexts(text, kMaxSuggestions, l->image->dpiStep);
@@ -271,6 +302,13 @@ int RunAssign(CommandContext& c) {
             return Fail(c.err, kExitUsage, message + " (see qvmctl assign --help)");
         }
         chosen = matches.front();
+    }
+    if (!c.Flag("--force") && RemovesOnlyLeftClick(*l->image, layout, *profile - 1, slot, chosen)) {
+        return Fail(c.err, kExitUsage,
+                    "button " + std::to_string(*button) + " is the only left click of profile " +
+                        std::to_string(*profile) +
+                        ": without it the mouse could not click; give another button the left "
+                        "click first (--force assigns it anyway)");
     }
     const Status assigned =
         l->model->AssignButton(*profile - 1, slot, chosen.type, chosen.op1, chosen.op2, chosen.op3);
@@ -289,8 +327,9 @@ int RunSetCycle(CommandContext& c) {
     auto profile = Number(c.args[0], kProfileCount, "profile");
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
     std::vector<KeyCycleEntry> keys;
+    const FunctionLibrary library = ProgramFunctionLibrary(kDefaultDpiStep);
     for (std::size_t i = 1; i < c.args.size(); ++i) {
-        const auto matches = ParseFunctionText(c.args[i]);
+        const auto matches = FunctionsNamed(c.args[i], kDefaultDpiStep, library);
         const auto key = std::find_if(matches.begin(), matches.end(),
                                       [](const ButtonSlot& s) { return s.type == kTypeKeyboard; });
         if (key == matches.end()) {
@@ -319,7 +358,7 @@ int RunReset(CommandContext& c) {
     if (!Confirm(c, Ui().msg_str[11], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
     }
-    ProgressLine progress(c.err, "resetting");
+    TerminalProgress progress(c.err, "resetting");
     const Status reset = l->model->ResetConfiguration([&](int percent) { progress(percent, 100); });
     progress.Finish();
     return Done(c, reset, "the reset did not finish");
@@ -331,11 +370,11 @@ int RunBackup(CommandContext& c) {
     auto session = Session::Open(c.options);
     if (!session) return Fail(c.err, kExitUsage, session.message());
     auto path = (*session)->SelectMouse(c.options);
-    if (!path) return Fail(c.err, kExitDevice, path.message());
+    if (!path) return Fail(c.err, ExitStatusOf(path.kind()), path.message());
     DeviceCommands& commands = (*session)->Commands();
     auto top = LearnMemoryTop(commands, *path);
     if (!top) return Fail(c.err, kExitDevice, "cannot back up the memory: " + top.message());
-    ProgressLine progress(c.err, "reading memory");
+    TerminalProgress progress(c.err, "reading memory");
     const Status saved = SaveBackup(commands, commands, *path, *top, c.args[0], std::ref(progress));
     progress.Finish();
     if (!saved) return Done(c, saved, "backup failed");
@@ -363,7 +402,7 @@ int RunRestore(CommandContext& c) {
     if (!Confirm(c, Ui().msg_str[12], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "restore cancelled; nothing was changed");
     }
-    ProgressLine progress(c.err, "writing memory");
+    TerminalProgress progress(c.err, "writing memory");
     bool leftUninitialised = false;
     auto reload = [&]() -> Status {
         Status loaded = l->model->LoadConfiguration();
@@ -410,11 +449,12 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
          RunShow,
          {"--json"}},
         {"set dpi", "STAGE X [Y]", "set a DPI stage (values in DPI)",
-         "Sets DPI stage STAGE (1..5) to X by Y DPI (Y defaults to X). Values are rounded\n"
-         "to the device's DPI step and must lie between one step and its maximum.\n",
+         "Sets DPI stage STAGE to X by Y DPI (Y defaults to X). STAGE is one of the\n"
+         "device's stages (1..4 on most devices). Values are rounded to the device's DPI\n"
+         "step and must lie between one step and its maximum.\n",
          2, 3, RunSetDpi},
-        {"set stage", "STAGE", "select the current DPI stage", "Selects DPI stage 1..5.\n", 1, 1,
-         RunSetStage},
+        {"set stage", "STAGE", "select the current DPI stage",
+         "Selects a DPI stage the device has (1..4 on most devices).\n", 1, 1, RunSetStage},
         {"set rate", "HZ", "set the report rate (125..1000 Hz)",
          "Sets the report rate to the rate nearest HZ that the device offers: 1000, 500,\n"
          "333, 250, 200, 166, 142 or 125 Hz.\n",
@@ -424,11 +464,12 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
         {"set profile", "N", "select the active profile", "Makes profile N (1..5) active.\n", 1, 1,
          RunSetProfile},
         {"set name", "PROFILE TEXT", "rename a profile",
-         "Names profile PROFILE (1..5); the device keeps the first 9 characters.\n", 2, 2,
-         RunSetName},
+         "Names profile PROFILE (1..5); the device keeps the first 9 characters, and the\n"
+         "name stored is printed when it differs from TEXT.\n",
+         2, 2, RunSetName},
         {"set colour", "PROFILE #RRGGBB", "set a profile's colour",
          "Sets the colour of profile PROFILE. Devices of layout class A keep 2 bits a\n"
-         "channel; the nearest colour is stored.\n",
+         "channel; the nearest colour is stored, and printed when it differs.\n",
          2, 2, RunSetColour},
         {"set flags", "STAGE on|off", "set a DPI stage's flag",
          "Sets or clears the flag of DPI stage STAGE: while set, the stage keeps Y <= X.\n", 2, 2,
@@ -437,17 +478,25 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
          "Sets the keys the keyboard cycle functions of profile PROFILE step through: up\n"
          "to 8 key combinations such as \"Ctrl + C\" or \"F5\". No keys clears the list.\n",
          1, 1 + kKeyCycleMaxCount, RunSetCycle},
-        {"assign", "PROFILE BUTTON FUNCTION", "give a button a function",
+        {"assign",
+         "PROFILE BUTTON FUNCTION [--force]",
+         "give a button a function",
          "FUNCTION is one of:\n"
          "  default                  the button's own function\n"
          "  TYPE OP1 OP2 OP3         the four bytes of the function (0x hex accepted)\n"
-         "  TEXT                     a function by its name, as 'qvmctl show' prints it:\n"
-         "                           \"Left click\", \"Ctrl + C\", \"Scroll up\", \"DPI+\",\n"
-         "                           \"Volume +\", \"Fire button (50ms)\", ...\n"
+         "  TEXT                     a function by the name the window or 'qvmctl show'\n"
+         "                           gives it, or a name of 'qvmctl functions':\n"
+         "                           \"Left click\", \"Ctrl + C\", \"Copy\", \"DPI+\",\n"
+         "                           \"Volume +\", \"Fire button (50 ms)\", ...; case and\n"
+         "                           blanks do not matter (\"ctrl+c\")\n"
          "  macro:SLOT               the macro stored in slot SLOT (1..80, as 'qvmctl macro\n"
          "                           list' shows), in the slot's run mode\n"
-         "Buttons are numbered as 'qvmctl show' lists them.\n",
-         3, kMaxAssignWords, RunAssign},
+         "Buttons are numbered as 'qvmctl show' lists them. The only button of a profile\n"
+         "that left-clicks keeps its left click unless --force is given.\n",
+         3,
+         kMaxAssignWords,
+         RunAssign,
+         {"--force"}},
         {"reset",
          "[--yes]",
          "restore the factory configuration",

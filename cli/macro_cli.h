@@ -29,7 +29,8 @@ const char* MacroModeWord(int mode);
 
 // A percentage on one line of the error stream, rewritten in place, shown only when that
 // stream is the process's standard error and a terminal; so pipes, logs and tests stay
-// clean.
+// clean. The line is ended by Finish() or the destructor, so that the result or an error
+// printed after it starts on a line of its own.
 class TerminalProgress {
   public:
     TerminalProgress(std::ostream& err, std::string what);
@@ -38,6 +39,9 @@ class TerminalProgress {
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
     void operator()(double fraction);
+    void operator()(int done, int total);
+    // Ends the line (once); nothing when no percentage was shown.
+    void Finish();
 
   private:
     std::ostream* err_;  // null when not shown

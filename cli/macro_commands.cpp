@@ -350,7 +350,16 @@ TerminalProgress::TerminalProgress(std::ostream& err, std::string what)
       what_(std::move(what)) {}
 
 TerminalProgress::~TerminalProgress() {
+    Finish();
+}
+
+void TerminalProgress::Finish() {
     if (err_ && shown_ >= 0) *err_ << '\n' << std::flush;
+    shown_ = -1;
+}
+
+void TerminalProgress::operator()(int done, int total) {
+    (*this)(total > 0 ? static_cast<double>(done) / total : 1.0);
 }
 
 void TerminalProgress::operator()(double fraction) {

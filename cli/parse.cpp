@@ -47,8 +47,13 @@ Result<long long> ParseNumber(const std::string& text, long long min, long long 
         why = " is out of range: allowed ";
     }
     if (why != nullptr) {
+        // The range is echoed in hexadecimal only to a user who wrote hexadecimal.
         char range[96];
-        std::snprintf(range, sizeof range, "%lld..%lld (0x%llx..0x%llx)", min, max, min, max);
+        if (base == 16) {
+            std::snprintf(range, sizeof range, "0x%llx..0x%llx", min, max);
+        } else {
+            std::snprintf(range, sizeof range, "%lld..%lld", min, max);
+        }
         return MakeError(what + " " + text + why + range);
     }
     return value;

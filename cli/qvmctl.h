@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/named_event.h"
 
 namespace qvm::cli {
 
@@ -26,5 +27,16 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
 using BackendSource = std::function<Result<std::unique_ptr<HidBackend>>()>;
 int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err, BackendSource backend);
+
+// What a run takes from the world besides its streams, replaceable by tests.
+struct QvmctlEnv {
+    BackendSource backend;  // empty: --hid, --simulate or QVM_HID
+    // Where the running desktop program's reload event is looked up: after a command
+    // that may have changed the device, the macro library or the function library,
+    // qvmctl pulses it, so that the program reloads and shows the change.
+    EventFactory* events = &SystemEventFactory();
+};
+int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, QvmctlEnv env);
 
 }  // namespace qvm::cli

@@ -1,12 +1,33 @@
 #include "cli/session.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "device/device_path.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "sim/sim_backend.h"
 
 namespace qvm::cli {
-namespace {}  // namespace
+namespace {
+
+// A --device value is a path when it has the path's separator.
+bool IsDevicePath(const std::string& device) {
+    return device.find('#') != std::string::npos || device.find('/') != std::string::npos;
+}
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char ch) { return std::isdigit(ch) != 0; });
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
+}
+
+}  // namespace
 
 Session::Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<DeviceLocks> deviceLocks,
                  std::unique_ptr<NamedMutex> listLock)
@@ -40,7 +61,14 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
 
 Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
     std::string chosen;
-    if (!options.device.empty()) {
+    if (!options.device.empty() && !IsDevicePath(options.device)) {
+        if (Status scanned = link_.EnumerateDevices(); !scanned) {
+            return MakeError("cannot list the HID devices: " + scanned.message());
+        }
+        auto listed = ChosenFromList(options);
+        if (!listed) return listed.error();
+        chosen = *listed;
+    } else if (!options.device.empty()) {
         chosen = NormaliseDevicePath(options.device);
         if (Status found = link_.IdentifyDevice(chosen); !found) {
             return MakeError(found.kind(), found.message() + " (see qvmctl list)");
@@ -73,6 +101,33 @@ Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
     }
     layout_ = DecideModelLayout(values_.Get(chosen));
     return chosen;
+}
+
+Result<std::string> Session::ChosenFromList(const GlobalOptions& options) {
+    const std::string& wanted = options.device;
+    if (wanted.empty()) return std::string();
+    if (IsDevicePath(wanted)) return NormaliseDevicePath(wanted);
+    const std::vector<std::string> listed = link_.DeviceList();
+    if (AllDigits(wanted)) {
+        const std::size_t n = wanted.size() > 4 ? 0 : std::stoul(wanted);
+        if (n < 1 || n > listed.size()) {
+            return MakeError(ErrorKind::BadInput,
+                             listed.empty()
+                                 ? "device " + wanted + ": no device found"
+                                 : "device " + wanted + " is out of range: allowed 1.." +
+                                       std::to_string(listed.size()) + " (see qvmctl list)");
+        }
+        return listed[n - 1];
+    }
+    std::vector<std::size_t> named;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (SameName(GetModelName(values_.Get(listed[i])), wanted)) named.push_back(i);
+    }
+    if (named.size() == 1) return listed[named.front()];
+    std::string message = named.empty() ? "no device is called '" + wanted + "'"
+                                        : "several devices are called '" + wanted +
+                                              "': give the number qvmctl list prints";
+    return MakeError(ErrorKind::BadInput, message + " (see qvmctl list)");
 }
 
 Result<std::string> Session::SelectMouse(const GlobalOptions& options) {

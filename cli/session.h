@@ -22,8 +22,9 @@ namespace qvm::cli {
 struct GlobalOptions {
     std::string backend;                  // --hid, else $QVM_HID, else "linux"
     std::optional<std::string> simulate;  // --simulate[=DEVICES]
-    std::string device;                   // --device PATH
-    std::optional<int> generation;        // --generation G
+    // --device: a device path, the number `qvmctl list` prints (from 1) or a model name
+    std::string device;
+    std::optional<int> generation;  // --generation G
     // Where each session gets its backend instead, when set: a program that runs qvmctl
     // in-process on devices of its own (the tests).
     std::function<Result<std::unique_ptr<HidBackend>>()> backendSource;
@@ -42,12 +43,18 @@ class Session {
     DeviceValueTable& Values() { return values_; }
     DeviceLink& Link() { return link_; }
 
-    // Chooses the device to work on: with --device only that device is identified (no
-    // other device is asked anything), else the machine is scanned and the first
-    // identified device is taken. A mouse is switched to host mode. --generation, when
-    // given, overrides the protocol generation the device reported. A device that
-    // failed gives its failure's kind (gone, busy, silent, garbled).
+    // Chooses the device to work on: with --device PATH only that device is identified
+    // (no other device is asked anything); with --device N or MODEL the machine is
+    // scanned and the Nth identified device, or the one of that model name (any case),
+    // is taken; else the machine is scanned and the first identified device is taken. A mouse is
+    // switched to host mode. --generation, when given, overrides the protocol generation the device
+    // reported. A device that failed gives its failure's kind (gone, busy, silent, garbled).
     Result<std::string> SelectDevice(const GlobalOptions& options);
+
+    // The path of the device --device names by number or model name, from the scan the
+    // caller made (EnumerateDevices); an error of kind BadInput when no device or several
+    // fit. The option itself when it is a path; empty without --device.
+    Result<std::string> ChosenFromList(const GlobalOptions& options);
 
     // SelectDevice, refusing a keyboard (it has no configuration memory).
     Result<std::string> SelectMouse(const GlobalOptions& options);

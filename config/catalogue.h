@@ -77,6 +77,11 @@ std::vector<ButtonSlot> ParseFunctionText(std::string_view text, int dpiStep = k
 std::vector<ButtonSlot> ParseFunctionTextWith(const UiStrings& ui, std::string_view text,
                                               int dpiStep);
 
+// The slots whose function text equals `text` when blanks are ignored in both (and case,
+// as above): "ctrl+c", "Fire button (50 ms)". Pairs and DPI values need their blanks.
+std::vector<ButtonSlot> ParseFunctionTextIgnoringBlanks(std::string_view text,
+                                                        int dpiStep = kDefaultDpiStep);
+
 // The n known function texts closest to `text` (edit distance, case-insensitive), for
 // an error message that proposes what the user may have meant.
 std::vector<std::string> SuggestFunctionTexts(std::string_view text, std::size_t n,

@@ -70,7 +70,27 @@ class Catalogue {
         return out;
     }
 
+    // Candidates whose text equals `text` once blanks are taken out of both and case is
+    // ignored: "Ctrl+C" for "Ctrl + C", "Fire button (50 ms)" for "Fire button (50ms)".
+    std::vector<ButtonSlot> ParseIgnoringBlanks(std::string_view text) const {
+        const std::string key = WithoutBlanks(Key(text));
+        std::vector<ButtonSlot> out;
+        if (key.empty()) return out;
+        for (const Candidate& c : all_) {
+            if (WithoutBlanks(c.key) == key &&
+                std::find(out.begin(), out.end(), c.slot) == out.end()) {
+                out.push_back(c.slot);
+            }
+        }
+        return out;
+    }
+
   private:
+    static std::string WithoutBlanks(std::string text) {
+        std::erase(text, ' ');
+        return text;
+    }
+
     void Add(ButtonSlot s) {
         std::string key = Key(FormatButtonSlotWith(ui_, s, dpiStep_));
         if (!key.empty()) all_.push_back({std::move(key), s});
@@ -243,6 +263,10 @@ std::vector<ButtonSlot> ParseFunctionTextWith(const UiStrings& ui, std::string_v
 
 std::vector<ButtonSlot> ParseFunctionText(std::string_view text, int dpiStep) {
     return ParseFunctionTextWith(Ui(), text, dpiStep);
+}
+
+std::vector<ButtonSlot> ParseFunctionTextIgnoringBlanks(std::string_view text, int dpiStep) {
+    return Catalogue(Ui(), dpiStep).ParseIgnoringBlanks(text);
 }
 
 std::vector<std::string> SuggestFunctionTexts(std::string_view text, std::size_t n, int dpiStep) {

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds the programs and starts the desktop program qvm-gaming on the attached devices,
+# Builds the programs (not the tests) and starts the desktop program qvm-gaming on the attached devices,
 # or on simulated devices when no device of vendor 0c45 is present. Arguments are passed
 # on to qvm-gaming (for example /hide or --simulate=g0,g5x).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+# Only the programs are built here (their data is read from data/ of the source tree);
+# the tests are built by scripts/test.sh. The options match the test command's plain
+# build, so the two share the build folder without reconfiguring it.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVM_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j "$(nproc)" --target qvm-gaming qvmctl qvm-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<'TEXT'

@@ -342,6 +342,9 @@ void MainWindow::Quit() {
 void MainWindow::ReloadLibraries() {
     library_ = BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_);
     macroList_->Reload();
+    // The window's own pending values go out before the device is read again.
+    controller_.Hub().FlushDeferred(DeferredWrites::Scope::Everything);
+    controller_.RefreshAfter(0);
     update();
 }
 

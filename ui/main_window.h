@@ -64,7 +64,8 @@ class MainWindow : public QWidget {
     void HideToTray();
     // Writes pending deferred values, closes the windows and ends the event loop.
     void Quit();
-    // Rebuilds the function library and the macro list from disk, then redraws.
+    // Rebuilds the function library and the macro list from disk, reloads the device's
+    // configuration (another program, such as qvmctl, may have changed it), then redraws.
     void ReloadLibraries();
     // Shows a failure in a message box; several in a row are shown one after the other.
     void ShowError(const QString& text);

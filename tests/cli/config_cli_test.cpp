@@ -100,7 +100,7 @@ TEST(QvmctlConfig, BackupResetRestoreGivesBackTheSameMemory) {
             auto run = [&](std::vector<std::string> args, const std::string& input = "") {
                 return Qvmctl(Via(way, folder, kind, std::move(args)), input);
             };
-            ASSERT_EQ(run({"assign", "1", "1", "Right click"}).status, kExitOk);
+            ASSERT_EQ(run({"assign", "1", "2", "Ctrl + C"}).status, kExitOk);
             ASSERT_EQ(run({"set", "name", "1", "Backed"}).status, kExitOk);
             const std::string state = StateFile(way, kind);
             const auto before = folder.Read(state);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/qvmctl.h"
+#include "support/fake_named_event.h"
 
 namespace qvm::cli {
 
@@ -18,7 +19,12 @@ struct Outcome {
 inline Outcome Qvmctl(std::vector<std::string> args, const std::string& input = "") {
     std::istringstream in(input);
     std::ostringstream out, err;
-    const int status = RunQvmctl(args, in, out, err);
+    // Its pulses after a change go to events of its own, never to a program that runs on
+    // this machine.
+    test::FakeEventRegistry events;
+    QvmctlEnv env;
+    env.events = &events;
+    const int status = RunQvmctl(args, in, out, err, std::move(env));
     return {status, out.str(), err.str()};
 }
 
