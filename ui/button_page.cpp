@@ -68,8 +68,7 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
 
     default_ = new QPushButton(ToQ(Ui().button_str[kDefaultText]), this);
     default_->setObjectName("defaultButton");
-    // No string table entry names the help overlay; the word stays English.
-    help_ = new QPushButton(QStringLiteral("Help"), this);
+    help_ = new QPushButton(ToQ(Ui().word_str[kWordHelp]), this);
     help_->setObjectName("helpButton");
     help_->setCheckable(true);
     help_->setEnabled(static_cast<HelpOverlay*>(helpOverlay_)->HasPicture());

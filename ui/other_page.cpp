@@ -42,11 +42,6 @@ constexpr int kInformationTitle = 55;
 constexpr int kDriverTitle = 56;
 constexpr int kModelMismatch = 65;
 
-// No table entry names the autostart option: a fixed English text.
-constexpr const char* kAutostartText = "Start with the desktop";
-// The backup dialogs' filter, as the backup files are known everywhere.
-constexpr const char* kBackupFilter = "Backup File (*.bf)";
-
 QString ButtonText(int index) {
     return ToQ(Ui().button_str[static_cast<std::size_t>(index)]);
 }
@@ -62,11 +57,13 @@ QString WithBackupExtension(QString file) {
 }
 
 QString DefaultSaveChooser(QWidget* parent, const QString& proposed) {
-    return QFileDialog::getSaveFileName(parent, ButtonText(kBackupText), proposed, kBackupFilter);
+    return QFileDialog::getSaveFileName(parent, ButtonText(kBackupText), proposed,
+                                        ToQ(Ui().word_str[kWordBackupFilter]));
 }
 
 QString DefaultOpenChooser(QWidget* parent, const QString& folder) {
-    return QFileDialog::getOpenFileName(parent, ButtonText(kRestoreText), folder, kBackupFilter);
+    return QFileDialog::getOpenFileName(parent, ButtonText(kRestoreText), folder,
+                                        ToQ(Ui().word_str[kWordBackupFilter]));
 }
 
 QGroupBox* MakePanel(QWidget* parent, const QString& title, const QString& name) {
@@ -118,7 +115,7 @@ QWidget* OtherPage::BuildGeneralPanel() {
     osd_->setObjectName("osdOption");
     acceleration_ = new QCheckBox(ToQ(ui.button_str[kAccelerationText]), panel);
     acceleration_->setObjectName("accelerationOption");
-    autostart_ = new QCheckBox(kAutostartText, panel);
+    autostart_ = new QCheckBox(ToQ(ui.word_str[kWordAutostart]), panel);
     autostart_->setObjectName("autostartOption");
     for (QCheckBox* option : {osd_, acceleration_, autostart_}) box->addWidget(option);
     box->setAlignment(Qt::AlignTop);
