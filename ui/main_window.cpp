@@ -163,7 +163,6 @@ void MainWindow::BuildHeader() {
                              .arg(skin::kTextDim.name())
                              .arg(kInfoFontPixels));
 
-    const int width = (kPageTabs.width() - (kPageCount - 1) * kPageTabGap) / kPageCount;
     for (int page = 0; page < kPageCount; ++page) {
         auto* tab = new QPushButton(
             ToQ(Ui().button_str[static_cast<std::size_t>(kPageTabText + page)]), this);
@@ -172,23 +171,44 @@ void MainWindow::BuildHeader() {
         tab->setAutoExclusive(true);
         tab->setFocusPolicy(Qt::TabFocus);
         tab->setStyleSheet(QStringLiteral("padding: 4px 4px;"));  // the names need the width
-        tab->setGeometry(kPageTabs.left() + page * (width + kPageTabGap), kPageTabs.top(), width,
-                         kPageTabs.height());
         connect(tab, &QPushButton::clicked, this, [this, page] { ShowPage(page); });
         pageTabs_[static_cast<std::size_t>(page)] = tab;
     }
-    // No string table entry names these two; the symbols speak for themselves and the tool
-    // tips stay English.
+    PlacePageTabs();
+    // The symbols speak for themselves; the tool tips name what they do.
     minimise_ = new QPushButton(QString::fromUtf8("\u2013"), this);
     minimise_->setObjectName("minimiseButton");
-    minimise_->setToolTip(QStringLiteral("Minimise"));
+    minimise_->setToolTip(ToQ(Ui().word_str[kWordMinimise]));
     minimise_->setGeometry(kMinimise);
     connect(minimise_, &QPushButton::clicked, this, &QWidget::showMinimized);
     hide_ = new QPushButton(QString::fromUtf8("\u00D7"), this);
     hide_->setObjectName("hideButton");
-    hide_->setToolTip(QStringLiteral("Hide to the tray"));
+    hide_->setToolTip(ToQ(Ui().word_str[kWordHideToTray]));
     hide_->setGeometry(kHide);
     connect(hide_, &QPushButton::clicked, this, &MainWindow::HideToTray);
+}
+
+// The tabs share the row equally while every name fits its share; otherwise each gets the
+// width its name needs and an equal part of what is left, so a long name takes room from
+// short ones rather than being cut.
+void MainWindow::PlacePageTabs() {
+    const int room = kPageTabs.width() - (kPageCount - 1) * kPageTabGap;
+    int needed = 0;
+    int widest = 0;
+    for (const QPushButton* tab : pageTabs_) {
+        needed += tab->sizeHint().width();
+        widest = std::max(widest, tab->sizeHint().width());
+    }
+    const int spare = std::max(0, room - needed) / kPageCount;
+    int x = kPageTabs.left();
+    for (QPushButton* tab : pageTabs_) {
+        const int hint = tab->sizeHint().width();
+        const int width = widest <= room / kPageCount ? room / kPageCount
+                          : needed <= room            ? hint + spare
+                                                      : hint * room / needed;
+        tab->setGeometry(x, kPageTabs.top(), width, kPageTabs.height());
+        x += width + kPageTabGap;
+    }
 }
 
 void MainWindow::ShowPage(int page) {
