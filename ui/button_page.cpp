@@ -3,12 +3,14 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPushButton>
+#include <array>
 
 #include "app/button_settings.h"
 #include "app/ui_strings.h"
 #include "config/button_text.h"
 #include "platform/folders.h"
 #include "ui/button_map_view.h"
+#include "ui/button_row.h"
 #include "ui/button_settings_dialog.h"
 #include "ui/qt_text.h"
 #include "ui/quick_bind_input.h"
@@ -211,12 +213,8 @@ void ButtonPage::resizeEvent(QResizeEvent*) {
 void ButtonPage::PlaceControls() {
     map_->setGeometry(rect());
     helpOverlay_->setGeometry(rect());
-    const int width = (kControlRow.width() - 2 * kControlGap) / 3;
-    int x = kControlRow.left();
-    for (QPushButton* control : {default_, help_, macroList_}) {
-        control->setGeometry(x, kControlRow.top() - kPageTop, width, kControlRow.height());
-        x += width + kControlGap;
-    }
+    const std::array<QPushButton*, 3> controls{default_, help_, macroList_};
+    PlaceButtonRow(controls, kControlRow.translated(0, -kPageTop), kControlGap);
 }
 
 }  // namespace qvm::ui

@@ -23,6 +23,7 @@
 #include "config/catalogue.h"
 #include "platform/folders.h"
 #include "ui/button_page.h"
+#include "ui/button_row.h"
 #include "ui/confirm.h"
 #include "ui/dpi_page.h"
 #include "ui/macro_list_window.h"
@@ -174,7 +175,7 @@ void MainWindow::BuildHeader() {
         connect(tab, &QPushButton::clicked, this, [this, page] { ShowPage(page); });
         pageTabs_[static_cast<std::size_t>(page)] = tab;
     }
-    PlacePageTabs();
+    PlaceButtonRow(pageTabs_, kPageTabs, kPageTabGap);
     // The symbols speak for themselves; the tool tips name what they do.
     minimise_ = new QPushButton(QString::fromUtf8("\u2013"), this);
     minimise_->setObjectName("minimiseButton");
@@ -186,29 +187,6 @@ void MainWindow::BuildHeader() {
     hide_->setToolTip(ToQ(Ui().word_str[kWordHideToTray]));
     hide_->setGeometry(kHide);
     connect(hide_, &QPushButton::clicked, this, &MainWindow::HideToTray);
-}
-
-// The tabs share the row equally while every name fits its share; otherwise each gets the
-// width its name needs and an equal part of what is left, so a long name takes room from
-// short ones rather than being cut.
-void MainWindow::PlacePageTabs() {
-    const int room = kPageTabs.width() - (kPageCount - 1) * kPageTabGap;
-    int needed = 0;
-    int widest = 0;
-    for (const QPushButton* tab : pageTabs_) {
-        needed += tab->sizeHint().width();
-        widest = std::max(widest, tab->sizeHint().width());
-    }
-    const int spare = std::max(0, room - needed) / kPageCount;
-    int x = kPageTabs.left();
-    for (QPushButton* tab : pageTabs_) {
-        const int hint = tab->sizeHint().width();
-        const int width = widest <= room / kPageCount ? room / kPageCount
-                          : needed <= room            ? hint + spare
-                                                      : hint * room / needed;
-        tab->setGeometry(x, kPageTabs.top(), width, kPageTabs.height());
-        x += width + kPageTabGap;
-    }
 }
 
 void MainWindow::ShowPage(int page) {

@@ -92,7 +92,6 @@ class MainWindow : public QWidget {
 
   private:
     void BuildHeader();
-    void PlacePageTabs();
     void Refresh();
     void RefreshProfiles(const DeviceView& view);
     // Greys the pages and profile tabs while the mouse is away.

@@ -1,6 +1,6 @@
-// The windows in German, the language with the longest texts among the shipped ones:
-// every label, button, check box, panel title, tab and list row shows its whole text on
-// each page and in the dialogs, and a screenshot of each is written for a person to see.
+// The windows in each shipped language (German has the longest texts): every label,
+// button, check box, panel title, tab and list row shows its whole text on each page and
+// in the dialogs, and a screenshot of each is written for a person to see.
 #include <QAbstractButton>
 #include <QDir>
 #include <QGroupBox>
@@ -27,7 +27,6 @@ using qvm::test::UiRig;
 
 namespace {
 
-constexpr int kGerman = 1031;
 // The least room a push button's frame and padding take beside its text.
 constexpr int kPushButtonFrame = 8;
 
@@ -99,9 +98,13 @@ QStringList CutTexts(const QWidget* root) {
     return cut;
 }
 
+// The language of the running test ("de", "fr"): screenshots are "<language>_<name>.png".
+QString gLanguageTag;
+
 void Screenshot(QWidget* widget, const QString& name) {
     QDir().mkpath(QVM_SCREENSHOT_DIR);
-    QVERIFY(widget->grab().save(QString(QVM_SCREENSHOT_DIR) + "/" + name));
+    const QString file = QStringLiteral("%1/%2_%3.png").arg(QVM_SCREENSHOT_DIR, gLanguageTag, name);
+    QVERIFY(widget->grab().save(file));
 }
 
 }  // namespace
@@ -110,28 +113,41 @@ class LanguageTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // Every test runs once per shipped language; German has the longest texts.
+    void initTestCase_data() {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("de") << 1031 << "de";
+        QTest::newRow("fr") << 1036 << "fr";
+    }
     void initTestCase() {
-        UiStrings strings;
-        const std::string file = std::string(QVM_SOURCE_DATA_DIR) + "/language.ini";
-        QCOMPARE(QString::fromStdString(LoadLanguageStrings(strings, kGerman, file)), QString());
-        QVERIFY(strings.button_str[0] != UiStrings().button_str[0]);  // the section was used
-        SetUi(std::move(strings));
         skin::CreateSharedFonts();
         skin::ApplySkin(*qApp);
     }
+    void init() {
+        QFETCH_GLOBAL(int, language);
+        QFETCH_GLOBAL(QString, tag);
+        gLanguageTag = tag;
+        UiStrings strings;
+        const std::string file = std::string(QVM_SOURCE_DATA_DIR) + "/language.ini";
+        QCOMPARE(QString::fromStdString(LoadLanguageStrings(strings, language, file)), QString());
+        QVERIFY(strings.button_str[0] != UiStrings().button_str[0]);  // the section was used
+        SetUi(std::move(strings));
+    }
+    void cleanupTestCase() { SetUi(UiStrings()); }
 
     void pagesFitTheirTexts_data() {
         QTest::addColumn<int>("page");
         QTest::addColumn<QString>("devices");
         QTest::addColumn<QString>("screenshot");
         QTest::newRow("buttons") << 0 << "g12"
-                                 << "de_main_buttons.png";
+                                 << "main_buttons";
         QTest::newRow("dpi") << 1 << "g12"
-                             << "de_main_dpi.png";
+                             << "main_dpi";
         QTest::newRow("other") << 2 << "g12"
-                               << "de_main_other.png";
+                               << "main_other";
         QTest::newRow("other_class_a") << 2 << "g0"
-                                       << "de_main_other_class_a.png";
+                                       << "main_other_class_a";
     }
     void pagesFitTheirTexts() {
         QFETCH(int, page);
@@ -153,7 +169,7 @@ class LanguageTest : public QObject {
         MainWindow& w = rig.Window();
         w.show();
         QCoreApplication::processEvents();
-        Screenshot(&w, "de_main_nodevice.png");
+        Screenshot(&w, "main_nodevice");
         QVERIFY2(CutTexts(&w).isEmpty(), qPrintable(CutTexts(&w).join("\n")));
     }
 
@@ -164,7 +180,7 @@ class LanguageTest : public QObject {
         QVERIFY(rig.WaitLoaded());
         UiRig::Click(w.Buttons().HelpButton());
         QVERIFY(w.Buttons().HelpShown());
-        Screenshot(&w, "de_main_help.png");
+        Screenshot(&w, "main_help");
     }
 
     // The button settings dialog with each function class in turn.
@@ -182,7 +198,7 @@ class LanguageTest : public QObject {
                 dialog->ClassList()->setCurrentRow(row);
                 QCoreApplication::processEvents();
                 cut << CutTexts(dialog);
-                Screenshot(dialog, QStringLiteral("de_button_settings_%1.png").arg(row));
+                Screenshot(dialog, QStringLiteral("button_settings_%1").arg(row));
             }
             dialog->close();
         });
@@ -205,7 +221,7 @@ class LanguageTest : public QObject {
         QVERIFY(list != nullptr);
         list->Tree()->expandAll();
         QCoreApplication::processEvents();
-        Screenshot(list, "de_macro_list.png");
+        Screenshot(list, "macro_list");
         QVERIFY2(CutTexts(list).isEmpty(), qPrintable(CutTexts(list).join("\n")));
     }
 };
