@@ -38,6 +38,7 @@ constexpr TableKeys kTables[] = {
     {"msg_str", 70, [](UiStrings& s) { return std::span<std::string>(s.msg_str); }},
     {"class_str", 8, [](UiStrings& s) { return std::span<std::string>(s.class_str); }},
     {"menu_str", 2, [](UiStrings& s) { return std::span<std::string>(s.menu_str); }},
+    {"word_str", kWordTextCount, [](UiStrings& s) { return std::span<std::string>(s.word_str); }},
 };
 
 struct SingleKey {
@@ -78,6 +79,26 @@ void SetUi(UiStrings strings) {
     ProcessStrings() = std::move(strings);
 }
 
+std::vector<LanguageEntry> LanguageEntries(UiStrings& strings) {
+    std::vector<LanguageEntry> entries;
+    for (const TableKeys& keys : kTables) {
+        const std::span<std::string> table = keys.table(strings);
+        const bool multiLine = keys.prefix == "drag_tip_str" || keys.prefix == "word_str";
+        for (std::size_t n = 0; n < keys.readCount && n < table.size(); ++n) {
+            entries.push_back({std::string(keys.prefix) + std::to_string(n), &table[n], multiLine});
+        }
+    }
+    for (std::size_t n = 0; n < strings.consumer_keys.size(); ++n) {
+        ConsumerKey& row = strings.consumer_keys[n];
+        if (row.usage == kConsumerKeyTerminator) break;
+        entries.push_back({std::string(kConsumerKeyPrefix) + std::to_string(n), &row.name, false});
+    }
+    for (const SingleKey& single : kSingles) {
+        entries.push_back({std::string(single.key), &(strings.*single.field), false});
+    }
+    return entries;
+}
+
 std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::string& path) {
     const IniFile file = IniFile::Load(path);
 
@@ -87,25 +108,10 @@ std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::s
     }
     strings.enable_color = file.GetInt(kMiscSection, kEnableColorKey, 0);
 
-    const auto read = [&](const std::string& key, std::string& target, bool expand) {
-        std::string value = file.GetString(section, key, kNoString);
-        if (expand) value = ExpandNewlines(std::move(value));
-        if (value != kNoString) target = std::move(value);
-    };
-    for (const TableKeys& keys : kTables) {
-        const std::span<std::string> table = keys.table(strings);
-        const bool expand = keys.prefix == "drag_tip_str";
-        for (std::size_t n = 0; n < keys.readCount && n < table.size(); ++n) {
-            read(std::string(keys.prefix) + std::to_string(n), table[n], expand);
-        }
-    }
-    for (std::size_t n = 0; n < strings.consumer_keys.size(); ++n) {
-        ConsumerKey& row = strings.consumer_keys[n];
-        if (row.usage == kConsumerKeyTerminator) break;
-        read(std::string(kConsumerKeyPrefix) + std::to_string(n), row.name, false);
-    }
-    for (const SingleKey& single : kSingles) {
-        read(std::string(single.key), strings.*single.field, false);
+    for (const LanguageEntry& entry : LanguageEntries(strings)) {
+        std::string value = file.GetString(section, entry.key, kNoString);
+        if (entry.multiLine) value = ExpandNewlines(std::move(value));
+        if (value != kNoString) *entry.text = std::move(value);
     }
     return file.Warning();
 }

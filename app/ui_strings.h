@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qvm {
 
@@ -36,6 +37,8 @@ struct UiStrings {
     std::array<std::string, 10> class_str;  // entries 8 and 9 are never read from a file
     std::array<std::string, 2> menu_str;
     std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
+    // Texts of the windows that no table above holds, indexed by WordText.
+    std::array<std::string, 20> word_str;
 
     std::string end_str;
     std::string macro_editor_cap_str;
@@ -47,6 +50,41 @@ struct UiStrings {
     // "EnableColor" of section "MISC": consulted by pointer tracking and the apply path.
     int enable_color = 0;
 };
+
+// Entries of word_str ("word_str%d" in language.ini).
+enum WordText : std::size_t {
+    kWordCount,             // the fire button's repeat count
+    kWordConsumer,          // the function-list group of the consumer keys
+    kWordHelp,              // the help overlay's toggle on the button page
+    kWordMinimise,          // the header's minimise control
+    kWordHideToTray,        // the header's hide control
+    kWordKeyHint,           // the key-combination editor's hint
+    kWordAutostart,         // the "Other" page's autostart option
+    kWordBackupFilter,      // the backup file dialogs' filter
+    kWordSlot,              // a device macro slot, "%d" its number counted from 1
+    kWordHeldMacroTip,      // "%s" a macro name, "%d" its slot counted from 1
+    kWordNotHeldMacroTip,   // "%s" a macro name, "%s" the macro editor's caption
+    kWordHelpLabels,        // help overlay: choosing a function
+    kWordHelpQuickBinding,  // help overlay: quick binding
+    kWordResetDone,         // the Other page's result line after a reset
+    kWordBackupDone,        // ... after a backup, "%s" the file
+    kWordRestoreDone,       // ... after a restore, "%s" the file
+    kWordOperationFailed,   // "%s" the operation, "%s" the first line of why
+    kWordTextCount
+};
+
+// One entry that language.ini can replace: its key and the text it replaces. Line breaks
+// in values of multiLine entries (drag tips, word_str) may be written as the two
+// characters backslash and 'n'.
+struct LanguageEntry {
+    std::string key;
+    std::string* text = nullptr;
+    bool multiLine = false;
+};
+
+// Every entry LoadLanguageStrings reads, in the file's order: the tables, the consumer-key
+// rows up to the terminator, then the single strings. The pointers refer into strings.
+std::vector<LanguageEntry> LanguageEntries(UiStrings& strings);
 
 // The process-wide tables.
 const UiStrings& Ui();

@@ -267,6 +267,32 @@ constexpr IndexedText kMenuStr[] = {
     {1, "Quit"},
 };
 
+constexpr IndexedText kWordStr[] = {
+    {kWordCount, "Count"},
+    {kWordConsumer, "Consumer"},
+    {kWordHelp, "Help"},
+    {kWordMinimise, "Minimise"},
+    {kWordHideToTray, "Hide to the tray"},
+    {kWordKeyHint,
+     "Click a key on the keyboard below, after Ctrl, Shift, Alt or Win for a "
+     "combination, or press the keys on your keyboard."},
+    {kWordAutostart, "Start with the desktop"},
+    {kWordBackupFilter, "Backup File (*.bf)"},
+    {kWordSlot, "slot %d"},
+    {kWordHeldMacroTip, "Runs the macro '%s' stored in device slot %d."},
+    {kWordNotHeldMacroTip,
+     "No device macro slot holds a macro named '%s'.\r\nStore it in the "
+     "device first (%s); then it can be dropped on a button."},
+    {kWordHelpLabels, "Click a label to choose the function of its button."},
+    {kWordHelpQuickBinding,
+     "Click the key symbol at a label's right end, then press a key or a "
+     "mouse button within 10 seconds to bind it."},
+    {kWordResetDone, "Reset done: the mouse has its factory settings."},
+    {kWordBackupDone, "Backup saved to %s."},
+    {kWordRestoreDone, "Restore done from %s."},
+    {kWordOperationFailed, "%s failed: %s"},
+};
+
 struct ConsumerKeyDefault {
     std::int32_t usage;
     std::string_view name;
@@ -301,6 +327,7 @@ UiStrings::UiStrings() {
     Fill(msg_str, kMsgStr);
     Fill(class_str, kClassStr);
     Fill(menu_str, kMenuStr);
+    Fill(word_str, kWordStr);
     for (std::size_t i = 0; i < std::size(kConsumerKeys); ++i) {
         consumer_keys[i] = {kConsumerKeys[i].usage, std::string(kConsumerKeys[i].name)};
     }

@@ -161,8 +161,7 @@ FunctionLibrary BuildFunctionLibrary(const std::string& programFolder, const UiS
         library.problems.push_back(builtinPath + ": not found; no built-in functions");
     } else if (LoadIni(builtinPath, builtin, library.problems)) {
         for (const BuiltinFunctionGroup& g : kBuiltinFunctionGroups) {
-            std::string name =
-                g.classIndex >= 0 ? ui.class_str[g.classIndex] : std::string(g.prefix);
+            std::string name = g.name(ui);
             ReadGroup({builtin, std::string(kBuiltinLibraryFileName), std::string(g.prefix), g.id,
                        std::move(name)},
                       ui, dpiStep, library);

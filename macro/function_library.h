@@ -41,18 +41,21 @@ inline constexpr int32_t kGroupKeyboard = 203;
 inline constexpr int32_t kGroupConsumer = 204;
 inline constexpr int32_t kGroupLibrary = 210;
 
-// One built-in group: its section prefix (also its name when the UI tables have no class
-// name for it), its id, and the index of its translated name in class_str, or -1.
+// One built-in group: its section prefix, its id and its translated name.
 struct BuiltinFunctionGroup {
     std::string_view prefix;
     int32_t id;
-    int classIndex;
+    const std::string& (*name)(const UiStrings&);
 };
 inline constexpr std::array<BuiltinFunctionGroup, 4> kBuiltinFunctionGroups = {{
-    {"Advanced", kGroupAdvanced, 2},
-    {"Mouse", kGroupMouse, 0},
-    {"Keyboard", kGroupKeyboard, 1},
-    {"Consumer", kGroupConsumer, -1},  // no class name exists for consumer keys
+    {"Advanced", kGroupAdvanced,
+     [](const UiStrings& ui) -> const std::string& { return ui.class_str[2]; }},
+    {"Mouse", kGroupMouse,
+     [](const UiStrings& ui) -> const std::string& { return ui.class_str[0]; }},
+    {"Keyboard", kGroupKeyboard,
+     [](const UiStrings& ui) -> const std::string& { return ui.class_str[1]; }},
+    {"Consumer", kGroupConsumer,
+     [](const UiStrings& ui) -> const std::string& { return ui.word_str[kWordConsumer]; }},
 }};
 
 // One line of the function list: a group entry (type kLibraryFolderType, depth 1, parent

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPushButton>
+#include <array>
 
 #include "app/button_settings.h"
 #include "app/info_text.h"
@@ -11,6 +12,7 @@
 #include "config/button_text.h"
 #include "platform/folders.h"
 #include "ui/button_map_view.h"
+#include "ui/button_row.h"
 #include "ui/button_settings_dialog.h"
 #include "ui/qt_text.h"
 #include "ui/quick_bind_input.h"
@@ -70,8 +72,7 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
 
     default_ = new QPushButton(ToQ(Ui().button_str[kDefaultText]), this);
     default_->setObjectName("defaultButton");
-    // No string table entry names the help overlay; the word stays English.
-    help_ = new QPushButton(QStringLiteral("Help"), this);
+    help_ = new QPushButton(ToQ(Ui().word_str[kWordHelp]), this);
     help_->setObjectName("helpButton");
     help_->setCheckable(true);
     help_->setEnabled(static_cast<HelpOverlay*>(helpOverlay_)->HasPicture());
@@ -249,12 +250,8 @@ void ButtonPage::resizeEvent(QResizeEvent*) {
 void ButtonPage::PlaceControls() {
     map_->setGeometry(rect());
     helpOverlay_->setGeometry(rect());
-    const int width = (kControlRow.width() - 2 * kControlGap) / 3;
-    int x = kControlRow.left();
-    for (QPushButton* control : {default_, help_, macroList_}) {
-        control->setGeometry(x, kControlRow.top() - kPageTop, width, kControlRow.height());
-        x += width + kControlGap;
-    }
+    const std::array<QPushButton*, 3> controls{default_, help_, macroList_};
+    PlaceButtonRow(controls, kControlRow.translated(0, -kPageTop), kControlGap);
 }
 
 }  // namespace qvm::ui

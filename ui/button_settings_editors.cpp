@@ -53,11 +53,7 @@ bool ButtonSettingsDialog::IsUserMacro(const ButtonSlot& s) {
 QWidget* ButtonSettingsDialog::BuildEditors() {
     editors_ = new QStackedWidget(this);
     editors_->addWidget(new QWidget(editors_));  // OperandEditor::None
-    // No table entry explains the key combination editor; this hint stays English.
-    keyHint_ = new QLabel(QStringLiteral("Click a key on the keyboard below, after Ctrl, Shift, "
-                                         "Alt or Win for a combination, or press the keys on "
-                                         "your keyboard."),
-                          editors_);
+    keyHint_ = new QLabel(ToQ(Ui().word_str[kWordKeyHint]), editors_);
     keyHint_->setWordWrap(true);
     keyHint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     editors_->addWidget(keyHint_);
@@ -129,8 +125,7 @@ QWidget* ButtonSettingsDialog::BuildFireEditor() {
         });
     }
     form->addRow(ToQ(Ui().msg_str[kDelayMsg]), fireInterval_);
-    // No table entry names the repeat count; this label stays English.
-    form->addRow(QStringLiteral("Count"), fireCount_);
+    form->addRow(ToQ(Ui().word_str[kWordCount]), fireCount_);
     return page;
 }
 

@@ -16,6 +16,7 @@
 
 #include "app/info_text.h"
 #include "app/ui_strings.h"
+#include "macro/macro_describe.h"
 #include "platform/folders.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
@@ -89,21 +90,14 @@ int SlotNumber(int slot) {
     return slot + 1;
 }
 
-// No string table entry exists for the slot column and the library macro tool tips, so
-// these few texts are fixed English.
 QString SlotText(int slot) {
-    return QStringLiteral("slot %1").arg(SlotNumber(slot));
+    return Word(kWordSlot, {std::to_string(SlotNumber(slot))});
 }
 QString HeldToolTip(const QString& name, int slot) {
-    return QStringLiteral("Runs the macro '%1' stored in device slot %2.")
-        .arg(name)
-        .arg(SlotNumber(slot));
+    return Word(kWordHeldMacroTip, {name.toStdString(), std::to_string(SlotNumber(slot))});
 }
 QString NotHeldToolTip(const QString& name) {
-    return QStringLiteral(
-               "No device macro slot holds a macro named '%1'.\n"
-               "Store it in the device first (%2); then it can be dropped on a button.")
-        .arg(name, ToQ(Ui().macro_editor_cap_str));
+    return Word(kWordNotHeldMacroTip, {name.toStdString(), Ui().macro_editor_cap_str});
 }
 
 QTreeWidgetItem* NewRow(MacroListWindow::RowKind kind, int index, const QString& name,

@@ -23,6 +23,7 @@
 #include "config/catalogue.h"
 #include "platform/folders.h"
 #include "ui/button_page.h"
+#include "ui/button_row.h"
 #include "ui/confirm.h"
 #include "ui/dpi_page.h"
 #include "ui/macro_list_window.h"
@@ -163,7 +164,6 @@ void MainWindow::BuildHeader() {
                              .arg(skin::kTextDim.name())
                              .arg(kInfoFontPixels));
 
-    const int width = (kPageTabs.width() - (kPageCount - 1) * kPageTabGap) / kPageCount;
     for (int page = 0; page < kPageCount; ++page) {
         auto* tab = new QPushButton(
             ToQ(Ui().button_str[static_cast<std::size_t>(kPageTabText + page)]), this);
@@ -172,21 +172,19 @@ void MainWindow::BuildHeader() {
         tab->setAutoExclusive(true);
         tab->setFocusPolicy(Qt::TabFocus);
         tab->setStyleSheet(QStringLiteral("padding: 4px 4px;"));  // the names need the width
-        tab->setGeometry(kPageTabs.left() + page * (width + kPageTabGap), kPageTabs.top(), width,
-                         kPageTabs.height());
         connect(tab, &QPushButton::clicked, this, [this, page] { ShowPage(page); });
         pageTabs_[static_cast<std::size_t>(page)] = tab;
     }
-    // No string table entry names these two; the symbols speak for themselves and the tool
-    // tips stay English.
+    PlaceButtonRow(pageTabs_, kPageTabs, kPageTabGap);
+    // The symbols speak for themselves; the tool tips name what they do.
     minimise_ = new QPushButton(QString::fromUtf8("\u2013"), this);
     minimise_->setObjectName("minimiseButton");
-    minimise_->setToolTip(QStringLiteral("Minimise"));
+    minimise_->setToolTip(ToQ(Ui().word_str[kWordMinimise]));
     minimise_->setGeometry(kMinimise);
     connect(minimise_, &QPushButton::clicked, this, &QWidget::showMinimized);
     hide_ = new QPushButton(QString::fromUtf8("\u00D7"), this);
     hide_->setObjectName("hideButton");
-    hide_->setToolTip(QStringLiteral("Hide to the tray"));
+    hide_->setToolTip(ToQ(Ui().word_str[kWordHideToTray]));
     hide_->setGeometry(kHide);
     connect(hide_, &QPushButton::clicked, this, &MainWindow::HideToTray);
 }

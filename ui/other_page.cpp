@@ -42,17 +42,6 @@ constexpr int kInformationTitle = 55;
 constexpr int kDriverTitle = 56;
 constexpr int kModelMismatch = 65;
 
-// No table entry names the autostart option: a fixed English text.
-constexpr const char* kAutostartText = "Start with the desktop";
-// The backup dialogs' filter, as the backup files are known everywhere.
-constexpr const char* kBackupFilter = "Backup File (*.bf)";
-// The result line under the progress bar once an operation has ended (fixed English: no
-// table entry says these).
-constexpr const char* kResetDone = "Reset done: the mouse has its factory settings.";
-constexpr const char* kBackupDone = "Backup saved to %1.";
-constexpr const char* kRestoreDone = "Restore done from %1.";
-constexpr const char* kOperationFailed = "%1 failed: %2";
-
 QString ButtonText(int index) {
     return ToQ(Ui().button_str[static_cast<std::size_t>(index)]);
 }
@@ -68,11 +57,13 @@ QString WithBackupExtension(QString file) {
 }
 
 QString DefaultSaveChooser(QWidget* parent, const QString& proposed) {
-    return QFileDialog::getSaveFileName(parent, ButtonText(kBackupText), proposed, kBackupFilter);
+    return QFileDialog::getSaveFileName(parent, ButtonText(kBackupText), proposed,
+                                        ToQ(Ui().word_str[kWordBackupFilter]));
 }
 
 QString DefaultOpenChooser(QWidget* parent, const QString& folder) {
-    return QFileDialog::getOpenFileName(parent, ButtonText(kRestoreText), folder, kBackupFilter);
+    return QFileDialog::getOpenFileName(parent, ButtonText(kRestoreText), folder,
+                                        ToQ(Ui().word_str[kWordBackupFilter]));
 }
 
 QGroupBox* MakePanel(QWidget* parent, const QString& title, const QString& name) {
@@ -124,7 +115,7 @@ QWidget* OtherPage::BuildGeneralPanel() {
     osd_->setObjectName("osdOption");
     acceleration_ = new QCheckBox(ToQ(ui.button_str[kAccelerationText]), panel);
     acceleration_->setObjectName("accelerationOption");
-    autostart_ = new QCheckBox(kAutostartText, panel);
+    autostart_ = new QCheckBox(ToQ(ui.word_str[kWordAutostart]), panel);
     autostart_->setObjectName("autostartOption");
     for (QCheckBox* option : {osd_, acceleration_, autostart_}) box->addWidget(option);
     box->setAlignment(Qt::AlignTop);
@@ -347,12 +338,12 @@ void OtherPage::Started(const QString& operation, const QString& file) {
 
 QString OtherPage::ResultLine(const QString& operation, const QString& error) const {
     if (!error.isEmpty()) {
-        return QString(kOperationFailed).arg(operation, error.section('\n', 0, 0));
+        return Word(kWordOperationFailed, {FromQ(operation), FromQ(error.section('\n', 0, 0))});
     }
-    const QString file = QDir::toNativeSeparators(file_);
-    if (operation == ButtonText(kBackupText)) return QString(kBackupDone).arg(file);
-    if (operation == ButtonText(kRestoreText)) return QString(kRestoreDone).arg(file);
-    return kResetDone;
+    const std::string file = FromQ(QDir::toNativeSeparators(file_));
+    if (operation == ButtonText(kBackupText)) return Word(kWordBackupDone, {file});
+    if (operation == ButtonText(kRestoreText)) return Word(kWordRestoreDone, {file});
+    return Word(kWordResetDone, {});
 }
 
 void OtherPage::OnProgress(const QString& operation, int percent) {

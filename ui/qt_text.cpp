@@ -1,1 +1,11 @@
 #include "ui/qt_text.h"
+
+#include "macro/macro_describe.h"
+
+namespace qvm::ui {
+
+QString Word(WordText word, std::vector<std::string> args) {
+    return ToQ(FillTextTemplate(Ui().word_str[word], args));
+}
+
+}  // namespace qvm::ui

@@ -5,6 +5,9 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "app/ui_strings.h"
 
 namespace qvm::ui {
 
@@ -15,5 +18,8 @@ inline QString ToQ(std::string_view text) {
 inline std::string FromQ(const QString& text) {
     return text.toStdString();
 }
+
+// A word_str entry with its "%s"/"%d" markers filled from `args` in turn.
+QString Word(WordText word, std::vector<std::string> args);
 
 }  // namespace qvm::ui

@@ -132,11 +132,9 @@ QPixmap DrawHelpOverlay() {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(pixmap.rect(), QColor(0, 0, 0, 170));
-    // No string table entry exists for the first two hints; they stay English.
     const QString hints[] = {
-        "Click a label to choose the function of its button.",
-        "Click the key symbol at a label's right end, then press a key or a mouse button "
-        "within 10 seconds to bind it.",
+        ToQ(Ui().word_str[kWordHelpLabels]),
+        ToQ(Ui().word_str[kWordHelpQuickBinding]),
         ToQ(Ui().msg_str[8]),
     };
     qreal y = 150;

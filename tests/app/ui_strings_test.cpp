@@ -31,6 +31,9 @@ constexpr char kLanguageFile[] =
     "consumer_key_str3=Player\n"
     "consumer_key_str14=beyond\n"
     "end_str=END\n"
+    "word_str0=Anzahl\n"
+    "word_str10=one\\ntwo\n"
+    "word_str13=beyond\n"
     "[1033]\n"
     "type_str1=EN1\n"
     "msg_str0=Functions\n";
@@ -72,7 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
         LanguageCase{"empty_value_replaces", 1041, ENTRY(msg_str[20]), ""},
         LanguageCase{"consumer_row_renamed", 1041, ENTRY(consumer_keys[3].name), "Player"},
         LanguageCase{"terminator_name_kept", 1041, ENTRY(consumer_keys[14].name), ""},
-        LanguageCase{"single_string", 1041, ENTRY(end_str), "END"}),
+        LanguageCase{"single_string", 1041, ENTRY(end_str), "END"},
+        LanguageCase{"word_read", 1041, ENTRY(word_str[kWordCount]), "Anzahl"},
+        LanguageCase{"word_two_lines", 1041, ENTRY(word_str[kWordNotHeldMacroTip]), "one\r\ntwo"},
+        LanguageCase{"word_default_kept", 1041, ENTRY(word_str[kWordConsumer]), "Consumer"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 #undef ENTRY
@@ -90,6 +96,7 @@ TEST(LanguageLoadTest, NothingBeyondTheKeyRanges) {
     check(strings.cap_input_str);
     check(strings.button_tip_str);
     check(strings.class_str);
+    check(strings.word_str);
     for (const ConsumerKey& row : strings.consumer_keys) EXPECT_NE(row.name, "beyond");
 }
 

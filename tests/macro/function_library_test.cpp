@@ -183,11 +183,12 @@ TEST(FunctionLibrary, TextsFollowTheStringTablesAndDpiStep) {
     UiStrings ui;
     ui.class_str[0] = "Maus";
     ui.consumer_keys[4].name = "Stumm";
+    ui.word_str[kWordConsumer] = "Multimediatasten";
     const FunctionLibrary library = BuildFunctionLibrary(folder.path(), ui, 100);
     EXPECT_EQ(Render(library),
-              (std::vector<std::string>{"[Maus] @_INTERNAL_202",
-                                        "Fk = 15,16,16,0 'DPI firekey [X:1600 , Y:1600]'",
-                                        "[Consumer] @_INTERNAL_204", "Mute = 6,226,0,0 'Stumm'"}));
+              (std::vector<std::string>{
+                  "[Maus] @_INTERNAL_202", "Fk = 15,16,16,0 'DPI firekey [X:1600 , Y:1600]'",
+                  "[Multimediatasten] @_INTERNAL_204", "Mute = 6,226,0,0 'Stumm'"}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "app/device_hub.h"
 #include "app/settings.h"
+#include "app/ui_strings.h"
 #include "platform/folders.h"
 #include "sim/sim_backend.h"
 #include "support/fake_pointer_devices.h"
@@ -63,13 +64,14 @@ class UiRig {
     SimDevice& Device(size_t index = 0) { return controller_->Hub().Simulator()->Device(index); }
     std::string Folder() const { return dir_.path().toStdString(); }
 
-    // True once the device is loaded, the controller idle and the window showing it.
+    // True once the device is loaded, the controller idle and the window showing it (its
+    // model line, msg_str 58 "Model" in the language in force).
     bool WaitLoaded() {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < kUiLoadTimeoutMs) {
             if (controller_->View().present && !controller_->Busy() &&
-                window_->InfoText().contains("Model")) {
+                window_->InfoText().contains(QString::fromStdString(Ui().msg_str[58]))) {
                 return true;
             }
             QTest::qWait(20);

@@ -1,0 +1,230 @@
+// The windows in each shipped language (German has the longest texts): every label,
+// button, check box, panel title, tab and list row shows its whole text on each page and
+// in the dialogs, and a screenshot of each is written for a person to see.
+#include <QAbstractButton>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/ui_strings.h"
+#include "ui/button_page.h"
+#include "ui/button_settings_dialog.h"
+#include "ui/macro_list_window.h"
+#include "ui/main_window.h"
+#include "ui/skin.h"
+#include "ui_rig.h"
+
+using namespace qvm;
+using namespace qvm::ui;
+using qvm::test::UiRig;
+
+namespace {
+
+// The least room a push button's frame and padding take beside its text.
+constexpr int kPushButtonFrame = 8;
+
+QString Describe(const QWidget* widget, const QString& text) {
+    return QStringLiteral("%1 '%2' (%3)")
+        .arg(widget->metaObject()->className(), text, widget->objectName());
+}
+
+// The widest line of a text as the widget's font draws it.
+int TextWidth(const QWidget* widget, const QString& text) {
+    int width = 0;
+    for (const QString& line : text.split('\n'))
+        width = std::max(width, widget->fontMetrics().horizontalAdvance(line));
+    return width;
+}
+
+void CheckLabel(const QLabel* label, QStringList& cut) {
+    const QString text = label->text();
+    if (text.isEmpty() || label->textFormat() == Qt::RichText) return;
+    const QRect room = label->contentsRect();
+    const bool fits = label->wordWrap() ? label->heightForWidth(room.width()) <= room.height()
+                                        : TextWidth(label, text) <= room.width();
+    if (!fits) cut << Describe(label, text);
+}
+
+// Push buttons: the text within the frame (the style's minimum width of a push button
+// does not count); check boxes and radio buttons: the indicator and the text.
+void CheckButton(const QAbstractButton* button, QStringList& cut) {
+    if (button->text().isEmpty()) return;
+    const int needed = qobject_cast<const QPushButton*>(button) != nullptr
+                           ? TextWidth(button, button->text()) + kPushButtonFrame
+                           : button->sizeHint().width();
+    if (needed > button->width()) cut << Describe(button, button->text());
+}
+
+void CheckGroup(const QGroupBox* group, QStringList& cut) {
+    if (TextWidth(group, group->title()) > group->contentsRect().width())
+        cut << Describe(group, group->title());
+}
+
+void CheckTabs(const QTabBar* bar, QStringList& cut) {
+    for (int i = 0; i < bar->count(); ++i) {
+        if (TextWidth(bar, bar->tabText(i)) > bar->tabRect(i).width())
+            cut << Describe(bar, bar->tabText(i));
+    }
+}
+
+void CheckList(const QListWidget* list, QStringList& cut) {
+    if (list->horizontalScrollBar()->isVisible()) return;  // wide rows can be scrolled to
+    const int room = list->viewport()->width();
+    for (int i = 0; i < list->count(); ++i) {
+        const QListWidgetItem* item = list->item(i);
+        const int icon = item->icon().isNull() ? 0 : list->iconSize().width() + 4;
+        if (TextWidth(list, item->text()) + icon > room) cut << Describe(list, item->text());
+    }
+}
+
+// Every visible widget under root whose text is cut off.
+QStringList CutTexts(const QWidget* root) {
+    QStringList cut;
+    for (const QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(root)) continue;
+        if (const auto* label = qobject_cast<const QLabel*>(w)) CheckLabel(label, cut);
+        if (const auto* button = qobject_cast<const QAbstractButton*>(w)) CheckButton(button, cut);
+        if (const auto* group = qobject_cast<const QGroupBox*>(w)) CheckGroup(group, cut);
+        if (const auto* bar = qobject_cast<const QTabBar*>(w)) CheckTabs(bar, cut);
+        if (const auto* list = qobject_cast<const QListWidget*>(w)) CheckList(list, cut);
+    }
+    return cut;
+}
+
+// The language of the running test ("de", "fr"): screenshots are "<language>_<name>.png".
+QString gLanguageTag;
+
+void Screenshot(QWidget* widget, const QString& name) {
+    QDir().mkpath(QVM_SCREENSHOT_DIR);
+    const QString file = QStringLiteral("%1/%2_%3.png").arg(QVM_SCREENSHOT_DIR, gLanguageTag, name);
+    QVERIFY(widget->grab().save(file));
+}
+
+}  // namespace
+
+class LanguageTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // Every test runs once per shipped language; German has the longest texts.
+    void initTestCase_data() {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("de") << 1031 << "de";
+        QTest::newRow("fr") << 1036 << "fr";
+    }
+    void initTestCase() {
+        skin::CreateSharedFonts();
+        skin::ApplySkin(*qApp);
+    }
+    void init() {
+        QFETCH_GLOBAL(int, language);
+        QFETCH_GLOBAL(QString, tag);
+        gLanguageTag = tag;
+        UiStrings strings;
+        const std::string file = std::string(QVM_SOURCE_DATA_DIR) + "/language.ini";
+        QCOMPARE(QString::fromStdString(LoadLanguageStrings(strings, language, file)), QString());
+        QVERIFY(strings.button_str[0] != UiStrings().button_str[0]);  // the section was used
+        SetUi(std::move(strings));
+    }
+    void cleanupTestCase() { SetUi(UiStrings()); }
+
+    void pagesFitTheirTexts_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QString>("screenshot");
+        QTest::newRow("buttons") << 0 << "g12"
+                                 << "main_buttons";
+        QTest::newRow("dpi") << 1 << "g12"
+                             << "main_dpi";
+        QTest::newRow("other") << 2 << "g12"
+                               << "main_other";
+        QTest::newRow("other_class_a") << 2 << "g0"
+                                       << "main_other_class_a";
+    }
+    void pagesFitTheirTexts() {
+        QFETCH(int, page);
+        QFETCH(QString, devices);
+        QFETCH(QString, screenshot);
+        UiRig rig(devices.toStdString());
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        w.ShowPage(page);
+        QCoreApplication::processEvents();
+        Screenshot(&w, screenshot);
+        const QStringList cut = CutTexts(&w);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+    }
+
+    void noDeviceFitsItsTexts() {
+        UiRig rig("");
+        MainWindow& w = rig.Window();
+        w.show();
+        QCoreApplication::processEvents();
+        Screenshot(&w, "main_nodevice");
+        QVERIFY2(CutTexts(&w).isEmpty(), qPrintable(CutTexts(&w).join("\n")));
+    }
+
+    void helpOverlayScreenshot() {
+        UiRig rig;
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        UiRig::Click(w.Buttons().HelpButton());
+        QVERIFY(w.Buttons().HelpShown());
+        Screenshot(&w, "main_help");
+    }
+
+    // The button settings dialog with each function class in turn.
+    void buttonSettingsDialogFitsItsTexts() {
+        UiRig rig;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        QStringList cut;
+        bool sawDialog = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<ButtonSettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            sawDialog = true;
+            for (int row = 0; row < dialog->ClassList()->count(); ++row) {
+                dialog->ClassList()->setCurrentRow(row);
+                QCoreApplication::processEvents();
+                cut << CutTexts(dialog);
+                Screenshot(dialog, QStringLiteral("button_settings_%1").arg(row));
+            }
+            dialog->close();
+        });
+        rig.Window().Buttons().OpenSettings(1);
+        QVERIFY(sawDialog);
+        cut.removeDuplicates();
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+    }
+
+    void macroListFitsItsTexts() {
+        UiRig rig;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        UiRig::Click(rig.Window().Buttons().MacroListButton());
+        MacroListWindow* list = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<MacroListWindow*>(top);
+            if (window != nullptr && window->isVisible()) list = window;
+        }
+        QVERIFY(list != nullptr);
+        list->Tree()->expandAll();
+        QCoreApplication::processEvents();
+        Screenshot(list, "macro_list");
+        QVERIFY2(CutTexts(list).isEmpty(), qPrintable(CutTexts(list).join("\n")));
+    }
+};
+
+QTEST_MAIN(LanguageTest)
+#include "language_test.moc"
