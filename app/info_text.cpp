@@ -75,7 +75,12 @@ std::string FirmwareVersionText(uint32_t version) {
 }
 
 std::string NoDeviceText(const UiStrings& ui) {
-    return ui.msg_str[kNoDevice] + "\n" + std::string(kNoDeviceHelp);
+    // The table's line breaks are "\r\n"; the windows break lines at "\n" alone.
+    std::string help = ui.word_str[kWordNoDeviceHelp];
+    for (auto pos = help.find("\r\n"); pos != std::string::npos; pos = help.find("\r\n", pos)) {
+        help.erase(pos, 1);
+    }
+    return ui.msg_str[kNoDevice] + "\n" + help;
 }
 
 std::string FileMessage(const UiStrings& ui, std::string_view fileName, std::string_view message) {

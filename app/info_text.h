@@ -25,13 +25,6 @@ inline constexpr std::string_view kInformationPageTitle = "Information:";
 inline constexpr std::string_view kInformationPageTemplate =
     "Model:%s\r\nDriver Version: %s\r\nFirmware version: %s";
 inline constexpr std::string_view kReportRateTemplate = "%dHz";
-// What to check when no device answers, and how to try the program without one; shown
-// beneath "No device !!".
-// The command stands on a line of its own, so that no wrap splits it.
-inline constexpr std::string_view kNoDeviceHelp =
-    "Check the cable, and that the udev rule of the README is installed (then plug the "
-    "device in again). To try the program without a device, start it so:\n"
-    "qvm-gaming --simulate";
 // Said instead of a file's table text when the reason is not known more closely.
 inline constexpr std::string_view kNotThatKindOfFile = "not a file of the expected kind";
 

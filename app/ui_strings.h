@@ -70,6 +70,8 @@ enum WordText : std::size_t {
     kWordBackupDone,        // ... after a backup, "%s" the file
     kWordRestoreDone,       // ... after a restore, "%s" the file
     kWordOperationFailed,   // "%s" the operation, "%s" the first line of why
+    kWordNoDeviceHelp,      // beneath "No device !!": what to check, how to try without one
+    kWordStageFlagTip,      // a DPI stage's flag, "%d" the stage counted from 1
     kWordTextCount
 };
 

@@ -291,6 +291,12 @@ constexpr IndexedText kWordStr[] = {
     {kWordBackupDone, "Backup saved to %s."},
     {kWordRestoreDone, "Restore done from %s."},
     {kWordOperationFailed, "%s failed: %s"},
+    // The command stands on a line of its own, so that no wrap splits it.
+    {kWordNoDeviceHelp,
+     "Check the cable, and that the udev rule of the README is installed (then plug the "
+     "device in again). To try the program without a device, start it so:\r\n"
+     "qvm-gaming --simulate"},
+    {kWordStageFlagTip, "Stage %d: keep Y at or below X"},
 };
 
 struct ConsumerKeyDefault {

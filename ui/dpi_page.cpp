@@ -27,7 +27,6 @@ constexpr int kIndependentText = 22;
 constexpr int kSnappingText = 23;
 constexpr int kRateText = 24;
 // No table entry describes the stage flag or names a stage's sliders: fixed English.
-constexpr const char* kStageFlagTip = "Stage %1: keep Y at or below X";
 constexpr const char* kStageAxisName = "DPI stage %1 %2";
 
 // The report-rate slider runs from the slowest rate at the left to the fastest at the
@@ -132,7 +131,7 @@ QWidget* DpiPage::BuildStagePanel() {
         currentGroup_->addButton(row.current, k);
         row.flag = new QCheckBox(panel);
         row.flag->setObjectName("stageFlag" + n);
-        row.flag->setToolTip(QString(kStageFlagTip).arg(k + 1));
+        row.flag->setToolTip(Word(kWordStageFlagTip, {std::to_string(k + 1)}));
         row.x = MakeSlider(panel, "stageX" + n);
         row.y = MakeSlider(panel, "stageY" + n);
         row.x->setAccessibleName(QString(kStageAxisName).arg(k + 1).arg('X'));

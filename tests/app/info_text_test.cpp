@@ -98,7 +98,8 @@ TEST(InfoTextTest, FileMessagesNameTheFileAndTheReason) {
     EXPECT_EQ(FileMessage(ui, "a.mf", "Format ungültig !! (zu kurz)"),
               "Format ungültig !!\na.mf: zu kurz");
     EXPECT_EQ(NoDeviceText(UiStrings{}).substr(0, 13), "No device !!\n");
-    EXPECT_NE(NoDeviceText(UiStrings{}).find("--simulate"), std::string::npos);
+    EXPECT_NE(NoDeviceText(UiStrings{}).find(":\nqvm-gaming --simulate"), std::string::npos);
+    EXPECT_EQ(NoDeviceText(UiStrings{}).find('\r'), std::string::npos);
 }
 
 TEST(InfoTextTest, ButtonToolTipHoldsTheWholeTextAndTheBytes) {
