@@ -91,6 +91,11 @@ long long MillisecondsSinceProcessStart() {
 MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, QWidget* parent)
     : QWidget(parent), controller_(controller), context_(std::move(context)) {
     setWindowTitle(QString::fromLatin1(kProgramName));
+    // The skin is drawn for this one size: the window manager is told it is fixed and
+    // offers no maximise (minimise and close stay).
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(kWindowWidth, kWindowHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
