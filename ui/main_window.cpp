@@ -142,6 +142,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
         tray_ = std::make_unique<Tray>();
         connect(tray_.get(), &Tray::restoreRequested, this, &MainWindow::BringToFront);
         connect(tray_.get(), &Tray::quitRequested, this, &MainWindow::Quit);
+        tray_->FollowDevice(controller_);
         tray_->Show();
     }
 

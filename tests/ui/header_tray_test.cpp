@@ -1,14 +1,33 @@
-// The fixed window size and where the macro list opens.
+// The tray menu's profiles and clicks, the fixed window size and where the
+// macro list opens.
 #include <QtTest>
 
 #include "ui/main_window.h"
+#include "ui/profile_tabs.h"
 #include "ui/skin.h"
+#include "ui/tray.h"
 #include "ui/window_placement.h"
 #include "ui_rig.h"
 
 using namespace qvm;
 using namespace qvm::ui;
 using qvm::test::UiRig;
+
+namespace {
+
+constexpr int kDeviceWaitMs = 10000;
+
+// Drains the simulator's arrivals and removals and lets the refresh that
+// follows run.
+void HotPlug(UiRig& rig) {
+    rig.Controller().HandleDeviceEvents();
+    rig.Settle();
+    rig.Controller().RefreshAfter(0);
+    QTest::qWait(20);
+    rig.Settle();
+}
+
+}  // namespace
 
 class HeaderTrayTest : public QObject {
     Q_OBJECT
@@ -17,6 +36,67 @@ class HeaderTrayTest : public QObject {
     void initTestCase() {
         skin::CreateSharedFonts();
         skin::ApplySkin(*qApp);
+    }
+
+    void trayMenuSwitchesTheActiveProfile() {
+        UiRig rig;
+        QVERIFY(rig.WaitLoaded());
+        Tray tray;
+        tray.FollowDevice(rig.Controller());
+        const std::vector<QAction*>& profiles = tray.ProfileActions();
+        QCOMPARE(profiles.size(), std::size_t{5});
+        QVERIFY(profiles[0]->isChecked());
+        QCOMPARE(profiles[1]->text(),
+                 QString::fromStdString(rig.Controller().View().image->profiles[1].name));
+        // The profiles come first, then "Settings" and "Quit".
+        const QList<QAction*> menu = tray.Menu().actions();
+        QCOMPARE(menu.indexOf(profiles[4]) + 2, menu.indexOf(tray.SettingsAction()));
+
+        profiles[3]->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Device().MouseState().profile, 3, kDeviceWaitMs);
+        rig.Settle();
+        QVERIFY(tray.ProfileActions()[3]->isChecked());
+        QVERIFY(!tray.ProfileActions()[0]->isChecked());
+        QCOMPARE(rig.Window().Profiles().Active(), 3);
+
+        // Checking the active one again writes nothing more.
+        QSignalSpy chosen(&tray, &Tray::profileChosen);
+        tray.ProfileActions()[3]->trigger();
+        QCOMPARE(chosen.count(), 0);
+        QVERIFY(tray.ProfileActions()[3]->isChecked());
+
+        rig.Device().Detach();
+        HotPlug(rig);
+        QVERIFY(tray.ProfileActions().empty());  // no profiles of a mouse that left
+        QVERIFY(tray.SettingsAction()->isVisible());
+    }
+
+    void trayClickOpensTheWindow_data() {
+        QTest::addColumn<QList<int>>("reasons");  // QSystemTrayIcon::ActivationReason
+        QTest::addColumn<int>("restores");
+        QTest::addColumn<int>("menus");
+        const int trigger = QSystemTrayIcon::Trigger;
+        const int doubleClick = QSystemTrayIcon::DoubleClick;
+        const int context = QSystemTrayIcon::Context;
+        QTest::newRow("left click opens the window") << QList<int>{trigger} << 1 << 0;
+        QTest::newRow("double click opens it once more, its button-up nothing")
+            << QList<int>{trigger, doubleClick, trigger} << 2 << 0;
+        QTest::newRow("right click opens the menu") << QList<int>{context} << 0 << 1;
+        QTest::newRow("left click after a right click keeps the menu shut")
+            << QList<int>{context, trigger} << 1 << 0;
+    }
+    void trayClickOpensTheWindow() {
+        QFETCH(QList<int>, reasons);
+        QFETCH(int, restores);
+        QFETCH(int, menus);
+        Tray tray;
+        QSignalSpy restored(&tray, &Tray::restoreRequested);
+        QSignalSpy menuShown(&tray, &Tray::menuShown);
+        for (int reason : reasons) tray.Activate(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(restored.count(), restores);
+        QTest::qWait(50);
+        QCOMPARE(menuShown.count(), menus);
+        tray.Menu().hide();
     }
 
     void windowIsFixedWithoutMaximise() {
