@@ -24,6 +24,7 @@
 #include "platform/folders.h"
 #include "ui/button_page.h"
 #include "ui/confirm.h"
+#include "ui/device_selector.h"
 #include "ui/dpi_page.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
@@ -44,6 +45,9 @@ constexpr int kWindowWidth = 1024;
 constexpr int kWindowHeight = 600;
 constexpr QRect kHeader(0, 0, kWindowWidth, 56);
 constexpr QRect kLogo(16, 4, 192, 48);
+// With the device selector below it the name takes the upper half of the band.
+constexpr QRect kLogoAboveSelector(16, 3, 192, 26);
+constexpr QRect kDeviceSelector(16, 29, 240, 22);
 constexpr QRect kInfoPanel(300, 3, 212, 52);
 constexpr QRect kPageTabs(520, 12, 380, 32);
 constexpr int kPageTabGap = 10;
@@ -169,6 +173,11 @@ void MainWindow::BuildHeader() {
                              .arg(skin::kTextDim.name())
                              .arg(kInfoFontPixels));
 
+    devices_ = new DeviceSelector(this);
+    devices_->move(kDeviceSelector.topLeft());
+    devices_->setFixedSize(kDeviceSelector.size());
+    connect(devices_, &DeviceSelector::deviceChosen, this, &MainWindow::ChooseDevice);
+
     const int width = (kPageTabs.width() - (kPageCount - 1) * kPageTabGap) / kPageCount;
     for (int page = 0; page < kPageCount; ++page) {
         auto* tab = new QPushButton(
@@ -239,6 +248,7 @@ void MainWindow::Refresh() {
         library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep);
         libraryDpiStep_ = dpiStep;
     }
+    devices_->SetDevices(view.devices, view.path);
     RefreshProfiles(view);
     buttonPage_->Refresh();
     dpiPage_->Refresh();
@@ -279,6 +289,12 @@ void MainWindow::RefreshProfiles(const DeviceView& view) {
     } else {
         profiles_->SetProfiles({}, -1);
     }
+}
+
+void MainWindow::ChooseDevice(const std::string& path) {
+    // A binding under way belongs to the device left behind.
+    buttonPage_->QuickBind().Cancel();
+    controller_.SelectDevice(path);
 }
 
 void MainWindow::RenameProfile(int profile) {
@@ -404,15 +420,16 @@ void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     skin::DrawBackground(painter, rect());
     skin::DrawHeaderBand(painter, kHeader);
+    const QRect place = devices_->isHidden() ? kLogo : kLogoAboveSelector;
     const QPixmap logo = skin::LoadSkinImage(skin::kImageLogo);
     if (!logo.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSize fitted = logo.size().scaled(kLogo.size(), Qt::KeepAspectRatio);
-        painter.drawPixmap(QRect(kLogo.topLeft(), fitted), logo);
+        const QSize fitted = logo.size().scaled(place.size(), Qt::KeepAspectRatio);
+        painter.drawPixmap(QRect(place.topLeft(), fitted), logo);
     } else {
         painter.setFont(skin::SharedFont(kTitleFont));
         painter.setPen(skin::kText);
-        painter.drawText(kLogo, Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(place, Qt::AlignLeft | Qt::AlignVCenter,
                          QString::fromLatin1(kProgramName));
     }
     if (!firstPaintReported_) {

@@ -1,7 +1,9 @@
-// The tray menu's profiles and clicks, the fixed window size and where the
-// macro list opens.
+// The header's device selector on several simulated devices, the tray menu's profiles,
+// the fixed window size and where the macro list opens.
+#include <QComboBox>
 #include <QtTest>
 
+#include "ui/device_selector.h"
 #include "ui/main_window.h"
 #include "ui/profile_tabs.h"
 #include "ui/skin.h"
@@ -17,8 +19,7 @@ namespace {
 
 constexpr int kDeviceWaitMs = 10000;
 
-// Drains the simulator's arrivals and removals and lets the refresh that
-// follows run.
+// Drains the simulator's arrivals and removals and lets the refresh that follows run.
 void HotPlug(UiRig& rig) {
     rig.Controller().HandleDeviceEvents();
     rig.Settle();
@@ -36,6 +37,83 @@ class HeaderTrayTest : public QObject {
     void initTestCase() {
         skin::CreateSharedFonts();
         skin::ApplySkin(*qApp);
+    }
+
+    void selectorShowsWithMoreThanOneDevice_data() {
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("one mouse") << "g12" << QStringList{};
+        QTest::newRow("two mice") << "g12,g0" << QStringList{"MX-21", "MX-12"};
+        QTest::newRow("same model twice") << "g12,g12" << QStringList{"MX-21 (1)", "MX-21 (2)"};
+        QTest::newRow("mouse and keyboard")
+            << "g12,mx28" << QStringList{"MX-21", "QVM Gaming Keyboard"};
+    }
+    void selectorShowsWithMoreThanOneDevice() {
+        QFETCH(QString, devices);
+        QFETCH(QStringList, entries);
+        UiRig rig(devices.toStdString());
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        rig.Settle();
+        DeviceSelector& selector = rig.Window().Devices();
+        QCOMPARE(selector.isVisible(), !entries.isEmpty());
+        if (entries.isEmpty()) return;
+        QStringList shown;
+        for (int i = 0; i < selector.count(); ++i) {
+            shown << selector.itemText(i);
+            QVERIFY(!selector.itemIcon(i).isNull());
+        }
+        QCOMPARE(shown, entries);
+        QCOMPARE(selector.currentIndex(), 0);
+    }
+
+    // A keyboard beside two mice: each is reached from the selector, the window shows the
+    // chosen one, and hot-plug of the others keeps the choice.
+    void pagesFollowTheChosenDeviceAcrossHotPlug() {
+        UiRig rig("g12,g0,mx28");
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        rig.Settle();
+        DeviceSelector& selector = w.Devices();
+        QCOMPARE(selector.count(), 3);
+        const std::string classA = selector.PathAt(1);
+        const std::string keyboard = selector.PathAt(2);
+        QCOMPARE(selector.itemIcon(1).pixmap(16).toImage(),
+                 DeviceSelector::MouseIcon().pixmap(16).toImage());
+        QCOMPARE(selector.itemIcon(2).pixmap(16).toImage(),
+                 DeviceSelector::KeyboardIcon().pixmap(16).toImage());
+
+        selector.setFocus();
+        QTest::keyClick(&selector, Qt::Key_Down);  // as a user picks the next entry
+        QTRY_COMPARE_WITH_TIMEOUT(rig.Controller().View().path, classA, kDeviceWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().present, kDeviceWaitMs);
+        rig.Settle();
+        QVERIFY2(w.InfoText().contains("MX-12"), qPrintable(w.InfoText()));
+        QCOMPARE(rig.Controller().View().image->ButtonCount(), 16);  // class A buttons
+        QCOMPARE(selector.currentIndex(), 1);
+        rig.Screenshot(&w, "main_device_selector.png");
+
+        QTest::keyClick(&selector, Qt::Key_Down);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().keyboard, kDeviceWaitMs);
+        rig.Settle();
+        QCOMPARE(rig.Controller().View().path, keyboard);
+        QVERIFY2(w.InfoText().contains("Keyboard"), qPrintable(w.InfoText()));
+
+        rig.Device(0).Detach();
+        HotPlug(rig);
+        QCOMPARE(rig.Controller().View().path, keyboard);
+        QCOMPARE(selector.count(), 2);
+        QVERIFY(selector.isVisible());
+        rig.Device(0).Attach();
+        HotPlug(rig);
+        QCOMPARE(rig.Controller().View().path, keyboard);
+        QCOMPARE(selector.currentText(), QString("QVM Gaming Keyboard"));
+
+        rig.Device(0).Detach();
+        rig.Device(1).Detach();
+        HotPlug(rig);
+        QVERIFY(!selector.isVisible());  // one device left: nothing to choose
     }
 
     void trayMenuSwitchesTheActiveProfile() {
