@@ -372,21 +372,6 @@ TEST_P(HubSelection, KeepsTheChosenDeviceWhenItCan) {
 INSTANTIATE_TEST_SUITE_P(All, HubSelection, ::testing::ValuesIn(kSelections),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DeviceHub, SnapshotListsEveryDeviceWithItsModel) {
-    HubRig rig("g12,g0,mx28");
-    rig.RefreshAndWait();
-    const std::vector<HubDevice> devices = rig.hub->Snapshot().devices;
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0].modelName, "MX-21");
-    EXPECT_EQ(devices[1].modelName, "MX-12");
-    EXPECT_FALSE(devices[0].keyboard || devices[1].keyboard);
-    EXPECT_TRUE(devices[2].keyboard);
-    rig.hub->Simulator()->Device(1).Detach();
-    rig.hub->HandleEvents();
-    rig.hub->WaitIdle();
-    EXPECT_EQ(rig.hub->Snapshot().devices.size(), 2u);
-}
-
 // A slider moved just before another device is chosen still reaches its own device.
 TEST(DeviceHub, SwitchingDevicesWritesTheDeferredValuesOfTheOneLeft) {
     HubRig rig("g12,g12");
