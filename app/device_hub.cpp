@@ -218,6 +218,19 @@ void DeviceHub::Refresh() {
     Post({HubOperation::Refresh, [this](const ProgressFn& p) { return RunRefresh(p); }, true});
 }
 
+void DeviceHub::SelectDevice(const std::string& path) {
+    {
+        std::lock_guard lock(stateMutex_);
+        selected_ = path;
+    }
+    Refresh();
+}
+
+std::string DeviceHub::SelectedDevice() const {
+    std::lock_guard lock(stateMutex_);
+    return selected_;
+}
+
 void DeviceHub::HandleEvents() {
     Post({HubOperation::DeviceChange, [this](const ProgressFn&) { return RunEvents(); }, false});
 }
@@ -229,12 +242,18 @@ void DeviceHub::DecideLayout(const std::string& path) {
 }
 
 Status DeviceHub::RunRefresh(const ProgressFn& progress) {
+    // The user's choice wins over the first listed device while it is listed (the link
+    // ignores a request for a path it does not list); a request of its own stays.
+    if (const std::string selected = SelectedDevice();
+        !selected.empty() && link_.RequestedDevice().empty()) {
+        link_.RequestDevice(selected);
+    }
     Status loaded;
     RefreshHooks hooks;
     hooks.decideLayout = [this](const std::string& path) { DecideLayout(path); };
     hooks.loadConfiguration = [&](const std::string& path) { loaded = LoadActive(path, progress); };
     const RefreshResult result = link_.Refresh(hooks);
-    NoteUnusable();
+    NoteDevices();
     NotifyViewChanged();
     if (!result.ran) return MakeError("another refresh is running");
     if (!result.enumeration) {
@@ -253,6 +272,16 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
     const DeviceValues values = values_.Get(path);
     const bool keyboard = values.ModelCode == kKeyboardModelCode;
     std::shared_ptr<ConfigModel> model = Model();
+    Status leftBehind;
+    if (model && model->Path() != path && model->Deferred().Pending()) {
+        // A slider moved just before another device was chosen: its value still goes to
+        // the device it was meant for. One that left takes nothing more.
+        if (Status flushed = model->Deferred().Flush(DeferredWrites::Scope::Everything);
+            !flushed && flushed.kind() != ErrorKind::DeviceGone) {
+            leftBehind = MakeError(flushed.kind(), "settings of " + model->Path() +
+                                                       " not written: " + flushed.message());
+        }
+    }
     if (keyboard) {
         model.reset();
     } else if (!model || model->Path() != path) {
@@ -273,7 +302,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
             model->SetShownButtons(shown);
         }
     }
-    if (!model) return {};
+    if (!model) return leftBehind;
     const Status read = model->LoadConfiguration(progress);
     NoteUninitialised(read.kind() == ErrorKind::Uninitialised);
     if (!read) {
@@ -282,7 +311,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
         return MakeError(read.kind(),
                          "cannot read the configuration of " + path + ": " + read.message());
     }
-    return {};
+    return leftBehind;
 }
 
 void DeviceHub::NoteUninitialised(bool uninitialised) {
@@ -313,19 +342,25 @@ void DeviceHub::ClearActive() {
     model_.reset();
 }
 
-void DeviceHub::NoteUnusable() {
+void DeviceHub::NoteDevices() {
     std::vector<std::string> lines;
     for (const UnusableDevice& device : link_.UnusableDevices()) {
         lines.push_back(device.path + ": " + device.reason);
     }
+    std::vector<HubDevice> devices;
+    for (const std::string& path : link_.DeviceList()) {
+        const DeviceValues values = values_.Get(path);
+        devices.push_back({path, GetModelName(values), values.ModelCode == kKeyboardModelCode});
+    }
     std::lock_guard lock(stateMutex_);
     state_.unusable = std::move(lines);
+    state_.devices = std::move(devices);
 }
 
 Status DeviceHub::RunEvents() {
     const DeviceEvents events = link_.HandleEvents();
     if (events.activeRemoved) MarkAway();
-    NoteUnusable();
+    NoteDevices();
     if (events.Changed()) NotifyViewChanged();
     if (events.refreshDelayMs > 0) {
         const auto listener = Listener();

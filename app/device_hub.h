@@ -67,6 +67,15 @@ enum class HubOperation : int {
 // An English name of each operation, for logs and messages.
 const char* HubOperationName(HubOperation op);
 
+// One attached device the user can choose to work on.
+struct HubDevice {
+    std::string path;
+    std::string modelName;
+    bool keyboard = false;
+
+    bool operator==(const HubDevice&) const = default;
+};
+
 // What the windows show about the device, taken consistently at one moment.
 struct HubSnapshot {
     bool present = false;  // a mouse configuration is shown (see `away`)
@@ -85,6 +94,8 @@ struct HubSnapshot {
     ModelLayout layout;
     std::shared_ptr<const ConfigImage> image;  // never null
     std::vector<std::string> unusable;         // "PATH: reason"
+    // Every listed device, in list order; the active one is `path`.
+    std::vector<HubDevice> devices;
 };
 
 // Called on the worker thread.
@@ -143,6 +154,12 @@ class DeviceHub {
     // says so. Reset, backup and restore work on such a mouse too; a backup only reads.
     void Refresh();
     void HandleEvents();
+    // Makes `path` (one of the snapshot's devices) the device the windows work on, with
+    // a refresh. The choice holds across arrivals and removals while the device is
+    // listed, and returns with it, until another device is chosen. Deferred values of the
+    // device left behind are written first.
+    void SelectDevice(const std::string& path);
+    std::string SelectedDevice() const;
     void Reset();
     void SaveBackup(const std::string& file);
     void RestoreBackup(const std::string& file, bool force);
@@ -196,7 +213,8 @@ class DeviceHub {
     void ClearActive();
     // The active device left: keep its last configuration to show, greyed.
     void MarkAway();
-    void NoteUnusable();
+    // The unusable interfaces and the listed devices, as the snapshot shows them.
+    void NoteDevices();
 
     std::shared_ptr<const HubListener> Listener() const;
     void NotifyViewChanged() const;
@@ -218,6 +236,7 @@ class DeviceHub {
     mutable std::mutex stateMutex_;  // leaf
     HubSnapshot state_;              // image left null here: it comes from model_
     std::shared_ptr<ConfigModel> model_;
+    std::string selected_;  // the device the user chose; empty: the first listed
 
     std::atomic<int> longOperations_{0};
     std::atomic<bool> refreshQueued_{false};

@@ -76,6 +76,8 @@ void StoreCommandLineSettings(const StartupOptions& options, const StartupEnv& e
     if (options.languageText) {
         if (Status s = WriteLanguageSetting(settingsPath, *options.languageText); !s) {
             outcome.warnings.push_back(s.message());
+        } else {
+            outcome.languageStored = true;
         }
     }
     if (options.genPin) {
@@ -83,6 +85,8 @@ void StoreCommandLineSettings(const StartupOptions& options, const StartupEnv& e
         const int pin = static_cast<int>(draw % kPinRange);
         if (Status s = WritePinSetting(settingsPath, pin); !s) {
             outcome.warnings.push_back(s.message());
+        } else {
+            outcome.pinStored = true;
         }
     }
 }
@@ -96,7 +100,11 @@ void SendClose(EventFactory& events, StartupOutcome& outcome) {
             outcome.warnings.push_back(sender.message());
         return;
     }
-    if (Status s = (*sender)->Pulse(); !s) outcome.warnings.push_back(s.message());
+    if (Status s = (*sender)->Pulse(); !s) {
+        outcome.warnings.push_back(s.message());
+        return;
+    }
+    outcome.signalled = true;
 }
 
 // A second instance wakes the first through its wait event unless it starts hidden.
@@ -106,7 +114,31 @@ void WakeFirstInstance(EventFactory& events, StartupOutcome& outcome) {
         outcome.warnings.push_back(sender.message());
         return;
     }
-    if (Status s = (*sender)->Pulse(); !s) outcome.warnings.push_back(s.message());
+    if (Status s = (*sender)->Pulse(); !s) {
+        outcome.warnings.push_back(s.message());
+        return;
+    }
+    outcome.signalled = true;
+}
+
+// The options of this start that only a new instance could take: the running one keeps
+// the devices and services it started with.
+std::vector<std::string> OptionsNotTaken(const StartupOptions& options) {
+    std::vector<std::string> out;
+    if (options.simulate) {
+        out.push_back(options.simulate->empty()
+                          ? std::string(kSimulateOption)
+                          : std::string(kSimulateOption) + "=" + *options.simulate);
+    }
+    if (options.hidBackend) out.push_back(std::string(kHidOption) + " " + *options.hidBackend);
+    if (options.remote) out.push_back(std::string(kRemoteOption));
+    return out;
+}
+
+std::string JoinWords(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& word : words) out += (out.empty() ? "" : " ") + word;
+    return out;
 }
 
 StartupOutcome Failed(StartupOutcome outcome, std::string message) {
@@ -207,6 +239,38 @@ StartupOutcome RunStartup(const StartupOptions& options, StartupEnv env) {
     }
     outcome.kind = StartupKind::kFirstInstance;
     return outcome;
+}
+
+std::vector<std::string> StartupReport(const StartupOptions& options,
+                                       const StartupOutcome& outcome) {
+    std::vector<std::string> lines;
+    if (outcome.kind == StartupKind::kCloseRun) {
+        lines.push_back(outcome.signalled ? "asked the running program to close"
+                                          : "the program is not running: nothing to close");
+    } else if (outcome.kind == StartupKind::kSecondInstance) {
+        if (options.hide) {
+            lines.push_back("the program is already running; nothing was done (/hide)");
+        } else if (outcome.signalled) {
+            lines.push_back("the program is already running; its window was brought to the front");
+        } else {
+            lines.push_back("the program is already running, but it could not be woken");
+        }
+        if (const std::vector<std::string> ignored = OptionsNotTaken(options); !ignored.empty()) {
+            lines.push_back("the running program keeps its own devices and options; " +
+                            JoinWords(ignored) +
+                            " takes effect when it starts anew (end it with 'qvm-gaming /close')");
+        }
+    } else {
+        return lines;
+    }
+    for (const std::string& warning : outcome.warnings) lines.push_back(warning);
+    // Stored before the instance test: the running program reads them at its next start.
+    if (outcome.languageStored) {
+        lines.push_back("the language \"" + *options.languageText +
+                        "\" was stored; it applies from the next start");
+    }
+    if (outcome.pinStored) lines.push_back("a new PIN was stored; it applies from the next start");
+    return lines;
 }
 
 Waiters::Waiters(NamedEvent& wake, NamedEvent& close, NamedEvent& reload, WaiterCallbacks callbacks,

@@ -72,6 +72,10 @@ struct StartupOutcome {
     StartupSettings settings;  // the PIN and language this start uses
     UiStrings strings;         // for SetUi() before any other thread starts
     bool startHidden = false;
+    // kCloseRun: the close pulse went out; kSecondInstance: the running instance was woken.
+    bool signalled = false;
+    bool languageStored = false;        // "/langid=" reached set.ini
+    bool pinStored = false;             // "/genpin" reached set.ini
     StartupEvents events;               // first instance only
     std::string message;                // kError: the reason
     std::vector<std::string> warnings;  // things that went wrong without stopping the start
@@ -90,6 +94,13 @@ struct StartupEnv {
 // "/genpin" in set.ini, then (unless "/close") reads the PIN and language, loads the
 // language strings and decides whether this is the first instance.
 StartupOutcome RunStartup(const StartupOptions& options, StartupEnv env = {});
+
+// What a start that ends at once (a "/close" run or a second instance) tells the user on
+// standard error, one line each: that the program already runs (or does not), what was
+// done to it, and which of this start's options it did not take. Empty for a first
+// instance and for an error, which says its own message.
+std::vector<std::string> StartupReport(const StartupOptions& options,
+                                       const StartupOutcome& outcome);
 
 struct WaiterCallbacks {
     std::function<void()> wake;    // bring the main window to the front

@@ -7,31 +7,31 @@ void TrayClicks::StopTimer(TrayActions& actions) {
     timerRunning_ = false;
 }
 
-TrayActions TrayClicks::ClickUp(int menuDelayMs) {
+TrayActions TrayClicks::ClickUp(TrayAction action) {
     TrayActions actions;
     StopTimer(actions);
-    if (menuArmed_) {
-        actions.push_back({TrayAction::Kind::kStartTimer, menuDelayMs});
-        timerRunning_ = true;
+    if (clickArmed_) {
+        actions.push_back(action);
+        timerRunning_ = action.kind == TrayAction::Kind::kStartTimer;
     }
-    menuArmed_ = true;
+    clickArmed_ = true;
     return actions;
 }
 
 TrayActions TrayClicks::LeftUp() {
-    return ClickUp(kLeftClickMenuDelayMs);
+    return ClickUp({TrayAction::Kind::kRestoreWindow, 0});
 }
 
 TrayActions TrayClicks::RightUp() {
-    return ClickUp(kRightClickMenuDelayMs);
+    return ClickUp({TrayAction::Kind::kStartTimer, kRightClickMenuDelayMs});
 }
 
 TrayActions TrayClicks::DoubleClick() {
     TrayActions actions;
     StopTimer(actions);
     actions.push_back({TrayAction::Kind::kRestoreWindow, 0});
-    // The button-up that ends a double click must not open the menu.
-    menuArmed_ = false;
+    // The button-up that ends a double click must not act again.
+    clickArmed_ = false;
     return actions;
 }
 

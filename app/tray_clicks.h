@@ -1,7 +1,8 @@
-// Clicks on the tray icon. A double click restores the main window; a single left click
-// opens the tray menu half a second later, unless it turns out to be the first half of a
-// double click; a right click opens the menu at once (after 10 ms). The window owns the
-// one-shot menu timer (id 10) and carries out the returned actions in order.
+// Clicks on the tray icon. As on every Linux desktop, a left click opens the main window
+// and a right click the tray menu (after 10 ms). A double click restores the window too,
+// and the button-up that ends a double click does nothing more (neither a left click's
+// window nor a right click's menu). The window owns the one-shot menu timer (id 10) and
+// carries out the returned actions in order.
 #pragma once
 
 #include <vector>
@@ -23,7 +24,6 @@ using TrayActions = std::vector<TrayAction>;
 
 class TrayClicks {
   public:
-    static constexpr int kLeftClickMenuDelayMs = 500;
     static constexpr int kRightClickMenuDelayMs = 10;
 
     TrayActions LeftUp();
@@ -36,10 +36,11 @@ class TrayClicks {
     bool TimerRunning() const { return timerRunning_; }
 
   private:
-    TrayActions ClickUp(int menuDelayMs);
+    // Stops the menu timer; unless the click ends a double click, adds `action`.
+    TrayActions ClickUp(TrayAction action);
     void StopTimer(TrayActions& actions);
 
-    bool menuArmed_ = true;  // a button-up may open the menu (not right after a double click)
+    bool clickArmed_ = true;  // a button-up acts (not the one right after a double click)
     bool timerRunning_ = false;
 };
 

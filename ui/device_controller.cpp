@@ -233,6 +233,12 @@ void DeviceController::RestoreBackupFrom(const std::string& file, bool force) {
     impl_->hub->RestoreBackup(file, force);
 }
 
+void DeviceController::SelectDevice(const std::string& path) {
+    // The pending refresh timer would only repeat the refresh the choice queues.
+    impl_->refreshTimer.stop();
+    impl_->hub->SelectDevice(path);
+}
+
 void DeviceController::RefreshAfter(int ms) {
     impl_->refreshTimer.start(std::max(ms, 0));
 }

@@ -66,6 +66,8 @@ class DeviceController : public QObject {
     void ResetDevice();
     void SaveBackupTo(const std::string& file);
     void RestoreBackupFrom(const std::string& file, bool force = false);
+    // Works on another of the attached devices from now on (see DeviceHub::SelectDevice).
+    void SelectDevice(const std::string& path);
     // Runs a refresh after `ms` milliseconds (restarting a pending one).
     void RefreshAfter(int ms);
     // Writes every pending deferred value now (the window is closing).

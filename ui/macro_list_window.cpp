@@ -20,6 +20,7 @@
 #include "platform/folders.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
+#include "ui/window_placement.h"
 
 namespace qvm::ui {
 
@@ -72,7 +73,8 @@ constexpr int kSlotColumn = 1;
 constexpr int kSlotColumnWidth = 64;
 
 constexpr QSize kWindowSize{320, 580};
-constexpr QPoint kFirstPlacementOffset{20, 20};
+// The first opening places the window this far beside the main window (see PlaceBeside).
+constexpr int kPlacementGap = 20;
 
 // Table indices of the texts this window shows.
 constexpr int kMsgFunctionList = 0;
@@ -209,12 +211,11 @@ void MacroListWindow::SetDpiStep(int dpiStep) {
 
 void MacroListWindow::ShowBeside(const QWidget* anchor) {
     if (!placed_ && anchor != nullptr) {
-        QPoint at = anchor->frameGeometry().topRight() + kFirstPlacementOffset;
-        if (const QScreen* screen = anchor->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width())));
-            at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - height())));
-        }
+        const QScreen* screen = anchor->screen();
+        const QRect room =
+            screen != nullptr ? screen->availableGeometry() : anchor->frameGeometry();
+        const QPoint at =
+            PlaceBeside(anchor->frameGeometry(), frameGeometry().size(), room, kPlacementGap);
         move(at);
         placed_ = true;
     }

@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
     }
 
     StartupOutcome started = RunStartup(options);
+    for (const std::string& line : StartupReport(options, started)) {
+        std::cerr << "qvm-gaming: " << line << "\n";
+    }
     switch (started.kind) {
         case StartupKind::kCloseRun:
         case StartupKind::kSecondInstance:

@@ -25,6 +25,7 @@
 #include "ui/button_page.h"
 #include "ui/button_row.h"
 #include "ui/confirm.h"
+#include "ui/device_selector.h"
 #include "ui/dpi_page.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
@@ -45,6 +46,9 @@ constexpr int kWindowWidth = 1024;
 constexpr int kWindowHeight = 600;
 constexpr QRect kHeader(0, 0, kWindowWidth, 56);
 constexpr QRect kLogo(16, 4, 192, 48);
+// With the device selector below it the name takes the upper half of the band.
+constexpr QRect kLogoAboveSelector(16, 3, 192, 26);
+constexpr QRect kDeviceSelector(16, 29, 240, 22);
 constexpr QRect kInfoPanel(300, 3, 212, 52);
 constexpr QRect kPageTabs(520, 12, 380, 32);
 constexpr int kPageTabGap = 10;
@@ -92,6 +96,11 @@ long long MillisecondsSinceProcessStart() {
 MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, QWidget* parent)
     : QWidget(parent), controller_(controller), context_(std::move(context)) {
     setWindowTitle(QString::fromLatin1(kProgramName));
+    // The skin is drawn for this one size: the window manager is told it is fixed and
+    // offers no maximise (minimise and close stay).
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(kWindowWidth, kWindowHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -138,6 +147,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
         tray_ = std::make_unique<Tray>();
         connect(tray_.get(), &Tray::restoreRequested, this, &MainWindow::BringToFront);
         connect(tray_.get(), &Tray::quitRequested, this, &MainWindow::Quit);
+        tray_->FollowDevice(controller_);
         tray_->Show();
     }
 
@@ -163,6 +173,11 @@ void MainWindow::BuildHeader() {
     info_->setStyleSheet(QStringLiteral("color: %1; background: transparent; font-size: %2px;")
                              .arg(skin::kTextDim.name())
                              .arg(kInfoFontPixels));
+
+    devices_ = new DeviceSelector(this);
+    devices_->move(kDeviceSelector.topLeft());
+    devices_->setFixedSize(kDeviceSelector.size());
+    connect(devices_, &DeviceSelector::deviceChosen, this, &MainWindow::ChooseDevice);
 
     for (int page = 0; page < kPageCount; ++page) {
         auto* tab = new QPushButton(
@@ -231,6 +246,7 @@ void MainWindow::Refresh() {
         library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep);
         libraryDpiStep_ = dpiStep;
     }
+    devices_->SetDevices(view.devices, view.path);
     RefreshProfiles(view);
     buttonPage_->Refresh();
     dpiPage_->Refresh();
@@ -271,6 +287,12 @@ void MainWindow::RefreshProfiles(const DeviceView& view) {
     } else {
         profiles_->SetProfiles({}, -1);
     }
+}
+
+void MainWindow::ChooseDevice(const std::string& path) {
+    // A binding under way belongs to the device left behind.
+    buttonPage_->QuickBind().Cancel();
+    controller_.SelectDevice(path);
 }
 
 void MainWindow::RenameProfile(int profile) {
@@ -399,15 +421,16 @@ void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     skin::DrawBackground(painter, rect());
     skin::DrawHeaderBand(painter, kHeader);
+    const QRect place = devices_->isHidden() ? kLogo : kLogoAboveSelector;
     const QPixmap logo = skin::LoadSkinImage(skin::kImageLogo);
     if (!logo.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSize fitted = logo.size().scaled(kLogo.size(), Qt::KeepAspectRatio);
-        painter.drawPixmap(QRect(kLogo.topLeft(), fitted), logo);
+        const QSize fitted = logo.size().scaled(place.size(), Qt::KeepAspectRatio);
+        painter.drawPixmap(QRect(place.topLeft(), fitted), logo);
     } else {
         painter.setFont(skin::SharedFont(kTitleFont));
         painter.setPen(skin::kText);
-        painter.drawText(kLogo, Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(place, Qt::AlignLeft | Qt::AlignVCenter,
                          QString::fromLatin1(kProgramName));
     }
     if (!firstPaintReported_) {

@@ -1,6 +1,7 @@
 // MainWindow: the program's one top-level window, 1024 x 600, titled "QVM Gaming".
 //
-//   y 0..56     header band: the program's name at the left, the short information panel,
+//   y 0..56     header band: the program's name at the left (above the device selector
+//               while more than one device is attached), the short information panel,
 //               the three page tabs ("Button settings", "DPI settings", "Other") and the
 //               "minimise" and "hide to tray" buttons at the far right;
 //   y 62..100   the five profile tabs;
@@ -31,6 +32,7 @@ class QStackedWidget;
 namespace qvm::ui {
 
 class ButtonPage;
+class DeviceSelector;
 class DpiPage;
 class MacroListWindow;
 class OtherPage;
@@ -80,6 +82,7 @@ class MainWindow : public QWidget {
     OtherPage& Other() const { return *otherPage_; }
     MacroListWindow& MacroList() const { return *macroList_; }
     Tray* TrayIcon() const { return tray_.get(); }
+    DeviceSelector& Devices() const { return *devices_; }
     QString InfoText() const;
     const FunctionLibrary& Functions() const { return library_; }
 
@@ -95,6 +98,7 @@ class MainWindow : public QWidget {
     void BuildHeader();
     void Refresh();
     void RefreshProfiles(const DeviceView& view);
+    void ChooseDevice(const std::string& path);
     // Greys the pages and profile tabs while the mouse is away.
     void ShowAway(bool away);
     void RenameProfile(int profile);
@@ -117,6 +121,7 @@ class MainWindow : public QWidget {
     QPushButton* minimise_ = nullptr;
     QPushButton* hide_ = nullptr;
     QLabel* info_ = nullptr;
+    DeviceSelector* devices_ = nullptr;  // shown while more than one device is attached
     ProfileTabs* profiles_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     ButtonPage* buttonPage_ = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
@@ -307,6 +308,84 @@ TEST(DeviceHub, AwayViewEndsWhenAnotherMouseIsChosen) {
     empty.RefreshAndWait();
     EXPECT_FALSE(empty.hub->Snapshot().away);
     EXPECT_FALSE(empty.hub->Snapshot().present);
+}
+
+// The device the user chose stays the one worked on across arrivals and removals of the
+// others, gives way to the first listed one while it is away, and is chosen again when it
+// comes back. Devices: 0 a class C mouse, 1 a class A mouse, 2 a keyboard.
+enum class Step { Select, Detach, Attach };
+struct SelectionStep {
+    Step step;
+    int device;  // the simulated device the step acts on
+    int active;  // the simulated device active afterwards
+};
+struct SelectionCase {
+    const char* name;
+    std::vector<SelectionStep> steps;
+};
+
+const SelectionCase kSelections[] = {
+    {"ChosenMouseSurvivesAnotherLeavingAndComing",
+     {{Step::Select, 1, 1}, {Step::Detach, 0, 1}, {Step::Attach, 0, 1}}},
+    {"ChosenKeyboardSurvivesAnotherLeavingAndComing",
+     {{Step::Select, 2, 2}, {Step::Detach, 1, 2}, {Step::Attach, 1, 2}}},
+    {"ChosenDeviceReturnsWithItsDevice",
+     {{Step::Select, 2, 2}, {Step::Detach, 2, 0}, {Step::Attach, 2, 2}}},
+    {"LaterChoiceReplacesTheEarlier",
+     {{Step::Select, 2, 2}, {Step::Select, 0, 0}, {Step::Detach, 1, 0}, {Step::Attach, 1, 0}}},
+};
+
+class HubSelection : public ::testing::TestWithParam<SelectionCase> {};
+
+TEST_P(HubSelection, KeepsTheChosenDeviceWhenItCan) {
+    HubRig rig("g12,g0,mx28");
+    rig.RefreshAndWait();
+    std::vector<std::string> paths;
+    for (const HubDevice& device : rig.hub->Snapshot().devices) paths.push_back(device.path);
+    ASSERT_EQ(paths.size(), 3u);
+    const auto deviceOf = [&](const std::string& path) {
+        return static_cast<int>(std::find(paths.begin(), paths.end(), path) - paths.begin());
+    };
+    ASSERT_EQ(deviceOf(rig.hub->Snapshot().path), 0);
+    for (const SelectionStep& step : GetParam().steps) {
+        SimDevice& device = rig.hub->Simulator()->Device(static_cast<size_t>(step.device));
+        switch (step.step) {
+            case Step::Select:
+                rig.hub->SelectDevice(paths[static_cast<size_t>(step.device)]);
+                break;
+            case Step::Detach:
+                device.Detach();
+                break;
+            case Step::Attach:
+                device.Attach();
+                break;
+        }
+        rig.hub->HandleEvents();
+        rig.RefreshAndWait();  // as the refresh timer does after a change
+        const HubSnapshot snap = rig.hub->Snapshot();
+        EXPECT_EQ(deviceOf(snap.path), step.active) << snap.path;
+        EXPECT_EQ(snap.keyboard, step.active == 2);
+        EXPECT_EQ(snap.present, step.active != 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, HubSelection, ::testing::ValuesIn(kSelections),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A slider moved just before another device is chosen still reaches its own device.
+TEST(DeviceHub, SwitchingDevicesWritesTheDeferredValuesOfTheOneLeft) {
+    HubRig rig("g12,g12");
+    rig.RefreshAndWait();
+    const HubSnapshot first = rig.hub->Snapshot();
+    ASSERT_EQ(first.devices.size(), 2u);
+    ASSERT_TRUE(rig.hub->ChangeDpiStage(2, 22, 32).ok());
+    rig.hub->SelectDevice(first.devices[1].path);
+    rig.hub->WaitIdle();
+    EXPECT_EQ(rig.hub->Snapshot().path, first.devices[1].path);
+    EXPECT_TRUE(rig.recorder.Last(HubOperation::Refresh).ok());
+    EXPECT_EQ(rig.Peek(0x07, 2), (Bytes{22, 32}));
+    EXPECT_NE(rig.hub->Simulator()->Device(1).PeekMemory(0x07, 2), (Bytes{22, 32}));
+    EXPECT_FALSE(rig.hub->NextDeferredDue().has_value());
 }
 
 // A backup made of a device with `source` memory is restored into a 64k device.

@@ -241,5 +241,60 @@ TEST_F(StartupTest, RefusedCommandLineWritesNothing) {
     EXPECT_FALSE(SettingsExist());
 }
 
+// What a start that ends at once says on standard error: each expected piece must be in
+// the report, in this order, one line each, and nothing more.
+struct ReportCase {
+    const char* label;
+    bool firstRuns;  // another instance runs while this one starts
+    Args args;
+    std::vector<std::string> lines;  // a piece of each line, in order
+};
+
+class StartupReportTest : public StartupTest, public testing::WithParamInterface<ReportCase> {};
+
+TEST_P(StartupReportTest, SaysWhatWasDone) {
+    StartupOutcome first;
+    if (GetParam().firstRuns) {
+        first = Start({"p"});
+        ASSERT_EQ(first.kind, StartupKind::kFirstInstance);
+    }
+    const Args& args = GetParam().args;
+    const StartupOutcome out = Start(args);
+    const std::vector<std::string> report = StartupReport(ParseStartupArguments(args), out);
+    ASSERT_EQ(report.size(), GetParam().lines.size()) << testing::PrintToString(report);
+    for (std::size_t i = 0; i < report.size(); ++i) {
+        EXPECT_NE(report[i].find(GetParam().lines[i]), std::string::npos)
+            << "line " << i << ": " << report[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartupReportTest,
+    testing::Values(
+        ReportCase{"first_instance_says_nothing", false, {"p", "--simulate"}, {}},
+        ReportCase{"second_is_brought_to_front",
+                   true,
+                   {"p"},
+                   {"already running; its window was brought to the front"}},
+        ReportCase{"hidden_second_does_nothing", true, {"p", "/hide"}, {"nothing was done"}},
+        ReportCase{"devices_of_a_second_are_not_taken",
+                   true,
+                   {"p", "--simulate=g0,g12", "--remote"},
+                   {"brought to the front", "--simulate=g0,g12 --remote takes effect when"}},
+        ReportCase{"backend_of_a_second_is_named",
+                   true,
+                   {"p", "--hid", "exec:qvm-sim"},
+                   {"brought to the front", "--hid exec:qvm-sim"}},
+        ReportCase{"stored_settings_apply_next_time",
+                   true,
+                   {"p", "/hide", "/langid=1031", "/genpin"},
+                   {"nothing was done", "\"1031\" was stored", "new PIN was stored"}},
+        ReportCase{"close_reaches_the_running_one",
+                   true,
+                   {"p", "/close"},
+                   {"asked the running program to close"}},
+        ReportCase{"close_with_nobody_running", false, {"p", "/close"}, {"not running"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 }  // namespace
 }  // namespace qvm

@@ -12,7 +12,6 @@ enum class Ev { kLeftUp, kDoubleClick, kRightUp, kTimer };
 
 using K = TrayAction::Kind;
 const TrayAction kStop{K::kStopTimer, 0};
-const TrayAction kStart500{K::kStartTimer, 500};
 const TrayAction kStart10{K::kStartTimer, 10};
 const TrayAction kRestore{K::kRestoreWindow, 0};
 const TrayAction kMenu{K::kShowMenu, 0};
@@ -54,19 +53,28 @@ TEST_P(TrayClicksTest, EachClickGivesItsActions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TrayClicksTest,
-    testing::Values(TrayCase{"single_left_click_opens_menu_after_500ms",
-                             {{Ev::kLeftUp, {kStop, kStart500}}, {Ev::kTimer, {kStop, kMenu}}}},
+    testing::Values(TrayCase{"left_click_opens_the_window_at_once",
+                             {{Ev::kLeftUp, {kStop, kRestore}}, {Ev::kTimer, {}}}},
                     TrayCase{"right_click_opens_menu_after_10ms",
                              {{Ev::kRightUp, {kStop, kStart10}}, {Ev::kTimer, {kStop, kMenu}}}},
-                    TrayCase{"double_click_restores_and_opens_no_menu",
-                             {{Ev::kLeftUp, {kStop, kStart500}},
+                    TrayCase{"double_click_restores_and_its_button_up_does_nothing",
+                             {{Ev::kLeftUp, {kStop, kRestore}},
                               {Ev::kDoubleClick, {kStop, kRestore}},
                               {Ev::kLeftUp, {kStop}},
                               {Ev::kTimer, {}},
-                              {Ev::kLeftUp, {kStop, kStart500}},
+                              {Ev::kLeftUp, {kStop, kRestore}}}},
+                    TrayCase{"right_click_after_a_double_click_opens_no_menu",
+                             {{Ev::kDoubleClick, {kStop, kRestore}},
+                              {Ev::kRightUp, {kStop}},
+                              {Ev::kTimer, {}},
+                              {Ev::kRightUp, {kStop, kStart10}},
                               {Ev::kTimer, {kStop, kMenu}}}},
-                    TrayCase{"right_click_replaces_a_pending_left_click",
-                             {{Ev::kLeftUp, {kStop, kStart500}},
+                    TrayCase{"left_click_cancels_a_pending_menu",
+                             {{Ev::kRightUp, {kStop, kStart10}},
+                              {Ev::kLeftUp, {kStop, kRestore}},
+                              {Ev::kTimer, {}}}},
+                    TrayCase{"menu_opens_once_per_right_click",
+                             {{Ev::kRightUp, {kStop, kStart10}},
                               {Ev::kRightUp, {kStop, kStart10}},
                               {Ev::kTimer, {kStop, kMenu}},
                               {Ev::kTimer, {}}}}),

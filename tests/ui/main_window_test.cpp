@@ -20,7 +20,6 @@
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/text_entry_dialog.h"
-#include "ui/tray.h"
 #include "ui_rig.h"
 
 #include <QListWidget>
@@ -400,37 +399,6 @@ class MainWindowTest : public QObject {
         QFETCH(QByteArray, expected);
         const auto channels = DeviceColour(colour, twoBit);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(channels.data()), 3), expected);
-    }
-
-    void trayClicks_data() {
-        QTest::addColumn<QList<int>>("reasons");  // QSystemTrayIcon::ActivationReason
-        QTest::addColumn<int>("restores");
-        QTest::addColumn<int>("menus");
-        const int trigger = QSystemTrayIcon::Trigger;
-        const int doubleClick = QSystemTrayIcon::DoubleClick;
-        const int context = QSystemTrayIcon::Context;
-        QTest::newRow("left click opens the menu") << QList<int>{trigger} << 0 << 1;
-        QTest::newRow("double click restores without a menu")
-            << QList<int>{trigger, doubleClick, trigger} << 1 << 0;
-        QTest::newRow("right click opens the menu") << QList<int>{context} << 0 << 1;
-        QTest::newRow("middle click does nothing")
-            << QList<int>{int(QSystemTrayIcon::MiddleClick)} << 0 << 0;
-    }
-    void trayClicks() {
-        QFETCH(QList<int>, reasons);
-        QFETCH(int, restores);
-        QFETCH(int, menus);
-        Tray tray;
-        QSignalSpy restored(&tray, &Tray::restoreRequested);
-        QSignalSpy menuShown(&tray, &Tray::menuShown);
-        for (int reason : reasons) tray.Activate(QSystemTrayIcon::ActivationReason(reason));
-        QCOMPARE(menuShown.count(), 0);  // never at once: 10 ms or 500 ms later
-        QTest::qWait(700);
-        QCOMPARE(restored.count(), restores);
-        QCOMPARE(menuShown.count(), menus);
-        tray.Menu().hide();
-        QCOMPARE(tray.QuitAction()->text(), QString("Quit"));
-        QCOMPARE(tray.SettingsAction()->text(), QString("Settings"));
     }
 
     void processAgeIsReadFromTheKernel() {
