@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "app/info_text.h"
 #include "app/text.h"
 #include "cli/macro_cli.h"
 #include "cli/parse.h"
@@ -127,7 +128,7 @@ int RunList(CommandContext& c) {
             c.out << ", generation " << v.ProtocolGeneration << ", layout class "
                   << LayoutClassLetter(v.ProtocolGeneration);
         }
-        c.out << ", firmware " << FirmwareText(v.FirmwareVersion) << '\n';
+        c.out << ", firmware " << FirmwareVersionText(v.FirmwareVersion) << '\n';
     }
     for (const auto& u : unusable) {
         c.out << "  " << Shown(u.path) << "\n    cannot be used: " << Shown(u.reason) << '\n';

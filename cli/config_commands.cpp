@@ -62,8 +62,7 @@ Result<bool> OnOff(const std::string& text) {
 // `stage` (counted from 1) is not one of them. A device that does not report its count
 // is taken to have all five.
 Result<int> DeviceStage(const std::string& text, const ConfigImage& image) {
-    const int count = image.dpiStageCount > 0 ? image.dpiStageCount : kDpiStageCount;
-    return Number(text, count, "DPI stage");
+    return Number(text, image.UsableDpiStages(), "DPI stage");
 }
 
 int RunInfo(CommandContext& c) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/info_text.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/macro_cli.h"
@@ -29,13 +30,6 @@ const ShownSlot& SlotAt(const ConfigImage& image, int profile, int slot) {
 
 }  // namespace
 
-std::string FirmwareText(uint32_t version) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", version >> 24 & 0xFF, version >> 16 & 0xFF,
-                  version >> 8 & 0xFF, version & 0xFF);
-    return text;
-}
-
 char LayoutClassLetter(int32_t generation) {
     return generation <= 0 ? 'A' : generation <= 10 ? 'B' : 'C';
 }
@@ -46,7 +40,7 @@ void PrintDeviceValues(std::ostream& out, const std::string& path, const DeviceV
         << "model: " << Shown(GetModelName(v)) << " (code " << v.ModelCode << ")\n"
         << "protocol generation: " << v.ProtocolGeneration << " (layout class "
         << LayoutClassLetter(v.ProtocolGeneration) << ")\n"
-        << "firmware: " << FirmwareText(v.FirmwareVersion) << '\n'
+        << "firmware: " << FirmwareVersionText(v.FirmwareVersion) << '\n'
         << "device class: " << v.DeviceClass << '\n'
         << "feature flags: " << Hex4(static_cast<uint32_t>(v.FeatureFlags)) << '\n'
         << "ident bytes: " << v.IdentByte1 << ' ' << v.IdentByte2 << ' ' << v.IdentByte3 << ' '
@@ -61,7 +55,7 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
                      const ConfigImage& image, const ModelLayout& layout) {
     out << Shown(GetModelName(v)) << " at " << Shown(path) << " (generation "
         << v.ProtocolGeneration << ", layout class " << LayoutClassLetter(v.ProtocolGeneration)
-        << ", firmware " << FirmwareText(v.FirmwareVersion) << ")\n";
+        << ", firmware " << FirmwareVersionText(v.FirmwareVersion) << ")\n";
     if (image.memoryTop) out << "memory top: " << Hex4(*image.memoryTop) << '\n';
     out << "current profile: " << image.currentProfile + 1
         << "\ncurrent DPI stage: " << image.currentDpiStage + 1
@@ -116,7 +110,7 @@ void PrintConfigJson(std::ostream& out, const std::string& path, const DeviceVal
     j.Key("path").String(path);
     j.Key("model").String(GetModelName(v));
     j.Key("generation").Int(v.ProtocolGeneration);
-    j.Key("firmware").String(FirmwareText(v.FirmwareVersion));
+    j.Key("firmware").String(FirmwareVersionText(v.FirmwareVersion));
     j.Key("class").String(std::string(1, LayoutClassLetter(v.ProtocolGeneration)));
     j.EndObject();
     if (image.memoryTop) {

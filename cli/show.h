@@ -23,7 +23,6 @@ void PrintConfigText(std::ostream& out, const std::string& path, const DeviceVal
 void PrintConfigJson(std::ostream& out, const std::string& path, const DeviceValues& values,
                      const ConfigImage& image, const ModelLayout& layout);
 
-std::string FirmwareText(uint32_t version);
 char LayoutClassLetter(int32_t generation);
 
 }  // namespace qvm::cli

@@ -83,6 +83,9 @@ struct ConfigImage {
     std::optional<uint32_t> memoryTop;
     int profileCount = 0;   // at most 5
     int dpiStageCount = 0;  // at most 4: stage rows the DPI page shows
+    // The stages a user can work on: dpiStageCount, or all five when the device does not
+    // report its count.
+    int UsableDpiStages() const { return dpiStageCount > 0 ? dpiStageCount : kDpiStageCount; }
     int dpiStep = kDefaultDpiStep;
     int dpiStepCount = 0;
     int currentProfile = 0;

@@ -49,7 +49,7 @@ constexpr QRect kLogo(16, 4, 192, 48);
 // With the device selector below it the name takes the upper half of the band.
 constexpr QRect kLogoAboveSelector(16, 3, 192, 26);
 constexpr QRect kDeviceSelector(16, 29, 240, 22);
-constexpr QRect kInfoPanel(300, 3, 212, 52);
+constexpr QRect kInfoPanel(264, 3, 250, 52);
 constexpr QRect kPageTabs(520, 12, 380, 32);
 constexpr int kPageTabGap = 10;
 constexpr QRect kMinimise(932, 14, 38, 28);
