@@ -29,6 +29,8 @@ constexpr int kRateText = 24;
 // No table entry describes the stage flag or names a stage's sliders: fixed English.
 constexpr const char* kStageAxisName = "DPI stage %1 %2";
 
+// Narrow enough that the options row holds its longest translated texts.
+constexpr int kRateSliderMinWidth = 120;
 // The report-rate slider runs from the slowest rate at the left to the fastest at the
 // right: position 7 - code.
 constexpr int kRatePositions = kMaxRateCode + 1;
@@ -180,7 +182,7 @@ QWidget* DpiPage::BuildOptionsPanel() {
     rate_->setPageStep(1);
     rate_->setTickPosition(QSlider::TicksBelow);
     rate_->setTickInterval(1);
-    rate_->setMinimumWidth(200);
+    rate_->setMinimumWidth(kRateSliderMinWidth);
     rateValue_ = MakeValueLabel(panel, "reportRateValue");
 
     box->addWidget(independent_);

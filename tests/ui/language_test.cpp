@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QtTest>
+#include <vector>
 
 #include "app/ui_strings.h"
 #include "ui/button_page.h"
@@ -84,6 +86,25 @@ void CheckList(const QListWidget* list, QStringList& cut) {
     }
 }
 
+// Widgets side by side in one layout that overlap: a row whose texts need more room than
+// it has is squeezed that way rather than cut.
+void CheckLayout(const QWidget* owner, QStringList& cut) {
+    const QLayout* layout = owner->layout();
+    if (layout == nullptr) return;
+    std::vector<const QWidget*> shown;
+    for (int i = 0; i < layout->count(); ++i) {
+        const QWidget* w = layout->itemAt(i)->widget();
+        if (w != nullptr && w->isVisible()) shown.push_back(w);
+    }
+    for (std::size_t a = 0; a < shown.size(); ++a) {
+        for (std::size_t b = a + 1; b < shown.size(); ++b) {
+            if (shown[a]->geometry().intersects(shown[b]->geometry())) {
+                cut << Describe(shown[a], "overlaps " + shown[b]->objectName());
+            }
+        }
+    }
+}
+
 // Every visible widget under root whose text is cut off.
 QStringList CutTexts(const QWidget* root) {
     QStringList cut;
@@ -94,6 +115,7 @@ QStringList CutTexts(const QWidget* root) {
         if (const auto* group = qobject_cast<const QGroupBox*>(w)) CheckGroup(group, cut);
         if (const auto* bar = qobject_cast<const QTabBar*>(w)) CheckTabs(bar, cut);
         if (const auto* list = qobject_cast<const QListWidget*>(w)) CheckList(list, cut);
+        CheckLayout(w, cut);
     }
     return cut;
 }
