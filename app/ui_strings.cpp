@@ -7,7 +7,6 @@
 namespace qvm {
 namespace {
 
-constexpr std::string_view kFallbackSection = "1033";
 constexpr std::string_view kProbeKey = "type_str1";
 constexpr std::string_view kMiscSection = "MISC";
 constexpr std::string_view kEnableColorKey = "EnableColor";
@@ -102,10 +101,11 @@ std::vector<LanguageEntry> LanguageEntries(UiStrings& strings) {
 std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::string& path) {
     const IniFile file = IniFile::Load(path);
 
-    std::string section = std::to_string(languageId);
-    if (file.GetString(section, kProbeKey, kNoString) == kNoString) {
-        section = std::string(kFallbackSection);
+    if (file.GetString(std::to_string(languageId), kProbeKey, kNoString) == kNoString) {
+        languageId = kEnglishLanguageId;
     }
+    const std::string section = std::to_string(languageId);
+    strings.language_id = languageId;
     strings.enable_color = file.GetInt(kMiscSection, kEnableColorKey, 0);
 
     for (const LanguageEntry& entry : LanguageEntries(strings)) {

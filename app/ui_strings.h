@@ -17,6 +17,10 @@ struct ConsumerKey {
     std::string name;
 };
 
+// The language the default texts are written in, and the section read when the chosen
+// language has none.
+inline constexpr int kEnglishLanguageId = 1033;
+
 inline constexpr std::size_t kConsumerKeyRows = 50;
 // The row after the last consumer key carries this usage.
 inline constexpr std::int32_t kConsumerKeyTerminator = -1;
@@ -49,6 +53,9 @@ struct UiStrings {
 
     // "EnableColor" of section "MISC": consulted by pointer tracking and the apply path.
     int enable_color = 0;
+    // The language the texts were read for: the chosen one when the language file has its
+    // section, else English. Other texts shown beside these (the function list) follow it.
+    int language_id = kEnglishLanguageId;
 };
 
 // Entries of word_str ("word_str%d" in language.ini).
@@ -94,9 +101,9 @@ const UiStrings& Ui();
 void SetUi(UiStrings strings);
 
 // Fills strings from section languageId of the language file, falling back to section
-// "1033" when that section has no "type_str1". Entries whose keys are absent keep their
-// current text. Returns the file's warning text (empty when it was read cleanly or does
-// not exist).
+// "1033" when that section has no "type_str1", and records the section read in
+// language_id. Entries whose keys are absent keep their current text. Returns the file's warning
+// text (empty when it was read cleanly or does not exist).
 std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::string& path);
 
 // Texts that stay English whatever the language.

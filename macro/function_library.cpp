@@ -34,7 +34,18 @@ struct GroupSource {
     std::string prefix;
     int32_t id;
     std::string name;
+    int languageId;
 };
+
+// The text of key in languageId ("<key>_<id>"); english, the plain key's text, where the
+// language has none or an empty one. English itself reads the plain key only.
+std::string Localised(const IniFile& ini, std::string_view section, std::string_view key,
+                      int languageId, std::string english) {
+    if (languageId == kEnglishLanguageId) return english;
+    std::string local =
+        ini.GetString(section, std::string(key) + "_" + std::to_string(languageId), "");
+    return local.empty() ? english : local;
+}
 
 // The four numbers of a function code and what each may be.
 struct CodeNumber {
@@ -71,11 +82,13 @@ void ReadGroup(const GroupSource& group, const UiStrings& ui, int dpiStep, Funct
         if (name == kNoString) continue;
         FunctionLibraryItem item;
         MacroLibraryEntry& e = item.entry;
-        e.name = TruncateUtf16Units(name, kMaxFunctionNameUnits);
+        e.name = TruncateUtf16Units(Localised(group.ini, section, "name", group.languageId, name),
+                                    kMaxFunctionNameUnits);
         e.path =
             TruncateUtf16Units(group.ini.GetString(section, "path", ""), kMaxFunctionPathUnits);
-        e.description =
-            TruncateUtf16Units(group.ini.GetString(section, "desc", ""), kMaxFunctionDescUnits);
+        e.description = TruncateUtf16Units(Localised(group.ini, section, "desc", group.languageId,
+                                                     group.ini.GetString(section, "desc", "")),
+                                           kMaxFunctionDescUnits);
         if (Status code = ReadFunctionCode(group.ini, section, e); !code) {
             out.problems.push_back(group.fileLabel + " " + code.message() +
                                    "; the entry is left out");
@@ -151,7 +164,7 @@ std::string FunctionGroupPath(int32_t groupId) {
 }
 
 FunctionLibrary BuildFunctionLibrary(const std::string& programFolder, const UiStrings& ui,
-                                     int dpiStep) {
+                                     int dpiStep, int languageId) {
     FunctionLibrary library;
 
     const std::string builtinPath = JoinPath(programFolder, kBuiltinLibraryFileName);
@@ -163,7 +176,7 @@ FunctionLibrary BuildFunctionLibrary(const std::string& programFolder, const UiS
         for (const BuiltinFunctionGroup& g : kBuiltinFunctionGroups) {
             std::string name = g.name(ui);
             ReadGroup({builtin, std::string(kBuiltinLibraryFileName), std::string(g.prefix), g.id,
-                       std::move(name)},
+                       std::move(name), languageId},
                       ui, dpiStep, library);
         }
     }
@@ -180,7 +193,9 @@ FunctionLibrary BuildFunctionLibrary(const std::string& programFolder, const UiS
             continue;
         }
         ReadGroup({ini, JoinPath(kLibraryFolderName, file), tag, kGroupLibrary,
-                   TruncateUtf16Units(name, kMaxFunctionNameUnits)},
+                   TruncateUtf16Units(Localised(ini, kLibraryDbSection, "name", languageId, name),
+                                      kMaxFunctionNameUnits),
+                   languageId},
                   ui, dpiStep, library);
     }
     return library;

@@ -4,6 +4,11 @@
 // bulitin.ini holds four groups, each a run of sections "<prefix>0" .. "<prefix>99" with
 // the keys name, path, desc, type, op1, op2, op3. A library file adds one group: its
 // section "DB" gives the group's "name" and the section prefix of its entries ("tag").
+//
+// A name or description may be given once more per language, as "name_<id>" and
+// "desc_<id>" beside the English "name" and "desc" (id as in language.ini: 1031, 1036).
+// The English "name" decides whether a section is an entry at all; a per-language key that
+// is missing or empty falls back to the English text.
 #pragma once
 
 #include <array>
@@ -78,9 +83,11 @@ struct FunctionLibrary {
 std::string FunctionGroupPath(int32_t groupId);
 
 // Reads bulitin.ini and then the library files (sorted by file name) of programFolder.
-// Function texts are formatted with ui and dpiStep. Never fails as a whole: whatever can
-// be read is listed, and what cannot is described in problems.
+// Function texts are formatted with ui and dpiStep; names and descriptions are those of
+// languageId where the files have them. Never fails as a whole: whatever can be read is
+// listed, and what cannot is described in problems.
 FunctionLibrary BuildFunctionLibrary(const std::string& programFolder, const UiStrings& ui,
-                                     int dpiStep = kDefaultDpiStep);
+                                     int dpiStep = kDefaultDpiStep,
+                                     int languageId = kEnglishLanguageId);
 
 }  // namespace qvm

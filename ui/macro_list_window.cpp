@@ -191,7 +191,7 @@ MacroListWindow::RowKind MacroListWindow::KindOf(const QTreeWidgetItem* item) {
 void MacroListWindow::Reload() {
     const Status scanned = library_.Rescan();
     libraryError_ = scanned ? QString() : ToQ(scanned.message());
-    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_);
+    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_, Ui().language_id);
     Rebuild();
 }
 
@@ -205,7 +205,7 @@ void MacroListWindow::SetMacroSlots(const MacroSlots& macroSlots) {
 void MacroListWindow::SetDpiStep(int dpiStep) {
     if (dpiStep == dpiStep_) return;
     dpiStep_ = dpiStep;
-    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_);
+    functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_, Ui().language_id);
     Rebuild();
 }
 

@@ -107,7 +107,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     const KeyNaming naming{[](int usage) { return std::string(KeyName(usage)); },
                            [](int usage) { return ConsumerName(usage); }};
     keyboard_ = LoadKeyboardLayout(JoinPath(context_.programFolder, "keyboard.ini"), naming);
-    library_ = BuildFunctionLibrary(context_.programFolder, Ui());
+    library_ =
+        BuildFunctionLibrary(context_.programFolder, Ui(), kDefaultDpiStep, Ui().language_id);
     libraryDpiStep_ = kDefaultDpiStep;
 
     BuildHeader();
@@ -243,7 +244,7 @@ void MainWindow::Refresh() {
 
     const int dpiStep = view.present ? view.image->dpiStep : kDefaultDpiStep;
     if (dpiStep != libraryDpiStep_) {
-        library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep);
+        library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep, Ui().language_id);
         libraryDpiStep_ = dpiStep;
     }
     devices_->SetDevices(view.devices, view.path);
@@ -360,7 +361,8 @@ void MainWindow::Quit() {
 }
 
 void MainWindow::ReloadLibraries() {
-    library_ = BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_);
+    library_ =
+        BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_, Ui().language_id);
     macroList_->Reload();
     // The window's own pending values go out before the device is read again.
     controller_.Hub().FlushDeferred(DeferredWrites::Scope::Everything);

@@ -58,6 +58,7 @@ TEST_P(LanguageLoadTest, OverridesOnlyWhatTheRulesAllow) {
 }
 
 #define ENTRY(expr) [](const UiStrings& s) { return std::string(s.expr); }
+#define LANGUAGE [](const UiStrings& s) { return std::to_string(s.language_id); }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LanguageLoadTest,
@@ -78,10 +79,15 @@ INSTANTIATE_TEST_SUITE_P(
         LanguageCase{"single_string", 1041, ENTRY(end_str), "END"},
         LanguageCase{"word_read", 1041, ENTRY(word_str[kWordCount]), "Anzahl"},
         LanguageCase{"word_two_lines", 1041, ENTRY(word_str[kWordNotHeldMacroTip]), "one\r\ntwo"},
-        LanguageCase{"word_default_kept", 1041, ENTRY(word_str[kWordConsumer]), "Consumer"}),
+        LanguageCase{"word_default_kept", 1041, ENTRY(word_str[kWordConsumer]), "Consumer"},
+        // The language the texts are in, which the function list follows.
+        LanguageCase{"language_of_own_section", 1041, LANGUAGE, "1041"},
+        LanguageCase{"language_of_probeless_section", 2052, LANGUAGE, "1033"},
+        LanguageCase{"language_of_unknown_id", 9999, LANGUAGE, "1033"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 #undef ENTRY
+#undef LANGUAGE
 
 // Keys past each table's range ("...beyond") must not land in any entry.
 TEST(LanguageLoadTest, NothingBeyondTheKeyRanges) {

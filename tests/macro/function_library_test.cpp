@@ -191,5 +191,79 @@ TEST(FunctionLibrary, TextsFollowTheStringTablesAndDpiStep) {
                   "[Multimediatasten] @_INTERNAL_204", "Mute = 6,226,0,0 'Stumm'"}));
 }
 
+// "[group]" for a group entry, "name | description" for a function.
+std::vector<std::string> RenderTexts(const FunctionLibrary& library) {
+    std::vector<std::string> lines;
+    for (const FunctionLibraryItem& item : library.items) {
+        const MacroLibraryEntry& e = item.entry;
+        lines.push_back(e.IsFolder() ? "[" + e.name + "]" : e.name + " | " + e.description);
+    }
+    return lines;
+}
+
+struct LanguageCase {
+    const char* what;
+    std::map<std::string, std::string> files;
+    int languageId;
+    std::vector<std::string> expected;
+};
+
+TEST(FunctionLibraryLanguages, PicksTheLanguageAndFallsBackToEnglish) {
+    const std::string a199(199, 'a');
+    const std::string code = "type=4\nop1=1\n";
+    const std::string translated =
+        "[Mouse0]\nname=Left\ndesc=Left button\nname_1031=Links\ndesc_1031=Linke Taste\n"
+        "name_1033=Other\n" +
+        code;
+    const LanguageCase cases[] = {
+        {"the language's name and description",
+         {{"bulitin.ini", translated}},
+         1031,
+         {"[Mouse]", "Links | Linke Taste"}},
+        {"another language's keys are not read",
+         {{"bulitin.ini", translated}},
+         1036,
+         {"[Mouse]", "Left | Left button"}},
+        {"English reads the plain keys only",
+         {{"bulitin.ini", translated}},
+         kEnglishLanguageId,
+         {"[Mouse]", "Left | Left button"}},
+        {"missing or empty keys fall back one at a time",
+         {{"bulitin.ini", "[Mouse0]\nname=A\ndesc=a\nname_1031=\ndesc_1031=d\n" + code +
+                              "[Mouse1]\nname=B\ndesc=b\nname_1031=Bee\n" + code}},
+         1031,
+         {"[Mouse]", "A | d", "Bee | b"}},
+        {"a file without translations reads as in English",
+         {{"bulitin.ini", "[Keyboard3]\nname=K\ndesc=k\n" + code}},
+         1036,
+         {"[Keyboard]", "K | k"}},
+        {"translations without an English name make no entry",
+         {{"bulitin.ini",
+           "[Mouse0]\nname_1031=X\ndesc_1031=x\n" + code + "[Mouse1]\nname=B\n" + code}},
+         1031,
+         {"[Mouse]", "B | "}},
+        {"a library file's group name and entries",
+         {{"bulitin.ini", ""},
+          {"library/a.ini",
+           "[DB]\nname=Ay\nname_1036=Ah\ntag=T\n[T0]\nname=t\nname_1036=tt\n" + code}},
+         1036,
+         {"[Ah]", "tt | "}},
+        {"translated names are cut at 200 UTF-16 units",
+         {{"bulitin.ini",
+           "[Mouse0]\nname=L\nname_1031=" + a199 + "\xE2\x82\xAC\xE2\x82\xAC\n" + code}},
+         1031,
+         {"[Mouse]", a199 + "\xE2\x82\xAC | "}},
+    };
+    for (const LanguageCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder folder;
+        for (const auto& [name, text] : c.files) folder.Write(name, text);
+        const FunctionLibrary library =
+            BuildFunctionLibrary(folder.path(), UiStrings{}, kDefaultDpiStep, c.languageId);
+        EXPECT_EQ(RenderTexts(library), c.expected);
+        EXPECT_EQ(library.problems, std::vector<std::string>{});
+    }
+}
+
 }  // namespace
 }  // namespace qvm
