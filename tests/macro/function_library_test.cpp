@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/ini_file.h"
 #include "config/catalogue.h"
+#include "platform/folders.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
@@ -189,6 +191,72 @@ TEST(FunctionLibrary, TextsFollowTheStringTablesAndDpiStep) {
               (std::vector<std::string>{
                   "[Maus] @_INTERNAL_202", "Fk = 15,16,16,0 'DPI firekey [X:1600 , Y:1600]'",
                   "[Multimediatasten] @_INTERNAL_204", "Mute = 6,226,0,0 'Stumm'"}));
+}
+
+// The languages the shipped files are translated into.
+constexpr int kShippedLanguages[] = {1031, 1036};
+
+// A shipped file and the section prefixes of its groups.
+struct ShippedFile {
+    std::string file;
+    std::vector<std::string> prefixes;
+};
+
+// The entry sections of one group, in list order: those that have an English name.
+std::vector<std::string> EntrySections(const IniFile& ini, const std::string& prefix) {
+    std::vector<std::string> sections;
+    for (int number = 0; number < kGroupSectionCount; ++number) {
+        const std::string section = prefix + std::to_string(number);
+        if (ini.GetString(section, "name", kNoString) != kNoString) sections.push_back(section);
+    }
+    return sections;
+}
+
+// Every entry of the shipped files has its name and description in every shipped
+// language, distinct within its group, and the reader shows exactly those texts.
+TEST(FunctionLibraryLanguages, ShippedFilesTranslateEveryEntry) {
+    std::vector<std::string> builtinPrefixes;
+    for (const BuiltinFunctionGroup& g : kBuiltinFunctionGroups) {
+        builtinPrefixes.emplace_back(g.prefix);
+    }
+    const ShippedFile files[] = {{"bulitin.ini", builtinPrefixes},
+                                 {"library/example.ini", {"Office"}}};
+    const UiStrings ui;
+    for (const int language : kShippedLanguages) {
+        SCOPED_TRACE(language);
+        const std::string suffix = "_" + std::to_string(language);
+        std::vector<std::string> expected;
+        for (const ShippedFile& shipped : files) {
+            const IniFile ini = IniFile::Load(JoinPath(QVM_SOURCE_DATA_DIR, shipped.file));
+            ASSERT_EQ(ini.Warning(), "");
+            if (shipped.file != "bulitin.ini") {
+                EXPECT_NE(ini.GetString(kLibraryDbSection, "name" + suffix, ""), "");
+            }
+            for (const std::string& prefix : shipped.prefixes) {
+                std::set<std::string> names;
+                for (const std::string& section : EntrySections(ini, prefix)) {
+                    SCOPED_TRACE(shipped.file + " " + section);
+                    const std::string name = ini.GetString(section, "name" + suffix, "");
+                    const std::string desc = ini.GetString(section, "desc" + suffix, "");
+                    EXPECT_NE(name, "");
+                    EXPECT_NE(desc, "");
+                    EXPECT_TRUE(names.insert(name).second) << "two entries named " << name;
+                    expected.push_back(name + " | " + desc);
+                }
+            }
+        }
+        EXPECT_GT(expected.size(), 100u);
+        const FunctionLibrary library =
+            BuildFunctionLibrary(QVM_SOURCE_DATA_DIR, ui, kDefaultDpiStep, language);
+        EXPECT_EQ(library.problems, std::vector<std::string>{});
+        std::vector<std::string> shown;
+        for (const FunctionLibraryItem& item : library.items) {
+            if (!item.entry.IsFolder()) {
+                shown.push_back(item.entry.name + " | " + item.entry.description);
+            }
+        }
+        EXPECT_EQ(shown, expected);
+    }
 }
 
 // "[group]" for a group entry, "name | description" for a function.

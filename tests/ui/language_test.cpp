@@ -10,8 +10,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QtTest>
 #include <vector>
 
@@ -86,6 +88,22 @@ void CheckList(const QListWidget* list, QStringList& cut) {
     }
 }
 
+// Tree rows: the first column's text beside its indentation and the view's item margins.
+void CheckTree(const QTreeWidget* tree, QStringList& cut) {
+    if (tree->horizontalScrollBar()->isVisible()) return;
+    const int margins = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(tree)); *it != nullptr; ++it) {
+        const QTreeWidgetItem* item = *it;
+        int depth = tree->rootIsDecorated() ? 1 : 0;
+        for (const QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) ++depth;
+        const int icon = item->icon(0).isNull() ? 0 : tree->iconSize().width() + 4;
+        const int room = tree->columnWidth(0) - depth * tree->indentation();
+        if (TextWidth(tree, item->text(0)) + icon + margins > room) {
+            cut << Describe(tree, item->text(0));
+        }
+    }
+}
+
 // Widgets side by side in one layout that overlap: a row whose texts need more room than
 // it has is squeezed that way rather than cut.
 void CheckLayout(const QWidget* owner, QStringList& cut) {
@@ -115,6 +133,7 @@ QStringList CutTexts(const QWidget* root) {
         if (const auto* group = qobject_cast<const QGroupBox*>(w)) CheckGroup(group, cut);
         if (const auto* bar = qobject_cast<const QTabBar*>(w)) CheckTabs(bar, cut);
         if (const auto* list = qobject_cast<const QListWidget*>(w)) CheckList(list, cut);
+        if (const auto* tree = qobject_cast<const QTreeWidget*>(w)) CheckTree(tree, cut);
         CheckLayout(w, cut);
     }
     return cut;
@@ -139,8 +158,12 @@ class LanguageTest : public QObject {
     void initTestCase_data() {
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("tag");
-        QTest::newRow("de") << 1031 << "de";
-        QTest::newRow("fr") << 1036 << "fr";
+        // A function of the function list, as the language names it.
+        QTest::addColumn<QString>("copy");
+        QTest::newRow("de") << 1031 << "de"
+                            << "Kopieren";
+        QTest::newRow("fr") << 1036 << "fr"
+                            << "Copier";
     }
     void initTestCase() {
         skin::CreateSharedFonts();
@@ -205,12 +228,15 @@ class LanguageTest : public QObject {
         Screenshot(&w, "main_help");
     }
 
-    // The button settings dialog with each function class in turn.
+    // The button settings dialog with each function class in turn; its function list
+    // speaks the language too.
     void buttonSettingsDialogFitsItsTexts() {
+        QFETCH_GLOBAL(QString, copy);
         UiRig rig;
         rig.Window().show();
         QVERIFY(rig.WaitLoaded());
         QStringList cut;
+        QStringList functions;
         bool sawDialog = false;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<ButtonSettingsDialog*>(QApplication::activeModalWidget());
@@ -220,12 +246,16 @@ class LanguageTest : public QObject {
                 dialog->ClassList()->setCurrentRow(row);
                 QCoreApplication::processEvents();
                 cut << CutTexts(dialog);
+                for (int entry = 0; entry < dialog->EntryList()->count(); ++entry) {
+                    functions << dialog->EntryList()->item(entry)->text();
+                }
                 Screenshot(dialog, QStringLiteral("button_settings_%1").arg(row));
             }
             dialog->close();
         });
         rig.Window().Buttons().OpenSettings(1);
         QVERIFY(sawDialog);
+        QVERIFY2(functions.contains(copy), qPrintable(functions.join(", ")));
         cut.removeDuplicates();
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
     }
