@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -66,8 +67,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Qt first, so it takes its own options (-platform, -display ...) off the command line.
-    QApplication app(argc, argv);
+    // "/close" only signals the running program: it works without a display, from any
+    // terminal. Everything else starts Qt first, so that it takes its own options
+    // (-platform, -display ...) off the command line.
+    std::optional<QApplication> app;
+    if (!HasArgument(argc, argv, "/close")) app.emplace(argc, argv);
     const StartupOptions options =
         ParseStartupArguments(std::vector<std::string>(argv, argv + argc));
     if (!options.error.empty()) {
@@ -90,9 +94,10 @@ int main(int argc, char** argv) {
         case StartupKind::kFirstInstance:
             break;
     }
+    if (!app) return kExitFailure;  // "/close" always ends above
     SetUi(std::move(started.strings));
     ui::skin::CreateSharedFonts();
-    ui::skin::ApplySkin(app);
+    ui::skin::ApplySkin(*app);
     QApplication::setWindowIcon(ui::AppIcon());
     QApplication::setApplicationName(QStringLiteral("qvm-gaming"));
     QApplication::setQuitOnLastWindowClosed(false);
