@@ -20,7 +20,10 @@
 #include "app/ui_strings.h"
 #include "macro/macro_library.h"
 #include "platform/folders.h"
+#include "platform/pointer_acceleration.h"
+#ifdef QVM_HAVE_LINUX_HID
 #include "platform/linux/x11_pointer_acceleration.h"
+#endif
 #include "ui/app_icon.h"
 #include "ui/desktop_notices.h"
 #include "ui/device_controller.h"
@@ -32,6 +35,18 @@
 namespace {
 
 constexpr int kExitUsage = 2;
+
+// The desktop's pointer settings are reached through the Linux platform; a build without
+// it says so when the option is used.
+std::unique_ptr<qvm::PointerAcceleration> MakePointerAcceleration() {
+#ifdef QVM_HAVE_LINUX_HID
+    return qvm::MakeSystemPointerAcceleration();
+#else
+    return std::make_unique<qvm::PointerAcceleration>(
+        std::string("the mouse acceleration option needs the Linux platform, which this build "
+                    "leaves out"));
+#endif
+}
 constexpr int kExitFailure = 1;
 
 bool HasArgument(int argc, char** argv, const char* wanted) {
@@ -115,7 +130,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
-    const std::unique_ptr<PointerAcceleration> pointer = MakeSystemPointerAcceleration();
+    const std::unique_ptr<PointerAcceleration> pointer = MakePointerAcceleration();
     const std::string settingsPath = SettingsFilePath();
     LoadedSettings loaded = LoadSettings(settingsPath, *pointer);
     if (!loaded.warning.empty()) {
