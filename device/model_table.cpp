@@ -102,8 +102,12 @@ constexpr int32_t kClassCGeneration = 11;
 // button, side buttons, the side-key grid) is labelled in the left column, the others in
 // the right one; within a column each label sits on the rung nearest the height of its
 // button on the drawing, in the drawing's top-to-bottom order, so leader lines run
-// nearly level and do not cross. Layout 0 keeps its left button on rung 0. Positions a
-// layout does not show have empty boxes, which nothing can hit.
+// nearly level and do not cross. Where two buttons share a height (the left button beside
+// a top button), the label whose button lies farther in stands farther from that height;
+// where a line would pass over another button's dot (the down-DPI button above the right
+// side's forward button on layout 12), the two labels trade rungs. Layout 0 keeps its left
+// button on rung 0; its leader runs under the body. Positions a layout does not show have
+// empty boxes, which nothing can hit.
 enum class Column { Left, Right };
 constexpr Column L = Column::Left;
 constexpr Column R = Column::Right;
@@ -132,7 +136,7 @@ struct GeometryRow {
 constexpr GeometryRow kGeometryPlacements[kLayoutCount] = {
     {10, {{{L,  0}, {R,  7}, {R,  9}, {L,  5}, {L,  6}, {R,  6}, {R,  5}, {L,  9}, {R,  8}, {R,  4}}}},  // layout 0
     {12, {{{L,  8}, {R,  7}, {R,  9}, {L,  5}, {L,  6}, {R,  6}, {R,  5}, {L,  9}, {R,  8}, {L,  7}, {L,  4}, {R,  4}}}},  // layout 1
-    {10, {{{L,  8}, {R,  8}, {R,  9}, {L,  4}, {L,  5}, {R,  7}, {R,  6}, {L,  7}, {L,  6}, {R,  5}}}},  // layout 2
+    {10, {{{L,  7}, {R,  8}, {R,  9}, {L,  4}, {L,  5}, {R,  7}, {R,  6}, {L,  8}, {L,  6}, {R,  5}}}},  // layout 2
     { 9, {{{L,  7}, {R,  6}, {R,  8}, {L,  5}, {L,  6}, {R,  5}, {R,  4}, {L,  8}, {R,  7}}}},  // layout 3
     {12, {{{L,  8}, {R,  8}, {R,  9}, {L,  6}, {L,  5}, {L,  4}, {L,  3}, {L,  2}, {L,  1}, {R,  7}, {R,  6}, {R,  5}}}},  // layout 4
     {10, {{{L,  8}, {R,  8}, {R,  9}, {L,  5}, {L,  6}, {R,  7}, {R,  6}, {L,  7}, {L,  4}, {R,  5}}}},  // layout 5
@@ -140,9 +144,9 @@ constexpr GeometryRow kGeometryPlacements[kLayoutCount] = {
     { 8, {{{L,  8}, {R,  7}, {R,  8}, {L,  5}, {L,  6}, {R,  6}, {R,  5}, {R,  4}}}},  // layout 7
     {14, {{{L, 10}, {R,  8}, {R,  9}, {R,  7}, {R,  6}, {L,  8}, {L,  7}, {L,  6}, {L,  5}, {L,  4}, {L,  3}, {L,  2}, {L,  1}, {L,  0}}}},  // layout 8
     {10, {{{L,  8}, {R,  8}, {R,  9}, {L,  5}, {L,  6}, {R,  4}, {R,  5}, {R,  7}, {R,  6}, {R,  3}}}},  // layout 9
-    { 9, {{{L,  8}, {R,  8}, {R,  9}, {L,  4}, {L,  5}, {L,  7}, {L,  6}, {R,  7}, {R,  6}}}},  // layout 10
+    { 9, {{{L,  7}, {R,  8}, {R,  9}, {L,  4}, {L,  5}, {L,  8}, {L,  6}, {R,  7}, {R,  6}}}},  // layout 10
     {14, {{{L, 10}, {R,  8}, {R,  9}, {R,  7}, {R,  6}, {L,  8}, {L,  7}, {L,  6}, {L,  5}, {L,  4}, {L,  3}, {L,  2}, {L,  1}, {L,  0}}}},  // layout 11
-    {12, {{{L,  8}, {R,  7}, {R,  9}, {L,  5}, {L,  6}, {R,  3}, {R,  4}, {R,  6}, {R,  5}, {L,  9}, {R,  8}, {R,  2}}}},  // layout 12
+    {12, {{{L,  8}, {R,  7}, {R,  9}, {L,  5}, {L,  6}, {R,  3}, {R,  5}, {R,  6}, {R,  4}, {L,  9}, {R,  8}, {R,  2}}}},  // layout 12
     {10, {{{L,  8}, {R,  7}, {R,  9}, {L,  5}, {L,  6}, {R,  6}, {R,  5}, {L,  9}, {R,  8}, {L,  7}}}},  // layout 13
 };
 // clang-format on

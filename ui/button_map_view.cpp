@@ -35,8 +35,7 @@ constexpr qreal kAnchorHitRadius = 9;  // a click this close to a button's dot h
 // msg_str entry under the binding prompt, and button_str "Cancel".
 constexpr std::size_t kStopBindingMsg = 69;
 constexpr std::size_t kCancelText = 8;
-constexpr int kSymbolInset = 4;      // the key symbol's square keeps this from the label edge
-constexpr qreal kLeaderGutter = 12;  // straight run of a leader line out of its label
+constexpr int kSymbolInset = 4;  // the key symbol's square keeps this from the label edge
 constexpr qreal kAnchorDot = 3.5;
 constexpr double kSoleLeftClickOpacity = 0.5;
 // The drag hover target lives in a dynamic property, so the view's declared state stays
@@ -241,17 +240,12 @@ void ButtonMapView::paintEvent(QPaintEvent*) {
 
         painter.save();
         if (sole) painter.setOpacity(kSoleLeftClickOpacity);
-        // Leader: a short level run out of the label's inner edge, then on to the button.
-        const bool labelLeftOfButton = box.center().x() < anchor.x();
-        const QPointF start(labelLeftOfButton ? box.right() + 1 : box.left(), box.center().y());
-        const QPointF bend(start.x() + (labelLeftOfButton ? kLeaderGutter : -kLeaderGutter),
-                           start.y());
         const QColor lineColour = highlighted ? skin::kAccent : QColor(110, 116, 130, 200);
         painter.setPen(
             QPen(lineColour, highlighted ? 1.6 : 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.setBrush(Qt::NoBrush);
-        const QPointF leader[] = {start, bend, anchor};
-        painter.drawPolyline(leader, 3);
+        const std::vector<QPointF> leader = LeaderPath(box, anchor);
+        painter.drawPolyline(leader.data(), static_cast<int>(leader.size()));
         painter.setBrush(highlighted ? skin::kAccent : skin::kText);
         painter.setPen(QPen(QColor(0, 0, 0, 160), 1));
         painter.drawEllipse(anchor, kAnchorDot, kAnchorDot);

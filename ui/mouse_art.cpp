@@ -11,6 +11,7 @@
 #include <QTransform>
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <initializer_list>
 #include <vector>
 
@@ -186,12 +187,13 @@ void DrawPart(QPainter& p, const LayoutArt& art, Part part, bool lit) {
             return;
         }
         case Part::Wheel: {
-            const qreal len = (b.bottom - b.top) * 0.12;
-            FillPart(p, Pill(c, 16, len), lit);
+            const QPointF mid = WheelCentre(b);
+            const qreal len = WheelLength(b);
+            FillPart(p, Pill(mid, 16, len), lit);
             p.setPen(QPen(QColor(0, 0, 0, 120), 1));
             for (int i = -3; i <= 3; ++i) {
-                const qreal y = c.y() + i * len / 8;
-                p.drawLine(QPointF(c.x() - 6, y), QPointF(c.x() + 6, y));
+                const qreal y = mid.y() + i * len / 8;
+                p.drawLine(QPointF(mid.x() - 6, y), QPointF(mid.x() + 6, y));
             }
             return;
         }
@@ -276,6 +278,18 @@ QPointF ButtonAnchor(int layoutIndex, int position, const QRectF& area) {
         return toArea.map(QPointF(kCentreX, kFrameHeight / 2));
     }
     return toArea.map(LocalAnchor(*art, art->parts[static_cast<size_t>(position)]));
+}
+
+std::vector<QPointF> LeaderPath(const QRectF& label, const QPointF& anchor) {
+    constexpr qreal kLevelRun = 12;        // straight run out of the label
+    constexpr qreal kSteepestRise = 1.75;  // rise over run beyond which the line turns a corner
+    const bool labelLeftOfButton = label.center().x() < anchor.x();
+    const QPointF start(labelLeftOfButton ? label.right() + 1 : label.left(), label.center().y());
+    const QPointF bend(start.x() + (labelLeftOfButton ? kLevelRun : -kLevelRun), start.y());
+    const qreal run = std::abs(anchor.x() - bend.x());
+    const qreal rise = std::abs(anchor.y() - bend.y());
+    if (rise > kSteepestRise * run) return {start, bend, QPointF(anchor.x(), start.y()), anchor};
+    return {start, bend, anchor};
 }
 
 int DrawnButtonCount(int layoutIndex) {

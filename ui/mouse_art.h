@@ -5,6 +5,7 @@
 
 #include <QPointF>
 #include <QRectF>
+#include <vector>
 
 class QPainter;
 
@@ -20,6 +21,12 @@ void DrawMouse(QPainter& painter, int layoutIndex, const QRectF& area,
 // leader line can run from its label to it. Positions the drawing has no button for
 // (and unknown layouts) give the centre of the mouse's body.
 QPointF ButtonAnchor(int layoutIndex, int position, const QRectF& area);
+
+// The leader line from a label box to its button's anchor, as points of a polyline: out of
+// the label's inner edge, a short level run, then on to the anchor. A line that would climb
+// steeply (a label far below its button) runs level to beneath the anchor and rises
+// straight to it instead, so it does not sweep across the side buttons' lines.
+std::vector<QPointF> LeaderPath(const QRectF& label, const QPointF& anchor);
 
 // How many positions the layout's drawing shows buttons for (0 for unknown layouts).
 int DrawnButtonCount(int layoutIndex);

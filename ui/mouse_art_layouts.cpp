@@ -34,10 +34,10 @@ const std::array<LayoutArt, kLayoutCount>& Layouts() {
          0,
          {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::TiltLeft,
           P::TiltRight}},
-        // Six side keys in three rows of two: read row by row, they follow the labels' ladder
-        // down the left column without a leader line crossing another.
+        // The side keys stand in one column of the exploded panel, in the labels' order down
+        // the left column, so every leader line reaches its key without passing over another.
         {kClassic,
-         2,
+         1,
          {P::Left, P::Right, P::Wheel, P::Grid1, P::Grid2, P::Grid3, P::Grid4, P::Grid5, P::Grid6,
           P::DpiUp, P::DpiDown, P::Profile}},
         {kErgonomic,
@@ -52,7 +52,7 @@ const std::array<LayoutArt, kLayoutCount>& Layouts() {
          0,
          {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::DpiUp, P::DpiDown, P::Profile}},
         {kClassic,
-         3,
+         1,
          {P::Left, P::Right, P::Wheel, P::DpiUp, P::DpiDown, P::Grid1, P::Grid2, P::Grid3, P::Grid4,
           P::Grid5, P::Grid6, P::Grid7, P::Grid8, P::Grid9}},
         {kAmbidextrous,
@@ -64,7 +64,7 @@ const std::array<LayoutArt, kLayoutCount>& Layouts() {
          {P::Left, P::Right, P::Wheel, P::Back, P::Forward, P::TopFront, P::TopRear, P::DpiUp,
           P::Profile}},
         {kClassic,
-         3,
+         1,
          {P::Left, P::Right, P::Wheel, P::DpiUp, P::DpiDown, P::Grid1, P::Grid2, P::Grid3, P::Grid4,
           P::Grid5, P::Grid6, P::Grid7, P::Grid8, P::Grid9}},
         {kAmbidextrous,
@@ -91,6 +91,8 @@ constexpr qreal kForwardAt = 0.42;
 constexpr qreal kBackAt = 0.51;
 constexpr qreal kThumb3At = 0.6;
 constexpr qreal kTiltOffset = 17;
+constexpr qreal kWheelLengthShare = 0.12;
+constexpr qreal kWheelAnchorShare = 0.3;
 
 QPointF GridCentre(const BodyShape& b, int columns, Part part) {
     const int k = static_cast<int>(part) - static_cast<int>(Part::Grid1);
@@ -134,6 +136,14 @@ qreal HalfWidth(const BodyShape& b, qreal f, bool left) {
     return 0;
 }
 
+QPointF WheelCentre(const BodyShape& b) {
+    return {kCentreX, At(b, kWheelAt)};
+}
+
+qreal WheelLength(const BodyShape& b) {
+    return (b.bottom - b.top) * kWheelLengthShare;
+}
+
 bool IsGrid(Part part) {
     return part >= Part::Grid1 && part <= Part::Grid9;
 }
@@ -147,7 +157,9 @@ QPointF LocalAnchor(const LayoutArt& art, Part part) {
         case Part::Right:
             return {kCentreX + b.halfFront * 0.5, At(b, 0.2)};
         case Part::Wheel:
-            return {kCentreX, At(b, kWheelAt)};
+            // On the wheel's front half: a line to its middle would run through the tilt
+            // buttons' anchors, which stand level with it.
+            return WheelCentre(b) - QPointF(0, WheelLength(b) * kWheelAnchorShare);
         case Part::TiltLeft:
             return {kCentreX - kTiltOffset, At(b, kWheelAt)};
         case Part::TiltRight:

@@ -65,6 +65,9 @@ const LayoutArt* FindLayout(int layoutIndex);
 qreal At(const BodyShape& b, qreal f);
 // Half width of the body's left (thumb) or right side at share f.
 qreal HalfWidth(const BodyShape& b, qreal f, bool left);
+// Middle and length of the wheel as drawn.
+QPointF WheelCentre(const BodyShape& b);
+qreal WheelLength(const BodyShape& b);
 bool IsGrid(Part part);
 // Where a part sits (its centre; the tip of the body's edge for side buttons).
 QPointF LocalAnchor(const LayoutArt& art, Part part);
