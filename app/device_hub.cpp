@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/settings.h"
 #include "config/backup.h"
 #include "config/memory_top.h"
 #include "platform/atomic_file.h"
@@ -406,7 +407,7 @@ void DeviceHub::Reset() {
           [this](const ProgressFn& progress) -> Status {
               std::shared_ptr<ConfigModel> model;
               if (Status ready = RequireModel(model); !ready) return ready;
-              Status reset = model->ResetConfiguration(progress);
+              Status reset = model->ResetConfiguration(ResetColoursSetting(), progress);
               NoteUninitialised(reset.kind() == ErrorKind::Uninitialised);
               NotifyViewChanged();
               return reset;

@@ -3,6 +3,8 @@
 #include <functional>
 
 #include "app/ini_file.h"
+#include "app/ui_strings.h"
+#include "config/config_image.h"
 #include "platform/folders.h"
 
 namespace qvm {
@@ -112,6 +114,10 @@ Status SaveSettings(const std::string& path, const UserSettings& settings) {
 
 Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer) {
     return disableAcc ? pointer.Hold() : pointer.Release();
+}
+
+ResetColours ResetColoursSetting() {
+    return Ui().enable_color != 0 ? ResetColours::Defaults : ResetColours::KeepCurrent;
 }
 
 }  // namespace qvm

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ namespace qvm {
 inline constexpr std::string_view kSettingsFileName = "set.ini";
 inline constexpr std::string_view kSettingsSection = "QZW";
 inline constexpr int kDefaultLanguageId = 1033;
+
+enum class ResetColours : uint8_t;  // config/config_image.h
+// The program's choice for the factory reset's class A colours: the default colours when
+// the language file's "EnableColor" flag is set, the current ones otherwise.
+ResetColours ResetColoursSetting();
 
 // An executable bound to a profile and the name shown for it.
 struct AppSlot {

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/settings.h"
 #include "app/ui_strings.h"
 #include "cli/commands.h"
 #include "cli/function_names.h"
@@ -358,7 +359,8 @@ int RunReset(CommandContext& c) {
         return Fail(c.err, kExitDevice, "reset cancelled; nothing was changed");
     }
     TerminalProgress progress(c.err, "resetting");
-    const Status reset = l->model->ResetConfiguration([&](int percent) { progress(percent, 100); });
+    const Status reset = l->model->ResetConfiguration(ResetColoursSetting(),
+                                                      [&](int percent) { progress(percent, 100); });
     progress.Finish();
     return Done(c, reset, "the reset did not finish");
 }

@@ -31,6 +31,9 @@ namespace qvm {
 
 class DeviceCommands;
 
+// What a factory reset does to the class A profile colours.
+enum class ResetColours : uint8_t { Defaults, KeepCurrent };
+
 struct DpiStage {
     uint8_t x = 0;
     uint8_t y = 0;
@@ -144,8 +147,10 @@ class ConfigModel {
     // ResetConfiguration or a restore initialises it.
     Status LoadConfiguration(const Progress& progress = {}, std::stop_token stop = {});
     // Cancels pending deferred writes, writes the factory image, reloads, then selects
-    // DPI stage 1 and profile 0. Works on an uninitialised device too.
-    Status ResetConfiguration(const Progress& progress = {});
+    // DPI stage 1 and profile 0. Works on an uninitialised device too. Class A profile
+    // colours become the default ones or keep the current ones, as the caller says (the
+    // program's "EnableColor" setting).
+    Status ResetConfiguration(ResetColours colours, const Progress& progress = {});
 
     // Single settings: each changes the model and writes the device.
     Status SetDpiStage(int stage, int x, int y);
@@ -205,7 +210,7 @@ class ConfigModel {
     using WorkLock = std::unique_lock<std::mutex>;
 
     Status LoadLocked(const Progress& progress, std::stop_token stop);
-    Status ResetLocked(const Progress& progress);
+    Status ResetLocked(ResetColours colours, const Progress& progress);
     Status ReadImage(ConfigImage& image, const Progress& progress, std::stop_token stop);
     // Publishes `empty` (not loaded) and returns the Uninitialised error.
     Status NoConfiguration(ConfigImage empty);

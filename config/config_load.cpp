@@ -164,14 +164,14 @@ void ConfigModel::ResolveButtons(ConfigImage& image, const Progress& progress) {
 
 // ---- Factory reset ----
 
-Status ConfigModel::ResetConfiguration(const Progress& progress) {
+Status ConfigModel::ResetConfiguration(ResetColours colours, const Progress& progress) {
     // Before the model's lock: a flush in progress ends first, and nothing stale follows.
     deferred_.Cancel();
     WorkLock lock(work_);
-    return ResetLocked(progress);
+    return ResetLocked(colours, progress);
 }
 
-Status ConfigModel::ResetLocked(const Progress& progress) {
+Status ConfigModel::ResetLocked(ResetColours colours, const Progress& progress) {
     // The factory image stops at the first write that fails, and says how far it got.
     uint32_t written = 0;
     uint32_t total = 0;
@@ -209,7 +209,7 @@ Status ConfigModel::ResetLocked(const Progress& progress) {
             block[1] = kInitMarker;
             const Rgb& now = previous->profiles[pi].colour;
             block[layout.colourAt] =
-                Ui().enable_color != 0
+                colours == ResetColours::Defaults
                     ? DefaultPackedColours()[pi]
                     : PackColour(Reduce8Bit(now.red), Reduce8Bit(now.green), Reduce8Bit(now.blue));
         } else {

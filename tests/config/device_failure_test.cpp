@@ -104,7 +104,7 @@ TEST(StoppedReset, StopsAtTheFirstFailedWriteAndSaysWhatTheDeviceHolds) {
     rig.Load();
     const auto before = rig.Device().PeekMemory(0, 0x550);
     rig.Device().SetFaults(SimFaults{.removeAfter = 3 * 2 + 3 + 20 * 2});
-    const Status reset = rig.model->ResetConfiguration();
+    const Status reset = rig.model->ResetConfiguration(ResetColours::Defaults);
     ASSERT_FALSE(reset.ok());
     EXPECT_EQ(reset.kind(), ErrorKind::DeviceGone);
     EXPECT_EQ(reset.message(),

@@ -129,7 +129,7 @@ TEST(ImageReset, InitialisesABlankDevice) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.devices);
         test::ImageRig rig(c.devices);
-        ASSERT_TRUE(rig.model->ResetConfiguration().ok());
+        ASSERT_TRUE(rig.model->ResetConfiguration(ResetColours::Defaults).ok());
         const auto image = rig.Image();
         EXPECT_TRUE(image->loaded);
         EXPECT_EQ(rig.Peek(0x00, 1)[0], 0x12);
@@ -182,7 +182,9 @@ TEST_P(ImageReset, SelectsStageOneAndProfileZero) {
     ASSERT_TRUE(rig.model->Deferred().ChangeReportRate(6).ok());
 
     std::vector<int> percents;
-    ASSERT_TRUE(rig.model->ResetConfiguration([&](int p) { percents.push_back(p); }).ok());
+    ASSERT_TRUE(
+        rig.model->ResetConfiguration(ResetColours::Defaults, [&](int p) { percents.push_back(p); })
+            .ok());
     const auto image = rig.Image();
     EXPECT_EQ(image->currentDpiStage, 1);
     EXPECT_EQ(image->currentProfile, 0);
@@ -218,20 +220,18 @@ TEST(ImageReset, WritesTheFactoryImage) {
         {"g0", 0, 0xD0, {0x12, 0x12, 0, 0x21, 0, 0, 0}},
     };
     for (const Case& c : cases) {
-        UiStrings strings;
-        strings.enable_color = c.enableColour;
-        SetUi(strings);
         test::ImageRig rig(c.devices);
         if (rig.Device().Config().generation == 0) {
             rig.Load();
             ASSERT_TRUE(rig.model->SetProfileColour(2, 1, 0, 2).ok());
         }
         rig.Poke(c.address, std::vector<uint8_t>(c.bytes.size(), 0x77));
-        ASSERT_TRUE(rig.model->ResetConfiguration().ok());
+        const ResetColours colours =
+            c.enableColour != 0 ? ResetColours::Defaults : ResetColours::KeepCurrent;
+        ASSERT_TRUE(rig.model->ResetConfiguration(colours).ok());
         EXPECT_EQ(rig.Peek(c.address, c.bytes.size()), c.bytes) << c.devices;
         EXPECT_EQ(rig.Peek(0x1FFF, 1)[0], 0x00) << c.devices;
     }
-    SetUi(UiStrings{});
 }
 
 // The device leaves after n more transfers: the load fails and the last finished image
