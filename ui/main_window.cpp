@@ -225,7 +225,7 @@ void MainWindow::Refresh() {
     // Asked again only after the mouse was away (or initialised) in between.
     if (!view.uninitialised) declinedPath_.clear();
     if (view.uninitialised) {
-        info_->setText(ToQ(view.modelName) + "\n" + ToQ(kUninitialisedPanelText));
+        info_->setText(ToQ(view.modelName) + "\n" + Word(kWordUninitialisedPanel));
     } else if (view.present || view.keyboard) {
         info_->setText(ToQ(InfoPanelText(Ui(),
                                          InfoDevice{view.modelName,
@@ -392,7 +392,7 @@ void MainWindow::OfferInitialisation() {
     if (offering_ || !view.uninitialised || view.path == declinedPath_) return;
     offering_ = true;
     const bool yes =
-        Confirm(this, ToQ(Ui().button_str[kResetButtonText]), ToQ(kInitialiseQuestion));
+        Confirm(this, ToQ(Ui().button_str[kResetButtonText]), Word(kWordInitialiseQuestion));
     offering_ = false;
     if (!yes) {
         declinedPath_ = view.path;
