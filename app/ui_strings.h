@@ -118,6 +118,9 @@ enum WordText : std::size_t {
     kWordInitialiseQuestion,
     kWordUninitialised,
     kWordUninitialisedPanel,
+    // Heads what the program found wrong while starting (a damaged file, a folder it
+    // cannot make); the program's own lines follow.
+    kWordStartWarning,
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

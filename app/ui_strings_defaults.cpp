@@ -333,6 +333,7 @@ constexpr IndexedText kWordStr[] = {
      "The device memory holds no configuration (it is uninitialised).\r\n"
      "Reset initialises it with the factory settings."},
     {kWordUninitialisedPanel, "Uninitialised: no configuration"},
+    {kWordStartWarning, "Found while starting:"},
 };
 
 struct ConsumerKeyDefault {

@@ -158,8 +158,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
             &MainWindow::OnOperationFinished);
     connect(&controller_, &DeviceController::uninitialisedFound, this,
             &MainWindow::OfferInitialisation);
-    for (const std::string& problem : library_.problems) ShowError(ToQ(problem));
-    if (!keyboard_.warning.empty()) ShowError(ToQ(keyboard_.warning));
+    for (const std::string& problem : library_.problems) ShowError(StartWarning(problem));
+    if (!keyboard_.warning.empty()) ShowError(StartWarning(keyboard_.warning));
     ShowPage(kButtonsPage);
     Refresh();
 }

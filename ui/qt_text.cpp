@@ -13,4 +13,8 @@ QString ErrorMessage(const Error& error) {
     return ToQ(ErrorText(Ui(), error));
 }
 
+QString StartWarning(const std::string& warning) {
+    return Word(kWordStartWarning) + "\n" + ToQ(warning);
+}
+
 }  // namespace qvm::ui

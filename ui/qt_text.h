@@ -28,4 +28,8 @@ QString Word(WordText word, std::vector<std::string> args = {});
 // force, then the program's detail on the next line.
 QString ErrorMessage(const Error& error);
 
+// A problem found while starting, whose kind is no longer known: the table's heading in
+// the language in force, then the program's own text.
+QString StartWarning(const std::string& warning);
+
 }  // namespace qvm::ui

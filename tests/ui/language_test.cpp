@@ -195,14 +195,18 @@ class LanguageTest : public QObject {
         // How a message about a device that left begins, and the Backup button's name.
         QTest::addColumn<QString>("gone");
         QTest::addColumn<QString>("backup");
+        // The heading of problems found while starting.
+        QTest::addColumn<QString>("found");
         QTest::newRow("de") << 1031 << "de"
                             << "Kopieren"
                             << "Das Gerät ist nicht mehr da"
-                            << "Sichern";
+                            << "Sichern"
+                            << "Beim Start festgestellt:";
         QTest::newRow("fr") << 1036 << "fr"
                             << "Copier"
                             << "Le périphérique n'est plus là"
-                            << "Sauvegarder";
+                            << "Sauvegarder"
+                            << "Constaté au démarrage :";
     }
     void initTestCase() {
         skin::CreateSharedFonts();
@@ -358,6 +362,20 @@ class LanguageTest : public QObject {
         QVERIFY2(result.contains(backup) && result.contains(gone), qPrintable(result));
         QVERIFY(!QFile::exists(file));
         Screenshot(&w, "backup_failed");
+    }
+
+    // What the window finds wrong while starting (here: a program folder without its
+    // function library) is headed in the language, the program's own line beneath.
+    void startWarningsAreToldInTheLanguage() {
+        QFETCH_GLOBAL(QString, found);
+        QStringList told;
+        ScopedDialogHooks hooks([](const QString&, const QString&) { return true; },
+                                [&](const QString&, const QString& text) { told << text; });
+        QTemporaryDir empty;
+        UiRig rig("g12", empty.path().toStdString());
+        QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty(), qvm::test::kUiLoadTimeoutMs);
+        QVERIFY2(told.front().startsWith(found + "\n"), qPrintable(told.front()));
+        QVERIFY2(told.front().contains("bulitin.ini: not found"), qPrintable(told.front()));
     }
 
     // Every device operation a message can name has a name in the language.
