@@ -71,8 +71,8 @@ FunctionClass ClassOfGroup(int32_t group) {
 }
 
 Error OutOfRange(const std::string& what, int value, int low, int high) {
-    return MakeError(what + " " + std::to_string(value) + " is outside " + std::to_string(low) +
-                     " to " + std::to_string(high));
+    return MakeError(ErrorKind::BadInput, what + " " + std::to_string(value) + " is outside " +
+                                              std::to_string(low) + " to " + std::to_string(high));
 }
 
 std::vector<ButtonSlot> GamepadSlots() {
@@ -107,13 +107,14 @@ Result<ButtonSettingsModel> ButtonSettingsModel::Create(const ConfigImage& image
         return OutOfRange("profile", profile, 0, kProfileCount - 1);
     }
     if (position < 0 || position >= layout.ButtonCount) {
-        return MakeError("button position " + std::to_string(position) +
-                         " is not one of the model's " + std::to_string(layout.ButtonCount) +
-                         " buttons");
+        return MakeError(ErrorKind::BadInput, "button position " + std::to_string(position) +
+                                                  " is not one of the model's " +
+                                                  std::to_string(layout.ButtonCount) + " buttons");
     }
     const int button = layout.ButtonOrder[static_cast<std::size_t>(position)];
     if (button < 0 || button >= image.ButtonCount()) {
-        return MakeError("button " + std::to_string(button) + " does not exist on this device");
+        return MakeError(ErrorKind::BadInput,
+                         "button " + std::to_string(button) + " does not exist on this device");
     }
 
     ButtonSettingsModel m;
@@ -206,11 +207,13 @@ std::span<const FunctionEntry> ButtonSettingsModel::Entries(FunctionClass cls) c
 
 Status ButtonSettingsModel::Select(FunctionClass cls, int entry) {
     if (std::find(classes_.begin(), classes_.end(), cls) == classes_.end()) {
-        return MakeError("the class " + ClassName(cls) + " is not offered for this device");
+        return MakeError(ErrorKind::BadInput,
+                         "the class " + ClassName(cls) + " is not offered for this device");
     }
     const auto list = Entries(cls);
     if (entry < 0 || entry >= static_cast<int>(list.size())) {
-        return MakeError("the class " + ClassName(cls) + " has no entry " + std::to_string(entry));
+        return MakeError(ErrorKind::BadInput,
+                         "the class " + ClassName(cls) + " has no entry " + std::to_string(entry));
     }
     selectedClass_ = cls;
     selectedEntry_ = entry;
@@ -221,7 +224,7 @@ Status ButtonSettingsModel::Select(FunctionClass cls, int entry) {
 Status ButtonSettingsModel::RequireType(std::initializer_list<uint8_t> types,
                                         const char* what) const {
     if (std::find(types.begin(), types.end(), current_.type) != types.end()) return {};
-    return MakeError(std::string("the chosen function takes no ") + what);
+    return MakeError(ErrorKind::BadInput, std::string("the chosen function takes no ") + what);
 }
 
 Status ButtonSettingsModel::SetKeyCombination(uint8_t modifiers, int usage) {
@@ -286,7 +289,8 @@ Status ButtonSettingsModel::SetMacro(int slot, int mode) {
         return OutOfRange("macro mode", mode, kMinMacroMode, kMaxMacroMode);
     }
     const MacroSlot& macro = macros_[static_cast<std::size_t>(slot)];
-    if (macro.Empty()) return MakeError("macro slot " + std::to_string(slot) + " is empty");
+    if (macro.Empty())
+        return MakeError(ErrorKind::BadInput, "macro slot " + std::to_string(slot) + " is empty");
     current_ =
         MacroButtonFunction(static_cast<uint8_t>(mode), static_cast<uint32_t>(macro.codeAddress));
     selectedClass_ = FunctionClass::Macro;
@@ -303,23 +307,25 @@ Status ButtonSettingsModel::SetMacro(int slot, int mode) {
 
 Status ButtonSettingsModel::AppendKeyCycle(KeyCycleEntry entry) {
     if (static_cast<int>(keyCycle_.size()) >= kKeyCycleAppendLimit) {
-        return MakeError(
-            "the key-cycle list is full: keys are added only while it holds fewer "
-            "than " +
-            std::to_string(kKeyCycleAppendLimit));
+        return MakeError(ErrorKind::BadInput,
+                         "the key-cycle list is full: keys are added only while it holds fewer "
+                         "than " +
+                             std::to_string(kKeyCycleAppendLimit));
     }
     if (entry.usage == 0 && entry.modifiers == 0) {
-        return MakeError("a key-cycle entry needs a key or a modifier");
+        return MakeError(ErrorKind::BadInput, "a key-cycle entry needs a key or a modifier");
     }
     if (entry.usage != 0 && KeyName(entry.usage).empty()) {
-        return MakeError("usage " + std::to_string(entry.usage) + " is not a known key");
+        return MakeError(ErrorKind::BadInput,
+                         "usage " + std::to_string(entry.usage) + " is not a known key");
     }
     keyCycle_.push_back(entry);
     return {};
 }
 
 Status ButtonSettingsModel::RemoveLastKeyCycle() {
-    if (keyCycle_.empty()) return MakeError("the key-cycle list is already empty");
+    if (keyCycle_.empty())
+        return MakeError(ErrorKind::BadInput, "the key-cycle list is already empty");
     keyCycle_.pop_back();
     return {};
 }
@@ -327,13 +333,16 @@ Status ButtonSettingsModel::RemoveLastKeyCycle() {
 Status ButtonSettingsModel::Validate(const ButtonSlot& s) const {
     switch (s.type) {
         case kTypeKeyboard:
-            if (s.op1 == 0 && s.op2 == 0) return MakeError("choose a key or a modifier");
+            if (s.op1 == 0 && s.op2 == 0)
+                return MakeError(ErrorKind::BadInput, "choose a key or a modifier");
             if (s.op2 != 0 && KeyName(s.op2).empty()) {
-                return MakeError("usage " + std::to_string(s.op2) + " is not a known key");
+                return MakeError(ErrorKind::BadInput,
+                                 "usage " + std::to_string(s.op2) + " is not a known key");
             }
             return {};
         case kTypeConsumer:
-            if (s.op1 == 0 && s.op2 == 0) return MakeError("choose a consumer key");
+            if (s.op1 == 0 && s.op2 == 0)
+                return MakeError(ErrorKind::BadInput, "choose a consumer key");
             return {};
         case kTypeDpiFirekey:
         case kTypeDpiHotkey: {
@@ -362,10 +371,11 @@ Status ButtonSettingsModel::Validate(const ButtonSlot& s) const {
             break;
     }
     if (IsMacroType(s.type) && s.op3 != kBuiltinMacroMarker && s.op1 == 0 && s.op2 == 0) {
-        return MakeError("choose a macro");
+        return MakeError(ErrorKind::BadInput, "choose a macro");
     }
     if (s.type >= kTypeEnd)
-        return MakeError("function type " + std::to_string(s.type) + " is unknown");
+        return MakeError(ErrorKind::BadInput,
+                         "function type " + std::to_string(s.type) + " is unknown");
     return {};
 }
 

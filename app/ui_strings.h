@@ -42,7 +42,7 @@ struct UiStrings {
     std::array<std::string, 2> menu_str;
     std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
     // Texts of the windows that no table above holds, indexed by WordText.
-    std::array<std::string, 20> word_str;
+    std::array<std::string, 64> word_str;
 
     std::string end_str;
     std::string macro_editor_cap_str;
@@ -79,8 +79,51 @@ enum WordText : std::size_t {
     kWordOperationFailed,   // "%s" the operation, "%s" the first line of why
     kWordNoDeviceHelp,      // beneath "No device !!": what to check, how to try without one
     kWordStageFlagTip,      // a DPI stage's flag, "%d" the stage counted from 1
+    // Names and descriptions read out by screen readers.
+    kWordDeviceSelector,     // the header's device selector
+    kWordDeviceSelectorTip,  // ... what it does
+    kWordFunctionClass,      // the button settings dialog's list of function classes
+    kWordButtonLabels,       // the button page's label map; ": <label>" follows
+    kWordButtonLabelsKeys,   // ... the keys that work it
+    kWordStageAxis,          // a DPI stage's slider, "%d" the stage from 1, "%s" X or Y
+    kWordActiveProfile,      // follows the focused profile tab's name when it is active
+    // The device operations as messages name them (Reset, Backup and Restore are named by
+    // their buttons).
+    kWordOpRefresh,
+    kWordOpDeviceChange,
+    kWordOpAssignButton,
+    kWordOpProfileName,
+    kWordOpProfileColour,
+    kWordOpActiveProfile,
+    kWordOpStageFlags,
+    kWordOpCurrentStage,
+    kWordOpKeyCycle,
+    kWordOpSettings,
+    // The first line of an error message, by its kind; the program's own detail follows.
+    // A lack of space has its own table text, msg_str 19.
+    kWordErrorOther,
+    kWordErrorDeviceGone,
+    kWordErrorDeviceBusy,
+    kWordErrorDeviceSilent,
+    kWordErrorDeviceGarbled,
+    kWordErrorDeviceRefused,
+    kWordErrorUninitialised,
+    kWordErrorBadInput,
+    kWordErrorIo,
+    // Failures the windows find themselves.
+    kWordNoKeyboardFunction,  // the button settings dialog offers no keyboard function
+    kWordFileGone,            // "%s" a file chosen in a dialog that no longer exists
+    // A mouse whose memory holds no configuration: the question before the reset that
+    // initialises it, the INFORMATION page and the short line of the header panel.
+    kWordInitialiseQuestion,
+    kWordUninitialised,
+    kWordUninitialisedPanel,
+    // Heads what the program found wrong while starting (a damaged file, a folder it
+    // cannot make); the program's own lines follow.
+    kWordStartWarning,
     kWordTextCount
 };
+static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);
 
 // One entry that language.ini can replace: its key and the text it replaces. Line breaks
 // in values of multiLine entries (drag tips, word_str) may be written as the two
@@ -108,15 +151,6 @@ std::string LoadLanguageStrings(UiStrings& strings, int languageId, const std::s
 
 // Texts that stay English whatever the language.
 inline constexpr std::string_view kEepromSizeText = "EEPROM size";
-// A mouse whose memory holds no configuration: the question before the reset that
-// initialises it, the INFORMATION page and the short line of the header panel.
-inline constexpr std::string_view kInitialiseQuestion =
-    "The device memory holds no configuration (it is uninitialised).\n"
-    "Initialise it with the factory settings?";
-inline constexpr std::string_view kUninitialisedText =
-    "The device memory holds no configuration (it is uninitialised).\n"
-    "Reset initialises it with the factory settings.";
-inline constexpr std::string_view kUninitialisedPanelText = "Uninitialised: no configuration";
 inline constexpr std::array<std::string_view, 20> kLightingEffectNames = {
     "Customize",       "Rainbow",         "Static",    "Breathing",  "Rain",
     "Horse race lamp", "Twinkling stars", "One Click", "Water drop", "Cross",

@@ -173,7 +173,7 @@ void ButtonPage::OpenSettings(int position) {
     auto model =
         ButtonSettingsModel::Create(*view.image, view.layout, *context_.library, profile, position);
     if (!model) {
-        if (context_.showError) context_.showError(ToQ(model.message()));
+        if (context_.showError) context_.showError(ErrorMessage(model.error()));
         return;
     }
     if (context_.hideMacroList) context_.hideMacroList();
@@ -207,7 +207,7 @@ void ButtonPage::OnQuickBind(int position) {
     const auto button = ButtonAt(position);
     if (!button) return;
     if (Status started = quickBind_->Start(position, *button); !started) {
-        if (context_.showError) context_.showError(ToQ(started.message()));
+        if (context_.showError) context_.showError(ErrorMessage(started.error()));
     }
 }
 

@@ -100,8 +100,8 @@ ButtonSettingsDialog::ButtonSettingsDialog(ButtonSettingsModel model, const Conf
     classList_->setFixedSize(kClassListWidth, kListHeight);
     entryList_ = new QListWidget(band);
     entryList_->setFixedSize(kEntryListWidth, kListHeight);
-    classList_->setAccessibleName(QStringLiteral("Function class"));  // no table entry
-    entryList_->setAccessibleName(ToQ(Ui().msg_str[0]));              // "Function list"
+    classList_->setAccessibleName(Word(kWordFunctionClass));
+    entryList_->setAccessibleName(ToQ(Ui().msg_str[0]));  // "Function list"
     top->addWidget(classList_);
     top->addWidget(entryList_);
 
@@ -258,7 +258,7 @@ void ButtonSettingsDialog::OnKeyCombination(uint8_t modifiers, int usage) {
             return e.slot.type == kTypeKeyboard;
         });
         if (hit == entries.end()) {
-            Report(MakeError("no keyboard function is offered for this button"));
+            Report(MakeError(ErrorKind::BadInput, FromQ(Word(kWordNoKeyboardFunction))));
             return;
         }
         if (Status ok =
@@ -281,7 +281,7 @@ void ButtonSettingsDialog::OnModifiersLatched(uint8_t modifiers) {
 
 void ButtonSettingsDialog::Report(const Status& status) {
     Refresh();
-    if (!status) problem_->setText(ToQ(status.message()));
+    if (!status) problem_->setText(ErrorMessage(status.error()));
 }
 
 void ButtonSettingsDialog::Refresh() {
@@ -316,7 +316,7 @@ void ButtonSettingsDialog::Refresh() {
     preview_->setText(text);
     const qvm::Result<ButtonSlot> chosen = model_.Chosen();
     ok_->setEnabled(chosen.ok());
-    problem_->setText(chosen.ok() ? QString() : ToQ(chosen.message()));
+    problem_->setText(chosen.ok() ? QString() : ErrorMessage(chosen.error()));
     keyboard_->SetHighlight(current.type == kTypeKeyboard ? current.op1 : 0,
                             current.type == kTypeKeyboard ? current.op2 : 0);
     refreshing_ = false;

@@ -49,7 +49,7 @@ void FollowPointerChanges(PointerAcceleration& pointer, QObject* owner,
     QObject::connect(notifier, &QSocketNotifier::activated, owner,
                      [&pointer, showError = std::move(showError)] {
                          if (const Status followed = pointer.FollowChanges(); !followed) {
-                             showError(ToQ(followed.message()));
+                             showError(ErrorMessage(followed.error()));
                          }
                      });
 }

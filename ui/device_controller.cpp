@@ -23,6 +23,24 @@ constexpr int kResetText = 3;
 constexpr int kBackupText = 4;
 constexpr int kRestoreText = 5;
 
+struct OperationWord {
+    HubOperation op;
+    WordText word;
+};
+// The other operations, as messages name them.
+constexpr OperationWord kOperationWords[] = {
+    {HubOperation::Refresh, kWordOpRefresh},
+    {HubOperation::DeviceChange, kWordOpDeviceChange},
+    {HubOperation::AssignButton, kWordOpAssignButton},
+    {HubOperation::ProfileName, kWordOpProfileName},
+    {HubOperation::ProfileColour, kWordOpProfileColour},
+    {HubOperation::ActiveProfile, kWordOpActiveProfile},
+    {HubOperation::StageFlags, kWordOpStageFlags},
+    {HubOperation::CurrentStage, kWordOpCurrentStage},
+    {HubOperation::KeyCycleList, kWordOpKeyCycle},
+    {HubOperation::FlushDeferred, kWordOpSettings},
+};
+
 }  // namespace
 
 struct DeviceController::Impl {
@@ -43,7 +61,10 @@ QString DeviceController::OperationName(HubOperation op) {
         case HubOperation::Restore:
             return ToQ(Ui().button_str[kRestoreText]);
         default:
-            // No UI text names these: the fixed English names of the hub.
+            for (const OperationWord& entry : kOperationWords) {
+                if (entry.op == op) return Word(entry.word);
+            }
+            // An operation without a table entry is named as the hub's log names it.
             return QString::fromUtf8(HubOperationName(op));
     }
 }
@@ -82,7 +103,7 @@ DeviceController::DeviceController(std::unique_ptr<DeviceHub> hub, QObject* pare
     listener.finished = [this](HubOperation op, const Status& status) {
         const bool uninitialised =
             op == HubOperation::Refresh && status.kind() == ErrorKind::Uninitialised;
-        const QString error = status || uninitialised ? QString() : ToQ(status.message());
+        const QString error = status || uninitialised ? QString() : ErrorMessage(status.error());
         QMetaObject::invokeMethod(
             this,
             [this, op, error, uninitialised] {
@@ -248,7 +269,8 @@ void DeviceController::FlushPending() {
     if (!impl_->hub) return;
     // Runs on the worker after whatever is queued; waits for it, the window is closing.
     if (Status flushed = impl_->hub->FlushDeferredNow(); !flushed) {
-        emit operationFinished(OperationName(HubOperation::FlushDeferred), ToQ(flushed.message()));
+        emit operationFinished(OperationName(HubOperation::FlushDeferred),
+                               ErrorMessage(flushed.error()));
     }
 }
 

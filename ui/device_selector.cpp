@@ -63,8 +63,8 @@ DeviceSelector::DeviceSelector(QWidget* parent) : QComboBox(parent) {
     setObjectName(QStringLiteral("deviceSelector"));
     setIconSize(QSize(kIconSize, kIconSize));
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(QStringLiteral("Device"));
-    setToolTip(QStringLiteral("The device the window works on"));
+    setAccessibleName(Word(kWordDeviceSelector));
+    setToolTip(Word(kWordDeviceSelectorTip));
     hide();
     connect(this, &QComboBox::activated, this, [this](int index) {
         const std::string path = PathAt(index);

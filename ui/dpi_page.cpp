@@ -26,8 +26,6 @@ constexpr int kTitleText = 1;  // "DPI settings"
 constexpr int kIndependentText = 22;
 constexpr int kSnappingText = 23;
 constexpr int kRateText = 24;
-// No table entry describes the stage flag or names a stage's sliders: fixed English.
-constexpr const char* kStageAxisName = "DPI stage %1 %2";
 
 // Narrow enough that the options row holds its longest translated texts.
 constexpr int kRateSliderMinWidth = 120;
@@ -136,8 +134,8 @@ QWidget* DpiPage::BuildStagePanel() {
         row.flag->setToolTip(Word(kWordStageFlagTip, {std::to_string(k + 1)}));
         row.x = MakeSlider(panel, "stageX" + n);
         row.y = MakeSlider(panel, "stageY" + n);
-        row.x->setAccessibleName(QString(kStageAxisName).arg(k + 1).arg('X'));
-        row.y->setAccessibleName(QString(kStageAxisName).arg(k + 1).arg('Y'));
+        row.x->setAccessibleName(Word(kWordStageAxis, {std::to_string(k + 1), "X"}));
+        row.y->setAccessibleName(Word(kWordStageAxis, {std::to_string(k + 1), "Y"}));
         row.xValue = MakeValueLabel(panel, "stageXValue" + n);
         row.yValue = MakeValueLabel(panel, "stageYValue" + n);
         auto* xName = new QLabel("X", panel);
@@ -276,7 +274,7 @@ void DpiPage::OnStageSlider(int stage, DpiAxis axis, int value) {
         CoupleStageValues(before, axis, value, row.flag->isChecked(), independent_->isChecked());
     ShowValues(stage, after);
     const Status changed = controller_.ChangeDpiStage(stage, after.x, after.y);
-    ShowStatus(changed ? QString() : ToQ(changed.message()));
+    ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 
 void DpiPage::OnStageFlag(int stage, bool on) {
@@ -302,12 +300,12 @@ void DpiPage::OnReportRate(int position) {
     const int code = RateCodeAt(position);
     rateValue_->setText(RateText(code));
     const Status changed = controller_.ChangeReportRate(code);
-    ShowStatus(changed ? QString() : ToQ(changed.message()));
+    ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 
 void DpiPage::OnAngleSnapping(bool on) {
     const Status changed = controller_.ChangeAngleSnapping(on);
-    ShowStatus(changed ? QString() : ToQ(changed.message()));
+    ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 
 void DpiPage::ShowStatus(const QString& error) {

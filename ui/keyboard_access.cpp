@@ -27,10 +27,6 @@ namespace {
 
 constexpr const char* kAppliedProperty = "qvmKeyboardAccess";
 constexpr int kFrameMargin = 2;
-// No table entry names the label map as a whole: a fixed English word.
-constexpr const char* kLabelMapName = "Button labels";
-constexpr const char* kLabelMapHelp =
-    "Arrow keys: next label. Enter: choose its function. Ctrl+B: quick binding.";
 
 // The dashed frame over the label the keyboard is on; draws only, takes no input.
 class LabelFocusFrame : public QWidget {
@@ -56,7 +52,7 @@ class LabelKeyboard : public QObject {
     explicit LabelKeyboard(ButtonMapView& view)
         : QObject(&view), view_(&view), frame_(new LabelFocusFrame(&view)) {
         view.setFocusPolicy(Qt::StrongFocus);
-        view.setAccessibleDescription(kLabelMapHelp);
+        view.setAccessibleDescription(Word(kWordButtonLabelsKeys));
         view.installEventFilter(this);
         Rename();
     }
@@ -160,7 +156,7 @@ class LabelKeyboard : public QObject {
         Rename();
     }
     void Rename() {
-        QString name = kLabelMapName;
+        QString name = Word(kWordButtonLabels);
         if (current_) {
             for (const ButtonLabel& label : view_->Labels()) {
                 if (label.position == *current_) name += ": " + label.text;

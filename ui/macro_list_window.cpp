@@ -190,7 +190,7 @@ MacroListWindow::RowKind MacroListWindow::KindOf(const QTreeWidgetItem* item) {
 
 void MacroListWindow::Reload() {
     const Status scanned = library_.Rescan();
-    libraryError_ = scanned ? QString() : ToQ(scanned.message());
+    libraryError_ = scanned ? QString() : ErrorMessage(scanned.error());
     functions_ = BuildFunctionLibrary(programFolder_, Ui(), dpiStep_, Ui().language_id);
     Rebuild();
 }

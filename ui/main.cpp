@@ -148,9 +148,9 @@ int main(int argc, char** argv) {
     context.pointer = pointer.get();
     context.pin = started.settings.pin;
     ui::MainWindow window(**controller, context);
-    for (const std::string& warning : started.warnings) window.ShowError(ui::ToQ(warning));
+    for (const std::string& warning : started.warnings) window.ShowError(ui::StartWarning(warning));
     for (const std::string& warning : (*controller)->Hub().StartWarnings()) {
-        window.ShowError(ui::ToQ(warning));
+        window.ShowError(ui::StartWarning(warning));
     }
 
     // The waiters wait on the named events; what they do is done on the UI thread.

@@ -44,21 +44,22 @@ namespace {
 constexpr qreal kAwayOpacity = 0.4;
 constexpr int kWindowWidth = 1024;
 constexpr int kWindowHeight = 600;
-constexpr QRect kHeader(0, 0, kWindowWidth, 56);
-constexpr QRect kLogo(16, 4, 192, 48);
+// The header band holds the four lines of the information panel at the window's own text
+// size, with clear space above the accent rule along its bottom edge.
+constexpr QRect kHeader(0, 0, kWindowWidth, 72);
+constexpr QRect kLogo(16, 12, 192, 48);
 // With the device selector below it the name takes the upper half of the band.
-constexpr QRect kLogoAboveSelector(16, 3, 192, 26);
-constexpr QRect kDeviceSelector(16, 29, 240, 22);
-constexpr QRect kInfoPanel(264, 3, 250, 52);
-constexpr QRect kPageTabs(520, 12, 380, 32);
+constexpr QRect kLogoAboveSelector(16, 6, 192, 28);
+constexpr QRect kDeviceSelector(16, 39, 200, 24);
+constexpr QRect kInfoPanel(226, 3, 290, 64);
+constexpr QRect kPageTabs(520, 20, 380, 32);
 constexpr int kPageTabGap = 10;
-constexpr QRect kMinimise(932, 14, 38, 28);
-constexpr QRect kHide(976, 14, 38, 28);
-constexpr QRect kProfileRow(80, 62, 864, 38);
+constexpr QRect kMinimise(932, 22, 38, 28);
+constexpr QRect kHide(976, 22, 38, 28);
+constexpr QRect kProfileRow(80, 76, 864, 30);
 constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
 
-constexpr int kTitleFont = 1;  // Tahoma 20
-constexpr int kInfoFontPixels = 11;
+constexpr int kTitleFont = 1;        // Tahoma 20
 constexpr int kPageTabText = 0;      // button_str 0..2: the page names
 constexpr int kProfileCaption = 1;   // cap_input_str: "Enter profile name"
 constexpr int kColourCaption = 46;   // button_str: "Colour"
@@ -157,8 +158,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
             &MainWindow::OnOperationFinished);
     connect(&controller_, &DeviceController::uninitialisedFound, this,
             &MainWindow::OfferInitialisation);
-    for (const std::string& problem : library_.problems) ShowError(ToQ(problem));
-    if (!keyboard_.warning.empty()) ShowError(ToQ(keyboard_.warning));
+    for (const std::string& problem : library_.problems) ShowError(StartWarning(problem));
+    if (!keyboard_.warning.empty()) ShowError(StartWarning(keyboard_.warning));
     ShowPage(kButtonsPage);
     Refresh();
 }
@@ -170,10 +171,9 @@ void MainWindow::BuildHeader() {
     info_->setObjectName("infoPanel");
     info_->setGeometry(kInfoPanel);
     info_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // Four lines fit the header band at this size.
-    info_->setStyleSheet(QStringLiteral("color: %1; background: transparent; font-size: %2px;")
-                             .arg(skin::kTextDim.name())
-                             .arg(kInfoFontPixels));
+    // The window's own text size: the panel's four lines are as readable as the rest.
+    info_->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(skin::kTextDim.name()));
 
     devices_ = new DeviceSelector(this);
     devices_->move(kDeviceSelector.topLeft());
@@ -225,7 +225,7 @@ void MainWindow::Refresh() {
     // Asked again only after the mouse was away (or initialised) in between.
     if (!view.uninitialised) declinedPath_.clear();
     if (view.uninitialised) {
-        info_->setText(ToQ(view.modelName) + "\n" + ToQ(kUninitialisedPanelText));
+        info_->setText(ToQ(view.modelName) + "\n" + Word(kWordUninitialisedPanel));
     } else if (view.present || view.keyboard) {
         info_->setText(ToQ(InfoPanelText(Ui(),
                                          InfoDevice{view.modelName,
@@ -392,7 +392,7 @@ void MainWindow::OfferInitialisation() {
     if (offering_ || !view.uninitialised || view.path == declinedPath_) return;
     offering_ = true;
     const bool yes =
-        Confirm(this, ToQ(Ui().button_str[kResetButtonText]), ToQ(kInitialiseQuestion));
+        Confirm(this, ToQ(Ui().button_str[kResetButtonText]), Word(kWordInitialiseQuestion));
     offering_ = false;
     if (!yes) {
         declinedPath_ = view.path;

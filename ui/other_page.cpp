@@ -195,7 +195,7 @@ void OtherPage::Refresh() {
 
     QString text;
     if (view.uninitialised) {
-        text = ToQ(view.modelName) + "\n" + ToQ(kUninitialisedText);
+        text = ToQ(view.modelName) + "\n" + Word(kWordUninitialised);
     } else if (view.present) {
         const InfoDevice device{view.modelName, static_cast<uint32_t>(view.firmwareVersion),
                                 view.extendedButtons};
@@ -216,7 +216,7 @@ bool OtherPage::SaveOrUndo(const UserSettings& undo) {
     if (saved) return true;
     *context_.settings = undo;
     Refresh();
-    ShowError(ToQ(saved.message()));
+    ShowError(ErrorMessage(saved.error()));
     return false;
 }
 
@@ -241,7 +241,7 @@ void OtherPage::OnAcceleration(bool on) {
     if (!SaveOrUndo(undo)) return;
     if (pointer == nullptr || !pointer->Available()) return;
     if (const Status applied = ApplyPointerAcceleration(on, *pointer); !applied) {
-        ShowError(ToQ(applied.message()));
+        ShowError(ErrorMessage(applied.error()));
     }
 }
 
@@ -249,7 +249,7 @@ void OtherPage::OnAutostart(bool on) {
     const std::string program = FromQ(QCoreApplication::applicationFilePath());
     if (const Status set = SetAutostart(on, program); !set) {
         autostart_->setChecked(AutostartEnabled());
-        ShowError(ToQ(set.message()));
+        ShowError(ErrorMessage(set.error()));
     }
 }
 
@@ -295,8 +295,9 @@ void OtherPage::OnRestore() {
     // The file is judged before the question, so a wrong file never asks to overwrite.
     auto bytes = ReadFileIfExists(FromQ(file));
     if (!bytes || !*bytes) {
-        // The open dialog only offers existing files; a file gone since has no table text.
-        ShowError(bytes ? "cannot read " + file + ": no such file" : ToQ(bytes.message()));
+        // The open dialog only offers existing files; this one went away since.
+        ShowError(bytes ? Word(kWordFileGone, {FromQ(QDir::toNativeSeparators(file))})
+                        : ErrorMessage(bytes.error()));
         return;
     }
     auto contents = DecodeBackupFile(**bytes);

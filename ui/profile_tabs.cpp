@@ -74,7 +74,7 @@ void ProfileTabs::SetFocused(int profile) {
     QString name = word;
     if (focused_ >= 0) {
         name = QStringLiteral("%1 %2: %3").arg(word).arg(focused_ + 1).arg(Tab(focused_).name);
-        if (focused_ == active_) name += QStringLiteral(", active");
+        if (focused_ == active_) name += QStringLiteral(", ") + Word(kWordActiveProfile);
     }
     if (name != accessibleName()) {
         setAccessibleName(name);

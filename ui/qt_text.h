@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ui_strings.h"
+#include "platform/result.h"
 
 namespace qvm::ui {
 
@@ -20,6 +21,15 @@ inline std::string FromQ(const QString& text) {
 }
 
 // A word_str entry with its "%s"/"%d" markers filled from `args` in turn.
-QString Word(WordText word, std::vector<std::string> args);
+// Line breaks of the tables ("\r\n") become Qt's "\n".
+QString Word(WordText word, std::vector<std::string> args = {});
+
+// An error as the windows show it: the table sentence for its kind in the language in
+// force, then the program's detail on the next line.
+QString ErrorMessage(const Error& error);
+
+// A problem found while starting, whose kind is no longer known: the table's heading in
+// the language in force, then the program's own text.
+QString StartWarning(const std::string& warning);
 
 }  // namespace qvm::ui

@@ -2,11 +2,13 @@
 // button, check box, panel title, tab and list row shows its whole text on each page and
 // in the dialogs, and a screenshot of each is written for a person to see.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -18,10 +20,14 @@
 #include <vector>
 
 #include "app/ui_strings.h"
+#include "sim/sim_config.h"
 #include "ui/button_page.h"
 #include "ui/button_settings_dialog.h"
+#include "ui/confirm.h"
+#include "ui/device_controller.h"
 #include "ui/macro_list_window.h"
 #include "ui/main_window.h"
+#include "ui/other_page.h"
 #include "ui/skin.h"
 #include "ui_rig.h"
 
@@ -139,6 +145,32 @@ QStringList CutTexts(const QWidget* root) {
     return cut;
 }
 
+// What screen readers hear in English: names, descriptions and the words composed into
+// them. None may be left in a translated window.
+const QStringList kEnglishAccessibleWords = {"Device",         "The device the window works on",
+                                             "Function class", "Button labels",
+                                             "Arrow keys",     "DPI stage",
+                                             ", active"};
+
+// Every accessible name and description under root that still holds an English word.
+QStringList EnglishAccessibleTexts(QWidget* root) {
+    QStringList found;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets << root;
+    for (QWidget* w : widgets) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
+        if (face == nullptr) continue;
+        for (const QString& text :
+             {face->text(QAccessible::Name), face->text(QAccessible::Description)}) {
+            for (const QString& english : kEnglishAccessibleWords) {
+                if (text.contains(english)) found << Describe(w, text);
+            }
+        }
+    }
+    found.removeDuplicates();
+    return found;
+}
+
 // The language of the running test ("de", "fr"): screenshots are "<language>_<name>.png".
 QString gLanguageTag;
 
@@ -160,14 +192,26 @@ class LanguageTest : public QObject {
         QTest::addColumn<QString>("tag");
         // A function of the function list, as the language names it.
         QTest::addColumn<QString>("copy");
+        // How a message about a device that left begins, and the Backup button's name.
+        QTest::addColumn<QString>("gone");
+        QTest::addColumn<QString>("backup");
+        // The heading of problems found while starting.
+        QTest::addColumn<QString>("found");
         QTest::newRow("de") << 1031 << "de"
-                            << "Kopieren";
+                            << "Kopieren"
+                            << "Das Gerät ist nicht mehr da"
+                            << "Sichern"
+                            << "Beim Start festgestellt:";
         QTest::newRow("fr") << 1036 << "fr"
-                            << "Copier";
+                            << "Copier"
+                            << "Le périphérique n'est plus là"
+                            << "Sauvegarder"
+                            << "Constaté au démarrage :";
     }
     void initTestCase() {
         skin::CreateSharedFonts();
         skin::ApplySkin(*qApp);
+        QAccessible::setActive(true);
     }
     void init() {
         QFETCH_GLOBAL(int, language);
@@ -258,6 +302,90 @@ class LanguageTest : public QObject {
         QVERIFY2(functions.contains(copy), qPrintable(functions.join(", ")));
         cut.removeDuplicates();
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+    }
+
+    // Screen readers hear the language too: the device selector (two devices), the DPI
+    // sliders, the profile tabs and the label map of the window, and the lists of the
+    // button settings dialog.
+    void accessibleNamesAreTranslated() {
+        UiRig rig("g12,g0");
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        QTRY_VERIFY(w.findChild<QWidget*>("deviceSelector")->isVisible());
+        QStringList english;
+        for (int page = 0; page < 3; ++page) {
+            w.ShowPage(page);
+            QCoreApplication::processEvents();
+            english << EnglishAccessibleTexts(&w);
+        }
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (dialog == nullptr) return;
+            english << EnglishAccessibleTexts(dialog);
+            dialog->close();
+        });
+        w.ShowPage(0);
+        w.Buttons().OpenSettings(1);
+        english.removeDuplicates();
+        QVERIFY2(english.isEmpty(), qPrintable(english.join("\n")));
+    }
+
+    // Messages about failures open with a sentence in the language; the program's own
+    // detail (English, with numbers and paths) follows beneath it, nothing left out.
+    void failuresAreToldInTheLanguage() {
+        QFETCH_GLOBAL(QString, gone);
+        QFETCH_GLOBAL(QString, backup);
+        UiRig rig("g12/mem=8k");
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        QTemporaryDir dir;
+        const QString file = dir.filePath("saved.bf");
+        w.Other().SetFileChoosers([&](QWidget*, const QString&) { return file; },
+                                  [](QWidget*, const QString&) { return QString(); });
+        QStringList told;
+        ScopedDialogHooks hooks([](const QString&, const QString&) { return true; },
+                                [&](const QString&, const QString& text) { told << text; });
+        SimFaults faults;
+        faults.removeAfter = 4;  // the mouse leaves a few reads into the backup
+        rig.Device().SetFaults(faults);
+        w.ShowPage(2);
+        auto* start = w.Other().findChild<QPushButton*>("backupButton");
+        QVERIFY(start != nullptr && start->isEnabled());
+        UiRig::Click(start);
+        QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty(), qvm::test::kUiLoadTimeoutMs);
+        QVERIFY2(told.front().startsWith(gone), qPrintable(told.front()));
+        QVERIFY2(told.front().contains("\nthe device left during the backup"),
+                 qPrintable(told.front()));
+        const QString result = w.Other().findChild<QLabel*>("driverResult")->text();
+        QVERIFY2(result.contains(backup) && result.contains(gone), qPrintable(result));
+        QVERIFY(!QFile::exists(file));
+        Screenshot(&w, "backup_failed");
+    }
+
+    // What the window finds wrong while starting (here: a program folder without its
+    // function library) is headed in the language, the program's own line beneath.
+    void startWarningsAreToldInTheLanguage() {
+        QFETCH_GLOBAL(QString, found);
+        QStringList told;
+        ScopedDialogHooks hooks([](const QString&, const QString&) { return true; },
+                                [&](const QString&, const QString& text) { told << text; });
+        QTemporaryDir empty;
+        UiRig rig("g12", empty.path().toStdString());
+        QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty(), qvm::test::kUiLoadTimeoutMs);
+        QVERIFY2(told.front().startsWith(found + "\n"), qPrintable(told.front()));
+        QVERIFY2(told.front().contains("bulitin.ini: not found"), qPrintable(told.front()));
+    }
+
+    // Every device operation a message can name has a name in the language.
+    void operationNamesAreTranslated() {
+        for (int op = 0; op <= static_cast<int>(HubOperation::FlushDeferred); ++op) {
+            const auto operation = static_cast<HubOperation>(op);
+            const QString name = DeviceController::OperationName(operation);
+            QVERIFY2(!name.isEmpty() && name != QString::fromUtf8(HubOperationName(operation)),
+                     qPrintable(name));
+        }
     }
 
     void macroListFitsItsTexts() {

@@ -156,6 +156,59 @@ class MainWindowTest : public QObject {
         rig.Screenshot(&w, "main_nodevice.png");
     }
 
+    // The header's information panel: its four lines at the window's own text size,
+    // all within the panel, and clear rows between the last line and the accent rule
+    // along the header's bottom edge. Judged on the drawn pixels, so it holds at any
+    // QT_SCALE_FACTOR (ctest runs it at 2 as well).
+    void headerInfoIsReadableAndClearOfTheRule_data() {
+        QTest::addColumn<QString>("devices");
+        QTest::newRow("class C") << "g12";
+        QTest::newRow("extended button set") << "g5x";
+        QTest::newRow("device selector shown") << "g12,g0";
+    }
+    void headerInfoIsReadableAndClearOfTheRule() {
+        constexpr int kClearRows = 4;  // at least this many clear rows above the rule
+        constexpr int kTextGrey = 80;  // brighter than the band: part of a letter
+        QFETCH(QString, devices);
+        UiRig rig(devices.toStdString());
+        MainWindow& w = rig.Window();
+        w.show();
+        QVERIFY(rig.WaitLoaded());
+        QCoreApplication::processEvents();
+        auto* info = w.findChild<QLabel*>("infoPanel");
+        QVERIFY(info != nullptr);
+        QCOMPARE(info->text().count('\n'), 3);
+        const QRect room = info->contentsRect();
+        const QRect used =
+            info->fontMetrics().boundingRect(room, int(info->alignment()), info->text());
+        QVERIFY2(room.contains(used),
+                 qPrintable(QString("needs %1 px of %2").arg(used.height()).arg(room.height())));
+
+        const QImage image = w.grab().toImage();
+        const qreal ratio = image.devicePixelRatio();
+        const QRect panel(info->geometry().topLeft() * ratio, info->geometry().size() * ratio);
+        int ruleTop = -1;
+        for (int y = panel.top(); y < image.height() && ruleTop < 0; ++y) {
+            const QColor c = image.pixelColor(panel.center().x(), y);
+            if (c.red() > 200 && c.green() < 120 && c.blue() < 100) ruleTop = y;
+        }
+        QVERIFY(ruleTop > panel.top());
+        int lastText = -1;
+        for (int y = panel.top(); y < ruleTop; ++y) {
+            for (int x = panel.left(); x <= panel.right(); ++x) {
+                if (qGray(image.pixel(x, y)) > kTextGrey) lastText = y;
+            }
+        }
+        QVERIFY(lastText > panel.top());
+        const int clear = int((ruleTop - lastText - 1) / ratio);
+        rig.Screenshot(&w, QString("header_%1_%2.png")
+                               .arg(QString(QTest::currentDataTag()).replace(' ', '_'))
+                               .arg(int(ratio * 100)));
+        QVERIFY2(clear >= kClearRows, qPrintable(QString("%1 clear rows").arg(clear)));
+        QVERIFY2(info->fontInfo().pixelSize() >= w.PageTab(0)->fontInfo().pixelSize(),
+                 qPrintable(QString("%1 px").arg(info->fontInfo().pixelSize())));
+    }
+
     void hotPlugWhileTheWindowIsOpen() {
         UiRig rig;
         MainWindow& w = rig.Window();

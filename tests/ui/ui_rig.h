@@ -29,7 +29,10 @@ inline constexpr int kUiLoadTimeoutMs = 20000;
 class UiRig {
   public:
     // `devices`: the simulated device list; "" starts with the default mouse unplugged.
-    explicit UiRig(const std::string& devices = "g12") : pointer_(pointerDesktop_.Connect()) {
+    // `programFolder`: where the window reads its function library and keyboard layout.
+    explicit UiRig(const std::string& devices = "g12",
+                   const std::string& programFolder = QVM_SOURCE_DATA_DIR)
+        : pointer_(pointerDesktop_.Connect()) {
         if (!dir_.isValid()) qFatal("no temporary folder");
         qputenv("QVM_USER_DIR", dir_.path().toUtf8());
         DeviceHubOptions options;
@@ -41,7 +44,7 @@ class UiRig {
         if (devices.empty()) Device().Detach();
 
         ui::MainWindowContext context;
-        context.programFolder = QVM_SOURCE_DATA_DIR;
+        context.programFolder = programFolder;
         context.libraryRoot = JoinPath(dir_.path().toStdString(), "Favorite");
         context.settingsPath = JoinPath(dir_.path().toStdString(), "set.ini");
         context.settings = &settings_;
