@@ -6,7 +6,7 @@
 # usage: scripts/vm-test.sh [--build DIR] [--timeout SECONDS] [--cache DIR] [PROGRAM [ARG...]]
 #
 #   --build DIR      where qvmctl, qvm-uhid and vm_tests were built (default: build)
-#   --timeout SEC    the whole boot and test run is stopped after this long (default 150)
+#   --timeout SEC    the whole boot and test run is stopped after this long (default 300)
 #   --cache DIR      where the unpacked kernel is kept between runs
 #                    (default: $XDG_CACHE_HOME/qvm-gaming/vm, else ~/.cache/qvm-gaming/vm)
 #   PROGRAM ARG...   what to run in the machine instead of the end-to-end tests, e.g. sh
@@ -21,7 +21,7 @@ readonly kSkip=77
 readonly kNoVerdict=3
 readonly kMarker="QVM-VM-EXIT:"
 build=build
-timeout=150
+timeout=300
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/qvm-gaming/vm
 program=()
 
@@ -139,7 +139,9 @@ add_module() {
     loaded+=("$path")
     cp "$modules/$path" "$stage/lib/modules/$(printf '%02d' ${#loaded[@]})-$(basename "$path")"
 }
-for m in uhid hid-generic; do add_module "$m"; done
+# uhid for programs that make HID devices; usbhid, the dummy USB controller and gadgetfs
+# for a program that is a whole USB device.
+for m in uhid hid-generic usbhid dummy_hcd gadgetfs; do add_module "$m"; done
 
 # The programs, with the shared libraries they need and the loader.
 add_binary() {
@@ -172,6 +174,7 @@ mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
 for m in /lib/modules/*.ko; do insmod "\$m" || echo "vm: cannot load \$m"; done
+mkdir -p /dev/gadget && mount -t gadgetfs gadgetfs /dev/gadget
 export HOME=/tmp QVM_USER_DIR=/tmp/user QVM_DATA_DIR=/vm/data QVM_VM_BIN=/vm
 mkdir -p /tmp/user
 cd /tmp
@@ -184,7 +187,7 @@ chmod +x "$stage/init"
 
 # ---- Boot ----
 status=0
-timeout --foreground "$timeout" "$qemu" -accel "$accel" -machine q35 -m 512 -smp 2 \
+timeout --foreground "$timeout" "$qemu" -accel "$accel" -machine q35 -m 512 -smp 1 \
     -nodefaults -nographic -no-reboot -serial stdio -monitor none \
     -kernel "$kernel/vmlinux" -initrd "$initrd" \
     -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" </dev/null |

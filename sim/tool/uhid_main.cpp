@@ -1,7 +1,8 @@
-// qvm-uhid: simulated devices as kernel HID devices (through /dev/uhid), so that the
-// programs reach them through hidraw like the hardware. Commands on standard input drive
-// what a user would do with the devices; each is answered on standard output with "ok"
-// or "error: TEXT", so a script can wait for it.
+// qvm-uhid: simulated devices as kernel HID devices (through /dev/uhid, or one of them as
+// a whole USB device through gadgetfs), so that the programs reach them through hidraw
+// like the hardware. Commands on standard input drive what a user would do with the
+// devices; each is answered on standard output with "ok" or "error: TEXT", so a script
+// can wait for it.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -10,9 +11,11 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "sim/sim_backend.h"
+#include "sim/sim_gadget.h"
 #include "sim/sim_uhid.h"
 
 namespace {
@@ -22,7 +25,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "usage: qvm-uhid [--state DIR] [DEVICES]\n"
+    "usage: qvm-uhid [--state DIR] [--usb GADGETFS] [DEVICES]\n"
     "\n"
     "Creates a kernel HID device (uhid) for every interface of the simulated devices\n"
     "(DEVICES as for --hid sim:DEVICES; absent: the default set), prints \"ready\" and\n"
@@ -34,11 +37,18 @@ constexpr const char* kUsage =
     "  profile N P       the active profile of mouse N is switched on the mouse itself\n"
     "  quit\n"
     "\n"
-    "  --state DIR       keep each device's memory in DIR (as qvm-sim --state)\n";
+    "  --state DIR       keep each device's memory in DIR (as qvm-sim --state)\n"
+    "  --usb GADGETFS    make the one device a whole USB device instead, through the\n"
+    "                    gadgetfs mounted at GADGETFS (e.g. /dev/gadget)\n";
+
+// A device's kernel side: its uhid devices or its USB gadget.
+using KernelDevice =
+    std::variant<std::unique_ptr<qvm::SimUhidDevice>, std::unique_ptr<qvm::SimGadgetDevice>>;
 
 struct Served {
     qvm::SimBackend* backend = nullptr;
-    std::vector<std::unique_ptr<qvm::SimUhidDevice>> kernelDevices;  // by place; empty: unplugged
+    std::string gadgetFolder;                                // empty: uhid
+    std::vector<std::optional<KernelDevice>> kernelDevices;  // by place; empty: unplugged
 };
 
 qvm::Status Plug(Served& served, size_t place) {
@@ -46,9 +56,15 @@ qvm::Status Plug(Served& served, size_t place) {
         return qvm::MakeError("device " + std::to_string(place) + " is already plugged in");
     qvm::SimDevice& device = served.backend->Device(place);
     device.Attach();
+    if (!served.gadgetFolder.empty()) {
+        auto created = qvm::SimGadgetDevice::Create(device, served.gadgetFolder);
+        if (!created) return created.error();
+        served.kernelDevices[place] = KernelDevice(std::move(*created));
+        return {};
+    }
     auto created = qvm::SimUhidDevice::Create(device);
     if (!created) return created.error();
-    served.kernelDevices[place] = std::move(*created);
+    served.kernelDevices[place] = KernelDevice(std::move(*created));
     return {};
 }
 
@@ -116,6 +132,7 @@ qvm::Status Run(Served& served, const std::string& line, bool& quit) {
 int main(int argc, char** argv) {
     std::string devices;
     std::string state;
+    std::string gadget;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -124,6 +141,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--state" && i + 1 < argc) {
             state = argv[++i];
+        } else if (arg == "--usb" && i + 1 < argc) {
+            gadget = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "qvm-uhid: unknown option '%s' (see --help)\n", arg.c_str());
             return kExitUsage;
@@ -142,8 +161,13 @@ int main(int argc, char** argv) {
     for (const std::string& note : (*backend)->LoadNotes()) {
         std::fprintf(stderr, "qvm-uhid: %s\n", note.c_str());
     }
+    if (!gadget.empty() && (*backend)->DeviceCount() != 1) {
+        std::fprintf(stderr, "qvm-uhid: --usb serves exactly one device\n");
+        return kExitUsage;
+    }
     Served served;
     served.backend = backend->get();
+    served.gadgetFolder = gadget;
     served.kernelDevices.resize((*backend)->DeviceCount());
     for (size_t place = 0; place < served.kernelDevices.size(); ++place) {
         if (qvm::Status plugged = Plug(served, place); !plugged) {

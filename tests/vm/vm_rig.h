@@ -132,9 +132,10 @@ inline std::string Drain(int fd) {
 }
 
 // Runs qvmctl (or another program of the binary folder) with `args`; with `uid`, as that
-// user, without the supplementary groups. Standard input is empty.
+// user, without the supplementary groups; with `env` set. Standard input is empty.
 inline ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                             std::optional<uid_t> uid = std::nullopt) {
+                             std::optional<uid_t> uid = std::nullopt,
+                             const std::vector<std::pair<std::string, std::string>>& env = {}) {
     int out[2];
     int err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
@@ -161,6 +162,7 @@ inline ProgramRun RunProgram(const std::string& program, const std::vector<std::
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("QVM_USER_DIR", home.c_str(), 1);
         }
+        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
         ::execv(path.c_str(), argv.data());
         ::_exit(127);
     }
