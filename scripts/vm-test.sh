@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Boots a small virtual machine on Debian 12's stock kernel and runs a test program in it,
-# so that the Linux HID backend meets a real kernel: uhid, the HID core, hidraw and the
-# kernel's device events. Prints the machine's console and exits with the test's status.
+# so that the Linux HID backend meets a real kernel: uhid, the USB host stack with a dummy
+# controller and gadgetfs, usbhid, hidraw and the kernel's device events. Prints the
+# machine's console and exits with the test's status.
 #
 # usage: scripts/vm-test.sh [--build DIR] [--timeout SECONDS] [--cache DIR] [PROGRAM [ARG...]]
 #
@@ -9,7 +10,8 @@
 #   --timeout SEC    the whole boot and test run is stopped after this long (default 300)
 #   --cache DIR      where the unpacked kernel is kept between runs
 #                    (default: $XDG_CACHE_HOME/qvm-gaming/vm, else ~/.cache/qvm-gaming/vm)
-#   PROGRAM ARG...   what to run in the machine instead of the end-to-end tests, e.g. sh
+#   PROGRAM ARG...   what to run in the machine instead of the end-to-end tests, e.g.
+#                    sh -c 'ls -l /dev/hidraw*' or /vm/vm_tests --gtest_filter=KernelList*
 #
 # Exit status: the test's; 77 when qemu cannot run at all on this machine (the tests are
 # then skipped, which the message says); 124 on the time-out; 3 when the machine did not
@@ -36,7 +38,7 @@ while (($#)); do
                 die "--timeout needs a number of seconds from 1 to 3600"
             timeout=$2; shift 2 ;;
         --cache) cache=${2:?--cache needs a folder}; shift 2 ;;
-        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         -*) die "unknown option '$1' (see --help)" ;;
         *) program=("$@"); break ;;
     esac
@@ -179,7 +181,10 @@ export HOME=/tmp QVM_USER_DIR=/tmp/user QVM_DATA_DIR=/vm/data QVM_VM_BIN=/vm
 mkdir -p /tmp/user
 cd /tmp
 sh -c "\$(cat /vm/command)" </dev/console
-echo "$kMarker\$?"
+status=\$?
+# On a line of its own, whatever the console printed last.
+echo
+echo "$kMarker\$status"
 poweroff -f
 EOF
 chmod +x "$stage/init"
@@ -192,7 +197,7 @@ timeout --foreground "$timeout" "$qemu" -accel "$accel" -machine q35 -m 512 -smp
     -kernel "$kernel/vmlinux" -initrd "$initrd" \
     -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" </dev/null |
     tee "$console" | sed "/^$kMarker/d" || status=$?
-verdict=$(tr -d '\r' <"$console" | sed -n "s/^$kMarker\([0-9]*\)$/\1/p" | tail -n 1)
+verdict=$(tr -d '\r' <"$console" | grep -o "$kMarker[0-9]*\$" | tail -n 1 | cut -d: -f2)
 if [ -n "$verdict" ]; then
     exit "$verdict"
 elif ((status == 124)); then
