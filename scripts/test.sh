@@ -27,7 +27,22 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # Every program as a user builds it (-O2), so a warning that only an optimised build
 # raises still stops the test command. No debug information: nobody debugs this build.
 echo "== plain build of the programs" >&2
-build build "" "-O2 -g0" "-DQVM_BUILD_TESTS=OFF -DQVM_BUILD_BENCH=ON"
+build build "" "-O2 -g0" "-DQVM_BUILD_TESTS=OFF -DQVM_BUILD_BENCH=ON -DQVM_BUILD_VM_TESTS=ON"
+
+# The plain programs against a real kernel: hidraw, the HID core and its device events.
+echo "== end-to-end tests in a virtual machine" >&2
+vm_status=0
+scripts/vm-test.sh --build build || vm_status=$?
+if ((vm_status == 77)); then
+    echo "== end-to-end tests SKIPPED: qemu cannot run on this machine" >&2
+elif ((vm_status != 0)); then
+    exit "$vm_status"
+fi
+if udevadm verify --help >/dev/null 2>&1; then
+    udevadm verify --resolve-names=never data/70-qvm-gaming.rules
+else
+    echo "== udev rule not checked: no udevadm with 'verify' here (systemd 254 or later)" >&2
+fi
 
 # The sanitizer builds only run tests: -O1 keeps them fast enough to run while compiling
 # much faster than -O2, and line tables are all the sanitizers' stack traces need.

@@ -120,6 +120,38 @@ Result<HidNodeIds> IdsFromHidId(std::string_view hidId) {
     return ids;
 }
 
+namespace {
+
+constexpr std::string_view kPhysInterface = "/input";
+
+// Where the "/inputN" ending of a physical path starts; npos when it has none.
+size_t PhysInterfaceStart(std::string_view phys) {
+    const size_t at = phys.rfind(kPhysInterface);
+    if (at == std::string_view::npos) return at;
+    if (!ParseNumber(phys.substr(at + kPhysInterface.size()), kDecimal, kMaxInterfaceNumber, "")) {
+        return std::string_view::npos;
+    }
+    return at;
+}
+
+}  // namespace
+
+std::optional<int> InterfaceOfPhys(std::string_view phys) {
+    const size_t at = PhysInterfaceStart(phys);
+    if (at == std::string_view::npos) return std::nullopt;
+    return static_cast<int>(
+        *ParseNumber(phys.substr(at + kPhysInterface.size()), kDecimal, kMaxInterfaceNumber, ""));
+}
+
+std::string ContainerOfNonUsb(std::string_view parentSyspath, std::string_view phys,
+                              std::string_view uniq) {
+    const std::string_view device = phys.substr(0, PhysInterfaceStart(phys));
+    std::string container(parentSyspath);
+    if (!device.empty()) container += "#" + std::string(device);
+    if (!uniq.empty()) container += "#" + std::string(uniq);
+    return container;
+}
+
 Result<HidNodeIds> IdsFromDevpath(std::string_view devpath) {
     const std::vector<std::string_view> parts = Split(devpath, '/');
     for (size_t i = parts.size(); i-- > 0;) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,19 @@ Result<HidNodeIds> IdsFromUsbAttributes(std::string_view idVendor, std::string_v
 // From the HID_ID property of a HID device that is not on USB ("0005:00000C45:00007040":
 // bus, vendor, product in hexadecimal). Such a device has a single interface, number 0.
 Result<HidNodeIds> IdsFromHidId(std::string_view hidId);
+
+// The interface number in the physical path of a HID device not on USB, which the HID
+// core and uhid devices name as USB interfaces are named ("usb-0000:00:14.0-2/input1",
+// "qvm-uhid-0/input2"): the decimal number after the last "/input". nullopt when the
+// path names no interface (Bluetooth gives the adapter's address).
+std::optional<int> InterfaceOfPhys(std::string_view phys);
+
+// The identity of the physical device a HID device not on USB belongs to. The device it
+// hangs off is not enough: every uhid device (Bluetooth LE devices among them) hangs off
+// the uhid node. The physical path without its interface part and the unique ID tell
+// them apart, and are the same for the interfaces of one device.
+std::string ContainerOfNonUsb(std::string_view parentSyspath, std::string_view phys,
+                              std::string_view uniq);
 
 // From the sysfs path of a hidraw node alone, for a node that has already left and whose
 // attributes can no longer be read: the HID device folder names bus, vendor and product

@@ -29,6 +29,8 @@ constexpr const char* kHidrawSubsystem = "hidraw";
 constexpr const char* kPermissionDenied = "permission denied: install the udev rule, see README";
 constexpr std::string_view kActionAdd = "add";
 constexpr std::string_view kActionRemove = "remove";
+// Present while a udev daemon runs.
+constexpr const char* kUdevControl = "/run/udev/control";
 
 // What udev and sysfs tell about one hidraw node, without opening it.
 struct NodeFacts {
@@ -66,12 +68,19 @@ Result<NodeFacts> ReadNodeFacts(udev_device* node) {
                                    SysattrOf(usbInterface, "bInterfaceNumber"))
             : IdsFromHidId(PropertyOf(hid, "HID_ID"));
     if (!ids) return MakeError(name + ": " + ids.message());
+    HidNodeIds nodeIds = *ids;
+    const std::string phys = PropertyOf(hid, "HID_PHYS");
+    if (!usbInterface) {
+        if (const std::optional<int> interface = InterfaceOfPhys(phys)) {
+            nodeIds.interfaceNumber = *interface;
+        }
+    }
 
     HidDeviceInfo& info = facts.info;
-    info.path = FormatHidrawPath(*ids, name);
-    info.vendorId = ids->vendorId;
-    info.productId = ids->productId;
-    info.interfaceNumber = ids->interfaceNumber;
+    info.path = FormatHidrawPath(nodeIds, name);
+    info.vendorId = nodeIds.vendorId;
+    info.productId = nodeIds.productId;
+    info.interfaceNumber = nodeIds.interfaceNumber;
     facts.descriptorFile = OrEmpty(udev_device_get_syspath(hid)) + "/report_descriptor";
     if (usbDevice) {
         info.serial = SysattrOf(usbDevice, "serial");
@@ -81,11 +90,13 @@ Result<NodeFacts> ReadNodeFacts(udev_device* node) {
             SysattrOf(usbDevice, "busnum"), SysattrOf(usbDevice, "devnum"));
         if (location) facts.usbDevice = *location;
     } else {
-        // Bluetooth and other buses: the HID core keeps the strings, and the device the
-        // HID device hangs off stands for the physical device.
+        // Bluetooth, uhid and other buses: the HID core keeps the strings; the device the
+        // HID device hangs off, with the physical path and unique ID, stands for the
+        // physical device.
         info.serial = PropertyOf(hid, "HID_UNIQ");
         info.product = PropertyOf(hid, "HID_NAME");
-        info.container = OrEmpty(udev_device_get_syspath(udev_device_get_parent(hid)));
+        info.container = ContainerOfNonUsb(
+            OrEmpty(udev_device_get_syspath(udev_device_get_parent(hid))), phys, info.serial);
     }
     return facts;
 }
@@ -152,6 +163,14 @@ void Probe(const NodeFacts& facts, HidDeviceInfo& info) {
     } else if (info.openError.empty()) {
         info.openError = parsed.message();
     }
+}
+
+// Where arrivals and removals are heard. A running udev daemon passes each device on once
+// it has set it up (its node's access rights included), so its events are the ones to
+// wait for; without one (containers, minimal systems) it sends nothing, and the kernel's
+// own events are all there is.
+const char* MonitorSource() {
+    return ::access(kUdevControl, F_OK) == 0 ? "udev" : "kernel";
 }
 
 class LinuxHidBackend final : public HidBackend {
@@ -274,7 +293,7 @@ class LinuxHidBackend final : public HidBackend {
 Result<std::unique_ptr<HidBackend>> MakeLinuxBackend() {
     UdevPtr udev(udev_new());
     if (!udev) return MakeError("cannot start udev: " + SystemMessage(errno));
-    UdevMonitorPtr monitor(udev_monitor_new_from_netlink(udev.get(), "udev"));
+    UdevMonitorPtr monitor(udev_monitor_new_from_netlink(udev.get(), MonitorSource()));
     if (!monitor ||
         udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), kHidrawSubsystem, nullptr) <
             0 ||

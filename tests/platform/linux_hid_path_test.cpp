@@ -190,3 +190,64 @@ TEST(UsbLanguage, FirstEntryOfTheTableIsLittleEndian) {
 }  // namespace qvm
 
 #endif  // QVM_HAVE_LINUX_HID
+
+namespace qvm {
+namespace {
+
+struct PhysCase {
+    const char* phys;
+    std::optional<int> interface;
+};
+
+class PhysInterface : public testing::TestWithParam<PhysCase> {};
+
+TEST_P(PhysInterface, ReadsTheNumberAfterInput) {
+    EXPECT_EQ(InterfaceOfPhys(GetParam().phys), GetParam().interface);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NonUsb, PhysInterface,
+    testing::Values(PhysCase{"usb-0000:00:14.0-2/input1", 1}, PhysCase{"qvm-uhid-0/input2", 2},
+                    PhysCase{"qvm-uhid-3/input0", 0}, PhysCase{"a/input1/input12", 12},
+                    PhysCase{"aa:bb:cc:dd:ee:ff", std::nullopt},
+                    PhysCase{"qvm-uhid-0/input", std::nullopt},
+                    PhysCase{"qvm-uhid-0/input-1", std::nullopt},
+                    PhysCase{"qvm-uhid-0/input256", std::nullopt},
+                    PhysCase{"qvm-uhid-0/inputx", std::nullopt}, PhysCase{"", std::nullopt}));
+
+struct ContainerCase {
+    const char* name;
+    const char* physA;
+    const char* uniqA;
+    const char* physB;
+    const char* uniqB;
+    bool same;
+};
+
+class NonUsbContainer : public testing::TestWithParam<ContainerCase> {};
+
+TEST_P(NonUsbContainer, SeparatesDevicesOnly) {
+    const std::string parent = "/sys/devices/virtual/misc/uhid";
+    const ContainerCase& c = GetParam();
+    EXPECT_EQ(
+        ContainerOfNonUsb(parent, c.physA, c.uniqA) == ContainerOfNonUsb(parent, c.physB, c.uniqB),
+        c.same);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uhid, NonUsbContainer,
+    testing::Values(
+        ContainerCase{"InterfacesOfOneDevice", "qvm-uhid-1/input0", "", "qvm-uhid-1/input2", "",
+                      true},
+        ContainerCase{"TwoDevices", "qvm-uhid-1/input0", "", "qvm-uhid-2/input0", "", false},
+        ContainerCase{"SameSerialTwoPlaces", "qvm-uhid-1/input1", "MX-28", "qvm-uhid-2/input1",
+                      "MX-28", false},
+        // Bluetooth LE through uhid: the adapter's address, the device's address apart.
+        ContainerCase{"TwoDevicesOnOneAdapter", "00:1a:7d:da:71:13", "c4:11:22:33:44:55",
+                      "00:1a:7d:da:71:13", "c4:11:22:33:44:66", false},
+        ContainerCase{"OneDeviceTwice", "00:1a:7d:da:71:13", "c4:11:22:33:44:55",
+                      "00:1a:7d:da:71:13", "c4:11:22:33:44:55", true}),
+    [](const testing::TestParamInfo<ContainerCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace qvm
