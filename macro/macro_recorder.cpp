@@ -60,6 +60,25 @@ std::optional<KeyInput> KeyInputFromX11(int x11Keycode, bool down) {
     return KeyInput{*scanCode, down};
 }
 
+std::optional<PointerInput> PointerInputFromX11Button(int button, bool down) {
+    // X button numbers 1..9; 0 marks the ones that are no button of a macro.
+    constexpr uint8_t kMasks[] = {
+        0, kMacroButtonLeft, kMacroButtonMiddle, kMacroButtonRight, 0, 0, 0,
+        0, kMacroButton4,    kMacroButton5};
+    constexpr int kWheelForward = 4;
+    constexpr int kWheelBack = 5;
+    if (button == kWheelForward || button == kWheelBack) {
+        if (!down) return std::nullopt;  // X sends a release after each notch
+        return PointerInput{.wheelDelta = button == kWheelForward ? kWheelUnit : -kWheelUnit};
+    }
+    if (button < 0 || button >= static_cast<int>(std::size(kMasks)) || kMasks[button] == 0) {
+        return std::nullopt;
+    }
+    PointerInput in;
+    (down ? in.pressed : in.released) = kMasks[button];
+    return in;
+}
+
 MacroRecorder::MacroRecorder(const Clock& clock) : clock_(clock) {}
 
 void MacroRecorder::ResetCapture() {

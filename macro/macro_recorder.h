@@ -61,6 +61,12 @@ struct PointerInput {
     std::optional<ScreenPoint> position;
 };
 
+// An X pointer button event (XInput2 raw button events number them as X does: 1 left,
+// 2 middle, 3 right, 4 and 5 the wheel forward and back, 6 and 7 the tilt, 8 and 9 the
+// side buttons) as a PointerInput without a position; nullopt for buttons the recorder
+// does not take (the tilt, buttons past 9, wheel releases).
+std::optional<PointerInput> PointerInputFromX11Button(int button, bool down);
+
 struct RecorderOptions {
     bool recordIntervals = true;        // a wait before each event but the first
     bool recordClickPositions = false;  // a position before each click
