@@ -110,10 +110,9 @@ bool MacroRecorder::WantsKeyboard() const {
 
 void MacroRecorder::AddDelayAndMark(std::vector<MacroItem>& items, TimePoint now) {
     if (options_.recordIntervals && lastEvent_) {
-        const auto d = std::chrono::duration_cast<std::chrono::milliseconds>(now - *lastEvent_);
-        if (d.count() > 0)
-            items.push_back(
-                MakeWaitItem(static_cast<long>(std::min<int64_t>(d.count(), kMacroMaxWaitMs))));
+        const int64_t ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - *lastEvent_).count();
+        if (ms > 0) items.push_back(MakeWaitItem(static_cast<long>(ms)));  // capped there
     }
     lastEvent_ = now;
 }
