@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "macro/macro_item.h"
@@ -106,6 +107,7 @@ class MacroRecorder {
     void SetExcludedArea(ExcludedArea area) { excluded_ = std::move(area); }
 
     // Record: forget the keys held and the last position; the first event gets no wait.
+    // Either start ends a recording or a capture that was running.
     void StartRecording();
     // One-shot capture of the next key press, click or wheel step.
     void StartCapture(bool fromMouseInsert = false);
@@ -115,7 +117,8 @@ class MacroRecorder {
     CaptureState State() const { return state_; }
     bool Active() const { return state_ != CaptureState::kIdle; }
     // True while the caller should hold the keyboard grab: recording, capturing, and for
-    // a short while after a captured key until its release has come.
+    // a short while after a captured key until its release has come. It turns false by
+    // itself when that while is over, so the caller asks again from a timer.
     bool WantsKeyboard() const;
 
     RecorderOutput OnKey(const KeyInput& key);
