@@ -107,9 +107,10 @@ void PutWord(MacroItem& item, std::size_t at, uint16_t value) {
 
 }  // namespace
 
-MacroItem MakeWaitItem(long ms) {
-    const long capped = std::clamp(ms, 0L, kMacroMaxWaitMs);
+MacroItem MakeWaitItem(int32_t ms, uint32_t stamp) {
+    const int32_t capped = std::clamp(ms, 0, kMacroMaxWaitMs);
     MacroItem item;
+    item.stamp = stamp;
     if (capped <= 0xFF) {
         item.code[0] = kOpWaitShort;
         item.code[1] = static_cast<uint8_t>(capped);

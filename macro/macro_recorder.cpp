@@ -112,7 +112,10 @@ void MacroRecorder::AddDelayAndMark(std::vector<MacroItem>& items, TimePoint now
     if (options_.recordIntervals && lastEvent_) {
         const int64_t ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(now - *lastEvent_).count();
-        if (ms > 0) items.push_back(MakeWaitItem(static_cast<long>(ms)));  // capped there
+        if (ms > 0) {
+            items.push_back(
+                MakeWaitItem(static_cast<int32_t>(std::min<int64_t>(ms, kMacroMaxWaitMs))));
+        }
     }
     lastEvent_ = now;
 }

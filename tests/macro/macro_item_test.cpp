@@ -102,6 +102,7 @@ TEST(MacroItem, WaitsAndMovesTakeTheirShortestFormAndCapOperands) {
         {MakeWaitItem(65535), {0x89, 0xFF, 0xFF}},
         {MakeWaitItem(70000), {0x89, 0xFF, 0xFF}},  // capped, not wrapped to 4464
         {MakeWaitItem(-5), {0x88, 0x00}},
+        {MakeWaitItem(INT32_MAX), {0x89, 0xFF, 0xFF}},
         {MakeMoveItem(kOpMove, 10, -10), {0x80, 0x0A, 0x00, 0xF6, 0xFF}},
         {MakeMoveItem(kOpMove, 40000, -40000), {0x80, 0xFF, 0x7F, 0x00, 0x80}},
         {MakeMoveItem(kOpMoveTo, -1920, 1080), {0xC0, 0x80, 0xF8, 0x38, 0x04}},
@@ -112,6 +113,7 @@ TEST(MacroItem, WaitsAndMovesTakeTheirShortestFormAndCapOperands) {
         EXPECT_FALSE(IsRawMacroItem(c.item));
         EXPECT_EQ(c.item.stamp, 0u);
     }
+    EXPECT_EQ(MakeWaitItem(300, 1234).stamp, 1234u);
 }
 
 }  // namespace
