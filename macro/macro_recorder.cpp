@@ -181,21 +181,23 @@ std::optional<ScreenPoint> MacroRecorder::PositionOf(const PointerInput& pointer
 
 RecorderOutput MacroRecorder::OnPointer(const PointerInput& pointer) {
     if (!Active()) return {};
-    uint8_t pressed = pointer.pressed & kAllButtons;
-    uint8_t released = pointer.released & kAllButtons;
-    if ((pressed | released) & kEditorClickButtons && excluded_) {
-        const std::optional<ScreenPoint> at = PositionOf(pointer);
-        if (at && excluded_(*at)) {
-            pressed &= ~kEditorClickButtons;
-            released &= ~kEditorClickButtons;
+    PointerInput in = pointer;
+    in.pressed &= kAllButtons;
+    in.released &= kAllButtons;
+    if ((in.pressed | in.released) & kEditorClickButtons && excluded_) {
+        in.position = PositionOf(in);  // asked once, kept for the position item
+        if (in.position && excluded_(*in.position)) {
+            in.pressed &= ~kEditorClickButtons;
+            in.released &= ~kEditorClickButtons;
         }
     }
-    if (state_ == CaptureState::kRecording) return RecordPointer(pointer, pressed, released);
-    return CapturePointer(pointer, pressed);
+    if (state_ == CaptureState::kRecording) return RecordPointer(in);
+    return CapturePointer(in);
 }
 
-RecorderOutput MacroRecorder::RecordPointer(const PointerInput& pointer, uint8_t pressed,
-                                            uint8_t released) {
+RecorderOutput MacroRecorder::RecordPointer(const PointerInput& pointer) {
+    const uint8_t pressed = pointer.pressed;
+    const uint8_t released = pointer.released;
     const TimePoint now = clock_.Now();
     const bool edge = (pressed | released) != 0;
     const bool wheel = pointer.wheelDelta != 0;
@@ -230,7 +232,8 @@ RecorderOutput MacroRecorder::RecordPointer(const PointerInput& pointer, uint8_t
     return out;
 }
 
-RecorderOutput MacroRecorder::CapturePointer(const PointerInput& pointer, uint8_t pressed) {
+RecorderOutput MacroRecorder::CapturePointer(const PointerInput& pointer) {
+    const uint8_t pressed = pointer.pressed;
     // Movements and releases do not end a capture; a press or a wheel step does.
     RecorderOutput out;
     if (pressed) {

@@ -129,8 +129,10 @@ class MacroRecorder {
 
     RecorderOutput RecordKey(int usage, bool down);
     RecorderOutput CaptureKey(int usage, bool down);
-    RecorderOutput RecordPointer(const PointerInput& pointer, uint8_t pressed, uint8_t released);
-    RecorderOutput CapturePointer(const PointerInput& pointer, uint8_t pressed);
+    // The event as taken: buttons past the five and clicks on the editor's own buttons
+    // are masked out.
+    RecorderOutput RecordPointer(const PointerInput& pointer);
+    RecorderOutput CapturePointer(const PointerInput& pointer);
     // The wait since the last recorded event, when one is due; then `now` becomes the
     // last event time.
     void AddDelayAndMark(std::vector<MacroItem>& items, TimePoint now);

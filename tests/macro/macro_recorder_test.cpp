@@ -238,7 +238,11 @@ TEST(MacroRecorder, ClicksOnTheEditorsOwnButtonsAreNotRecorded) {
     const ScreenPoint stop{560, 20};
     rig.recorder.SetExcludedArea([&](ScreenPoint p) { return p == record || p == stop; });
     ScreenPoint pointer = record;
-    rig.recorder.SetPointerSource([&] { return pointer; });
+    int asked = 0;
+    rig.recorder.SetPointerSource([&] {
+        ++asked;
+        return pointer;
+    });
 
     rig.recorder.StartRecording();  // the press on Record came before; its release follows
     rig.FeedAll({{0, Release(kMacroButtonLeft, record)},
@@ -247,14 +251,22 @@ TEST(MacroRecorder, ClicksOnTheEditorsOwnButtonsAreNotRecorded) {
                  {10, Press(kMacroButtonRight, stop)},
                  {10, Release(kMacroButtonRight, stop)},
                  {10, Press(kMacroButtonMiddle, stop)}});  // only left and right are spared
-    pointer = stop;  // an event without a position asks the pointer source
+    // An event without a position asks the pointer source, once: for the editor's buttons
+    // and for the position item alike.
+    EXPECT_EQ(asked, 0);
+    pointer = {41, 40};
     rig.Feed({10, Press(kMacroButtonLeft)});
+    EXPECT_EQ(asked, 1);
+    pointer = stop;
+    rig.Feed({10, Press(kMacroButtonLeft)});
+    EXPECT_EQ(asked, 2);
     rig.recorder.Stop();
     rig.Feed({10, Release(kMacroButtonLeft, stop)});
     rig.Feed({10, Down(kScanA)});
 
-    EXPECT_EQ(rig.appended, (Bytes{0xC0, 40, 0, 40, 0, 0x21, 0x88, 10, 0x41, 0x88, 30, 0x80, 0x08,
-                                   0x02, 0xEC, 0xFF, 0x24}));
+    EXPECT_EQ(rig.appended,
+              (Bytes{0xC0, 40,   0,    40,   0,    0x21, 0x88, 10,   0x41, 0x88, 30,   0x80, 0x08,
+                     0x02, 0xEC, 0xFF, 0x24, 0x88, 10,   0x80, 0xF9, 0xFD, 0x14, 0x00, 0x21}));
     EXPECT_EQ(rig.recorder.State(), CaptureState::kIdle);
 }
 
