@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 
 #include "app/linux_keycodes.h"
 #include "app/scancodes.h"
@@ -17,6 +18,8 @@ constexpr int kOneEdgeKeys[] = {0x90, 0x91};
 constexpr int kWheelUnit = 120;  // wheel delta of one notch
 constexpr int kWheelCountMin = -16;
 constexpr int kWheelCountMax = 15;
+constexpr int kWheelDeltaMin = -32768;  // a turn is a signed 16-bit delta
+constexpr int kWheelDeltaMax = 32767;
 
 // Left and right are the clicks the editor's Record and Stop buttons take.
 constexpr uint8_t kEditorClickButtons = kMacroButtonLeft | kMacroButtonRight;
@@ -41,6 +44,7 @@ MacroItem ButtonItem(uint8_t opcode, uint8_t mask) {
 // more notches than one instruction holds is split so that none is lost.
 void AddWheel(std::vector<MacroItem>& items, int delta) {
     if (delta == 0) return;
+    delta = std::clamp(delta, kWheelDeltaMin, kWheelDeltaMax);
     if (std::abs(delta) < kWheelUnit) delta = delta < 0 ? -kWheelUnit : kWheelUnit;
     int count = delta / kWheelUnit;
     while (count != 0) {

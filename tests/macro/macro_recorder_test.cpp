@@ -56,6 +56,12 @@ PointerInput MoveTo(ScreenPoint at) {
     return {.position = at};
 }
 
+Bytes WheelBack273() {
+    Bytes b(17, 0x70);
+    b.push_back(0x7F);
+    return b;
+}
+
 struct RecRig {
     test::FakeClock clock;
     MacroRecorder recorder{clock};
@@ -197,6 +203,8 @@ TEST(MacroRecorder, PointerRecordsPositionsButtonsAndWheel) {
          {},
          {{0, Wheel(17 * 120)}, {0, Wheel(-20 * 120)}},
          {0x6F, 0x62, 0x70, 0x7C}},
+        // A delta past 16 bits is held at -32768: 273 notches back, 17 x 16 and 1.
+        {"wheel past 16 bits", {}, {{0, Wheel(INT32_MIN)}}, WheelBack273()},
         {"plain movement without track is ignored",
          {},
          {{0, MoveTo({5, 5})}, {300, MoveTo({50, 50})}},
