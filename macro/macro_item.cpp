@@ -98,4 +98,40 @@ bool IsRawMacroItem(const MacroItem& item) {
     return item.length != MacroInstructionLength(item.Opcode());
 }
 
+namespace {
+
+void PutWord(MacroItem& item, std::size_t at, uint16_t value) {
+    item.code[at] = static_cast<uint8_t>(value & 0xFF);
+    item.code[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+}  // namespace
+
+MacroItem MakeWaitItem(int32_t ms, uint32_t stamp) {
+    const int32_t capped = std::clamp(ms, 0, kMacroMaxWaitMs);
+    MacroItem item;
+    item.stamp = stamp;
+    if (capped <= 0xFF) {
+        item.code[0] = kOpWaitShort;
+        item.code[1] = static_cast<uint8_t>(capped);
+    } else {
+        item.code[0] = kOpWaitLong;
+        PutWord(item, 1, static_cast<uint16_t>(capped));
+    }
+    item.length = MacroInstructionLength(item.code[0]);
+    return item;
+}
+
+MacroItem MakeMoveItem(uint8_t opcode, long x, long y) {
+    // 0xA0 takes unsigned operands, the others signed ones.
+    const long lo = opcode == kOpMoveToUnsigned ? 0 : -32768;
+    const long hi = opcode == kOpMoveToUnsigned ? 65535 : 32767;
+    MacroItem item;
+    item.code[0] = opcode;
+    PutWord(item, 1, static_cast<uint16_t>(std::clamp(x, lo, hi)));
+    PutWord(item, 3, static_cast<uint16_t>(std::clamp(y, lo, hi)));
+    item.length = MacroInstructionLength(opcode);
+    return item;
+}
+
 }  // namespace qvm

@@ -99,4 +99,13 @@ MacroItem MakeMacroItem(std::span<const uint8_t> bytes);
 // True when the item is not exactly one whole valid instruction.
 bool IsRawMacroItem(const MacroItem& item);
 
+// The longest wait one instruction holds.
+inline constexpr int32_t kMacroMaxWaitMs = 65535;
+// A wait of `ms` milliseconds in its shortest form: 0x88 up to 255 ms, 0x89 above, with
+// the editor's `stamp`. Waits beyond 65535 ms are capped there and negative ones become 0.
+MacroItem MakeWaitItem(int32_t ms, uint32_t stamp = 0);
+// A movement with two 16-bit operands: 0x80 (dx, dy) or 0xC0 / 0xA0 (x, y). Values
+// beyond what 16 bits hold are capped at the nearest end rather than wrapped.
+MacroItem MakeMoveItem(uint8_t opcode, long x, long y);
+
 }  // namespace qvm

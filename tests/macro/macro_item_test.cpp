@@ -84,3 +84,37 @@ TEST(MacroItem, RawItemsAreRecognised) {
 
 }  // namespace
 }  // namespace qvm
+
+namespace qvm {
+namespace {
+
+TEST(MacroItem, WaitsAndMovesTakeTheirShortestFormAndCapOperands) {
+    struct Case {
+        MacroItem item;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {MakeWaitItem(0), {0x88, 0x00}},
+        {MakeWaitItem(199), {0x88, 0xC7}},
+        {MakeWaitItem(255), {0x88, 0xFF}},
+        {MakeWaitItem(256), {0x89, 0x00, 0x01}},
+        {MakeWaitItem(300), {0x89, 0x2C, 0x01}},
+        {MakeWaitItem(65535), {0x89, 0xFF, 0xFF}},
+        {MakeWaitItem(70000), {0x89, 0xFF, 0xFF}},  // capped, not wrapped to 4464
+        {MakeWaitItem(-5), {0x88, 0x00}},
+        {MakeWaitItem(INT32_MAX), {0x89, 0xFF, 0xFF}},
+        {MakeMoveItem(kOpMove, 10, -10), {0x80, 0x0A, 0x00, 0xF6, 0xFF}},
+        {MakeMoveItem(kOpMove, 40000, -40000), {0x80, 0xFF, 0x7F, 0x00, 0x80}},
+        {MakeMoveItem(kOpMoveTo, -1920, 1080), {0xC0, 0x80, 0xF8, 0x38, 0x04}},
+        {MakeMoveItem(kOpMoveToUnsigned, -1, 65535), {0xA0, 0x00, 0x00, 0xFF, 0xFF}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(std::vector<uint8_t>(c.item.Bytes().begin(), c.item.Bytes().end()), c.bytes);
+        EXPECT_FALSE(IsRawMacroItem(c.item));
+        EXPECT_EQ(c.item.stamp, 0u);
+    }
+    EXPECT_EQ(MakeWaitItem(300, 1234).stamp, 1234u);
+}
+
+}  // namespace
+}  // namespace qvm
