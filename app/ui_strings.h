@@ -42,7 +42,7 @@ struct UiStrings {
     std::array<std::string, 2> menu_str;
     std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
     // Texts of the windows that no table above holds, indexed by WordText.
-    std::array<std::string, 20> word_str;
+    std::array<std::string, 24> word_str;
 
     std::string end_str;
     std::string macro_editor_cap_str;
@@ -79,6 +79,8 @@ enum WordText : std::size_t {
     kWordOperationFailed,   // "%s" the operation, "%s" the first line of why
     kWordNoDeviceHelp,      // beneath "No device !!": what to check, how to try without one
     kWordStageFlagTip,      // a DPI stage's flag, "%d" the stage counted from 1
+    kWordMacroBytes,        // the macro editor's size of the edited macro, "%d" bytes
+    kWordNoFreeSlot,        // storing a new macro when every device macro slot is in use
     kWordTextCount
 };
 

@@ -297,6 +297,8 @@ constexpr IndexedText kWordStr[] = {
      "device in again). To try the program without a device, start it so:\r\n"
      "qvm-gaming --simulate"},
     {kWordStageFlagTip, "Stage %d: keep Y at or below X"},
+    {kWordMacroBytes, "%d bytes"},
+    {kWordNoFreeSlot, "Every macro slot of the mouse is in use: delete one first."},
 };
 
 struct ConsumerKeyDefault {
