@@ -96,6 +96,18 @@ MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& t
     return out;
 }
 
+DeviceHub::MacroTask MacroTransferTask(MacroTransfer transfer,
+                                       std::shared_ptr<MacroTransferOutcome> outcome) {
+    return [transfer = std::move(transfer), outcome = std::move(outcome)](
+               ConfigModel& model, const DeviceHub::ProgressFn& percent) -> Status {
+        constexpr double kPercent = 100.0;
+        *outcome = RunMacroTransfer(model, transfer, [&](double fraction) {
+            percent(static_cast<int>(fraction * kPercent));
+        });
+        return outcome->status;
+    };
+}
+
 // ---- Questions ----
 
 EditorStep MacroEditorModel::Ask(TextEntryRequest request, Pending what, MacroListTarget target,

@@ -18,11 +18,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "app/device_hub.h"
 #include "app/text_entry.h"
 #include "app/ui_strings.h"
 #include "macro/macro_edit.h"
@@ -90,6 +92,13 @@ struct MacroTransferOutcome {
 // Runs the transfer with the configuration model's own locking; never touches the editor.
 MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& transfer,
                                       const MacroProgress& progress = {});
+
+// The transfer as a task of the device hub's worker; `outcome` is filled when it has run.
+// The hub's own finished status wins over the outcome's when it reports a failure (a
+// simulated write that could not be kept, say): the window puts it into the outcome before
+// FinishTransfer.
+DeviceHub::MacroTask MacroTransferTask(MacroTransfer transfer,
+                                       std::shared_ptr<MacroTransferOutcome> outcome);
 
 // What the window does after an action.
 struct EditorStep {

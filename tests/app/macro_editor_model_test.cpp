@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
 
+#include "cli/run_qvmctl.h"
 #include "macro/macro_library.h"
 #include "macro/macro_memory_rig.h"
+#include "macro/macro_text.h"
 #include "support/fake_clock.h"
 #include "support/temp_folder.h"
 
@@ -734,6 +738,74 @@ TEST(MacroEditorDevice, OneTransferAtATimeAndStaleOutcomesRefused) {
     EXPECT_FALSE(rig.model.FinishTransfer(stale, {}));
     EXPECT_TRUE(rig.Run(*refresh));
     EXPECT_FALSE(rig.model.Transferring());
+}
+
+// The window's way: the transfer runs on the device hub's worker thread while the model
+// stays on this one, and the outcome comes back when the hub reports the end.
+TEST(MacroEditorDevice, TransfersRunOnTheHubWorker) {
+    EditorRig rig;
+    FakeClock hubClock;
+    DeviceHubOptions options;
+    options.simulate = "g5/mem=8k";
+    options.userDataFolder = rig.dir.path();
+    auto hub = DeviceHub::Open(options, hubClock);
+    ASSERT_TRUE(hub) << hub.message();
+    std::mutex m;
+    std::vector<std::pair<HubOperation, Status>> finished;
+    std::vector<int> percents;
+    int views = 0;
+    HubListener listener;
+    listener.progress = [&](HubOperation op, int percent) {
+        std::lock_guard lock(m);
+        if (op == HubOperation::Macro) percents.push_back(percent);
+    };
+    listener.finished = [&](HubOperation op, const Status& s) {
+        std::lock_guard lock(m);
+        finished.emplace_back(op, s);
+    };
+    listener.viewChanged = [&] {
+        std::lock_guard lock(m);
+        ++views;
+    };
+    (*hub)->SetListener(listener);
+    (*hub)->Refresh();
+    (*hub)->WaitIdle();
+
+    const auto run = [&](const EditorStep& step) {
+        EXPECT_EQ(step.kind, EditorStep::Kind::Transfer);
+        auto outcome = std::make_shared<MacroTransferOutcome>();
+        (*hub)->RunMacroTask(MacroTransferTask(step.transfer, outcome));
+        (*hub)->WaitIdle();
+        {
+            std::lock_guard lock(m);
+            EXPECT_EQ(finished.back().first, HubOperation::Macro);
+            if (!finished.back().second) outcome->status = finished.back().second;
+        }
+        return rig.model.FinishTransfer(step.transfer, std::move(*outcome));
+    };
+    auto refresh = rig.model.RefreshDevice();
+    ASSERT_TRUE(refresh);
+    ASSERT_TRUE(run(*refresh));
+    ASSERT_TRUE(rig.model.DevicePresent());
+    rig.Fill(kCtrlCWaitCtrlV);
+    auto ask = rig.model.StoreNew();
+    ASSERT_TRUE(ask);
+    auto store = rig.Ok(*ask, [](TextEntryRequest& q) { q.text = "Copy paste"; });
+    ASSERT_TRUE(store);
+    auto stored = run(*store);
+    ASSERT_TRUE(stored) << stored.message();
+    EXPECT_EQ((*hub)->Snapshot().image->macros[0].name, "Copy paste");
+    {
+        std::lock_guard lock(m);
+        EXPECT_GE(views, 2);
+        ASSERT_FALSE(percents.empty());
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    }
+    // The simulated mouse kept it: the command line reads the same macro from slot 1.
+    hub->reset();
+    const cli::Outcome shown = cli::Qvmctl({"--simulate=g5/mem=8k", "macro", "show", "1"});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, FormatMacroText(kCtrlCWaitCtrlV));
 }
 
 }  // namespace
