@@ -63,6 +63,7 @@ Result<int32_t> ParseWait(const std::string& text) {
 MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& transfer,
                                       const MacroProgress& progress) {
     MacroTransferOutcome out;
+    out.status = {};
     switch (transfer.kind) {
         case MacroTransfer::Kind::Store:
             out.status = StoreMacro(model, transfer.slot, transfer.mode, transfer.name,

@@ -82,7 +82,8 @@ struct MacroTransfer {
 };
 
 struct MacroTransferOutcome {
-    Status status;
+    // Until RunMacroTransfer fills it in, an outcome says the transfer never ran.
+    Status status = MakeError(ErrorKind::Other, "the macro transfer did not run");
     std::optional<StoredMacro> macro;  // Read
     // The slot table and free bytes after the transfer, whenever the device answered.
     std::optional<MacroSlots> slots;

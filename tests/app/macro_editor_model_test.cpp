@@ -738,6 +738,16 @@ TEST(MacroEditorDevice, OneTransferAtATimeAndStaleOutcomesRefused) {
     EXPECT_FALSE(rig.model.FinishTransfer(stale, {}));
     EXPECT_TRUE(rig.Run(*refresh));
     EXPECT_FALSE(rig.model.Transferring());
+
+    // A transfer that never ran (no mouse on the hub's side, say) fails the action.
+    auto ask = rig.model.StoreNew();
+    ASSERT_TRUE(ask);
+    auto store = rig.Ok(*ask, [](TextEntryRequest& q) { q.text = "Never"; });
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(rig.model.FinishTransfer(store->transfer, MacroTransferOutcome{}));
+    EXPECT_FALSE(rig.model.Transferring());
+    EXPECT_TRUE(rig.model.Modified());
+    EXPECT_EQ(rig.model.Source().kind, MacroSource::Kind::None);
 }
 
 // The window's way: the transfer runs on the device hub's worker thread while the model
