@@ -449,6 +449,28 @@ Result<EditorStep> MacroEditorModel::AnswerDelete(const MacroListTarget& target)
 
 // ---- Answers ----
 
+Result<EditorStep> MacroEditorModel::AnswerOverwrite(const MacroListTarget& target) {
+    // An unnamed macro takes the name of the one it replaces.
+    std::string held;
+    std::string path;
+    if (target.kind == MacroListTarget::Kind::DeviceSlot) {
+        if (!slots_) return MakeError(ErrorKind::DeviceGone, ui_.msg_str[kMsgNoDevice]);
+        held = (*slots_)[static_cast<std::size_t>(target.slot)].name;
+    } else {
+        const MacroLibraryEntry* entry = library_.Find(target.id);
+        if (!entry) return MakeError(ErrorKind::BadInput, "the macro library has no such macro");
+        held = entry->name;
+        path = entry->path;
+    }
+    if (name_.empty()) {
+        if (Status named = SetName(TruncateUtf16Units(held, kMacroNameMaxUnits)); !named) {
+            return named.error();
+        }
+    }
+    if (target.kind == MacroListTarget::Kind::DeviceSlot) return StoreInto(target.slot, name_);
+    return WriteLibraryFile(path);
+}
+
 Result<EditorStep> MacroEditorModel::AnswerSaveOrDiscard(bool accepted,
                                                          const TextEntryRequest& filled) {
     const MacroListTarget target = pending_.target;
@@ -478,23 +500,7 @@ Result<EditorStep> MacroEditorModel::Answer(bool accepted, const TextEntryReques
         case Pending::NewFileName:
             return AnswerNewName(p.what, p.target, filled.text);
         case Pending::Overwrite:
-            if (p.target.kind == MacroListTarget::Kind::DeviceSlot) {
-                if (!slots_) return MakeError(ErrorKind::DeviceGone, ui_.msg_str[kMsgNoDevice]);
-                if (name_.empty()) {
-                    const std::string held =
-                        (*slots_)[static_cast<std::size_t>(p.target.slot)].name;
-                    if (Status named = SetName(TruncateUtf16Units(held, kMacroNameMaxUnits));
-                        !named) {
-                        return named.error();
-                    }
-                }
-                return StoreInto(p.target.slot, name_);
-            } else {
-                const MacroLibraryEntry* entry = library_.Find(p.target.id);
-                if (!entry)
-                    return MakeError(ErrorKind::BadInput, "the macro library has no such macro");
-                return WriteLibraryFile(entry->path);
-            }
+            return AnswerOverwrite(p.target);
         case Pending::EditWait: {
             auto ms = ParseWait(filled.text);
             if (!ms) return ms.error();

@@ -298,6 +298,7 @@ class MacroEditorModel {
     Result<EditorStep> LoadLibraryFile(const MacroListTarget& target);
     Result<EditorStep> AnswerSaveOrDiscard(bool accepted, const TextEntryRequest& filled);
     Result<EditorStep> AnswerDelete(const MacroListTarget& target);
+    Result<EditorStep> AnswerOverwrite(const MacroListTarget& target);
     Result<EditorStep> AnswerNewName(Pending what, const MacroListTarget& target,
                                      const std::string& name);
     // A loaded macro replaces everything and starts a fresh history.

@@ -74,6 +74,14 @@ TEST(MacroEditorRows, NumberedDescriptionsThenEndRow) {
     EXPECT_EQ(rig.model.SizeLabel(), "39 bytes");
 }
 
+TEST(MacroEditorRows, InvalidBytesShowUnknownAndAreKept) {
+    EditorRig rig;
+    rig.Fill({EdItem({0x02}), EdItem({0x7F})});
+    EXPECT_EQ(rig.model.Row(0).text, "Unknown");
+    EXPECT_EQ(rig.model.Row(1).text, "Wheel Scrolling  -1 count(unit)");
+    EXPECT_EQ(EdCode(rig.model), (std::vector<uint8_t>{0x02, 0x7F}));
+}
+
 TEST(MacroEditorRows, LabelsOfAFreshEditor) {
     EditorRig rig;
     EXPECT_EQ(rig.model.NameLabel(), "Click to change name");
@@ -523,6 +531,29 @@ TEST(MacroEditorLibrary, LoadAsksBeforeDroppingChanges) {
     auto fileOfB = ReadMacroFile(*b);
     ASSERT_TRUE(fileOfB);
     EXPECT_EQ(fileOfB->mode, kMacroModeOnce);
+}
+
+TEST(MacroEditorLibrary, DropOnLibraryMacroOverwritesAfterAsking) {
+    EditorRig rig;
+    auto a =
+        rig.library.AddMacroFile(0, "A", kMacroModeOnce, std::vector<MacroItem>{EdItem({0x21})});
+    ASSERT_TRUE(a);
+    const MacroListTarget fileA{MacroListTarget::Kind::LibraryMacro, -1,
+                                rig.library.FindPath(*a)->id};
+    rig.Fill({EdItem({0x61}), EdItem({0x7F})});
+    for (bool yes : {false, true}) {
+        auto ask = rig.model.DropOnList(fileA);
+        ASSERT_TRUE(ask);
+        EXPECT_EQ(ask->question.text, "Overwrite macro 'A' ?");
+        ASSERT_TRUE(rig.model.Answer(yes, ask->question));
+        auto file = ReadMacroFile(*a);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(EncodeMacroCode(file->items),
+                  yes ? (std::vector<uint8_t>{0x61, 0x7F}) : (std::vector<uint8_t>{0x21}));
+        EXPECT_EQ(rig.model.Modified(), !yes);
+        EXPECT_EQ(file->name, "A");  // the unnamed macro took the name it replaced
+    }
+    EXPECT_EQ(rig.model.Source(), (MacroSource{MacroSource::Kind::LibraryFile, -1, *a}));
 }
 
 TEST(MacroEditorLibrary, ImportIsAnUndoableEditAndExportWritesTheFile) {
