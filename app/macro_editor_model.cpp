@@ -283,7 +283,7 @@ void MacroEditorModel::ChangeWait(int32_t row, int step) {
 
 bool MacroEditorModel::PressDelayArrow(DelayArrow arrow) {
     ReleaseDelayArrow();
-    if (recording_ || CheckRowHolds(list_.Cursor(), true).ok() == false) return false;
+    if (recording_ || !CheckRowHolds(list_.Cursor(), true)) return false;
     const int sign = arrow == DelayArrow::Up ? 1 : -1;
     ChangeWait(list_.Cursor(), sign * DelayArrowStep(0));
     held_ = HeldArrow{arrow, 1, clock_.Now() + std::chrono::milliseconds(DelayArrowPauseMs(0))};

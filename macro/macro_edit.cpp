@@ -20,8 +20,8 @@ bool Whole(const MacroItem& item) {
     return !IsRawMacroItem(item);
 }
 
-// Pause after change n of a held delay arrow: from change `upTo` (inclusive) on... until
-// the next row's first.
+// The pause after change n of a held arrow, and the milliseconds change n makes: the first
+// row whose lastChange is at least n. The change at the press is number 0.
 struct PauseRow {
     int lastChange;
     int pauseMs;
