@@ -34,6 +34,7 @@ constexpr OperationName kOperationNames[] = {
     {HubOperation::CurrentStage, "Current DPI stage"},
     {HubOperation::KeyCycleList, "Key cycle"},
     {HubOperation::FlushDeferred, "Settings"},
+    {HubOperation::Macro, "Macro transfer"},
 };
 
 const std::shared_ptr<const ConfigImage>& EmptyImage() {
@@ -398,6 +399,18 @@ void DeviceHub::PostModelWrite(HubOperation op, std::function<Status(ConfigModel
               Status written = write(*model);
               NotifyViewChanged();
               return written;
+          },
+          false});
+}
+
+void DeviceHub::RunMacroTask(MacroTask task) {
+    Post({HubOperation::Macro,
+          [this, task = std::move(task)](const ProgressFn& progress) -> Status {
+              std::shared_ptr<ConfigModel> model;
+              if (Status ready = RequireModelLoaded(model); !ready) return ready;
+              Status done = task(*model, progress);
+              NotifyViewChanged();
+              return done;
           },
           false});
 }

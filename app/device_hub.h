@@ -62,6 +62,7 @@ enum class HubOperation : int {
     CurrentStage,
     KeyCycleList,
     FlushDeferred,
+    Macro,  // a macro store, read-back or delete
 };
 
 // An English name of each operation, for logs and messages.
@@ -115,6 +116,8 @@ class DeviceHub {
 
     static Result<std::unique_ptr<DeviceHub>> Open(const DeviceHubOptions& options,
                                                    Clock& clock = SystemClock::Instance());
+
+    using ProgressFn = std::function<void(int percent)>;
 
     // Use Open(); the key keeps construction to it.
     struct Key {
@@ -170,6 +173,10 @@ class DeviceHub {
     void SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
     void SetCurrentDpiStage(int stage);
     void SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries);
+    // A macro transfer on the loaded mouse (the editor builds it): it reports progress in
+    // percent and ends with a view change, since a store may re-point buttons.
+    using MacroTask = std::function<Status(ConfigModel& model, const ProgressFn& progress)>;
+    void RunMacroTask(MacroTask task);
     // Writes the deferred values that are due (or all of them).
     void FlushDeferred(DeferredWrites::Scope scope = DeferredWrites::Scope::Due);
 
@@ -186,7 +193,6 @@ class DeviceHub {
     void WaitIdle();
 
   private:
-    using ProgressFn = std::function<void(int percent)>;
     struct Task {
         HubOperation op = HubOperation::Refresh;
         std::function<Status(const ProgressFn&)> run;

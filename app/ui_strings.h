@@ -121,6 +121,8 @@ enum WordText : std::size_t {
     // Heads what the program found wrong while starting (a damaged file, a folder it
     // cannot make); the program's own lines follow.
     kWordStartWarning,
+    kWordMacroBytes,  // the macro editor's size of the edited macro, "%d" bytes
+    kWordNoFreeSlot,  // storing a new macro when every device macro slot is in use
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -334,6 +334,8 @@ constexpr IndexedText kWordStr[] = {
      "Reset initialises it with the factory settings."},
     {kWordUninitialisedPanel, "Uninitialised: no configuration"},
     {kWordStartWarning, "Found while starting:"},
+    {kWordMacroBytes, "%d bytes"},
+    {kWordNoFreeSlot, "Every macro slot of the mouse is in use: delete one first."},
 };
 
 struct ConsumerKeyDefault {

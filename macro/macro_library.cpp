@@ -353,6 +353,18 @@ Result<std::string> MacroLibrary::ImportMacroFile(const std::string& source, int
     return placed;
 }
 
+Result<std::string> MacroLibrary::AddMacroFile(int32_t folderId, std::string_view name,
+                                               int32_t mode, std::span<const MacroItem> items) {
+    auto folder = LibraryFolderPath(folderId);
+    if (!folder) return folder.error();
+    auto bytes = EncodeMacroFile(name, mode, items, now_());
+    if (!bytes) return bytes.error();
+    auto placed = PlaceUnderFreshName(*folder, *bytes);
+    if (!placed) return placed.error();
+    if (Status s = Rescan(); !s) return s.error();
+    return placed;
+}
+
 Status MacroLibrary::ExportMacroFile(int32_t id, const std::string& dest,
                                      bool replaceExisting) const {
     auto macro = FindKind(id, false);

@@ -85,6 +85,11 @@ class MacroLibrary {
     // Returns the new path.
     Result<std::string> ImportMacroFile(const std::string& source, int32_t folderId);
 
+    // Writes a new macro file into a folder under a fresh time-based name and rescans.
+    // Returns the new path.
+    Result<std::string> AddMacroFile(int32_t folderId, std::string_view name, int32_t mode,
+                                     std::span<const MacroItem> items);
+
     // Writes a version 6.2 copy of a library macro, or of the given macro, to dest
     // (".mf" added when missing). An existing file is replaced only when asked.
     Status ExportMacroFile(int32_t id, const std::string& dest, bool replaceExisting) const;
