@@ -63,7 +63,8 @@ std::optional<MacroMovement> MovementOf(const MacroItem& item) {
     switch (item.Opcode()) {
         case kOpMove:
             return MacroMovement{static_cast<int16_t>(x), static_cast<int16_t>(y), false};
-        case kOpMoveTo:
+        case kOpMoveTo:  // signed operands, as the device reads them
+            return MacroMovement{static_cast<int16_t>(x), static_cast<int16_t>(y), true};
         case kOpMoveToUnsigned:
             return MacroMovement{x, y, true};
         default:
@@ -72,8 +73,9 @@ std::optional<MacroMovement> MovementOf(const MacroItem& item) {
 }
 
 Result<MacroItem> MakeMovementItem(const MacroMovement& movement, uint32_t stamp) {
-    const int32_t low = movement.absolute ? 0 : kMinRelativeMove;
-    const int32_t high = movement.absolute ? kMaxAbsoluteMove : kMaxRelativeMove;
+    // Both 0x80 and 0xC0 take signed 16-bit operands.
+    const int32_t low = kMinMove;
+    const int32_t high = kMaxMove;
     for (int32_t v : {movement.x, movement.y}) {
         if (v < low || v > high) {
             return MakeError(ErrorKind::BadInput,

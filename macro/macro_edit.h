@@ -28,13 +28,12 @@ struct MacroMovement {
     bool absolute = false;
     bool operator==(const MacroMovement&) const = default;
 };
-inline constexpr int32_t kMinRelativeMove = -32768;
-inline constexpr int32_t kMaxRelativeMove = 32767;
-inline constexpr int32_t kMaxAbsoluteMove = 65535;
+inline constexpr int32_t kMinMove = -32768;
+inline constexpr int32_t kMaxMove = 32767;
 // The movement of a whole 0x80 (relative), 0xA0 or 0xC0 (absolute) item.
 std::optional<MacroMovement> MovementOf(const MacroItem& item);
-// 0x80 with dx, dy (each -32768..32767) or 0xC0 with x, y (each 0..65535, kept as their
-// 16-bit patterns); a value out of its range is refused (BadInput).
+// 0x80 with dx, dy or 0xC0 with x, y, each -32768..32767 (both take signed operands); a
+// value out of that range is refused (BadInput).
 Result<MacroItem> MakeMovementItem(const MacroMovement& movement, uint32_t stamp = 0);
 
 // The delay arrows' repeat schedule while an arrow is held. The change made at the press

@@ -85,9 +85,9 @@ const MoveCase kMoves[] = {
     {"RelativePastLimit", {32768, 0, false}, {}},
     {"RelativeBelowLimit", {0, -32769, false}, {}},
     {"Absolute", {1920, 1080, true}, {0xC0, 0x80, 0x07, 0x38, 0x04}},
-    {"AbsoluteTop", {65535, 0, true}, {0xC0, 0xFF, 0xFF, 0x00, 0x00}},
-    {"AbsoluteNegative", {-1, 0, true}, {}},
-    {"AbsolutePastTop", {0, 65536, true}, {}},
+    {"AbsoluteTop", {32767, 0, true}, {0xC0, 0xFF, 0x7F, 0x00, 0x00}},
+    {"AbsoluteNegative", {-1, 0, true}, {0xC0, 0xFF, 0xFF, 0x00, 0x00}},
+    {"AbsolutePastTop", {0, 32768, true}, {}},
 };
 
 class MovementItem : public ::testing::TestWithParam<MoveCase> {};
