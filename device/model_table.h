@@ -14,22 +14,11 @@ namespace qvm {
 inline constexpr int kLayoutCount = 14;
 inline constexpr int kLayoutPositions = 32;
 
-// Where the main window draws and hit-tests one button position, in window pixels.
-struct Hotspot {
-    float x = 0;
-    float y = 0;
-    float w = 0;
-    float h = 0;
-
-    bool operator==(const Hotspot&) const = default;
-};
-
 struct ModelLayout {
-    int LayoutIndex = 0;       // 0..13: hotspot geometry and button order
+    int LayoutIndex = 0;       // 0..13: button order and the window's label geometry
     int ButtonCount = 10;      // physical buttons: the first ButtonCount positions
     int ButtonListCount = 13;  // reported with ButtonOrder by the network service
     std::array<int, kLayoutPositions> ButtonOrder{};  // position -> configuration slot
-    std::array<Hotspot, kLayoutPositions> ButtonHotspots{};
     int SpecialButtonIndex = -1;              // position offered one extra function; -1: none
     bool GamepadVariantFlag = false;          // the game-pad functions are offered
     std::array<bool, 2> KeyboardModeFlags{};  // keyboard models
@@ -45,8 +34,7 @@ ModelLayout DecideModelLayout(const DeviceValues& device);
 // table's entry for its model code.
 std::string GetModelName(const DeviceValues& device);
 
-// The button order row and geometry row of a layout (0..13), as stored.
+// The button order row of a layout (0..13), as stored.
 const std::array<int, kLayoutPositions>& LayoutOrderRow(int row);
-const std::array<Hotspot, kLayoutPositions>& LayoutGeometryRow(int row);
 
 }  // namespace qvm

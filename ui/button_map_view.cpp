@@ -15,6 +15,7 @@
 #include <functional>
 #include <utility>
 
+#include "app/button_geometry.h"
 #include "app/ui_strings.h"
 #include "ui/function_drag.h"
 #include "ui/mouse_art.h"
@@ -133,7 +134,7 @@ void ButtonMapView::SetNoDeviceText(const QString& text) {
 
 QRectF ButtonMapView::HotspotInView(int position) const {
     if (!layout_ || position < 0 || position >= kLayoutPositions) return {};
-    const Hotspot& h = layout_->ButtonHotspots[static_cast<size_t>(position)];
+    const Hotspot& h = ButtonHotspots(layout_->LayoutIndex)[static_cast<size_t>(position)];
     if (h.w <= 0 || h.h <= 0) return {};
     const QPoint offset = window() == this ? QPoint() : mapTo(window(), QPoint());
     return QRectF(h.x - offset.x(), h.y - offset.y(), h.w, h.h);

@@ -23,7 +23,7 @@
 namespace qvm::ui {
 
 struct ButtonLabel {
-    int position = 0;  // index into the layout's ButtonOrder / ButtonHotspots
+    int position = 0;  // index into the layout's ButtonOrder and ButtonHotspots
     QString text;      // the function text (the window adds a macro's name)
     bool soleLeftClick = false;
     QString toolTip;  // empty: the text

@@ -92,26 +92,6 @@ TEST(ModelOrder, ClassCMovesSlots22And23ExceptOnRow11) {
     EXPECT_EQ(m.ButtonOrder[24], 31);
 }
 
-TEST(ModelGeometry, FollowsTheLayoutIndexAndStartsAtTheFirstBox) {
-    const ModelLayout wide = DecideModelLayout(Device(19, 12));
-    EXPECT_EQ(wide.ButtonHotspots, LayoutGeometryRow(8));
-    EXPECT_EQ(LayoutGeometryRow(0)[0], (Hotspot{80, 528, 240, 36}));
-    // Boxes of one layout never overlap, so a click hits one position.
-    const auto& row = LayoutGeometryRow(0);
-    for (int i = 0; i < kLayoutPositions; ++i) {
-        for (int j = i + 1; j < kLayoutPositions; ++j) {
-            const Hotspot& a = row[i];
-            const Hotspot& b = row[j];
-            const bool apart =
-                a.x + a.w <= b.x || b.x + b.w <= a.x || a.y + a.h <= b.y || b.y + b.h <= a.y;
-            EXPECT_TRUE(apart) << i << " and " << j;
-        }
-        EXPECT_GE(row[i].y, 0);
-        EXPECT_LE(row[i].x + row[i].w, 1024);
-        EXPECT_LE(row[i].y + row[i].h, 600);
-    }
-}
-
 TEST(ModelKeyboard, NoButtonsAndKeyboardMode) {
     DeviceValues v = Device(kKeyboardModelCode, 12);
     v.IdentByte4 = 0x5A;

@@ -27,6 +27,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/button_geometry.h"
 #include "device/model_table.h"
 #include "ui/app_icon.h"
 #include "ui/button_map_view.h"
@@ -59,7 +60,6 @@ ModelLayout LayoutOf(int layoutIndex) {
     layout.LayoutIndex = layoutIndex;
     layout.ButtonCount = ShownButtons(layoutIndex);
     layout.ButtonOrder = LayoutOrderRow(layoutIndex);
-    layout.ButtonHotspots = LayoutGeometryRow(layoutIndex);
     return layout;
 }
 
@@ -410,7 +410,7 @@ class SkinTest : public QObject {
         };
         std::vector<Leader> leaders;
         for (int p = 0; p < layout.ButtonCount; ++p) {
-            const Hotspot& h = layout.ButtonHotspots[static_cast<std::size_t>(p)];
+            const Hotspot& h = ButtonHotspots(layoutIndex)[static_cast<std::size_t>(p)];
             if (h.w <= 0) continue;
             leaders.push_back(
                 {p, LeaderPath(QRectF(h.x, h.y, h.w, h.h), ButtonAnchor(layoutIndex, p, area))});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/button_geometry.h"
 #include "device/device_values.h"
 #include "device/model_table.h"
 
@@ -62,7 +63,7 @@ class LayoutGeometryTest : public ::testing::TestWithParam<int> {};
 TEST_P(LayoutGeometryTest, ShownButtonsHaveClearBoxesBesideTheMouse) {
     const int layoutIndex = GetParam();
     const int shown = ShownButtonsPerLayout()[static_cast<size_t>(layoutIndex)];
-    const auto& row = LayoutGeometryRow(layoutIndex);
+    const auto& row = ButtonHotspots(layoutIndex);
 
     // Every box a button is shown in exists; a layout no model uses still checks its boxes.
     int checked = 0;
@@ -92,25 +93,7 @@ TEST_P(LayoutGeometryTest, ShownButtonsHaveClearBoxesBesideTheMouse) {
 INSTANTIATE_TEST_SUITE_P(AllLayouts, LayoutGeometryTest, ::testing::Range(0, kLayoutCount));
 
 TEST(LayoutGeometry, FirstBoxOfTheFirstLayoutIsFixed) {
-    EXPECT_EQ(LayoutGeometryRow(0)[0], (Hotspot{80, 528, 240, 36}));
-}
-
-// The decision copies the geometry of the layout it picked, also where it takes another
-// order row (layout 8 on generation 11 and above).
-TEST(LayoutGeometry, DecisionCarriesTheRowOfItsLayout) {
-    struct Case {
-        int32_t code;
-        int32_t generation;
-    };
-    for (const Case& c : {Case{0, 1}, Case{9, 1}, Case{19, 12}, Case{19, 5}, Case{33, 11},
-                          Case{25, 1}, Case{15, 0}}) {
-        DeviceValues device;
-        device.ModelCode = c.code;
-        device.ProtocolGeneration = c.generation;
-        const ModelLayout layout = DecideModelLayout(device);
-        EXPECT_EQ(layout.ButtonHotspots, LayoutGeometryRow(layout.LayoutIndex))
-            << "code " << c.code << " generation " << c.generation;
-    }
+    EXPECT_EQ(ButtonHotspots(0)[0], (Hotspot{80, 528, 240, 36}));
 }
 
 }  // namespace qvm::layout_geometry_test
