@@ -63,6 +63,7 @@ enum class HubOperation : int {
     KeyCycleList,
     FlushDeferred,
     Macro,  // a macro store, read-back or delete
+    Last = Macro,
 };
 
 // An English name of each operation, for logs and messages.

@@ -123,6 +123,7 @@ enum WordText : std::size_t {
     kWordStartWarning,
     kWordMacroBytes,  // the macro editor's size of the edited macro, "%d" bytes
     kWordNoFreeSlot,  // storing a new macro when every device macro slot is in use
+    kWordOpMacro,     // the device operation of the macro editor's transfers
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

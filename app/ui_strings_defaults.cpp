@@ -336,6 +336,7 @@ constexpr IndexedText kWordStr[] = {
     {kWordStartWarning, "Found while starting:"},
     {kWordMacroBytes, "%d bytes"},
     {kWordNoFreeSlot, "Every macro slot of the mouse is in use: delete one first."},
+    {kWordOpMacro, "Macro transfer"},
 };
 
 struct ConsumerKeyDefault {

@@ -39,6 +39,7 @@ constexpr OperationWord kOperationWords[] = {
     {HubOperation::CurrentStage, kWordOpCurrentStage},
     {HubOperation::KeyCycleList, kWordOpKeyCycle},
     {HubOperation::FlushDeferred, kWordOpSettings},
+    {HubOperation::Macro, kWordOpMacro},
 };
 
 }  // namespace

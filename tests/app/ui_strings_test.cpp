@@ -33,7 +33,7 @@ constexpr char kLanguageFile[] =
     "end_str=END\n"
     "word_str0=Anzahl\n"
     "word_str10=one\\ntwo\n"
-    "word_str53=beyond\n"
+    "word_str54=beyond\n"
     "[1033]\n"
     "type_str1=EN1\n"
     "msg_str0=Functions\n";

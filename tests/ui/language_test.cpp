@@ -380,7 +380,7 @@ class LanguageTest : public QObject {
 
     // Every device operation a message can name has a name in the language.
     void operationNamesAreTranslated() {
-        for (int op = 0; op <= static_cast<int>(HubOperation::FlushDeferred); ++op) {
+        for (int op = 0; op <= static_cast<int>(HubOperation::Last); ++op) {
             const auto operation = static_cast<HubOperation>(op);
             const QString name = DeviceController::OperationName(operation);
             QVERIFY2(!name.isEmpty() && name != QString::fromUtf8(HubOperationName(operation)),
