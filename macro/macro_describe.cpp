@@ -53,7 +53,7 @@ constexpr std::size_t kOperand1 = 1;
 constexpr std::size_t kOperand2 = 3;
 
 unsigned ReadU16(const MacroItem& item, std::size_t at) {
-    return static_cast<unsigned>(item.code[at] | (item.code[at + 1] << 8));
+    return MacroItemWord(item, at);
 }
 int ReadS16(const MacroItem& item, std::size_t at) {
     return static_cast<int16_t>(static_cast<uint16_t>(ReadU16(item, at)));

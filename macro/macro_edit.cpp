@@ -7,10 +7,6 @@
 namespace qvm {
 namespace {
 
-uint16_t Le16(const MacroItem& item, std::size_t at) {
-    return static_cast<uint16_t>(item.code[at] | (item.code[at + 1] << 8));
-}
-
 bool Whole(const MacroItem& item) {
     return !IsRawMacroItem(item);
 }
@@ -52,14 +48,14 @@ int32_t MacroEditSize(std::span<const MacroItem> items) {
 std::optional<int32_t> WaitMsOf(const MacroItem& item) {
     if (!Whole(item)) return std::nullopt;
     if (item.Opcode() == kOpWaitShort) return item.code[1];
-    if (item.Opcode() == kOpWaitLong) return Le16(item, 1);
+    if (item.Opcode() == kOpWaitLong) return MacroItemWord(item, 1);
     return std::nullopt;
 }
 
 std::optional<MacroMovement> MovementOf(const MacroItem& item) {
     if (!Whole(item)) return std::nullopt;
-    const uint16_t x = Le16(item, 1);
-    const uint16_t y = Le16(item, 3);
+    const uint16_t x = MacroItemWord(item, 1);
+    const uint16_t y = MacroItemWord(item, 3);
     switch (item.Opcode()) {
         case kOpMove:
             return MacroMovement{static_cast<int16_t>(x), static_cast<int16_t>(y), false};

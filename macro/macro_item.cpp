@@ -98,6 +98,10 @@ bool IsRawMacroItem(const MacroItem& item) {
     return item.length != MacroInstructionLength(item.Opcode());
 }
 
+uint16_t MacroItemWord(const MacroItem& item, std::size_t at) {
+    return static_cast<uint16_t>(item.code[at] | (item.code[at + 1] << 8));
+}
+
 namespace {
 
 void PutWord(MacroItem& item, std::size_t at, uint16_t value) {

@@ -99,6 +99,9 @@ MacroItem MakeMacroItem(std::span<const uint8_t> bytes);
 // True when the item is not exactly one whole valid instruction.
 bool IsRawMacroItem(const MacroItem& item);
 
+// The little-endian 16-bit operand at byte `at` of an item.
+uint16_t MacroItemWord(const MacroItem& item, std::size_t at);
+
 // The longest wait one instruction holds.
 inline constexpr int32_t kMacroMaxWaitMs = 65535;
 // A wait of `ms` milliseconds in its shortest form: 0x88 up to 255 ms, 0x89 above, with

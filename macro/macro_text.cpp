@@ -188,9 +188,6 @@ std::string UsageText(std::string_view name, int usage,
     return "0x" + Hex(static_cast<unsigned>(usage), hexDigits);
 }
 
-unsigned Word16(const MacroItem& item, std::size_t at) {
-    return static_cast<unsigned>(item.code[at] | (item.code[at + 1] << 8));
-}
 long Signed16(unsigned word) {
     return static_cast<int16_t>(static_cast<uint16_t>(word));
 }
@@ -217,8 +214,8 @@ std::string ItemText(const MacroItem& item) {
     }
     if (op >= kOpSystemFirst && op <= kOpSystemLast)
         return "system " + std::to_string(op - kSystemBase);
-    const unsigned w1 = Word16(item, 1);
-    const unsigned w3 = Word16(item, 3);
+    const unsigned w1 = MacroItemWord(item, 1);
+    const unsigned w3 = MacroItemWord(item, 3);
     switch (op) {
         case kOpKeyDown:
         case kOpKeyUp:
