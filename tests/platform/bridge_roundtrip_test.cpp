@@ -164,12 +164,8 @@ TEST_P(BridgeReadPolling, PollsWithShortSleepsUntilTheTimeout) {
 
 INSTANTIATE_TEST_SUITE_P(Timeouts, BridgeReadPolling,
                          ::testing::Values(PollCase{"NoWait", 0, 2, -1, 0, 1, {}},
-                                           PollCase{
-                                               "WholeTimeout", 10, 2, -1, 0, 6, {2, 2, 2, 2, 2}},
                                            PollCase{"LastSleepIsCut", 5, 2, -1, 0, 4, {2, 2, 1}},
-                                           PollCase{"LongerPolls", 10, 4, -1, 0, 4, {4, 4, 2}},
                                            PollCase{"ArrivesInTime", 10, 2, 3, 4, 4, {2, 2, 2}},
-                                           PollCase{"ArrivesTooLate", 4, 2, 5, 0, 3, {2, 2}},
                                            PollCase{"NoLimit", -1, 3, 5, 4, 6, {3, 3, 3, 3, 3}}),
                          [](const auto& info) { return std::string(info.param.name); });
 

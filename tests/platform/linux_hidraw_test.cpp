@@ -1,3 +1,5 @@
+// The hidraw handle and backend: reports placed after their ID as the transport expects,
+// a node that hangs up is a device that left, and the backend shared by several threads.
 #ifdef QVM_HAVE_LINUX_HID
 
 #include <gtest/gtest.h>
@@ -100,23 +102,17 @@ TEST(HidrawHandle, WriteSendsTheReportUnchanged) {
     EXPECT_EQ(received, report);
 }
 
-TEST(HidrawHandle, FailsWhereTheNodeFailsOrHasNoUsbDevice) {
+// A socket knows no feature-report ioctls: the failure reaches the caller with the
+// system's reason, as a failed transfer of a device that is still there.
+TEST(HidrawHandle, AFailedTransferIsNoDeparture) {
     SocketHandle node(true);
-    EXPECT_EQ(node.handle->Caps(), (HidCaps{0xFF18, 1, 64, 64, 0}));
     Bytes feature(64, 0);
     feature[0] = 0x01;
-    // A socket knows no feature-report ioctls: the failure must reach the caller, with
-    // the system's reason, as a failed transfer of a device that is still there.
     EXPECT_FALSE(node.handle->GetFeature(feature));
     EXPECT_EQ(node.handle->LastFailure(),
               (HidFailure{HidFailureKind::Failed, std::strerror(ENOTTY)}));
     EXPECT_FALSE(node.handle->SetFeature(feature));
     EXPECT_EQ(node.handle->LastFailure().kind, HidFailureKind::Failed);
-    EXPECT_FALSE(node.handle->GetFeature({}));
-    EXPECT_FALSE(node.handle->Write({}));
-    EXPECT_EQ(node.handle->IndexedString(0xC7), std::nullopt);
-    node.peer.reset();
-    EXPECT_FALSE(node.handle->Write(feature));
 }
 
 TEST(LinuxBackend, EnumeratesEveryHidrawNode) {
@@ -136,8 +132,6 @@ TEST(LinuxBackend, EnumeratesEveryHidrawNode) {
         EXPECT_TRUE(HidrawNodeOfPath(info.path).ok()) << info.path;
         EXPECT_EQ(info.path, ToLowerAscii(info.path));
     }
-    // Collecting events returns at once even when none are pending.
-    (void)(*backend)->TakeEvents();
 }
 
 // The refresh and arrival threads share one backend: its udev state must stay consistent.
@@ -161,26 +155,23 @@ TEST(LinuxBackend, ServesSeveralThreadsAtOnce) {
     EXPECT_EQ(failures, 0);
 }
 
-struct OpenErrorCase {
-    const char* path;
-    const char* message;  // part of the expected error
-};
-
-class LinuxBackendOpen : public testing::TestWithParam<OpenErrorCase> {};
-
-TEST_P(LinuxBackendOpen, RefusesPathsWithoutANode) {
+TEST(LinuxBackend, RefusesPathsWithoutANode) {
     Result<std::unique_ptr<HidBackend>> backend = MakeLinuxBackend();
     ASSERT_TRUE(backend.ok()) << backend.message();
-    const Result<std::unique_ptr<HidHandle>> handle = (*backend)->Open(GetParam().path);
-    ASSERT_FALSE(handle.ok());
-    EXPECT_NE(handle.message().find(GetParam().message), std::string::npos) << handle.message();
+    const struct {
+        const char* path;
+        const char* message;  // part of the expected error
+    } cases[] = {
+        {"sim#vid_0c45&pid_7040&mi_01#1", "not a hidraw device path"},
+        {"hid#vid_0c45&pid_7040&mi_01#../hidraw1", "not a hidraw"},
+        {"hid#vid_0c45&pid_7040&mi_01#hidraw987", "device not present"},
+    };
+    for (const auto& c : cases) {
+        const Result<std::unique_ptr<HidHandle>> handle = (*backend)->Open(c.path);
+        ASSERT_FALSE(handle.ok()) << c.path;
+        EXPECT_NE(handle.message().find(c.message), std::string::npos) << handle.message();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LinuxBackendOpen,
-    testing::Values(OpenErrorCase{"sim#vid_0c45&pid_7040&mi_01#1", "not a hidraw device path"},
-                    OpenErrorCase{"hid#vid_0c45&pid_7040&mi_01#../hidraw1", "not a hidraw"},
-                    OpenErrorCase{"hid#vid_0c45&pid_7040&mi_01#hidraw987", "device not present"}));
 
 }  // namespace
 }  // namespace qvm

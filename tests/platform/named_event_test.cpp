@@ -1,3 +1,5 @@
+// Session events between processes: the name other programs look for, who gets which
+// failure, pulses that wake, merge or are lost, and stops that end a wait at once.
 #include "platform/named_event.h"
 
 #include <gtest/gtest.h>

@@ -106,15 +106,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, WaiterActTest,
                                          ActCase{"reload", Which::kReload, 0, 0, 1, false, {2}}),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST(WaitersTest, WakeActsOnEveryPulse) {
-    Rig rig;
-    Waiters waiters(*rig.wake, *rig.close, *rig.reload, rig.Callbacks(), rig.quit, rig.clock);
-    for (int n = 1; n <= 3; ++n) {
-        rig.PulseFromOutside(Which::kWake);
-        ASSERT_TRUE(rig.wakes.WaitFor(n)) << "pulse " << n;
-    }
-}
-
 // The close waiter sets the quit flag before its callback runs, acts once and ends; the
 // quit flag ends the other waiters without anyone pulsing them.
 TEST(WaitersTest, CloseActsOnceAndQuitEndsEveryWaiter) {
