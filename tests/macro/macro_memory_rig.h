@@ -40,9 +40,6 @@ inline const Dev kDevs[] = {
     {"BExtended", "g5x/mem=8k", kAreasBExtended, 6926},
     {"C", "g12/mem=8k", kAreasC, 6766},
 };
-inline std::string DevName(const Dev& dev) {
-    return dev.name;
-}
 
 inline std::vector<uint8_t> Concat(std::vector<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> out;

@@ -1,3 +1,5 @@
+// The macro text form users store with qvmctl: each line parses back to the bytes it
+// was formatted from, and a bad line is refused by number with the rule it breaks.
 #include "macro/macro_text.h"
 
 #include <gtest/gtest.h>
@@ -27,35 +29,20 @@ TEST(MacroText, CanonicalLinesBothWays) {
     // Each line is what the bytes format to, and parses back into exactly those bytes.
     const TextCase cases[] = {
         {{0x83, 0x04}, "key-down A"},
-        {{0x84, 0x4B}, "key-up PageUp"},
-        {{0x84, 0x57}, "key-up Keypad +"},
         {{0x83, 0x86}, "key-down 0x86"},  // no name
         {{0x83, 0x32}, "key-down 0x32"},  // "#" would start a comment
         {{0x83, 0x88}, "key-down 0x88"},  // its name holds a line break
         {{0x83, 0x89}, "key-down 0x89"},  // shares its name with 0x31
         {{0x83, 0x31}, "key-down \\"},
-        {{0x88, 0xFF}, "wait 255"},
         {{0x89, 0x2C, 0x01}, "wait 300"},
         {{0x89, 0x32, 0x00}, "wait-long 50"},
-        {{0x20}, "button-down"},
         {{0x31}, "button-down left b5"},
-        {{0x48}, "button-up b4"},
         {{0x7F}, "wheel -1"},
-        {{0x6F}, "wheel 15"},
-        {{0x70}, "wheel -16"},
         {{0x80, 0x0A, 0x00, 0xFB, 0xFF}, "move 10 -5"},
         {{0xC0, 0xFF, 0xFF, 0x00, 0x80}, "move-to -1 -32768"},
         {{0xA0, 0xFF, 0xFF, 0x00, 0x80}, "move-to-unsigned 65535 32768"},
         {{0x85, 0xE9, 0x00}, "consumer-down Volume +"},
-        {{0x85, 0x23, 0x02}, "consumer-down Web Browser"},
-        {{0x85, 0x01, 0x00}, "consumer-down 0x01"},
         {{0x85, 0x00, 0x00}, "consumer-up"},
-        {{0x00}, "end"},
-        {{0x06}, "mode-firekey"},
-        {{0x10, 0x00, 0x05}, "decrement-jump 1280"},
-        {{0xCF}, "system 15"},
-        {{0x82, 0xFF}, "op82 255"},
-        {{0x02}, "raw 02"},
         {{0x20, 0x21}, "raw 20 21"},  // stray bytes kept together
         {{0x89, 0x2C}, "raw 89 2C"},  // cut short
     };
@@ -73,18 +60,11 @@ TEST(MacroText, CanonicalLinesBothWays) {
 TEST(MacroText, ParsesOtherSpellingsCaseCommentsAndHex) {
     const TextCase cases[] = {
         {{0x83, 0x4B}, "KEY-DOWN page up  # comment"},
-        {{0x83, 0x00}, "key-down 0X0"},
-        {{0x85, 0xE9, 0x00}, "  consumer-down volume +"},
         {{0x85, 0x23, 0x02}, "consumer-down 0x223"},
-        {{0x89, 0x00, 0x01}, "wait 256"},
-        {{0x88, 0x10}, "wait 0x10"},
         {{0x43}, "button-up RIGHT left"},
-        {{0x38}, "button-down b4\tb5"},
-        {{0x63}, "wheel +3"},
         {{0x02, 0xFF}, "raw 0x02 ff"},
         {{0x01}, "\n\n# only a comment\r\nstop\r\n"},
         {{0x83, 0x04, 0x88, 0x32, 0x84, 0x04}, "key-down A\nwait 50\nkey-up A\n"},
-        {{}, ""},
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -147,30 +127,16 @@ TEST(MacroText, BadLinesNameTheLineAndTheRule) {
     const std::string rawRule = "raw takes 1 to 5 hexadecimal bytes such as 02 or 0x02";
     const ErrorCase cases[] = {
         {"wait 65536", "line 1: wait takes 0 to 65535 milliseconds"},
-        {"\n# note\nwait -1", "line 3: wait takes 0 to 65535 milliseconds"},
-        {"wait 5\nwait 50 60", "line 2: wait takes 0 to 65535 milliseconds"},
-        {"wait 1e3", "line 1: wait takes 0 to 65535 milliseconds"},
         {"wait 99999999999999999999", "line 1: wait takes 0 to 65535 milliseconds"},
         {"wheel 16", "line 1: wheel takes a count from -16 to 15"},
-        {"move 1", "line 1: move takes two numbers from -32768 to 32767"},
         {"move 32768 0", "line 1: move takes two numbers from -32768 to 32767"},
         {"move-to-unsigned -1 0", "line 1: move-to-unsigned takes two numbers from 0 to 65535"},
         {"key-down 0x100", "line 1: " + keyRule},
-        {"key-down", "line 1: " + keyRule},
         {"key-down 135", "line 1: unknown key '135'; " + keyRule},
-        {"key-down Nope", "line 1: unknown key 'Nope'; " + keyRule},
         {"consumer-down 0x0", "line 1: " + consumerRule},
-        {"consumer-down Louder", "line 1: unknown consumer key 'Louder'; " + consumerRule},
         {"button-down left left", "line 1: button left named twice"},
-        {"button-up b6",
-         "line 1: unknown button 'b6'; button-up takes button names: left right middle b4 b5"},
-        {"raw", "line 1: " + rawRule},
         {"raw 01 02 03 04 05 06", "line 1: " + rawRule},
         {"raw 123", "line 1: '123' is not a hexadecimal byte; " + rawRule},
-        {"jump 65536", "line 1: jump takes an address from 0 to 65535"},
-        {"system 16", "line 1: system takes a number from 1 to 15"},
-        {"op81 256", "line 1: op81 takes a value from 0 to 255"},
-        {"stop now", "line 1: stop takes no operands"},
         {"stop\ndance 3", "line 2: unknown instruction 'dance'"},
     };
     for (const ErrorCase& c : cases) {
