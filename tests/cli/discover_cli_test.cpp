@@ -1,12 +1,9 @@
-// Finding one's way in qvmctl: command groups list their subcommands, typos get the
-// nearest command, the overview's columns line up, --device takes what `list` prints,
+// Which device qvmctl works on and who hears of it: --device takes what `list` prints,
 // and a change wakes the running desktop program.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <sstream>
 
-#include "cli/commands.h"
 #include "cli/qvmctl.h"
 #include "platform/named_event.h"
 #include "run_qvmctl.h"
@@ -15,76 +12,6 @@
 
 namespace qvm::cli {
 namespace {
-
-TEST(QvmctlDiscover, CommandGroupsListTheirSubcommands) {
-    for (const std::string group : {"set", "macro", "library", "mem"}) {
-        SCOPED_TRACE(group);
-        const Outcome alone = Qvmctl({group});
-        const Outcome help = Qvmctl({group, "--help"});
-        EXPECT_EQ(alone.status, kExitUsage);
-        EXPECT_EQ(help.status, kExitOk) << help.err;
-        EXPECT_EQ(alone.err, help.out);
-        EXPECT_FALSE(Has(alone.err, "unknown command")) << alone.err;
-        int listed = 0;
-        for (const CommandSpec& spec : Commands()) {
-            const std::string words = spec.words;
-            const bool member = words.rfind(group + " ", 0) == 0;
-            EXPECT_EQ(Has("\n" + help.out, "\n  " + words + " "), member) << words << "\n"
-                                                                          << help.out;
-            listed += member ? 1 : 0;
-        }
-        EXPECT_GE(listed, 2);
-    }
-}
-
-TEST(QvmctlDiscover, TyposGetTheNearestCommand) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    const Case cases[] = {
-        {{"shwo"}, "unknown command 'shwo'; did you mean 'show'? (see qvmctl --help)\n"},
-        {{"lsit"}, "did you mean 'list'?"},
-        {{"set", "dip", "1", "800"}, "unknown command 'set dip'; did you mean 'set dpi'?"},
-        {{"macro", "stroe", "1", "-"}, "did you mean 'macro store'?"},
-        {{"frobnicate"}, "unknown command 'frobnicate' (see qvmctl --help)\n"},
-        {{"set", "everything"}, "unknown command 'set everything' (see qvmctl set --help)\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        const Outcome run = Qvmctl(c.args);
-        EXPECT_EQ(run.status, kExitUsage);
-        EXPECT_TRUE(Has(run.err, c.message)) << run.err;
-    }
-}
-
-// Every summary of the overview starts in one column, however long its command.
-TEST(QvmctlDiscover, OverviewColumnsLineUp) {
-    const Outcome help = Qvmctl({"--help"});
-    ASSERT_EQ(help.status, kExitOk);
-    std::vector<std::string> summaries = {"linux (default), sim[:DEVICES] or",
-                                          "exec:COMMAND; also $QVM_HID", "user data folder",
-                                          "cannot be read"};
-    for (const CommandSpec& spec : Commands()) summaries.push_back(spec.summary);
-    std::optional<std::size_t> column;
-    std::istringstream lines(help.out);
-    std::string line;
-    std::size_t found = 0;
-    while (std::getline(lines, line)) {
-        for (const std::string& summary : summaries) {
-            const auto at = line.find(summary);
-            if (at == std::string::npos || at + summary.size() != line.size()) continue;
-            if (summary.size() < 4 || line.substr(0, at).find_first_not_of(' ') == 0) continue;
-            ++found;
-            if (!column) column = at;
-            EXPECT_EQ(at, *column) << line;
-        }
-    }
-    EXPECT_GE(found, Commands().size()) << help.out;
-    // And the overview fits a terminal of 80 columns.
-    std::istringstream again(help.out);
-    while (std::getline(again, line)) EXPECT_LE(line.size(), 80u) << line;
-}
 
 TEST(QvmctlDiscover, DeviceIsChosenByNumberOrModelName) {
     test::TempFolder folder;
@@ -108,10 +35,8 @@ TEST(QvmctlDiscover, DeviceIsChosenByNumberOrModelName) {
     };
     const Case cases[] = {
         {mouse, kExitOk, "MX-21,", ""},
-        {"mx-21", kExitOk, "MX-21,", ""},
         {"MX-30 PRO", kExitOk, "MX-30 Pro,", ""},
         {"9", kExitUsage, "", "device 9 is out of range: allowed 1..3 (see qvmctl list)"},
-        {"0", kExitUsage, "", "allowed 1..3"},
         {"MX-99", kExitUsage, "", "no device is called 'MX-99' (see qvmctl list)"},
     };
     for (const Case& c : cases) {
@@ -148,16 +73,12 @@ TEST(QvmctlDiscover, ChangesWakeTheRunningProgram) {
         bool woken;
     } cases[] = {
         {{"set", "name", "1", "Woken"}, true},
-        {{"set", "dpi", "1", "1200"}, true},
         {{"assign", "1", "2", "Copy"}, true},
         {{"mem", "write", "0x0400", "00"}, true},
         {{"reset", "--yes"}, true},
         {{"show"}, false},
-        {{"list"}, false},
-        {{"macro", "list"}, false},
         {{"mem", "read", "0", "4"}, false},
         {{"set", "name", "9", "Refused"}, false},
-        {{"assign", "1", "2", "Teleport"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.back());

