@@ -73,17 +73,6 @@ TEST_F(ShippedFixture, GroupsInOrderAndEveryTextIsTheFormattersOwn) {
                                         "Office shortcuts @_INTERNAL_210"}));
 }
 
-TEST_F(ShippedFixture, KnownFunctionsCarryTheirDeviceCodes) {
-    const std::set<std::string> expected = {
-        "Left click = 4,1,0,0 'Left click'", "Double click = 8,26,0,255 'Double click'",
-        "Copy = 5,1,6,0 'Ctrl + C'",         "Web Browser = 6,35,2,0 'Web Browser'",
-        "Volume + = 6,233,0,0 'Volume +'",
-    };
-    const std::vector<std::string> lines = Render(library);
-    const std::set<std::string> all(lines.begin(), lines.end());
-    for (const std::string& line : expected) EXPECT_TRUE(all.count(line)) << line;
-}
-
 struct SyntheticCase {
     const char* what;
     std::map<std::string, std::string> files;
