@@ -11,16 +11,10 @@
 namespace qvm::cli {
 namespace {
 
-std::vector<std::string> With(const std::string& sim, std::vector<std::string> args) {
-    args.insert(args.begin(), "--simulate=" + sim);
-    return args;
-}
-
 // The same devices served by qvm-sim over the bridge, their memory kept in `state`.
 std::vector<std::string> Bridged(const std::string& state, const std::string& sim,
                                  std::vector<std::string> args) {
-    args.insert(args.begin(),
-                {"--hid", std::string("exec:") + QVM_SIM_BINARY + " --state " + state + " " + sim});
+    args.insert(args.begin(), {"--hid", SimBridge(sim, state)});
     return args;
 }
 
@@ -35,7 +29,7 @@ struct Way {
 std::vector<std::string> Via(const Way& way, const test::TempFolder& folder, const std::string& sim,
                              std::vector<std::string> args) {
     return way.bridged ? Bridged(folder.File("bridge"), sim, std::move(args))
-                       : With(sim, std::move(args));
+                       : OnSim(sim, std::move(args));
 }
 
 std::string StateFile(const Way& way, const std::string& kind) {
@@ -76,14 +70,14 @@ TEST(QvmctlConfig, ChangesShowInTheNextRun) {
 TEST(QvmctlConfig, ColourAndFlagsPerClass) {
     test::TempFolder folder;
     // Class A keeps two bits a channel: #ff5500 becomes 255, 85, 0.
-    ASSERT_EQ(Qvmctl(With("g0", {"set", "colour", "2", "#ff5500"})).status, kExitOk);
-    EXPECT_TRUE(Has(Qvmctl(With("g0", {"show"})).out, "profile 2: \"Profile2\" #ff5500"));
-    ASSERT_EQ(Qvmctl(With("g12", {"set", "colour", "2", "#123456"})).status, kExitOk);
-    EXPECT_TRUE(Has(Qvmctl(With("g12", {"show"})).out, "profile 2: \"Profile2\" #123456"));
-    ASSERT_EQ(Qvmctl(With("g12", {"set", "flags", "5", "on"})).status, kExitOk);
-    EXPECT_TRUE(Has(Qvmctl(With("g12", {"show"})).out, "  5: 8000 x 8000  [flag]"));
+    ASSERT_EQ(Qvmctl(OnSim("g0", {"set", "colour", "2", "#ff5500"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(OnSim("g0", {"show"})).out, "profile 2: \"Profile2\" #ff5500"));
+    ASSERT_EQ(Qvmctl(OnSim("g12", {"set", "colour", "2", "#123456"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(OnSim("g12", {"show"})).out, "profile 2: \"Profile2\" #123456"));
+    ASSERT_EQ(Qvmctl(OnSim("g12", {"set", "flags", "5", "on"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(OnSim("g12", {"show"})).out, "  5: 8000 x 8000  [flag]"));
     // Class A has flags for four stages only.
-    Outcome fifth = Qvmctl(With("g0", {"set", "flags", "5", "on"}));
+    Outcome fifth = Qvmctl(OnSim("g0", {"set", "flags", "5", "on"}));
     EXPECT_EQ(fifth.status, kExitUsage);
     EXPECT_TRUE(Has(fifth.err, "stages 1..4")) << fifth.err;
 }
@@ -124,20 +118,20 @@ TEST(QvmctlConfig, BackupResetRestoreGivesBackTheSameMemory) {
 TEST(QvmctlConfig, RestoreRefusesOtherFilesAndSizes) {
     test::TempFolder folder;
     const std::string small = folder.File("small.bf");
-    ASSERT_EQ(Qvmctl(With("g5x/mem=16k", {"backup", small})).status, kExitOk);
+    ASSERT_EQ(Qvmctl(OnSim("g5x/mem=16k", {"backup", small})).status, kExitOk);
     EXPECT_EQ(std::filesystem::file_size(small), 22u + 16384u);
 
-    Outcome other = Qvmctl(With("g5x", {"restore", "--yes", small}));
+    Outcome other = Qvmctl(OnSim("g5x", {"restore", "--yes", small}));
     EXPECT_EQ(other.status, kExitUsage);
     EXPECT_TRUE(Has(other.err, "--force")) << other.err;
-    Outcome forced = Qvmctl(With("g5x", {"restore", "--yes", "--force", small}));
+    Outcome forced = Qvmctl(OnSim("g5x", {"restore", "--yes", "--force", small}));
     EXPECT_EQ(forced.status, kExitOk) << forced.err;
 
     const std::string junk = folder.Write("junk.bf", std::string("\x05hello world, not a backup"));
-    Outcome bad = Qvmctl(With("g5x", {"restore", "--yes", junk}));
+    Outcome bad = Qvmctl(OnSim("g5x", {"restore", "--yes", junk}));
     EXPECT_EQ(bad.status, kExitUsage);
     EXPECT_TRUE(Has(bad.err, "invalid format !!")) << bad.err;
-    Outcome missing = Qvmctl(With("g5x", {"restore", "--yes", folder.File("none.bf")}));
+    Outcome missing = Qvmctl(OnSim("g5x", {"restore", "--yes", folder.File("none.bf")}));
     EXPECT_EQ(missing.status, kExitUsage);
     EXPECT_TRUE(Has(missing.err, "no such file")) << missing.err;
 }
@@ -167,10 +161,10 @@ TEST(QvmctlConfig, KeyCycleListIsSetAndCleared) {
         test::TempFolder folder;
         for (const Step& step : steps) {
             SCOPED_TRACE(step.args.size());
-            Outcome set = Qvmctl(With(kind, step.args));
+            Outcome set = Qvmctl(OnSim(kind, step.args));
             EXPECT_EQ(set.status, step.status) << set.err;
             EXPECT_EQ(set.err.empty(), step.status == kExitOk) << set.err;
-            const std::string shown = Qvmctl(With(kind, {"show"})).out;
+            const std::string shown = Qvmctl(OnSim(kind, {"show"})).out;
             EXPECT_TRUE(step.shown.empty() || Has(shown, step.shown)) << shown;
             EXPECT_TRUE(step.notShown.empty() || !Has(shown, step.notShown)) << shown;
         }
@@ -179,11 +173,11 @@ TEST(QvmctlConfig, KeyCycleListIsSetAndCleared) {
 
 TEST(QvmctlConfig, KeyboardsAreListedButHaveNoConfiguration) {
     test::TempFolder folder;
-    Outcome list = Qvmctl(With("mx28/product=MX-30 Pro,g12", {"list"}));
+    Outcome list = Qvmctl(OnSim("mx28/product=MX-30 Pro,g12", {"list"}));
     ASSERT_EQ(list.status, kExitOk) << list.err;
     EXPECT_TRUE(Has(list.out, "MX-30 Pro, keyboard")) << list.out;
     EXPECT_TRUE(Has(list.out, "MX-21, generation 12, layout class C")) << list.out;
-    Outcome show = Qvmctl(With("mx29", {"show"}));
+    Outcome show = Qvmctl(OnSim("mx29", {"show"}));
     EXPECT_EQ(show.status, kExitDevice);
     EXPECT_TRUE(Has(show.err, "is a keyboard")) << show.err;
 }

@@ -10,10 +10,6 @@
 namespace qvm::cli {
 namespace {
 
-std::string Bridge(const std::string& devices) {
-    return std::string("exec:") + QVM_SIM_BINARY + " " + devices;
-}
-
 struct FailureRun {
     const char* name;
     std::vector<std::string> args;
@@ -56,14 +52,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--hid", "sim:g12/corrupt", "show"},
                    "the device's replies are garbled ("},
         FailureRun{"BridgeSaysGone",
-                   {"--hid", Bridge("g12/removeafter=105"), "show"},
+                   {"--hid", SimBridge("g12/removeafter=105"), "show"},
                    "the device left (bridge: gone: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A device that leaves while it is being identified is not listed.
 TEST(QvmctlDeviceFailures, ListLeavesOutADeviceThatLeft) {
     for (const std::string& hid :
-         {std::string("sim:g12/removeafter=5"), Bridge("g12/removeafter=5")}) {
+         {std::string("sim:g12/removeafter=5"), SimBridge("g12/removeafter=5")}) {
         SCOPED_TRACE(hid);
         const Outcome run = Qvmctl({"--hid", hid, "list"});
         EXPECT_EQ(run.status, kExitOk) << run.err;
@@ -80,7 +76,7 @@ TEST(QvmctlDeviceFailures, RestoreStopsWhereTheDeviceLeft) {
     ASSERT_EQ(saved.status, kExitOk) << saved.err;
     // Identification and the load take some 370 transfers; the write of 8 KiB about 515.
     for (const std::string& hid :
-         {std::string("sim:g12/mem=8k/removeafter=600"), Bridge("g12/mem=8k/removeafter=600")}) {
+         {std::string("sim:g12/mem=8k/removeafter=600"), SimBridge("g12/mem=8k/removeafter=600")}) {
         SCOPED_TRACE(hid);
         const Outcome run = Qvmctl({"--hid", hid, "restore", file, "--yes"});
         EXPECT_EQ(run.status, kExitDevice);

@@ -49,9 +49,7 @@ class Rig {
     }
     Outcome Run(std::vector<std::string> args, const std::string& input = "") const {
         if (device_.bridged) {
-            args.insert(args.begin(),
-                        {"--hid", std::string("exec:") + QVM_SIM_BINARY + " --state " +
-                                      folder_.File("bridge") + " " + device_.kind});
+            args.insert(args.begin(), {"--hid", SimBridge(device_.kind, folder_.File("bridge"))});
         } else {
             args.insert(args.begin(), std::string("--simulate=") + device_.kind);
         }

@@ -46,8 +46,7 @@ TEST(Qvmctl, MemoryWrittenInOneRunIsReadInTheNext) {
         SCOPED_TRACE(kind);
         CheckWriteReadBack({"--simulate=" + kind});
     }
-    CheckWriteReadBack(
-        {"--hid", std::string("exec:") + QVM_SIM_BINARY + " --state " + folder.path() + " g3"});
+    CheckWriteReadBack({"--hid", SimBridge("g3", folder.path())});
 }
 
 TEST(Qvmctl, StatusDecodesEachGeneration) {

@@ -28,10 +28,22 @@ inline Outcome Qvmctl(std::vector<std::string> args, const std::string& input = 
     return {status, out.str(), err.str()};
 }
 
-// The arguments of a qvmctl run on the simulated class C mouse.
-inline std::vector<std::string> OnG12(std::vector<std::string> args) {
-    args.insert(args.begin(), "--simulate=g12");
+// The arguments of a qvmctl run on simulated devices whose memory the user folder keeps.
+inline std::vector<std::string> OnSim(const std::string& devices, std::vector<std::string> args) {
+    args.insert(args.begin(), "--simulate=" + devices);
     return args;
+}
+
+// The same on the simulated class C mouse.
+inline std::vector<std::string> OnG12(std::vector<std::string> args) {
+    return OnSim("g12", std::move(args));
+}
+
+// The --hid value that has a qvm-sim of its own serve `devices` over the device bridge,
+// their memory kept in the folder `state` (or nowhere).
+inline std::string SimBridge(const std::string& devices, const std::string& state = "") {
+    return std::string("exec:") + QVM_SIM_BINARY + (state.empty() ? "" : " --state " + state) +
+           " " + devices;
 }
 
 // Whether qvmctl's output holds `part` somewhere.

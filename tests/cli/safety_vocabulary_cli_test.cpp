@@ -10,14 +10,9 @@
 namespace qvm::cli {
 namespace {
 
-std::vector<std::string> SafetyOn(const std::string& sim, std::vector<std::string> args) {
-    args.insert(args.begin(), "--simulate=" + sim);
-    return args;
-}
-
 // The lines `show` prints for one profile.
 std::string ProfileShown(const std::string& sim, int profile) {
-    const std::string text = Qvmctl(SafetyOn(sim, {"show"})).out;
+    const std::string text = Qvmctl(OnSim(sim, {"show"})).out;
     const auto from = text.find("profile " + std::to_string(profile) + ": ");
     const auto to = text.find("profile " + std::to_string(profile + 1) + ": ", from);
     return from == std::string::npos ? "" : text.substr(from, to - from);
@@ -46,7 +41,7 @@ TEST(QvmctlSafety, TheOnlyLeftClickStaysUnlessForced) {
         test::TempFolder folder;
         for (const Step& step : steps) {
             SCOPED_TRACE(step.args[2] + " " + step.args.back());
-            const Outcome run = Qvmctl(SafetyOn(sim, step.args));
+            const Outcome run = Qvmctl(OnSim(sim, step.args));
             EXPECT_EQ(run.status, step.status) << run.err;
             if (step.status == kExitUsage && step.args.back() == "Right click") {
                 EXPECT_TRUE(Has(run.err, "only left click of profile")) << run.err;
@@ -71,12 +66,12 @@ TEST(QvmctlSafety, StagesTheDeviceLacksAreRefused) {
     };
     for (const std::string sim : {"g0"}) {
         test::TempFolder folder;
-        ASSERT_EQ(Qvmctl(SafetyOn(sim, {"show"})).status, kExitOk);
+        ASSERT_EQ(Qvmctl(OnSim(sim, {"show"})).status, kExitOk);
         const std::string memory = "sim/0-" + sim + ".mem";
         for (const Case& c : cases) {
             SCOPED_TRACE(sim + " " + c.args[1] + " " + c.args[2]);
             const auto before = folder.Read(memory);
-            const Outcome run = Qvmctl(SafetyOn(sim, c.args));
+            const Outcome run = Qvmctl(OnSim(sim, c.args));
             EXPECT_EQ(run.status, c.status) << run.err;
             EXPECT_TRUE(Has(run.err, c.message)) << run.err;
             if (c.status != kExitOk) {
@@ -103,7 +98,7 @@ TEST(QvmctlSafety, WhatWasStoredIsToldWhenItDiffers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.sim) + " " + c.args[1] + " " + c.args.back());
         test::TempFolder folder;
-        const Outcome run = Qvmctl(SafetyOn(c.sim, c.args));
+        const Outcome run = Qvmctl(OnSim(c.sim, c.args));
         ASSERT_EQ(run.status, kExitOk) << run.err;
         if (c.out.empty()) {
             EXPECT_EQ(run.out, "");
@@ -113,7 +108,7 @@ TEST(QvmctlSafety, WhatWasStoredIsToldWhenItDiffers) {
         EXPECT_EQ(run.err, "");
     }
     test::TempFolder folder;
-    const Outcome backup = Qvmctl(SafetyOn("g12", {"backup", folder.File("m.bf")}));
+    const Outcome backup = Qvmctl(OnSim("g12", {"backup", folder.File("m.bf")}));
     ASSERT_EQ(backup.status, kExitOk) << backup.err;
     EXPECT_EQ(backup.err, "") << "no progress line off a terminal";
 }
@@ -132,17 +127,17 @@ TEST(QvmctlVocabulary, TheWindowsNamesAreTaken) {
     test::TempFolder folder;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome run = Qvmctl(SafetyOn("g12", {"assign", "1", "2", c.name}));
+        const Outcome run = Qvmctl(OnSim("g12", {"assign", "1", "2", c.name}));
         ASSERT_EQ(run.status, kExitOk) << run.err;
         EXPECT_EQ(run.out, "profile 1 button 2: " + c.shown + "\n");
     }
-    const Outcome cycle = Qvmctl(SafetyOn("g12", {"set", "cycle", "1", "Copy", "ctrl+v", "f5"}));
+    const Outcome cycle = Qvmctl(OnSim("g12", {"set", "cycle", "1", "Copy", "ctrl+v", "f5"}));
     ASSERT_EQ(cycle.status, kExitOk) << cycle.err;
     EXPECT_EQ(cycle.out, "profile 1 key cycle: Ctrl + C, Ctrl + V, F5\n");
 
-    ASSERT_EQ(Qvmctl(SafetyOn("g12", {"set", "snapping", "ON"})).status, kExitOk);
-    EXPECT_TRUE(Has(Qvmctl(SafetyOn("g12", {"show"})).out, "angle snapping: on"));
-    EXPECT_EQ(Qvmctl(SafetyOn("g12", {"set", "snapping", "onn"})).status, kExitUsage);
+    ASSERT_EQ(Qvmctl(OnSim("g12", {"set", "snapping", "ON"})).status, kExitOk);
+    EXPECT_TRUE(Has(Qvmctl(OnSim("g12", {"show"})).out, "angle snapping: on"));
+    EXPECT_EQ(Qvmctl(OnSim("g12", {"set", "snapping", "onn"})).status, kExitUsage);
 }
 
 }  // namespace

@@ -66,8 +66,7 @@ TEST_P(QvmctlFullDisk, SaysWhatWasNotKept) {
     const std::vector<std::string> dpi{"set", "dpi", "1", "1200"};
     std::vector<std::string> args = OnG12(dpi);
     if (c.bridge) {
-        args = {"--hid",
-                std::string("exec:") + QVM_SIM_BINARY + " --state " + folder.File("sim") + " g12"};
+        args = {"--hid", SimBridge("g12", folder.File("sim"))};
         args.insert(args.end(), dpi.begin(), dpi.end());
     }
     Outcome set = Qvmctl(args);
@@ -157,8 +156,7 @@ uint8_t ReadByteAt(HidHandle& handle, uint16_t address) {
 
 TEST(QvmctlSharedSim, MeetsAQvmSimServingTheSameDevice) {
     test::TempFolder folder;
-    auto bridge = MakeHidBackend(std::string("exec:") + QVM_SIM_BINARY + " --state " +
-                                 folder.File("sim") + " g12");
+    auto bridge = MakeHidBackend(SimBridge("g12", folder.File("sim")));
     ASSERT_TRUE(bridge) << bridge.message();
     std::string config;
     for (const HidDeviceInfo& info : *(*bridge)->Enumerate()) {
