@@ -171,16 +171,5 @@ TEST(QvmctlConfig, KeyCycleListIsSetAndCleared) {
     }
 }
 
-TEST(QvmctlConfig, KeyboardsAreListedButHaveNoConfiguration) {
-    test::TempFolder folder;
-    Outcome list = Qvmctl(OnSim("mx28/product=MX-30 Pro,g12", {"list"}));
-    ASSERT_EQ(list.status, kExitOk) << list.err;
-    EXPECT_TRUE(Has(list.out, "MX-30 Pro, keyboard")) << list.out;
-    EXPECT_TRUE(Has(list.out, "MX-21, generation 12, layout class C")) << list.out;
-    Outcome show = Qvmctl(OnSim("mx29", {"show"}));
-    EXPECT_EQ(show.status, kExitDevice);
-    EXPECT_TRUE(Has(show.err, "is a keyboard")) << show.err;
-}
-
 }  // namespace
 }  // namespace qvm::cli
