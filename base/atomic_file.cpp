@@ -1,4 +1,4 @@
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 namespace {

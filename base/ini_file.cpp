@@ -1,12 +1,12 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
 
-#include "app/text.h"
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 
 namespace qvm {
 namespace {

@@ -1,9 +1,9 @@
-#include "macro/macro_slots.h"
+#include "config/macro_slots.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "device/commands.h"
 
 namespace qvm {

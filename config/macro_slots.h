@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "config/button_slot.h"
 #include "config/image_layout.h"
-#include "platform/result.h"
 
 namespace qvm {
 

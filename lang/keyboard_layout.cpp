@@ -1,13 +1,13 @@
-#include "app/keyboard_layout.h"
+#include "lang/keyboard_layout.h"
 
 #include <array>
 #include <climits>
 #include <optional>
 
-#include "app/ini_file.h"
-#include "app/scancodes.h"
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/ini_file.h"
+#include "base/text.h"
+#include "lang/scancodes.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/linux_keycodes.h"
+#include "lang/linux_keycodes.h"
 
 #include <linux/input-event-codes.h>
 

@@ -1,8 +1,8 @@
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 
 #include <span>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 namespace qvm {
 namespace {

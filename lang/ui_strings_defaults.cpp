@@ -2,7 +2,7 @@
 // every other entry is empty.
 #include <span>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

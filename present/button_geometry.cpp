@@ -1,5 +1,5 @@
 // The button page's label boxes, one row of rungs per layout.
-#include "app/button_geometry.h"
+#include "present/button_geometry.h"
 
 namespace qvm {
 namespace {

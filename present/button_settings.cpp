@@ -1,4 +1,4 @@
-#include "app/button_settings.h"
+#include "present/button_settings.h"
 
 #include <algorithm>
 #include <string_view>

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_strings.h"
+#include "base/result.h"
 #include "config/config_image.h"
 #include "device/model_table.h"
+#include "lang/ui_strings.h"
 #include "macro/function_library.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -1,4 +1,4 @@
-#include "app/error_text.h"
+#include "present/error_text.h"
 
 #include <utility>
 

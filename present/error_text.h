@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/ui_strings.h"
-#include "platform/result.h"
+#include "base/result.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 

@@ -2,11 +2,11 @@
 // transfer: the questions as data, their answers, and the transfers and their outcomes.
 #include <charconv>
 
-#include "app/macro_editor_model.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "config/config_image.h"
 #include "macro/macro_describe.h"
 #include "macro/macro_library.h"
+#include "present/macro_editor_model.h"
 
 namespace qvm {
 namespace {
@@ -98,7 +98,7 @@ MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& t
     return out;
 }
 
-DeviceHub::MacroTask MacroTransferTask(MacroTransfer transfer,
+DeviceHub::ModelTask MacroTransferTask(MacroTransfer transfer,
                                        std::shared_ptr<MacroTransferOutcome> outcome) {
     return [transfer = std::move(transfer), outcome = std::move(outcome)](
                ConfigModel& model, const DeviceHub::ProgressFn& percent) -> Status {

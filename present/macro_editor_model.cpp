@@ -1,13 +1,13 @@
 // The macro editor's display and its edits: rows and labels, the edits of the list, name
 // and mode, the keys, the delay arrows, and undo and redo. The questions, the library and
 // the device transfers are in macro_editor_actions.cpp.
-#include "app/macro_editor_model.h"
+#include "present/macro_editor_model.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "macro/macro_describe.h"
 
 namespace qvm {

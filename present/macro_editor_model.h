@@ -24,15 +24,15 @@
 #include <string>
 #include <vector>
 
-#include "app/device_hub.h"
-#include "app/text_entry.h"
-#include "app/ui_strings.h"
+#include "base/result.h"
+#include "config/macro_slots.h"
+#include "lang/ui_strings.h"
 #include "macro/macro_edit.h"
 #include "macro/macro_file.h"
 #include "macro/macro_memory.h"
-#include "macro/macro_slots.h"
 #include "platform/clock.h"
-#include "platform/result.h"
+#include "present/text_entry.h"
+#include "session/device_hub.h"
 
 namespace qvm {
 
@@ -98,7 +98,7 @@ MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& t
 // The hub's own finished status wins over the outcome's when it reports a failure (a
 // simulated write that could not be kept, say): the window puts it into the outcome before
 // FinishTransfer.
-DeviceHub::MacroTask MacroTransferTask(MacroTransfer transfer,
+DeviceHub::ModelTask MacroTransferTask(MacroTransfer transfer,
                                        std::shared_ptr<MacroTransferOutcome> outcome);
 
 // What the window does after an action.

@@ -1,11 +1,11 @@
-#include "app/quick_binding.h"
+#include "present/quick_binding.h"
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "app/scancodes.h"
 #include "config/catalogue.h"
+#include "lang/scancodes.h"
 #include "macro/macro_describe.h"
 
 namespace qvm {

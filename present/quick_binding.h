@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ui_strings.h"
+#include "base/result.h"
 #include "config/button_slot.h"
-#include "platform/result.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ui_strings.h"
+#include "base/result.h"
+#include "lang/ui_strings.h"
 #include "macro/library_entry.h"
-#include "platform/result.h"
 
 namespace qvm {
 

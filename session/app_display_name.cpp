@@ -10,9 +10,9 @@
 #include <sstream>
 #include <vector>
 
-#include "app/settings.h"
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 #include "platform/folders.h"
+#include "session/settings.h"
 
 namespace qvm {
 namespace {

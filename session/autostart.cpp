@@ -1,4 +1,4 @@
-#include "app/autostart.h"
+#include "session/autostart.h"
 
 #include <stdlib.h>
 
@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/startup.h"
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 #include "platform/folders.h"
+#include "session/startup.h"
 
 namespace qvm {
 namespace {

@@ -1,13 +1,16 @@
-#include "app/device_hub.h"
+#include "session/device_hub.h"
+#include "session/hid_factory.h"
+#include "sim/sim_backend.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/settings.h"
+#include "base/atomic_file.h"
 #include "config/backup.h"
 #include "config/memory_top.h"
-#include "platform/atomic_file.h"
 #include "platform/folders.h"
+#include "session/hid_factory.h"
+#include "session/settings.h"
 #include "sim/sim_backend.h"
 
 namespace qvm {
@@ -60,42 +63,15 @@ const char* HubOperationName(HubOperation op) {
 }
 
 Result<std::unique_ptr<DeviceHub>> DeviceHub::Open(const DeviceHubOptions& options, Clock& clock) {
-    std::unique_ptr<HidBackend> backend;
-    SimBackend* sim = nullptr;
-    if (options.simulate) {
-        const std::string data =
-            options.userDataFolder.empty() ? UserDataFolder() : options.userDataFolder;
-        const std::string state = JoinPath(data, "sim");
-        if (Status made = EnsureFolder(state); !made) {
-            return MakeError("cannot keep the simulated devices: " + made.message());
-        }
-        auto made = SimBackend::Create(*options.simulate, state, clock);
-        if (!made) return made.error();
-        sim = made->get();
-        backend = std::move(made).value();
-    } else {
-        auto made = MakeHidBackend(options.hidBackend.empty() ? "linux" : options.hidBackend);
-        if (!made) return made.error();
-        backend = std::move(made).value();
-    }
-    auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
-    if (!listLock) return listLock.error();
-    return std::make_unique<DeviceHub>(Key{}, std::move(backend), sim,
-                                       std::make_unique<NamedDeviceLocks>(Transport::kLockName),
-                                       std::move(listLock).value(), clock);
+    auto backend = OpenBackend(options, clock);
+    if (!backend) return backend.error();
+    auto stack = DeviceStack::Open(std::move(backend).value(), clock);
+    if (!stack) return stack.error();
+    return std::make_unique<DeviceHub>(Key{}, std::move(stack).value());
 }
 
-DeviceHub::DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
-                     std::unique_ptr<DeviceLocks> deviceLocks, std::unique_ptr<NamedMutex> listLock,
-                     Clock& clock)
-    : backend_(std::move(backend)),
-      sim_(sim),
-      deviceLocks_(std::move(deviceLocks)),
-      listLock_(std::move(listLock)),
-      clock_(clock),
-      transport_(*backend_, clock_, *deviceLocks_),
-      commands_(transport_, values_, cache_),
-      link_(*backend_, commands_, *listLock_, clock_),
+DeviceHub::DeviceHub(Key, std::unique_ptr<DeviceStack> stack)
+    : stack_(std::move(stack)),
       listener_(std::make_shared<const HubListener>()),
       worker_([this](std::stop_token stop) { WorkerLoop(std::move(stop)); }) {}
 
@@ -111,6 +87,10 @@ DeviceHub::~DeviceHub() {
     }
     // A write of that flush that the simulated memory could not keep has been reported
     // on standard error by the simulator; nothing else is left to save.
+}
+
+SimBackend* DeviceHub::Simulator() {
+    return dynamic_cast<SimBackend*>(&stack_->Backend());
 }
 
 void DeviceHub::SetListener(HubListener listener) {
@@ -130,7 +110,7 @@ void DeviceHub::NotifyViewChanged() const {
 }
 
 std::vector<std::string> DeviceHub::StartWarnings() const {
-    return sim_ != nullptr ? sim_->LoadNotes() : std::vector<std::string>{};
+    return stack_->Backend().LoadNotes();
 }
 
 HubSnapshot DeviceHub::Snapshot() const {
@@ -196,11 +176,9 @@ void DeviceHub::RunTask(Task& task) {
     // was undone, and the operation fails with the reason whatever else it reports. The
     // model still shows the change: it is read again from the device (not after a
     // refresh, which would only lose the same write again).
-    if (sim_ != nullptr) {
-        if (Status kept = sim_->TakeLostWrite(); !kept) {
-            status = kept;
-            if (task.op != HubOperation::Refresh) Refresh();
-        }
+    if (Status kept = stack_->Backend().TakeLostWrite(); !kept) {
+        status = kept;
+        if (task.op != HubOperation::Refresh) Refresh();
     }
     if (status && task.longOperation && lastPercent != kPercentDone) progress(kPercentDone);
     if (task.longOperation) --longOperations_;
@@ -238,7 +216,7 @@ void DeviceHub::HandleEvents() {
 }
 
 void DeviceHub::DecideLayout(const std::string& path) {
-    const DeviceValues values = values_.Get(path);
+    const DeviceValues values = stack_->Values().Get(path);
     std::lock_guard lock(stateMutex_);
     state_.layout = DecideModelLayout(values);
 }
@@ -247,14 +225,14 @@ Status DeviceHub::RunRefresh(const ProgressFn& progress) {
     // The user's choice wins over the first listed device while it is listed (the link
     // ignores a request for a path it does not list); a request of its own stays.
     if (const std::string selected = SelectedDevice();
-        !selected.empty() && link_.RequestedDevice().empty()) {
-        link_.RequestDevice(selected);
+        !selected.empty() && stack_->Link().RequestedDevice().empty()) {
+        stack_->Link().RequestDevice(selected);
     }
     Status loaded;
     RefreshHooks hooks;
     hooks.decideLayout = [this](const std::string& path) { DecideLayout(path); };
     hooks.loadConfiguration = [&](const std::string& path) { loaded = LoadActive(path, progress); };
-    const RefreshResult result = link_.Refresh(hooks);
+    const RefreshResult result = stack_->Link().Refresh(hooks);
     NoteDevices();
     NotifyViewChanged();
     if (!result.ran) return MakeError("another refresh is running");
@@ -271,7 +249,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
         if (!Snapshot().away) ClearActive();
         return {};
     }
-    const DeviceValues values = values_.Get(path);
+    const DeviceValues values = stack_->Values().Get(path);
     const bool keyboard = values.ModelCode == kKeyboardModelCode;
     std::shared_ptr<ConfigModel> model = Model();
     Status leftBehind;
@@ -287,7 +265,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
     if (keyboard) {
         model.reset();
     } else if (!model || model->Path() != path) {
-        model = std::make_shared<ConfigModel>(commands_, path);
+        model = std::make_shared<ConfigModel>(stack_->Commands(), path);
     }
     {
         std::lock_guard lock(stateMutex_);
@@ -346,12 +324,12 @@ void DeviceHub::ClearActive() {
 
 void DeviceHub::NoteDevices() {
     std::vector<std::string> lines;
-    for (const UnusableDevice& device : link_.UnusableDevices()) {
+    for (const UnusableDevice& device : stack_->Link().UnusableDevices()) {
         lines.push_back(device.path + ": " + device.reason);
     }
     std::vector<HubDevice> devices;
-    for (const std::string& path : link_.DeviceList()) {
-        const DeviceValues values = values_.Get(path);
+    for (const std::string& path : stack_->Link().DeviceList()) {
+        const DeviceValues values = stack_->Values().Get(path);
         devices.push_back({path, GetModelName(values), values.ModelCode == kKeyboardModelCode});
     }
     std::lock_guard lock(stateMutex_);
@@ -360,7 +338,7 @@ void DeviceHub::NoteDevices() {
 }
 
 Status DeviceHub::RunEvents() {
-    const DeviceEvents events = link_.HandleEvents();
+    const DeviceEvents events = stack_->Link().HandleEvents();
     if (events.activeRemoved) MarkAway();
     NoteDevices();
     if (events.Changed()) NotifyViewChanged();
@@ -391,20 +369,8 @@ Status DeviceHub::RequireModel(std::shared_ptr<ConfigModel>& model) const {
     return {};
 }
 
-void DeviceHub::PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write) {
+void DeviceHub::Change(HubOperation op, ModelTask task) {
     Post({op,
-          [this, write = std::move(write)](const ProgressFn&) -> Status {
-              std::shared_ptr<ConfigModel> model;
-              if (Status ready = RequireModelLoaded(model); !ready) return ready;
-              Status written = write(*model);
-              NotifyViewChanged();
-              return written;
-          },
-          false});
-}
-
-void DeviceHub::RunMacroTask(MacroTask task) {
-    Post({HubOperation::Macro,
           [this, task = std::move(task)](const ProgressFn& progress) -> Status {
               std::shared_ptr<ConfigModel> model;
               if (Status ready = RequireModelLoaded(model); !ready) return ready;
@@ -453,9 +419,10 @@ Status DeviceHub::RunBackup(const std::string& file, const ProgressFn& progress)
     std::shared_ptr<ConfigModel> model;
     if (Status ready = RequireModel(model); !ready) return ready;
     // Only reads: the memory as it is, loaded or not.
-    auto top = LearnMemoryTop(commands_, model->Path());
+    auto top = LearnMemoryTop(stack_->Commands(), model->Path());
     if (!top) return MakeError(top.kind(), "cannot back up the memory: " + top.message());
-    return qvm::SaveBackup(commands_, commands_, model->Path(), *top, file, PercentOf(progress));
+    return qvm::SaveBackup(stack_->Commands(), stack_->Commands(), model->Path(), *top, file,
+                           PercentOf(progress));
 }
 
 Status DeviceHub::RunRestore(const std::string& file, bool force, const ProgressFn& progress) {
@@ -470,7 +437,7 @@ Status DeviceHub::RunRestore(const std::string& file, bool force, const Progress
         return MakeError(ErrorKind::BadInput, file + ": " + judged.message());
     }
     auto report = qvm::RestoreBackup(
-        commands_, commands_, model->Path(), file, clock_,
+        stack_->Commands(), stack_->Commands(), model->Path(), file, stack_->GetClock(),
         [&] {
             Status loaded = model->LoadConfiguration();
             NoteUninitialised(loaded.kind() == ErrorKind::Uninitialised);
@@ -482,47 +449,6 @@ Status DeviceHub::RunRestore(const std::string& file, bool force, const Progress
     NotifyViewChanged();
     if (!report) return report.error();
     return {};
-}
-
-void DeviceHub::AssignButton(int profile, int button, ButtonSlot slot) {
-    PostModelWrite(HubOperation::AssignButton, [profile, button, slot](ConfigModel& model) {
-        return model.AssignButton(profile, button, slot.type, slot.op1, slot.op2, slot.op3);
-    });
-}
-
-void DeviceHub::SetProfileName(int profile, std::string name) {
-    PostModelWrite(HubOperation::ProfileName,
-                   [profile, name = std::move(name)](ConfigModel& model) {
-                       return model.SetProfileName(profile, name);
-                   });
-}
-
-void DeviceHub::SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue) {
-    PostModelWrite(HubOperation::ProfileColour, [=](ConfigModel& model) {
-        return model.SetProfileColour(profile, red, green, blue);
-    });
-}
-
-void DeviceHub::SetActiveProfile(int profile) {
-    PostModelWrite(HubOperation::ActiveProfile,
-                   [profile](ConfigModel& model) { return model.SetActiveProfile(profile); });
-}
-
-void DeviceHub::SetStageFlags(const std::array<bool, kDpiStageCount>& flags) {
-    PostModelWrite(HubOperation::StageFlags,
-                   [flags](ConfigModel& model) { return model.SetStageFlags(flags); });
-}
-
-void DeviceHub::SetCurrentDpiStage(int stage) {
-    PostModelWrite(HubOperation::CurrentStage,
-                   [stage](ConfigModel& model) { return model.SetCurrentDpiStage(stage); });
-}
-
-void DeviceHub::SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries) {
-    PostModelWrite(HubOperation::KeyCycleList,
-                   [profile, entries = std::move(entries)](ConfigModel& model) {
-                       return model.SetKeyCycleList(profile, entries);
-                   });
 }
 
 void DeviceHub::FlushDeferred(DeferredWrites::Scope scope) {
@@ -538,22 +464,10 @@ void DeviceHub::FlushDeferred(DeferredWrites::Scope scope) {
 
 // ---- Deferred settings ----
 
-Status DeviceHub::ChangeDpiStage(int stage, int x, int y) {
+Status DeviceHub::ChangeDeferred(const DeferredChange& change) {
     std::shared_ptr<ConfigModel> model;
     if (Status ready = RequireModelLoaded(model); !ready) return ready;
-    return model->Deferred().ChangeDpiStage(stage, x, y);
-}
-
-Status DeviceHub::ChangeReportRate(int code) {
-    std::shared_ptr<ConfigModel> model;
-    if (Status ready = RequireModelLoaded(model); !ready) return ready;
-    return model->Deferred().ChangeReportRate(code);
-}
-
-Status DeviceHub::ChangeAngleSnapping(bool on) {
-    std::shared_ptr<ConfigModel> model;
-    if (Status ready = RequireModelLoaded(model); !ready) return ready;
-    return model->Deferred().ChangeAngleSnapping(on);
+    return change(model->Deferred());
 }
 
 std::optional<Clock::TimePoint> DeviceHub::NextDeferredDue() const {

@@ -30,22 +30,17 @@
 #include <vector>
 
 #include "config/config_image.h"
-#include "device/commands.h"
-#include "device/discovery.h"
+#include "device/device_stack.h"
 #include "device/model_table.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
-#include "platform/named_mutex.h"
+#include "session/hid_factory.h"
 
 namespace qvm {
 
 class SimBackend;
 
-struct DeviceHubOptions {
-    std::optional<std::string> simulate;  // simulated devices (grammar of sim_grammar.h)
-    std::string hidBackend;               // "linux", "exec:COMMAND"...; empty: "linux"
-    std::string userDataFolder;           // empty: UserDataFolder()
-};
+using DeviceHubOptions = BackendChoice;
 
 // The operations of the hub, as reported to the listener.
 enum class HubOperation : int {
@@ -124,9 +119,7 @@ class DeviceHub {
     struct Key {
         explicit Key() = default;
     };
-    DeviceHub(Key, std::unique_ptr<HidBackend> backend, SimBackend* sim,
-              std::unique_ptr<DeviceLocks> deviceLocks, std::unique_ptr<NamedMutex> listLock,
-              Clock& clock);
+    DeviceHub(Key, std::unique_ptr<DeviceStack> stack);
     // Stops the worker (a running task finishes first; queued ones are dropped), then
     // writes every pending deferred value.
     ~DeviceHub();
@@ -135,12 +128,12 @@ class DeviceHub {
 
     void SetListener(HubListener listener);
 
-    HidBackend& Backend() { return *backend_; }
-    SimBackend* Simulator() { return sim_; }  // nullptr unless simulated
-    DeviceLink& Link() { return link_; }
-    Clock& GetClock() { return clock_; }
+    HidBackend& Backend() { return stack_->Backend(); }
+    SimBackend* Simulator();  // nullptr unless the devices are simulated
+    DeviceLink& Link() { return stack_->Link(); }
+    Clock& GetClock() { return stack_->GetClock(); }
     // Readable when arrivals or removals are waiting; -1 when the backend has none.
-    int EventFd() const { return backend_->EventFd(); }
+    int EventFd() const { return stack_->Backend().EventFd(); }
 
     // What the user should know from the start: the simulated devices' damaged state
     // files that were set aside (naming both files). Empty for real devices.
@@ -167,25 +160,18 @@ class DeviceHub {
     void Reset();
     void SaveBackup(const std::string& file);
     void RestoreBackup(const std::string& file, bool force);
-    void AssignButton(int profile, int button, ButtonSlot slot);
-    void SetProfileName(int profile, std::string name);
-    void SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
-    void SetActiveProfile(int profile);
-    void SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
-    void SetCurrentDpiStage(int stage);
-    void SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries);
-    // A macro transfer on the loaded mouse (the editor builds it): it reports progress in
-    // percent and ends with a view change, since a store may re-point buttons.
-    using MacroTask = std::function<Status(ConfigModel& model, const ProgressFn& progress)>;
-    void RunMacroTask(MacroTask task);
+    // A change of the loaded mouse's configuration, run on the worker: `op` names it in
+    // the progress and in the finished report, which carries the change's error. Every
+    // change ends with a view change. Fails when no mouse is loaded.
+    using ModelTask = std::function<Status(ConfigModel& model, const ProgressFn& progress)>;
+    void Change(HubOperation op, ModelTask task);
     // Writes the deferred values that are due (or all of them).
     void FlushDeferred(DeferredWrites::Scope scope = DeferredWrites::Scope::Due);
 
-    // Deferred settings, on the caller's thread: shown in the model at once, written by
-    // a later FlushDeferred. Fail when no mouse is loaded.
-    Status ChangeDpiStage(int stage, int x, int y);
-    Status ChangeReportRate(int code);
-    Status ChangeAngleSnapping(bool on);
+    // A deferred setting, on the caller's thread: shown in the model at once, written by
+    // a later FlushDeferred. Fails when no mouse is loaded.
+    using DeferredChange = std::function<Status(DeferredWrites& deferred)>;
+    Status ChangeDeferred(const DeferredChange& change);
     std::optional<Clock::TimePoint> NextDeferredDue() const;
 
     // Queues a flush of everything pending and waits until it has run.
@@ -203,8 +189,6 @@ class DeviceHub {
     void Post(Task task);
     void WorkerLoop(std::stop_token stop);
     void RunTask(Task& task);
-    // Queues a write on the loaded model.
-    void PostModelWrite(HubOperation op, std::function<Status(ConfigModel&)> write);
     Status RequireModelLoaded(std::shared_ptr<ConfigModel>& model) const;
     // The active mouse's model, loaded or not (reset, backup and restore need no load).
     Status RequireModel(std::shared_ptr<ConfigModel>& model) const;
@@ -226,16 +210,7 @@ class DeviceHub {
     std::shared_ptr<const HubListener> Listener() const;
     void NotifyViewChanged() const;
 
-    std::unique_ptr<HidBackend> backend_;
-    SimBackend* sim_;
-    std::unique_ptr<DeviceLocks> deviceLocks_;
-    std::unique_ptr<NamedMutex> listLock_;
-    Clock& clock_;
-    Transport transport_;
-    DeviceValueTable values_;
-    MemoryCache cache_;
-    DeviceCommands commands_;
-    DeviceLink link_;
+    std::unique_ptr<DeviceStack> stack_;
 
     mutable std::mutex listenerMutex_;  // leaf
     std::shared_ptr<const HubListener> listener_;
@@ -255,5 +230,21 @@ class DeviceHub {
 
     std::jthread worker_;  // last: stopped and joined before the members above go
 };
+
+// A change that calls one setter of the model with `args` (kept as copies), e.g.
+// hub.Change(HubOperation::ActiveProfile, Setter(&ConfigModel::SetActiveProfile, 2)).
+template <class... Params, class... Args>
+DeviceHub::ModelTask Setter(Status (ConfigModel::*setter)(Params...), Args... args) {
+    return
+        [=](ConfigModel& model, const DeviceHub::ProgressFn&) { return (model.*setter)(args...); };
+}
+
+// A deferred change that calls one change of the deferred writes with `args`, e.g.
+// hub.ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, 3)).
+template <class... Params, class... Args>
+DeviceHub::DeferredChange DeferredSetter(Status (DeferredWrites::*change)(Params...),
+                                         Args... args) {
+    return [=](DeferredWrites& deferred) { return (deferred.*change)(args...); };
+}
 
 }  // namespace qvm

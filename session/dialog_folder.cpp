@@ -1,9 +1,9 @@
-#include "app/dialog_folder.h"
+#include "session/dialog_folder.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "platform/folders.h"
 
 namespace qvm {

@@ -1,5 +1,7 @@
+#include "session/hid_factory.h"
+
 #include "platform/exec_backend.h"
-#include "platform/hid.h"
+#include "platform/folders.h"
 #include "sim/sim_backend.h"
 #ifdef QVM_HAVE_LINUX_HID
 #include "platform/linux/linux_hid.h"
@@ -23,6 +25,20 @@ Result<std::unique_ptr<HidBackend>> MakeHidBackend(const std::string& spec) {
     }
     return MakeError("unknown HID backend '" + spec +
                      "': use linux, sim, sim:DEVICES or exec:COMMAND");
+}
+
+Result<std::unique_ptr<HidBackend>> OpenBackend(const BackendChoice& choice, Clock& clock) {
+    if (!choice.simulate)
+        return MakeHidBackend(choice.hidBackend.empty() ? "linux" : choice.hidBackend);
+    const std::string data =
+        choice.userDataFolder.empty() ? UserDataFolder() : choice.userDataFolder;
+    const std::string state = JoinPath(data, "sim");
+    if (Status made = EnsureFolder(state); !made) {
+        return MakeError(made.kind(), "cannot keep the simulated devices: " + made.message());
+    }
+    auto made = SimBackend::Create(*choice.simulate, state, clock, choice.simulatorNotes);
+    if (!made) return made.error();
+    return std::unique_ptr<HidBackend>(std::move(made).value());
 }
 
 }  // namespace qvm

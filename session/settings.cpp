@@ -1,10 +1,10 @@
-#include "app/settings.h"
+#include "session/settings.h"
 
 #include <functional>
 
-#include "app/ini_file.h"
-#include "app/ui_strings.h"
+#include "base/ini_file.h"
 #include "config/config_image.h"
+#include "lang/ui_strings.h"
 #include "platform/folders.h"
 
 namespace qvm {

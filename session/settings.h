@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "platform/pointer_acceleration.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "session/startup.h"
 
 #include <chrono>
 #include <random>

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "platform/clock.h"
 #include "platform/named_event.h"
+#include "session/settings.h"
 
 namespace qvm {
 
