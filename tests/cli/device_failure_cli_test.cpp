@@ -1,10 +1,12 @@
 // qvmctl on devices that leave, stall, stop answering or answer nonsense, in-process and
-// through the device bridge: each failure has its own message, exit status 1, and
-// nothing claims a success that did not happen.
+// through the device bridge, and on simulated devices kept on a full disk or in a damaged
+// state file: each failure has its own message, exit status 1 where the device or the
+// computer failed, and nothing claims a success that did not happen or is lost silently.
 #include <gtest/gtest.h>
 
 #include "cli/qvmctl.h"
 #include "run_qvmctl.h"
+#include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
 
 namespace qvm::cli {
@@ -56,17 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "the device left (bridge: gone: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A device that leaves while it is being identified is not listed.
-TEST(QvmctlDeviceFailures, ListLeavesOutADeviceThatLeft) {
-    for (const std::string& hid :
-         {std::string("sim:g12/removeafter=5"), SimBridge("g12/removeafter=5")}) {
-        SCOPED_TRACE(hid);
-        const Outcome run = Qvmctl({"--hid", hid, "list"});
-        EXPECT_EQ(run.status, kExitOk) << run.err;
-        EXPECT_FALSE(Has(run.out, "pid_7030")) << run.out;
-    }
-}
-
 // Unplugged in the middle of a restore: the write stops there, the device's state is
 // named, and nothing says "restored".
 TEST(QvmctlDeviceFailures, RestoreStopsWhereTheDeviceLeft) {
@@ -90,6 +81,76 @@ TEST(QvmctlDeviceFailures, RestoreStopsWhereTheDeviceLeft) {
             << run.err;
     }
 }
+
+// Stage 1's DPI in the JSON of `show`; a class C mouse starts at 800.
+std::string Stage1Json(int dpi) {
+    return "\"x_dpi\": " + std::to_string(dpi) + ",\n      \"y_dpi\": " + std::to_string(dpi);
+}
+
+struct FullDiskCase {
+    const char* name;
+    bool savedBefore;  // the device's state file exists before the disk fills
+    bool bridge;       // the device is served by qvm-sim over the device bridge
+    int status;
+    bool kept;
+};
+
+// A change made on a full disk: an existing state file is overwritten in place and needs
+// no new block, so the change is kept; without one the change cannot be kept, and
+// qvmctl says why and fails, whichever process keeps the simulated device.
+const FullDiskCase kFullDiskCases[] = {
+    {"NothingSavedYet", false, false, kExitDevice, false},
+    {"NothingSavedYetThroughTheBridge", false, true, kExitDevice, false},
+    {"SavedMemoryIsOverwrittenInPlace", true, false, kExitOk, true},
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class QvmctlFullDisk : public ::testing::TestWithParam<FullDiskCase> {};
+
+TEST_P(QvmctlFullDisk, SaysWhatWasNotKept) {
+    const FullDiskCase& c = GetParam();
+    test::TempFolder folder;
+    test::SmallTmpfs disk(folder.File("sim"), 256 * 1024);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.Why();
+    }
+    if (c.savedBefore) {
+        ASSERT_EQ(Qvmctl(OnG12({"set", "name", "1", "Before"})).status, kExitOk);
+    }
+    disk.Fill();
+
+    const std::vector<std::string> dpi{"set", "dpi", "1", "1200"};
+    std::vector<std::string> args = OnG12(dpi);
+    if (c.bridge) {
+        args = {"--hid", SimBridge("g12", folder.File("sim"))};
+        args.insert(args.end(), dpi.begin(), dpi.end());
+    }
+    Outcome set = Qvmctl(args);
+    EXPECT_EQ(set.status, c.status) << set.err;
+    // The command's own failure carries the reason, once; no success is claimed.
+    const std::string reason = "cannot keep the simulated device's memory in " +
+                               folder.File("sim/0-g12.mem") + ": No space left on device";
+    const std::size_t first = set.err.find(reason);
+    EXPECT_EQ(first != std::string::npos, !c.kept) << set.err;
+    if (first != std::string::npos) {
+        EXPECT_EQ(set.err.find(reason, first + 1), std::string::npos) << set.err;
+        EXPECT_TRUE(Has(set.err, "cannot set the DPI: the device did not take the request"))
+            << set.err;
+        EXPECT_FALSE(Has(set.out, "1200")) << set.out;
+    }
+
+    disk.Free();
+    Outcome show = Qvmctl(OnG12({"show", "--json"}));
+    ASSERT_EQ(show.status, kExitOk) << show.err;
+    EXPECT_EQ(Has(show.out, Stage1Json(1200)), c.kept) << show.out;
+    EXPECT_EQ(Has(show.out, Stage1Json(800)), !c.kept) << show.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(States, QvmctlFullDisk, ::testing::ValuesIn(kFullDiskCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qvm::cli

@@ -1,78 +1,31 @@
-// qvmctl run in-process on simulated devices, in-process and through the bridge.
+// qvmctl run in-process on simulated devices: what `status` reads, bad arguments, which
+// device --device picks (what `list` prints) and who hears of a change. (A change that
+// outlives the run: the configuration tests, in-process and bridged.)
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "cli/qvmctl.h"
+#include "platform/named_event.h"
 #include "run_qvmctl.h"
+#include "support/fake_named_event.h"
 #include "support/temp_folder.h"
 
 namespace qvm::cli {
 namespace {
 
-// Writes four bytes across a 16-byte line boundary in one process and reads them back
-// in another: only bytes 0x7fe..0x801 change.
-void CheckWriteReadBack(const std::vector<std::string>& backend) {
-    auto with = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), backend.begin(), backend.end());
-        return Qvmctl(args);
-    };
-    Outcome before = with({"mem", "read", "0x7f0", "0x20"});
-    ASSERT_EQ(before.status, kExitOk) << before.err;
-    Outcome write = with({"mem", "write", "0x7fe", "01:02:03:04"});
-    ASSERT_EQ(write.status, kExitOk) << write.err;
-    EXPECT_EQ(write.out, "wrote 4 bytes at 0x07fe\n");
-    Outcome after = with({"mem", "read", "0x7f0", "0x20"});
-    ASSERT_EQ(after.status, kExitOk) << after.err;
-
-    std::istringstream b(before.out), a(after.out);
-    std::string b1, b2, a1, a2;
-    std::getline(b, b1);
-    std::getline(b, b2);
-    std::getline(a, a1);
-    std::getline(a, a2);
-    ASSERT_EQ(a1.size(), 6u + 16 * 3 - 1) << after.out;
-    EXPECT_EQ(a1.substr(0, 47), b1.substr(0, 47));
-    EXPECT_EQ(a1.substr(47), " 01 02");
-    EXPECT_EQ(a2.substr(0, 11), "0800: 03 04");
-    EXPECT_EQ(a2.substr(11), b2.substr(11));
-}
-
-// --simulate keeps device memory in the user folder, so a second process sees the write;
-// through the bridge each run starts its own qvm-sim on a shared state folder.
-TEST(Qvmctl, MemoryWrittenInOneRunIsReadInTheNext) {
-    test::TempFolder folder;
-    for (const std::string kind : {"g0", "g7x", "g11"}) {
-        SCOPED_TRACE(kind);
-        CheckWriteReadBack({"--simulate=" + kind});
-    }
-    CheckWriteReadBack({"--hid", SimBridge("g3", folder.path())});
-}
-
-TEST(Qvmctl, StatusDecodesEachGeneration) {
-    struct Case {
-        std::string kind;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {"g12/mem=32k", {"protocol generation: 12 (layout class C)", "memory top: 0x7fff"}},
-        {"g12", {"current DPI stage: 2\n"}},  // the factory image selects stage 2
-        // An erased memory has no stage: none is made up from its 0xff bytes.
-        {"g12/blank", {"current DPI stage: none"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind);
-        Outcome run = Qvmctl({"--hid", "sim:" + c.kind, "status"});
-        ASSERT_EQ(run.status, kExitOk) << run.err;
-        for (const auto& text : c.expected) {
-            EXPECT_NE(run.out.find(text), std::string::npos) << run.out;
-        }
-    }
+// An erased memory has no DPI stage: none is made up from its 0xff bytes.
+TEST(Qvmctl, StatusOfABlankDeviceMakesUpNoStage) {
+    const Outcome run = Qvmctl({"--hid", "sim:g12/blank", "status"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_TRUE(Has(run.out, "current DPI stage: none")) << run.out;
+    EXPECT_TRUE(Has(Qvmctl({"--hid", "sim:g12", "status"}).out, "current DPI stage: 2\n"));
 }
 
 // Bad input: a clear message on standard error, nothing on standard output, and the
 // documented exit status.
 TEST(Qvmctl, BadInputIsRefusedClearly) {
+    test::TempFolder folder;  // the user folder the simulated devices are kept in
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -80,8 +33,6 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
     };
     const Case cases[] = {
         {{"--hid", "bogus", "list"}, kExitUsage, "unknown HID backend 'bogus'"},
-        {{"--hid", "sim:q9", "list"}, kExitUsage, "q9"},
-        {{"--hid", "sim", "--simulate", "list"}, kExitUsage, "cannot be used together"},
         {{"--frobnicate", "list"}, kExitUsage, "unknown option --frobnicate"},
         {{"--hid", "sim", "mem", "read", "0x10"}, kExitUsage, "usage: qvmctl [options] mem read"},
         {{"--hid", "sim", "mem", "read", "0x10000", "1"}, kExitUsage, "address 0x10000 is out"},
@@ -89,12 +40,21 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
         {{"--hid", "sim", "--device", "sim#nothing", "status"},
          kExitDevice,
          "no identified device at"},
-        {{"--hid", "exec:/nonexistent/qvm-sim", "list"}, kExitUsage, ""},
         {{"--generation", "300", "list"}, kExitUsage, "generation 300 is out of range"},
         {{"--hid", "sim:g12", "assign", "1", "2", "Ctl + C"},
          kExitUsage,
          "did you mean 'Ctrl + C'"},
         {{"--hid", "sim:g12", "set", "dpi", "1", "90000"}, kExitUsage, "allowed 100..16000"},
+        {{"--hid", "sim:g12", "set", "snapping", "onn"}, kExitUsage, "onn"},
+        {{"--simulate=g12,g5x", "--device", "9", "show"},
+         kExitUsage,
+         "device 9 is out of range: allowed 1..2 (see qvmctl list)"},
+        {{"--simulate=g12", "--device", "MX-99", "show"},
+         kExitUsage,
+         "no device is called 'MX-99' (see qvmctl list)"},
+        {{"--simulate=g12,g12", "--device", "MX-21", "show"},
+         kExitUsage,
+         "several devices are called 'MX-21'"},
     };
     for (const auto& c : cases) {
         std::string joined;
@@ -105,6 +65,59 @@ TEST(Qvmctl, BadInputIsRefusedClearly) {
         EXPECT_EQ(run.err.rfind("qvmctl: ", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
+    }
+}
+
+// --device takes the number `list` prints or the model name in any case, and the
+// command works on that device. (Numbers and names that pick none: the table above.)
+TEST(QvmctlDiscover, DeviceIsChosenByNumberOrModelName) {
+    test::TempFolder folder;
+    const std::string sim = "--simulate=mx28/product=MX-30 Pro,g12,g5x";
+    const Outcome list = Qvmctl({sim, "list"});
+    ASSERT_EQ(list.status, kExitOk) << list.err;
+    // The number of the entry whose second line names MX-21.
+    const auto at = list.out.find("    MX-21,");
+    const auto start = list.out.rfind('\n', list.out.rfind('\n', at) - 1) + 1;
+    const std::string mouse = list.out.substr(start + 2, list.out.find(':', start) - start - 2);
+    ASSERT_FALSE(mouse.empty()) << list.out;
+
+    const Outcome named = Qvmctl({sim, "--device", "mx-21", "set", "name", "1", "Picked"});
+    ASSERT_EQ(named.status, kExitOk) << named.err;
+    EXPECT_TRUE(Has(Qvmctl({sim, "--device", mouse, "show"}).out, "\"Picked\""));
+    EXPECT_FALSE(Has(Qvmctl({sim, "--device", "MX-30 PRO", "show"}).out, "\"Picked\""));
+}
+
+// The running program is woken after every command that may change something, and
+// never after one that only reads or was refused.
+TEST(QvmctlDiscover, ChangesWakeTheRunningProgram) {
+    test::TempFolder folder;
+    test::FakeEventRegistry events;
+    auto reload = events.Create(std::string(kReloadEventName));
+    ASSERT_TRUE(reload.ok());
+    const struct {
+        std::vector<std::string> args;
+        bool woken;
+    } cases[] = {
+        {{"set", "name", "1", "Woken"}, true},
+        {{"assign", "1", "2", "Copy"}, true},
+        {{"mem", "write", "0x0400", "00"}, true},
+        {{"reset", "--yes"}, true},
+        {{"show"}, false},
+        {{"mem", "read", "0", "4"}, false},
+        {{"set", "name", "9", "Refused"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--simulate=g12");
+        std::istringstream in;
+        std::ostringstream out, err;
+        QvmctlEnv env;
+        env.events = &events;
+        RunQvmctl(args, in, out, err, std::move(env));
+        auto pulsed = (*reload)->TryWait();
+        ASSERT_TRUE(pulsed.ok());
+        EXPECT_EQ(*pulsed, c.woken) << err.str();
     }
 }
 

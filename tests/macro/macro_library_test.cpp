@@ -21,13 +21,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int64_t kNow = 0x1'0000'0005;  // low 32 bits: 5
 
-// A version 6.1 file: name "Old", mode 8, time 1000, code "key A down".
-const Bytes kOldFile = {0xFF, 0xFE, 0xFF, 0x09, 0x5F, 0x00, 0x40, 0x00, 0x5F, 0x00,
-                        0x4D, 0x00, 0x46, 0x00, 0x36, 0x00, 0x2E, 0x00, 0x31, 0x00,
-                        0x5F, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0xFF, 0xFE, 0xFF, 0x03, 0x4F, 0x00, 0x6C, 0x00, 0x64, 0x00,
-                        0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x83, 0x04};
-
 // Names, with "@time" where the time is set.
 std::vector<std::string> Names(const std::vector<MacroLibraryEntry>& entries) {
     std::vector<std::string> out;
@@ -117,66 +110,13 @@ TEST_F(MacroLibraryTest, NewFolderGetsUnderscoresAndDeleteKeepsNonEmptyFolders) 
     EXPECT_TRUE(lib.Entries().empty());
 }
 
-// An import never replaces a file: the name the clock gives is taken, so the next one is.
-TEST_F(MacroLibraryTest, ImportTakesTheNextFreeTimeName) {
-    fs::create_directories(Root() + "/Dest");
-    WriteMacro("Dest/5.mf", "Taken", 1);
-    const Bytes taken = folder_.Read("Favorite/Dest/5.mf");
-    MacroLibrary lib = Library();
-    ASSERT_TRUE(lib.Rescan());
-    const std::string outside = folder_.Write("outside.mf", kOldFile);
-    auto imported = lib.ImportMacroFile(outside, Only(lib, "Dest").id);
-    ASSERT_TRUE(imported) << imported.message();
-    EXPECT_EQ(*imported, Root() + "/Dest/6.mf");
-    EXPECT_EQ(folder_.Read("Favorite/Dest/6.mf"), kOldFile);
-    EXPECT_EQ(folder_.Read("Favorite/Dest/5.mf"), taken);
-    ASSERT_NE(lib.FindPath(*imported), nullptr);
-}
-
-TEST_F(MacroLibraryTest, ImportRefusesFilesThatAreNotMacros) {
-    MacroLibrary lib = Library();
-    ASSERT_TRUE(lib.Rescan());
-    Bytes badMagic = kOldFile;
-    badMagic[18] = '9';
-    const struct {
-        const char* name;
-        Bytes bytes;
-    } cases[] = {{"bad.mf", badMagic},
-                 {"short.mf", Bytes{1, 2}},
-                 {"good.txt", kOldFile},
-                 {"cut.mf", Bytes(kOldFile.begin(), kOldFile.end() - 1)}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(lib.ImportMacroFile(folder_.Write(c.name, c.bytes), 0));
-    }
-    EXPECT_TRUE(fs::is_empty(Root()));
-}
-
-TEST_F(MacroLibraryTest, ExportAddsTheSuffixAndReplacesOnlyWhenAsked) {
-    Put("old.mf", kOldFile);
-    MacroLibrary lib = Library();
-    ASSERT_TRUE(lib.Rescan());
-    const int32_t id = Only(lib, "Old").id;
-    ASSERT_TRUE(lib.ExportMacroFile(id, folder_.File("out"), false));
-    auto exported = ReadMacroFile(folder_.File("out.mf"));
-    ASSERT_TRUE(exported) << exported.message();
-    EXPECT_EQ(exported->name, "Old");
-    EXPECT_EQ(exported->time, kNow);
-
-    const Bytes before = folder_.Read("out.mf");
-    EXPECT_FALSE(lib.ExportMacroFile("Other", 9, {}, folder_.File("out.mf"), false));
-    EXPECT_EQ(folder_.Read("out.mf"), before);
-    ASSERT_TRUE(lib.ExportMacroFile("Other", 9, {}, folder_.File("out.mf"), true));
-    EXPECT_EQ(ReadMacroFile(folder_.File("out.mf"))->name, "Other");
-}
-
 Bytes ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-// Two programs importing at the same second: each import ends up under its own name
-// holding its own file, and no staging file is left behind.
+// Two programs importing at the same second: each import ends up under a name of its own
+// (the clock's name taken, the next), holding its own file, and no staging file is left.
 TEST_F(MacroLibraryTest, ParallelImportsKeepTheirOwnBytes) {
     constexpr int kImports = 20;
     const std::string sources[2] = {folder_.File("first.mf"), folder_.File("second.mf")};

@@ -109,24 +109,6 @@ TEST_P(DamagedSlot, StoreAndCompactionStayInTheHeap) {
     rig->ExpectSlotsMatchDevice();
 }
 
-// Storing into the damaged slot, or deleting it, mends its entry; the buttons that would
-// run its record follow the slot as they would follow any macro of it.
-TEST_P(DamagedSlot, StoreOrDeleteMendsTheSlot) {
-    ASSERT_TRUE(StoreMacro(*rig->model, kDamagedSlot, kMacroModeFireKey, "Mend", Keys(1)).ok());
-    EXPECT_EQ(rig->IndexEntry(kDamagedSlot), Le16Pair(m + 60, 36));
-    if (damagedCode <= 0xFFFF) {
-        EXPECT_EQ(rig->PeekButton(2, 5), Runs(kMacroModeFireKey, m + 60 + 33));
-    }
-    rig->ExpectSlotsMatchDevice();
-
-    const Status deleted = DeleteMacro(*rig->model, kDamagedSlot);
-    ASSERT_TRUE(deleted.ok()) << deleted.message();
-    EXPECT_EQ(rig->IndexEntry(kDamagedSlot), Le16Pair(0, 0));
-    EXPECT_EQ(rig->PeekButton(2, 5), (ButtonSlot{}));
-    EXPECT_EQ(rig->PeekButton(1, 2), Runs(kMacroModeLoop, m + 33));
-    rig->ExpectSlotsMatchDevice();
-}
-
 INSTANTIATE_TEST_SUITE_P(Entries, DamagedSlot, ::testing::ValuesIn(kDamage),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -187,6 +169,9 @@ TEST_P(InterruptedStore, LeavesNothingOnAHalfWrittenRecord) {
     const uint32_t newStart = placed[0] | placed[1] << 8;
     ASSERT_EQ(placed, Le16Pair(newStart, static_cast<uint32_t>(fresh.size())));
     ASSERT_EQ(newStart == oldStart, c.oldPlaceReused);
+    // Whole, the store leaves the old record's buttons on the new one, in its mode.
+    EXPECT_EQ(whole.PeekButton(0, 1), Runs(kMacroModeLoop, newStart + 33));
+    EXPECT_EQ(whole.PeekButton(3, 2), Runs(kMacroModeLoop, newStart + 33));
 
     for (int after = 1; after < count; ++after) {
         SCOPED_TRACE(after);

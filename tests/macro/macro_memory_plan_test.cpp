@@ -28,27 +28,6 @@ MacroSlots Table(std::initializer_list<Placed> placed) {
 // 0x1FFE..0x1FFF probe marker. Last allocatable byte 0x1FBD.
 const MacroHeap kHeapB{0x460, 0x1FFF, AddressRange{0x1FBE, 0x1FFD}};
 
-// A record lies in the heap, from M up to E - 2, and holds its name field and end byte.
-TEST(JudgeIndexEntry, RecordsOnlyInsideTheHeap) {
-    using enum DamagedEntry::Reason;
-    struct Case {
-        uint32_t start;
-        uint32_t length;
-        std::optional<DamagedEntry::Reason> expected;
-    };
-    const Case cases[] = {
-        {0, 500, std::nullopt}, {0x460, 34, std::nullopt},   // an empty slot, the heap start
-        {0x45F, 34, BelowHeap}, {0x1FDC, 34, std::nullopt},  // ends at E - 2
-        {0x1FDD, 34, PastEnd},  {0xFFF0, 0xFFFF, PastEnd},   // the marker, past 64 KiB
-        {0x460, 33, TooShort},
-    };
-    for (const Case& c : cases) {
-        const auto damaged = JudgeIndexEntry(c.start, c.length, 0x460, 0x1FFF);
-        EXPECT_EQ(damaged ? std::optional(damaged->reason) : std::nullopt, c.expected)
-            << c.start << " " << c.length;
-    }
-}
-
 struct FitCase {
     const char* name;
     MacroHeap heap;
@@ -113,21 +92,6 @@ TEST_P(BestFit, Choice) {
 
 INSTANTIATE_TEST_SUITE_P(Plans, BestFit, ::testing::ValuesIn(kFitCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Whatever the table claims, the free space shown is never negative.
-TEST(FreeMacroSpace, NeverNegative) {
-    struct Case {
-        MacroSlots slots;
-        std::optional<int> except;
-        int32_t expected;
-    };
-    const Case cases[] = {
-        {Table({}), std::nullopt, 7006},
-        {Table({{0, 0x460, 0xFFFF}, {1, 0x460, 0xFFFF}}), std::nullopt, 0},
-        {Table({{0, 0x460, 0xFFFF}, {1, 0x460, 100}}), 0, 6906},
-    };
-    for (const Case& c : cases) EXPECT_EQ(FreeMacroSpace(c.slots, kHeapB, c.except), c.expected);
-}
 
 TEST(PlanCodePieces, PiecesOfAtMost128AlignedForLongCodeAtOddAddress) {
     struct Case {

