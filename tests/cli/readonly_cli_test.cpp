@@ -93,12 +93,6 @@ const ReadCase kReads[] = {
     {{"macro", "read", "1", "FILE"}, kExitOk, kExitDevice},
 };
 
-std::string Words(const std::vector<std::string>& args) {
-    std::string text;
-    for (const auto& a : args) text += (text.empty() ? "" : " ") + a;
-    return text;
-}
-
 TEST(QvmctlReadOnly, ReadingCommandsNeverWriteTheDevice) {
     for (const MouseCase& mouse : kMice) {
         SCOPED_TRACE(mouse.devices);
@@ -113,7 +107,7 @@ TEST(QvmctlReadOnly, ReadingCommandsNeverWriteTheDevice) {
         held.Device().ResetStats();
 
         for (const ReadCase& read : kReads) {
-            SCOPED_TRACE(Words(read.args));
+            SCOPED_TRACE(read.args[0] + " " + read.args.back());
             const std::string file = folder.File("out");
             std::filesystem::remove(file);
             std::filesystem::remove(file + ".mf");

@@ -88,28 +88,6 @@ TEST_F(MacroLibraryTest, ScanBuildsTheTreeAndReportsSkippedFiles) {
     }
 }
 
-TEST_F(MacroLibraryTest, NewFolderGetsUnderscoresAndDeleteKeepsNonEmptyFolders) {
-    MacroLibrary lib = Library();
-    ASSERT_TRUE(lib.Rescan());
-    auto made = lib.CreateLibraryFolder(0, "a/b:c");
-    ASSERT_TRUE(made) << made.message();
-    EXPECT_EQ(*made, Root() + "/a_b_c");
-
-    EXPECT_FALSE(lib.CreateLibraryFolder(0, ".."));
-    EXPECT_FALSE(lib.CreateLibraryFolder(0, "a|b:c"));  // same name after replacement
-
-    WriteMacro("a_b_c/m.mf", "M", 1);
-    ASSERT_TRUE(lib.Rescan());
-    EXPECT_FALSE(lib.DeleteLibraryEntry(Only(lib, "a_b_c").id));
-    EXPECT_TRUE(fs::exists(Root() + "/a_b_c/m.mf"));
-
-    ASSERT_TRUE(lib.DeleteLibraryEntry(Only(lib, "M").id));
-    EXPECT_FALSE(fs::exists(Root() + "/a_b_c/m.mf"));
-    ASSERT_TRUE(lib.DeleteLibraryEntry(Only(lib, "a_b_c").id));
-    EXPECT_FALSE(fs::exists(*made));
-    EXPECT_TRUE(lib.Entries().empty());
-}
-
 Bytes ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});

@@ -12,8 +12,6 @@ namespace {
 
 using namespace test;  // NOLINT(google-build-using-namespace): the rig's helpers
 
-// ---- Record bytes ----
-
 struct RecordCase {
     const char* name;
     std::string macroName;
@@ -62,8 +60,6 @@ INSTANTIATE_TEST_SUITE_P(Records, StoreRecord,
                                     std::get<1>(info.param).name;
                          });
 
-// ---- Buttons linked by a store ----
-
 class StoreLinks : public ::testing::TestWithParam<Dev> {};
 
 TEST_P(StoreLinks, EmptySlotTakesButtonsWithCodeAddressZero) {
@@ -93,8 +89,6 @@ TEST_P(StoreLinks, EmptySlotTakesButtonsWithCodeAddressZero) {
 
 INSTANTIATE_TEST_SUITE_P(Classes, StoreLinks, ::testing::ValuesIn(kDevs),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// ---- Read back ----
 
 std::vector<MacroItem> Mixed(int repeat) {
     const std::vector<std::vector<uint8_t>> one = {{0x83, 0x04},
@@ -226,8 +220,7 @@ TEST_P(Compaction, DeleteClearsIndexAndButtonsInEveryProfile) {
 INSTANTIATE_TEST_SUITE_P(Classes, Compaction, ::testing::ValuesIn(kDevs),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Mode bytes of slots 16..79 and the key-cycle lists (classes B and C) ----
-
+// Classes B and C keep the mode bytes of slots 16..79 beside the key-cycle lists.
 class HighModes : public ::testing::TestWithParam<Dev> {};
 
 TEST_P(HighModes, KeyCycleListsUntouchedAndModesSurviveReload) {
@@ -256,8 +249,6 @@ TEST_P(HighModes, KeyCycleListsUntouchedAndModesSurviveReload) {
 const Dev kLongDevs[] = {kDevs[1], kDevs[2], kDevs[3]};
 INSTANTIATE_TEST_SUITE_P(Classes, HighModes, ::testing::ValuesIn(kLongDevs),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// ---- Against a load on another thread ----
 
 TEST(MacroOperations, NeverInterleaveWithALoad) {
     MacroRig rig("g5/mem=8k", kAreasB);

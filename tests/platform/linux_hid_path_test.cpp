@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/linux/hid_path.h"
-#include "platform/linux/usb_strings.h"
 
 namespace qvm {
 namespace {
@@ -64,22 +63,6 @@ TEST(HidrawPath, OnlyHidrawNodesAreTakenFromAPath) {
     EXPECT_EQ(*UsbLocationFromAttributes("3\n", "127\n"), (UsbLocation{3, 127}));
     for (const char* bad : {"", "256", "0x1"})
         EXPECT_FALSE(UsbLocationFromAttributes(bad, "4").ok());
-}
-
-// A string descriptor's own length may be shorter or longer than what arrived.
-TEST(UsbStrings, PayloadIsCutToWhatArrivedAndTheDescriptorSays) {
-    const struct {
-        Bytes received;
-        std::optional<Bytes> payload;
-    } cases[] = {
-        {{0x07, 0x03, 0x00, 0x01, 0x51, 0x5A, 0xFF}, Bytes{0x00, 0x01, 0x51, 0x5A, 0xFF}},
-        {{0x04, 0x03, 0xAA, 0xBB, 0xCC}, Bytes{0xAA, 0xBB}},
-        {{0x04, 0x02, 0x01, 0x02}, std::nullopt},
-        {{0x01, 0x03, 0xAA}, std::nullopt},
-    };
-    for (const auto& c : cases) EXPECT_EQ(StringDescriptorPayload(c.received), c.payload);
-    EXPECT_EQ(FirstLanguage(Bytes{0x07, 0x04, 0x09, 0x04}), 0x0407);
-    EXPECT_EQ(FirstLanguage(Bytes{0x09}), std::nullopt);
 }
 
 }  // namespace

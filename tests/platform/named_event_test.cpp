@@ -27,38 +27,8 @@ std::string UniqueName(const std::string& tag) {
     return "QVM_TEST_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
 }
 
-// A socket bound by hand at an abstract name, standing for a process outside this code.
-UniqueFd BindRaw(const std::string& abstractName) {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, abstractName.data(), abstractName.size());
-    const auto length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstractName.size());
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), length) != 0) return {};
-    return fd;
-}
-
 EventFactory& Events() {
     return SystemEventFactory();
-}
-
-// The name on the wire is what other programs of the session look for: a socket bound
-// there by hand makes Create report "already exists", and a pulse reaches it.
-TEST(NamedEventTest, ForeignSocketAtTheNameIsTheEvent) {
-    const std::string name = UniqueName("foreign");
-    UniqueFd raw = BindRaw(name + "@" + std::to_string(::getuid()));
-    ASSERT_TRUE(raw);
-
-    auto created = Events().Create(name);
-    ASSERT_FALSE(created);
-    EXPECT_EQ(created.failure(), EventFailure::kAlreadyExists);
-
-    auto sender = Events().Open(name);
-    ASSERT_TRUE(sender) << sender.message();
-    ASSERT_TRUE((*sender)->Pulse());
-    char byte = 0;
-    EXPECT_EQ(::recv(raw.get(), &byte, 1, MSG_DONTWAIT), 1);
 }
 
 // Whether another instance holds a name: Create fails while one does, Open while none does.

@@ -142,22 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {"set 11 1,0"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(PointerHotplugTest, AQvmMousePluggedInWhileHeldIsFlattenedAndPutBack) {
-    FakePointerDesktop desktop;
-    desktop.devices = {LibinputPointer(10, "Touchpad", std::nullopt)};
-    PointerAcceleration pointer(desktop.Connect());
-    ASSERT_TRUE(pointer.Hold());
-    EXPECT_TRUE(desktop.calls.empty());
-
-    desktop.Add(LibinputPointer(14, "QVM mouse", kQvmUsbVendor, {0, 0, 1}));
-    EXPECT_TRUE(pointer.FollowChanges());
-    EXPECT_EQ(desktop.calls, (Calls{"set 14 0,1,0"}));
-
-    EXPECT_TRUE(pointer.Release());
-    EXPECT_EQ(desktop.Device(14).profile, (Flags{0, 0, 1}));
-    EXPECT_EQ(desktop.Device(10).profile, (Flags{1, 0}));
-}
-
 // Quitting puts back what was there even after a failed release, and a second hold
 // never takes the flat profile for what was there.
 TEST(PointerQuitTest, QuittingPutsBackEvenAfterAFailedRelease) {
