@@ -51,6 +51,7 @@ TEST(QvmctlConfig, ChangesShowInTheNextRun) {
         {{"assign", "1", "2", "copy"}, "\"text\": \"Ctrl + C\""},  // the window's name
         {{"assign", "2", "3", "6", "0xe9", "0", "0"}, "\"text\": \"Volume +\""},
         {{"set", "stage", "3"}, "\"current_stage\": 3"},
+        {{"set", "cycle", "2", "Ctrl + C"}, "\"modifiers\": 1,\n          \"usage\": 6,"},
     };
     const Way ways[] = {{"", false, "g0"}, {"bridge", true, "g12"}};
     for (const Way& way : ways) {
