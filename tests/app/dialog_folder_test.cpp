@@ -20,7 +20,6 @@ TEST(DialogFolder, StartsInTheFirstFolderThatExists) {
         const char* starts;  // "remembered", "documents" or "home"
     };
     const Case cases[] = {
-        {"remembered folder", true, true, "remembered"},
         {"remembered folder gone", false, true, "documents"},
         {"no documents folder", false, false, "home"},
         {"remembered, no documents", true, false, "remembered"},

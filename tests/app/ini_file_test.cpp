@@ -63,16 +63,10 @@ TEST(IniFileTest, SerializesUtf16LeWithBomAndCrLf) {
 }
 
 TEST(IniFileTest, ValuesRoundTripThroughSave) {
-    const std::vector<std::string> values = {"plain",
-                                             "",
-                                             "  leading and trailing  ",
-                                             "\"quoted\"",
-                                             "'single'",
-                                             "a=b=c",
-                                             "; not a comment",
-                                             "\xE4\xBF\x9D\xE7\x95\x99 \xF0\x9F\x98\x80",
-                                             "\"",
-                                             "tab\tinside"};
+    const std::vector<std::string> values = {
+        "",      "  leading and trailing  ", "\"quoted\"",
+        "a=b=c", "; not a comment",          "\xE4\xBF\x9D\xE7\x95\x99 \xF0\x9F\x98\x80",
+        "\""};
     TempFolder dir;
     IniFile file;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -122,11 +116,9 @@ TEST_P(IniGetIntTest, ParsesLikeTheProfileOperations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, IniGetIntTest,
-                         testing::Values(IntCase{"12", 12}, IntCase{"0x3b", 0x3B},
-                                         IntCase{"0XE01C", 0xE01C}, IntCase{"-5", -5},
-                                         IntCase{"+8", 8}, IntCase{"abc", 0}, IntCase{"12abc", 12},
-                                         IntCase{"0x", 0}, IntCase{"", 77}, IntCase{nullptr, 77},
-                                         IntCase{"4294967295", -1}, IntCase{"0xFFFFFFFF", -1}));
+                         testing::Values(IntCase{"0XE01C", 0xE01C}, IntCase{"-5", -5},
+                                         IntCase{"12abc", 12}, IntCase{"0x", 0}, IntCase{"", 77},
+                                         IntCase{"4294967295", -1}));
 
 TEST(IniFileTest, LookupRules) {
     const std::string longValue(1200, 'x');
@@ -160,9 +152,6 @@ TEST_P(IniMalformedTest, RecoversWhatItCanAndWarns) {
 INSTANTIATE_TEST_SUITE_P(
     Table, IniMalformedTest,
     testing::Values(
-        MalformedCase{"empty", {}, nullptr, false},
-        MalformedCase{"lone_utf16_bom", {0xFF, 0xFE}, nullptr, false},
-        MalformedCase{"lone_utf8_bom", {0xEF, 0xBB, 0xBF}, nullptr, false},
         MalformedCase{"odd_utf16_count",
                       {0xFF, 0xFE, 0x5B, 0x00, 0x73, 0x00, 0x5D, 0x00, 0x0A, 0x00, 0x6B, 0x00, 0x3D,
                        0x00, 0x31, 0x00, 0x0A},
@@ -219,10 +208,6 @@ INSTANTIATE_TEST_SUITE_P(
                         0x9F, 0xFF, '\r', '\n'},
                        "Caf\xC3\xA9 \xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF",
                        u"[s]\r\nk=Caf\u00E9 \u20AC\u0081\u0178\u00FF\r\nosd=0\r\n"},
-        LegacyTextCase{"latin1_umlauts",
-                       {'[', 's', ']', '\n', 'k', '=', 0xE4, 0xF6, 0xFC, '\n'},
-                       "\xC3\xA4\xC3\xB6\xC3\xBC",
-                       u"[s]\nk=\u00E4\u00F6\u00FC\nosd=0\n"},
         // A byte-order mark says UTF-8; a stray 8-bit byte keeps its own meaning.
         LegacyTextCase{"utf8_bom_with_stray_byte",
                        {0xEF, 0xBB, 0xBF, '[', 's', ']', '\n', 'k', '=', 0xC3, 0xA9, 0xE9, '\n'},
@@ -236,19 +221,16 @@ INSTANTIATE_TEST_SUITE_P(
                        u"[s]\nj=\xD800\nk=1\nosd=0\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(IniFileTest, MissingFileIsEmptyWithoutWarning) {
+// A missing file is a first start; a folder in its place must not be saved over.
+TEST(IniFileTest, MissingFileIsEmptyAndAFolderInItsPlaceUnreadable) {
     TempFolder dir;
-    const IniFile file = IniFile::Load(dir.File("absent.ini"));
-    EXPECT_EQ(file.Warning(), "");
-    EXPECT_FALSE(file.Unreadable());
-}
-
-TEST(IniFileTest, FolderInPlaceOfFileIsUnreadable) {
-    TempFolder dir;
+    const IniFile absent = IniFile::Load(dir.File("absent.ini"));
+    EXPECT_EQ(absent.Warning(), "");
+    EXPECT_FALSE(absent.Unreadable());
     std::filesystem::create_directory(dir.File("set.ini"));
-    const IniFile file = IniFile::Load(dir.File("set.ini"));
-    EXPECT_TRUE(file.Unreadable());
-    EXPECT_NE(file.Warning().find("set.ini"), std::string::npos);
+    const IniFile folder = IniFile::Load(dir.File("set.ini"));
+    EXPECT_TRUE(folder.Unreadable());
+    EXPECT_NE(folder.Warning().find("set.ini"), std::string::npos);
 }
 
 // Each case makes saving fail in a way that holds even for root.
@@ -282,7 +264,6 @@ TEST_P(IniSaveFailureTest, ReportsErrorAndLeavesOldFile) {
 
 INSTANTIATE_TEST_SUITE_P(Table, IniSaveFailureTest,
                          testing::Values(SaveFailureCase{"target_is_folder", "folder.ini"},
-                                         SaveFailureCase{"folder_missing", "no/such/set.ini"},
                                          SaveFailureCase{"folder_is_a_file", "old.ini/set.ini"}),
                          [](const auto& info) { return std::string(info.param.label); });
 

@@ -19,24 +19,15 @@ TEST_P(Utf8ToUtf16Test, DecodesOrReplaces) {
     EXPECT_EQ(Utf8ToUtf16(GetParam().utf8), GetParam().utf16);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Utf8ToUtf16Test,
-    testing::Values(Utf8Case{"ascii", "Key=1", u"Key=1"},
-                    Utf8Case{"two_and_three_bytes", "\xC3\xA9\xE2\x82\xAC", u"\u00E9\u20AC"},
-                    Utf8Case{"cjk", "\xE4\xBF\x9D\xE7\x95\x99", u"\u4FDD\u7559"},
-                    Utf8Case{"astral_pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-                    Utf8Case{"stray_continuation", "a\x80z", u"a\xFFFDz"},
-                    Utf8Case{"overlong_slash", "\xC0\xAF", u"\xFFFD"},
-                    Utf8Case{"encoded_surrogate", "\xED\xA0\x80", u"\xFFFD"},
-                    Utf8Case{"above_max", "\xF4\x90\x80\x80", u"\xFFFD"},
-                    Utf8Case{"truncated_at_end", "ok\xE2\x82", u"ok\xFFFD"},
-                    Utf8Case{"lead_then_ascii",
-                             "\xE2"
-                             "A",
-                             u"\xFFFD"
-                             "A"},
-                    Utf8Case{"invalid_lead", "\xFF\xFE", u"\xFFFD\xFFFD"}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Table, Utf8ToUtf16Test,
+                         testing::Values(Utf8Case{"astral_pair", "\xF0\x9F\x98\x80",
+                                                  u"\xD83D\xDE00"},
+                                         Utf8Case{"stray_continuation", "a\x80z", u"a\xFFFDz"},
+                                         Utf8Case{"overlong_slash", "\xC0\xAF", u"\xFFFD"},
+                                         Utf8Case{"encoded_surrogate", "\xED\xA0\x80", u"\xFFFD"},
+                                         Utf8Case{"above_max", "\xF4\x90\x80\x80", u"\xFFFD"},
+                                         Utf8Case{"truncated_at_end", "ok\xE2\x82", u"ok\xFFFD"}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Utf16ToUtf8Test, LoneSurrogatesBecomeReplacement) {
     const std::u16string loneHigh = {u'a', 0xD800, u'b'};

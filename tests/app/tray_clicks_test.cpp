@@ -53,11 +53,7 @@ TEST_P(TrayClicksTest, EachClickGivesItsActions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TrayClicksTest,
-    testing::Values(TrayCase{"left_click_opens_the_window_at_once",
-                             {{Ev::kLeftUp, {kStop, kRestore}}, {Ev::kTimer, {}}}},
-                    TrayCase{"right_click_opens_menu_after_10ms",
-                             {{Ev::kRightUp, {kStop, kStart10}}, {Ev::kTimer, {kStop, kMenu}}}},
-                    TrayCase{"double_click_restores_and_its_button_up_does_nothing",
+    testing::Values(TrayCase{"double_click_restores_and_its_button_up_does_nothing",
                              {{Ev::kLeftUp, {kStop, kRestore}},
                               {Ev::kDoubleClick, {kStop, kRestore}},
                               {Ev::kLeftUp, {kStop}},
