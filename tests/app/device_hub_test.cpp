@@ -158,13 +158,6 @@ const WriteCase kWrites[] = {
      HubOperation::AssignButton,
      0xE2,
      {5}},
-    {"AssignOperand",
-     [](DeviceHub& h) {
-         h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
-     },
-     HubOperation::AssignButton,
-     0x122,
-     {0x06}},
     {"ProfileName",
      [](DeviceHub& h) { h.SetProfileName(1, "Ab"); },
      HubOperation::ProfileName,
@@ -327,8 +320,6 @@ struct SelectionCase {
 const SelectionCase kSelections[] = {
     {"ChosenMouseSurvivesAnotherLeavingAndComing",
      {{Step::Select, 1, 1}, {Step::Detach, 0, 1}, {Step::Attach, 0, 1}}},
-    {"ChosenKeyboardSurvivesAnotherLeavingAndComing",
-     {{Step::Select, 2, 2}, {Step::Detach, 1, 2}, {Step::Attach, 1, 2}}},
     {"ChosenDeviceReturnsWithItsDevice",
      {{Step::Select, 2, 2}, {Step::Detach, 2, 0}, {Step::Attach, 2, 2}}},
     {"LaterChoiceReplacesTheEarlier",

@@ -70,18 +70,5 @@ TEST(FifoInPlaceOfAFile, ReadersRefuseItWithoutWaiting) {
     }
 }
 
-// A desktop entry that is a FIFO is passed over without being opened; the name falls
-// back to the file name.
-TEST(FifoInPlaceOfAFile, DesktopEntryIsPassedOver) {
-    TempFolder dir;
-    const ScopedEnv dataHome("XDG_DATA_HOME", dir.File("share"));
-    const ScopedEnv dataDirs("XDG_DATA_DIRS", dir.File("system"));
-    const std::string tool = dir.Write("bin/tool", std::string("#!/bin/sh\n"));
-    std::filesystem::create_directories(dir.File("share/applications"));
-    const FifoGuard fifo(dir.File("share/applications/tool.desktop"));
-    EXPECT_EQ(GetAppDisplayName(tool), "tool");
-    EXPECT_FALSE(fifo.Opened());
-}
-
 }  // namespace
 }  // namespace qvm
