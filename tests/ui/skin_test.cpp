@@ -1,27 +1,12 @@
-// The skin and the button page's picture: label hit-testing in window coordinates,
-// function drops (never on the sole left-click button), the shared fonts, the skin
-// images and the label colours; screenshots of every layout and of the styled widgets.
+// The button page's picture: label hit-testing in window coordinates, function drops
+// (never on the sole left-click button), leader lines that reach their own buttons, and
+// screenshots of every layout.
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QMimeData>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QSignalSpy>
-#include <QSlider>
-#include <QSpinBox>
-#include <QTabBar>
 #include <QTest>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -29,7 +14,6 @@
 
 #include "app/button_geometry.h"
 #include "device/model_table.h"
-#include "ui/app_icon.h"
 #include "ui/button_map_view.h"
 #include "ui/function_drag.h"
 #include "ui/mouse_art.h"
@@ -127,16 +111,6 @@ bool SendDragMove(ButtonMapView& view, const QPoint& at, const QMimeData& mime) 
     return move.isAccepted();
 }
 
-int CountPixels(const QImage& image, const QRect& area, const std::function<bool(QColor)>& test) {
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (test(image.pixelColor(x, y))) ++count;
-        }
-    }
-    return count;
-}
-
 // Distance from p to the segment a-b.
 qreal DistanceToSegment(QPointF p, QPointF a, QPointF b) {
     const QPointF v = b - a;
@@ -177,14 +151,9 @@ class SkinTest : public QObject {
         QTest::addColumn<QRect>("expected");
         QTest::newRow("layout 0 left button, view at page top")
             << 0 << QPoint(0, 108) << 0 << QRect(80, 420, 240, 36);
-        QTest::newRow("layout 0 left button, view at origin")
-            << 0 << QPoint(0, 0) << 0 << QRect(80, 528, 240, 36);
         QTest::newRow("layout 8 right button, shifted view")
             << 8 << QPoint(40, 108) << 1 << QRect(664, 100, 240, 30);
-        QTest::newRow("layout 8 last grid key")
-            << 8 << QPoint(0, 0) << 13 << QRect(80, 528, 240, 36);
         QTest::newRow("layout 7 past its buttons") << 7 << QPoint(0, 0) << 8 << QRect();
-        QTest::newRow("negative position") << 2 << QPoint(0, 0) << -1 << QRect();
     }
     void labelRectsAreHotspotsInViewCoordinates() {
         QFETCH(int, layoutIndex);
@@ -206,10 +175,7 @@ class SkinTest : public QObject {
         QTest::addColumn<QString>("expected");  // "button", "quick" or "none"
         QTest::newRow("layout 0 label") << 0 << 3 << false << 0 << "button";
         QTest::newRow("layout 0 key symbol") << 0 << 3 << true << 0 << "quick";
-        QTest::newRow("layout 4 grid key label") << 4 << 8 << false << 0 << "button";
-        QTest::newRow("layout 4 grid key symbol") << 4 << 8 << true << 0 << "quick";
         QTest::newRow("layout 8 last position symbol") << 8 << 13 << true << 0 << "quick";
-        QTest::newRow("layout 12 right side label") << 12 << 5 << false << 0 << "button";
         QTest::newRow("sole left click, right end") << 0 << 0 << true << 0 << "button";
         QTest::newRow("left button not sole: symbol") << 0 << 0 << true << -1 << "quick";
     }
@@ -265,7 +231,6 @@ class SkinTest : public QObject {
         QTest::addColumn<bool>("functionPayload");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("on a side button") << 3 << true << true;
-        QTest::newRow("on the right button") << 1 << true << true;
         QTest::newRow("on the sole left click") << 0 << true << false;
         QTest::newRow("beside the labels") << -1 << true << false;
         QTest::newRow("plain text payload") << 4 << false << false;
@@ -299,98 +264,6 @@ class SkinTest : public QObject {
             QCOMPARE(slot.op3, uint8_t{0x00});
             QCOMPARE(args.at(2).toString(), QString("Ctrl + Space"));
         }
-    }
-
-    // The eleven shared fonts in their fixed order: size in pixels, weight, fixed pitch.
-    void sharedFontsInOrder_data() {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("pixelSize");
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<bool>("mono");
-        const struct {
-            int size;
-            bool bold;
-            bool mono;
-        } rows[] = {{16, false, false}, {20, false, false}, {10, false, false}, {12, false, false},
-                    {14, false, false}, {14, false, false}, {14, false, false}, {11, false, true},
-                    {14, true, false},  {24, false, false}, {20, true, true}};
-        for (int i = 0; i < 11; ++i) {
-            QTest::addRow("font %d", i) << i << rows[i].size << rows[i].bold << rows[i].mono;
-        }
-        QTest::newRow("out of range falls back to font 0") << 11 << 16 << false << false;
-    }
-    void sharedFontsInOrder() {
-        QFETCH(int, index);
-        QFETCH(int, pixelSize);
-        QFETCH(bool, bold);
-        QFETCH(bool, mono);
-        const QFont& font = skin::SharedFont(index);
-        QCOMPARE(font.pixelSize(), pixelSize);
-        QCOMPARE(font.bold(), bold);
-        // Whatever family stands in on this system, the monospace ones stay fixed-pitch.
-        QCOMPARE(QFontInfo(font).fixedPitch(), mono);
-    }
-
-    void skinImages_data() {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("logo") << skin::kImageLogo << QSize(256, 64);
-        QTest::newRow("help overlay") << skin::kImageHelpOverlay << QSize(1024, 492);
-        QTest::newRow("key symbol") << skin::kImageKeySymbol << QSize(32, 32);
-        QTest::newRow("lock symbol") << skin::kImageLockSymbol << QSize(32, 32);
-        QTest::newRow("below the range") << 149 << QSize();
-        QTest::newRow("unused in range") << 400 << QSize();
-        QTest::newRow("negative") << -1 << QSize();
-    }
-    void skinImages() {
-        QFETCH(int, id);
-        QFETCH(QSize, size);
-        const QPixmap image = skin::LoadSkinImage(id);
-        QCOMPARE(image.isNull(), !size.isValid());
-        if (size.isValid()) {
-            QCOMPARE(image.size(), size);
-            // Something was drawn: not every pixel is transparent.
-            const QImage pixels = image.toImage();
-            QVERIFY(CountPixels(pixels, pixels.rect(), [](QColor c) { return c.alpha() > 0; }) > 0);
-        }
-    }
-
-    // Label text is near-white on the dark label and near-black on the highlighted one.
-    void roundedLabelColours_data() {
-        QTest::addColumn<bool>("highlighted");
-        QTest::newRow("normal") << false;
-        QTest::newRow("highlighted") << true;
-    }
-    void roundedLabelColours() {
-        QFETCH(bool, highlighted);
-        QImage image(240, 30, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            skin::DrawRoundedLabel(painter, QRectF(0, 0, 240, 30), "MMMMMMMM", highlighted);
-        }
-        const QRect textArea(60, 8, 120, 14);
-        const int light = CountPixels(image, textArea, [](QColor c) {
-            return c.red() > 235 && c.green() > 235 && c.blue() > 235;
-        });
-        const int dark = CountPixels(image, textArea, [](QColor c) {
-            return c.alpha() > 200 && c.red() < 22 && c.green() < 22 && c.blue() < 22;
-        });
-        QVERIFY2((highlighted ? dark : light) > 40, "text colour not found");
-        QCOMPARE((highlighted ? light : dark), 0);
-        // Corners are rounded: the very corner pixel stays clear.
-        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
-    }
-
-    void appIconAtEverySize() {
-        const QIcon icon = AppIcon();
-        for (int size : {16, 32, 48, 256}) {
-            const QPixmap pixmap = icon.pixmap(size, size);
-            QCOMPARE(pixmap.width(), size);
-            // The centre shows the dark mouse body or the accent wheel, never nothing.
-            QVERIFY(pixmap.toImage().pixelColor(size / 2, size / 2).alpha() > 200);
-        }
-        DrawAppIcon(128).save(ScreenshotPath("skin_app_icon"));
     }
 
     // No two leader lines of a layout cross, and none passes over another button's dot:
@@ -436,24 +309,18 @@ class SkinTest : public QObject {
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
     }
 
-    // One screenshot per layout, with the selection, the sole left click and long texts.
-    void screenshotsOfEveryLayout_data() {
-        QTest::addColumn<int>("layoutIndex");
-        for (int i = 0; i < kLayoutCount; ++i) QTest::addRow("layout %02d", i) << i;
-    }
-    void screenshotsOfEveryLayout() {
-        QFETCH(int, layoutIndex);
-        Page page;
-        const ModelLayout layout = LayoutOf(layoutIndex);
-        page.view->SetLayout(layout);
-        page.view->SetLabels(LabelsFor(layout.ButtonCount, 0));
-        page.view->SetSelected(
-            layoutIndex % layout.ButtonCount == 0 ? 1 : layoutIndex % layout.ButtonCount);
-        QVERIFY(page.window.grab().save(
-            ScreenshotPath(QString("skin_layout_%1").arg(layoutIndex, 2, 10, QChar('0')))));
-    }
-
-    void screenshotsOfBindingAndNoDevice() {
+    // For a person to look at: every layout with a selection, the sole left click and long
+    // texts, then the binding banner and the page without a device.
+    void screenshots() {
+        for (int i = 0; i < kLayoutCount; ++i) {
+            Page page;
+            const ModelLayout layout = LayoutOf(i);
+            page.view->SetLayout(layout);
+            page.view->SetLabels(LabelsFor(layout.ButtonCount, 0));
+            page.view->SetSelected(i % layout.ButtonCount == 0 ? 1 : i % layout.ButtonCount);
+            QVERIFY(page.window.grab().save(
+                ScreenshotPath(QString("skin_layout_%1").arg(i, 2, 10, QChar('0')))));
+        }
         Page page;
         page.view->SetLayout(LayoutOf(1));
         page.view->SetLabels(LabelsFor(12, 0));
@@ -462,80 +329,6 @@ class SkinTest : public QObject {
         page.view->SetBinding(std::nullopt, {});
         page.view->SetLayout(std::nullopt);
         QVERIFY(page.window.grab().save(ScreenshotPath("skin_no_device")));
-        QPixmap help(1024, 600);
-        help.fill(Qt::black);
-        {
-            QPainter painter(&help);
-            skin::DrawBackground(painter, help.rect());
-            skin::DrawHeaderBand(painter, QRect(0, 0, 1024, 56));
-            painter.drawPixmap(16, -4, skin::LoadSkinImage(skin::kImageLogo));
-            painter.drawPixmap(0, 108, skin::LoadSkinImage(skin::kImageHelpOverlay));
-        }
-        QVERIFY(help.save(ScreenshotPath("skin_help_overlay")));
-    }
-
-    void screenshotOfStyledWidgets() {
-        QWidget sample;
-        sample.setObjectName("sample");
-        sample.setStyleSheet("#sample { background: #0e0f12; }");
-        sample.setFixedSize(720, 460);
-        auto* outer = new QHBoxLayout(&sample);
-        auto* left = new QVBoxLayout;
-        auto* right = new QVBoxLayout;
-        outer->addLayout(left);
-        outer->addLayout(right);
-        auto* tabs = new QTabBar;
-        for (const char* name : {"Button settings", "DPI settings", "Other"}) tabs->addTab(name);
-        left->addWidget(tabs);
-        auto* group = new QGroupBox("GENERAL OPTIONS");
-        auto* groupLayout = new QVBoxLayout(group);
-        auto* check = new QCheckBox("Start with the desktop");
-        check->setChecked(true);
-        groupLayout->addWidget(check);
-        groupLayout->addWidget(new QCheckBox("X-Y independent"));
-        auto* radio = new QRadioButton("500 Hz");
-        radio->setChecked(true);
-        groupLayout->addWidget(radio);
-        groupLayout->addWidget(new QRadioButton("1000 Hz"));
-        left->addWidget(group);
-        auto* slider = new QSlider(Qt::Horizontal);
-        slider->setValue(60);
-        left->addWidget(slider);
-        auto* progress = new QProgressBar;
-        progress->setValue(42);
-        left->addWidget(progress);
-        auto* buttons = new QHBoxLayout;
-        auto* ok = new QPushButton("OK");
-        ok->setDefault(true);
-        buttons->addWidget(ok);
-        buttons->addWidget(new QPushButton("Cancel"));
-        auto* disabled = new QPushButton("Restore");
-        disabled->setEnabled(false);
-        buttons->addWidget(disabled);
-        left->addLayout(buttons);
-        auto* list = new QListWidget;
-        for (const char* item : {"Reload macro", "Ctrl + Alt + Delete", "Fire key", "Volume up"}) {
-            list->addItem(item);
-        }
-        list->setCurrentRow(1);
-        right->addWidget(list);
-        auto* combo = new QComboBox;
-        combo->addItems({"English", "Deutsch"});
-        right->addWidget(combo);
-        auto* spin = new QSpinBox;
-        spin->setRange(50, 16000);
-        spin->setValue(1600);
-        right->addWidget(spin);
-        auto* edit = new QLineEdit("Profile 1");
-        right->addWidget(edit);
-        auto* vertical = new QSlider(Qt::Vertical);
-        vertical->setValue(30);
-        vertical->setFixedHeight(90);
-        right->addWidget(vertical);
-        right->addWidget(new QLabel("Firmware version: 1.08"));
-        sample.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&sample));
-        QVERIFY(sample.grab().save(ScreenshotPath("skin_widgets")));
     }
 };
 
