@@ -14,8 +14,6 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabBar>
-#include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 #include <QtTest>
 #include <vector>
 
@@ -25,7 +23,6 @@
 #include "ui/button_settings_dialog.h"
 #include "ui/confirm.h"
 #include "ui/device_controller.h"
-#include "ui/macro_list_window.h"
 #include "ui/main_window.h"
 #include "ui/other_page.h"
 #include "ui/skin.h"
@@ -94,22 +91,6 @@ void CheckList(const QListWidget* list, QStringList& cut) {
     }
 }
 
-// Tree rows: the first column's text beside its indentation and the view's item margins.
-void CheckTree(const QTreeWidget* tree, QStringList& cut) {
-    if (tree->horizontalScrollBar()->isVisible()) return;
-    const int margins = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
-    for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(tree)); *it != nullptr; ++it) {
-        const QTreeWidgetItem* item = *it;
-        int depth = tree->rootIsDecorated() ? 1 : 0;
-        for (const QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) ++depth;
-        const int icon = item->icon(0).isNull() ? 0 : tree->iconSize().width() + 4;
-        const int room = tree->columnWidth(0) - depth * tree->indentation();
-        if (TextWidth(tree, item->text(0)) + icon + margins > room) {
-            cut << Describe(tree, item->text(0));
-        }
-    }
-}
-
 // Widgets side by side in one layout that overlap: a row whose texts need more room than
 // it has is squeezed that way rather than cut.
 void CheckLayout(const QWidget* owner, QStringList& cut) {
@@ -139,7 +120,6 @@ QStringList CutTexts(const QWidget* root) {
         if (const auto* group = qobject_cast<const QGroupBox*>(w)) CheckGroup(group, cut);
         if (const auto* bar = qobject_cast<const QTabBar*>(w)) CheckTabs(bar, cut);
         if (const auto* list = qobject_cast<const QListWidget*>(w)) CheckList(list, cut);
-        if (const auto* tree = qobject_cast<const QTreeWidget*>(w)) CheckTree(tree, cut);
         CheckLayout(w, cut);
     }
     return cut;
@@ -225,51 +205,30 @@ class LanguageTest : public QObject {
     }
     void cleanupTestCase() { SetUi(UiStrings()); }
 
+    // Every page of a class C mouse, and the Other page of a class A mouse, whose driver
+    // settings differ.
     void pagesFitTheirTexts_data() {
-        QTest::addColumn<int>("page");
         QTest::addColumn<QString>("devices");
+        QTest::addColumn<QList<int>>("pages");
         QTest::addColumn<QString>("screenshot");
-        QTest::newRow("buttons") << 0 << "g12"
-                                 << "main_buttons";
-        QTest::newRow("dpi") << 1 << "g12"
-                             << "main_dpi";
-        QTest::newRow("other") << 2 << "g12"
-                               << "main_other";
-        QTest::newRow("other_class_a") << 2 << "g0"
-                                       << "main_other_class_a";
+        QTest::newRow("class C") << "g12" << QList<int>{0, 1, 2} << "main_%1";
+        QTest::newRow("class A") << "g0" << QList<int>{2} << "main_%1_class_a";
     }
     void pagesFitTheirTexts() {
-        QFETCH(int, page);
         QFETCH(QString, devices);
+        QFETCH(QList<int>, pages);
         QFETCH(QString, screenshot);
         UiRig rig(devices.toStdString());
         MainWindow& w = rig.Window();
         w.show();
         QVERIFY(rig.WaitLoaded());
-        w.ShowPage(page);
-        QCoreApplication::processEvents();
-        Screenshot(&w, screenshot);
-        const QStringList cut = CutTexts(&w);
-        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
-    }
-
-    void noDeviceFitsItsTexts() {
-        UiRig rig("");
-        MainWindow& w = rig.Window();
-        w.show();
-        QCoreApplication::processEvents();
-        Screenshot(&w, "main_nodevice");
-        QVERIFY2(CutTexts(&w).isEmpty(), qPrintable(CutTexts(&w).join("\n")));
-    }
-
-    void helpOverlayScreenshot() {
-        UiRig rig;
-        MainWindow& w = rig.Window();
-        w.show();
-        QVERIFY(rig.WaitLoaded());
-        UiRig::Click(w.Buttons().HelpButton());
-        QVERIFY(w.Buttons().HelpShown());
-        Screenshot(&w, "main_help");
+        for (int page : pages) {
+            w.ShowPage(page);
+            QCoreApplication::processEvents();
+            Screenshot(&w, screenshot.arg(QStringList{"buttons", "dpi", "other"}[page]));
+            const QStringList cut = CutTexts(&w);
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+        }
     }
 
     // The button settings dialog with each function class in turn; its function list
@@ -386,23 +345,6 @@ class LanguageTest : public QObject {
             QVERIFY2(!name.isEmpty() && name != QString::fromUtf8(HubOperationName(operation)),
                      qPrintable(name));
         }
-    }
-
-    void macroListFitsItsTexts() {
-        UiRig rig;
-        rig.Window().show();
-        QVERIFY(rig.WaitLoaded());
-        UiRig::Click(rig.Window().Buttons().MacroListButton());
-        MacroListWindow* list = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            auto* window = qobject_cast<MacroListWindow*>(top);
-            if (window != nullptr && window->isVisible()) list = window;
-        }
-        QVERIFY(list != nullptr);
-        list->Tree()->expandAll();
-        QCoreApplication::processEvents();
-        Screenshot(list, "macro_list");
-        QVERIFY2(CutTexts(list).isEmpty(), qPrintable(CutTexts(list).join("\n")));
     }
 };
 
