@@ -1,6 +1,6 @@
 // The typing rules of the text-entry fields at their boundaries: what a keystroke or a
 // paste leaves in a field. The dialog tests check that the windows go through them.
-#include "app/text_entry.h"
+#include "present/text_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/device_hub.h"
+#include "session/device_hub.h"
 #include "sim/sim_backend.h"
 #include "ui/device_controller.h"
 
@@ -42,8 +42,11 @@ class DeviceControllerTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!controller->Busy(), kLoadTimeoutMs);
 
         const std::string stateFile = controller->Hub().Simulator()->StateFile(0);
-        controller->AssignButton(1, 2, ButtonSlot{5, 0x01, 0x06, 0x00});
-        QVERIFY(controller->ChangeDpiStage(2, 22, 33).ok());  // deferred, not yet due
+        controller->Change(HubOperation::AssignButton,
+                           Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlot{5, 0x01, 0x06, 0x00}));
+        QVERIFY(
+            controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 22, 33))
+                .ok());  // deferred, not yet due
         controller.reset();
         QTest::qWait(50);  // queued replies for the destroyed controller are dropped
         QFile saved(QString::fromStdString(stateFile));
