@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/commands.h"
+#include "device/keyboard_commands.h"
 #include "support/fake_clock.h"
 #include "support/fake_hid.h"
 
@@ -146,7 +147,7 @@ Bytes Report(Bytes head) {
 struct KeyboardCase {
     const char* name;
     int modelCode;
-    std::function<void(DeviceCommands&)> call;
+    std::function<void(KeyboardCommands&)> call;
     std::vector<Bytes> reports;
 };
 
@@ -156,7 +157,8 @@ TEST_P(KeyboardReports, WritesTheseReports) {
     Device(0, false, GetParam().modelCode);
     device_->QueueInput(Report(
         {0x06, 0xBE, 0x18, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x12, 0x13, 0, 0x21, 0x22, 0x23}));
-    GetParam().call(commands);
+    KeyboardCommands keyboards(transport, values);
+    GetParam().call(keyboards);
     EXPECT_EQ(device_->BytesOf(HidOp::Kind::Write), GetParam().reports);
     for (const HidOp& op : device_->Ops()) {
         if (op.kind == HidOp::Kind::Read) {
@@ -165,7 +167,7 @@ TEST_P(KeyboardReports, WritesTheseReports) {
     }
 }
 
-#define KB(...) [](DeviceCommands& c) { __VA_ARGS__; }
+#define KB(...) [](KeyboardCommands& c) { __VA_ARGS__; }
 const std::vector<uint8_t> kSevenKeys{1, 2, 3, 4, 5, 6, 7};
 const std::vector<KeyColour> kSevenColours{
     {0x11, 0x12, 0x13}, {0x21, 0x22, 0x23}, {0x31, 0x32, 0x33}, {0x41, 0x42, 0x43},
