@@ -75,31 +75,6 @@ ButtonSettingsModel Make(int position = 0, bool gamepad = false, int special = -
     return std::move(made).value();
 }
 
-bool Lists(const ButtonSettingsModel& m, FunctionClass cls, const ButtonSlot& slot) {
-    for (const auto& e : m.Entries(cls)) {
-        if (e.slot == slot) return true;
-    }
-    return false;
-}
-
-TEST(ButtonSettings, GamepadClassOnlyWithTheModelFlag) {
-    for (bool flag : {false, true}) {
-        SCOPED_TRACE(flag);
-        const ButtonSettingsModel m = Make(0, flag);
-        std::vector<std::string> names;
-        for (FunctionClass cls : m.Classes()) names.push_back(m.ClassName(cls));
-        std::vector<std::string> expected = {"Mouse", "Keyboard", "Advanced", "Macro", "Key Cycle"};
-        if (flag) expected.push_back("Joystick");
-        EXPECT_EQ(names, expected);
-        // The library's game-pad function shows nowhere without the flag.
-        bool anywhere = false;
-        for (FunctionClass cls : m.Classes()) anywhere |= Lists(m, cls, {34, 0x01, 0, 0});
-        EXPECT_EQ(anywhere, flag);
-        EXPECT_EQ(Lists(m, FunctionClass::Gamepad, {39, 13, 0, 0}), flag);    // joystick hat
-        EXPECT_EQ(Lists(m, FunctionClass::Gamepad, {34, 0, 0x20, 0}), flag);  // XBOX Back
-    }
-}
-
 TEST(ButtonSettings, MacroClassHoldsBuiltInsThenStoredMacrosInTheirMode) {
     const ButtonSettingsModel m = Make();
     // Built-in macros from the library, then the device's macros in their stored mode.
@@ -109,39 +84,6 @@ TEST(ButtonSettings, MacroClassHoldsBuiltInsThenStoredMacrosInTheirMode) {
     EXPECT_EQ(stored.text, "Combo");
     EXPECT_EQ(stored.slot, (ButtonSlot{9, 0x34, 0x12, 0}));
     EXPECT_EQ(stored.macroSlot, 3);
-}
-
-TEST(ButtonSettings, ExtraFunctionOnlyAtTheSpecialButton) {
-    const ButtonSlot volumeScroll{25, 0xE9, 0xEA, 0x00};
-    EXPECT_TRUE(Lists(Make(11, false, 11), FunctionClass::Advanced, volumeScroll));
-    EXPECT_FALSE(Lists(Make(10, false, 11), FunctionClass::Advanced, volumeScroll));
-    EXPECT_FALSE(Lists(Make(11, false, -1), FunctionClass::Advanced, volumeScroll));
-}
-
-TEST(ButtonSettings, PreselectsTheAssignedFunction) {
-    struct Case {
-        int position;
-        FunctionClass cls;
-        std::optional<std::string> entry;
-        ButtonSlot current;
-    };
-    const Case cases[] = {
-        {2, FunctionClass::Mouse, "Right click", {4, 0x02, 0, 0}},
-        {4, FunctionClass::Keyboard, std::nullopt, {5, 0x03, 0x06, 0}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.position);
-        const ButtonSettingsModel m = Make(c.position);
-        EXPECT_EQ(m.SelectedClass(), c.cls);
-        EXPECT_EQ(m.Current(), c.current);
-        if (c.entry) {
-            ASSERT_TRUE(m.SelectedEntry().has_value());
-            EXPECT_EQ(m.Entries(c.cls)[static_cast<std::size_t>(*m.SelectedEntry())].text,
-                      *c.entry);
-        } else {
-            EXPECT_FALSE(m.SelectedEntry().has_value());
-        }
-    }
 }
 
 // Each edit applies to the library entry of its function type (the operands of the
@@ -246,49 +188,6 @@ TEST(ButtonSettings, DpiOperandsStopAtOneByte) {
     EXPECT_FALSE(m.SetDpiValues(1, 320).ok());
     ASSERT_TRUE(m.SetDpiValues(255, 255).ok());
     EXPECT_EQ(m.Current(), (ButtonSlot{15, 255, 255, 0}));
-}
-
-// Keys are appended only while the list holds fewer than five, also when another tool
-// stored more.
-TEST(ButtonSettings, KeyCycleAppendsOnlyWhileBelowFive) {
-    ButtonSettingsModel m = Make();
-    EXPECT_EQ(m.KeyCycle(), (std::vector<KeyCycleEntry>{{0x01, 0x06}, {0x00, 0x3B}}));
-    EXPECT_FALSE(m.KeyCycleChanged());
-    const int appended[] = {0x04, 0x05, 0x06};
-    for (int usage : appended) ASSERT_TRUE(m.AppendKeyCycle({0, static_cast<uint8_t>(usage)}).ok());
-    ASSERT_EQ(m.KeyCycle().size(), 5u);
-    const Status sixth = m.AppendKeyCycle({0, 0x07});
-    EXPECT_FALSE(sixth.ok());
-    EXPECT_NE(sixth.message().find("full"), std::string::npos) << sixth.message();
-    EXPECT_EQ(m.KeyCycle().size(), 5u);
-    ASSERT_TRUE(m.RemoveLastKeyCycle().ok());
-    EXPECT_TRUE(m.AppendKeyCycle({0x08, 0x07}).ok());
-    EXPECT_EQ(m.KeyCycle().back(), (KeyCycleEntry{0x08, 0x07}));
-    EXPECT_TRUE(m.KeyCycleChanged());
-    m.ClearKeyCycle();
-    EXPECT_TRUE(m.KeyCycle().empty());
-    EXPECT_FALSE(m.RemoveLastKeyCycle().ok());
-    EXPECT_FALSE(m.AppendKeyCycle({0, 0}).ok());
-
-    ConfigImage image = Image();
-    image.keyCycles[kProfile].bytes = {7, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8, 0, 9, 0, 10};
-    ButtonSettingsModel other = Make(0, false, -1, image);
-    ASSERT_EQ(other.KeyCycle().size(), 7u);
-    ASSERT_TRUE(other.RemoveLastKeyCycle().ok());
-    ASSERT_TRUE(other.RemoveLastKeyCycle().ok());
-    EXPECT_FALSE(other.AppendKeyCycle({0, 0x04}).ok());  // 5 keys: still not below five
-}
-
-TEST(ButtonSettings, RefusesWhatTheDeviceDoesNotHave) {
-    ConfigImage unloaded = Image();
-    unloaded.loaded = false;
-    const std::tuple<ConfigImage, int, int> cases[] = {
-        {Image(), 5, 0}, {Image(), 1, 12}, {Image(), 1, -1}, {unloaded, 1, 0}};
-    for (const auto& [image, profile, position] : cases) {
-        EXPECT_FALSE(
-            ButtonSettingsModel::Create(image, Layout(false), Library(), profile, position).ok())
-            << profile << " " << position;
-    }
 }
 
 }  // namespace

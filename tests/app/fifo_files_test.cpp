@@ -42,19 +42,6 @@ const FifoReaderCase kFifoReaders[] = {
          EXPECT_FALSE(saved);
          return saved.message();
      }},
-    {"language", "language.ini",
-     [](const std::string& path) {
-         UiStrings strings;
-         const std::string warning = LoadLanguageStrings(strings, 1033, path);
-         EXPECT_EQ(strings.msg_str[10], UiStrings{}.msg_str[10]);
-         return warning;
-     }},
-    {"keyboard", "keyboard.ini",
-     [](const std::string& path) {
-         const KeyboardLayout layout = LoadKeyboardLayout(path, KeyNaming{});
-         EXPECT_TRUE(layout.keys.empty());
-         return layout.warning;
-     }},
 };
 
 TEST(FifoInPlaceOfAFile, ReadersRefuseItWithoutWaiting) {

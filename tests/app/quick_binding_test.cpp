@@ -99,13 +99,6 @@ TEST(QuickBindingTest, CountdownCancelsAfterTenSecondsAndBindsNothing) {
     EXPECT_EQ(binding.MouseButtons(0x02), kNothing);
 }
 
-TEST(QuickBindingTest, RejectsButtonsOutsideAProfile) {
-    QuickBinding binding;
-    EXPECT_FALSE(binding.Start(-1).ok());
-    EXPECT_FALSE(binding.Start(32).ok());
-    EXPECT_TRUE(binding.Start(31).ok());
-}
-
 TEST(QuickBindingTest, PromptUsesTheLanguageTemplateSafely) {
     UiStrings ui;
     EXPECT_EQ(QuickBindingPrompt(ui, 7), "7 sec, Press keyboard or click mouse button for binding");
@@ -135,11 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Keys whose scan codes are easy to get wrong: extended (0xE0) codes, the keypad
         // twins of main keys, and Num Lock / Pause, which swap their codes.
-        EvdevCase{"letter_a", 30, 0x1E, 0x04}, EvdevCase{"enter", 28, 0x1C, 0x28},
         EvdevCase{"keypad_enter", 96, 0xE01C, 0x58}, EvdevCase{"right_ctrl", 97, 0xE01D, 0xE4},
         EvdevCase{"num_lock", 69, 0xE045, 0x53}, EvdevCase{"pause", 119, 0x45, 0x48},
-        EvdevCase{"print_screen", 99, 0xE037, 0x46}, EvdevCase{"gap_84", 84, std::nullopt, 0},
-        EvdevCase{"negative", -3, std::nullopt, 0}),
+        EvdevCase{"gap_84", 84, std::nullopt, 0}, EvdevCase{"negative", -3, std::nullopt, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(EvdevKeycodesTest, EveryMappedKeyHasAUsageAndNoTwoKeysShareACode) {
@@ -152,12 +143,6 @@ TEST(EvdevKeycodesTest, EveryMappedKeyHasAUsageAndNoTwoKeysShareACode) {
         seen.push_back(*code);
     }
     EXPECT_GE(seen.size(), 100u);
-}
-
-// Two usages share a scan code on some keyboards: the lower one is the key sent.
-TEST(ScanCodeLookupTest, SharedCodeGivesTheLowestUsageAndUnknownCodesNone) {
-    EXPECT_EQ(ScanCodeToUsage(0x2B), 0x31);
-    for (int code : {0x7F, 0xE0FF, -1}) EXPECT_EQ(ScanCodeToUsage(code), 0) << code;
 }
 
 }  // namespace

@@ -49,16 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
                     StartupAccelCase{"other_value", "[QZW]\ndisable_acc=2\n", 2, {}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(LoadAppliesAccelerationTest, ADesktopThatCannotBeReachedIsAWarning) {
-    TempFolder dir;
-    const std::string path = dir.Write("set.ini", std::string("[QZW]\ndisable_acc=1\nosd=0\n"));
-    PointerAcceleration pointer(std::string("not on this desktop"));
-    const LoadedSettings loaded = LoadSettings(path, pointer);
-    EXPECT_EQ(loaded.warning, "not on this desktop");
-    EXPECT_EQ(loaded.settings.disableAcc, 1);  // kept for a desktop where it works
-    EXPECT_EQ(loaded.settings.osd, 0);
-}
-
 // Saving the options keeps every key of the file the program does not write itself.
 TEST(SettingsFileTest, SaveWritesTheOptionsAndKeepsTheRest) {
     TempFolder dir;

@@ -29,25 +29,6 @@ INSTANTIATE_TEST_SUITE_P(Table, Utf8ToUtf16Test,
                                          Utf8Case{"truncated_at_end", "ok\xE2\x82", u"ok\xFFFD"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST(Utf16ToUtf8Test, LoneSurrogatesBecomeReplacement) {
-    const std::u16string loneHigh = {u'a', 0xD800, u'b'};
-    const std::u16string loneLowFirst = {0xDC00, 0xD83D, 0xDE00};
-    EXPECT_EQ(Utf16ToUtf8(loneHigh),
-              "a\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(Utf16ToUtf8(loneLowFirst), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
-    const std::u16string highAtEnd = {u'x', 0xD83D};
-    EXPECT_EQ(Utf16ToUtf8(highAtEnd), "x\xEF\xBF\xBD");
-}
-
-TEST(Utf16BytesTest, LittleAndBigEndianLayouts) {
-    EXPECT_EQ(EncodeUtf16Le(u"A\u20AC"), (Bytes{0x41, 0x00, 0xAC, 0x20}));
-    const Bytes le = {0x41, 0x00, 0xAC, 0x20, 0x7F};  // odd trailing byte is ignored
-    EXPECT_EQ(DecodeUtf16Le(le), u"A\u20AC");
-    const Bytes be = {0x00, 0x41, 0x20, 0xAC};
-    EXPECT_EQ(DecodeUtf16Be(be), u"A\u20AC");
-}
-
 struct FieldCase {
     const char* label;
     std::string text;
@@ -71,20 +52,6 @@ INSTANTIATE_TEST_SUITE_P(
                     FieldCase{"pair_not_split", "A\xF0\x9F\x98\x80", 4, {0x41, 0x00, 0x00, 0x00}},
                     FieldCase{"pair_fits", "\xF0\x9F\x98\x80", 4, {0x3D, 0xD8, 0x00, 0xDE}}),
     [](const auto& info) { return std::string(info.param.label); });
-
-TEST(Utf16FieldTest, DecodeStopsAtFirstNul) {
-    const Bytes field = {0x50, 0x00, 0x31, 0x00, 0x00, 0x00, 0x58, 0x00};
-    EXPECT_EQ(DecodeUtf16LeField(field), "P1");
-    const Bytes full = {0xE9, 0x00, 0x21, 0x00};
-    EXPECT_EQ(DecodeUtf16LeField(full), "\xC3\xA9!");
-}
-
-TEST(Utf16UnitsTest, CountsAndTruncatesInCodeUnits) {
-    EXPECT_EQ(CountUtf16Units("a\xC3\xA9\xF0\x9F\x98\x80"), 4u);
-    EXPECT_EQ(TruncateUtf16Units("a\xC3\xA9\xF0\x9F\x98\x80", 3), "a\xC3\xA9");
-    EXPECT_EQ(TruncateUtf16Units("a\xC3\xA9\xF0\x9F\x98\x80", 4), "a\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_EQ(TruncateUtf16Units("abc", 0), "");
-}
 
 // What a terminal would act on becomes visible; everything printable stays as it is.
 TEST(EscapeForTerminalTest, ControlsBecomeVisibleEscapes) {

@@ -96,16 +96,5 @@ TEST(LanguageLoadTest, NothingBeyondTheKeyRanges) {
     for (const ConsumerKey& row : strings.consumer_keys) EXPECT_NE(row.name, "beyond");
 }
 
-TEST(LanguageLoadTest, ConsumerLoopStopsAtTerminator) {
-    TempFolder dir;
-    const std::string path = dir.Write(
-        "language.ini", std::string("[1033]\nconsumer_key_str1=A\nconsumer_key_str2=B\n"));
-    UiStrings strings;
-    strings.consumer_keys[2].usage = kConsumerKeyTerminator;
-    LoadLanguageStrings(strings, 1033, path);
-    EXPECT_EQ(strings.consumer_keys[1].name, "A");
-    EXPECT_EQ(strings.consumer_keys[2].name, "Calculator");
-}
-
 }  // namespace
 }  // namespace qvm
