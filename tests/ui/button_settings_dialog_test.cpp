@@ -244,53 +244,6 @@ class ButtonSettingsDialogTest : public QObject {
         QCOMPARE(dialog->KeyCycleList()->count(), cycleKeys);
     }
 
-    void DpiHotkeyCountsInTheDeviceStep_data() {
-        QTest::addColumn<int>("dpiStep");
-        QTest::addColumn<int>("x");
-        QTest::addColumn<int>("y");
-        QTest::addColumn<ButtonSlot>("expected");
-        QTest::addColumn<QString>("preview");
-        QTest::newRow("step 100") << 100 << 1200 << 400 << ButtonSlot{16, 12, 4, 0}
-                                  << "DPI hotkey [X:1200 , Y:400]";
-        QTest::newRow("beyond the step count")
-            << 100 << 100 << 99999 << ButtonSlot{16, 1, 160, 0} << "DPI hotkey [X:100 , Y:16000]";
-    }
-    void DpiHotkeyCountsInTheDeviceStep() {
-        QFETCH(int, dpiStep);
-        QFETCH(int, x);
-        QFETCH(int, y);
-        QFETCH(ButtonSlot, expected);
-        QFETCH(QString, preview);
-        auto dialog = MakeDialog(dpiStep);
-        ShowClass(*dialog, FunctionClass::Advanced);
-        ChooseEntry(*dialog, QStringLiteral("DPI hotkey"));
-        QCOMPARE(dialog->ShownEditor(), OperandEditor::DpiValues);
-        QCOMPARE(dialog->DpiX()->value(), 8 * dpiStep);
-        QCOMPARE(dialog->DpiX()->singleStep(), dpiStep);
-        dialog->DpiX()->setValue(x);
-        dialog->DpiY()->setValue(y);
-        QCOMPARE(dialog->Preview()->text(), preview);
-        Accept(*dialog);
-        QCOMPARE(dialog->Result(), expected);
-    }
-
-    void MacroRunsInTheChosenMode() {
-        const int mode = kMacroModeFireKey;
-        auto dialog = MakeDialog();
-        ShowClass(*dialog, FunctionClass::Macro);
-        ChooseEntry(*dialog, QStringLiteral("Combo"));
-        QCOMPARE(dialog->ShownEditor(), OperandEditor::Macro);
-        // The macro comes in the mode it is stored with.
-        QVERIFY(dialog->MacroModeButton(kMacroModeLoop)->isChecked());
-        QTest::mouseClick(dialog->MacroModeButton(mode), Qt::LeftButton);
-        QVERIFY(dialog->MacroModeButton(mode)->isChecked());
-        QCOMPARE(dialog->EntryList()->currentItem()->text(), QStringLiteral("Combo"));
-        QVERIFY(dialog->Preview()->text().endsWith(QStringLiteral("Combo")));
-        Save(*dialog, "button_settings_macro");
-        Accept(*dialog);
-        QCOMPARE(dialog->Result(), (ButtonSlot{static_cast<uint8_t>(mode), 0x34, 0x12, 0}));
-    }
-
     void OperandEditorsSetTheBytes() {
         auto dialog = MakeDialog();
         ShowClass(*dialog, FunctionClass::Advanced);
@@ -388,17 +341,6 @@ class ButtonSettingsDialogTest : public QObject {
         // An emptied list is a change too: it must reach the device.
         QVERIFY(dialog->KeyCycleResult().has_value());
         QVERIFY(dialog->KeyCycleResult()->empty());
-    }
-
-    void DialogFitsItsContent() {
-        auto dialog = MakeDialog();
-        QCOMPARE(dialog->size(), QSize(940, 560));
-        // The keyboard gets at least most of its layout size, so labels stay readable.
-        QVERIFY(dialog->Keyboard()->width() >= 860);
-        QVERIFY2(dialog->Keyboard()->height() >= 230,
-                 qPrintable(QString::number(dialog->Keyboard()->height())));
-        for (QPushButton* button : {dialog->OkButton(), dialog->CancelButton()})
-            QVERIFY(button->width() >= button->sizeHint().width());
     }
 };
 

@@ -185,15 +185,6 @@ class HeaderTrayTest : public QObject {
         QTest::newRow("taller than the screen: top edge")
             << QRect(100, 100, 1024, 600) << QSize(320, 1200) << screen << QPoint(1144, 0);
     }
-    void macroListOpensBesideTheWindow() {
-        QFETCH(QRect, anchor);
-        QFETCH(QSize, size);
-        QFETCH(QRect, room);
-        QFETCH(QPoint, expected);
-        const QPoint at = PlaceBeside(anchor, size, room, 20);
-        QCOMPARE(at, expected);
-        QVERIFY(room.contains(QRect(at, size).topLeft()));
-    }
 };
 
 QTEST_MAIN(HeaderTrayTest)

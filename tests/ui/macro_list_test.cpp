@@ -130,18 +130,6 @@ class MacroListTest : public QObject {
         QCOMPARE(read->name, path.last());
     }
 
-    void headingsAndFoldersAreNotDragged() {
-        MacroListWindow window(program_.toStdString(), library_.toStdString());
-        const QString pc = QString::fromStdString(qvm::Ui().msg_str[31]);
-        for (const QStringList& path :
-             {QStringList{"Mouse"}, QStringList{pc}, QStringList{pc, "Shooters"}}) {
-            QTreeWidgetItem* item = Row(window.Tree(), path);
-            QVERIFY2(item, qPrintable(path.join('/')));
-            QVERIFY(!item->flags().testFlag(Qt::ItemIsDragEnabled));
-            QVERIFY(window.DragMime(item) == nullptr);
-        }
-    }
-
     void aLibraryMacroDragsAsTheSlotOfItsName_data() {
         QTest::addColumn<QList<int>>("slotIndex");
         QTest::addColumn<QStringList>("slotName");

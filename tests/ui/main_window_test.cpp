@@ -64,24 +64,6 @@ class MainWindowTest : public QObject {
         skin::ApplySkin(*qApp);
     }
 
-    void pageTabsShowTheirPages() {
-        UiRig rig;
-        MainWindow& w = rig.Window();
-        w.show();
-        QVERIFY(rig.WaitLoaded());
-        const std::array<QWidget*, 3> pages{&w.Buttons(), &w.Dpi(), &w.Other()};
-        for (int page : {1, 2, 0}) {
-            UiRig::Click(w.PageTab(page));
-            QCOMPARE(w.findChild<QStackedWidget*>()->currentWidget(), pages[std::size_t(page)]);
-            for (int other = 0; other < MainWindow::kPageCount; ++other) {
-                QCOMPARE(w.PageTab(other)->isChecked(), other == page);
-            }
-            QTest::qWait(50);
-            rig.Screenshot(&w,
-                           QStringList{"main_buttons.png", "main_dpi.png", "main_other.png"}[page]);
-        }
-    }
-
     void profileTabSwitchReachesTheDevice() {
         UiRig rig;
         rig.Window().show();
@@ -403,16 +385,6 @@ class MainWindowTest : public QObject {
         }
         QCOMPARE(questions.size(), 1);
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join("; ")));
-    }
-
-    void closingWithoutATrayMinimises() {
-        UiRig rig;
-        MainWindow& w = rig.Window();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(!w.close());
-        QVERIFY(w.isMinimized());
-        QVERIFY(rig.Controller().View().image);  // the program is still running
     }
 
     void profileColourChannelsForTheDevice_data() {
