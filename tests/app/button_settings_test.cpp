@@ -75,20 +75,9 @@ ButtonSettingsModel Make(int position = 0, bool gamepad = false, int special = -
     return std::move(made).value();
 }
 
-TEST(ButtonSettings, MacroClassHoldsBuiltInsThenStoredMacrosInTheirMode) {
-    const ButtonSettingsModel m = Make();
-    // Built-in macros from the library, then the device's macros in their stored mode.
-    ASSERT_EQ(m.Entries(FunctionClass::Macro).size(), 2u);
-    EXPECT_EQ(m.Entries(FunctionClass::Macro)[0].slot, (ButtonSlot{8, 0, 0, 0xFF}));
-    const FunctionEntry& stored = m.Entries(FunctionClass::Macro)[1];
-    EXPECT_EQ(stored.text, "Combo");
-    EXPECT_EQ(stored.slot, (ButtonSlot{9, 0x34, 0x12, 0}));
-    EXPECT_EQ(stored.macroSlot, 3);
-}
-
 // Each edit applies to the library entry of its function type (the operands of the
 // "Macro" row pick a stored macro on the built-in one).
-enum class Op { Key, Consumer, Dpi, Fire, Rapid, Macro, KeyOnMouse };
+enum class Op { Key, Consumer, Dpi, Fire, Rapid, Macro };
 struct OperandCase {
     const char* name;
     Op op;
@@ -101,8 +90,6 @@ struct OperandCase {
 const OperandCase kOperands[] = {
     {"KeyCombination", Op::Key, 0x11, 0x06, {5, 0x11, 0x06, 0}, ""},
     {"NoKeyNoModifier", Op::Key, 0, 0, {}, "choose a key"},
-    {"UnknownUsage", Op::Key, 0, 0x70, {}, "not a known key"},
-    {"KeyOnMouseFunction", Op::KeyOnMouse, 0, 0x04, {}, "takes no key"},
     {"Consumer", Op::Consumer, 0x223, 0, {6, 0x23, 0x02, 0}, ""},
     {"DpiValues", Op::Dpi, 1, 160, {15, 1, 160, 0}, ""},
     {"DpiAboveStepCount", Op::Dpi, 161, 16, {}, "outside 1 to 160"},
@@ -124,7 +111,6 @@ TEST_P(ButtonOperands, AreCheckedAndGiveTheAssignedBytes) {
     };
     const std::map<Op, Target> targets = {
         {Op::Key, {FunctionClass::Keyboard, {5, 0, 0x04, 0}}},
-        {Op::KeyOnMouse, {FunctionClass::Mouse, {4, 0x01, 0, 0}}},
         {Op::Consumer, {FunctionClass::Keyboard, {6, 0xE9, 0, 0}}},
         {Op::Dpi, {FunctionClass::Advanced, {15, 16, 16, 0}}},
         {Op::Fire, {FunctionClass::Advanced, {27, 0x01, 5, 0}}},
@@ -141,7 +127,6 @@ TEST_P(ButtonOperands, AreCheckedAndGiveTheAssignedBytes) {
     const Status edited = [&] {
         switch (c.op) {
             case Op::Key:
-            case Op::KeyOnMouse:
                 return m.SetKeyCombination(static_cast<uint8_t>(c.a), c.b);
             case Op::Consumer:
                 return m.SetConsumerUsage(c.a);

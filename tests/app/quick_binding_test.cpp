@@ -99,13 +99,6 @@ TEST(QuickBindingTest, CountdownCancelsAfterTenSecondsAndBindsNothing) {
     EXPECT_EQ(binding.MouseButtons(0x02), kNothing);
 }
 
-TEST(QuickBindingTest, PromptUsesTheLanguageTemplateSafely) {
-    UiStrings ui;
-    EXPECT_EQ(QuickBindingPrompt(ui, 7), "7 sec, Press keyboard or click mouse button for binding");
-    ui.msg_str[38] = "Noch %d s (%s)";  // a translation asking for more than it gets
-    EXPECT_EQ(QuickBindingPrompt(ui, 3), "Noch 3 s (%s)");
-}
-
 struct EvdevCase {
     const char* label;
     int evdev;

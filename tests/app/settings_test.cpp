@@ -49,26 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
                     StartupAccelCase{"other_value", "[QZW]\ndisable_acc=2\n", 2, {}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// Saving the options keeps every key of the file the program does not write itself.
-TEST(SettingsFileTest, SaveWritesTheOptionsAndKeepsTheRest) {
-    TempFolder dir;
-    const std::string path = SettingsFilePath();
-    EXPECT_EQ(path, dir.File("set.ini"));
-    dir.Write("set.ini", std::string("[QZW]\nlanguage=2052\npin=417\nremote=1\napp7=keep\n"));
-    UserSettings settings;
-    settings.osd = 0;
-    settings.disableAcc = 0;
-    ASSERT_TRUE(SaveSettings(path, settings));
-
-    const IniFile file = IniFile::Load(path);
-    EXPECT_EQ(file.GetInt("QZW", "osd", -1), 0);
-    EXPECT_EQ(file.GetInt("QZW", "disable_acc", -1), 0);
-    EXPECT_EQ(file.GetString("QZW", "app7", kNoString), "keep");
-    EXPECT_EQ(file.GetInt("QZW", "remote", 0), 1);
-    EXPECT_EQ(ReadStartupSettings(path).languageId, 2052);
-    EXPECT_EQ(ReadStartupSettings(path).pin, 417);
-}
-
 TEST(SettingsFileTest, UnreadableFileIsNotOverwritten) {
     TempFolder dir;
     std::filesystem::create_directory(dir.File("set.ini"));

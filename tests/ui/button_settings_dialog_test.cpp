@@ -114,35 +114,6 @@ void ClickKey(ButtonSettingsDialog& dialog, int usage) {
     QTest::mouseClick(keyboard, Qt::LeftButton, {}, rect.center());
 }
 
-// A key of the computer's keyboard as xcb reports it: the X keycode (evdev + 8), Qt's
-// key and its text.
-struct PhysicalKey {
-    quint32 xKeycode;
-    Qt::Key key;
-    const char* text;
-};
-constexpr PhysicalKey kXLeftCtrl{37, Qt::Key_Control, ""};
-constexpr PhysicalKey kXC{54, Qt::Key_C, "c"};
-constexpr PhysicalKey kXA{38, Qt::Key_A, "a"};
-constexpr PhysicalKey kXOne{10, Qt::Key_1, "1"};
-constexpr PhysicalKey kXTab{23, Qt::Key_Tab, "\t"};
-constexpr PhysicalKey kXDown{116, Qt::Key_Down, ""};
-
-// Presses the keys in order on the focused widget, then lets them go in reverse.
-void PressTogether(QWidget* target, const QList<PhysicalKey>& keys) {
-    Qt::KeyboardModifiers held;
-    for (const PhysicalKey& k : keys) {
-        if (k.key == Qt::Key_Control) held |= Qt::ControlModifier;
-        QKeyEvent press(QEvent::KeyPress, k.key, held, k.xKeycode, 0, 0, QString::fromUtf8(k.text));
-        QApplication::sendEvent(target, &press);
-    }
-    for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
-        QKeyEvent release(QEvent::KeyRelease, k->key, held, k->xKeycode, 0, 0,
-                          QString::fromUtf8(k->text));
-        QApplication::sendEvent(target, &release);
-    }
-}
-
 void Save(QWidget& widget, const char* name) {
     QVERIFY(widget.grab().save(QString(QVM_SCREENSHOT_DIR) + "/" + name + ".png"));
 }
@@ -156,7 +127,6 @@ void Accept(ButtonSettingsDialog& dialog) {
 }  // namespace
 
 Q_DECLARE_METATYPE(qvm::ButtonSlot)
-Q_DECLARE_METATYPE(PhysicalKey)
 
 class ButtonSettingsDialogTest : public QObject {
     Q_OBJECT
@@ -201,49 +171,6 @@ class ButtonSettingsDialogTest : public QObject {
         QVERIFY(!dialog->KeyCycleResult().has_value());
     }
 
-    // Keys pressed on the computer's keyboard pick keys as the on-screen keyboard does,
-    // but never the keys typed into a field or the keys that move the focus.
-    void KeysPressedOnTheKeyboard_data() {
-        QTest::addColumn<QString>("start");  // "mouse" function shown, "paste", "cycle", "fire"
-        QTest::addColumn<QList<PhysicalKey>>("keys");
-        QTest::addColumn<ButtonSlot>("expected");
-        QTest::addColumn<int>("cycleKeys");
-        const ButtonSlot unchanged{4, 0x02, 0, 0};
-        QTest::newRow("Ctrl + C over a mouse function")
-            << "mouse" << QList<PhysicalKey>{kXLeftCtrl, kXC} << ButtonSlot{5, 0x01, 0x06, 0} << 2;
-        QTest::newRow("arrow in the key editor")
-            << "paste" << QList<PhysicalKey>{kXDown} << ButtonSlot{5, 0, 0x51, 0} << 2;
-        QTest::newRow("A joins the key cycle")
-            << "cycle" << QList<PhysicalKey>{kXA} << ButtonSlot{29, 0, 0, 0} << 3;
-        QTest::newRow("Tab moves the focus")
-            << "mouse" << QList<PhysicalKey>{kXTab} << unchanged << 2;
-        QTest::newRow("digit typed into a field")
-            << "fire" << QList<PhysicalKey>{kXOne} << ButtonSlot{27, 0x01, 5, 0} << 2;
-    }
-    void KeysPressedOnTheKeyboard() {
-        QFETCH(QString, start);
-        QFETCH(QList<PhysicalKey>, keys);
-        QFETCH(ButtonSlot, expected);
-        QFETCH(int, cycleKeys);
-        auto dialog = MakeDialog();
-        QWidget* focus = dialog->EntryList();
-        if (start == "paste") {
-            ShowClass(*dialog, FunctionClass::Keyboard);
-            ChooseEntry(*dialog, QStringLiteral("Paste"));
-        } else if (start == "cycle") {
-            ShowClass(*dialog, FunctionClass::KeyCycle);
-            ChooseEntry(*dialog, ToQ(Ui().type_str[29]));
-        } else if (start == "fire") {
-            ShowClass(*dialog, FunctionClass::Advanced);
-            ChooseEntry(*dialog, QStringLiteral("Fire button (50 ms)"));
-            focus = dialog->FireInterval();
-        }
-        focus->setFocus();
-        PressTogether(focus, keys);
-        QCOMPARE(dialog->Model().Current(), expected);
-        QCOMPARE(dialog->KeyCycleList()->count(), cycleKeys);
-    }
-
     void OperandEditorsSetTheBytes() {
         auto dialog = MakeDialog();
         ShowClass(*dialog, FunctionClass::Advanced);
@@ -267,39 +194,6 @@ class ButtonSettingsDialogTest : public QObject {
         dialog->ConsumerList()->setCurrentItem(volumeUp.front());
         Accept(*dialog);
         QCOMPARE(dialog->Result(), (ButtonSlot{6, 0xE9, 0x00, 0}));
-    }
-
-    // A typed number reaches the function once, when editing ends, as typed.
-    void TypedValuesTakeEffectWhenEditingEnds_data() {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<int>("field");  // 0 fire delay, 1 fire count, 2 rapid fire, 3 DPI X
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<ButtonSlot>("expected");
-        QTest::newRow("fire delay 120")
-            << "Fire button (50 ms)" << 0 << "120" << ButtonSlot{27, 0x01, 12, 0};
-        QTest::newRow("DPI X 1200") << "DPI hotkey" << 3 << "1200" << ButtonSlot{16, 24, 8, 0};
-    }
-    void TypedValuesTakeEffectWhenEditingEnds() {
-        QFETCH(QString, entry);
-        QFETCH(int, field);
-        QFETCH(QString, typed);
-        QFETCH(ButtonSlot, expected);
-        auto dialog = MakeDialog();
-        ShowClass(*dialog, FunctionClass::Advanced);
-        ChooseEntry(*dialog, entry);
-        QSpinBox* spin = std::array{dialog->FireInterval(), dialog->FireCount(),
-                                    dialog->RapidInterval(), dialog->DpiX()}[field];
-        const ButtonSlot before = dialog->Model().Current();
-        QSignalSpy changes(spin, &QSpinBox::valueChanged);
-        spin->setFocus();
-        spin->selectAll();
-        QTest::keyClicks(spin, typed);
-        QCOMPARE(dialog->Model().Current(), before);
-        QCOMPARE(changes.count(), 0);
-        QTest::keyClick(spin, Qt::Key_Return);
-        QCOMPARE(changes.count(), 1);
-        QCOMPARE(dialog->Model().Current(), expected);
-        QCOMPARE(spin->text().remove(QRegularExpression("[^0-9]")), typed);
     }
 
     void KeyCycleTakesAFifthKeyButNotASixth() {

@@ -191,21 +191,6 @@ class MacroListTest : public QObject {
         QVERIFY(!item->flags().testFlag(Qt::ItemIsDragEnabled));
     }
 
-    void deviceMacrosDragAsTheirSlot() {
-        MacroListWindow window(program_.toStdString(), library_.toStdString());
-        MacroSlots stored{};
-        stored[79] = Stored("Last", 0xFFE0, 10);
-        window.SetMacroSlots(stored);
-        QTreeWidgetItem* item =
-            Row(window.Tree(), {QString::fromStdString(qvm::Ui().msg_str[33]), "Last"});
-        QVERIFY(item);
-        QCOMPARE(MacroListWindow::KindOf(item), Kind::DeviceMacro);
-        QCOMPARE(item->text(1), QString("slot 80"));
-        QCOMPARE(Payload(window, item), QByteArray("\x0A\xE0\xFF\x00"
-                                                   "Last",
-                                                   8));
-    }
-
     void aDamagedSlotIsReportedNotListed() {
         MacroListWindow window(program_.toStdString(), library_.toStdString());
         MacroSlots stored{};

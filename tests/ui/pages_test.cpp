@@ -114,16 +114,6 @@ QString ButtonText(int index) {
     return ToQ(Ui().button_str[static_cast<std::size_t>(index)]);
 }
 
-// A file as text: UTF-16LE after a byte-order mark (set.ini), else UTF-8.
-QString ReadText(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = file.readAll();
-    if (!bytes.startsWith("\xFF\xFE")) return QString::fromUtf8(bytes);
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2),
-                              (bytes.size() - 2) / 2);
-}
-
 void SaveScreenshot(QWidget& widget, const QString& name) {
     QDir().mkpath(QVM_SCREENSHOT_DIR);
     QVERIFY(widget.grab().save(QString(QVM_SCREENSHOT_DIR) + "/" + name));
@@ -145,18 +135,13 @@ class PagesTest : public QObject {
 
     void dpiSliderWritesAfterDelay_data();
     void dpiSliderWritesAfterDelay();
-    void slidingFarWritesOnce();
     void reportRateAndSnapping_data();
     void reportRateAndSnapping();
     void stageFlagAndCurrentStage();
     void resetAnswered_data();
     void resetAnswered();
     void backupThenRestoreRoundTrips();
-    void generalOptionsWrittenAtOnce_data();
-    void generalOptionsWrittenAtOnce();
 };
-
-// ---- DPI page ----
 
 void PagesTest::dpiSliderWritesAfterDelay_data() {
     QTest::addColumn<int>("stage");
@@ -203,23 +188,6 @@ void PagesTest::dpiSliderWritesAfterDelay() {
     QVERIFY2(took >= 190, qPrintable(QString("written after %1 ms").arg(took)));
     QCOMPARE(rig.Peek(at, 2), want);
     if (stage == 0) SaveScreenshot(page, "dpi_page.png");
-}
-
-void PagesTest::slidingFarWritesOnce() {
-    Rig rig;
-    QVERIFY(rig.WaitLoaded());
-    DpiPage page(*rig.controller);
-    page.resize(1024, 492);
-    auto* slider = Child<QSlider>(page, "stageX1");
-    const SimTransferStats start = rig.controller->Hub().Simulator()->TotalStats();
-    for (int v = 17; v <= 60; ++v) slider->setValue(v);  // 44 values of slider travel
-    QCOMPARE(rig.controller->Hub().Simulator()->TotalStats().setFeature, start.setFeature);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kStagesAt + 2, 2), (Bytes{0x3C, 0x3C}), kWaitMs);
-    QTest::qWait(300);
-    // One deferred write: two update notices, the stage's bytes and nothing per step.
-    const uint64_t sent =
-        rig.controller->Hub().Simulator()->TotalStats().setFeature - start.setFeature;
-    QVERIFY2(sent <= 6, qPrintable(QString("%1 feature reports sent").arg(sent)));
 }
 
 void PagesTest::reportRateAndSnapping_data() {
@@ -282,8 +250,6 @@ void PagesTest::stageFlagAndCurrentStage() {
     QTest::mouseClick(Child<QRadioButton>(page, "stageCurrent3"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(uint8_t(rig.Peek(kCurrentStageAt, 1)[0] & 0x07), uint8_t{3}, kWaitMs);
 }
-
-// ---- Driver settings ----
 
 void PagesTest::resetAnswered_data() {
     QTest::addColumn<bool>("answer");
@@ -386,56 +352,6 @@ void PagesTest::backupThenRestoreRoundTrips() {
     SaveScreenshot(page, "other_page_result.png");
     QCOMPARE(rig.Peek(0, kConfigBytes), Bytes(saved.begin(), saved.begin() + kConfigBytes));
     QTRY_COMPARE(rig.controller->View().image->dpiStages[1].x, saved[kStagesAt + 2]);
-}
-
-// ---- General options ----
-
-void PagesTest::generalOptionsWrittenAtOnce_data() {
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<bool>("checked");  // before the click
-    QTest::addColumn<QString>("file");  // under the temporary folder
-    QTest::addColumn<QString>("line");  // in that file right after the click
-    QTest::addColumn<QStringList>("pointerCalls");
-
-    // Only the QVM mouse (device 11) is flattened; the other pointer (12) is left alone.
-    QTest::newRow("acceleration off for the QVM mouse")
-        << "accelerationOption" << false << "set.ini"
-        << "disable_acc=1" << QStringList{"set 11 0,1"};
-    QTest::newRow("start with the desktop")
-        << "autostartOption" << false << "config/autostart/qvm-gaming.desktop"
-        << QString("Exec=%1 /hide").arg(QCoreApplication::applicationFilePath()) << QStringList{};
-}
-
-void PagesTest::generalOptionsWrittenAtOnce() {
-    QFETCH(QString, control);
-    QFETCH(bool, checked);
-    QFETCH(QString, file);
-    QFETCH(QString, line);
-    QFETCH(QStringList, pointerCalls);
-
-    Rig rig;
-    UserSettings settings;  // as a fresh set.ini reads: the OSD on, acceleration alone
-    test::FakePointerDesktop desktop;
-    desktop.devices = {test::LibinputPointer(11, "QVM mouse", kQvmUsbVendor),
-                       test::LibinputPointer(12, "Other mouse", 0x046D)};
-    PointerAcceleration pointer(desktop.Connect());
-    OtherPage page(*rig.controller, {rig.File("set.ini"), &settings, &pointer, 7, {}});
-    auto* option = Child<QCheckBox>(page, control);
-    QCOMPARE(option->isChecked(), checked);
-    QTest::mouseClick(option, Qt::LeftButton);
-    QCOMPARE(option->isChecked(), !checked);
-    const QStringList lines = ReadText(rig.File(file)).split(QRegularExpression("\r?\n"));
-    QVERIFY2(lines.contains(line), qPrintable(lines.join(" / ")));
-    QStringList calls;
-    for (const std::string& call : desktop.calls) calls << QString::fromStdString(call);
-    QCOMPARE(calls, pointerCalls);
-
-    // A second click takes it back: the QVM mouse gets its own profile again.
-    if (control == "accelerationOption") {
-        QTest::mouseClick(option, Qt::LeftButton);
-        QCOMPARE(desktop.Device(11).profile, (std::vector<std::uint8_t>{1, 0}));
-        QVERIFY(ReadText(rig.File(file)).contains("disable_acc=0"));
-    }
 }
 
 QTEST_MAIN(PagesTest)

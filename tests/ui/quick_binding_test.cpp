@@ -142,23 +142,6 @@ class QuickBindingTest : public QObject {
             QCOMPARE(rig.ButtonBytes(0, button), before);
         }
     }
-
-    // The window's timer drives the countdown: the prompt counts down while nothing is
-    // pressed. (Where the count ends is the binding's own rule.)
-    void countdownRunsOnTheWindowsTimer() {
-        UiRig rig;
-        QVERIFY(rig.WaitLoaded());
-        const auto [button, before] = StartBinding(rig);
-        QVERIFY(button >= 0);
-        QuickBindInput& bind = rig.Window().Buttons().QuickBind();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            bind.Prompt(), QString("9 sec, Press keyboard or click mouse button for binding"),
-            3000);
-        QVERIFY(bind.Active());
-        bind.Cancel();
-        rig.Settle();
-        QCOMPARE(rig.ButtonBytes(0, button), before);
-    }
 };
 
 QTEST_MAIN(QuickBindingTest)
