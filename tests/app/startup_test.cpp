@@ -50,6 +50,15 @@ TEST_F(StartupTest, CloseEndsTheRunningInstanceAndCreatesNothing) {
     EXPECT_FALSE(*first.events.wait->TryWait());
 }
 
+// Near misses of "/close" start a second instance; they must not end the running one.
+TEST_F(StartupTest, OnlyTheExactSwitchCloses) {
+    StartupOutcome first = Start({"p"});
+    ASSERT_EQ(first.kind, StartupKind::kFirstInstance) << first.message;
+    for (const char* near : {"/CLOSE", "/close2", "x/close"})
+        EXPECT_NE(Start({"p", near}).kind, StartupKind::kCloseRun) << near;
+    EXPECT_FALSE(*first.events.close->TryWait());
+}
+
 // The switches are stored before the settings are read, so this very start uses them.
 TEST_F(StartupTest, LanguageSwitchIsStoredAndUsedByThisStart) {
     WriteLanguageFile();
