@@ -92,8 +92,4 @@ TEST_P(LayoutGeometryTest, ShownButtonsHaveClearBoxesBesideTheMouse) {
 
 INSTANTIATE_TEST_SUITE_P(AllLayouts, LayoutGeometryTest, ::testing::Range(0, kLayoutCount));
 
-TEST(LayoutGeometry, FirstBoxOfTheFirstLayoutIsFixed) {
-    EXPECT_EQ(ButtonHotspots(0)[0], (Hotspot{80, 528, 240, 36}));
-}
-
 }  // namespace qvm::layout_geometry_test

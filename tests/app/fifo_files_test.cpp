@@ -42,19 +42,6 @@ const FifoReaderCase kFifoReaders[] = {
          EXPECT_FALSE(saved);
          return saved.message();
      }},
-    {"language", "language.ini",
-     [](const std::string& path) {
-         UiStrings strings;
-         const std::string warning = LoadLanguageStrings(strings, 1033, path);
-         EXPECT_EQ(strings.msg_str[10], UiStrings{}.msg_str[10]);
-         return warning;
-     }},
-    {"keyboard", "keyboard.ini",
-     [](const std::string& path) {
-         const KeyboardLayout layout = LoadKeyboardLayout(path, KeyNaming{});
-         EXPECT_TRUE(layout.keys.empty());
-         return layout.warning;
-     }},
 };
 
 TEST(FifoInPlaceOfAFile, ReadersRefuseItWithoutWaiting) {
@@ -68,19 +55,6 @@ TEST(FifoInPlaceOfAFile, ReadersRefuseItWithoutWaiting) {
         EXPECT_EQ(std::filesystem::status(fifo.path()).type(), std::filesystem::file_type::fifo);
         EXPECT_FALSE(fifo.Opened());
     }
-}
-
-// A desktop entry that is a FIFO is passed over without being opened; the name falls
-// back to the file name.
-TEST(FifoInPlaceOfAFile, DesktopEntryIsPassedOver) {
-    TempFolder dir;
-    const ScopedEnv dataHome("XDG_DATA_HOME", dir.File("share"));
-    const ScopedEnv dataDirs("XDG_DATA_DIRS", dir.File("system"));
-    const std::string tool = dir.Write("bin/tool", std::string("#!/bin/sh\n"));
-    std::filesystem::create_directories(dir.File("share/applications"));
-    const FifoGuard fifo(dir.File("share/applications/tool.desktop"));
-    EXPECT_EQ(GetAppDisplayName(tool), "tool");
-    EXPECT_FALSE(fifo.Opened());
 }
 
 }  // namespace

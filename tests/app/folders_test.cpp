@@ -30,60 +30,14 @@ TEST_P(UserDataFolderTest, OverrideThenXdgThenHome) {
     EXPECT_EQ(UserDataFolder(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, UserDataFolderTest,
-    testing::Values(
-        FolderCase{"override", "/tmp/qvm-user/", "/xdg", "/tmp/qvm-user"},
-        FolderCase{"xdg", std::nullopt, "/xdg/data/", "/xdg/data/qvm-gaming"},
-        FolderCase{"relative_xdg_ignored", std::nullopt, "rel/data", "~/.local/share/qvm-gaming"},
-        FolderCase{"default", std::nullopt, std::nullopt, "~/.local/share/qvm-gaming"},
-        FolderCase{"empty_override_ignored", "", std::nullopt, "~/.local/share/qvm-gaming"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-struct DocumentsCase {
-    const char* label;
-    const char* userDirs;  // content of user-dirs.dirs, nullptr: no file
-    std::string expected;  // relative to the fake home
-};
-
-class DocumentsFolderTest : public testing::TestWithParam<DocumentsCase> {};
-
-TEST_P(DocumentsFolderTest, UserDirsElseDocuments) {
-    TempFolder dir;
-    ScopedEnv home("HOME", dir.path());
-    ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-    if (GetParam().userDirs) dir.Write(".config/user-dirs.dirs", std::string(GetParam().userDirs));
-    std::string expected = GetParam().expected;
-    if (expected.front() != '/') expected = dir.File(expected);
-    EXPECT_EQ(DocumentsFolder(), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, DocumentsFolderTest,
-    testing::Values(DocumentsCase{"no_file", nullptr, "Documents"},
-                    DocumentsCase{"home_relative",
-                                  "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                  "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
-                                  "Dokumente"},
-                    DocumentsCase{"absolute", "XDG_DOCUMENTS_DIR=\"/srv/docs/\"\n", "/srv/docs"},
-                    DocumentsCase{"key_missing", "XDG_MUSIC_DIR=\"$HOME/Music\"\n", "Documents"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST(ProgramFolderTest, OverrideWins) {
-    ScopedEnv data("QVM_DATA_DIR", "/opt/qvm/data/");
-    EXPECT_EQ(ProgramFolder(), "/opt/qvm/data");
-}
-
-TEST(EnsureFolderTest, CreatesNestedAndRejectsFiles) {
-    TempFolder dir;
-    EXPECT_TRUE(EnsureFolder(dir.File("a/b/Favorite")));
-    EXPECT_TRUE(std::filesystem::is_directory(dir.File("a/b/Favorite")));
-    EXPECT_TRUE(EnsureFolder(dir.File("a/b/Favorite")));  // exists already
-    dir.Write("file", std::string("x"));
-    const Status s = EnsureFolder(dir.File("file"));
-    EXPECT_FALSE(s);
-    EXPECT_NE(s.message().find("file"), std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(Table, UserDataFolderTest,
+                         testing::Values(FolderCase{"override", "/tmp/qvm-user/", "/xdg",
+                                                    "/tmp/qvm-user"},
+                                         FolderCase{"relative_xdg_ignored", std::nullopt,
+                                                    "rel/data", "~/.local/share/qvm-gaming"},
+                                         FolderCase{"empty_override_ignored", "", std::nullopt,
+                                                    "~/.local/share/qvm-gaming"}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace qvm

@@ -65,18 +65,6 @@ TEST(HubSharedSim, QuittingKeepsWhatQvmctlChangedMeanwhile) {
     EXPECT_NE(show.out.find("\"name\": \"Hub\""), std::string::npos) << show.out;
 }
 
-TEST(HubSharedSim, StartWarningsNameTheFileSetAside) {
-    SharedHub rig;
-    const std::string file = rig.folder.File("sim/0-g12.mem");
-    std::filesystem::create_directories(rig.folder.File("sim"));
-    std::ofstream(file) << "too short";
-    rig.Open();
-    const std::vector<std::string> warnings = rig.hub->StartWarnings();
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find(file + ": 9 bytes"), std::string::npos) << warnings[0];
-    EXPECT_NE(warnings[0].find(file + ".rejected"), std::string::npos) << warnings[0];
-}
-
 TEST(HubSharedSim, AChangeTheDiskCannotKeepFailsAndTheViewShowsTheDevice) {
     SharedHub rig;
     test::SmallTmpfs disk(rig.folder.File("sim"), 256 * 1024);

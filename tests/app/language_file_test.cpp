@@ -37,24 +37,6 @@ std::vector<std::string> FormatMarkers(const std::string& text) {
     return markers;
 }
 
-// The keys written in one section of the file, read line by line.
-std::vector<std::string> KeysOfSection(const std::string& path, const std::string& section) {
-    std::ifstream in(path);
-    std::vector<std::string> keys;
-    std::string line;
-    bool inside = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line[0] == '[') {
-            inside = line == "[" + section + "]";
-        } else if (inside) {
-            keys.push_back(line.substr(0, line.find('=')));
-        }
-    }
-    return keys;
-}
-
 struct ShippedLanguage {
     const char* name;
     int id;
@@ -67,11 +49,6 @@ class ShippedLanguageTest : public testing::TestWithParam<ShippedLanguage> {
     IniFile file_ = IniFile::Load(kShippedLanguageFile);
     std::string section_ = std::to_string(GetParam().id);
 };
-
-TEST_P(ShippedLanguageTest, FileReadsCleanly) {
-    ASSERT_TRUE(std::ifstream(kShippedLanguageFile).good()) << kShippedLanguageFile;
-    EXPECT_EQ(file_.Warning(), "");
-}
 
 TEST_P(ShippedLanguageTest, EveryShownEntryIsTranslated) {
     for (const LanguageEntry& entry : englishEntries_) {
@@ -93,48 +70,10 @@ TEST_P(ShippedLanguageTest, FormatMarkersAndTrailingBlanksAsInEnglish) {
     }
 }
 
-TEST_P(ShippedLanguageTest, NoKeyThatTheProgramIgnores) {
-    std::set<std::string> known;
-    for (const LanguageEntry& entry : englishEntries_) known.insert(entry.key);
-    std::set<std::string> seen;
-    const std::vector<std::string> keys = KeysOfSection(kShippedLanguageFile, section_);
-    EXPECT_FALSE(keys.empty());
-    for (const std::string& key : keys) {
-        EXPECT_TRUE(known.contains(key)) << key << " is not read by the program";
-        EXPECT_TRUE(seen.insert(key).second) << key << " is written twice";
-    }
-}
-
-// Through the loader: the section is chosen (not the English fallback), the texts arrive
-// decoded, and a drag tip's "\n" becomes a line break.
-TEST_P(ShippedLanguageTest, LoaderUsesTheSection) {
-    UiStrings strings;
-    EXPECT_EQ(LoadLanguageStrings(strings, GetParam().id, kShippedLanguageFile), "");
-    EXPECT_NE(strings.type_str[1], english_.type_str[1]);
-    EXPECT_NE(strings.word_str[kWordCount], english_.word_str[kWordCount]);
-    EXPECT_NE(strings.drag_tip_str[5].find("\r\n"), std::string::npos);
-    std::ostringstream all;
-    for (LanguageEntry& entry : LanguageEntries(strings)) all << *entry.text << '\n';
-    EXPECT_EQ(all.str().find("\xEF\xBF\xBD"), std::string::npos) << "undecodable text";
-}
-
 INSTANTIATE_TEST_SUITE_P(Shipped, ShippedLanguageTest,
                          testing::Values(ShippedLanguage{"German", 1031},
                                          ShippedLanguage{"French", 1036}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The marker check above can only fail if FormatMarkers sees the markers at all.
-TEST(ShippedLanguageMarkers, FindsWhatATranslationCouldLose) {
-    const struct {
-        const char* text;
-        std::vector<std::string> markers;
-    } rows[] = {
-        {"Wait %d ms", {"%d"}},     {"Mouse Movement (%d , %d)", {"%d", "%d"}},
-        {"Press && hold", {"&&"}},  {"Press & hold %s", {"%s"}},
-        {"100%% %s", {"%%", "%s"}}, {"no markers", {}},
-    };
-    for (const auto& row : rows) EXPECT_EQ(FormatMarkers(row.text), row.markers) << row.text;
-}
 
 }  // namespace
 }  // namespace qvm

@@ -56,11 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, QuickBindingSequenceTest,
     testing::Values(BindingCase{"ctrl_held_then_released",
                                 {{kDown, 0x1D, kNothing}, {kUp, 0x1D, Bound(5, 0x01, 0)}}},
-                    BindingCase{"two_modifiers_bind_when_the_last_is_released",
-                                {{kDown, 0x1D, kNothing},
-                                 {kDown, 0x2A, kNothing},
-                                 {kUp, 0x2A, kNothing},
-                                 {kUp, 0x1D, Bound(5, 0x03, 0)}}},
                     BindingCase{"ctrl_shift_a",
                                 {{kDown, 0x1D, kNothing},
                                  {kDown, 0x2A, kNothing},
@@ -76,7 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  {kDown, 0x2A, kNothing},
                                  {kUp, 0x1D, kNothing},
                                  {kDown, 0x30, Bound(5, 0x02, 0x05)}}},
-                    BindingCase{"arrow_up", {{kDown, 0xE048, Bound(5, 0, 0x52)}}},
                     BindingCase{"right_mouse_unknown_bits_ignored",
                                 {{kMouse, 0x40, kNothing}, {kMouse, 0x42, Bound(4, 0x02, 0)}}},
                     BindingCase{"key_without_usage_keeps_waiting",
@@ -84,15 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  {kDown, -1, kNothing},
                                  {kDown, 0x7FFFFFFF, kNothing},
                                  {kDown, 0x1E, Bound(5, 0, 0x04)}}},
-                    BindingCase{"modifier_held_before_start_binds_nothing_on_release",
-                                {{kUp, 0x1D, kNothing}, {kDown, 0x1E, Bound(5, 0, 0x04)}}},
                     BindingCase{"key_held_before_start_binds_on_release",
                                 {{kUp, 0x1E, Bound(5, 0, 0x04)}}},
-                    BindingCase{"events_after_binding_ignored",
-                                {{kDown, 0x1E, Bound(5, 0, 0x04)},
-                                 {kDown, 0x30, kNothing},
-                                 {kMouse, 0x01, kNothing},
-                                 {kCancel, 0, kNothing}}},
                     BindingCase{"keys_after_cancel_ignored",
                                 {{kCancel, 0, {Kind::kCancelled, -1, {}}},
                                  {kDown, 0x1D, kNothing},
@@ -101,35 +88,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {kMouse, 0x02, kNothing}}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// The window ticks every 100 ms: the hundredth tick ends the binding without binding.
 TEST(QuickBindingTest, CountdownCancelsAfterTenSecondsAndBindsNothing) {
     QuickBinding binding;
     ASSERT_TRUE(binding.Start(kButton).ok());
-    EXPECT_EQ(binding.SecondsLeft(), 10);
-    for (int tick = 1; tick < 100; ++tick) {
-        ASSERT_EQ(binding.Tick(), kNothing) << "tick " << tick;
-        EXPECT_EQ(binding.SecondsLeft(), 10 - tick / 10) << "tick " << tick;
-    }
+    for (int tick = 1; tick < 100; ++tick) ASSERT_EQ(binding.Tick(), kNothing) << tick;
     EXPECT_EQ(binding.SecondsLeft(), 1);
     EXPECT_EQ(binding.Tick().kind, Kind::kCancelled);
-    EXPECT_FALSE(binding.Active());
     EXPECT_EQ(binding.KeyDown(0x1E), kNothing);
     EXPECT_EQ(binding.MouseButtons(0x02), kNothing);
-    EXPECT_EQ(binding.Tick(), kNothing);
-}
-
-TEST(QuickBindingTest, RejectsButtonsOutsideAProfile) {
-    QuickBinding binding;
-    EXPECT_FALSE(binding.Start(-1).ok());
-    EXPECT_FALSE(binding.Start(32).ok());
-    EXPECT_FALSE(binding.Active());
-    EXPECT_TRUE(binding.Start(31).ok());
-}
-
-TEST(QuickBindingTest, PromptUsesTheLanguageTemplateSafely) {
-    UiStrings ui;
-    EXPECT_EQ(QuickBindingPrompt(ui, 7), "7 sec, Press keyboard or click mouse button for binding");
-    ui.msg_str[38] = "Noch %d s (%s)";  // a translation asking for more than it gets
-    EXPECT_EQ(QuickBindingPrompt(ui, 3), "Noch 3 s (%s)");
 }
 
 struct EvdevCase {
@@ -152,14 +119,11 @@ TEST_P(EvdevTest, MapsToScanCodeAndUsage) {
 INSTANTIATE_TEST_SUITE_P(
     Table, EvdevTest,
     testing::Values(
-        EvdevCase{"digit_1", 2, 0x02, 0x1E}, EvdevCase{"letter_a", 30, 0x1E, 0x04},
-        EvdevCase{"f1", 59, 0x3B, 0x3A}, EvdevCase{"f12", 88, 0x58, 0x45},
-        EvdevCase{"keypad_7", 71, 0x47, 0x5F}, EvdevCase{"keypad_enter", 96, 0xE01C, 0x58},
-        EvdevCase{"keypad_slash", 98, 0xE035, 0x54}, EvdevCase{"right_ctrl", 97, 0xE01D, 0xE4},
-        EvdevCase{"up", 103, 0xE048, 0x52}, EvdevCase{"right_meta", 126, 0xE05C, 0xE7},
+        // Keys whose scan codes are easy to get wrong: extended (0xE0) codes, the keypad
+        // twins of main keys, and Num Lock / Pause, which swap their codes.
+        EvdevCase{"keypad_enter", 96, 0xE01C, 0x58}, EvdevCase{"right_ctrl", 97, 0xE01D, 0xE4},
         EvdevCase{"num_lock", 69, 0xE045, 0x53}, EvdevCase{"pause", 119, 0x45, 0x48},
-        EvdevCase{"print_screen", 99, 0xE037, 0x46}, EvdevCase{"gap_84", 84, std::nullopt, 0},
-        EvdevCase{"negative", -3, std::nullopt, 0}),
+        EvdevCase{"gap_84", 84, std::nullopt, 0}, EvdevCase{"negative", -3, std::nullopt, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(EvdevKeycodesTest, EveryMappedKeyHasAUsageAndNoTwoKeysShareACode) {

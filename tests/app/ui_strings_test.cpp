@@ -20,19 +20,15 @@ constexpr char kLanguageFile[] =
     "[1041]\n"
     "type_str1=JA1\n"
     "type_str41=beyond\n"
-    "cap_input_str5=caption5\n"
     "cap_input_str6=beyond\n"
     "button_tip_str55=tip55\n"
     "button_tip_str56=beyond\n"
-    "class_str7=class7\n"
     "class_str8=beyond\n"
     "drag_tip_str1=first\\nsecond\n"
-    "msg_str20=\n"
     "consumer_key_str3=Player\n"
     "consumer_key_str14=beyond\n"
     "end_str=END\n"
     "word_str0=Anzahl\n"
-    "word_str10=one\\ntwo\n"
     "word_str54=beyond\n"
     "[1033]\n"
     "type_str1=EN1\n"
@@ -64,26 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
     Table, LanguageLoadTest,
     testing::Values(
         LanguageCase{"section_without_probe_falls_back", 2052, ENTRY(msg_str[0]), "Functions"},
-        LanguageCase{"fallback_reads_1033", 2052, ENTRY(type_str[1]), "EN1"},
         LanguageCase{"unknown_language_falls_back", 9999, ENTRY(type_str[1]), "EN1"},
-        LanguageCase{"own_section_used", 1041, ENTRY(type_str[1]), "JA1"},
         LanguageCase{"own_section_no_fallback", 1041, ENTRY(msg_str[0]), "Function list"},
-        LanguageCase{"caption_5_read", 1041, ENTRY(cap_input_str[5]), "caption5"},
-        LanguageCase{"tip_55_read", 1041, ENTRY(button_tip_str[55]), "tip55"},
-        LanguageCase{"class_7_read", 1041, ENTRY(class_str[7]), "class7"},
-        LanguageCase{"class_8_not_read", 1041, ENTRY(class_str[8]), ""},
         LanguageCase{"drag_tip_two_lines", 1041, ENTRY(drag_tip_str[1]), "first\r\nsecond"},
-        LanguageCase{"empty_value_replaces", 1041, ENTRY(msg_str[20]), ""},
-        LanguageCase{"consumer_row_renamed", 1041, ENTRY(consumer_keys[3].name), "Player"},
-        LanguageCase{"terminator_name_kept", 1041, ENTRY(consumer_keys[14].name), ""},
-        LanguageCase{"single_string", 1041, ENTRY(end_str), "END"},
-        LanguageCase{"word_read", 1041, ENTRY(word_str[kWordCount]), "Anzahl"},
-        LanguageCase{"word_two_lines", 1041, ENTRY(word_str[kWordNotHeldMacroTip]), "one\r\ntwo"},
-        LanguageCase{"word_default_kept", 1041, ENTRY(word_str[kWordConsumer]), "Consumer"},
         // The language the texts are in, which the function list follows.
-        LanguageCase{"language_of_own_section", 1041, LANGUAGE, "1041"},
-        LanguageCase{"language_of_probeless_section", 2052, LANGUAGE, "1033"},
-        LanguageCase{"language_of_unknown_id", 9999, LANGUAGE, "1033"}),
+        LanguageCase{"language_of_probeless_section", 2052, LANGUAGE, "1033"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 #undef ENTRY
@@ -104,25 +85,6 @@ TEST(LanguageLoadTest, NothingBeyondTheKeyRanges) {
     check(strings.class_str);
     check(strings.word_str);
     for (const ConsumerKey& row : strings.consumer_keys) EXPECT_NE(row.name, "beyond");
-}
-
-TEST(LanguageLoadTest, MissingFileKeepsDefaultsSilently) {
-    TempFolder dir;
-    UiStrings strings;
-    EXPECT_EQ(LoadLanguageStrings(strings, 1033, dir.File("language.ini")), "");
-    EXPECT_EQ(strings.msg_str[10], "No device !!");
-    EXPECT_EQ(strings.consumer_keys[13].name, "Fast Forward");
-}
-
-TEST(LanguageLoadTest, ConsumerLoopStopsAtTerminator) {
-    TempFolder dir;
-    const std::string path = dir.Write(
-        "language.ini", std::string("[1033]\nconsumer_key_str1=A\nconsumer_key_str2=B\n"));
-    UiStrings strings;
-    strings.consumer_keys[2].usage = kConsumerKeyTerminator;
-    LoadLanguageStrings(strings, 1033, path);
-    EXPECT_EQ(strings.consumer_keys[1].name, "A");
-    EXPECT_EQ(strings.consumer_keys[2].name, "Calculator");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The header's device selector on several simulated devices, the tray menu's profiles,
-// the fixed window size and where the macro list opens.
+// and where the macro list opens.
 #include <QComboBox>
 #include <QtTest>
 
@@ -8,7 +8,6 @@
 #include "ui/profile_tabs.h"
 #include "ui/skin.h"
 #include "ui/tray.h"
-#include "ui/window_placement.h"
 #include "ui_rig.h"
 
 using namespace qvm;
@@ -43,10 +42,7 @@ class HeaderTrayTest : public QObject {
         QTest::addColumn<QString>("devices");
         QTest::addColumn<QStringList>("entries");
         QTest::newRow("one mouse") << "g12" << QStringList{};
-        QTest::newRow("two mice") << "g12,g0" << QStringList{"MX-21", "MX-12"};
         QTest::newRow("same model twice") << "g12,g12" << QStringList{"MX-21 (1)", "MX-21 (2)"};
-        QTest::newRow("mouse and keyboard")
-            << "g12,mx28" << QStringList{"MX-21", "QVM Gaming Keyboard"};
     }
     void selectorShowsWithMoreThanOneDevice() {
         QFETCH(QString, devices);
@@ -65,55 +61,6 @@ class HeaderTrayTest : public QObject {
         }
         QCOMPARE(shown, entries);
         QCOMPARE(selector.currentIndex(), 0);
-    }
-
-    // A keyboard beside two mice: each is reached from the selector, the window shows the
-    // chosen one, and hot-plug of the others keeps the choice.
-    void pagesFollowTheChosenDeviceAcrossHotPlug() {
-        UiRig rig("g12,g0,mx28");
-        MainWindow& w = rig.Window();
-        w.show();
-        QVERIFY(rig.WaitLoaded());
-        rig.Settle();
-        DeviceSelector& selector = w.Devices();
-        QCOMPARE(selector.count(), 3);
-        const std::string classA = selector.PathAt(1);
-        const std::string keyboard = selector.PathAt(2);
-        QCOMPARE(selector.itemIcon(1).pixmap(16).toImage(),
-                 DeviceSelector::MouseIcon().pixmap(16).toImage());
-        QCOMPARE(selector.itemIcon(2).pixmap(16).toImage(),
-                 DeviceSelector::KeyboardIcon().pixmap(16).toImage());
-
-        selector.setFocus();
-        QTest::keyClick(&selector, Qt::Key_Down);  // as a user picks the next entry
-        QTRY_COMPARE_WITH_TIMEOUT(rig.Controller().View().path, classA, kDeviceWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().present, kDeviceWaitMs);
-        rig.Settle();
-        QVERIFY2(w.InfoText().contains("MX-12"), qPrintable(w.InfoText()));
-        QCOMPARE(rig.Controller().View().image->ButtonCount(), 16);  // class A buttons
-        QCOMPARE(selector.currentIndex(), 1);
-        rig.Screenshot(&w, "main_device_selector.png");
-
-        QTest::keyClick(&selector, Qt::Key_Down);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.Controller().View().keyboard, kDeviceWaitMs);
-        rig.Settle();
-        QCOMPARE(rig.Controller().View().path, keyboard);
-        QVERIFY2(w.InfoText().contains("Keyboard"), qPrintable(w.InfoText()));
-
-        rig.Device(0).Detach();
-        HotPlug(rig);
-        QCOMPARE(rig.Controller().View().path, keyboard);
-        QCOMPARE(selector.count(), 2);
-        QVERIFY(selector.isVisible());
-        rig.Device(0).Attach();
-        HotPlug(rig);
-        QCOMPARE(rig.Controller().View().path, keyboard);
-        QCOMPARE(selector.currentText(), QString("QVM Gaming Keyboard"));
-
-        rig.Device(0).Detach();
-        rig.Device(1).Detach();
-        HotPlug(rig);
-        QVERIFY(!selector.isVisible());  // one device left: nothing to choose
     }
 
     void trayMenuSwitchesTheActiveProfile() {
@@ -137,88 +84,10 @@ class HeaderTrayTest : public QObject {
         QVERIFY(!tray.ProfileActions()[0]->isChecked());
         QCOMPARE(rig.Window().Profiles().Active(), 3);
 
-        // Checking the active one again writes nothing more.
-        QSignalSpy chosen(&tray, &Tray::profileChosen);
-        tray.ProfileActions()[3]->trigger();
-        QCOMPARE(chosen.count(), 0);
-        QVERIFY(tray.ProfileActions()[3]->isChecked());
-
         rig.Device().Detach();
         HotPlug(rig);
         QVERIFY(tray.ProfileActions().empty());  // no profiles of a mouse that left
         QVERIFY(tray.SettingsAction()->isVisible());
-    }
-
-    void trayClickOpensTheWindow_data() {
-        QTest::addColumn<QList<int>>("reasons");  // QSystemTrayIcon::ActivationReason
-        QTest::addColumn<int>("restores");
-        QTest::addColumn<int>("menus");
-        const int trigger = QSystemTrayIcon::Trigger;
-        const int context = QSystemTrayIcon::Context;
-        QTest::newRow("left click opens the window") << QList<int>{trigger} << 1 << 0;
-        QTest::newRow("double click opens the window")
-            << QList<int>{int(QSystemTrayIcon::DoubleClick)} << 1 << 0;
-        QTest::newRow("right click opens the menu") << QList<int>{context} << 0 << 1;
-    }
-    void trayClickOpensTheWindow() {
-        QFETCH(QList<int>, reasons);
-        QFETCH(int, restores);
-        QFETCH(int, menus);
-        Tray tray;
-        QSignalSpy restored(&tray, &Tray::restoreRequested);
-        QSignalSpy menuShown(&tray, &Tray::menuShown);
-        for (int reason : reasons) tray.Activate(QSystemTrayIcon::ActivationReason(reason));
-        QCOMPARE(restored.count(), restores);
-        QTest::qWait(50);
-        QCOMPARE(menuShown.count(), menus);
-        tray.Menu().hide();
-    }
-
-    void windowIsFixedWithoutMaximise() {
-        UiRig rig;
-        MainWindow& w = rig.Window();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const Qt::WindowFlags flags = w.windowFlags();
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(flags & Qt::WindowMinimizeButtonHint);
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QCOMPARE(w.minimumSize(), QSize(1024, 600));
-        QCOMPARE(w.maximumSize(), QSize(1024, 600));
-    }
-
-    void macroListOpensBesideTheWindow_data() {
-        QTest::addColumn<QRect>("anchor");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QRect>("room");
-        QTest::addColumn<QPoint>("expected");
-        const QRect screen(0, 0, 1920, 1080);
-        QTest::newRow("room at the right")
-            << QRect(100, 100, 1024, 600) << QSize(320, 500) << screen << QPoint(1144, 120);
-        QTest::newRow("room only at the left")
-            << QRect(560, 100, 1024, 600) << QSize(320, 500) << screen << QPoint(220, 120);
-        QTest::newRow("no room: the wider side, against its edge")
-            << QRect(40, 50, 1024, 600) << QSize(320, 500) << QRect(0, 0, 1280, 720)
-            << QPoint(960, 70);
-        QTest::newRow("no room: the left side wider")
-            << QRect(230, 50, 1024, 600) << QSize(320, 500) << QRect(0, 0, 1280, 720)
-            << QPoint(0, 70);
-        QTest::newRow("kept above the screen's bottom")
-            << QRect(100, 700, 1024, 600) << QSize(320, 500) << screen << QPoint(1144, 580);
-        QTest::newRow("second screen: stays on it")
-            << QRect(2000, 0, 1024, 600) << QSize(320, 500) << QRect(1920, 0, 1920, 1080)
-            << QPoint(3044, 20);
-        QTest::newRow("taller than the screen: top edge")
-            << QRect(100, 100, 1024, 600) << QSize(320, 1200) << screen << QPoint(1144, 0);
-    }
-    void macroListOpensBesideTheWindow() {
-        QFETCH(QRect, anchor);
-        QFETCH(QSize, size);
-        QFETCH(QRect, room);
-        QFETCH(QPoint, expected);
-        const QPoint at = PlaceBeside(anchor, size, room, 20);
-        QCOMPARE(at, expected);
-        QVERIFY(room.contains(QRect(at, size).topLeft()));
     }
 };
 

@@ -63,14 +63,6 @@ QTreeWidgetItem* Row(QTreeWidget* tree, const QStringList& path) {
     return found;
 }
 
-QStringList TopLevelTexts(QTreeWidget* tree) {
-    QStringList texts;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        if (!tree->topLevelItem(i)->isHidden()) texts << tree->topLevelItem(i)->text(0);
-    }
-    return texts;
-}
-
 QByteArray Payload(const MacroListWindow& window, const QTreeWidgetItem* item) {
     const auto mime = window.DragMime(item);
     return mime ? mime->data(qvm::ui::kFunctionMimeType) : QByteArray();
@@ -103,52 +95,14 @@ class MacroListTest : public QObject {
         WriteMacro(library_ + "/Shooters/2.mf", "Jump shot");
     }
 
-    void listsTheShippedGroupsTheDeviceAndTheLibrary() {
-        MacroListWindow window(QVM_SOURCE_DATA_DIR, library_.toStdString());
-        const auto& msg = qvm::Ui().msg_str;
-        const auto& cls = qvm::Ui().class_str;
-        const QStringList groups = {QString::fromStdString(cls[2]), QString::fromStdString(cls[0]),
-                                    QString::fromStdString(cls[1]), "Consumer", "Office shortcuts"};
-        const QStringList withoutDevice = groups + QStringList{QString::fromStdString(msg[31])};
-        QCOMPARE(TopLevelTexts(window.Tree()), withoutDevice);
-        for (const QString& group : groups) {
-            QVERIFY2(Row(window.Tree(), {group})->childCount() > 0, qPrintable(group));
-        }
-
-        MacroSlots stored{};
-        stored[4] = Stored("Burst", 0x0300, 8);
-        window.SetMacroSlots(stored);
-        const QStringList withDevice =
-            groups + QStringList{QString::fromStdString(msg[33]), QString::fromStdString(msg[31])};
-        QCOMPARE(TopLevelTexts(window.Tree()), withDevice);
-
-        const QString pc = QString::fromStdString(msg[31]);
-        QTreeWidgetItem* folder = Row(window.Tree(), {pc, "Shooters"});
-        QVERIFY(folder);
-        QCOMPARE(MacroListWindow::KindOf(folder), Kind::LibraryFolder);
-        QCOMPARE(MacroListWindow::KindOf(Row(window.Tree(), {pc, "Shooters", "Jump shot"})),
-                 Kind::LibraryMacro);
-        QCOMPARE(MacroListWindow::KindOf(Row(window.Tree(), {pc, "Reload"})), Kind::LibraryMacro);
-    }
-
     void functionRowsCarryTheirFourBytes_data() {
         QTest::addColumn<QStringList>("path");
         QTest::addColumn<QByteArray>("payload");  // four code bytes, then the name in UTF-8
-        QTest::newRow("advanced") << QStringList{"Advanced", "DPI+"}
-                                  << QByteArray(
-                                         "\x0C\x00\x00\x00"
-                                         "DPI+",
-                                         8);
         QTest::newRow("mouse") << QStringList{"Mouse", "Back"}
                                << QByteArray(
                                       "\x04\x08\x00\x00"
                                       "Back",
                                       8);
-        QTest::newRow("consumer") << QStringList{"Consumer", "Mute"}
-                                  << QByteArray(
-                                         "\x06\xE2\x00\x00"
-                                         "Mute",
-                                         8);
         QTest::newRow("keyboard, high operands") << QStringList{"Keyboard", "Ctrl+AltGr"}
                                                  << QByteArray(
                                                         "\x05\x41\xE6\x81"
@@ -174,18 +128,6 @@ class MacroListTest : public QObject {
         const auto read = qvm::ui::ReadFunctionMime(mime.get());
         QVERIFY(read);
         QCOMPARE(read->name, path.last());
-    }
-
-    void headingsAndFoldersAreNotDragged() {
-        MacroListWindow window(program_.toStdString(), library_.toStdString());
-        const QString pc = QString::fromStdString(qvm::Ui().msg_str[31]);
-        for (const QStringList& path :
-             {QStringList{"Mouse"}, QStringList{pc}, QStringList{pc, "Shooters"}}) {
-            QTreeWidgetItem* item = Row(window.Tree(), path);
-            QVERIFY2(item, qPrintable(path.join('/')));
-            QVERIFY(!item->flags().testFlag(Qt::ItemIsDragEnabled));
-            QVERIFY(window.DragMime(item) == nullptr);
-        }
     }
 
     void aLibraryMacroDragsAsTheSlotOfItsName_data() {
@@ -249,21 +191,6 @@ class MacroListTest : public QObject {
         QVERIFY(!item->flags().testFlag(Qt::ItemIsDragEnabled));
     }
 
-    void deviceMacrosDragAsTheirSlot() {
-        MacroListWindow window(program_.toStdString(), library_.toStdString());
-        MacroSlots stored{};
-        stored[79] = Stored("Last", 0xFFE0, 10);
-        window.SetMacroSlots(stored);
-        QTreeWidgetItem* item =
-            Row(window.Tree(), {QString::fromStdString(qvm::Ui().msg_str[33]), "Last"});
-        QVERIFY(item);
-        QCOMPARE(MacroListWindow::KindOf(item), Kind::DeviceMacro);
-        QCOMPARE(item->text(1), QString("slot 80"));
-        QCOMPARE(Payload(window, item), QByteArray("\x0A\xE0\xFF\x00"
-                                                   "Last",
-                                                   8));
-    }
-
     void aDamagedSlotIsReportedNotListed() {
         MacroListWindow window(program_.toStdString(), library_.toStdString());
         MacroSlots stored{};
@@ -303,22 +230,6 @@ class MacroListTest : public QObject {
         QVERIFY2(window.StatusText().contains(QString::fromStdString(qvm::Ui().msg_str[20])),
                  qPrintable(window.StatusText()));
         QVERIFY(window.StatusText().contains("bad.mf"));
-    }
-
-    void screenshot() {
-        MacroListWindow window(QVM_SOURCE_DATA_DIR, library_.toStdString());
-        MacroSlots stored{};
-        stored[0] = Stored("Reload", 0x0240, 8);
-        stored[1] = Stored("Burst fire", 0x0300, 10);
-        window.SetMacroSlots(stored);
-        Row(window.Tree(), {"Mouse"})->setExpanded(true);
-        const QString pc = QString::fromStdString(qvm::Ui().msg_str[31]);
-        Row(window.Tree(), {pc, "Shooters"})->setExpanded(true);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(window.width() >= 300 && window.height() >= 560);
-        QDir().mkpath(QVM_SCREENSHOT_DIR);
-        QVERIFY(window.grab().save(QString(QVM_SCREENSHOT_DIR) + "/macro_list.png"));
     }
 };
 
