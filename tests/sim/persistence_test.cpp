@@ -100,13 +100,6 @@ struct LostWriteCase {
     uint8_t before;
 };
 
-Bytes KeyboardEffect(uint8_t effect) {
-    Bytes report(32, 0);
-    report[0] = 0x06, report[1] = 0xBE, report[2] = 0x15, report[4] = 1, report[5] = 2;
-    report[6] = effect;
-    return report;
-}
-
 const LostWriteCase kLostWrites[] = {
     {"Mouse", "g12",
      [](SimBackend& sim) {
@@ -114,12 +107,6 @@ const LostWriteCase kLostWrites[] = {
          return h && (*h)->SetFeature(LongRequest({0x03, 0x03, 0x00, 0x01, 0x30}));
      },
      [](SimBackend& sim) { return sim.Device(0).PeekMemory(0x03, 1)[0]; }, 8},
-    {"Keyboard", "mx28",
-     [](SimBackend& sim) {
-         auto h = sim.Open("sim#vid_0c45&pid_7050&mi_01#d0i1");
-         return h && (*h)->Write(KeyboardEffect(5));
-     },
-     [](SimBackend& sim) { return sim.Device(0).KeyboardLighting().effect; }, 1},
 };
 
 void PrintTo(const LostWriteCase& c, std::ostream* os) {

@@ -45,8 +45,8 @@ class SharedFolder : public ::testing::Test {
     std::string folder_;
 };
 
-// One byte of device memory (a keyboard: its lighting effect), written and read back
-// through the device's own interface as a host would.
+// One byte of device memory, written and read back through the device's own interface
+// as a host would.
 struct SharedCase {
     const char* name;
     const char* devices;
@@ -63,7 +63,6 @@ std::unique_ptr<HidHandle> OpenOrFail(SimBackend& sim, const std::string& path) 
 
 constexpr const char* kShortConfig = "sim#vid_0c45&pid_7010&mi_00#d0i0";
 constexpr const char* kLongConfig = "sim#vid_0c45&pid_7030&mi_02#d0i2";
-constexpr const char* kKeyboardConfig = "sim#vid_0c45&pid_7050&mi_01#d0i1";
 constexpr uint16_t kShortAt = 0x0300;
 constexpr uint16_t kLongAt = 0x0900;
 
@@ -97,15 +96,6 @@ const SharedCase kSharedCases[] = {
          return h->GetFeature(reply) ? reply[2] : 0;
      },
      0x5A, 0xA5},
-    {"KeyboardLighting", "mx28",
-     [](SimBackend& sim, uint8_t effect) {
-         auto h = OpenOrFail(sim, kKeyboardConfig);
-         Bytes report(32, 0);
-         report[0] = 0x06, report[1] = 0xBE, report[2] = 0x15, report[4] = 1, report[5] = 2;
-         report[6] = effect;
-         ASSERT_TRUE(h && h->Write(report));
-     },
-     [](SimBackend& sim) -> uint8_t { return sim.Device(0).KeyboardLighting().effect; }, 3, 5},
 };
 
 void PrintTo(const SharedCase& c, std::ostream* os) {
@@ -155,11 +145,8 @@ struct DamagedCase {
 const DamagedCase kDamagedCases[] = {
     {"Truncated", [](const std::string& f) { std::ofstream(f) << std::string(100, 'x'); },
      "100 bytes"},
-    {"Empty", [](const std::string& f) { std::ofstream{f}; }, "0 bytes"},
     {"TooLong", [](const std::string& f) { std::ofstream(f) << std::string(0x10001, 'x'); },
      "more than 65536 bytes"},
-    {"Folder", [](const std::string& f) { fs::create_directories(f + "/inner"); },
-     "not a regular file"},
     {"Fifo", [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); },
      "not a regular file"},
 };
