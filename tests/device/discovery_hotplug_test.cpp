@@ -148,17 +148,6 @@ TEST(DiscoveryHotPlug, RemovalAndArrivalThroughTheSimulator) {
     EXPECT_EQ(rig.values.Get(rig.ConfigPath(0)).ProtocolGeneration, 12);
 }
 
-TEST(DiscoveryHotPlug, TwoArrivalsOfOnePathListItOnce) {
-    LinkRig rig("g5");
-    const std::string path = rig.ConfigPath(0);
-    const HidEvent arrival{HidEventKind::Added, rig.InfoOf(path)};
-    rig.shim.QueueEvent(arrival);
-    rig.shim.QueueEvent(arrival);
-    const DeviceEvents e = rig.link.HandleEvents();
-    EXPECT_EQ(rig.link.DeviceList(), Paths{path});
-    EXPECT_EQ(e.listed, (Paths{path, path}));
-}
-
 TEST(DiscoveryHotPlug, UnopenableArrivalIsReportedAndForgottenWhenItLeaves) {
     LinkRig rig("g12");
     HidDeviceInfo denied;

@@ -29,14 +29,12 @@ TEST(DiscoveryIdentity, ConfigInterfaceNeedsVendorAndInterfaceTextsInPlaceAndMat
     const HidCaps shortUsage1{0x0001, 1, 9, 8, 0};
     const HidCaps longCaps{0xFF18, 1, 64, 0, 0};
     const IdentityCase cases[] = {
-        {"vendor at 0", "vid_0c45&pid_7010&mi_00#a", 0, {}, false},
         {"vendor at 1", "xvid_0c45&pid_7010&mi_00#b", 0, {}, false},
         {"vendor at 2", "x#vid_0c45&pid_7010&mi_00#c", 0, {}, true},
         {"interface text at 0", "mi_00&vid_0c45&pid_7010#d", 0, {}, false},
         {"other vendor", "x#vid_0c46&pid_7010&mi_00#e", 0, {}, false},
         {"interface 0 usage 1", "x#vid_0c45&pid_7010&mi_00#f", 0, shortUsage1, false},
         {"interface 0 long report", "x#vid_0c45&pid_7010&mi_00#g", 0, longCaps, false},
-        {"interface 1 long report", "x#vid_0c45&pid_7010&mi_01#h", 0, longCaps, true},
         {"interface 2 long report", "x#vid_0c45&pid_7010&mi_02#i", 0, longCaps, true},
         {"interface 3 long report", "x#vid_0c45&pid_7010&mi_03#j", 0, longCaps, false},
         {"vendor interface", "x#vid_0c45&pid_7010&mi_01#k", 1, {}, false},
@@ -48,14 +46,6 @@ TEST(DiscoveryIdentity, ConfigInterfaceNeedsVendorAndInterfaceTextsInPlaceAndMat
     }
     // Paths are matched after normalisation.
     EXPECT_TRUE(rig.link.IsConfigInterface("X#VID_0C45&PID_7010&MI_00#C"));
-}
-
-TEST(DiscoveryIdentity, ShortInterfaceWithUsage1IsNotListed) {
-    LinkRig rig("g0");
-    const std::string path = "x#vid_0c45&pid_7010&mi_00#usage1";
-    rig.shim.Alias(path, rig.PathOf(0, 0), HidCaps{0x0001, 1, 9, 8, 0});
-    EXPECT_EQ(rig.link.ProbeDevice(path).outcome, ProbeOutcome::NotRecognised);
-    EXPECT_TRUE(rig.link.DeviceList().empty());
 }
 
 TEST(DiscoveryIdentity, SignedDeviceOfAnotherClassIsNeitherListedNorTriedAsKeyboard) {
@@ -88,7 +78,6 @@ TEST(DiscoveryIdentity, EnumerationListsUsableDevicesInOrderAndReportsUnopenable
               (Paths{rig.ConfigPath(0), rig.ConfigPath(1), rig.ConfigPath(3)}));
     EXPECT_EQ(rig.link.GetDevicePath(2), rig.ConfigPath(3));
     EXPECT_EQ(rig.link.GetDevicePath(3), "");
-    EXPECT_EQ(rig.link.GetDevicePath(-1), "");
     EXPECT_EQ(rig.link.UnusableDevices(),
               (std::vector<UnusableDevice>{{denied.path, "permission denied"}}));
 
@@ -133,9 +122,7 @@ void PrintTo(const ActivationCase& c, std::ostream* os) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, DiscoveryActivation,
-                         ::testing::Values(ActivationCase{"g0,g12", {0, 1}},
-                                           ActivationCase{"g5,g12", {0, 1}},
-                                           ActivationCase{"g2,g0,g11", {0, 1, 2}},
+                         ::testing::Values(ActivationCase{"g2,g0,g11", {0, 1, 2}},
                                            ActivationCase{"mx28,g12,g0", {1, 2}}));
 
 TEST(DiscoveryActivation, UnlistedPathIsReported) {
@@ -186,11 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ProbeFaultCase{"LongBusy", "g12/busy=forever,g5", true, ErrorKind::DeviceBusy,
                        "the device stayed busy for 0.4 s"},
-        ProbeFaultCase{"ShortBusy", "g0/busy=forever,g5", true, ErrorKind::DeviceBusy,
-                       "the device stayed busy for 0.4 s"},
         ProbeFaultCase{"LongSilent", "g12/noreply,g5", true, ErrorKind::DeviceSilent,
                        "the device did not answer for 0.4 s (the simulated device did not answer)"},
-        ProbeFaultCase{"LongLeaves", "g12/removeafter=3,g5", false, ErrorKind::DeviceGone, ""},
         ProbeFaultCase{"ShortLeaves", "g0/removeafter=2,g5", false, ErrorKind::DeviceGone, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -233,13 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ActivationFaultCase{"LongBusy", "g12,g5", SimFaults{.busyForever = true},
                             ErrorKind::DeviceBusy, "the device stayed busy for 0.4 s", true},
-        ActivationFaultCase{"ShortBusy", "g0,g5", SimFaults{.busyForever = true},
-                            ErrorKind::DeviceBusy, "the device stayed busy for 0.4 s", true},
         ActivationFaultCase{
             "LongSilent", "g12,g5", SimFaults{.noReply = true}, ErrorKind::DeviceSilent,
             "the device did not answer for 0.4 s (the simulated device did not answer)", true},
-        ActivationFaultCase{"LongLeaves", "g12,g5", SimFaults{.removeAfter = 1},
-                            ErrorKind::DeviceGone, "the device left", false},
         ActivationFaultCase{"ShortLeaves", "g0,g5", SimFaults{.removeAfter = 1},
                             ErrorKind::DeviceGone, "the device left", false},
         ActivationFaultCase{"LongGarbled", "g12,g5", SimFaults{.corrupt = true},
