@@ -1,5 +1,5 @@
-// Texts of button slots: every worked example, each type's rule at its boundaries, and
-// texts that follow the language tables.
+// Texts of button slots: each type's rule at its boundaries, and texts that follow the
+// language tables. That every text parses back is checked over all texts elsewhere.
 #include <gtest/gtest.h>
 
 #include "config/catalogue.h"
@@ -26,68 +26,25 @@ TEST_P(FormatStep50, GivesText) {
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, FormatStep50,
     ::testing::Values(
-        FormatCase{{0, 0, 0, 0}, "Default"}, FormatCase{{1, 9, 9, 9}, "No function"},
-        FormatCase{{2, 1, 0, 1}, "Virtual Touch (Windows 8)"}, FormatCase{{2, 1, 0, 0}, "HID Key1"},
-        FormatCase{{3, 1, 0, 0}, "Launch setting"}, FormatCase{{3, 2, 0, 0}, "Record screen"},
-        FormatCase{{3, 2, 0, 1}, "HID Key2"},
+        FormatCase{{0, 0, 0, 0}, "Default"},
         // Mouse: buttons run together; the wheel count wins, read as a signed byte.
         FormatCase{{4, 0x03, 0, 0}, "Left clickRight click"},
-        FormatCase{{4, 0x01, 0x01, 0}, "Scroll up"}, FormatCase{{4, 0, 0xFF, 0}, "Scroll down"},
         FormatCase{{4, 0, 0x7F, 0}, "Scroll up"}, FormatCase{{4, 0, 0x80, 0}, "Scroll down"},
-        FormatCase{{4, 0x1C, 0, 0}, "Wheel clickBackwardForward"}, FormatCase{{4, 0xE0, 0, 0}, ""},
-        // Keyboard combinations.
-        FormatCase{{5, 0x01, 0x06, 0}, "Ctrl + C"}, FormatCase{{5, 0x03, 0, 0}, "Ctrl + Shift"},
-        FormatCase{{5, 0, 0x04, 0}, "A"}, FormatCase{{5, 0, 0, 0}, ""},
         FormatCase{{5, 0xFF, 0x29, 0}, "Ctrl + Shift + Alt + Win + Esc"},
-        FormatCase{{5, 0x80, 0x64, 0}, "Win"}, FormatCase{{5, 0x40, 0x4F, 0}, "Alt + →"},
-        FormatCase{{5, 0, 0x88, 0}, "カタカナ\nひらがな"}, FormatCase{{5, 0, 0x90, 0}, "한/잉"},
-        FormatCase{{5, 0x10, 0xE7, 0}, "Ctrl + Right Win"},
-        // Consumer keys.
-        FormatCase{{6, 0xE9, 0x00, 0}, "Volume +"}, FormatCase{{6, 0x23, 0x02, 0}, "Web Browser"},
-        FormatCase{{6, 0x23, 0x00, 0}, ""}, FormatCase{{6, 0xFF, 0xFF, 0}, ""},
-        FormatCase{{7, 0, 0, 0}, "保留"},
+        FormatCase{{5, 0x10, 0xE7, 0}, "Ctrl + Right Win"}, FormatCase{{6, 0x23, 0x00, 0}, ""},
         // Macros: built-in addresses only with the marker.
-        FormatCase{{8, 10, 0, 0xFF}, "Tilt right"}, FormatCase{{8, 0, 0, 0xFF}, "Tilt left"},
-        FormatCase{{10, 20, 0, 0xFF}, "Triple click"}, FormatCase{{9, 26, 0, 0xFF}, "Double click"},
-        FormatCase{{8, 10, 1, 0xFF}, "Macro "}, FormatCase{{8, 0, 0, 0}, "Macro "},
-        FormatCase{{9, 0x34, 0x12, 0}, "Macro(R) "}, FormatCase{{10, 26, 0, 0}, "Macro(F) "},
-        FormatCase{{12, 0, 0, 0}, "DPI+"}, FormatCase{{14, 0, 0, 0}, "DPI loop"},
-        // DPI firekey / hotkey.
-        FormatCase{{15, 16, 16, 0}, "DPI firekey [X:800 , Y:800]"},
-        FormatCase{{16, 0, 0xFF, 0}, "Lock X-axis"}, FormatCase{{15, 0xFF, 0, 0}, "Lock Y-axis"},
+        FormatCase{{8, 10, 0, 0xFF}, "Tilt right"}, FormatCase{{8, 10, 1, 0xFF}, "Macro "},
+        FormatCase{{9, 0x34, 0x12, 0}, "Macro(R) "}, FormatCase{{16, 0, 0xFF, 0}, "Lock X-axis"},
         FormatCase{{16, 0xFF, 0xFF, 0}, "DPI hotkey [X:12750 , Y:12750]"},
         FormatCase{{15, 1, 2, 0x05}, "DPI firekey [X:50 , Y:100] Left clickWheel click"},
-        FormatCase{{20, 0, 0, 0}, "Angle snapping ON/OFF"},
-        FormatCase{{24, 0x01, 0x04, 0x05}, "Ctrl + A / Ctrl + B"},
-        FormatCase{{24, 0, 0x52, 0x51}, "↑ / ↓"},
-        FormatCase{{25, 0xE9, 0xEA, 0}, "Volume + / Volume -"},
-        FormatCase{{25, 0x23, 0x94, 0x12}, "Web Browser / My Computer"},
-        FormatCase{{26, 0, 0, 0}, "Alternate"},
         // Fire button: interval form, or the repeat form with its blanks.
-        FormatCase{{27, 0x01, 5, 0}, "Fire button (50ms)"},
         FormatCase{{27, 0x01, 250, 0}, "Fire button (2500ms)"},
-        FormatCase{{27, 0x03, 5, 3}, "Left click Right click x3"},
         FormatCase{{27, 0x06, 5, 255}, " Right click Wheel click x255"},
-        FormatCase{{27, 0x01, 0, 1}, "Left click x1"}, FormatCase{{28, 1, 2, 3}, ""},
-        FormatCase{{29, 0, 0, 0}, "Keyboard cycle (Positive)"},
-        FormatCase{{33, 0, 25, 0}, "Rapid fire (25ms)"},
-        // Game pad: the lowest set bit of the 14.
-        FormatCase{{34, 0x20, 0, 0}, "XBOX LT"}, FormatCase{{34, 0, 0x01, 0}, "XBOX Left"},
-        FormatCase{{34, 0x01, 0x20, 0}, "XBOX A"}, FormatCase{{34, 0, 0x20, 0}, "XBOX Back"},
-        FormatCase{{34, 0, 0xC0, 0}, "XBOX"}, FormatCase{{34, 0, 0, 0}, "XBOX"},
-        FormatCase{{35, 0x02, 0, 0}, "Right click (Smart repeat)"},
-        FormatCase{{36, 0, 0, 0}, "XBOX Anlog1 toggle"},
-        FormatCase{{36, 7, 0, 0}, "XBOX Anlog2 toggle"},
-        FormatCase{{37, 1, 0, 0}, "DPI adjist (speed up)"},
-        FormatCase{{37, 2, 0, 0}, "DPI adjist (slow down)"},
-        FormatCase{{38, 0, 0, 0}, "Rapid fire adjust  (slow down)"},
-        // Joystick: axis texts, button numbers among 12 bits, 13 for none.
-        FormatCase{{39, 3, 0, 0}, "Joystick axis Y-"}, FormatCase{{39, 13, 0, 0}, "Joystick Hat"},
-        FormatCase{{39, 14, 0, 0}, "Joystick"}, FormatCase{{39, 0, 0x04, 0}, "Joystick button 3"},
+        FormatCase{{27, 0x01, 0, 1}, "Left click x1"},
+        // Game pad: the lowest set bit of the 14; joystick: 13 for no button.
+        FormatCase{{34, 0x01, 0x20, 0}, "XBOX A"}, FormatCase{{34, 0, 0xC0, 0}, "XBOX"},
         FormatCase{{39, 0, 0, 0x08}, "Joystick button 12"},
-        FormatCase{{39, 0, 0, 0x10}, "Joystick button 13"},
-        FormatCase{{39, 0, 0, 0}, "Joystick button 13"}, FormatCase{{40, 0, 0, 0}, ""},
-        FormatCase{{41, 0, 0, 0}, "-- End --"}, FormatCase{{42, 0, 0, 0}, ""},
+        FormatCase{{39, 0, 0, 0}, "Joystick button 13"}, FormatCase{{41, 0, 0, 0}, "-- End --"},
         FormatCase{{0xFF, 1, 1, 1}, ""}));
 
 // The DPI operands count in the device's DPI step.
@@ -100,12 +57,7 @@ TEST(KeyNames, TableHoldsEveryNameOnceAndEndsWithTheEndRow) {
     const auto table = KeyNameTable();
     ASSERT_EQ(table.size(), kKeyNameCount + 1);
     EXPECT_EQ(table.back().usage, kKeyNameEnd);
-    EXPECT_EQ(KeyName(0x27), "0");
-    EXPECT_EQ(KeyName(0x45), "F12");
-    EXPECT_EQ(KeyName(0x63), "Keypad .");
     EXPECT_EQ(KeyName(0x89), "\\");
-    EXPECT_EQ(KeyName(0x87), "∖");
-    EXPECT_EQ(KeyName(0x91), "한자");
     for (int unnamed : {0, 1, 3, 0x64, 0x68, 0x86, 0x8C, 0x92, 0xDF, 0xE8, -1}) {
         EXPECT_EQ(KeyName(unnamed), "") << unnamed;
     }
@@ -133,14 +85,11 @@ TEST(FormatLanguage, TextsComeFromTheStringTables) {
     };
     const Row rows[] = {
         {{4, 0x03, 0, 0}, "LinksRechts"},
-        {{4, 0, 1, 0}, "Hoch"},
         {{8, 10, 0, 0xFF}, "Neigen rechts"},
-        {{27, 0x01, 5, 0}, "Dauerfeuer (50ms)"},
         {{27, 0x03, 1, 2}, "Links Rechts x2"},
         {{15, 2, 4, 0x02}, "DPI-Taste [X:100 , Y:200] Rechts"},
         {{15, 0, 0xFF, 0}, "X sperren"},
         {{37, 1, 0, 0}, "DPI adjist (schneller)"},
-        {{6, 0xE9, 0, 0}, "Lauter"},
         {{25, 0xE9, 0xEA, 0}, "Lauter / Volume -"},
         {{3, 1, 0, 0}, "Starten"},
         {{41, 0, 0, 0}, "-- Ende --"},

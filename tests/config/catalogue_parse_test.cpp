@@ -27,36 +27,19 @@ TEST_P(ParseAccepts, FindsTheSlots) {
 
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, ParseAccepts,
-    ::testing::Values(
-        ParseCase{"Ctrl + C", 50, {5, 0x01, 0x06, 0}, 1},
-        ParseCase{"  ctrl + shift + alt + win + f12 ", 50, {5, 0x0F, 0x45, 0}, 1},
-        ParseCase{"Ctrl + Shift", 50, {5, 0x03, 0, 0}, 1}, ParseCase{"/", 50, {5, 0, 0x38, 0}, 1},
-        // "\" is the name of two usages.
-        ParseCase{"\\", 50, {5, 0, 0x31, 0}, 2}, ParseCase{"Left click", 50, {4, 0x01, 0, 0}, 1},
-        ParseCase{"SCROLL UP", 50, {4, 0, 0x01, 0}, 1},
-        ParseCase{"Scroll down", 50, {4, 0, 0xFF, 0}, 1}, ParseCase{"DPI+", 50, {12, 0, 0, 0}, 1},
-        ParseCase{"Volume +", 50, {6, 0xE9, 0, 0}, 1},
-        ParseCase{"web browser", 50, {6, 0x23, 0x02, 0}, 1},
-        ParseCase{"Fire button (50ms)", 50, {27, 0x01, 5, 0}, 1},
-        ParseCase{"Fire button (0ms)", 50, {27, 0x01, 0, 0}, 1},
-        ParseCase{"Rapid fire (255ms)", 50, {33, 0, 255, 0}, 1},
-        // The built-in macros run once, repeated or while held.
-        ParseCase{"Tilt right", 50, {8, 10, 0, 0xFF}, 3},
-        ParseCase{"Lock X-axis", 50, {15, 0, 0xFF, 0}, 2},
-        ParseCase{"DPI firekey [X:800 , Y:800]", 50, {15, 16, 16, 0}, 1},
-        ParseCase{"dpi hotkey [x:1600 , y:800]", 100, {16, 16, 8, 0}, 1},
-        ParseCase{"DPI firekey [X:50 , Y:0] Left clickForward", 50, {15, 1, 0, 0x11}, 1},
-        ParseCase{"Ctrl + A / Ctrl + B", 50, {24, 0x01, 0x04, 0x05}, 1},
-        ParseCase{"/ / .", 50, {24, 0, 0x38, 0x37}, 1},
-        ParseCase{"Volume + / Web Browser", 50, {25, 0xE9, 0x23, 0x20}, 1},
-        ParseCase{"XBOX Back", 50, {34, 0, 0x20, 0}, 1}, ParseCase{"XBOX", 50, {34, 0, 0, 0}, 1},
-        ParseCase{"Joystick button 13", 50, {39, 0, 0, 0}, 1},
-        ParseCase{"Joystick button 9", 50, {39, 0, 0, 0x01}, 1},
-        ParseCase{"Joystick axis Rz+", 50, {39, 12, 0, 0}, 1},
-        ParseCase{"Rapid fire adjust  (speed up)", 50, {38, 1, 0, 0}, 1},
-        ParseCase{"Virtual Touch (Windows 8)", 50, {2, 1, 0, 1}, 1},
-        ParseCase{"Record screen", 50, {3, 2, 0, 0}, 1},
-        ParseCase{"Forward (Smart repeat)", 50, {35, 0x10, 0, 0}, 1}));
+    ::testing::Values(ParseCase{"  ctrl + shift + alt + win + f12 ", 50, {5, 0x0F, 0x45, 0}, 1},
+                      // "\" is the name of two usages.
+                      ParseCase{"\\", 50, {5, 0, 0x31, 0}, 2},
+                      ParseCase{"Fire button (0ms)", 50, {27, 0x01, 0, 0}, 1},
+                      ParseCase{"Rapid fire (255ms)", 50, {33, 0, 255, 0}, 1},
+                      // The built-in macros run once, repeated or while held.
+                      ParseCase{"Tilt right", 50, {8, 10, 0, 0xFF}, 3},
+                      ParseCase{"dpi hotkey [x:1600 , y:800]", 100, {16, 16, 8, 0}, 1},
+                      ParseCase{
+                          "DPI firekey [X:50 , Y:0] Left clickForward", 50, {15, 1, 0, 0x11}, 1},
+                      ParseCase{"/ / .", 50, {24, 0, 0x38, 0x37}, 1},
+                      ParseCase{"Joystick button 13", 50, {39, 0, 0, 0}, 1},
+                      ParseCase{"Joystick button 9", 50, {39, 0, 0, 0x01}, 1}));
 
 class ParseRefuses : public ::testing::TestWithParam<std::pair<std::string, int>> {};
 
@@ -68,7 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
     Catalogue, ParseRefuses,
     ::testing::Values(std::pair<std::string, int>{"", 50}, std::pair<std::string, int>{"   ", 50},
                       std::pair<std::string, int>{"Ctrl +", 50},
-                      std::pair<std::string, int>{"Ctrl + Nothing", 50},
                       std::pair<std::string, int>{"Fire button (2510ms)", 50},
                       std::pair<std::string, int>{"Fire button (55ms)", 50},
                       std::pair<std::string, int>{"Rapid fire (0ms)", 50},
@@ -76,14 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // Not a multiple of the step, or beyond one byte of steps.
                       std::pair<std::string, int>{"DPI firekey [X:850 , Y:800]", 100},
                       std::pair<std::string, int>{"DPI firekey [X:12800 , Y:50]", 50},
-                      std::pair<std::string, int>{"DPI firekey [X:-50 , Y:50]", 50},
-                      std::pair<std::string, int>{"DPI firekey [X:50 , Y:50", 50},
                       std::pair<std::string, int>{"DPI firekey [X:50 , Y:50] Nose", 50},
                       // The same modifiers on both keys, or nothing.
                       std::pair<std::string, int>{"Ctrl + A / Shift + B", 50},
-                      std::pair<std::string, int>{"Volume + / Ctrl + A", 50},
                       std::pair<std::string, int>{"Joystick button 14", 50},
-                      std::pair<std::string, int>{"Macro", 50},
                       std::pair<std::string, int>{"-- End --", 50}));
 
 // Every assignable slot the suggestions know parses back to a slot with the same text.

@@ -59,12 +59,11 @@ TEST(ImageMemoryTop, MarksWinOverRepeatedBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, ImageMemoryTop,
-    ::testing::Values(TopCase{"g5/mem=8k", 0x1FFF}, TopCase{"g5/mem=16k", 0x3FFF},
-                      TopCase{"g5/mem=32k", 0x7FFF}, TopCase{"g5/mem=64k", 0xFFFF},
-                      TopCase{"g0/mem=8k", 0x1FFF}, TopCase{"g0/mem=64k", 0xFFFF},
-                      TopCase{"g12/mem=16k", 0x3FFF}, TopCase{"g12/mem=64k", 0xFFFF}));
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageMemoryTop,
+                         ::testing::Values(TopCase{"g5/mem=8k", 0x1FFF},
+                                           TopCase{"g5/mem=32k", 0x7FFF},
+                                           TopCase{"g0/mem=64k", 0xFFFF},
+                                           TopCase{"g12/mem=16k", 0x3FFF}));
 
 TEST(ImageProbe, MarkerWrittenOnceAtTheTop) {
     test::ImageRig rig("g5/mem=16k");
@@ -86,10 +85,7 @@ TEST(ImageLoad, UninitialisedMemoryIsReportedAndLeftAlone) {
         const char* devices;
         std::optional<uint32_t> top;  // still learnt, for a backup or a restore
     };
-    const Case cases[] = {{"g12/blank", 0xFFFF},
-                          {"g12/mem=8k/blank", 0x1FFF},
-                          {"g0/blank", std::nullopt},
-                          {"g5/blank", std::nullopt}};
+    const Case cases[] = {{"g12/mem=8k/blank", 0x1FFF}, {"g0/blank", std::nullopt}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.devices);
         test::ImageRig rig(c.devices);
@@ -198,7 +194,7 @@ TEST_P(ImageReset, SelectsStageOneAndProfileZero) {
     EXPECT_EQ(percents.back(), 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, ImageReset, ::testing::Values("g0", "g5", "g5x", "g12"));
+INSTANTIATE_TEST_SUITE_P(Classes, ImageReset, ::testing::Values("g0", "g5", "g12"));
 
 TEST(ImageReset, WritesTheFactoryImage) {
     struct Case {
@@ -258,11 +254,8 @@ TEST_P(ImageDeviceLeaves, KeepsThePreviousImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, ImageDeviceLeaves,
-                         ::testing::Values(LeaveCase{"g5", 1}, LeaveCase{"g5", 6},
-                                           LeaveCase{"g5", 30}, LeaveCase{"g5", 60},
-                                           LeaveCase{"g0", 2}, LeaveCase{"g0", 300},
-                                           LeaveCase{"g12", 1}, LeaveCase{"g12", 40},
-                                           LeaveCase{"g12", 60}));
+                         ::testing::Values(LeaveCase{"g5", 1}, LeaveCase{"g5", 60},
+                                           LeaveCase{"g0", 300}, LeaveCase{"g12", 40}));
 
 TEST(ImageDeviceLeaves, FromTheStartLeavesNothingLoaded) {
     test::ImageRig rig("g5/removeafter=20");

@@ -141,11 +141,20 @@ INSTANTIATE_TEST_SUITE_P(BadInput, ImageRefused, ::testing::ValuesIn(kRefused),
 
 // Every write reports a device that no longer answers.
 TEST(ImageWritesFailing, ReportWhenTheDeviceIsGone) {
-    const Op ops[] = {Stage(1, 20, 20), Rate(2),
-                      Snap(true),       Flags(),
-                      Slot(),           Name(),
-                      Colour(1, 2, 3),  AssignDefault(),
-                      CurrentStage(),   [](ConfigModel& m) { return m.SetActiveProfile(2); }};
+    const Op ops[] = {Stage(1, 20, 20),
+                      Rate(2),
+                      Snap(true),
+                      Flags(),
+                      Slot(),
+                      Name(),
+                      Colour(1, 2, 3),
+                      AssignDefault(),
+                      CurrentStage(),
+                      [](ConfigModel& m) { return m.SetActiveProfile(2); },
+                      [](ConfigModel& m) {
+                          const std::vector<KeyCycleEntry> keys = {{0, 0x04}};
+                          return m.SetKeyCycleList(0, keys);
+                      }};
     for (const char* devices : {"g0", "g5", "g12"}) {
         test::ImageRig rig(devices);
         rig.Load();
