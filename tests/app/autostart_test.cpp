@@ -1,4 +1,4 @@
-#include "app/autostart.h"
+#include "session/autostart.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

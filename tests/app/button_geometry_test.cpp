@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/button_geometry.h"
 #include "device/device_values.h"
 #include "device/model_table.h"
+#include "present/button_geometry.h"
 
 namespace qvm::layout_geometry_test {
 

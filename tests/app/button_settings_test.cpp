@@ -1,7 +1,7 @@
 // The rules of the button settings window without drawing: which classes and entries it
 // offers, what it preselects, which operands it refuses, the key-cycle append limit and
 // the bytes OK assigns.
-#include "app/button_settings.h"
+#include "present/button_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/device_hub.h"
+#include "session/device_hub.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -135,7 +135,7 @@ TEST(DeviceHub, KeyboardIsActiveWithoutAConfiguration) {
     EXPECT_TRUE(snap.keyboard);
     EXPECT_FALSE(snap.present);
     EXPECT_EQ(rig.hub->Model(), nullptr);
-    rig.hub->SetActiveProfile(1);
+    rig.hub->Change(HubOperation::ActiveProfile, Setter(&ConfigModel::SetActiveProfile, 1));
     rig.hub->WaitIdle();
     EXPECT_FALSE(rig.recorder.Last(HubOperation::ActiveProfile).ok());
 }
@@ -153,31 +153,40 @@ struct WriteCase {
 const WriteCase kWrites[] = {
     {"AssignButton",
      [](DeviceHub& h) {
-         h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
+         h.Change(HubOperation::AssignButton,
+                  Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlot{5, 0x01, 0x06, 0x00}));
      },
      HubOperation::AssignButton,
      0xE2,
      {5}},
     {"AssignOperand",
      [](DeviceHub& h) {
-         h.AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
+         h.Change(HubOperation::AssignButton,
+                  Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlot{5, 0x01, 0x06, 0x00}));
      },
      HubOperation::AssignButton,
      0x122,
      {0x06}},
     {"ProfileName",
-     [](DeviceHub& h) { h.SetProfileName(1, "Ab"); },
+     [](DeviceHub& h) {
+         h.Change(HubOperation::ProfileName, Setter(&ConfigModel::SetProfileName, 1, "Ab"));
+     },
      HubOperation::ProfileName,
      0xC6,
      {0x41, 0x00, 0x62, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
     {"ProfileColour",
-     [](DeviceHub& h) { h.SetProfileColour(1, 0x11, 0x22, 0x33); },
+     [](DeviceHub& h) {
+         h.Change(HubOperation::ProfileColour,
+                  Setter(&ConfigModel::SetProfileColour, 1, 0x11, 0x22, 0x33));
+     },
      HubOperation::ProfileColour,
      0xC2,
      {0x0F, 0x11, 0x22, 0x33}},
     {"StageFlags",
      [](DeviceHub& h) {
-         h.SetStageFlags({true, false, true, false, true});
+         h.Change(HubOperation::StageFlags,
+                  Setter(&ConfigModel::SetStageFlags,
+                         std::array<bool, kDpiStageCount>{true, false, true, false, true}));
      },
      HubOperation::StageFlags,
      0x0F,
@@ -205,12 +214,14 @@ INSTANTIATE_TEST_SUITE_P(All, HubWrites, ::testing::ValuesIn(kWrites),
 
 TEST(DeviceHub, WritesWithoutADeviceFailClearly) {
     HubRig rig("g12");
-    rig.hub->AssignButton(0, 0, {5, 1, 6, 0});
+    rig.hub->Change(HubOperation::AssignButton,
+                    Setter(&ConfigModel::AssignSlot, 0, 0, ButtonSlot{5, 1, 6, 0}));
     rig.hub->Reset();
     rig.hub->WaitIdle();
     EXPECT_EQ(rig.recorder.Last(HubOperation::AssignButton).message(), "no mouse is connected");
     EXPECT_FALSE(rig.recorder.Last(HubOperation::Reset).ok());
-    EXPECT_FALSE(rig.hub->ChangeDpiStage(1, 10, 10).ok());
+    EXPECT_FALSE(
+        rig.hub->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 10, 10)).ok());
     EXPECT_FALSE(rig.hub->NextDeferredDue().has_value());
 }
 
@@ -264,7 +275,7 @@ TEST(DeviceHub, RemovalMidBackupFailsThenReArrivalLoadsAgain) {
         EXPECT_EQ(rig.recorder.refreshDelays, std::vector<int>{500});
     }
     // While it is away nothing reaches it, and the refresh keeps the greyed view.
-    rig.hub->SetActiveProfile(2);
+    rig.hub->Change(HubOperation::ActiveProfile, Setter(&ConfigModel::SetActiveProfile, 2));
     rig.hub->WaitIdle();
     EXPECT_EQ(rig.recorder.Last(HubOperation::ActiveProfile).kind(), ErrorKind::DeviceGone);
     rig.RefreshAndWait();
@@ -378,7 +389,8 @@ TEST(DeviceHub, SwitchingDevicesWritesTheDeferredValuesOfTheOneLeft) {
     rig.RefreshAndWait();
     const HubSnapshot first = rig.hub->Snapshot();
     ASSERT_EQ(first.devices.size(), 2u);
-    ASSERT_TRUE(rig.hub->ChangeDpiStage(2, 22, 32).ok());
+    ASSERT_TRUE(
+        rig.hub->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 22, 32)).ok());
     rig.hub->SelectDevice(first.devices[1].path);
     rig.hub->WaitIdle();
     EXPECT_EQ(rig.hub->Snapshot().path, first.devices[1].path);
@@ -412,7 +424,8 @@ TEST_P(HubRestore, RefusesAnotherMemorySizeUnlessForced) {
     {
         HubRig source(c.source);
         source.RefreshAndWait();
-        source.hub->AssignButton(1, 2, {5, 0x01, 0x06, 0x00});
+        source.hub->Change(HubOperation::AssignButton,
+                           Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlot{5, 0x01, 0x06, 0x00}));
         file = keep.File("saved.bf");
         source.hub->SaveBackup(file);
         source.hub->WaitIdle();
@@ -477,7 +490,8 @@ TEST(DeviceHub, DeferredDpiIsShownAtOnceAndWrittenWhenDue) {
     rig.RefreshAndWait();
     const Bytes before = rig.Peek(0x07, 2);
     ASSERT_NE(before, (Bytes{20, 30}));
-    ASSERT_TRUE(rig.hub->ChangeDpiStage(2, 20, 30).ok());
+    ASSERT_TRUE(
+        rig.hub->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 20, 30)).ok());
     EXPECT_EQ(rig.hub->Snapshot().image->dpiStages[2], (DpiStage{20, 30}));
     ASSERT_TRUE(rig.hub->NextDeferredDue().has_value());
     rig.hub->FlushDeferred();  // not due yet: nothing is written
@@ -493,7 +507,8 @@ TEST(DeviceHub, DeferredDpiIsShownAtOnceAndWrittenWhenDue) {
 TEST(DeviceHub, PendingDeferredValuesAreWrittenWhenTheHubCloses) {
     HubRig rig("g12");
     rig.RefreshAndWait();
-    ASSERT_TRUE(rig.hub->ChangeDpiStage(2, 21, 31).ok());
+    ASSERT_TRUE(
+        rig.hub->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 21, 31)).ok());
     rig.hub.reset();
     EXPECT_EQ(rig.SavedState(0x07, 2), (Bytes{21, 31}));
 }
@@ -507,12 +522,16 @@ TEST(DeviceHub, SnapshotsStayConsistentUnderConcurrentWork) {
         while (!done) {
             const HubSnapshot snap = rig.hub->Snapshot();
             ASSERT_NE(snap.image, nullptr);
-            if (snap.present) (void)rig.hub->ChangeDpiStage(1, 10, 12);
+            if (snap.present)
+                (void)rig.hub->ChangeDeferred(
+                    DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 10, 12));
         }
     });
     for (int i = 0; i < 5; ++i) {
         rig.hub->Refresh();
-        rig.hub->AssignButton(0, 4, {5, 0x00, static_cast<uint8_t>(0x04 + i), 0});
+        rig.hub->Change(HubOperation::AssignButton,
+                        Setter(&ConfigModel::AssignSlot, 0, 4,
+                               ButtonSlot{5, 0x00, static_cast<uint8_t>(0x04 + i), 0}));
         rig.hub->FlushDeferred(DeferredWrites::Scope::Everything);
     }
     rig.hub->WaitIdle();

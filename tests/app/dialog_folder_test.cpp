@@ -1,12 +1,12 @@
 // Where the backup and restore dialogs start, and the folder they remember in set.ini.
-#include "app/dialog_folder.h"
+#include "session/dialog_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "support/temp_folder.h"
 
 namespace qvm {

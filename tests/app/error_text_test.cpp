@@ -1,7 +1,7 @@
 // The first line of every error message the windows show comes from the tables by the
 // error's kind, so that a translated table puts the user's language first; the program's
 // detail follows unchanged.
-#include "app/error_text.h"
+#include "present/error_text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/keyboard_layout.h"
-#include "app/settings.h"
-#include "app/ui_strings.h"
+#include "lang/keyboard_layout.h"
+#include "lang/ui_strings.h"
+#include "session/settings.h"
 #include "support/fake_pointer_devices.h"
 #include "support/fifo_guard.h"
 #include "support/temp_folder.h"

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <optional>
 
-#include "app/device_hub.h"
 #include "cli/qvmctl.h"
+#include "session/device_hub.h"
 #include "support/fake_clock.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
@@ -55,7 +55,7 @@ TEST(HubSharedSim, QuittingKeepsWhatQvmctlChangedMeanwhile) {
     const QvmctlRun set = RunOnG12({"set", "dpi", "1", "1200"});
     ASSERT_EQ(set.status, 0) << set.err;
     // The window changes something else, then quits.
-    rig.hub->SetProfileName(1, "Hub");
+    rig.hub->Change(HubOperation::ProfileName, Setter(&ConfigModel::SetProfileName, 1, "Hub"));
     rig.hub->WaitIdle();
     rig.hub.reset();
 
@@ -98,7 +98,7 @@ TEST(HubSharedSim, AChangeTheDiskCannotKeepFailsAndTheViewShowsTheDevice) {
     ASSERT_TRUE(rig.hub->Snapshot().present);
     const std::string before = rig.hub->Snapshot().image->profiles[1].name;
 
-    rig.hub->SetProfileName(1, "Lost");
+    rig.hub->Change(HubOperation::ProfileName, Setter(&ConfigModel::SetProfileName, 1, "Lost"));
     rig.hub->WaitIdle();
     std::lock_guard lock(m);
     ASSERT_TRUE(named.has_value());

@@ -1,4 +1,4 @@
-#include "app/info_text.h"
+#include "present/info_text.h"
 
 #include <gtest/gtest.h>
 

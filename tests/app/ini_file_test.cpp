@@ -1,4 +1,4 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

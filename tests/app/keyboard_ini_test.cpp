@@ -4,9 +4,9 @@
 
 #include <set>
 
-#include "app/keyboard_layout.h"
-#include "app/scancodes.h"
 #include "config/catalogue.h"
+#include "lang/keyboard_layout.h"
+#include "lang/scancodes.h"
 
 namespace qvm {
 namespace {

@@ -1,8 +1,8 @@
-#include "app/keyboard_layout.h"
+#include "lang/keyboard_layout.h"
 
 #include <gtest/gtest.h>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "support/temp_folder.h"
 
 namespace qvm {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ini_file.h"
-#include "app/ui_strings.h"
+#include "base/ini_file.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

@@ -2,7 +2,7 @@
 // keys, the delay arrows on a fake clock, undo and redo to the byte, the questions it hands
 // out and their answers, files of the macro library, and stores into and loads from a
 // simulated mouse through the transfers a window would run on a worker.
-#include "app/macro_editor_model.h"
+#include "present/macro_editor_model.h"
 
 #include <gtest/gtest.h>
 
@@ -815,7 +815,7 @@ TEST(MacroEditorDevice, TransfersRunOnTheHubWorker) {
     const auto run = [&](const EditorStep& step) {
         EXPECT_EQ(step.kind, EditorStep::Kind::Transfer);
         auto outcome = std::make_shared<MacroTransferOutcome>();
-        (*hub)->RunMacroTask(MacroTransferTask(step.transfer, outcome));
+        (*hub)->Change(HubOperation::Macro, MacroTransferTask(step.transfer, outcome));
         (*hub)->WaitIdle();
         {
             std::lock_guard lock(m);

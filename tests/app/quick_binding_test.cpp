@@ -1,4 +1,4 @@
-#include "app/quick_binding.h"
+#include "present/quick_binding.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/linux_keycodes.h"
-#include "app/scancodes.h"
+#include "lang/linux_keycodes.h"
+#include "lang/scancodes.h"
 
 namespace qvm {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/scancodes.h"
+#include "lang/scancodes.h"
 
 #include <gtest/gtest.h>
 

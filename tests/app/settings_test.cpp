@@ -1,11 +1,11 @@
-#include "app/settings.h"
+#include "session/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "support/fake_pointer_devices.h"
 #include "support/temp_folder.h"
 

@@ -1,10 +1,10 @@
-#include "app/startup.h"
+#include "session/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "support/fake_named_event.h"
 #include "support/temp_folder.h"
 

@@ -1,4 +1,4 @@
-#include "app/text_entry.h"
+#include "present/text_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/tray_clicks.h"
+#include "present/tray_clicks.h"
 
 #include <gtest/gtest.h>
 

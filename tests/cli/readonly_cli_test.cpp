@@ -8,9 +8,9 @@
 #include <memory>
 #include <sstream>
 
+#include "base/atomic_file.h"
 #include "cli/qvmctl.h"
 #include "config/backup.h"
-#include "platform/atomic_file.h"
 #include "run_qvmctl.h"
 #include "sim/sim_backend.h"
 #include "support/temp_folder.h"

@@ -7,8 +7,8 @@
 #include <optional>
 #include <thread>
 
-#include "app/ui_strings.h"
 #include "image_rig.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

@@ -2,8 +2,8 @@
 // class, written out by hand; the 4 bytes after the pairs and the macro directory stay.
 #include <gtest/gtest.h>
 
+#include "config/macro_slots.h"
 #include "image_rig.h"
-#include "macro/macro_slots.h"
 
 namespace qvm {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "config/catalogue.h"
 #include "platform/folders.h"
 #include "support/temp_folder.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "macro/function_library.h"
 #include "support/fifo_guard.h"
 #include "support/temp_folder.h"

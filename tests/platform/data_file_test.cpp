@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 #include "support/fifo_guard.h"
 #include "support/temp_folder.h"
 

@@ -10,7 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 namespace {

@@ -8,7 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/startup.h"
+#include "session/startup.h"
 #include "support/fake_clock.h"
 
 namespace qvm {

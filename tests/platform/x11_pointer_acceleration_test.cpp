@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 #include "support/temp_folder.h"
 
 // Xlib's macros (Status, None, Bool...) must not reach the headers above; this file is

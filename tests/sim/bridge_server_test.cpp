@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 #include "sim/bridge_server.h"
 #include "sim/sim_backend.h"
 #include "support/bridge_fake_hid.h"

@@ -16,8 +16,8 @@
 #include <memory>
 
 #include "config/catalogue.h"
+#include "config/macro_slots.h"
 #include "macro/function_library.h"
-#include "macro/macro_slots.h"
 #include "ui/button_settings_dialog.h"
 #include "ui/onscreen_keyboard.h"
 #include "ui/qt_text.h"

@@ -10,7 +10,7 @@
 #include <QTest>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 #include "support/fake_pointer_devices.h"
 
 using namespace qvm;

@@ -8,7 +8,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/device_hub.h"
+#include "session/device_hub.h"
 #include "sim/sim_backend.h"
 #include "ui/device_controller.h"
 
@@ -85,7 +85,10 @@ class DeviceControllerTest : public QObject {
         QElapsedTimer clock;
         clock.start();
         const Status changed =
-            kind == 0 ? controller_->ChangeDpiStage(2, 20, 30) : controller_->ChangeReportRate(0);
+            kind == 0
+                ? controller_->ChangeDeferred(
+                      DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 20, 30))
+                : controller_->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, 0));
         QVERIFY2(changed.ok(), changed.message().c_str());
         // Shown at once...
         const DeviceView view = controller_->View();
@@ -142,8 +145,12 @@ class DeviceControllerTest : public QObject {
     void closingKeepsQueuedWrites() {
         OpenAndLoad();
         const std::string stateFile = controller_->Hub().Simulator()->StateFile(0);
-        controller_->AssignButton(1, 2, ButtonSlot{5, 0x01, 0x06, 0x00});
-        QVERIFY(controller_->ChangeDpiStage(2, 22, 33).ok());
+        controller_->Change(
+            HubOperation::AssignButton,
+            Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlotButtonSlot{5, 0x01, 0x06, 0x00}));
+        QVERIFY(
+            controller_->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 22, 33))
+                .ok());
         controller_.reset();
         QTest::qWait(50);  // queued replies for the destroyed controller are dropped
         QFile saved(QString::fromStdString(stateFile));

@@ -19,7 +19,7 @@
 #include <QtTest>
 #include <vector>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "sim/sim_config.h"
 #include "ui/button_page.h"
 #include "ui/button_settings_dialog.h"

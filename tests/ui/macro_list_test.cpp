@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "macro/macro_file.h"
 #include "ui/function_drag.h"
 #include "ui/macro_list_window.h"

@@ -8,7 +8,7 @@
 #include <QStackedWidget>
 #include <QtTest>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "ui/button_map_view.h"
 #include "ui/button_page.h"
 #include "ui/button_settings_dialog.h"
@@ -321,7 +321,9 @@ class MainWindowTest : public QObject {
             const Bytes b = rig.ButtonBytes(0, 3);
             return Bytes(b.begin(), b.begin() + 3);
         };
-        rig.Controller().AssignButton(0, 3, ButtonSlot{4, 0x02, 0, 0});
+        rig.Controller().Change(
+            HubOperation::AssignButton,
+            Setter(&ConfigModel::AssignSlot, 0, 3, ButtonSlotButtonSlot{4, 0x02, 0, 0}));
         QTRY_COMPARE_WITH_TIMEOUT(firstPlanes(), (Bytes{4, 0x02, 0}), 5000);
         rig.Settle();
 

@@ -19,9 +19,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/device_hub.h"
-#include "app/settings.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
+#include "session/device_hub.h"
+#include "session/settings.h"
 #include "sim/sim_backend.h"
 #include "support/fake_pointer_devices.h"
 #include "ui/confirm.h"
@@ -298,9 +298,13 @@ void PagesTest::arrowKeyKeepsTheOtherAxis() {
     QVERIFY(rig.WaitLoaded());
     const uint32_t at = kStagesAt + 2 * 3;
     // No stage flag, every stage tied but stage 3, as a command-line change leaves it.
-    rig.controller->SetStageFlags({});
-    for (int stage = 0; stage < 3; ++stage) QVERIFY(rig.controller->ChangeDpiStage(stage, 16, 16));
-    QVERIFY(rig.controller->ChangeDpiStage(3, stored[0], stored[1]));
+    rig.controller->Change(HubOperation::StageFlags,
+                           Setter(&ConfigModel::SetStageFlags, std::array<bool, kDpiStageCount>{}));
+    for (int stage = 0; stage < 3; ++stage)
+        QVERIFY(rig.controller->ChangeDeferred(
+            DeferredSetter(&DeferredWrites::ChangeDpiStage, stage, 16, 16)));
+    QVERIFY(rig.controller->ChangeDeferred(
+        DeferredSetter(&DeferredWrites::ChangeDpiStage, 3, stored[0], stored[1])));
     rig.controller->FlushPending();
     QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(at, 2), stored, kWaitMs);
 
@@ -316,22 +320,26 @@ void PagesTest::independenceFollowsTheDevice() {
     Rig rig;
     QVERIFY(rig.WaitLoaded());
     for (int stage = 0; stage < rig.controller->View().image->dpiStageCount; ++stage)
-        QVERIFY(rig.controller->ChangeDpiStage(stage, 16, 16));
+        QVERIFY(rig.controller->ChangeDeferred(
+            DeferredSetter(&DeferredWrites::ChangeDpiStage, stage, 16, 16)));
     DpiPage page(*rig.controller);
     auto* box = Child<QCheckBox>(page, "xyIndependent");
     QVERIFY(!box->isChecked());
 
     // A split made elsewhere turns it on ...
-    QVERIFY(rig.controller->ChangeDpiStage(1, 30, 10));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 30, 10)));
     QVERIFY(box->isChecked());
     // ... the user may still turn it off, and the next refresh keeps that ...
     QTest::mouseClick(box, Qt::LeftButton);
     page.Refresh();
     QVERIFY(!box->isChecked());
     // ... until a new split appears after the stages were tied again.
-    QVERIFY(rig.controller->ChangeDpiStage(1, 10, 10));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 10, 10)));
     QVERIFY(!box->isChecked());
-    QVERIFY(rig.controller->ChangeDpiStage(2, 20, 40));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 20, 40)));
     QVERIFY(box->isChecked());
     rig.controller->FlushPending();
 }
@@ -356,8 +364,9 @@ void PagesTest::slidingFarWritesOnce() {
 void PagesTest::refreshWritesNothing() {
     Rig rig;
     QVERIFY(rig.WaitLoaded());
-    QVERIFY(rig.controller->ChangeDpiStage(0, 30, 20));
-    QVERIFY(rig.controller->ChangeReportRate(5));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 0, 30, 20)));
+    QVERIFY(rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, 5)));
     rig.controller->FlushPending();
     QVERIFY(!rig.controller->Hub().NextDeferredDue());
 
@@ -448,8 +457,9 @@ void PagesTest::resetAnswered() {
     Rig rig;
     QVERIFY(rig.WaitLoaded());
     // Something that is not factory: stage 0 at 2500 DPI, report rate 1000 Hz.
-    QVERIFY(rig.controller->ChangeDpiStage(0, 25, 25));
-    QVERIFY(rig.controller->ChangeReportRate(0));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 0, 25, 25)));
+    QVERIFY(rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, 0)));
     rig.controller->FlushPending();
     QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kStagesAt, 2), (Bytes{0x19, 0x19}), kWaitMs);
     const Bytes before = rig.Peek(0, kConfigBytes);
@@ -523,8 +533,9 @@ void PagesTest::backupThenRestoreRoundTrips() {
     QCOMPARE(Bytes(bytes.begin() + 22, bytes.end()), saved);
 
     // Change the stages and the rate, then restore: the saved bytes come back.
-    QVERIFY(rig.controller->ChangeDpiStage(1, 99, 77));
-    QVERIFY(rig.controller->ChangeReportRate(6));
+    QVERIFY(
+        rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 99, 77)));
+    QVERIFY(rig.controller->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, 6)));
     rig.controller->FlushPending();
     QTRY_COMPARE_WITH_TIMEOUT(rig.Peek(kStagesAt + 2, 2), (Bytes{99, 77}), kWaitMs);
     finished.clear();

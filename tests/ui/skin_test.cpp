@@ -27,8 +27,8 @@
 #include <cmath>
 #include <vector>
 
-#include "app/button_geometry.h"
 #include "device/model_table.h"
+#include "present/button_geometry.h"
 #include "ui/app_icon.h"
 #include "ui/button_map_view.h"
 #include "ui/function_drag.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/device_hub.h"
-#include "app/settings.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "platform/folders.h"
+#include "session/device_hub.h"
+#include "session/settings.h"
 #include "sim/sim_backend.h"
 #include "support/fake_pointer_devices.h"
 #include "ui/device_controller.h"

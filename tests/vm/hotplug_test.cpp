@@ -3,7 +3,7 @@
 // systems).
 #include <filesystem>
 
-#include "app/device_hub.h"
+#include "session/device_hub.h"
 #include "vm_rig.h"
 
 namespace qvm::vm {

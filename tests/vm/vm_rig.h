@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "gtest/gtest.h"
 #include "platform/hid.h"
 #include "platform/linux/linux_hid.h"
-#include "platform/unique_fd.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_uhid.h"
 
