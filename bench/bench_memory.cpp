@@ -5,15 +5,11 @@
 //   bench_memory [--usb-cost-ms N]    (default 1: every control transfer costs 1 ms)
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "bench/pacing.h"
-#include "device/commands.h"
-#include "platform/named_mutex.h"
-#include "sim/sim_backend.h"
+#include "bench/sim_link.h"
 
 namespace {
 
@@ -70,52 +66,26 @@ void Report(const char* what, int generation, const Measured& m, const Cost& bou
 }  // namespace
 
 int main(int argc, char** argv) {
-    int usbCostMs = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--usb-cost-ms") == 0 && i + 1 < argc) {
-            usbCostMs = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: bench_memory [--usb-cost-ms N]\n");
-            return 2;
-        }
-    }
-    if (usbCostMs < 0 || usbCostMs > 1000) {
-        std::fprintf(stderr, "bench_memory: --usb-cost-ms must be 0..1000\n");
-        return 2;
-    }
+    const int usbCostMs = bench::ParseUsbCost(argc, argv, "bench_memory");
+    if (usbCostMs < 0) return 2;
     std::printf("simulated USB cost: %d ms per control transfer\n", usbCostMs);
 
     for (int generation : {0, 5, 12}) {
-        const std::string devices =
-            "g" + std::to_string(generation) + "/cost=" + std::to_string(usbCostMs);
-        auto sim = SimBackend::Create(devices, "");
-        if (!sim) {
-            std::fprintf(stderr, "bench_memory: %s\n", sim.message().c_str());
-            return 1;
-        }
-        LocalMutex lock;
-        Transport transport(**sim, SystemClock::Instance(), lock);
-        DeviceValueTable values;
-        MemoryCache cache;
-        DeviceCommands commands(transport, values, cache);
-
-        std::string path;
-        const auto list = (*sim)->Enumerate();
-        if (list) {
-            for (const auto& info : *list) {
-                if (info.caps.featureLength > 0) path = info.path;
-            }
-        }
-        values.Update(path, [&](DeviceValues& v) { v.ProtocolGeneration = generation; });
+        auto device = bench::SimLink::Open("g" + std::to_string(generation), usbCostMs);
+        if (!device) return 1;
+        const std::string& path = device->path;
+        DeviceCommands& commands = device->commands;
 
         std::vector<uint8_t> data(kBytes);
         for (int i = 0; i < kBytes; ++i) data[i] = static_cast<uint8_t>(i * 7);
         std::vector<uint8_t> back(kBytes);
         bool ok = true;
-        const Measured write = Measure(
-            **sim, transport, [&] { ok = commands.WriteMemory(path, kAddress, data) && ok; });
-        const Measured read = Measure(
-            **sim, transport, [&] { ok = commands.ReadMemory(path, kAddress, back, false) && ok; });
+        const Measured write = Measure(*device->sim, device->transport, [&] {
+            ok = commands.WriteMemory(path, kAddress, data) && ok;
+        });
+        const Measured read = Measure(*device->sim, device->transport, [&] {
+            ok = commands.ReadMemory(path, kAddress, back, false) && ok;
+        });
         Report("read", generation, read, bench::ReadBound(generation, kBytes), usbCostMs);
         Report("write", generation, write, WriteBound(generation), usbCostMs);
         if (!ok || back != data) {

@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "device/discovery.h"
+#include "device/device_stack.h"
 #include "platform/clock.h"
-#include "platform/named_mutex.h"
 #include "sim/sim_backend.h"
 
 namespace qvm::bench {
@@ -36,23 +35,23 @@ inline int ParseUsbCost(int argc, char** argv, const char* program) {
     return usbCostMs;
 }
 
-// Members are declared in the order they are built; each refers only to earlier ones.
+// One simulated mouse behind a device stack of this process alone.
 struct SimLink {
-    std::unique_ptr<SimBackend> sim;
-    LocalMutex transportLock;
-    LocalMutex listLock;
-    Transport transport;
-    DeviceValueTable values;
-    MemoryCache cache;
-    DeviceCommands commands;
-    DeviceLink link;
+    SimBackend* sim;  // owned by the stack
+    DeviceStack stack;
+    Transport& transport;
+    DeviceValueTable& values;
+    DeviceCommands& commands;
+    DeviceLink& link;
     std::string path;
 
     explicit SimLink(std::unique_ptr<SimBackend> backend)
-        : sim(std::move(backend)),
-          transport(*sim, SystemClock::Instance(), transportLock),
-          commands(transport, values, cache),
-          link(*sim, commands, listLock, SystemClock::Instance()) {}
+        : sim(backend.get()),
+          stack(std::move(backend), SystemClock::Instance(), DeviceStack::LocalLocks()),
+          transport(stack.GetTransport()),
+          values(stack.Values()),
+          commands(stack.Commands()),
+          link(stack.Link()) {}
 
     // The simulated device `kind` (e.g. "g12") whose control transfers cost usbCostMs,
     // found and in host mode; prints why and returns null when that fails.

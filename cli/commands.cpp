@@ -7,13 +7,13 @@
 #include <ostream>
 #include <string_view>
 
-#include "app/info_text.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
 #include "cli/show.h"
 #include "config/image_layout.h"
+#include "present/info_text.h"
 
 namespace qvm::cli {
 namespace {

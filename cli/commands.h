@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "cli/session.h"
-#include "platform/result.h"
 
 namespace qvm::cli {
 

@@ -9,8 +9,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "app/settings.h"
-#include "app/ui_strings.h"
+#include "base/atomic_file.h"
 #include "cli/commands.h"
 #include "cli/function_names.h"
 #include "cli/macro_cli.h"
@@ -21,7 +20,8 @@
 #include "config/button_text.h"
 #include "config/catalogue.h"
 #include "config/memory_top.h"
-#include "platform/atomic_file.h"
+#include "lang/ui_strings.h"
+#include "session/settings.h"
 
 namespace qvm::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/ui_strings.h"
 #include "config/catalogue.h"
+#include "lang/ui_strings.h"
 #include "platform/folders.h"
 
 namespace qvm::cli {

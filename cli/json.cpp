@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace qvm::cli {
 

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <ostream>
 
-#include "app/ui_strings.h"
 #include "cli/commands.h"
 #include "cli/macro_cli.h"
 #include "cli/qvmctl.h"
+#include "lang/ui_strings.h"
 #include "macro/function_library.h"
 #include "macro/macro_library.h"
 #include "platform/folders.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "cli/commands.h"
 #include "config/config_image.h"
-#include "platform/result.h"
 
 namespace qvm::cli {
 

@@ -9,18 +9,18 @@
 #include <iostream>
 #include <istream>
 
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "cli/json.h"
 #include "cli/macro_cli.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
+#include "lang/ui_strings.h"
 #include "macro/macro_describe.h"
 #include "macro/macro_file.h"
 #include "macro/macro_library.h"
 #include "macro/macro_memory.h"
 #include "macro/macro_text.h"
-#include "platform/atomic_file.h"
 
 namespace qvm::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm::cli {
 

@@ -6,7 +6,7 @@
 #include "device/device_path.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "sim/sim_backend.h"
+#include "session/hid_factory.h"
 
 namespace qvm::cli {
 namespace {
@@ -29,40 +29,25 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-Session::Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<DeviceLocks> deviceLocks,
-                 std::unique_ptr<NamedMutex> listLock)
-    : backend_(std::move(backend)),
-      deviceLocks_(std::move(deviceLocks)),
-      listLock_(std::move(listLock)),
-      transport_(*backend_, SystemClock::Instance(), *deviceLocks_),
-      commands_(transport_, values_, cache_),
-      link_(*backend_, commands_, *listLock_, SystemClock::Instance()) {}
+Session::Session(Key, std::unique_ptr<DeviceStack> stack) : stack_(std::move(stack)) {}
 
 Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
-    Result<std::unique_ptr<HidBackend>> backend = MakeError("no backend");
-    if (options.backendSource) {
-        backend = options.backendSource();
-    } else if (options.simulate) {
-        const std::string state = JoinPath(UserDataFolder(), "sim");
-        if (Status made = EnsureFolder(state); !made) {
-            return MakeError("cannot keep the simulated devices: " + made.message());
-        }
-        backend = MakeSimBackend(*options.simulate, state, options.simulatorNotes);
-    } else {
-        backend = MakeHidBackend(options.backend);
-    }
+    Clock& clock = SystemClock::Instance();
+    auto backend = options.backendSource
+                       ? options.backendSource()
+                       : OpenBackend(BackendChoice{options.simulate, options.backend, "",
+                                                   options.simulatorNotes},
+                                     clock);
     if (!backend) return backend.error();
-    auto listLock = OpenNamedMutex(DeviceLink::kListLockName);
-    if (!listLock) return listLock.error();
-    return std::make_unique<Session>(Key{}, std::move(backend).value(),
-                                     std::make_unique<NamedDeviceLocks>(Transport::kLockName),
-                                     std::move(listLock).value());
+    auto stack = DeviceStack::Open(std::move(backend).value(), clock);
+    if (!stack) return stack.error();
+    return std::make_unique<Session>(Key{}, std::move(stack).value());
 }
 
 Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
     std::string chosen;
     if (!options.device.empty() && !IsDevicePath(options.device)) {
-        if (Status scanned = link_.EnumerateDevices(); !scanned) {
+        if (Status scanned = stack_->Link().EnumerateDevices(); !scanned) {
             return MakeError("cannot list the HID devices: " + scanned.message());
         }
         auto listed = ChosenFromList(options);
@@ -70,20 +55,20 @@ Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
         chosen = *listed;
     } else if (!options.device.empty()) {
         chosen = NormaliseDevicePath(options.device);
-        if (Status found = link_.IdentifyDevice(chosen); !found) {
+        if (Status found = stack_->Link().IdentifyDevice(chosen); !found) {
             return MakeError(found.kind(), found.message() + " (see qvmctl list)");
         }
     } else {
-        if (Status scanned = link_.EnumerateDevices(); !scanned) {
+        if (Status scanned = stack_->Link().EnumerateDevices(); !scanned) {
             return MakeError("cannot list the HID devices: " + scanned.message());
         }
-        chosen = link_.GetDevicePath(0);
+        chosen = stack_->Link().GetDevicePath(0);
     }
     if (chosen.empty()) {
         std::string message = "no device found";
         ErrorKind kind = ErrorKind::Other;
-        std::vector<UnusableDevice> seen = link_.UnusableDevices();
-        for (const auto& departed : link_.DepartedDevices()) seen.push_back(departed);
+        std::vector<UnusableDevice> seen = stack_->Link().UnusableDevices();
+        for (const auto& departed : stack_->Link().DepartedDevices()) seen.push_back(departed);
         for (const auto& device : seen) {
             message += "; " + device.path + ": " + device.reason;
             // The first device that failed says what kind of failure it was.
@@ -93,13 +78,14 @@ Result<std::string> Session::SelectDevice(const GlobalOptions& options) {
     }
 
     if (options.generation) {
-        values_.Update(chosen,
-                       [&](DeviceValues& v) { v.ProtocolGeneration = *options.generation; });
+        stack_->Values().Update(
+            chosen, [&](DeviceValues& v) { v.ProtocolGeneration = *options.generation; });
     }
-    if (values_.ModelCode(chosen) != kKeyboardModelCode) {
-        if (Status active = link_.ActivateDevice(chosen, true); !active) return active.error();
+    if (stack_->Values().ModelCode(chosen) != kKeyboardModelCode) {
+        if (Status active = stack_->Link().ActivateDevice(chosen, true); !active)
+            return active.error();
     }
-    layout_ = DecideModelLayout(values_.Get(chosen));
+    layout_ = DecideModelLayout(stack_->Values().Get(chosen));
     return chosen;
 }
 
@@ -107,7 +93,7 @@ Result<std::string> Session::ChosenFromList(const GlobalOptions& options) {
     const std::string& wanted = options.device;
     if (wanted.empty()) return std::string();
     if (IsDevicePath(wanted)) return NormaliseDevicePath(wanted);
-    const std::vector<std::string> listed = link_.DeviceList();
+    const std::vector<std::string> listed = stack_->Link().DeviceList();
     if (AllDigits(wanted)) {
         const std::size_t n = wanted.size() > 4 ? 0 : std::stoul(wanted);
         if (n < 1 || n > listed.size()) {
@@ -121,7 +107,7 @@ Result<std::string> Session::ChosenFromList(const GlobalOptions& options) {
     }
     std::vector<std::size_t> named;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (SameName(GetModelName(values_.Get(listed[i])), wanted)) named.push_back(i);
+        if (SameName(GetModelName(stack_->Values().Get(listed[i])), wanted)) named.push_back(i);
     }
     if (named.size() == 1) return listed[named.front()];
     std::string message = named.empty() ? "no device is called '" + wanted + "'"
@@ -133,7 +119,7 @@ Result<std::string> Session::ChosenFromList(const GlobalOptions& options) {
 Result<std::string> Session::SelectMouse(const GlobalOptions& options) {
     auto path = SelectDevice(options);
     if (!path) return path.error();
-    if (values_.ModelCode(*path) == kKeyboardModelCode) {
+    if (stack_->Values().ModelCode(*path) == kKeyboardModelCode) {
         return MakeError(*path +
                          " is a keyboard: it has no configuration memory to show or change");
     }
@@ -143,7 +129,7 @@ Result<std::string> Session::SelectMouse(const GlobalOptions& options) {
 Result<ConfigModel*> Session::LoadConfiguration(const GlobalOptions& options) {
     auto path = SelectMouse(options);
     if (!path) return path.error();
-    model_ = std::make_unique<ConfigModel>(commands_, *path);
+    model_ = std::make_unique<ConfigModel>(stack_->Commands(), *path);
     std::vector<int> shown(layout_.ButtonOrder.begin(),
                            layout_.ButtonOrder.begin() + layout_.ButtonCount);
     model_->SetShownButtons(shown);

@@ -9,11 +9,9 @@
 #include <string>
 
 #include "config/config_image.h"
-#include "device/commands.h"
-#include "device/discovery.h"
+#include "device/device_stack.h"
 #include "device/model_table.h"
 #include "platform/hid.h"
-#include "platform/named_mutex.h"
 #include "sim/sim_state_store.h"
 
 namespace qvm::cli {
@@ -38,10 +36,10 @@ class Session {
     // Opens the backend the options name, the device-list lock and the devices' locks.
     static Result<std::unique_ptr<Session>> Open(const GlobalOptions& options);
 
-    HidBackend& Backend() { return *backend_; }
-    DeviceCommands& Commands() { return commands_; }
-    DeviceValueTable& Values() { return values_; }
-    DeviceLink& Link() { return link_; }
+    HidBackend& Backend() { return stack_->Backend(); }
+    DeviceCommands& Commands() { return stack_->Commands(); }
+    DeviceValueTable& Values() { return stack_->Values(); }
+    DeviceLink& Link() { return stack_->Link(); }
 
     // Chooses the device to work on: with --device PATH only that device is identified
     // (no other device is asked anything); with --device N or MODEL the machine is
@@ -69,18 +67,10 @@ class Session {
     struct Key {
         explicit Key() = default;
     };
-    Session(Key, std::unique_ptr<HidBackend> backend, std::unique_ptr<DeviceLocks> deviceLocks,
-            std::unique_ptr<NamedMutex> listLock);
+    Session(Key, std::unique_ptr<DeviceStack> stack);
 
   private:
-    std::unique_ptr<HidBackend> backend_;
-    std::unique_ptr<DeviceLocks> deviceLocks_;
-    std::unique_ptr<NamedMutex> listLock_;
-    Transport transport_;
-    DeviceValueTable values_;
-    MemoryCache cache_;
-    DeviceCommands commands_;
-    DeviceLink link_;
+    std::unique_ptr<DeviceStack> stack_;
     ModelLayout layout_;
     std::unique_ptr<ConfigModel> model_;
 };

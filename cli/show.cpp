@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "app/info_text.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/macro_cli.h"
 #include "config/button_text.h"
 #include "config/catalogue.h"
+#include "present/info_text.h"
 
 namespace qvm::cli {
 namespace {

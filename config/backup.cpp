@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ui_strings.h"
+#include "base/atomic_file.h"
 #include "config/prefixed_string.h"
-#include "platform/atomic_file.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

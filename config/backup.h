@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "device/commands.h"
 #include "platform/clock.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ui_strings.h"
 #include "config/button_slot.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 

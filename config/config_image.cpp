@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "device/commands.h"
 
 namespace qvm {

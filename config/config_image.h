@@ -21,11 +21,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.h"
 #include "config/button_slot.h"
 #include "config/deferred_writes.h"
 #include "config/image_layout.h"
-#include "macro/macro_slots.h"
-#include "platform/result.h"
+#include "config/macro_slots.h"
 
 namespace qvm {
 
@@ -167,6 +167,9 @@ class ConfigModel {
     Status SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
     Status AssignButton(int profile, int button, uint8_t type, uint8_t op1, uint8_t op2,
                         uint8_t op3);
+    Status AssignSlot(int profile, int button, ButtonSlot slot) {
+        return AssignButton(profile, button, slot.type, slot.op1, slot.op2, slot.op3);
+    }
     Status SetActiveProfile(int profile);
     // Replaces the key-cycle list of `profile` (at most 8 entries; none clears it): the
     // count and the pairs, unused pairs zeroed, in one write between update notices. The

@@ -1,10 +1,10 @@
 // Loading the configuration image from the device, and the factory reset.
 #include <algorithm>
 
-#include "app/ui_strings.h"
 #include "config/config_image.h"
 #include "config/memory_top.h"
 #include "device/commands.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

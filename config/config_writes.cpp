@@ -2,10 +2,10 @@
 // the model and sends the memory writes and setting commands the device needs.
 #include <algorithm>
 
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/text.h"
 #include "config/config_image.h"
 #include "device/commands.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

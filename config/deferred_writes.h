@@ -9,9 +9,9 @@
 #include <mutex>
 #include <optional>
 
+#include "base/result.h"
 #include "config/image_layout.h"
 #include "platform/clock.h"
-#include "platform/result.h"
 
 namespace qvm {
 

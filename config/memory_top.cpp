@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "config/image_layout.h"
+#include "config/macro_slots.h"
 #include "device/commands.h"
-#include "macro/macro_slots.h"
 
 namespace qvm {
 namespace {

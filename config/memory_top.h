@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm {
 

@@ -229,22 +229,4 @@ const ButtonLayout& ButtonLayoutOf(GenerationClass cls) {
     return kLayouts.at(static_cast<std::size_t>(cls));
 }
 
-// Keyboard reports. Identification carries nothing beyond its sub-command. The key
-// colour read uses the same request layout as the key colour write (byte 4 = 1, byte 6
-// the effect, bytes 7 to 11 the keys) and is answered with the colours where the write
-// carries them: key i at bytes 12 + 4i (red), 13 + 4i (green), 14 + 4i (blue).
-const KeyboardTemplate& KeyboardTemplateOf(KeyboardReportKind kind) {
-    using S = KeyboardSub;
-    static const std::array<KeyboardTemplate, 7> kTemplates{{
-        {S::Identify, {}, 0},
-        {S::ReadState, {{{4, 0x00}}}, 1},
-        {S::ReadState, {{{4, 0x02}}}, 1},
-        {S::SetEffect, {{{4, 0x01}, {5, 0x02}}}, 2},
-        {S::SetEffect, {{{4, 0x02}, {5, 0x06}, {6, 0x06}, {16, 0xFF}, {19, 0x01}}}, 5},
-        {S::WriteKeyColours, {{{4, 0x01}}}, 1},
-        {S::ReadKeyColours, {{{4, 0x01}}}, 1},
-    }};
-    return kTemplates.at(static_cast<std::size_t>(kind));
-}
-
 }  // namespace qvm

@@ -76,29 +76,6 @@ struct LedColour {
     bool operator==(const LedColour&) const = default;
 };
 
-// Keyboard report pipe.
-inline constexpr int kKeyboardReportLength = 32;
-using KeyboardReport = std::array<uint8_t, kKeyboardReportLength>;
-
-struct KeyboardEffect {
-    uint8_t effect = 0;
-    uint8_t speed = 0;
-    uint8_t brightness = 0;
-    uint8_t direction = 0;
-    std::array<uint8_t, 4> slot1{};  // red, green, blue, 4th byte
-    std::array<uint8_t, 4> slot2{};
-};
-
-struct KeyColour {
-    uint8_t red = 0;
-    uint8_t green = 0;
-    uint8_t blue = 0;
-
-    bool operator==(const KeyColour&) const = default;
-};
-
-enum class KeyboardLight { Keys, Side };
-
 // A memory write that stopped at a failed block, in words for the user: "<what> after
 // 0x0AA0 of 0x2000 bytes (<detail>): its memory is partly <state>; <redo>", with " when
 // it is back" after `redo` when the device left. The error has the failure's kind.
@@ -164,24 +141,6 @@ class DeviceCommands final : public MemoryAccess {
     bool WriteButtonFunctionArgs(const std::string& path, int profile, int button,
                                  std::array<uint8_t, 3> args);
 
-    // ---- Keyboard models (report pipe) ----
-    // The identification request; not gated on the model code (the probe sends it
-    // before the device is known as a keyboard). nullopt when the path cannot be opened.
-    std::optional<KeyboardReport> IdentifyKeyboard(const std::string& path);
-    // Any sub-command; payload fills bytes 3.. of the report (at most 29 bytes). Sent only
-    // to a device whose model code is the keyboard's.
-    std::optional<KeyboardReport> SendKeyboardCommand(const std::string& path, uint8_t subCommand,
-                                                      std::span<const uint8_t> payload);
-    std::optional<KeyboardReport> KeyboardReadState(const std::string& path, KeyboardLight which);
-    bool KeyboardSetEffect(const std::string& path, const KeyboardEffect& effect);
-    bool KeyboardSetSideLed(const std::string& path, bool on);
-    // Keys and colours pair up; longer lists go out five keys a report.
-    bool KeyboardWriteKeyColours(const std::string& path, uint8_t effect,
-                                 std::span<const uint8_t> keys, std::span<const KeyColour> colours);
-    std::optional<std::vector<KeyColour>> KeyboardReadKeyColours(const std::string& path,
-                                                                 uint8_t effect,
-                                                                 std::span<const uint8_t> keys);
-
     // ---- Failures ----
     // Why the latest command on `path` failed: its last exchange's failure (the device
     // left, stayed busy, did not answer), or, when the exchanges completed, replies whose
@@ -218,8 +177,6 @@ class DeviceCommands final : public MemoryAccess {
     // did not take the notice.
     std::optional<bool> OpenBracket(const std::string& path);
     bool WriteBlockShort(const std::string& path, uint32_t address, std::span<const uint8_t> data);
-    std::optional<KeyboardReport> SendKeyboard(const std::string& path,
-                                               const KeyboardReport& request);
 
     Transport& transport_;
     DeviceValueTable& values_;

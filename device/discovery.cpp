@@ -28,7 +28,11 @@ bool MatchesConfigRule(const std::string& path, const HidCaps& caps) {
 
 DeviceLink::DeviceLink(HidBackend& backend, DeviceCommands& commands, NamedMutex& listLock,
                        Clock& clock)
-    : backend_(backend), commands_(commands), listLock_(listLock), clock_(clock) {}
+    : backend_(backend),
+      commands_(commands),
+      keyboards_(commands.GetTransport(), commands.Values()),
+      listLock_(listLock),
+      clock_(clock) {}
 
 // ---- Enumeration and identity tests ----
 

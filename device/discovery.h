@@ -28,11 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "device/commands.h"
+#include "device/keyboard_commands.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
-#include "platform/result.h"
 
 namespace qvm {
 
@@ -200,6 +201,7 @@ class DeviceLink {
 
     HidBackend& backend_;
     DeviceCommands& commands_;
+    KeyboardCommands keyboards_;  // the probe identifies keyboards on the report pipe
     NamedMutex& listLock_;
     Clock& clock_;
 

@@ -150,7 +150,7 @@ DeviceLink::KeyboardProbe DeviceLink::ProbeKeyboardImpl(const std::string& path)
     const std::string product = Describe(path).value_or(HidDeviceInfo{}).product;
 
     commands_.GetTransport().Forget(path);
-    const KeyboardReport reply = commands_.IdentifyKeyboard(path).value_or(KeyboardReport{});
+    const KeyboardReport reply = keyboards_.IdentifyKeyboard(path).value_or(KeyboardReport{});
     // A keyboard that left while it was asked is not listed.
     if (commands_.GetTransport().IsGone(path)) return {};
     commands_.Values().Update(path,

@@ -1,11 +1,27 @@
-// Commands of the keyboard models: 32-byte output reports on the report pipe, each
-// answered by a 32-byte input report read after 10 ms. The report layouts are in the
-// keyboard table of command_table.cpp.
-#include "device/commands.h"
+#include "device/keyboard_commands.h"
 
 #include <algorithm>
 
 namespace qvm {
+
+// Keyboard reports. Identification carries nothing beyond its sub-command. The key
+// colour read uses the same request layout as the key colour write (byte 4 = 1, byte 6
+// the effect, bytes 7 to 11 the keys) and is answered with the colours where the write
+// carries them: key i at bytes 12 + 4i (red), 13 + 4i (green), 14 + 4i (blue).
+const KeyboardTemplate& KeyboardTemplateOf(KeyboardReportKind kind) {
+    using S = KeyboardSub;
+    static const std::array<KeyboardTemplate, 7> kTemplates{{
+        {S::Identify, {}, 0},
+        {S::ReadState, {{{4, 0x00}}}, 1},
+        {S::ReadState, {{{4, 0x02}}}, 1},
+        {S::SetEffect, {{{4, 0x01}, {5, 0x02}}}, 2},
+        {S::SetEffect, {{{4, 0x02}, {5, 0x06}, {6, 0x06}, {16, 0xFF}, {19, 0x01}}}, 5},
+        {S::WriteKeyColours, {{{4, 0x01}}}, 1},
+        {S::ReadKeyColours, {{{4, 0x01}}}, 1},
+    }};
+    return kTemplates.at(static_cast<std::size_t>(kind));
+}
+
 namespace {
 
 KeyboardReport Start(KeyboardReportKind kind) {
@@ -27,8 +43,11 @@ void Put(KeyboardReport& report, int at, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-std::optional<KeyboardReport> DeviceCommands::SendKeyboard(const std::string& path,
-                                                           const KeyboardReport& request) {
+KeyboardCommands::KeyboardCommands(Transport& transport, DeviceValueTable& values)
+    : transport_(transport), values_(values) {}
+
+std::optional<KeyboardReport> KeyboardCommands::SendKeyboard(const std::string& path,
+                                                             const KeyboardReport& request) {
     KeyboardReport reply{};
     if (!transport_.SendReports(path, request, reply, kKeyboardReplyWaitMs)) {
         return std::nullopt;
@@ -36,11 +55,11 @@ std::optional<KeyboardReport> DeviceCommands::SendKeyboard(const std::string& pa
     return reply;
 }
 
-std::optional<KeyboardReport> DeviceCommands::IdentifyKeyboard(const std::string& path) {
+std::optional<KeyboardReport> KeyboardCommands::IdentifyKeyboard(const std::string& path) {
     return SendKeyboard(path, Start(KeyboardReportKind::Identify));
 }
 
-std::optional<KeyboardReport> DeviceCommands::SendKeyboardCommand(
+std::optional<KeyboardReport> KeyboardCommands::SendKeyboardCommand(
     const std::string& path, uint8_t subCommand, std::span<const uint8_t> payload) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
     if (payload.size() > static_cast<std::size_t>(kKeyboardReportLength - kKeyboardPayloadAt)) {
@@ -54,15 +73,15 @@ std::optional<KeyboardReport> DeviceCommands::SendKeyboardCommand(
     return SendKeyboard(path, report);
 }
 
-std::optional<KeyboardReport> DeviceCommands::KeyboardReadState(const std::string& path,
-                                                                KeyboardLight which) {
+std::optional<KeyboardReport> KeyboardCommands::KeyboardReadState(const std::string& path,
+                                                                  KeyboardLight which) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
     return SendKeyboard(path,
                         Start(which == KeyboardLight::Keys ? KeyboardReportKind::ReadKeyState
                                                            : KeyboardReportKind::ReadSideState));
 }
 
-bool DeviceCommands::KeyboardSetEffect(const std::string& path, const KeyboardEffect& effect) {
+bool KeyboardCommands::KeyboardSetEffect(const std::string& path, const KeyboardEffect& effect) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return false;
     KeyboardReport report = Start(KeyboardReportKind::SetEffect);
     report[kKbEffectAt] = effect.effect;
@@ -74,16 +93,16 @@ bool DeviceCommands::KeyboardSetEffect(const std::string& path, const KeyboardEf
     return SendKeyboard(path, report).has_value();
 }
 
-bool DeviceCommands::KeyboardSetSideLed(const std::string& path, bool on) {
+bool KeyboardCommands::KeyboardSetSideLed(const std::string& path, bool on) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return false;
     KeyboardReport report = Start(KeyboardReportKind::SetSideLed);
     report[kKbSideOnAt] = on ? kKbSideOnValue : 0;
     return SendKeyboard(path, report).has_value();
 }
 
-bool DeviceCommands::KeyboardWriteKeyColours(const std::string& path, uint8_t effect,
-                                             std::span<const uint8_t> keys,
-                                             std::span<const KeyColour> colours) {
+bool KeyboardCommands::KeyboardWriteKeyColours(const std::string& path, uint8_t effect,
+                                               std::span<const uint8_t> keys,
+                                               std::span<const KeyColour> colours) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return false;
     if (keys.size() != colours.size()) return false;
     bool ok = true;
@@ -102,7 +121,7 @@ bool DeviceCommands::KeyboardWriteKeyColours(const std::string& path, uint8_t ef
     return ok;
 }
 
-std::optional<std::vector<KeyColour>> DeviceCommands::KeyboardReadKeyColours(
+std::optional<std::vector<KeyColour>> KeyboardCommands::KeyboardReadKeyColours(
     const std::string& path, uint8_t effect, std::span<const uint8_t> keys) {
     if (values_.ModelCode(path) != kKeyboardModelCode) return std::nullopt;
     std::vector<KeyColour> colours;

@@ -15,6 +15,7 @@
 #include "device/commands.h"
 #include "device/device_values.h"
 #include "device/frame.h"
+#include "device/keyboard_commands.h"
 
 namespace qvm {
 

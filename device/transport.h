@@ -24,11 +24,11 @@
 #include <span>
 #include <string>
 
+#include "base/result.h"
 #include "device/frame.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
 #include "platform/named_mutex.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/ini_file.h"
-#include "app/text.h"
+#include "base/ini_file.h"
+#include "base/text.h"
 #include "config/catalogue.h"
 #include "platform/folders.h"
 

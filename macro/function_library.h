@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ui_strings.h"
 #include "config/button_slot.h"
+#include "lang/ui_strings.h"
 #include "macro/library_entry.h"
 
 namespace qvm {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "base/result.h"
 #include "macro/macro_item.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <optional>
 
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "config/prefixed_string.h"
-#include "platform/atomic_file.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "macro/library_entry.h"
 #include "macro/macro_item.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <utility>
 
-#include "app/text.h"
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "platform/folders.h"
 
 namespace fs = std::filesystem;

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "macro/library_entry.h"
 #include "macro/macro_file.h"
 #include "macro/macro_item.h"
-#include "platform/result.h"
 
 namespace qvm {
 

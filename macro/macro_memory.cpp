@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/text.h"
 #include "device/commands.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

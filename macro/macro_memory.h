@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "config/config_image.h"
+#include "config/macro_slots.h"
 #include "macro/macro_item.h"
-#include "macro/macro_slots.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "macro/macro_memory.h"
 
 namespace qvm {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "app/linux_keycodes.h"
-#include "app/scancodes.h"
+#include "lang/linux_keycodes.h"
+#include "lang/scancodes.h"
 
 namespace qvm {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/text.h"
-#include "app/ui_strings.h"
+#include "base/text.h"
 #include "config/catalogue.h"
+#include "lang/ui_strings.h"
 
 namespace qvm {
 namespace {

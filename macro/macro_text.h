@@ -33,8 +33,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "macro/macro_item.h"
-#include "platform/result.h"
 
 namespace qvm {
 

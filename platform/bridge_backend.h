@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "platform/bridge_channel.h"
 #include "platform/hid.h"
-#include "platform/unique_fd.h"
 
 namespace qvm {
 

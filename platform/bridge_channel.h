@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+#include "base/unique_fd.h"
 #include "platform/bridge_io.h"
 #include "platform/clock.h"
-#include "platform/result.h"
-#include "platform/unique_fd.h"
 
 namespace qvm {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace qvm {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm {
 
@@ -103,10 +103,14 @@ class HidBackend {
     // caller can wait for arrivals and removals instead of polling; -1 when the backend
     // has none (the caller then drains the events now and then).
     virtual int EventFd() const { return -1; }
-};
 
-// Builds the backend named by `spec`: "linux", "sim[:DEVICES]" or "exec:COMMAND".
-// The error message names the accepted forms when the name is not understood.
-Result<std::unique_ptr<HidBackend>> MakeHidBackend(const std::string& spec);
+    // Backends that keep the devices' memory themselves (the simulated devices keep it in
+    // state files) report here what became of it; the kernel's devices keep their own.
+    // What was found damaged and set aside when the backend started, one line each.
+    virtual std::vector<std::string> LoadNotes() const { return {}; }
+    // The first write since the previous call that the device took but its memory could
+    // not keep (kind Io, naming the file and the reason); success when every one was kept.
+    virtual Status TakeLostWrite() { return {}; }
+};
 
 }  // namespace qvm

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 namespace {

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm {
 

@@ -33,7 +33,7 @@ FAULTS = [
      "if (wasActive) out.removed.push_back(path);", "device_tests"),
     ("deferred write: DPI delay", "config/deferred_writes.h",
      "kDpiDelay{200};", "kDpiDelay{20};", "config_tests"),
-    ("quick binding: right Ctrl code", "app/quick_binding.cpp",
+    ("quick binding: right Ctrl code", "present/quick_binding.cpp",
      "{0xE01D, kModRightCtrl},", "{0xE01D, kModLeftCtrl},", "app_tests"),
 ]
 

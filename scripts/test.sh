@@ -29,6 +29,12 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 echo "== plain build of the programs" >&2
 build build "" "-O2 -g0" "-DQVM_BUILD_TESTS=OFF -DQVM_BUILD_BENCH=ON -DQVM_BUILD_VM_TESTS=ON"
 
+# Both programs without the Linux platform (no libudev, libusb or X11 code): the build
+# that runs only on simulated devices and the device bridge must still link.
+echo "== build without the Linux platform" >&2
+build build-nolinux "" "-O0 -g0" "-DQVM_LINUX_HID=OFF -DQVM_BUILD_TESTS=OFF -DQVM_BUILD_BENCH=OFF" \
+    qvmctl qvm-gaming
+
 # The plain programs against a real kernel: hidraw, the HID core and its device events.
 echo "== end-to-end tests in a virtual machine" >&2
 vm_status=0

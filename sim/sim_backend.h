@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
-#include "platform/unique_fd.h"
 #include "sim/sim_config.h"
 #include "sim/sim_device.h"
 #include "sim/sim_state_store.h"
@@ -72,10 +72,10 @@ class SimBackend final : public HidBackend {
     std::string StateFile(size_t index) const;
     // The damaged state files set aside at start, one line each, naming the file and
     // where it went. A missing file is no problem and not listed.
-    std::vector<std::string> LoadNotes() const;
+    std::vector<std::string> LoadNotes() const override;
     // The first write that could not be kept since the previous call (kind Io, naming
     // the state file and the reason); success when every write was kept.
-    Status TakeLostWrite();
+    Status TakeLostWrite() override;
 
   private:
     void OnPresence(const SimDevice& device, bool present);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "sim/sim_device.h"
 
 namespace qvm {

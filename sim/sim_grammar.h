@@ -44,7 +44,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "sim/sim_config.h"
 
 namespace qvm {

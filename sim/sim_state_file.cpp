@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 

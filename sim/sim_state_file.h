@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace qvm {
 

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 

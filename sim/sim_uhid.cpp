@@ -16,7 +16,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/unique_fd.h"
+#include "base/unique_fd.h"
 #include "sim/sim_descriptors.h"
 
 namespace qvm {

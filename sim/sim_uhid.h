@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "sim/sim_device.h"
 
 namespace qvm {

@@ -15,8 +15,8 @@
 #include <functional>
 #include <utility>
 
-#include "app/button_geometry.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
+#include "present/button_geometry.h"
 #include "ui/function_drag.h"
 #include "ui/mouse_art.h"
 #include "ui/qt_text.h"

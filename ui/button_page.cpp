@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <array>
 
-#include "app/button_settings.h"
-#include "app/info_text.h"
-#include "app/ui_strings.h"
 #include "config/button_text.h"
+#include "lang/ui_strings.h"
 #include "platform/folders.h"
+#include "present/button_settings.h"
+#include "present/info_text.h"
 #include "ui/button_map_view.h"
 #include "ui/button_row.h"
 #include "ui/button_settings_dialog.h"
@@ -97,7 +97,8 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     connect(quickBind_, &QuickBindInput::ended, this,
             [this] { map_->SetBinding(std::nullopt, QString()); });
     connect(quickBind_, &QuickBindInput::bound, this, [this](int, int button, ButtonSlot slot) {
-        controller_.AssignButton(Profile(), button, slot);
+        controller_.Change(HubOperation::AssignButton,
+                           Setter(&ConfigModel::AssignSlot, Profile(), button, slot));
     });
     PlaceControls();
 }
@@ -185,7 +186,10 @@ void ButtonPage::OpenSettings(int position) {
                                               ToQ(profileInfo.name)));
     if (dialog.exec() != QDialog::Accepted) return;
     Assign(profile, *button, dialog.Result());
-    if (auto cycle = dialog.KeyCycleResult()) controller_.SetKeyCycleList(profile, *cycle);
+    if (auto cycle = dialog.KeyCycleResult()) {
+        controller_.Change(HubOperation::KeyCycleList,
+                           Setter(&ConfigModel::SetKeyCycleList, profile, *cycle));
+    }
     selected_.reset();
     Refresh();
 }
@@ -200,7 +204,8 @@ void ButtonPage::OnDropped(int position, ButtonSlot slot) {
 
 void ButtonPage::Assign(int profile, int button, ButtonSlot slot) {
     // Type 0 ("Default"): the model writes the button's own function, never the 0.
-    controller_.AssignButton(profile, button, slot);
+    controller_.Change(HubOperation::AssignButton,
+                       Setter(&ConfigModel::AssignSlot, profile, button, slot));
 }
 
 void ButtonPage::OnQuickBind(int position) {

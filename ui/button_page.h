@@ -19,8 +19,8 @@
 #include <optional>
 #include <string>
 
-#include "app/keyboard_layout.h"
 #include "config/button_slot.h"
+#include "lang/keyboard_layout.h"
 #include "macro/function_library.h"
 #include "ui/device_controller.h"
 

@@ -13,10 +13,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/quick_binding.h"
-#include "app/scancodes.h"
 #include "config/catalogue.h"
+#include "lang/scancodes.h"
 #include "macro/macro_describe.h"
+#include "present/quick_binding.h"
 #include "ui/onscreen_keyboard.h"
 #include "ui/qt_text.h"
 #include "ui/quick_bind_input.h"

@@ -6,8 +6,12 @@
 //
 //     ButtonSettingsDialog dialog(std::move(model), *view.image, keyboardLayout, this);
 //     if (dialog.exec() == QDialog::Accepted) {
-//         controller.AssignButton(profile, button, dialog.Result());
-//         if (auto cycle = dialog.KeyCycleResult()) controller.SetKeyCycleList(profile, *cycle);
+//         controller.Change(HubOperation::AssignButton,
+//                           Setter(&ConfigModel::AssignSlot, profile, button, dialog.Result()));
+//         if (auto cycle = dialog.KeyCycleResult()) {
+//             controller.Change(HubOperation::KeyCycleList,
+//                               Setter(&ConfigModel::SetKeyCycleList, profile, *cycle));
+//         }
 //     }
 //
 // OK stays disabled while the edited function is incomplete (a keyboard function without
@@ -26,9 +30,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/button_settings.h"
-#include "app/keyboard_layout.h"
 #include "config/config_image.h"
+#include "lang/keyboard_layout.h"
+#include "present/button_settings.h"
 
 class QButtonGroup;
 class QComboBox;

@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "config/catalogue.h"
-#include "macro/macro_slots.h"
+#include "config/macro_slots.h"
 #include "ui/button_settings_dialog.h"
 #include "ui/qt_text.h"
 

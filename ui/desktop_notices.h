@@ -10,8 +10,8 @@
 #include <QString>
 #include <functional>
 
+#include "base/unique_fd.h"
 #include "platform/pointer_acceleration.h"
-#include "platform/unique_fd.h"
 
 namespace qvm::ui {
 

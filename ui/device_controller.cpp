@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/device_hub.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
+#include "session/device_hub.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {
@@ -188,8 +188,8 @@ void DeviceController::ArmDeferred() {
     impl_->deferredTimer.start(ms);
 }
 
-Status DeviceController::ChangeDpiStage(int stage, int x, int y) {
-    Status changed = impl_->hub->ChangeDpiStage(stage, x, y);
+Status DeviceController::ChangeDeferred(const DeviceHub::DeferredChange& change) {
+    Status changed = impl_->hub->ChangeDeferred(change);
     if (changed) {
         ArmDeferred();
         emit viewChanged();
@@ -197,50 +197,8 @@ Status DeviceController::ChangeDpiStage(int stage, int x, int y) {
     return changed;
 }
 
-Status DeviceController::ChangeReportRate(int code) {
-    Status changed = impl_->hub->ChangeReportRate(code);
-    if (changed) {
-        ArmDeferred();
-        emit viewChanged();
-    }
-    return changed;
-}
-
-Status DeviceController::ChangeAngleSnapping(bool on) {
-    Status changed = impl_->hub->ChangeAngleSnapping(on);
-    if (changed) {
-        ArmDeferred();
-        emit viewChanged();
-    }
-    return changed;
-}
-
-void DeviceController::SetCurrentDpiStage(int stage) {
-    impl_->hub->SetCurrentDpiStage(stage);
-}
-
-void DeviceController::SetStageFlags(const std::array<bool, kDpiStageCount>& flags) {
-    impl_->hub->SetStageFlags(flags);
-}
-
-void DeviceController::SetActiveProfile(int profile) {
-    impl_->hub->SetActiveProfile(profile);
-}
-
-void DeviceController::SetProfileName(int profile, const std::string& name) {
-    impl_->hub->SetProfileName(profile, name);
-}
-
-void DeviceController::SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue) {
-    impl_->hub->SetProfileColour(profile, red, green, blue);
-}
-
-void DeviceController::AssignButton(int profile, int button, ButtonSlot slot) {
-    impl_->hub->AssignButton(profile, button, slot);
-}
-
-void DeviceController::SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries) {
-    impl_->hub->SetKeyCycleList(profile, std::move(entries));
+void DeviceController::Change(HubOperation op, DeviceHub::ModelTask task) {
+    impl_->hub->Change(op, std::move(task));
 }
 
 void DeviceController::ResetDevice() {

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "app/device_hub.h"
 #include "config/config_image.h"
 #include "device/model_table.h"
 #include "platform/clock.h"
+#include "session/device_hub.h"
 
 namespace qvm::ui {
 
@@ -49,18 +49,11 @@ class DeviceController : public QObject {
     DeviceView View() const;
     bool Busy() const;  // a refresh, reset, backup or restore is running
 
-    // Deferred settings (shown at once, written when due).
-    Status ChangeDpiStage(int stage, int x, int y);
-    Status ChangeReportRate(int code);
-    Status ChangeAngleSnapping(bool on);
-    // Immediate settings: queued to the worker; operationFinished tells the outcome.
-    void SetCurrentDpiStage(int stage);
-    void SetStageFlags(const std::array<bool, kDpiStageCount>& flags);
-    void SetActiveProfile(int profile);
-    void SetProfileName(int profile, const std::string& name);
-    void SetProfileColour(int profile, uint8_t red, uint8_t green, uint8_t blue);
-    void AssignButton(int profile, int button, ButtonSlot slot);
-    void SetKeyCycleList(int profile, std::vector<KeyCycleEntry> entries);
+    // A deferred setting (shown at once, written when due; see DeviceHub::ChangeDeferred).
+    Status ChangeDeferred(const DeviceHub::DeferredChange& change);
+    // A change queued to the worker (see DeviceHub::Change); operationFinished tells the
+    // outcome under the operation's name.
+    void Change(HubOperation op, DeviceHub::ModelTask task);
     // Long operations with progress (0..100): reset to factory, backup to a file,
     // restore from a file (a backup of another memory size is refused unless forced).
     void ResetDevice();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/device_hub.h"
+#include "session/device_hub.h"
 
 namespace qvm::ui {
 

@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/info_text.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
+#include "present/info_text.h"
 #include "ui/device_controller.h"
 #include "ui/qt_text.h"
 
@@ -273,7 +273,8 @@ void DpiPage::OnStageSlider(int stage, DpiAxis axis, int value) {
     const StagePair after =
         CoupleStageValues(before, axis, value, row.flag->isChecked(), independent_->isChecked());
     ShowValues(stage, after);
-    const Status changed = controller_.ChangeDpiStage(stage, after.x, after.y);
+    const Status changed = controller_.ChangeDeferred(
+        DeferredSetter(&DeferredWrites::ChangeDpiStage, stage, after.x, after.y));
     ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 
@@ -285,11 +286,11 @@ void DpiPage::OnStageFlag(int stage, bool on) {
         if (rows_[k].flag->isVisibleTo(this)) flags[k] = rows_[k].flag->isChecked();
     }
     flags[static_cast<std::size_t>(stage)] = on;
-    controller_.SetStageFlags(flags);
+    controller_.Change(HubOperation::StageFlags, Setter(&ConfigModel::SetStageFlags, flags));
 }
 
 void DpiPage::OnCurrentStage(int stage) {
-    controller_.SetCurrentDpiStage(stage);
+    controller_.Change(HubOperation::CurrentStage, Setter(&ConfigModel::SetCurrentDpiStage, stage));
 }
 
 void DpiPage::OnIndependent(bool on) {
@@ -299,12 +300,14 @@ void DpiPage::OnIndependent(bool on) {
 void DpiPage::OnReportRate(int position) {
     const int code = RateCodeAt(position);
     rateValue_->setText(RateText(code));
-    const Status changed = controller_.ChangeReportRate(code);
+    const Status changed =
+        controller_.ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeReportRate, code));
     ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 
 void DpiPage::OnAngleSnapping(bool on) {
-    const Status changed = controller_.ChangeAngleSnapping(on);
+    const Status changed =
+        controller_.ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeAngleSnapping, on));
     ShowStatus(changed ? QString() : ErrorMessage(changed.error()));
 }
 

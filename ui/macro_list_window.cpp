@@ -14,10 +14,10 @@
 #include <map>
 #include <utility>
 
-#include "app/info_text.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "macro/macro_describe.h"
 #include "platform/folders.h"
+#include "present/info_text.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/window_placement.h"

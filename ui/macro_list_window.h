@@ -19,9 +19,9 @@
 #include <optional>
 #include <string>
 
+#include "config/macro_slots.h"
 #include "macro/function_library.h"
 #include "macro/macro_library.h"
-#include "macro/macro_slots.h"
 #include "ui/function_drag.h"
 
 class QLabel;

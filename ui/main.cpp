@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "app/device_hub.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "macro/macro_library.h"
 #include "platform/folders.h"
 #include "platform/pointer_acceleration.h"
+#include "session/device_hub.h"
+#include "session/settings.h"
+#include "session/startup.h"
 #ifdef QVM_HAVE_LINUX_HID
 #include "platform/linux/x11_pointer_acceleration.h"
 #endif

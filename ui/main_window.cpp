@@ -17,11 +17,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/info_text.h"
-#include "app/text_entry.h"
-#include "app/ui_strings.h"
 #include "config/catalogue.h"
+#include "lang/ui_strings.h"
 #include "platform/folders.h"
+#include "present/info_text.h"
+#include "present/text_entry.h"
 #include "ui/button_page.h"
 #include "ui/button_row.h"
 #include "ui/confirm.h"
@@ -115,8 +115,10 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     BuildHeader();
     profiles_ = new ProfileTabs(this);
     profiles_->setGeometry(kProfileRow);
-    connect(profiles_, &ProfileTabs::activateRequested, this,
-            [this](int profile) { controller_.SetActiveProfile(profile); });
+    connect(profiles_, &ProfileTabs::activateRequested, this, [this](int profile) {
+        controller_.Change(HubOperation::ActiveProfile,
+                           Setter(&ConfigModel::SetActiveProfile, profile));
+    });
     connect(profiles_, &ProfileTabs::renameRequested, this, &MainWindow::RenameProfile);
     connect(profiles_, &ProfileTabs::colourRequested, this, &MainWindow::ChooseProfileColour);
 
@@ -305,7 +307,8 @@ void MainWindow::RenameProfile(int profile) {
     request.text = view.image->profiles[static_cast<std::size_t>(profile)].name;
     request.maximumLength = kNameWriteChars;  // what the device keeps of a profile name
     if (auto entered = RunTextEntry(this, request)) {
-        controller_.SetProfileName(profile, entered->text);
+        controller_.Change(HubOperation::ProfileName,
+                           Setter(&ConfigModel::SetProfileName, profile, entered->text));
     }
 }
 
@@ -317,7 +320,8 @@ void MainWindow::ChooseProfileColour(int profile) {
                                                  ToQ(Ui().button_str[kColourCaption]));
     if (!chosen.isValid()) return;
     const auto channels = DeviceColour(chosen, view.image->Layout().colourPacked);
-    controller_.SetProfileColour(profile, channels[0], channels[1], channels[2]);
+    controller_.Change(HubOperation::ProfileColour, Setter(&ConfigModel::SetProfileColour, profile,
+                                                           channels[0], channels[1], channels[2]));
 }
 
 void MainWindow::ShowMacroList() {

@@ -20,9 +20,9 @@
 #include <memory>
 #include <string>
 
-#include "app/keyboard_layout.h"
-#include "app/settings.h"
+#include "lang/keyboard_layout.h"
 #include "macro/function_library.h"
+#include "session/settings.h"
 #include "ui/device_controller.h"
 
 class QLabel;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/keyboard_layout.h"
+#include "lang/keyboard_layout.h"
 
 namespace qvm::ui {
 

@@ -14,12 +14,12 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "app/autostart.h"
-#include "app/dialog_folder.h"
-#include "app/info_text.h"
-#include "app/ui_strings.h"
+#include "base/atomic_file.h"
 #include "config/backup.h"
-#include "platform/atomic_file.h"
+#include "lang/ui_strings.h"
+#include "present/info_text.h"
+#include "session/autostart.h"
+#include "session/dialog_folder.h"
 #include "ui/confirm.h"
 #include "ui/device_controller.h"
 #include "ui/qt_text.h"

@@ -22,7 +22,7 @@
 #include <set>
 #include <string>
 
-#include "app/settings.h"
+#include "session/settings.h"
 
 class QCheckBox;
 class QLabel;

@@ -10,7 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 

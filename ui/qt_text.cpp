@@ -1,7 +1,7 @@
 #include "ui/qt_text.h"
 
-#include "app/error_text.h"
 #include "macro/macro_describe.h"
+#include "present/error_text.h"
 
 namespace qvm::ui {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ui_strings.h"
-#include "platform/result.h"
+#include "base/result.h"
+#include "lang/ui_strings.h"
 
 namespace qvm::ui {
 

@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-#include "app/linux_keycodes.h"
-#include "app/ui_strings.h"
+#include "lang/linux_keycodes.h"
+#include "lang/ui_strings.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {

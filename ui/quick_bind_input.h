@@ -19,7 +19,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/quick_binding.h"
+#include "present/quick_binding.h"
 
 namespace qvm::ui {
 

@@ -14,7 +14,7 @@
 #include <array>
 #include <memory>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "ui/keyboard_access.h"
 #include "ui/qt_text.h"
 

@@ -15,7 +15,7 @@
 #include <QWindow>
 #include <utility>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 

@@ -19,8 +19,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/text_entry.h"
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
+#include "present/text_entry.h"
 
 class QComboBox;
 class QLabel;

@@ -3,7 +3,7 @@
 #include <QActionGroup>
 #include <QCursor>
 
-#include "app/ui_strings.h"
+#include "lang/ui_strings.h"
 #include "ui/app_icon.h"
 #include "ui/device_controller.h"
 #include "ui/qt_text.h"
@@ -96,8 +96,10 @@ void Tray::FollowDevice(DeviceController& controller) {
         SetProfiles(names, names.empty() ? -1 : view.image->currentProfile);
     };
     connect(&controller, &DeviceController::viewChanged, this, follow);
-    connect(this, &Tray::profileChosen, &controller,
-            [&controller](int profile) { controller.SetActiveProfile(profile); });
+    connect(this, &Tray::profileChosen, &controller, [&controller](int profile) {
+        controller.Change(HubOperation::ActiveProfile,
+                          Setter(&ConfigModel::SetActiveProfile, profile));
+    });
     follow();
 }
 

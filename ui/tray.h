@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/tray_clicks.h"
+#include "present/tray_clicks.h"
 
 class QAction;
 class QActionGroup;

@@ -5,11 +5,11 @@
 #include <memory>
 #include <optional>
 
+#include "base/unique_fd.h"
 #include "platform/hid.h"
 #include "platform/linux/hid_path.h"
 #include "platform/linux/report_descriptor.h"
 #include "platform/linux/usb_strings.h"
-#include "platform/unique_fd.h"
 
 namespace qvm {
 

@@ -15,12 +15,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/linux/hid_path.h"
 #include "platform/linux/hidraw_handle.h"
 #include "platform/linux/report_descriptor.h"
 #include "platform/linux/udev_ptr.h"
 #include "platform/linux/usb_strings.h"
-#include "platform/unique_fd.h"
 
 namespace qvm {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/result.h"
 #include "platform/hid.h"
-#include "platform/result.h"
 
 namespace qvm {
 

@@ -15,6 +15,7 @@
 #include "cli/qvmctl.h"
 #include "platform/hid.h"
 #include "run_qvmctl.h"
+#include "session/hid_factory.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
 

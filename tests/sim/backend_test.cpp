@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "session/hid_factory.h"
 #include "sim/sim_backend.h"
 #include "sim_test_util.h"
 #include "support/fake_clock.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/commands.h"
+#include "device/device_stack.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 
@@ -18,20 +18,21 @@ namespace qvm::test {
 
 struct SimRig {
     FakeClock clock;
-    std::unique_ptr<SimBackend> sim;
-    LocalMutex lock;
-    std::unique_ptr<Transport> transport;
-    DeviceValueTable values;
-    MemoryCache cache;
-    std::unique_ptr<DeviceCommands> commands;
+    std::unique_ptr<DeviceStack> stack;
+    SimBackend* sim = nullptr;  // owned by the stack
+    Transport* transport = nullptr;
+    DeviceCommands* commands = nullptr;
     std::string path;  // the configuration interface of device 0
 
     explicit SimRig(const std::string& devices) {
         auto made = SimBackend::Create(devices, "", clock);
         EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
-        sim = std::move(made).value();
-        transport = std::make_unique<Transport>(*sim, clock, lock);
-        commands = std::make_unique<DeviceCommands>(*transport, values, cache);
+        sim = made->get();
+        stack = std::make_unique<DeviceStack>(std::move(made).value(), clock,
+                                              DeviceStack::LocalLocks());
+        transport = &stack->GetTransport();
+        commands = &stack->Commands();
+        DeviceValueTable& values = stack->Values();
         for (const auto& info : *sim->Enumerate()) {
             if (info.caps.featureLength > 0 && path.empty()) path = info.path;
         }
@@ -46,7 +47,7 @@ struct SimRig {
         std::copy_n(area.begin(), info.size(), info.begin());
         v.InfoPages = info;
         values.Set(path, v);
-        cache.Activate(path, true);
+        stack->Cache().Activate(path, true);
     }
 
     SimDevice& Device() { return sim->Device(0); }

@@ -145,9 +145,8 @@ class DeviceControllerTest : public QObject {
     void closingKeepsQueuedWrites() {
         OpenAndLoad();
         const std::string stateFile = controller_->Hub().Simulator()->StateFile(0);
-        controller_->Change(
-            HubOperation::AssignButton,
-            Setter(&ConfigModel::AssignSlot, 1, 2, ButtonSlotButtonSlot{5, 0x01, 0x06, 0x00}));
+        controller_->Change(HubOperation::AssignButton, Setter(&ConfigModel::AssignSlot, 1, 2,
+                                                               ButtonSlot{5, 0x01, 0x06, 0x00}));
         QVERIFY(
             controller_->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 2, 22, 33))
                 .ok());

@@ -321,9 +321,8 @@ class MainWindowTest : public QObject {
             const Bytes b = rig.ButtonBytes(0, 3);
             return Bytes(b.begin(), b.begin() + 3);
         };
-        rig.Controller().Change(
-            HubOperation::AssignButton,
-            Setter(&ConfigModel::AssignSlot, 0, 3, ButtonSlotButtonSlot{4, 0x02, 0, 0}));
+        rig.Controller().Change(HubOperation::AssignButton,
+                                Setter(&ConfigModel::AssignSlot, 0, 3, ButtonSlot{4, 0x02, 0, 0}));
         QTRY_COMPARE_WITH_TIMEOUT(firstPlanes(), (Bytes{4, 0x02, 0}), 5000);
         rig.Settle();
 

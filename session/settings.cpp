@@ -1,0 +1,123 @@
+#include "session/settings.h"
+
+#include <functional>
+
+#include "base/ini_file.h"
+#include "config/config_image.h"
+#include "lang/ui_strings.h"
+#include "platform/folders.h"
+
+namespace qvm {
+namespace {
+
+constexpr std::string_view kLanguageKey = "language";
+constexpr std::string_view kPinKey = "pin";
+constexpr std::string_view kOsdKey = "osd";
+constexpr std::string_view kDisableAccKey = "disable_acc";
+constexpr std::string_view kAppKeyPrefix = "app";
+constexpr std::string_view kAppNameKeyPrefix = "app_name";
+constexpr int kDefaultPin = 0;
+constexpr int kDefaultOsd = 1;
+// Off: the desktop's pointers are left alone unless the user asks.
+constexpr int kDefaultDisableAcc = 0;
+// The stored option value that means "hold acceleration off".
+constexpr int kDisableAccOn = 1;
+
+std::string AppKey(std::size_t slot) {
+    return std::string(kAppKeyPrefix) + std::to_string(slot);
+}
+std::string AppNameKey(std::size_t slot) {
+    return std::string(kAppNameKeyPrefix) + std::to_string(slot);
+}
+
+// Loads the file, lets update change it and saves it. A file that exists but cannot be
+// read is left alone rather than replaced by one holding only the new keys.
+Status UpdateSettingsFile(const std::string& path, const std::function<void(IniFile&)>& update) {
+    IniFile file = IniFile::Load(path);
+    if (file.Unreadable()) {
+        return MakeError("settings not saved: " + file.Warning());
+    }
+    update(file);
+    if (Status saved = file.Save(path); !saved) {
+        return MakeError("settings not saved: " + saved.message());
+    }
+    return {};
+}
+
+void AppendWarning(std::string& warning, const std::string& text) {
+    if (!warning.empty()) warning += "; ";
+    warning += text;
+}
+
+}  // namespace
+
+std::string SettingsFilePath() {
+    return JoinPath(UserDataFolder(), kSettingsFileName);
+}
+
+StartupSettings ReadStartupSettings(const std::string& path) {
+    const IniFile file = IniFile::Load(path);
+    StartupSettings startup;
+    startup.pin = file.GetInt(kSettingsSection, kPinKey, kDefaultPin);
+    startup.languageId = file.GetInt(kSettingsSection, kLanguageKey, kDefaultLanguageId);
+    return startup;
+}
+
+Status WriteLanguageSetting(const std::string& path, std::string_view languageText) {
+    return UpdateSettingsFile(
+        path, [&](IniFile& file) { file.SetString(kSettingsSection, kLanguageKey, languageText); });
+}
+
+Status WritePinSetting(const std::string& path, int pin) {
+    return UpdateSettingsFile(path,
+                              [&](IniFile& file) { file.SetInt(kSettingsSection, kPinKey, pin); });
+}
+
+LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer) {
+    const IniFile file = IniFile::Load(path);
+    LoadedSettings loaded;
+    loaded.warning = file.Warning();
+    UserSettings& s = loaded.settings;
+
+    s.osd = file.GetInt(kSettingsSection, kOsdKey, kDefaultOsd);
+    s.disableAcc = file.GetInt(kSettingsSection, kDisableAccKey, kDefaultDisableAcc);
+    if (s.disableAcc == kDisableAccOn) {
+        if (Status applied = ApplyPointerAcceleration(true, pointer); !applied) {
+            AppendWarning(loaded.warning, applied.message());
+        }
+    }
+
+    for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
+        AppSlot& slot = s.apps[i];
+        const std::string appPath = file.GetString(kSettingsSection, AppKey(i), kNoString);
+        if (appPath == kNoString || appPath.empty()) {
+            slot = {};
+            continue;
+        }
+        slot.path = appPath;
+        const std::string name = file.GetString(kSettingsSection, AppNameKey(i), kNoString);
+        slot.name = name != kNoString ? name : GetAppDisplayName(appPath);
+    }
+    return loaded;
+}
+
+Status SaveSettings(const std::string& path, const UserSettings& settings) {
+    return UpdateSettingsFile(path, [&](IniFile& file) {
+        file.SetInt(kSettingsSection, kOsdKey, settings.osd);
+        file.SetInt(kSettingsSection, kDisableAccKey, settings.disableAcc);
+        for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
+            file.SetString(kSettingsSection, AppKey(i), settings.apps[i].path);
+            file.SetString(kSettingsSection, AppNameKey(i), settings.apps[i].name);
+        }
+    });
+}
+
+Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer) {
+    return disableAcc ? pointer.Hold() : pointer.Release();
+}
+
+ResetColours ResetColoursSetting() {
+    return Ui().enable_color != 0 ? ResetColours::Defaults : ResetColours::KeepCurrent;
+}
+
+}  // namespace qvm
