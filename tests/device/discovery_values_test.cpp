@@ -10,45 +10,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// ---- Byte rules ----
-
-TEST(DiscoveryRules, RecordsAreStoredFourBytesApartWithTheFirstClamped) {
-    const struct {
-        int r;
-        Bytes reply;     // bytes 0.. of the reply
-        std::size_t at;  // where the record lands
-        Bytes stored;
-    } cases[] = {
-        {0, {0, 0, 4, 1, 0, 0}, 0x48, {4, 1, 0, 0}},
-        {15, {0, 0, 50, 2, 3, 4}, 0x84, {50, 2, 3, 4}},
-        {31, {0, 0, 51, 2, 3, 4}, 0xC4, {1, 2, 3, 4}},
-    };
-    for (const auto& c : cases) {
-        InfoRecord record{};
-        Frame reply;
-        std::copy(c.reply.begin(), c.reply.end(), reply.bytes.begin());
-        StoreRecord(record, c.r, reply);
-        EXPECT_EQ(Bytes(record.begin() + c.at, record.begin() + c.at + 4), c.stored) << c.r;
-        EXPECT_EQ(record[c.at - 1], 0) << "record " << c.r << " spilled backwards";
-        EXPECT_EQ(record[c.at + 4], 0) << "record " << c.r << " spilled forwards";
-    }
-}
-
-TEST(DiscoveryRules, InfoPagesLandAtTwiceTheirWordOffsetAndStopAtTheRecordEnd) {
-    Frame page;
-    for (int i = 0; i < 64; ++i) page[i] = static_cast<uint8_t>(0x40 + i);
-    InfoRecord record{};
-    StoreInfoPage(record, 120, page);  // bytes 240..299, of which 240..255 fit
-    EXPECT_EQ(record[239], 0);
-    EXPECT_EQ(record[240], 0x42);  // reply byte 2 is the first data byte
-    EXPECT_EQ(record[255], 0x42 + 15);
-    StoreInfoPage(record, 30, page);
-    EXPECT_EQ(record[59], 0);
-    EXPECT_EQ(record[60], 0x42);
-    EXPECT_EQ(record[119], 0x42 + 59);  // 60 data bytes, not 61
-    EXPECT_EQ(record[120], 0);
-}
-
 // ---- Whole probes against the simulator ----
 
 struct ProbeCase {
@@ -107,9 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"g0", 0, 11, 0x20, 4, 1, 0x0F, 160, 0, 1, 0,
                   {{0x00, {0, 0, 0, 0}}, {0x10, {0}}, {0x48, {4, 1, 0, 0}},
                    {0x84, {4, 0, 0xFF, 0}}, {0x88, {0, 0, 0, 0}}}},
-        // Old firmware: no model string (model 3), no identity byte 4; still listed.
-        ProbeCase{"g0/fw=27/model=12/id4=7", 0, 3, 27, 4, 1, 0x0F, 160, 0, 0, 0,
-                  {{0x48, {4, 1, 0, 0}}}},
         // 64-byte, generation 2: five pages from offset 0; 24 buttons.
         ProbeCase{"g2", 2, 21, 0x21, 4, 1, 0x0F, 160, 0, 0, 0,
                   {{0x00, {'Q', 'Z', 2, 0x31, 0x02, 0x05, 0, 24, 5, 5, 4, 0, 5, 4, 4}},
@@ -124,15 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"mx29/product=MX-30 Pro/fw=0x0A0B0C0D", 0, 10000, 0x0A0B0C0D, 0, 0, 0, 0, 1, 0,
                   0, {}, "MX-30 Pro"}));
 // clang-format on
-
-TEST(DiscoveryProbe, KeyboardProbeReturnsTheIdentificationResult) {
-    test::LinkRig rig("mx28,g12");
-    EXPECT_EQ(rig.link.ProbeKeyboard(rig.ConfigPath(0)), 1);
-    EXPECT_EQ(rig.Device(0).KeyboardIdentifications(), 1);
-    EXPECT_EQ(rig.link.ProbeKeyboard(rig.ConfigPath(1)), 0);  // a mouse is not a keyboard
-    EXPECT_EQ(rig.link.ProbeKeyboard(rig.PathOf(0, 0)), 0);   // the keyboard's boot interface
-    EXPECT_EQ(rig.link.DeviceList(), std::vector<std::string>{rig.ConfigPath(0)});
-}
 
 }  // namespace
 }  // namespace qvm
