@@ -1,4 +1,4 @@
-// Encodings of the image: report rates, DPI steps, factory DPI stages and colours.
+// Report rates, and the sole left click a change must not take away.
 #include <gtest/gtest.h>
 
 #include "config/config_image.h"
@@ -12,43 +12,9 @@ TEST(ImageReportRate, EveryCodeRoundTripsThroughItsRate) {
     }
     EXPECT_EQ(ReportRateHz(0), 1000);
     EXPECT_EQ(ReportRateHz(7), 125);
-}
-
-TEST(ImageReportRate, NearestCodeForOtherRates) {
-    const std::pair<int, int> cases[] = {{2000, 0}, {600, 1}, {10, 7}, {150, 6}, {750, 0}};
-    for (const auto& [hz, code] : cases) EXPECT_EQ(ReportRateCodeFor(hz), code) << hz;
-}
-
-struct IdentCase {
-    int id1;
-    int id2;
-    int step;
-    int steps;
-    std::array<uint8_t, 5> stages;
-};
-
-class ImageIdent : public ::testing::TestWithParam<IdentCase> {};
-
-TEST_P(ImageIdent, StepCountAndFactoryStages) {
-    const IdentCase& c = GetParam();
-    EXPECT_EQ(DpiStepFor(c.id1), c.step);
-    EXPECT_EQ(DpiStepCountFor(c.id1, c.id2), c.steps);
-    EXPECT_EQ(DefaultDpiStages(c.id1), c.stages);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ImageIdent,
-                         ::testing::Values(IdentCase{0x12, 160, 100, 160, {8, 16, 32, 160, 80}},
-                                           IdentCase{0x03, 100, 50, 240, {16, 32, 64, 164, 80}},
-                                           IdentCase{0x01, 120, 50, 120, {16, 32, 64, 80, 80}}));
-
-TEST(ImageColour, PackedFactoryColoursMatchTheEightBitOnes) {
-    const std::array<uint8_t, 5> packed = {0x07, 0x0C, 0x30, 0x33, 0x3C};
-    for (std::size_t p = 0; p < packed.size(); ++p) {
-        const Rgb& c = DefaultProfileColours()[p];
-        EXPECT_EQ(PackColour(Reduce8Bit(c.red), Reduce8Bit(c.green), Reduce8Bit(c.blue)),
-                  packed[p]);
-    }
-    EXPECT_EQ(UnpackColour(0x39), (Rgb{85, 170, 255}));
+    // Other rates take the nearest code, ties to the faster rate.
+    const std::pair<int, int> nearest[] = {{2000, 0}, {600, 1}, {10, 7}, {750, 0}};
+    for (const auto& [hz, code] : nearest) EXPECT_EQ(ReportRateCodeFor(hz), code) << hz;
 }
 
 TEST(ImageSoleLeftClick, CountsOnlyShownButtonsOfTheCurrentProfile) {

