@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kG12Config = "sim#vid_0c45&pid_7030&mi_02#d0i2";
 constexpr const char* kG0Config = "sim#vid_0c45&pid_7010&mi_00#d0i0";
+constexpr const char* kG5Config = "sim#vid_0c45&pid_7020&mi_01#d0i1";
 
 class Faults : public ::testing::Test {
   protected:
@@ -66,61 +67,31 @@ SimTransferStats Counted(uint64_t bad, uint64_t unknown, uint64_t refused) {
     return s;
 }
 
+// clang-format off
 const RequestCase kRequests[] = {
     {"LongGood", "g12", kG12Config, {LongRequest({0x11, 0x03})}, true, {}, 3},
-    {"LongWrongCheckByte",
-     "g12",
-     kG12Config,
-     {WithByte(LongRequest({0x11, 0x03}), 63, 0x13)},
-     true,
-     Counted(1, 0, 0),
-     0},
+    {"LongWrongCheckByte", "g12", kG12Config, {WithByte(LongRequest({0x11, 0x03}), 63, 0x13)},
+     true, Counted(1, 0, 0), 0},
     {"LongTooShort", "g12", kG12Config, {Short({0x04, 0x03, 0x03})}, false, {}, 0},
     {"ShortGood", "g0", kG0Config, {Short({0x04, 0x03, 0x03})}, true, {}, 3},
-    {"ShortWithoutMarker",
-     "g0",
-     kG0Config,
-     {Bytes{0x00, 0x04, 0x03, 0x03, 0, 0, 0, 0x00, 0x04}},
-     true,
-     Counted(1, 0, 0),
-     0},
-    {"ShortWrongCheckByte",
-     "g0",
-     kG0Config,
-     {WithByte(Short({0x04, 0x03, 0x03}), 8, 0x00)},
-     true,
-     Counted(1, 0, 0),
-     0},
-    {"ShortWrongReportId",
-     "g0",
-     kG0Config,
-     {WithByte(Short({0x04, 0x03, 0x03}), 0, 0x01)},
-     true,
-     Counted(1, 0, 0),
-     0},
+    {"ShortWithoutMarker", "g0", kG0Config, {Bytes{0x00, 0x04, 0x03, 0x03, 0, 0, 0, 0x00, 0x04}},
+     true, Counted(1, 0, 0), 0},
+    {"ShortWrongCheckByte", "g0", kG0Config, {WithByte(Short({0x04, 0x03, 0x03}), 8, 0x00)},
+     true, Counted(1, 0, 0), 0},
+    {"ShortWrongReportId", "g0", kG0Config, {WithByte(Short({0x04, 0x03, 0x03}), 0, 0x01)},
+     true, Counted(1, 0, 0), 0},
     {"UnknownCommand", "g12", kG12Config, {LongRequest({0x7E})}, true, Counted(0, 1, 0), 0},
-    {"ProfileOutOfRange",
-     "g12",
-     kG12Config,
-     {LongRequest({0x11, 0x09})},
-     true,
-     Counted(0, 0, 1),
-     0},
-    {"InfoPageBeforePageMode",
-     "g5x",
-     "sim#vid_0c45&pid_7020&mi_01#d0i1",
-     {LongRequest({0x01, 0x00, 0x01, 0x24})},
-     true,
-     Counted(0, 0, 1),
-     0},
-    {"InfoPageAfterPageMode",
-     "g5x",
-     "sim#vid_0c45&pid_7020&mi_01#d0i1",
-     {LongRequest({0x01, 0x06, 0x02, 0x02}), LongRequest({0x01, 0x00, 0x01, 0x24})},
-     true,
-     {},
-     0},
+    {"ProfileOutOfRange", "g12", kG12Config, {LongRequest({0x11, 0x09})}, true,
+     Counted(0, 0, 1), 0},
+    {"BlockOf33", "g5x", kG5Config, {LongRequest({0x01, 0x03, 0x00, 0x05, 0x21})}, true,
+     Counted(0, 0, 1), 0},
+    // Information pages are read only after page mode was asked for.
+    {"InfoPageBeforePageMode", "g5x", kG5Config, {LongRequest({0x01, 0x00, 0x01, 0x24})}, true,
+     Counted(0, 0, 1), 0},
+    {"InfoPageAfterPageMode", "g5x", kG5Config,
+     {LongRequest({0x01, 0x06, 0x02, 0x02}), LongRequest({0x01, 0x00, 0x01, 0x24})}, true, {}, 0},
 };
+// clang-format on
 
 class Requests : public Faults, public ::testing::WithParamInterface<RequestCase> {};
 
