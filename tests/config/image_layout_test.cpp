@@ -1,4 +1,4 @@
-// Encodings of the image: report rates, DPI steps, factory DPI stages and colours.
+// Report rates, and the sole left click a change must not take away.
 #include <gtest/gtest.h>
 
 #include "config/config_image.h"
@@ -6,61 +6,15 @@
 namespace qvm {
 namespace {
 
-struct RateCase {
-    int code;
-    int hz;
-};
-
-class ImageReportRate : public ::testing::TestWithParam<RateCase> {};
-
-TEST_P(ImageReportRate, CodeAndHzAgree) {
-    EXPECT_EQ(ReportRateHz(GetParam().code), GetParam().hz);
-    EXPECT_EQ(ReportRateCodeFor(GetParam().hz), GetParam().code);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ImageReportRate,
-                         ::testing::Values(RateCase{0, 1000}, RateCase{1, 500}, RateCase{2, 333},
-                                           RateCase{3, 250}, RateCase{4, 200}, RateCase{5, 166},
-                                           RateCase{6, 142}, RateCase{7, 125}));
-
-TEST(ImageReportRate, NearestCodeForOtherRates) {
-    const std::pair<int, int> cases[] = {{2000, 0}, {900, 0}, {600, 1}, {300, 2},
-                                         {130, 7},  {10, 7},  {150, 6}, {750, 0}};
-    for (const auto& [hz, code] : cases) EXPECT_EQ(ReportRateCodeFor(hz), code) << hz;
-}
-
-struct IdentCase {
-    int id1;
-    int id2;
-    int step;
-    int steps;
-    std::array<uint8_t, 5> stages;
-};
-
-class ImageIdent : public ::testing::TestWithParam<IdentCase> {};
-
-TEST_P(ImageIdent, StepCountAndFactoryStages) {
-    const IdentCase& c = GetParam();
-    EXPECT_EQ(DpiStepFor(c.id1), c.step);
-    EXPECT_EQ(DpiStepCountFor(c.id1, c.id2), c.steps);
-    EXPECT_EQ(DefaultDpiStages(c.id1), c.stages);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ImageIdent,
-                         ::testing::Values(IdentCase{0x12, 160, 100, 160, {8, 16, 32, 160, 80}},
-                                           IdentCase{0x03, 100, 50, 240, {16, 32, 64, 164, 80}},
-                                           IdentCase{0x0F, 160, 50, 160, {16, 32, 64, 144, 80}},
-                                           IdentCase{0x13, 90, 50, 240, {16, 32, 64, 240, 80}},
-                                           IdentCase{0x01, 120, 50, 120, {16, 32, 64, 80, 80}}));
-
-TEST(ImageColour, PackedFactoryColoursMatchTheEightBitOnes) {
-    const std::array<uint8_t, 5> packed = {0x07, 0x0C, 0x30, 0x33, 0x3C};
-    for (std::size_t p = 0; p < packed.size(); ++p) {
-        const Rgb& c = DefaultProfileColours()[p];
-        EXPECT_EQ(PackColour(Reduce8Bit(c.red), Reduce8Bit(c.green), Reduce8Bit(c.blue)),
-                  packed[p]);
+TEST(ImageReportRate, EveryCodeRoundTripsThroughItsRate) {
+    for (int code = 0; code < 8; ++code) {
+        EXPECT_EQ(ReportRateCodeFor(ReportRateHz(code)), code) << code;
     }
-    EXPECT_EQ(UnpackColour(0x39), (Rgb{85, 170, 255}));
+    EXPECT_EQ(ReportRateHz(0), 1000);
+    EXPECT_EQ(ReportRateHz(7), 125);
+    // Other rates take the nearest code, ties to the faster rate.
+    const std::pair<int, int> nearest[] = {{2000, 0}, {600, 1}, {10, 7}, {750, 0}};
+    for (const auto& [hz, code] : nearest) EXPECT_EQ(ReportRateCodeFor(hz), code) << hz;
 }
 
 TEST(ImageSoleLeftClick, CountsOnlyShownButtonsOfTheCurrentProfile) {

@@ -23,11 +23,6 @@ std::vector<uint8_t> Record() {
 }
 
 const MacroCase kMacroCases[] = {
-    {"ClassASlot0",
-     "g0",
-     {{0x200, {0x00, 0x04, 40, 0}}, {0x340, {9}}, {0x400, Record()}},
-     0,
-     {"Hi", 0x400, 0x421, 40, 9}},
     {"ClassASlot30ModeByte",
      "g0",
      {{0x200 + 4 * 30, {0x00, 0x05, 34, 0}}, {0x340 + 30, {10}}, {0x500, Record()}},

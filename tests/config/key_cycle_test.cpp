@@ -32,11 +32,11 @@ const Bytes kEightBytes = {8, 1, 4, 2,  5, 3,  6,    4,    7,    5,   8,
 const Bytes kClearedBytes = {0, 0, 0, 0, 0, 0, 0,    0,    0,    0,   0,
                              0, 0, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF};
 
+// Each class once, each kind of list once: the addresses are the class's, the bytes the
+// list's.
 const CycleCase kCycleCases[] = {
-    {"A_Two", "g0", 0x3BA, kTwo, kTwoBytes},        {"B_Two", "g5", 0x41A, kTwo, kTwoBytes},
-    {"C_Two", "g12", 0x4BA, kTwo, kTwoBytes},       {"A_Eight", "g0", 0x3BA, kEight, kEightBytes},
-    {"B_Eight", "g5x", 0x41A, kEight, kEightBytes}, {"C_Eight", "g12", 0x4BA, kEight, kEightBytes},
-    {"A_Clear", "g0", 0x3BA, {}, kClearedBytes},    {"B_Clear", "g5", 0x41A, {}, kClearedBytes},
+    {"A_Two", "g0", 0x3BA, kTwo, kTwoBytes},
+    {"B_Eight", "g5x", 0x41A, kEight, kEightBytes},
     {"C_Clear", "g12", 0x4BA, {}, kClearedBytes},
 };
 
@@ -110,33 +110,6 @@ TEST(KeyCycleWrite, LeavesEveryMacroModeAndTheIndex) {
         rig.Load();
         EXPECT_EQ(rig.Image()->macros, before);
         EXPECT_EQ(rig.Image()->keyCycles[0].Count(), 3);
-    }
-}
-
-// Too many keys or no such profile: refused, and nothing reaches the device.
-TEST(KeyCycleWrite, RefusesBadInputAndLeavesTheDevice) {
-    const std::pair<int, std::size_t> cases[] = {{0, 9}, {5, 1}, {-1, 1}};  // profile, keys
-    test::ImageRig rig("g12");
-    rig.Load();
-    const Bytes memory = rig.Peek(0, 0x800);
-    const auto before = rig.Image();
-    for (const auto& [profile, count] : cases) {
-        const std::vector<KeyCycleEntry> keys(count, KeyCycleEntry{0, 0x04});
-        const Status s = rig.model->SetKeyCycleList(profile, keys);
-        EXPECT_FALSE(s.ok()) << profile << " " << count;
-        EXPECT_FALSE(s.message().empty());
-    }
-    EXPECT_EQ(rig.Peek(0, 0x800), memory);
-    EXPECT_EQ(rig.Image(), before);
-}
-
-TEST(KeyCycleWrite, ReportsADeviceThatIsGone) {
-    for (const char* devices : {"g0", "g5", "g12"}) {
-        test::ImageRig rig(devices);
-        rig.Load();
-        rig.Device().Detach();
-        const std::vector<KeyCycleEntry> keys = {{0, 0x04}};
-        EXPECT_FALSE(rig.model->SetKeyCycleList(0, keys).ok()) << devices;
     }
 }
 

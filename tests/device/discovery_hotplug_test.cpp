@@ -51,22 +51,6 @@ TEST(DiscoveryRefresh, FirstRunEnumeratesActivatesAndLoadsEntry0) {
     EXPECT_EQ(rig.link.Refresh(log.Hooks()).active, rig.ConfigPath(0));
 }
 
-TEST(DiscoveryRefresh, KeyboardCandidateIsNotActivatedAndNoDeviceLoadsEmpty) {
-    LinkRig rig("mx28,g12");
-    HookLog log;
-    const RefreshResult r = rig.link.Refresh(log.Hooks());
-    EXPECT_EQ(r.active, rig.ConfigPath(0));
-    EXPECT_EQ(rig.Device(1).MouseState().hostMode, 0);  // never chosen, never told 9
-    EXPECT_EQ(rig.cache.Path(), "");                    // no activation ran
-
-    LinkRig none("g12/class=3");
-    HookLog noneLog;
-    const RefreshResult empty = none.link.Refresh(noneLog.Hooks());
-    EXPECT_EQ(empty.candidate, "");
-    EXPECT_TRUE(noneLog.layouts.empty());
-    EXPECT_EQ(noneLog.loads, Paths{""});
-}
-
 TEST(DiscoveryRefresh, ARefreshStartedDuringARefreshDoesNotRun) {
     LinkRig rig("g12");
     bool innerRan = true;
@@ -146,35 +130,6 @@ TEST(DiscoveryHotPlug, RemovalAndArrivalThroughTheSimulator) {
     EXPECT_EQ(rig.link.DeviceList(),
               (Paths{rig.ConfigPath(1), rig.ConfigPath(2), rig.ConfigPath(0)}));
     EXPECT_EQ(rig.values.Get(rig.ConfigPath(0)).ProtocolGeneration, 12);
-}
-
-TEST(DiscoveryHotPlug, TwoArrivalsOfOnePathListItOnce) {
-    LinkRig rig("g5");
-    const std::string path = rig.ConfigPath(0);
-    const HidEvent arrival{HidEventKind::Added, rig.InfoOf(path)};
-    rig.shim.QueueEvent(arrival);
-    rig.shim.QueueEvent(arrival);
-    const DeviceEvents e = rig.link.HandleEvents();
-    EXPECT_EQ(rig.link.DeviceList(), Paths{path});
-    EXPECT_EQ(e.listed, (Paths{path, path}));
-}
-
-TEST(DiscoveryHotPlug, UnopenableArrivalIsReportedAndForgottenWhenItLeaves) {
-    LinkRig rig("g12");
-    HidDeviceInfo denied;
-    denied.path = "hid#vid_0c45&pid_7030&mi_02#hidraw4";
-    denied.vendorId = 0x0C45;
-    denied.openError = "permission denied";
-    rig.shim.QueueEvent({HidEventKind::Added, denied});
-    DeviceEvents e = rig.link.HandleEvents();
-    EXPECT_EQ(e.unusable, Paths{denied.path});
-    EXPECT_TRUE(e.listed.empty());
-    EXPECT_EQ(rig.link.UnusableDevices(),
-              (std::vector<UnusableDevice>{{denied.path, "permission denied"}}));
-    rig.shim.QueueEvent({HidEventKind::Removed, denied});
-    e = rig.link.HandleEvents();
-    EXPECT_EQ(e.removed, Paths{denied.path});
-    EXPECT_TRUE(rig.link.UnusableDevices().empty());
 }
 
 // Arrivals probed on one thread while another refreshes and a third probes the same

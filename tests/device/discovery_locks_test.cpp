@@ -116,25 +116,5 @@ TEST(DiscoveryLocks, ASilentDeviceInAnotherProgramHoldsUpNobody) {
     EXPECT_TRUE(done.ok()) << done.message();
 }
 
-TEST(DiscoveryLocks, DeviceLockNamesKeepDevicesApart) {
-    struct Case {
-        std::string device;
-        std::string name;
-    };
-    const Case cases[] = {
-        {"", "L"},
-        {"sim#vid_0c45&pid_7030&mi_02#d0i2", "L sim#vid_0c45&pid_7030&mi_02#d0i2"},
-        {"bridge#vid_0c45&pid_7030&mi_02#a/b", "L bridge#vid_0c45&pid_7030&mi_02#a%2Fb"},
-        {"hid#X y", "L hid#%58%20y"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(DeviceLockName("L", c.device), c.name) << c.device;
-    // Paths too long for a file name stay apart and short enough.
-    const std::string a = DeviceLockName("L", std::string(300, 'a') + "1");
-    const std::string b = DeviceLockName("L", std::string(300, 'a') + "2");
-    EXPECT_NE(a, b);
-    EXPECT_LE(a.size(), 200u);
-    EXPECT_LE(b.size(), 200u);
-}
-
 }  // namespace
 }  // namespace qvm

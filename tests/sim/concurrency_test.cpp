@@ -1,10 +1,7 @@
 // Simulated devices used from several threads at once (run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -67,29 +64,6 @@ TEST(Concurrency, TwoWritersLoseNothing) {
     ExpectBlocks(device, 0xB2, 0x2000);
     EXPECT_EQ(device.Stats().setFeature, 2u * kBlocks);
     EXPECT_EQ(device.Stats().getFeature, 2u * kBlocks);
-}
-
-// Two backends on one state folder, as two programs on one simulated device: writing at
-// the same time, each sees every write of both, and so does a third that starts later.
-TEST(Concurrency, TwoBackendsOnOneStateFolderLoseNothing) {
-    std::string folder = (std::filesystem::temp_directory_path() / "qvm-two-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-    {
-        auto a = SimBackend::Create("g12", folder);
-        auto b = SimBackend::Create("g12", folder);
-        ASSERT_TRUE(a && b);
-        {
-            std::jthread first(WriteBlocks, std::ref(**a), 0xA1, 0x1000);
-            std::jthread second(WriteBlocks, std::ref(**b), 0xB2, 0x2000);
-        }
-        auto later = SimBackend::Create("g12", folder);
-        ASSERT_TRUE(later);
-        for (SimBackend* sim : {a->get(), b->get(), later->get()}) {
-            ExpectBlocks(sim->Device(0), 0xA1, 0x1000);
-            ExpectBlocks(sim->Device(0), 0xB2, 0x2000);
-        }
-    }
-    std::filesystem::remove_all(folder);
 }
 
 TEST(Concurrency, ReaderSeesEveryReportOnceAndWakesOnRemoval) {

@@ -1,5 +1,4 @@
-// Helpers of the simulator tests: byte lists, the sparse form of 64-byte frames, and
-// exchanges with a bare firmware.
+// Helpers of the simulator tests: requests in both frame sizes.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +12,6 @@
 namespace qvm::test {
 
 using Bytes = std::vector<uint8_t>;
-
-// A 64-byte frame written as its non-zero bytes: (offset, value) pairs.
-inline Bytes Long(std::initializer_list<std::pair<int, uint8_t>> bytes) {
-    Bytes frame(64, 0);
-    for (const auto& [at, value] : bytes) frame[at] = value;
-    return frame;
-}
 
 // XOR of bytes 1 to L-2, for building requests in bulk. Expected replies are never built
 // with it: they are written out byte by byte.
@@ -47,12 +39,6 @@ inline Bytes LongRequest(std::initializer_list<uint8_t> body) {
     for (uint8_t b : body) frame[i++] = b;
     frame[63] = TestCheck(frame);
     return frame;
-}
-
-inline Bytes Exchange(SimMouse& mouse, const Bytes& request) {
-    mouse.HandleRequest(request);
-    const auto reply = mouse.Reply();
-    return Bytes(reply.begin(), reply.end());
 }
 
 }  // namespace qvm::test

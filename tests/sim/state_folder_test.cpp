@@ -1,7 +1,8 @@
-// One simulated device run by several backends on the same state folder, as the desktop
-// program, qvmctl and qvm-sim run it side by side: each sees the others' writes at its
-// next exchange, and none puts old values back when it ends. Damaged state files are set
-// aside and reported, and one that is not a regular file never blocks.
+// The simulated devices' state folder. One device run by several backends on the same
+// folder, as the desktop program, qvmctl and qvm-sim run it side by side: each sees the
+// others' writes at its next exchange, and none puts old values back when it ends.
+// Damaged state files are set aside and reported, one that is not a regular file never
+// blocks, the state survives a restart, and a write the folder cannot take is undone.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,6 +17,7 @@
 #include <future>
 
 #include "sim/sim_backend.h"
+#include "sim/sim_state_store.h"
 #include "sim_test_util.h"
 
 namespace qvm::test {
@@ -40,19 +42,17 @@ class SharedFolder : public ::testing::Test {
         return backend ? std::move(*backend) : nullptr;
     }
     std::string File(const std::string& name) const { return folder_ + "/" + name; }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     fs::path root_;
     std::string folder_;
-};
-
-// One byte of device memory (a keyboard: its lighting effect), written and read back
-// through the device's own interface as a host would.
-struct SharedCase {
-    const char* name;
-    const char* devices;
-    std::function<void(SimBackend&, uint8_t)> write;
-    std::function<uint8_t(SimBackend&)> read;
-    uint8_t first, second;  // two values the device accepts, neither its factory value
 };
 
 std::unique_ptr<HidHandle> OpenOrFail(SimBackend& sim, const std::string& path) {
@@ -61,89 +61,49 @@ std::unique_ptr<HidHandle> OpenOrFail(SimBackend& sim, const std::string& path) 
     return handle ? std::move(*handle) : nullptr;
 }
 
-constexpr const char* kShortConfig = "sim#vid_0c45&pid_7010&mi_00#d0i0";
 constexpr const char* kLongConfig = "sim#vid_0c45&pid_7030&mi_02#d0i2";
-constexpr const char* kKeyboardConfig = "sim#vid_0c45&pid_7050&mi_01#d0i1";
-constexpr uint16_t kShortAt = 0x0300;
-constexpr uint16_t kLongAt = 0x0900;
+constexpr uint16_t kAt = 0x0900;
 
-const SharedCase kSharedCases[] = {
-    {"ShortFrames", "g0",
-     [](SimBackend& sim, uint8_t value) {
-         auto h = OpenOrFail(sim, kShortConfig);
-         ASSERT_TRUE(h &&
-                     h->SetFeature(Short({0x05, 0x01, kShortAt & 0xFF, kShortAt >> 8, 0, value})));
-     },
-     [](SimBackend& sim) -> uint8_t {
-         auto h = OpenOrFail(sim, kShortConfig);
-         if (!h || !h->SetFeature(Short({0x05, 0x00, kShortAt & 0xFF, kShortAt >> 8, 0}))) {
-             return 0;
-         }
-         Bytes reply(9, 0);
-         return h->GetFeature(reply) ? reply[2] : 0;
-     },
-     0x5A, 0xA5},
-    {"LongFrames", "g12",
-     [](SimBackend& sim, uint8_t value) {
-         auto h = OpenOrFail(sim, kLongConfig);
-         ASSERT_TRUE(h &&
-                     h->SetFeature(LongRequest({0x03, kLongAt & 0xFF, kLongAt >> 8, 1, value})));
-     },
-     [](SimBackend& sim) -> uint8_t {
-         auto h = OpenOrFail(sim, kLongConfig);
-         if (!h || !h->SetFeature(LongRequest({0x02, kLongAt & 0xFF, kLongAt >> 8}))) return 0;
-         Bytes reply(64, 0);
-         reply[0] = 0x01;
-         return h->GetFeature(reply) ? reply[2] : 0;
-     },
-     0x5A, 0xA5},
-    {"KeyboardLighting", "mx28",
-     [](SimBackend& sim, uint8_t effect) {
-         auto h = OpenOrFail(sim, kKeyboardConfig);
-         Bytes report(32, 0);
-         report[0] = 0x06, report[1] = 0xBE, report[2] = 0x15, report[4] = 1, report[5] = 2;
-         report[6] = effect;
-         ASSERT_TRUE(h && h->Write(report));
-     },
-     [](SimBackend& sim) -> uint8_t { return sim.Device(0).KeyboardLighting().effect; }, 3, 5},
-};
-
-void PrintTo(const SharedCase& c, std::ostream* os) {
-    *os << c.name;
+// One byte of device memory, written and read back through the device's own interface
+// as a host would.
+void WriteByte(SimBackend& sim, uint8_t value) {
+    auto h = OpenOrFail(sim, kLongConfig);
+    ASSERT_TRUE(h && h->SetFeature(LongRequest({0x03, kAt & 0xFF, kAt >> 8, 1, value})));
 }
 
-class SharedDevice : public SharedFolder, public ::testing::WithParamInterface<SharedCase> {};
+uint8_t ReadByte(SimBackend& sim) {
+    auto h = OpenOrFail(sim, kLongConfig);
+    if (!h || !h->SetFeature(LongRequest({0x02, kAt & 0xFF, kAt >> 8}))) return 0;
+    Bytes reply(64, 0);
+    reply[0] = 0x01;
+    return h->GetFeature(reply) ? reply[2] : 0;
+}
 
-TEST_P(SharedDevice, EachSeesTheOthersWritesAtItsNextExchange) {
-    const SharedCase& c = GetParam();
-    auto first = Make(c.devices);
-    auto second = Make(c.devices);
+TEST_F(SharedFolder, EachSeesTheOthersWritesAtItsNextExchange) {
+    auto first = Make("g12");
+    auto second = Make("g12");
     ASSERT_TRUE(first && second);
-    c.write(*first, c.first);
-    EXPECT_EQ(c.read(*second), c.first) << "the second backend sees the first one's write";
-    c.write(*second, c.second);
-    EXPECT_EQ(c.read(*first), c.second) << "and the first sees the second's";
+    WriteByte(*first, 0x5A);
+    EXPECT_EQ(ReadByte(*second), 0x5A) << "the second backend sees the first one's write";
+    WriteByte(*second, 0xA5);
+    EXPECT_EQ(ReadByte(*first), 0xA5) << "and the first sees the second's";
 }
 
-TEST_P(SharedDevice, NeitherPutsOldValuesBackWhenItEnds) {
-    const SharedCase& c = GetParam();
+TEST_F(SharedFolder, NeitherPutsOldValuesBackWhenItEnds) {
     for (const bool writerEndsFirst : {true, false}) {
         SCOPED_TRACE(writerEndsFirst ? "writer ends first" : "idle one ends first");
         fs::remove_all(folder_);
-        auto idle = Make(c.devices);  // loaded before the change, never writes
-        auto writer = Make(c.devices);
+        auto idle = Make("g12");  // loaded before the change, never writes
+        auto writer = Make("g12");
         ASSERT_TRUE(idle && writer);
-        c.write(*writer, c.first);
+        WriteByte(*writer, 0x5A);
         if (writerEndsFirst) writer.reset();
         idle.reset();
         writer.reset();
-        auto later = Make(c.devices);
-        EXPECT_EQ(c.read(*later), c.first);
+        auto later = Make("g12");
+        EXPECT_EQ(ReadByte(*later), 0x5A);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Kinds, SharedDevice, ::testing::ValuesIn(kSharedCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A state file the device cannot use, made in the folder before the backend starts.
 struct DamagedCase {
@@ -155,11 +115,6 @@ struct DamagedCase {
 const DamagedCase kDamagedCases[] = {
     {"Truncated", [](const std::string& f) { std::ofstream(f) << std::string(100, 'x'); },
      "100 bytes"},
-    {"Empty", [](const std::string& f) { std::ofstream{f}; }, "0 bytes"},
-    {"TooLong", [](const std::string& f) { std::ofstream(f) << std::string(0x10001, 'x'); },
-     "more than 65536 bytes"},
-    {"Folder", [](const std::string& f) { fs::create_directories(f + "/inner"); },
-     "not a regular file"},
     {"Fifo", [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); },
      "not a regular file"},
 };
@@ -216,6 +171,58 @@ TEST_F(SharedFolder, AFileSetAsideEarlierIsNotReplaced) {
     EXPECT_EQ(text("0-g12.mem.rejected"), "first");
     EXPECT_EQ(text("0-g12.mem.rejected.2"), "second");
     EXPECT_EQ(text("0-g12.mem.rejected.3"), "third");
+}
+
+TEST_F(SharedFolder, MemoryAndLightingSurviveARestart) {
+    {
+        auto backend = Make("g12,mx28");
+        auto mouse = backend->Open("sim#vid_0c45&pid_7030&mi_02#d0i2");
+        ASSERT_TRUE(mouse);
+        ASSERT_TRUE((*mouse)->SetFeature(LongRequest({0x03, 0x00, 0x09, 0x02, 0xDE, 0xAD})));
+        auto keyboard = backend->Open("sim#vid_0c45&pid_7050&mi_01#d1i1");
+        ASSERT_TRUE(keyboard);
+        Bytes effect(32, 0);
+        effect[0] = 0x06, effect[1] = 0xBE, effect[2] = 0x15, effect[4] = 1, effect[5] = 2;
+        effect[6] = 7;
+        ASSERT_TRUE((*keyboard)->Write(effect));
+        EXPECT_TRUE(backend->LoadNotes().empty()) << "nothing saved yet is no problem";
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"0-g12.mem", "0-g12.mem.lock", "1-mx28.mem",
+                                                 "1-mx28.mem.lock"}));
+    EXPECT_EQ(fs::file_size(fs::path(folder_) / "0-g12.mem"), 0x10000u);
+
+    auto again = Make("g12,mx28");
+    EXPECT_TRUE(again->LoadNotes().empty());
+    EXPECT_EQ(again->Device(0).PeekMemory(0x900, 2), (Bytes{0xDE, 0xAD}));
+    EXPECT_EQ(again->Device(1).KeyboardLighting().effect, 7);
+    EXPECT_EQ(again->Device(0).MouseState().stage, 1) << "the loaded memory is applied";
+}
+
+// A write the state folder cannot take fails its transfer and is undone, and the
+// backend reports it once, naming the file.
+TEST_F(SharedFolder, ALostWriteFailsTheTransferAndIsUndone) {
+    std::ofstream(File("blocker")) << "x";
+    std::vector<SimStateNote> notes;
+    auto made = SimBackend::Create("g12", folder_ + "/blocker/inner", SystemClock::Instance(),
+                                   [&](const SimStateNote& note) { notes.push_back(note); });
+    ASSERT_TRUE(made) << made.message();
+    SimBackend& sim = **made;
+    auto h = sim.Open("sim#vid_0c45&pid_7030&mi_02#d0i2");
+    ASSERT_TRUE(h);
+    EXPECT_FALSE((*h)->SetFeature(LongRequest({0x03, 0x03, 0x00, 0x01, 0x30})));
+    EXPECT_EQ(sim.Device(0).PeekMemory(0x03, 1)[0], 8);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(notes[0].lost);
+    const std::string file = folder_ + "/blocker/inner/0-g12.mem";
+    EXPECT_EQ(notes[0].message.rfind("cannot keep the simulated device's memory in " + file +
+                                         ": cannot create " + folder_ + "/blocker/inner",
+                                     0),
+              0u)
+        << notes[0].message;
+    const Status lost = sim.TakeLostWrite();
+    EXPECT_EQ(lost.kind(), ErrorKind::Io);
+    EXPECT_EQ(lost.message(), notes[0].message);
+    EXPECT_TRUE(sim.TakeLostWrite()) << "told once";
 }
 
 }  // namespace
