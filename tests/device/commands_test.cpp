@@ -10,8 +10,10 @@
 
 #include "device/command_table.h"
 #include "device/commands.h"
+#include "device/device_stack.h"
 #include "support/fake_clock.h"
 #include "support/fake_hid.h"
+#include "support/kept.h"
 
 namespace qvm {
 namespace {
@@ -22,13 +24,14 @@ using test::HidOp;
 const std::string kCommandPath = "sim#vid_0c45&pid_7040&mi_01#1";
 
 struct CommandsFixture : ::testing::Test {
-    test::FakeHidBackend backend;
     test::FakeClock clock;
-    LocalMutex mutex;
-    Transport transport{backend, clock, mutex};
-    DeviceValueTable values;
-    MemoryCache cache;
-    DeviceCommands commands{transport, values, cache};
+    test::FakeHidBackend* fake = nullptr;  // owned by the stack
+    DeviceStack stack{test::Kept(fake, std::make_unique<test::FakeHidBackend>()), clock,
+                      DeviceStack::LocalLocks()};
+    test::FakeHidBackend& backend = *fake;
+    DeviceValueTable& values = stack.Values();
+    MemoryCache& cache = stack.Cache();
+    DeviceCommands& commands = stack.Commands();
 
     test::FakeHidDevice& Device(int generation) {
         auto& d = backend.Add(kCommandPath, generation == 0 ? test::ShortCaps() : test::LongCaps());
@@ -259,6 +262,7 @@ TEST_F(CommandsFixture, RecordFirstByteAbove50ReadsAsOneOnlyWhenAnsweredOnTheHos
     const Case cases[] = {{5, 3, 51, 1}, {0, 0, 50, 50}, {5, 32, 7, 0}, {11, 3, 51, 0x42}};
     for (const Case& c : cases) {
         test::FakeHidBackend fresh;
+        LocalMutex mutex;
         Transport freshTransport(fresh, clock, mutex);
         DeviceCommands freshCommands(freshTransport, values, cache);
         fresh.Add(kCommandPath, c.generation == 0 ? test::ShortCaps() : test::LongCaps())

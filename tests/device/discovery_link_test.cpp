@@ -22,8 +22,8 @@ TEST(DiscoveryIdentity, EnumerationListsUsableDevicesInOrderAndReportsUnopenable
     HidDeviceInfo foreign = denied;
     foreign.path = "hid#vid_046d&pid_c077&mi_00#hidraw1";
     foreign.vendorId = 0x046D;
-    rig.shim.AddUnopenable(denied);
-    rig.shim.AddUnopenable(foreign);
+    rig.shim->AddUnopenable(denied);
+    rig.shim->AddUnopenable(foreign);
 
     ASSERT_TRUE(rig.link.EnumerateDevices().ok());
     EXPECT_EQ(rig.link.DeviceList(),

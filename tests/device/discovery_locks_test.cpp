@@ -53,22 +53,17 @@ class GateClock final : public Clock {
 
 // One program: its own simulated devices, its own handles on the shared named locks.
 struct Program {
-    std::unique_ptr<SimBackend> sim;
-    std::unique_ptr<NamedMutex> listLock;
-    NamedDeviceLocks deviceLocks;
-    Transport transport;
-    DeviceValueTable values;
-    MemoryCache cache;
-    DeviceCommands commands;
-    DeviceLink link;
+    SimBackend* sim = nullptr;  // owned by the stack
+    DeviceStack stack;
+    DeviceCommands& commands;
+    DeviceLink& link;
 
     Program(const std::string& devices, Clock& clock, const std::string& lockBase)
-        : sim(test::MakeSim(devices, clock)),
-          listLock(std::move(OpenNamedMutex(lockBase + " list")).value()),
-          deviceLocks(lockBase + " transport"),
-          transport(*sim, clock, deviceLocks),
-          commands(transport, values, cache),
-          link(*sim, commands, *listLock, clock) {}
+        : stack(test::Kept(sim, test::MakeSim(devices, clock)), clock,
+                DeviceStack::Locks{std::make_unique<NamedDeviceLocks>(lockBase + " transport"),
+                                   std::move(OpenNamedMutex(lockBase + " list")).value()}),
+          commands(stack.Commands()),
+          link(stack.Link()) {}
 };
 
 // Hang guard only: a correct program finishes at once; this limit only keeps a wrong one
@@ -106,7 +101,7 @@ TEST(DiscoveryLocks, ASilentDeviceInAnotherProgramHoldsUpNobody) {
         if (path.empty()) return MakeError("the healthy device was not listed");
         if (Status s = healthy.link.ActivateDevice(path, true); !s) return s;
         healthy.commands.QueryStatus(path, 10);
-        if (auto failed = healthy.transport.LastFailure(path)) return failed->ToError();
+        if (auto failed = healthy.stack.GetTransport().LastFailure(path)) return failed->ToError();
         return {};
     });
     const bool finished = work.wait_for(kHangGuard) == std::future_status::ready;

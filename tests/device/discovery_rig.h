@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "device/commands.h"
-#include "device/discovery.h"
+#include "device/device_stack.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
+#include "support/kept.h"
 
 namespace qvm::test {
 
@@ -72,21 +72,16 @@ inline std::unique_ptr<SimBackend> MakeSim(const std::string& devices, Clock& cl
 struct LinkRig {
     FakeClock clock;
     std::unique_ptr<SimBackend> sim;
-    ShimBackend shim;
-    LocalMutex transportLock;
-    LocalMutex listLock;
-    Transport transport;
-    DeviceValueTable values;
-    MemoryCache cache;
-    DeviceCommands commands;
-    DeviceLink link;
+    ShimBackend* shim = nullptr;  // in front of the simulator; owned by the stack
+    DeviceStack stack;
+    DeviceValueTable& values;
+    DeviceLink& link;
 
     explicit LinkRig(const std::string& devices)
         : sim(MakeSim(devices, clock)),
-          shim(*sim),
-          transport(shim, clock, transportLock),
-          commands(transport, values, cache),
-          link(shim, commands, listLock, clock) {}
+          stack(Kept(shim, std::make_unique<ShimBackend>(*sim)), clock, DeviceStack::LocalLocks()),
+          values(stack.Values()),
+          link(stack.Link()) {}
 
     SimDevice& Device(size_t i) { return sim->Device(i); }
     // The path of interface `number` of simulated device `i`.

@@ -10,7 +10,7 @@
 namespace qvm::test {
 
 class FakeClock final : public Clock {
-public:
+  public:
     void SleepMs(int ms) override {
         std::lock_guard lock(m_);
         sleeps_.push_back(ms);
@@ -35,7 +35,7 @@ public:
         sleeps_.clear();
     }
 
-private:
+  private:
     mutable std::mutex m_;
     std::vector<int> sleeps_;
     TimePoint now_{};
