@@ -91,13 +91,15 @@ void StoreCommandLineSettings(const StartupOptions& options, const StartupEnv& e
     }
 }
 
-// "/close": pulses the running instance's close event. No instance running is not an
-// error: nothing is signalled and the run ends quietly.
-void SendClose(EventFactory& events, StartupOutcome& outcome) {
-    auto sender = events.Open(std::string(kCloseEventName));
+// Signals the running instance through event `name`. An event that does not exist means
+// no instance runs: a warning only when `missingIsWarning`.
+void Pulse(EventFactory& events, std::string_view name, bool missingIsWarning,
+           StartupOutcome& outcome) {
+    auto sender = events.Open(std::string(name));
     if (!sender) {
-        if (sender.failure() != EventFailure::kNotFound)
+        if (missingIsWarning || sender.failure() != EventFailure::kNotFound) {
             outcome.warnings.push_back(sender.message());
+        }
         return;
     }
     if (Status s = (*sender)->Pulse(); !s) {
@@ -107,18 +109,15 @@ void SendClose(EventFactory& events, StartupOutcome& outcome) {
     outcome.signalled = true;
 }
 
+// "/close": pulses the running instance's close event. No instance running is not an
+// error: nothing is signalled and the run ends quietly.
+void SendClose(EventFactory& events, StartupOutcome& outcome) {
+    Pulse(events, kCloseEventName, false, outcome);
+}
+
 // A second instance wakes the first through its wait event unless it starts hidden.
 void WakeFirstInstance(EventFactory& events, StartupOutcome& outcome) {
-    auto sender = events.Open(std::string(kWaitEventName));
-    if (!sender) {
-        outcome.warnings.push_back(sender.message());
-        return;
-    }
-    if (Status s = (*sender)->Pulse(); !s) {
-        outcome.warnings.push_back(s.message());
-        return;
-    }
-    outcome.signalled = true;
+    Pulse(events, kWaitEventName, true, outcome);
 }
 
 // The options of this start that only a new instance could take: the running one keeps
