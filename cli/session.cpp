@@ -5,7 +5,6 @@
 
 #include "device/device_path.h"
 #include "platform/clock.h"
-#include "platform/folders.h"
 #include "session/hid_factory.h"
 
 namespace qvm::cli {

@@ -36,11 +36,10 @@ Result<std::unique_ptr<DeviceStack>> DeviceStack::Open(std::unique_ptr<HidBacken
 
 DeviceStack::DeviceStack(std::unique_ptr<HidBackend> backend, Clock& clock, Locks locks)
     : backend_(std::move(backend)),
-      clock_(clock),
       locks_(std::move(locks)),
-      transport_(*backend_, clock_, *locks_.devices),
+      transport_(*backend_, clock, *locks_.devices),
       commands_(transport_, values_, cache_),
       keyboards_(transport_, values_),
-      link_(*backend_, commands_, *locks_.list, clock_) {}
+      link_(*backend_, commands_, *locks_.list, clock) {}
 
 }  // namespace qvm

@@ -1,6 +1,6 @@
 // One device stack over a HID backend: the locks, the transport, the per-device values,
-// the memory cache, the mice's and the keyboards' command sets and the device link, built in that order. The
-// desktop program, qvmctl, the benchmarks and the test rigs all talk to devices through
+// the memory cache, the mice's and the keyboards' command sets and the device link, built in that
+// order. The desktop program, qvmctl, the benchmarks and the test rigs all talk to devices through
 // one of these.
 #pragma once
 
@@ -38,7 +38,7 @@ class DeviceStack {
     DeviceStack& operator=(const DeviceStack&) = delete;
 
     HidBackend& Backend() { return *backend_; }
-    Clock& GetClock() { return clock_; }
+    Clock& GetClock() { return transport_.GetClock(); }
     Transport& GetTransport() { return transport_; }
     DeviceValueTable& Values() { return values_; }
     MemoryCache& Cache() { return cache_; }
@@ -49,7 +49,6 @@ class DeviceStack {
   private:
     // Declared in the order they are built; each refers only to the ones above it.
     std::unique_ptr<HidBackend> backend_;
-    Clock& clock_;
     Locks locks_;
     Transport transport_;
     DeviceValueTable values_;

@@ -1,6 +1,4 @@
 #include "session/device_hub.h"
-#include "session/hid_factory.h"
-#include "sim/sim_backend.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +6,6 @@
 #include "base/atomic_file.h"
 #include "config/backup.h"
 #include "config/memory_top.h"
-#include "platform/folders.h"
 #include "session/hid_factory.h"
 #include "session/settings.h"
 #include "sim/sim_backend.h"

@@ -1,9 +1,8 @@
 // DeviceHub: the device stack of the running desktop program, without any window code.
 //
-// It owns the HID backend (simulated devices keep their memory in <user data>/sim as
-// qvmctl does), the two process-wide locks, the transport, the command set, the device
-// link, the layout decided for the active device and the configuration model of the
-// active mouse.
+// It owns the device stack over the backend OpenBackend chose (simulated devices keep
+// their memory in <user data>/sim as qvmctl does), the layout decided for the active
+// device and the configuration model of the active mouse.
 //
 // Every device exchange runs on ONE worker thread that takes tasks from a queue; the
 // worker sleeps on a condition variable until a task arrives or it is stopped, it never
