@@ -1,0 +1,103 @@
+// Where the macro recorder and quick binding take the user's input from. On X11 it is the
+// whole desktop (XInput 2 raw events, platform/desktop_input.h), so keys and clicks made in
+// any window are seen; elsewhere (Wayland) it is the Qt events of this program's own
+// windows, and FallbackNotice says so once.
+//
+// One InputSource serves the program; a user takes it with Take and holds the returned
+// InputLease while it wants input. Only the newest lease gets events. Dropping the lease
+// stops listening and releases the keyboard: closing the editor, a lost device or an
+// exception can never leave the keyboard grabbed (and the display server drops the grab
+// if the program dies).
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "platform/desktop_input.h"
+
+class QWidget;
+
+namespace qvm::ui {
+
+class InputSource;
+
+struct LeaseOptions {
+    // Keys typed while the lease is held do not reach this program's widgets (nor, with
+    // the keyboard grabbed, any other window or desktop shortcut).
+    bool swallowKeys = true;
+    // Mouse presses in this program's windows do not reach the widgets either (quick
+    // binding); the editor leaves the mouse free so that Stop can be pressed.
+    bool swallowMouse = false;
+    // Take the whole keyboard while the lease is held (see InputLease::SetKeyboardGrab).
+    bool grabKeyboard = true;
+};
+
+// Events of one holder of the source. Keys are X keycodes (evdev + 8), auto-repeats
+// removed; buttons are X button numbers (1 left, 2 middle, 3 right, 4/5 one wheel notch
+// forward/back, 8/9 back/forward), each with the pointer's global position when known.
+class InputLease : public QObject {
+    Q_OBJECT
+  public:
+    ~InputLease() override;
+    // Grabs or releases the keyboard while the lease stays (the recorder keeps it a moment
+    // after a captured key so that the key's release does not reach another window).
+    Status SetKeyboardGrab(bool on);
+    bool KeyboardGrabbed() const;
+    bool WholeDesktop() const;
+
+  signals:
+    void key(int x11Keycode, bool down);
+    void button(int xButton, bool down, std::optional<QPoint> globalPos);
+    void motion(std::optional<QPoint> globalPos);
+
+  private:
+    friend class InputSource;
+    InputLease(InputSource& source, LeaseOptions options, QWidget* grabWidget);
+    QPointer<InputSource> source_;
+    LeaseOptions options_;
+    QPointer<QWidget> grabWidget_;  // the widget that takes the keyboard without X11
+    bool grabbed_ = false;
+};
+
+class InputSource : public QObject {
+    Q_OBJECT
+  public:
+    // `desktop` null: this program's own windows only (`why` says why, for the notice).
+    InputSource(std::unique_ptr<DesktopInput> desktop, QString why, QObject* parent = nullptr);
+    // Opens the desktop source of the display Qt runs on; falls back when there is none.
+    static std::unique_ptr<InputSource> Open(QObject* parent = nullptr);
+    ~InputSource() override;
+
+    bool WholeDesktop() const { return desktop_ != nullptr; }
+    // "Only keys and clicks made in this program's windows are recorded: ..." once per
+    // run, empty after the first call and whenever the whole desktop is seen.
+    QString FallbackNotice();
+
+    // Starts delivering events to the new lease; an older lease goes quiet until the new
+    // one is dropped. `grabWidget` takes the keyboard where the desktop source is missing.
+    std::unique_ptr<InputLease> Take(const LeaseOptions& options, QWidget* grabWidget);
+
+    std::optional<QPoint> PointerPosition() const;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    friend class InputLease;
+    void Drop(InputLease* lease);
+    void ReadDesktop();
+    InputLease* Current() const;
+
+    std::unique_ptr<DesktopInput> desktop_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QString why_;
+    bool noticeGiven_ = false;
+    std::vector<QPointer<InputLease>> leases_;  // newest last
+};
+
+}  // namespace qvm::ui
