@@ -27,6 +27,7 @@
 #include "ui/confirm.h"
 #include "ui/device_selector.h"
 #include "ui/dpi_page.h"
+#include "ui/input_source.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
 #include "ui/profile_tabs.h"
@@ -104,6 +105,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWindowWidth, kWindowHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    input_ = InputSource::Open();
 
     const KeyNaming naming{[](int usage) { return std::string(KeyName(usage)); },
                            [](int usage) { return ConsumerName(usage); }};
@@ -134,6 +136,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     buttons.showMacroList = [this] { ShowMacroList(); };
     buttons.hideMacroList = [this] { macroList_->hide(); };
     buttons.showError = [this](const QString& text) { ShowError(text); };
+    buttons.input = input_.get();
     buttonPage_ = new ButtonPage(controller_, std::move(buttons));
     dpiPage_ = new DpiPage(controller_);
     OtherPageContext other;
