@@ -1,0 +1,79 @@
+// An X server of a test's own: Xvfb, started on a display number it picks itself (it
+// writes the number to a pipe), without a TCP listener, and ended with the test.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "base/unique_fd.h"
+
+namespace qvm::test {
+
+inline constexpr int kXvfbStartWaitMs = 10000;
+
+inline bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string rest = path != nullptr ? path : "/usr/bin:/bin";
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const std::string folder = rest.substr(0, colon);
+        if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+        if (colon == std::string::npos) break;
+        rest.erase(0, colon + 1);
+    }
+    return false;
+}
+
+// An Xvfb of this test alone: it chooses a free display number and writes it to a pipe.
+class Xvfb {
+  public:
+    Xvfb() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        UniqueFd readEnd(fds[0]);
+        UniqueFd writeEnd(fds[1]);
+        // Only async-signal-safe calls between fork and exec: the test may have threads.
+        const std::string fd = std::to_string(writeEnd.get());
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+                     "640x480x24", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid < 0) return;
+        pid_ = pid;
+        writeEnd.reset();
+        std::string number;
+        pollfd ready{readEnd.get(), POLLIN, 0};
+        while (::poll(&ready, 1, kXvfbStartWaitMs) > 0) {
+            char c = 0;
+            if (::read(readEnd.get(), &c, 1) != 1 || c == '\n') break;
+            number.push_back(c);
+        }
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~Xvfb() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    const std::string& Name() const { return name_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+inline bool XvfbInstalled() {
+    return OnPath("Xvfb");
+}
+
+}  // namespace qvm::test
