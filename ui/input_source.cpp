@@ -6,7 +6,6 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
