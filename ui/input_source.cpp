@@ -4,11 +4,12 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qvm::ui {
 
@@ -64,6 +65,29 @@ QString PlatformReason(const QString& platform) {
 }
 
 }  // namespace
+
+QPoint GlobalToScreenPixels(const QPoint& global) {
+    const QScreen* screen = QGuiApplication::screenAt(global);
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return global;
+    const QPoint origin = screen->geometry().topLeft();
+    return origin + (QPointF(global - origin) * screen->devicePixelRatio()).toPoint();
+}
+
+QPoint ScreenPixelsToGlobal(const QPoint& pixels) {
+    const QScreen* found = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect geometry = screen->geometry();
+        const QRect inPixels(geometry.topLeft(), geometry.size() * screen->devicePixelRatio());
+        if (inPixels.contains(pixels)) {
+            found = screen;
+            break;
+        }
+    }
+    if (found == nullptr) return pixels;
+    const QPoint origin = found->geometry().topLeft();
+    return origin + (QPointF(pixels - origin) / found->devicePixelRatio()).toPoint();
+}
 
 // ---------------------------------------------------------------------------------------
 // InputLease
@@ -179,11 +203,7 @@ std::optional<QPoint> InputSource::PointerPosition() const {
     if (!desktop_) return QCursor::pos();
     const std::optional<DesktopPoint> at = desktop_->PointerPosition();
     if (!at) return std::nullopt;
-    // The display server counts device pixels; Qt's global positions are scaled.
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    if (ratio <= 1.0) return QPoint(at->x, at->y);
-    return QPoint(static_cast<int>(std::lround(at->x / ratio)),
-                  static_cast<int>(std::lround(at->y / ratio)));
+    return ScreenPixelsToGlobal(QPoint(at->x, at->y));
 }
 
 InputLease* InputSource::Current() const {

@@ -126,4 +126,9 @@ class InputSource : public QObject {
     QPointer<QWidget> lastReceiver_;
 };
 
+// Qt's global positions are scaled where Qt scales the screen; the display server, the
+// recorder and the mouse count screen pixels. Each screen keeps its origin.
+QPoint GlobalToScreenPixels(const QPoint& global);
+QPoint ScreenPixelsToGlobal(const QPoint& pixels);
+
 }  // namespace qvm::ui

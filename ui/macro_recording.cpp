@@ -10,8 +10,10 @@ namespace {
 // (only while the recorder still wants the keyboard).
 constexpr int kGrabRecheckMs = 100;
 
-ScreenPoint ToScreen(const QPoint& point) {
-    return ScreenPoint{point.x(), point.y()};
+// The recorder counts screen pixels, as the mouse moves the pointer.
+ScreenPoint ToScreen(const QPoint& global) {
+    const QPoint pixels = GlobalToScreenPixels(global);
+    return ScreenPoint{pixels.x(), pixels.y()};
 }
 
 }  // namespace
@@ -23,7 +25,7 @@ MacroRecording::MacroRecording(InputSource& source, const Clock& clock, QObject*
         return std::nullopt;
     });
     recorder_.SetExcludedArea([this](ScreenPoint at) {
-        const QPoint point(at.x, at.y);
+        const QPoint point = ScreenPixelsToGlobal(QPoint(at.x, at.y));
         for (const QPointer<QWidget>& widget : excluded_) {
             if (!widget || !widget->isVisible()) continue;
             const QRect area(widget->mapToGlobal(QPoint(0, 0)), widget->size());

@@ -153,6 +153,35 @@ class MacroRecordingTest : public QObject {
         QCOMPARE(BytesOf(recorded), expected);
     }
 
+    // Click positions are recorded in screen pixels, which the mouse moves the pointer by,
+    // also where Qt scales the screen (this program runs a second time at 200 %).
+    void clickPositionsAreScreenPixels() {
+        Editor editor;
+        FakeClock clock;
+        InputSource source(nullptr, QStringLiteral("no desktop in this test"));
+        MacroRecording recording(source, clock);
+        recording.SetOptions(
+            RecorderOptions{.recordIntervals = false, .recordClickPositions = true});
+        recording.SetExcludedWidgets({editor.stop});
+        QSignalSpy recorded(&recording, &MacroRecording::recorded);
+        QVERIFY(recording.StartRecording(&editor.window).ok());
+        QTest::mouseClick(editor.area, Qt::LeftButton, Qt::NoModifier, QPoint(20, 30));
+        QTest::mouseClick(editor.stop, Qt::LeftButton, Qt::NoModifier, QPoint(70, 20));
+
+        // The offscreen screen starts at 0,0: a screen pixel is a position times the scale.
+        const QPoint global = editor.area->mapToGlobal(QPoint(20, 30));
+        const int x = qRound(global.x() * qApp->devicePixelRatio());
+        const int y = qRound(global.y() * qApp->devicePixelRatio());
+        const char expected[] = {'\xc0',
+                                 static_cast<char>(x & 0xFF),
+                                 static_cast<char>(x >> 8),
+                                 static_cast<char>(y & 0xFF),
+                                 static_cast<char>(y >> 8),
+                                 '\x21',
+                                 '\x41'};
+        QCOMPARE(BytesOf(recorded), QByteArray(expected, sizeof expected));
+    }
+
     // Typing while recording reaches the recorder only: the widgets and the program's
     // shortcuts never see the keys. The mouse stays free for the Stop button.
     void keysAreSwallowedTheMouseIsNot() {
@@ -330,7 +359,8 @@ class MacroRecordingTest : public QObject {
         QSignalSpy recorded(&recording, &MacroRecording::recorded);
         QVERIFY(recording.StartRecording(nullptr).ok());
 
-        const QPoint onStop = editor.stop->mapToGlobal(QPoint(3, 3));
+        // The display server counts screen pixels (the offscreen screen starts at 0,0).
+        const QPoint onStop = editor.stop->mapToGlobal(QPoint(3, 3)) * qApp->devicePixelRatio();
         fake.SetPosition(DesktopPoint{onStop.x(), onStop.y()});
         fake.Push({{DesktopEvent::Kind::KeyDown, kXA},
                    {DesktopEvent::Kind::ButtonDown, 1},
