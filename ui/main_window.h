@@ -34,6 +34,7 @@ namespace qvm::ui {
 class ButtonPage;
 class DeviceSelector;
 class DpiPage;
+class MacroEditorWindow;
 class MacroListWindow;
 class OtherPage;
 class ProfileTabs;
@@ -81,6 +82,10 @@ class MainWindow : public QWidget {
     DpiPage& Dpi() const { return *dpiPage_; }
     OtherPage& Other() const { return *otherPage_; }
     MacroListWindow& MacroList() const { return *macroList_; }
+    // The macro editor, made at its first opening and kept (hidden) from then on; null
+    // until then.
+    MacroEditorWindow* MacroEditor() const { return macroEditor_; }
+    void ShowMacroEditor();
     Tray* TrayIcon() const { return tray_.get(); }
     DeviceSelector& Devices() const { return *devices_; }
     QString InfoText() const;
@@ -128,6 +133,8 @@ class MainWindow : public QWidget {
     DpiPage* dpiPage_ = nullptr;
     OtherPage* otherPage_ = nullptr;
     MacroListWindow* macroList_ = nullptr;
+    MacroEditorWindow* macroEditor_ = nullptr;  // owned by the window (Qt parent)
+    bool recordIntervals_ = true;               // the editor's option, kept here until it is made
     bool macroListPlaced_ = false;
     std::unique_ptr<Tray> tray_;
 

@@ -1,0 +1,523 @@
+#include "ui/macro_editor_window.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <chrono>
+
+#include "macro/macro_describe.h"
+#include "platform/folders.h"
+#include "ui/macro_edit_area.h"
+#include "ui/macro_editor_list.h"
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+#include "ui/text_entry_dialog.h"
+#include "ui/window_placement.h"
+
+namespace qvm::ui {
+namespace {
+
+constexpr QSize kWindowSize{900, 620};
+constexpr int kListWidth = 280;
+constexpr int kPlacementGap = 20;
+constexpr double kPercent = 100.0;
+
+// Texts of the tables the window shows.
+constexpr std::size_t kButtonImport = 12;
+constexpr std::size_t kButtonExport = 13;
+constexpr std::size_t kButtonHide = 11;
+constexpr std::size_t kButtonRecord = 18;
+constexpr std::size_t kButtonStop = 19;
+constexpr std::size_t kButtonClear = 20;
+constexpr std::size_t kButtonIntervals = 21;
+constexpr std::size_t kButtonDelete = 25;
+constexpr std::size_t kButtonClickPositions = 28;
+constexpr std::size_t kButtonCursorTrack = 29;
+constexpr std::size_t kButtonMs = 30;  // "%dms"
+constexpr std::size_t kButtonSave = 36;
+constexpr std::size_t kButtonNewFolder = 39;
+constexpr std::size_t kTipNameField = 14;    // "Click here to enter name"
+constexpr std::size_t kTipDeleteMacro = 25;  // "Delete macro"
+constexpr std::size_t kMsgStoreNew = 2;      // "Save to macro list"
+constexpr std::size_t kMsgInsertCapture = 3;
+constexpr std::size_t kMsgInsertMove = 4;
+constexpr std::size_t kMsgInsertDelay = 5;
+constexpr std::size_t kMsgRecordMovement = 18;  // "Record mouse movement:"
+constexpr std::size_t kMsgSlowDown = 67;
+constexpr std::size_t kMsgSpeedUp = 68;
+constexpr std::size_t kTipCreateNew = 0;  // drag here to create a new macro
+constexpr std::size_t kTipLoad = 2;       // drag a macro here to edit it
+
+QString Text(const std::string& text) {
+    return ToQ(text);
+}
+
+}  // namespace
+
+// The progress box drawn over the whole window while a transfer runs: a 400 x 40 box in
+// the middle and a 360 x 16 bar inside it, filled as far as the transfer has come. It
+// takes the window's clicks, so nothing is edited under a running transfer.
+class TransferOverlay : public QWidget {
+  public:
+    TransferOverlay(const MacroEditorModel& model, QWidget* parent)
+        : QWidget(parent), model_(model) {}
+
+  protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        constexpr QSize kBox{400, 40};
+        constexpr QSize kBar{360, 16};
+        constexpr int kOuterFrame = 6;
+        QPainter painter(this);
+        const QRect box(rect().center() - QPoint(kBox.width() / 2, kBox.height() / 2), kBox);
+        const QRect bar(rect().center() - QPoint(kBar.width() / 2, kBar.height() / 2), kBar);
+        painter.fillRect(box, QColor::fromRgba(0xF0808080));
+        painter.setPen(QPen(QColor::fromRgba(0x20202020), kOuterFrame));
+        painter.drawRect(
+            box.adjusted(-kOuterFrame / 2, -kOuterFrame / 2, kOuterFrame / 2, kOuterFrame / 2));
+        painter.setPen(QPen(QColor::fromRgba(0xA0FFFFFF), 1));
+        painter.drawRect(box);
+        painter.fillRect(bar, QColor::fromRgba(0xFE202020));
+        const int filled = static_cast<int>(model_.Progress() * kBar.width());
+        painter.fillRect(QRect(bar.topLeft(), QSize(filled, kBar.height())),
+                         QColor::fromRgba(0xFEFFFFFF));
+    }
+
+  private:
+    const MacroEditorModel& model_;
+};
+
+MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorContext context,
+                                     QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      controller_(controller),
+      context_(std::move(context)),
+      library_(context_.libraryRoot) {
+    Clock& clock = context_.clock != nullptr ? *context_.clock : controller_.Hub().GetClock();
+    context_.clock = &clock;
+    model_ = std::make_unique<MacroEditorModel>(library_, clock);
+    setWindowTitle(Text(Ui().macro_editor_cap_str));
+    setObjectName("macroEditor");
+    resize(kWindowSize);
+
+    auto* columns = new QHBoxLayout(this);
+    auto* left = new QVBoxLayout();
+    columns->addLayout(left);
+    list_ = new MacroEditorList(this);
+    list_->setFixedWidth(kListWidth);
+    left->addWidget(list_, 1);
+    left->addWidget(BuildCommands());
+
+    auto* right = new QVBoxLayout();
+    columns->addLayout(right, 1);
+    right->addWidget(BuildHeader());
+    free_ = new QLabel(this);
+    free_->setAlignment(Qt::AlignRight);
+    right->addWidget(free_);
+    right->addWidget(BuildOptions());
+    area_ = new MacroEditArea(*model_, this);
+    area_->setWhatsThis(Text(Ui().drag_tip_str[kTipLoad]));
+    right->addWidget(area_, 1);
+    right->addWidget(BuildItemCommands());
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    right->addWidget(status_);
+
+    overlay_ = new TransferOverlay(*model_, this);
+    overlay_->hide();
+
+    arrowTimer_.setSingleShot(true);
+    arrowTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&arrowTimer_, &QTimer::timeout, this, [this] {
+        model_->AdvanceDelayArrow();
+        ShowEditArea();
+        ArmArrow();
+    });
+    connect(area_, &MacroEditArea::edited, this, [this] { ShowModel(); });
+    connect(area_, &MacroEditArea::editRequested, this,
+            [this](int row) { Follow(model_->EditRow(row)); });
+    connect(area_, &MacroEditArea::loadRequested, this,
+            [this](const MacroListTarget& target) { Follow(model_->Load(target)); });
+    connect(list_, &MacroEditorList::droppedOnList, this,
+            [this](const MacroListTarget& target) { Follow(model_->DropOnList(target)); });
+    connect(&controller_, &DeviceController::operationFinished, this,
+            &MacroEditorWindow::OnOperationFinished);
+    connect(&controller_, &DeviceController::progress, this, &MacroEditorWindow::OnProgress);
+    connect(&controller_, &DeviceController::viewChanged, this, &MacroEditorWindow::OnViewChanged);
+
+    if (Status scanned = library_.Rescan(); !scanned) Report(ErrorMessage(scanned.error()));
+    OnViewChanged();
+    ShowModel();
+}
+
+MacroEditorWindow::~MacroEditorWindow() = default;
+
+QPushButton* MacroEditorWindow::AddCommand(QWidget* parent, const char* objectName,
+                                           const std::string& text, const std::string& tip,
+                                           std::function<void()> run) {
+    auto* button = new QPushButton(Text(text), parent);
+    button->setObjectName(objectName);
+    if (!tip.empty()) button->setToolTip(Text(tip));
+    connect(button, &QPushButton::clicked, this, std::move(run));
+    return button;
+}
+
+QWidget* MacroEditorWindow::BuildCommands() {
+    const UiStrings& ui = Ui();
+    auto* box = new QWidget(this);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(
+        AddCommand(box, "storeNew", ui.msg_str[kMsgStoreNew], ui.drag_tip_str[kTipCreateNew],
+                   [this] { Follow(model_->StoreNew()); }),
+        0, 0);
+    grid->addWidget(AddCommand(box, "save", ui.button_str[kButtonSave],
+                               ui.button_tip_str[kButtonSave], [this] { Follow(model_->Save()); }),
+                    0, 1);
+    grid->addWidget(AddCommand(box, "deleteEntry", ui.button_str[kButtonDelete],
+                               ui.button_tip_str[kTipDeleteMacro],
+                               [this] {
+                                   if (auto chosen = list_->Chosen()) {
+                                       Follow(model_->DeleteEntry(*chosen));
+                                   }
+                               }),
+                    1, 0);
+    grid->addWidget(AddCommand(box, "newFolder", ui.button_str[kButtonNewFolder],
+                               ui.button_tip_str[kButtonNewFolder],
+                               [this] { Follow(model_->NewFolder(list_->ChosenFolder())); }),
+                    1, 1);
+    grid->addWidget(AddCommand(box, "import", ui.button_str[kButtonImport],
+                               ui.button_tip_str[kButtonImport], [this] { Import(); }),
+                    2, 0);
+    grid->addWidget(AddCommand(box, "export", ui.button_str[kButtonExport],
+                               ui.button_tip_str[kButtonExport], [this] { Export(); }),
+                    2, 1);
+    return box;
+}
+
+QWidget* MacroEditorWindow::BuildHeader() {
+    const UiStrings& ui = Ui();
+    auto* box = new QWidget(this);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    name_ = AddCommand(box, "name", model_->NameLabel(), ui.button_tip_str[kTipNameField],
+                       [this] { Follow(model_->AskName()); });
+    name_->setFlat(true);
+    mode_ = AddCommand(box, "mode", model_->ModeLabel(), {}, [this] {
+        model_->CycleMode();
+        ShowModel();
+    });
+    mode_->setFlat(true);
+    size_ = new QLabel(box);
+    row->addWidget(name_, 1);
+    row->addWidget(mode_);
+    row->addWidget(size_);
+    row->addWidget(AddCommand(box, "hide", ui.button_str[kButtonHide], {}, [this] { hide(); }));
+    return box;
+}
+
+QWidget* MacroEditorWindow::BuildOptions() {
+    const UiStrings& ui = Ui();
+    auto* box = new QWidget(this);
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(0, 0, 0, 0);
+
+    auto* record = new QHBoxLayout();
+    rows->addLayout(record);
+    record->addWidget(AddCommand(box, "record", ui.button_str[kButtonRecord],
+                                 ui.button_tip_str[kButtonRecord], [this] { StartRecording(); }));
+    record->addWidget(AddCommand(box, "stop", ui.button_str[kButtonStop],
+                                 ui.button_tip_str[kButtonStop], [this] { StopRecording(); }));
+    record->addWidget(AddCommand(box, "clear", ui.button_str[kButtonClear],
+                                 ui.button_tip_str[kButtonClear], [this] {
+                                     model_->Clear();
+                                     ShowModel();
+                                 }));
+    intervals_ = new QCheckBox(Text(ui.button_str[kButtonIntervals]), box);
+    intervals_->setChecked(model_->Options().intervals);
+    connect(intervals_, &QCheckBox::toggled, this, [this](bool on) {
+        model_->SetRecordIntervals(on);
+        emit recordIntervalsChanged(on);
+    });
+    record->addWidget(intervals_);
+    record->addStretch(1);
+
+    auto* movement = new QHBoxLayout();
+    rows->addLayout(movement);
+    movement->addWidget(new QLabel(Text(ui.msg_str[kMsgRecordMovement]), box));
+    clickPositions_ = new QCheckBox(Text(ui.button_str[kButtonClickPositions]), box);
+    connect(clickPositions_, &QCheckBox::toggled, this,
+            [this](bool on) { model_->SetRecordClickPositions(on); });
+    cursorTrack_ = new QCheckBox(Text(ui.button_str[kButtonCursorTrack]), box);
+    connect(cursorTrack_, &QCheckBox::toggled, this,
+            [this](bool on) { model_->SetRecordCursorTrack(on); });
+    movement->addWidget(clickPositions_);
+    movement->addWidget(cursorTrack_);
+    auto* track = new QButtonGroup(box);
+    const auto msLabel = [&](int ms) {
+        const std::string args[] = {std::to_string(ms)};
+        return Text(FillTextTemplate(ui.button_str[kButtonMs], args));
+    };
+    track50_ = new QRadioButton(msLabel(kTrackIntervalShortMs), box);
+    track200_ = new QRadioButton(msLabel(kTrackIntervalLongMs), box);
+    track->addButton(track50_, kTrackIntervalShortMs);
+    track->addButton(track200_, kTrackIntervalLongMs);
+    (model_->Options().trackIntervalMs == kTrackIntervalShortMs ? track50_ : track200_)
+        ->setChecked(true);
+    connect(track, &QButtonGroup::idClicked, this, [this](int ms) {
+        if (Status set = model_->SetTrackInterval(ms); !set) Report(ErrorMessage(set.error()));
+    });
+    movement->addWidget(track50_);
+    movement->addWidget(track200_);
+    movement->addStretch(1);
+
+    auto* insert = new QHBoxLayout();
+    rows->addLayout(insert);
+    insert->addWidget(AddCommand(box, "insertDelay", ui.msg_str[kMsgInsertDelay], {}, [this] {
+        model_->InsertDelay();
+        ShowModel();
+    }));
+    insert->addWidget(AddCommand(box, "insertCapture", ui.msg_str[kMsgInsertCapture], {},
+                                 [this] { StartCapture(false); }));
+    insert->addWidget(AddCommand(box, "insertMove", ui.msg_str[kMsgInsertMove], {},
+                                 [this] { Follow(model_->AskInsertMovement()); }));
+    insert->addStretch(1);
+    return box;
+}
+
+QWidget* MacroEditorWindow::BuildItemCommands() {
+    const UiStrings& ui = Ui();
+    auto* box = new QWidget(this);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    // The arrows change the wait at the cursor at once and repeat while held.
+    QPushButton* down = AddCommand(box, "delayDown", "\xE2\x96\xBC", ui.msg_str[kMsgSlowDown], {});
+    QPushButton* up = AddCommand(box, "delayUp", "\xE2\x96\xB2", ui.msg_str[kMsgSpeedUp], {});
+    for (auto [button, arrow] :
+         {std::pair{down, DelayArrow::Down}, std::pair{up, DelayArrow::Up}}) {
+        connect(button, &QPushButton::pressed, this, [this, arrow] { PressArrow(arrow); });
+        connect(button, &QPushButton::released, this, [this] { ReleaseArrow(); });
+        row->addWidget(button);
+    }
+    row->addStretch(1);
+    row->addWidget(AddCommand(box, "deleteItems", ui.button_str[kButtonDelete], {}, [this] {
+        model_->DeleteItems();
+        ShowModel();
+    }));
+    return box;
+}
+
+QPushButton* MacroEditorWindow::Command(const QString& objectName) const {
+    return findChild<QPushButton*>(objectName);
+}
+
+bool MacroEditorWindow::OverlayShown() const {
+    return overlay_->isVisible();
+}
+
+bool MacroEditorWindow::RecordIntervals() const {
+    return intervals_->isChecked();
+}
+
+void MacroEditorWindow::SetRecordIntervals(bool on) {
+    intervals_->setChecked(on);  // the toggled handler tells the model
+}
+
+void MacroEditorWindow::ShowBeside(const QWidget* anchor) {
+    if (!placed_ && anchor != nullptr) {
+        resize(size().expandedTo(minimumSizeHint()));
+        const QScreen* screen = anchor->screen();
+        const QRect room =
+            screen != nullptr ? screen->availableGeometry() : anchor->frameGeometry();
+        move(PlaceBeside(anchor->frameGeometry(), frameGeometry().size(), room, kPlacementGap));
+        placed_ = true;
+    }
+    show();
+    raise();
+    activateWindow();
+    area_->setFocus(Qt::OtherFocusReason);
+}
+
+void MacroEditorWindow::ReloadLibrary() {
+    if (Status scanned = library_.Rescan(); !scanned) Report(ErrorMessage(scanned.error()));
+    ShowModel();
+}
+
+// ---- Steps, questions and transfers ----
+
+void MacroEditorWindow::Follow(Result<EditorStep> step, bool fromTransfer) {
+    while (step && step->kind == EditorStep::Kind::Ask) {
+        const TextEntryRequest question = step->question;
+        asking_ = true;
+        std::optional<TextEntryRequest> answer = RunTextEntry(this, question);
+        asking_ = false;
+        step = model_->Answer(answer.has_value(), answer ? *answer : question);
+    }
+    if (!step) {
+        const QString text = ErrorMessage(step.error());
+        Report(text);
+        // A failed transfer is reported by the main window, as every device operation is.
+        if (!fromTransfer && context_.showError) context_.showError(text);
+    } else {
+        Report(QString());
+        if (step->kind == EditorStep::Kind::Transfer) StartTransfer(step->transfer);
+    }
+    // A question may have changed the library (a folder made, a file written or deleted).
+    if (context_.libraryChanged) context_.libraryChanged();
+    ShowModel();
+}
+
+void MacroEditorWindow::StartTransfer(const MacroTransfer& transfer) {
+    outcome_ = std::make_shared<MacroTransferOutcome>();
+    running_ = transfer;
+    controller_.Change(HubOperation::Macro, MacroTransferTask(transfer, outcome_));
+}
+
+void MacroEditorWindow::OnProgress(const QString& operation, int percent) {
+    if (!running_ || operation != DeviceController::OperationName(HubOperation::Macro)) return;
+    model_->OnTransferProgress(percent / kPercent);
+    overlay_->update();
+}
+
+void MacroEditorWindow::OnOperationFinished(const QString& operation, const QString& error) {
+    if (!running_ || operation != DeviceController::OperationName(HubOperation::Macro)) return;
+    const MacroTransfer transfer = *running_;
+    running_.reset();
+    MacroTransferOutcome outcome = std::move(*outcome_);
+    outcome_.reset();
+    // The hub's own failure (the device away, a write it could not keep) wins.
+    if (!error.isEmpty() && outcome.status.ok()) {
+        outcome.status = MakeError(ErrorKind::Other, FromQ(error));
+    }
+    Follow(model_->FinishTransfer(transfer, std::move(outcome)), true);
+}
+
+void MacroEditorWindow::OnViewChanged() {
+    const DeviceView view = controller_.View();
+    const bool present = view.present && !view.away;
+    if (!present) {
+        model_->SetDevice(std::nullopt, std::nullopt);
+        devicePath_.clear();
+        StopRecording();
+    } else {
+        const bool arrived = devicePath_ != view.path;
+        devicePath_ = view.path;
+        model_->SetDevice(view.image->macros, arrived ? std::nullopt : model_->FreeMemory());
+        // Free memory is only known from the device itself.
+        if (arrived && isVisible() && !model_->Transferring()) {
+            Follow(model_->RefreshDevice(), true);
+            return;
+        }
+    }
+    ShowModel();
+}
+
+void MacroEditorWindow::Import() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, Text(Ui().button_tip_str[kButtonImport]), ToQ(library_.Root()),
+        QStringLiteral("*%1").arg(ToQ(kMacroFileExtension)));
+    if (file.isEmpty()) return;
+    if (Status imported = model_->Import(FromQ(file)); !imported) {
+        Follow(imported.error());
+        return;
+    }
+    ShowModel();
+}
+
+void MacroEditorWindow::Export() {
+    const QString suggested = ToQ(JoinPath(library_.Root(), model_->SuggestedExportFileName()));
+    const QString file =
+        QFileDialog::getSaveFileName(this, Text(Ui().button_tip_str[kButtonExport]), suggested,
+                                     QStringLiteral("*%1").arg(ToQ(kMacroFileExtension)));
+    if (file.isEmpty()) return;
+    // The file dialog has asked before replacing a file.
+    if (Status exported = model_->Export(FromQ(file), true); !exported) Follow(exported.error());
+}
+
+// ---- Recording ----
+
+void MacroEditorWindow::StartRecording() {
+    Report(QStringLiteral("Recording is not available in this build yet."));
+}
+
+void MacroEditorWindow::StartCapture(bool /*fromMouseInsert*/) {
+    Report(QStringLiteral("Recording is not available in this build yet."));
+}
+
+void MacroEditorWindow::StopRecording() {}
+
+// ---- The delay arrows ----
+
+void MacroEditorWindow::PressArrow(DelayArrow arrow) {
+    if (model_->PressDelayArrow(arrow)) ArmArrow();
+    ShowModel();
+}
+
+void MacroEditorWindow::ArmArrow() {
+    const std::optional<Clock::TimePoint> due = model_->NextDelayArrowRepeat();
+    if (!due) {
+        arrowTimer_.stop();
+        return;
+    }
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::ceil<milliseconds>(*due - context_.clock->Now()).count();
+    arrowTimer_.start(static_cast<int>(std::max<long long>(left, 0)));
+}
+
+void MacroEditorWindow::ReleaseArrow() {
+    arrowTimer_.stop();
+    model_->ReleaseDelayArrow();
+}
+
+// ---- Showing ----
+
+void MacroEditorWindow::ShowEditArea() {
+    size_->setText(Text(model_->SizeLabel()));
+    area_->ShowModel();
+}
+
+void MacroEditorWindow::ShowModel() {
+    name_->setText(Text(model_->NameLabel()));
+    mode_->setText(Text(model_->ModeLabel()));
+    free_->setText(Text(model_->FreeMemoryLabel()));
+    list_->Rebuild(*model_, library_);
+    ShowEditArea();
+    overlay_->setGeometry(rect());
+    overlay_->setVisible(model_->Transferring());
+    if (model_->Transferring()) overlay_->raise();
+}
+
+void MacroEditorWindow::Report(const QString& text) {
+    status_->setText(text);
+    status_->setVisible(!text.isEmpty());
+}
+
+void MacroEditorWindow::closeEvent(QCloseEvent* event) {
+    // The editor is made once: closing only hides it.
+    event->ignore();
+    hide();
+}
+
+void MacroEditorWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    ReleaseArrow();
+    StopRecording();
+}
+
+void MacroEditorWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (model_->DevicePresent() && !model_->FreeMemory() && !model_->Transferring()) {
+        Follow(model_->RefreshDevice(), true);
+    }
+}
+
+void MacroEditorWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    overlay_->setGeometry(rect());
+}
+
+}  // namespace qvm::ui
