@@ -208,11 +208,16 @@ void MacroEditArea::mouseDoubleClickEvent(QMouseEvent* event) {
     if (row < static_cast<int>(model_.Items().size())) emit editRequested(row);
 }
 
-void MacroEditArea::StartDrag() {
+std::unique_ptr<QMimeData> MacroEditArea::DragMime() const {
     auto mime = std::make_unique<QMimeData>();
     mime->setData(kEditedMacroMime, QByteArray());
-    const QString name = ToQ(model_.NameLabel());
-    mime->setText(name);
+    mime->setText(ToQ(model_.NameLabel()));
+    return mime;
+}
+
+void MacroEditArea::StartDrag() {
+    std::unique_ptr<QMimeData> mime = DragMime();
+    const QString name = mime->text();
     auto* drag = new QDrag(this);       // owned by the area (Qt parent); Qt ends its life
     drag->setMimeData(mime.release());  // QDrag takes ownership
     drag->setPixmap(DragLabelPixmap(name));

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QMimeData>
 #include <QPoint>
+#include <memory>
 #include <optional>
 
 #include "present/macro_editor_model.h"
@@ -35,6 +37,8 @@ class MacroEditArea : public QAbstractScrollArea {
     int RowAt(QPoint viewportPos) const;
     // Brings the cursor's row into view and repaints (after the model changed).
     void ShowModel();
+    // What a drag from the area carries: the edited macro, named for the pointer's label.
+    std::unique_ptr<QMimeData> DragMime() const;
 
   signals:
     void edited();

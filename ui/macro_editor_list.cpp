@@ -158,12 +158,18 @@ void MacroEditorList::Rebuild(const MacroEditorModel& model, const MacroLibrary&
     }
 }
 
-void MacroEditorList::startDrag(Qt::DropActions /*supported*/) {
-    QTreeWidgetItem* item = currentItem();
-    if (!Loadable(item)) return;
+std::unique_ptr<QMimeData> MacroEditorList::DragMime(const QTreeWidgetItem* item) const {
+    if (!Loadable(item)) return nullptr;
     auto mime = std::make_unique<QMimeData>();
     mime->setData(kMacroEntryMime, EncodeMacroEntry(TargetOf(item)));
     mime->setText(item->text(0));
+    return mime;
+}
+
+void MacroEditorList::startDrag(Qt::DropActions /*supported*/) {
+    QTreeWidgetItem* item = currentItem();
+    std::unique_ptr<QMimeData> mime = DragMime(item);
+    if (!mime) return;
     auto* drag = new QDrag(this);       // owned by the tree (Qt parent); Qt ends its life
     drag->setMimeData(mime.release());  // QDrag takes ownership
     drag->setPixmap(DragLabelPixmap(item->text(0)));

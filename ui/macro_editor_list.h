@@ -4,7 +4,9 @@
 // dropped on an entry is stored there (the window asks the model what that means).
 #pragma once
 
+#include <QMimeData>
 #include <QTreeWidget>
+#include <memory>
 #include <optional>
 
 #include "present/macro_editor_model.h"
@@ -29,6 +31,8 @@ class MacroEditorList : public QTreeWidget {
     QTreeWidgetItem* LibraryHeading() const { return libraryHeading_; }
     // The library folder new folders go into: the chosen folder, or the root.
     int32_t ChosenFolder() const;
+    // What dragging the row carries to the edit area: null unless it holds a macro.
+    std::unique_ptr<QMimeData> DragMime(const QTreeWidgetItem* item) const;
 
   signals:
     void droppedOnList(const qvm::MacroListTarget& target);
