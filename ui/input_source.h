@@ -12,11 +12,13 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointF>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/desktop_input.h"
 
@@ -54,6 +56,9 @@ class InputLease : public QObject {
     void key(int x11Keycode, bool down);
     void button(int xButton, bool down, std::optional<QPoint> globalPos);
     void motion(std::optional<QPoint> globalPos);
+    // A newer lease took the source: this one gets no events (and holds no grab) until
+    // the newer one is dropped.
+    void silenced();
 
   private:
     friend class InputSource;
@@ -62,6 +67,7 @@ class InputLease : public QObject {
     LeaseOptions options_;
     QPointer<QWidget> grabWidget_;  // the widget that takes the keyboard without X11
     bool grabbed_ = false;
+    bool regrab_ = false;  // silenced while grabbed: grab again when current once more
 };
 
 class InputSource : public QObject {
@@ -92,12 +98,32 @@ class InputSource : public QObject {
     void Drop(InputLease* lease);
     void ReadDesktop();
     InputLease* Current() const;
+    void StartListening();
+    void StopListening();
+    Status TakeGrab(InputLease& lease);
+    void ReleaseGrab(InputLease& lease);
+    // False for the second and later deliveries of one event (to the parents of a widget
+    // that ignored it).
+    bool FirstDelivery(QWidget* widget, QEvent* event);
 
     std::unique_ptr<DesktopInput> desktop_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QString why_;
     bool noticeGiven_ = false;
     std::vector<QPointer<InputLease>> leases_;  // newest last
+    bool filtering_ = false;                    // the application event filter is installed
+    int wheelRest_ = 0;                         // wheel turn short of a whole notch, fallback only
+    // The last event taken from the program's windows, to know it when Qt offers it to
+    // the receiver's parent.
+    struct Delivery {
+        int type = 0;
+        quint64 timestamp = 0;
+        quint64 code = 0;
+        QPointF globalPos;
+        bool operator==(const Delivery&) const = default;
+    };
+    Delivery lastDelivery_;
+    QPointer<QWidget> lastReceiver_;
 };
 
 }  // namespace qvm::ui

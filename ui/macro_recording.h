@@ -45,6 +45,8 @@ class MacroRecording : public QObject {
     void stopped();
 
   private:
+    // Ends what runs, then takes a new lease and the keyboard.
+    Status TakeInput(QWidget* grabWidget);
     void Deliver(const RecorderOutput& output);
     void KeepGrabWhileWanted();
 

@@ -1,6 +1,5 @@
 #include "platform/linux/x11_pointer_acceleration.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,9 +9,9 @@
 // Xlib defines macros named Status, Bool, True, False and None; it comes last so they
 // cannot reach the headers above, and Status is dropped again for qvm::Status.
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
-#undef Status
+
+#include "platform/linux/x11_display.h"
 
 namespace qvm {
 namespace {
@@ -29,52 +28,6 @@ constexpr int kNodeFormat = 8;
 constexpr int kProductIdFormat = 32;
 constexpr int kHierarchyNotices =
     XISlaveAdded | XISlaveRemoved | XIDeviceEnabled | XIDeviceDisabled;
-
-// X reports request errors asynchronously to one process-wide handler. A trap installs a
-// handler that records the error code, and Finish() waits for the server's answer to
-// everything sent so far. Only one trap is active at a time (the window thread).
-std::atomic<int> gLastXError{0};
-
-int RecordXError(Display*, XErrorEvent* event) {
-    gLastXError.store(event->error_code);
-    return 0;
-}
-
-class XErrorTrap {
-  public:
-    explicit XErrorTrap(Display* display) : display_(display) {
-        XSync(display_, False);
-        gLastXError.store(0);
-        previous_ = XSetErrorHandler(RecordXError);
-    }
-    ~XErrorTrap() {
-        if (!finished_) (void)Finish();
-    }
-    XErrorTrap(const XErrorTrap&) = delete;
-    XErrorTrap& operator=(const XErrorTrap&) = delete;
-
-    // The message of the first error since the trap was set, empty when none came.
-    std::string Finish() {
-        XSync(display_, False);
-        XSetErrorHandler(previous_);
-        finished_ = true;
-        const int code = gLastXError.exchange(0);
-        if (code == 0) return {};
-        char text[128] = {};
-        XGetErrorText(display_, code, text, sizeof text);
-        return text;
-    }
-
-  private:
-    Display* display_;
-    XErrorHandler previous_ = nullptr;
-    bool finished_ = false;
-};
-
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
 struct XFreeDeleter {
     void operator()(void* data) const { XFree(data); }

@@ -1,0 +1,41 @@
+// What the X11 code shares: an owned display connection and a trap for the errors the X
+// server reports for requests sent on it.
+//
+// Include it after every other header: Xlib defines macros named Status, Bool, True, False
+// and None; Status is dropped again here for qvm::Status.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <string>
+#undef Status
+
+namespace qvm {
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+// One connection to an X server, closed exactly once.
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// X reports request errors asynchronously to one process-wide handler. A trap installs a
+// handler that records the error code, and Finish() waits for the server's answer to
+// everything sent so far. Only one trap is active at a time (the window thread).
+class XErrorTrap {
+  public:
+    explicit XErrorTrap(Display* display);
+    ~XErrorTrap();
+    XErrorTrap(const XErrorTrap&) = delete;
+    XErrorTrap& operator=(const XErrorTrap&) = delete;
+
+    // The message of the first error since the trap was set, empty when none came.
+    std::string Finish();
+
+  private:
+    Display* display_;
+    XErrorHandler previous_ = nullptr;
+    bool finished_ = false;
+};
+
+}  // namespace qvm
