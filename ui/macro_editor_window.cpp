@@ -12,8 +12,10 @@
 
 #include "macro/macro_describe.h"
 #include "platform/folders.h"
+#include "ui/input_source.h"
 #include "ui/macro_edit_area.h"
 #include "ui/macro_editor_list.h"
+#include "ui/macro_recording.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/text_entry_dialog.h"
@@ -149,12 +151,37 @@ MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorCo
     connect(&controller_, &DeviceController::progress, this, &MacroEditorWindow::OnProgress);
     connect(&controller_, &DeviceController::viewChanged, this, &MacroEditorWindow::OnViewChanged);
 
+    InputSource* input = context_.input;
+    if (input == nullptr) {
+        ownInput_ = InputSource::Open();
+        input = ownInput_.get();
+    }
+    recording_ = std::make_unique<MacroRecording>(*input, clock);
+    // Clicks on Record and Stop start and end the recording; they are not part of it.
+    recording_->SetExcludedWidgets({Command("record"), Command("stop")});
+    connect(recording_.get(), &MacroRecording::recorded, this,
+            [this](const std::vector<MacroItem>& items) {
+                model_->AppendRecorded(items);
+                ShowEditArea();
+            });
+    connect(recording_.get(), &MacroRecording::captured, this,
+            [this](const std::vector<MacroItem>& items) {
+                model_->InsertCaptured(items);
+                ShowModel();
+            });
+    connect(recording_.get(), &MacroRecording::stopped, this,
+            &MacroEditorWindow::OnRecordingStopped);
+
     if (Status scanned = library_.Rescan(); !scanned) Report(ErrorMessage(scanned.error()));
     OnViewChanged();
+    ShowRecordingState();
     ShowModel();
 }
 
-MacroEditorWindow::~MacroEditorWindow() = default;
+MacroEditorWindow::~MacroEditorWindow() {
+    // The recording goes first: its lease (and any keyboard grab) ends with it.
+    recording_.reset();
+}
 
 QPushButton* MacroEditorWindow::AddCommand(QWidget* parent, const char* objectName,
                                            const std::string& text, const std::string& tip,
@@ -162,7 +189,7 @@ QPushButton* MacroEditorWindow::AddCommand(QWidget* parent, const char* objectNa
     auto* button = new QPushButton(Text(text), parent);
     button->setObjectName(objectName);
     if (!tip.empty()) button->setToolTip(Text(tip));
-    connect(button, &QPushButton::clicked, this, std::move(run));
+    if (run) connect(button, &QPushButton::clicked, this, std::move(run));
     return button;
 }
 
@@ -282,7 +309,7 @@ QWidget* MacroEditorWindow::BuildOptions() {
         ShowModel();
     }));
     insert->addWidget(AddCommand(box, "insertCapture", ui.msg_str[kMsgInsertCapture], {},
-                                 [this] { StartCapture(false); }));
+                                 [this] { StartCapture(true); }));
     insert->addWidget(AddCommand(box, "insertMove", ui.msg_str[kMsgInsertMove], {},
                                  [this] { Follow(model_->AskInsertMovement()); }));
     insert->addStretch(1);
@@ -441,14 +468,47 @@ void MacroEditorWindow::Export() {
 // ---- Recording ----
 
 void MacroEditorWindow::StartRecording() {
-    Report(QStringLiteral("Recording is not available in this build yet."));
+    if (recording_->Active()) return;
+    const RecordOptions& o = model_->Options();
+    recording_->SetOptions({o.intervals, o.clickPositions, o.cursorTrack,
+                            o.trackIntervalMs == kTrackIntervalShortMs ? TrackInterval::k50Ms
+                                                                       : TrackInterval::k200Ms});
+    model_->BeginRecording();
+    if (Status started = recording_->StartRecording(this); !started) {
+        model_->EndRecording();
+        Follow(started.error());
+        return;
+    }
+    Report(ownInput_ ? ownInput_->FallbackNotice() : context_.input->FallbackNotice());
+    ShowRecordingState();
 }
 
-void MacroEditorWindow::StartCapture(bool /*fromMouseInsert*/) {
-    Report(QStringLiteral("Recording is not available in this build yet."));
+void MacroEditorWindow::StartCapture(bool fromMouseInsert) {
+    if (recording_->Active()) return;
+    if (Status started = recording_->StartCapture(fromMouseInsert, this); !started) {
+        Follow(started.error());
+        return;
+    }
+    ShowRecordingState();
 }
 
-void MacroEditorWindow::StopRecording() {}
+void MacroEditorWindow::StopRecording() {
+    if (recording_ != nullptr) recording_->Stop();
+    OnRecordingStopped();
+}
+
+void MacroEditorWindow::OnRecordingStopped() {
+    if (model_->Recording()) model_->EndRecording();
+    ShowRecordingState();
+    ShowModel();
+}
+
+void MacroEditorWindow::ShowRecordingState() {
+    const bool active = recording_ != nullptr && recording_->Active();
+    Command("record")->setEnabled(!active);
+    Command("stop")->setEnabled(active);
+    Command("insertCapture")->setEnabled(!active);
+}
 
 // ---- The delay arrows ----
 

@@ -31,7 +31,9 @@ class QRadioButton;
 
 namespace qvm::ui {
 
+class InputSource;
 class MacroEditArea;
+class MacroRecording;
 class MacroEditorList;
 class TransferOverlay;
 
@@ -40,6 +42,9 @@ struct MacroEditorContext {
     Clock* clock = nullptr;                         // null: the device hub's clock
     std::function<void(const QString&)> showError;  // a failure the user must see
     std::function<void()> libraryChanged;           // the editor changed the macro library
+    // Where recording and the insert commands take input from: the program's one source.
+    // Null: the editor opens one of its own.
+    InputSource* input = nullptr;
 };
 
 class MacroEditorWindow : public QWidget {
@@ -69,6 +74,7 @@ class MacroEditorWindow : public QWidget {
     QString StatusText() const { return status_->text(); }
     QPushButton* Command(const QString& objectName) const;
     bool OverlayShown() const;
+    MacroRecording& Recording() const { return *recording_; }
 
   signals:
     void recordIntervalsChanged(bool on);
@@ -98,6 +104,8 @@ class MacroEditorWindow : public QWidget {
     void StartRecording();
     void StartCapture(bool fromMouseInsert);
     void StopRecording();
+    void OnRecordingStopped();
+    void ShowRecordingState();
     void PressArrow(DelayArrow arrow);
     void ArmArrow();
     void ReleaseArrow();
@@ -112,6 +120,8 @@ class MacroEditorWindow : public QWidget {
     std::unique_ptr<MacroEditorModel> model_;
     std::optional<MacroTransfer> running_;
     std::shared_ptr<MacroTransferOutcome> outcome_;
+    std::unique_ptr<InputSource> ownInput_;  // only when the context gave none
+    std::unique_ptr<MacroRecording> recording_;
     std::string devicePath_;  // the device the slots were read from
     bool placed_ = false;
     bool asking_ = false;  // a question is open (a nested event loop runs)

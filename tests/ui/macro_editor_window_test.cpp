@@ -13,17 +13,20 @@
 #include "config/config_image.h"
 #include "lang/ui_strings.h"
 #include "macro/macro_memory.h"
+#include "support/fake_clock.h"
 #include "ui/button_page.h"
 #include "ui/confirm.h"
 #include "ui/macro_edit_area.h"
 #include "ui/macro_editor_list.h"
 #include "ui/macro_editor_window.h"
+#include "ui/macro_recording.h"
 #include "ui/skin.h"
 #include "ui/text_entry_dialog.h"
 #include "ui_rig.h"
 
 using namespace qvm;
 using namespace qvm::ui;
+using qvm::test::FakeClock;
 using qvm::test::UiRig;
 
 namespace {
@@ -160,6 +163,17 @@ QPoint SlotPoint(MacroEditorList& list, int slot) {
     QTreeWidgetItem* row = list.SlotRow(slot);
     list.scrollToItem(row);
     return list.visualItemRect(row).center();
+}
+
+// X keycodes (evdev + 8).
+constexpr int kXLeftCtrl = 37;
+constexpr int kXC = 54;
+constexpr int kXV = 55;
+
+void SendKey(QWidget* to, int keycode, bool down) {
+    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier,
+                    static_cast<quint32>(keycode), 0, 0, QString(), false);
+    QApplication::sendEvent(to, &event);
 }
 
 // The items' bytes, one after the other.
@@ -452,6 +466,102 @@ class MacroEditorWindowTest : public QObject {
         QCOMPARE(waits, expected);
         // What the area shows follows the model: one row per item and the closing row.
         QCOMPARE(editor->SizeText(), QString::fromStdString(editor->Model().SizeLabel()));
+    }
+
+    // "Ctrl+C, 300 ms, Ctrl+V" typed while recording becomes items (the program's own
+    // window is the input here), the wait is lowered with the arrow, and the slot holds
+    // exactly those bytes. Keys after Stop are not recorded.
+    void recordedMacroReachesTheSlot() {
+        UiRig rig;
+        Messages messages;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        FakeClock clock;
+        MacroEditorContext context;
+        context.libraryRoot = rig.Folder() + "/Favorite";
+        context.clock = &clock;
+        MacroEditorWindow editor(rig.Controller(), context);
+        editor.ShowBeside(nullptr);
+        QVERIFY(WaitTransfers(editor));
+
+        UiRig::Click(editor.Command("record"));
+        QVERIFY(editor.Recording().Active());
+        QVERIFY(!editor.Command("record")->isEnabled());
+        QWidget* typed = editor.Area().viewport();
+        const auto chord = [&](int key) {
+            SendKey(typed, kXLeftCtrl, true);
+            clock.SleepMs(10);
+            SendKey(typed, key, true);
+            clock.SleepMs(10);
+            SendKey(typed, key, false);
+            clock.SleepMs(10);
+            SendKey(typed, kXLeftCtrl, false);
+        };
+        chord(kXC);
+        clock.SleepMs(300);
+        chord(kXV);
+        UiRig::Click(editor.Command("stop"));
+        QVERIFY(!editor.Recording().Active());
+        QVERIFY(!editor.Model().Recording());
+        SendKey(typed, kXC, true);  // after Stop: the area's, not the recorder's
+        SendKey(typed, kXC, false);
+        rig.Screenshot(&editor, "macro_editor_recorded.png");
+
+        const Bytes recorded{0x83, 0xE0, 0x88, 0x0A, 0x83, 0x06, 0x88, 0x0A, 0x84, 0x06, 0x88,
+                             0x0A, 0x84, 0xE0, 0x89, 0x2C, 0x01, 0x83, 0xE0, 0x88, 0x0A, 0x83,
+                             0x19, 0x88, 0x0A, 0x84, 0x19, 0x88, 0x0A, 0x84, 0xE0};
+        QCOMPARE(ItemBytes(editor.Model().Items()), recorded);
+        // One step of undo takes the whole recording away.
+        QVERIFY(editor.Model().Undo());
+        QVERIFY(editor.Model().Items().empty());
+        QVERIFY(editor.Model().Redo());
+
+        // The 300 ms wait is item 7: the down arrow makes it 299 at once.
+        QTest::mouseClick(editor.Area().viewport(), Qt::LeftButton, {},
+                          QPoint(40, 7 * MacroEditArea::kRowHeight + 5));
+        QCOMPARE(editor.Model().Cursor(), 7);
+        QTest::mousePress(editor.Command("delayDown"), Qt::LeftButton);
+        QTest::mouseRelease(editor.Command("delayDown"), Qt::LeftButton);
+        Bytes expected = recorded;
+        expected[15] = 0x2B;
+
+        Questions q({Typed("copy paste")});
+        UiRig::Click(editor.Command("storeNew"));
+        QVERIFY(WaitTransfers(editor));
+        rig.Settle();
+        Bytes bytes;
+        QCOMPARE(ReadSlot(rig, 0, bytes).name, std::string("copy paste"));
+        QCOMPARE(bytes, expected);
+        QVERIFY2(messages.Shown().isEmpty(), qPrintable(messages.Shown().join('\n')));
+    }
+
+    // Hiding the editor or losing the device ends a recording; nothing stays grabbed.
+    void recordingEndsWithTheEditor_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("hidden") << "hide";
+        QTest::newRow("closed") << "close";
+        QTest::newRow("device left") << "unplug";
+    }
+    void recordingEndsWithTheEditor() {
+        QFETCH(QString, ending);
+        UiRig rig;
+        MacroEditorWindow* editor = OpenEditor(rig);
+        QVERIFY(editor != nullptr);
+        UiRig::Click(editor->Command("record"));
+        QVERIFY(editor->Recording().Active());
+        if (ending == "hide") editor->hide();
+        if (ending == "close") editor->close();
+        if (ending == "unplug") {
+            rig.Device().Detach();
+            rig.Controller().HandleDeviceEvents();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !rig.Controller().View().present || rig.Controller().View().away,
+                kTransferTimeoutMs);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->Recording().Active(), kTransferTimeoutMs);
+        QVERIFY(!editor->Recording().KeyboardGrabbed());
+        QVERIFY(!editor->Model().Recording());
+        QVERIFY(editor->Command("record")->isEnabled());
     }
 
     // The editor is made once: opening it again, after closing, shows the same window
