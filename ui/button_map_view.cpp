@@ -121,9 +121,11 @@ void ButtonMapView::SetSelected(std::optional<int> position) {
     update();
 }
 
-void ButtonMapView::SetBinding(std::optional<int> position, const QString& prompt) {
+void ButtonMapView::SetBinding(std::optional<int> position, const QString& prompt,
+                               const QString& note) {
     binding_ = position;
     bindingPrompt_ = prompt;
+    bindingNote_ = note;
     update();
 }
 
@@ -303,7 +305,7 @@ void ButtonMapView::DrawBanner(QPainter& painter) const {
                       cancel.left() - banner.left() - 2 * kBannerPadding,
                       banner.bottom() - prompt.bottom() - 4 - kBannerPadding);
     painter.drawText(hint, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap,
-                     ToQ(Ui().msg_str[kStopBindingMsg]));
+                     bindingNote_.isEmpty() ? ToQ(Ui().msg_str[kStopBindingMsg]) : bindingNote_);
     skin::DrawRoundedLabel(painter, cancel, ToQ(Ui().button_str[kCancelText]), false);
 }
 

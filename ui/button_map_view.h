@@ -40,7 +40,9 @@ class ButtonMapView : public QWidget {
     void SetSelected(std::optional<int> position);
     // The position being quick-bound and the prompt shown over the page while it lasts.
     // The banner under the prompt says how to stop and carries a cancel control.
-    void SetBinding(std::optional<int> position, const QString& prompt);
+    // `note`, when given, stands in the banner in place of how to stop.
+    void SetBinding(std::optional<int> position, const QString& prompt,
+                    const QString& note = QString());
     void SetNoDeviceText(const QString& text);
     const std::vector<ButtonLabel>& Labels() const { return labels_; }
 
@@ -83,6 +85,7 @@ class ButtonMapView : public QWidget {
     std::optional<int> selected_;
     std::optional<int> binding_;
     QString bindingPrompt_;
+    QString bindingNote_;
     QString noDeviceText_;
 };
 

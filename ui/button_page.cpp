@@ -69,7 +69,7 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     map_->SetNoDeviceText(ToQ(NoDeviceText(Ui())));
     helpOverlay_ = new HelpOverlay(HelpPicture(context_.programFolder), this);
     helpOverlay_->hide();
-    quickBind_ = new QuickBindInput(this);
+    quickBind_ = new QuickBindInput(*context_.input, this, this);
 
     default_ = new QPushButton(ToQ(Ui().button_str[kDefaultText]), this);
     default_->setObjectName("defaultButton");
@@ -99,8 +99,9 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     quickBind_->SetStopTest([this](const QPoint& globalPos) {
         return map_->StopsBinding(map_->mapFromGlobal(globalPos));
     });
-    connect(quickBind_, &QuickBindInput::prompted, this,
-            [this](const QString& prompt) { map_->SetBinding(quickBind_->Position(), prompt); });
+    connect(quickBind_, &QuickBindInput::prompted, this, [this](const QString& prompt) {
+        map_->SetBinding(quickBind_->Position(), prompt, quickBind_->Note());
+    });
     connect(quickBind_, &QuickBindInput::ended, this,
             [this] { map_->SetBinding(std::nullopt, QString()); });
     connect(quickBind_, &QuickBindInput::bound, this, [this](int, int button, ButtonSlot slot) {

@@ -29,6 +29,7 @@ class QPushButton;
 namespace qvm::ui {
 
 class ButtonMapView;
+class InputSource;
 class QuickBindInput;
 
 struct ButtonPageContext {
@@ -42,6 +43,7 @@ struct ButtonPageContext {
     std::function<void(bool)> setRecordIntervals;
     std::function<void()> hideMacroList;            // before the settings dialog opens
     std::function<void(const QString&)> showError;  // a failure the user must see
+    InputSource* input = nullptr;                   // quick binding's keys and clicks
 };
 
 class ButtonPage : public QWidget {

@@ -27,6 +27,7 @@
 #include "ui/confirm.h"
 #include "ui/device_selector.h"
 #include "ui/dpi_page.h"
+#include "ui/input_source.h"
 #include "ui/macro_editor_window.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
@@ -105,6 +106,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWindowWidth, kWindowHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    input_ = InputSource::Open();
 
     const KeyNaming naming{[](int usage) { return std::string(KeyName(usage)); },
                            [](int usage) { return ConsumerName(usage); }};
@@ -143,6 +145,7 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
         if (macroEditor_ != nullptr) macroEditor_->SetRecordIntervals(on);
     };
     buttons.showError = [this](const QString& text) { ShowError(text); };
+    buttons.input = input_.get();
     buttonPage_ = new ButtonPage(controller_, std::move(buttons));
     dpiPage_ = new DpiPage(controller_);
     OtherPageContext other;
@@ -350,6 +353,7 @@ void MainWindow::ShowMacroEditor() {
         context.libraryRoot = context_.libraryRoot;
         context.showError = [this](const QString& text) { ShowError(text); };
         context.libraryChanged = [this] { macroList_->Reload(); };
+        context.input = input_.get();
         macroEditor_ = new MacroEditorWindow(controller_, std::move(context), this);
         macroEditor_->SetRecordIntervals(recordIntervals_);
         connect(macroEditor_, &MacroEditorWindow::recordIntervalsChanged, this,

@@ -34,6 +34,7 @@ namespace qvm::ui {
 class ButtonPage;
 class DeviceSelector;
 class DpiPage;
+class InputSource;
 class MacroEditorWindow;
 class MacroListWindow;
 class OtherPage;
@@ -90,6 +91,9 @@ class MainWindow : public QWidget {
     DeviceSelector& Devices() const { return *devices_; }
     QString InfoText() const;
     const FunctionLibrary& Functions() const { return library_; }
+    // The program's one source of the user's keys and clicks (quick binding, the macro
+    // recorder): the whole desktop on X11, else this program's windows.
+    InputSource& Input() const { return *input_; }
 
   signals:
     // The program is ending (after "Quit" or a close request from outside).
@@ -118,6 +122,7 @@ class MainWindow : public QWidget {
 
     DeviceController& controller_;
     MainWindowContext context_;
+    std::unique_ptr<InputSource> input_;
     FunctionLibrary library_;
     int libraryDpiStep_ = 0;
     KeyboardLayout keyboard_;

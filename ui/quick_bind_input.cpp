@@ -1,8 +1,7 @@
 #include "ui/quick_bind_input.h"
 
-#include <QApplication>
-#include <QKeyEvent>
-#include <QMouseEvent>
+#include <QWidget>
+#include <cstdio>
 
 #include "lang/linux_keycodes.h"
 #include "lang/ui_strings.h"
@@ -10,28 +9,36 @@
 
 namespace qvm::ui {
 
+namespace {
+
+constexpr int kXButtonLeft = 1;
+constexpr char kOwnWindowsNote[] = "Only keys and clicks in this program's windows are seen";
+
+}  // namespace
+
 std::optional<int> Set1ScanCodeOfNative(quint32 nativeScanCode) {
     return EvdevToSet1ScanCode(X11KeycodeToEvdev(static_cast<int>(nativeScanCode)));
 }
 
-uint32_t BindingMaskOf(Qt::MouseButton button) {
-    switch (button) {
-        case Qt::LeftButton:
+uint32_t BindingMaskOfXButton(int xButton) {
+    switch (xButton) {
+        case 1:  // left
             return 0x01;
-        case Qt::RightButton:
+        case 3:  // right
             return 0x02;
-        case Qt::MiddleButton:
+        case 2:  // middle
             return 0x04;
-        case Qt::BackButton:
+        case 8:  // back
             return 0x08;
-        case Qt::ForwardButton:
+        case 9:  // forward
             return 0x10;
-        default:
+        default:  // the wheel and tilt, buttons past 9
             return 0;
     }
 }
 
-QuickBindInput::QuickBindInput(QObject* parent) : QObject(parent) {
+QuickBindInput::QuickBindInput(InputSource& source, QWidget* grabWidget, QObject* parent)
+    : QObject(parent), source_(source), grabWidget_(grabWidget) {
     timer_.setInterval(QuickBinding::kTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] {
         Handle(binding_.Tick());
@@ -46,9 +53,20 @@ QuickBindInput::~QuickBindInput() {
 Status QuickBindInput::Start(int position, int button) {
     if (Status ok = binding_.Start(button); !ok) return ok;
     position_ = position;
-    if (!filtering_) {
-        qApp->installEventFilter(this);
-        filtering_ = true;
+    if (!lease_) {
+        LeaseOptions options;
+        options.swallowKeys = true;
+        options.swallowMouse = true;
+        options.grabKeyboard = true;
+        lease_ = source_.Take(options, grabWidget_);
+        connect(lease_.get(), &InputLease::key, this, &QuickBindInput::OnKey);
+        connect(lease_.get(), &InputLease::button, this, &QuickBindInput::OnButton);
+        // Another part of the program (the macro recorder) took the input.
+        connect(lease_.get(), &InputLease::silenced, this, &QuickBindInput::Cancel);
+        if (const QString notice = source_.FallbackNotice(); !notice.isEmpty()) {
+            std::fprintf(stderr, "qvm-gaming: %s\n", qPrintable(notice));
+            note_ = QString::fromLatin1(kOwnWindowsNote);
+        }
     }
     timer_.start();
     emit prompted(Prompt());
@@ -74,10 +92,8 @@ QString QuickBindInput::Prompt() const {
 
 void QuickBindInput::Stop() {
     timer_.stop();
-    if (filtering_) {
-        qApp->removeEventFilter(this);
-        filtering_ = false;
-    }
+    lease_.reset();  // ends the grab and the swallowing
+    note_.clear();
 }
 
 void QuickBindInput::Handle(const QuickBindingResult& result) {
@@ -91,40 +107,20 @@ void QuickBindInput::Handle(const QuickBindingResult& result) {
     emit ended();
 }
 
-bool QuickBindInput::eventFilter(QObject* watched, QEvent* event) {
-    if (!binding_.Active()) return QObject::eventFilter(watched, event);
-    switch (event->type()) {
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease: {
-            auto* key = static_cast<QKeyEvent*>(event);
-            // A held key repeats; only its first press and its release count.
-            if (!key->isAutoRepeat()) {
-                if (auto code = Set1ScanCodeOfNative(key->nativeScanCode())) {
-                    Handle(event->type() == QEvent::KeyPress ? binding_.KeyDown(*code)
-                                                             : binding_.KeyUp(*code));
-                }
-            }
-            return true;  // keys made while binding never reach the widgets
-        }
-        case QEvent::ShortcutOverride:
-            event->accept();  // no shortcut fires while a key is being bound
-            return true;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick: {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton && stops_ &&
-                stops_(mouse->globalPosition().toPoint())) {
-                Cancel();
-            } else {
-                Handle(binding_.MouseButtons(BindingMaskOf(mouse->button())));
-            }
-            return true;
-        }
-        case QEvent::MouseButtonRelease:
-            return true;
-        default:
-            return QObject::eventFilter(watched, event);
+void QuickBindInput::OnKey(int x11Keycode, bool down) {
+    if (!binding_.Active()) return;
+    if (const auto code = Set1ScanCodeOfNative(static_cast<quint32>(x11Keycode))) {
+        Handle(down ? binding_.KeyDown(*code) : binding_.KeyUp(*code));
     }
+}
+
+void QuickBindInput::OnButton(int xButton, bool down, std::optional<QPoint> globalPos) {
+    if (!binding_.Active() || !down) return;
+    if (xButton == kXButtonLeft && stops_ && globalPos && stops_(*globalPos)) {
+        Cancel();
+        return;
+    }
+    Handle(binding_.MouseButtons(BindingMaskOfXButton(xButton)));
 }
 
 }  // namespace qvm::ui

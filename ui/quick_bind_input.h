@@ -1,36 +1,40 @@
-// Quick binding on the Qt side: while a button is being bound, every key and mouse press
-// made in the program's windows goes to app/quick_binding's QuickBinding instead of the
-// widgets, and a 100 ms timer counts the 10 seconds down.
+// Quick binding on the Qt side: while a button is being bound, the program's input source
+// (ui/input_source.h) is held with the keys and mouse presses swallowed and the keyboard
+// grabbed, so every key and mouse press goes to present/quick_binding's QuickBinding
+// instead of the widgets or a desktop shortcut, and a 100 ms timer counts the 10 seconds
+// down. On X11 that is input made in any window; elsewhere the program's own windows.
 //
-// Keys: QKeyEvent::nativeScanCode() is the X keycode on xcb and Wayland (evdev code + 8);
-// it becomes a set-1 scan code through app/linux_keycodes. Mouse presses: left 1, right 2,
-// middle 4, back 8, forward 16.
+// Keys arrive as X keycodes (evdev code + 8) and become set-1 scan codes through
+// lang/linux_keycodes. Mouse presses (X buttons 1, 3, 2, 8, 9): left 1, right 2, middle 4,
+// back 8, forward 16.
 //
-// A press for which the stop test (SetStopTest) answers true cancels instead of binding:
-// the page points it at the banner's cancel control and the key symbol being bound.
-//
-// Only input that reaches this program's windows is seen: keys and clicks made while
-// another program has the focus (XInput2 raw events on the root window) are not taken.
+// A left press for which the stop test (SetStopTest) answers true cancels instead of
+// binding: the page points it at the banner's cancel control and the key symbol being
+// bound.
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "present/quick_binding.h"
+#include "ui/input_source.h"
 
 namespace qvm::ui {
 
 class QuickBindInput : public QObject {
     Q_OBJECT
   public:
-    explicit QuickBindInput(QObject* parent = nullptr);
+    // `grabWidget` takes the keyboard where the whole desktop cannot be seen.
+    QuickBindInput(InputSource& source, QWidget* grabWidget, QObject* parent = nullptr);
     ~QuickBindInput() override;
 
     // Starts binding configuration slot `button`, shown at label `position`; a binding in
-    // progress is replaced. Installs the application event filter and starts the timer.
+    // progress is replaced. Takes the input source and starts the timer.
     Status Start(int position, int button);
     // Ends a binding in progress without binding anything.
     void Cancel();
@@ -42,6 +46,9 @@ class QuickBindInput : public QObject {
     std::optional<int> Position() const;
     // "%d sec, Press keyboard or click mouse button for binding" with the seconds left.
     QString Prompt() const;
+    // During the first binding of a run in which only this program's windows are seen,
+    // a short line saying so for the banner (the reason goes to standard error).
+    QString Note() const { return note_; }
 
   signals:
     // The countdown moved (the prompt's seconds may have changed).
@@ -51,23 +58,25 @@ class QuickBindInput : public QObject {
     // The binding ended, bound or not.
     void ended();
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     void Handle(const QuickBindingResult& result);
+    void OnKey(int x11Keycode, bool down);
+    void OnButton(int xButton, bool down, std::optional<QPoint> globalPos);
     void Stop();
 
+    InputSource& source_;
+    QPointer<QWidget> grabWidget_;
+    std::unique_ptr<InputLease> lease_;  // held while binding
     QuickBinding binding_;
     QTimer timer_;
     int position_ = -1;
-    bool filtering_ = false;
+    QString note_;
     std::function<bool(const QPoint&)> stops_;
 };
 
 // The set-1 scan code of a Qt key event's native scan code; none for keys without one.
 std::optional<int> Set1ScanCodeOfNative(quint32 nativeScanCode);
-// The quick-binding mask of a Qt mouse button; 0 for buttons that cannot be bound.
-uint32_t BindingMaskOf(Qt::MouseButton button);
+// The quick-binding mask of an X button number; 0 for buttons that cannot be bound.
+uint32_t BindingMaskOfXButton(int xButton);
 
 }  // namespace qvm::ui

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QtTest>
 
+#include "support/fake_desktop_input.h"
 #include "ui/button_map_view.h"
 #include "ui/button_page.h"
 #include "ui/quick_bind_input.h"
@@ -12,6 +13,8 @@
 
 using namespace qvm;
 using namespace qvm::ui;
+using qvm::test::FakeDesktopCounts;
+using qvm::test::FakeDesktopInput;
 using qvm::test::UiRig;
 
 namespace {
@@ -32,9 +35,13 @@ struct Step {
 };
 using Steps = QList<Step>;
 
+using DesktopEvents = std::vector<DesktopEvent>;
+constexpr QPoint kCancelAt(10, 10);  // where the stop test answers true in the desktop cases
+
 }  // namespace
 
 Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(DesktopEvents)
 
 class QuickBindingTest : public QObject {
     Q_OBJECT
@@ -141,6 +148,72 @@ class QuickBindingTest : public QObject {
         } else {
             QCOMPARE(rig.ButtonBytes(0, button), before);
         }
+    }
+
+    // With the whole desktop as the source: keys and clicks made in any window bind, the
+    // keyboard is grabbed while binding and given back exactly once however it ends.
+    void desktopInputBinds_data() {
+        using Kind = DesktopEvent::Kind;
+        QTest::addColumn<DesktopEvents>("events");
+        QTest::addColumn<bool>("onCancel");
+        QTest::addColumn<QByteArray>("expected");  // empty: stopped without binding
+        QTest::newRow("ctrl + c in another window")
+            << DesktopEvents{{Kind::KeyDown, int(kXLeftCtrl)}, {Kind::KeyDown, int(kXC)}} << false
+            << QByteArray("\x05\x01\x06\x00", 4);
+        QTest::newRow("forward side button")
+            << DesktopEvents{{Kind::ButtonDown, 9}} << false << QByteArray("\x04\x10\x00\x00", 4);
+        QTest::newRow("wheel notches do not bind, the right button does")
+            << DesktopEvents{{Kind::ButtonDown, 4}, {Kind::ButtonUp, 4}, {Kind::ButtonDown, 3}}
+            << false << QByteArray("\x04\x02\x00\x00", 4);
+        QTest::newRow("left click on the cancel control")
+            << DesktopEvents{{Kind::ButtonDown, 1}} << true << QByteArray();
+    }
+    void desktopInputBinds() {
+        QFETCH(DesktopEvents, events);
+        QFETCH(bool, onCancel);
+        QFETCH(QByteArray, expected);
+        FakeDesktopCounts counts;
+        auto desktop = std::make_unique<FakeDesktopInput>(counts);
+        FakeDesktopInput& fake = *desktop;
+        InputSource source(std::move(desktop), QString());
+        QWidget page;
+        QuickBindInput bind(source, &page);
+        bind.SetStopTest([](const QPoint& at) { return at == kCancelAt; });
+        QSignalSpy bound(&bind, &QuickBindInput::bound);
+        QSignalSpy ended(&bind, &QuickBindInput::ended);
+        QVERIFY(bind.Start(0, 3).ok());
+        QVERIFY(bind.Note().isEmpty());  // the whole desktop is seen: nothing to say
+        QCOMPARE(counts.grabs, 1);
+        QVERIFY(fake.Listening());
+
+        fake.SetPosition(onCancel ? DesktopPoint{kCancelAt.x(), kCancelAt.y()}
+                                  : DesktopPoint{200, 200});
+        fake.Push(events);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+        QCOMPARE(bound.count(), expected.isEmpty() ? 0 : 1);
+        if (!expected.isEmpty()) {
+            const auto bytes = bound.at(0).at(2).value<ButtonSlot>().Bytes();
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(bytes.data()), 4), expected);
+        }
+        QCOMPARE(counts.releases, 1);
+        QVERIFY(!fake.KeyboardGrabbed());
+        QVERIFY(!fake.Listening());
+    }
+
+    // Where only this program's windows are seen, the first binding says so, once a run.
+    void ownWindowsNoticeOnce() {
+        InputSource source(nullptr, QStringLiteral("on Wayland"));
+        QWidget page;
+        QuickBindInput bind(source, &page);
+        QVERIFY(bind.Start(0, 3).ok());
+        QVERIFY(!bind.Note().isEmpty());
+        bind.Cancel();
+        QVERIFY(bind.Note().isEmpty());
+        QVERIFY(bind.Start(0, 3).ok());
+        QVERIFY(bind.Note().isEmpty());
+        QVERIFY(source.FallbackNotice().isEmpty());
+        bind.Cancel();
+        QCOMPARE(QWidget::keyboardGrabber(), nullptr);
     }
 };
 
