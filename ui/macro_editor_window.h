@@ -10,7 +10,8 @@
 // device hub's worker (HubOperation::Macro), drawing a progress box over itself while
 // one runs. The window stays responsive throughout: nothing here waits for the device.
 //
-// The main window creates the editor once; closing it only hides it.
+// The main window creates the editor once; closing it only hides it. The commands are
+// built in macro_editor_commands.cpp.
 #pragma once
 
 #include <QCheckBox>
