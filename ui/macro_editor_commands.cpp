@@ -171,7 +171,7 @@ QWidget* MacroEditorWindow::BuildOptions() {
         ShowModel();
     }));
     insert->addWidget(AddCommand(box, "insertCapture", ui.msg_str[kMsgInsertCapture], {},
-                                 [this] { StartCapture(true); }));
+                                 [this] { StartCapture(captureByMouse_); }));
     insert->addWidget(AddCommand(box, "insertMove", ui.msg_str[kMsgInsertMove], {},
                                  [this] { Follow(model_->AskInsertMovement()); }));
     insert->addStretch(1);

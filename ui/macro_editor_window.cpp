@@ -149,6 +149,7 @@ MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorCo
 
     if (Status scanned = library_.Rescan(); !scanned) Report(ErrorMessage(scanned.error()));
     OnViewChanged();
+    Command("insertCapture")->installEventFilter(this);
     ShowRecordingState();
     ShowModel();
 }
@@ -393,6 +394,15 @@ void MacroEditorWindow::showEvent(QShowEvent* event) {
     if (model_->DevicePresent() && !model_->FreeMemory() && !model_->Transferring()) {
         Follow(model_->RefreshDevice(), true);
     }
+}
+
+bool MacroEditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Command("insertCapture")) {
+        // A capture started with the mouse must not take that click's own release.
+        if (event->type() == QEvent::MouseButtonPress) captureByMouse_ = true;
+        if (event->type() == QEvent::KeyPress) captureByMouse_ = false;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MacroEditorWindow::resizeEvent(QResizeEvent* event) {

@@ -85,6 +85,8 @@ class MacroEditorWindow : public QWidget {
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Notes whether the capture command was clicked with the mouse or pressed with a key.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* BuildCommands();
@@ -125,7 +127,8 @@ class MacroEditorWindow : public QWidget {
     std::unique_ptr<MacroRecording> recording_;
     std::string devicePath_;  // the device the slots were read from
     bool placed_ = false;
-    bool asking_ = false;  // a question is open (a nested event loop runs)
+    bool asking_ = false;
+    bool captureByMouse_ = true;  // how the capture command was last pressed  // a question is open (a nested event loop runs)
 
     MacroEditorList* list_ = nullptr;  // owned by the window (Qt parent), as all below
     MacroEditArea* area_ = nullptr;

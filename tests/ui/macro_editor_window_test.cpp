@@ -167,6 +167,7 @@ QPoint SlotPoint(MacroEditorList& list, int slot) {
 
 // X keycodes (evdev + 8).
 constexpr int kXLeftCtrl = 37;
+constexpr int kXA = 38;
 constexpr int kXC = 54;
 constexpr int kXV = 55;
 
@@ -533,6 +534,51 @@ class MacroEditorWindowTest : public QObject {
         QCOMPARE(ReadSlot(rig, 0, bytes).name, std::string("copy paste"));
         QCOMPARE(bytes, expected);
         QVERIFY2(messages.Shown().isEmpty(), qPrintable(messages.Shown().join('\n')));
+    }
+
+    // The capture command takes one key or click and inserts it at the cursor, whether
+    // the command itself was clicked or pressed with a key.
+    void captureInsertsAtTheCursor_data() {
+        QTest::addColumn<bool>("byMouse");
+        QTest::addColumn<bool>("click");  // capture a left click, else the key A
+        QTest::addColumn<Bytes>("expected");
+        const Bytes click{0x88, 0x01, 0x21, 0x41, 0x88, 0x01};
+        const Bytes key{0x88, 0x01, 0x83, 0x04, 0x84, 0x04, 0x88, 0x01};
+        QTest::newRow("clicked, then a left click") << true << true << click;
+        QTest::newRow("clicked, then a key") << true << false << key;
+        QTest::newRow("space on the command, then a key") << false << false << key;
+        QTest::newRow("space on the command, then a left click") << false << true << click;
+    }
+    void captureInsertsAtTheCursor() {
+        QFETCH(bool, byMouse);
+        QFETCH(bool, click);
+        QFETCH(Bytes, expected);
+        UiRig rig("");
+        rig.Window().show();
+        UiRig::Click(rig.Window().Buttons().MacroEditorButton());
+        MacroEditorWindow* editor = rig.Window().MacroEditor();
+        QVERIFY(editor != nullptr);
+        editor->Model().InsertDelay();
+        editor->Model().InsertDelay();
+        editor->Model().MoveCursor(-1, false);
+        QPushButton* capture = editor->Command("insertCapture");
+        if (byMouse) {
+            UiRig::Click(capture);
+        } else {
+            capture->setFocus();
+            QTest::keyClick(capture, Qt::Key_Space);
+        }
+        QVERIFY(editor->Recording().Active());
+        QWidget* view = editor->Area().viewport();
+        if (click) {
+            QTest::mousePress(view, Qt::LeftButton, {}, QPoint(30, 100));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(30, 100));
+        } else {
+            SendKey(view, kXA, true);
+            SendKey(view, kXA, false);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->Recording().Active(), kTransferTimeoutMs);
+        QCOMPARE(ItemBytes(editor->Model().Items()), expected);
     }
 
     // Hiding the editor or losing the device ends a recording; nothing stays grabbed.
