@@ -12,6 +12,7 @@
 
 #include "config/config_image.h"
 #include "lang/ui_strings.h"
+#include "macro/macro_edit.h"
 #include "macro/macro_memory.h"
 #include "support/fake_clock.h"
 #include "ui/button_page.h"
@@ -579,6 +580,68 @@ class MacroEditorWindowTest : public QObject {
         }
         QTRY_VERIFY_WITH_TIMEOUT(!editor->Recording().Active(), kTransferTimeoutMs);
         QCOMPARE(ItemBytes(editor->Model().Items()), expected);
+    }
+
+    // A held delay arrow changes the wait at once and repeats as the clock goes on; let
+    // go, it stops, however far the clock then runs.
+    void delayArrowRepeatsWhileHeld_data() {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<bool>("up");
+        QTest::addColumn<int>("pressed");   // the wait right after the press
+        QTest::addColumn<int>("repeated");  // after the first two repeats (500 + 128 ms)
+        QTest::newRow("down from 300") << 300 << false << 299 << 297;
+        QTest::newRow("up from 255 becomes a long wait") << 255 << true << 256 << 258;
+        QTest::newRow("down stops at 0") << 1 << false << 0 << 0;
+        QTest::newRow("up stops at 65535") << 65534 << true << 65535 << 65535;
+    }
+    void delayArrowRepeatsWhileHeld() {
+        QFETCH(int, start);
+        QFETCH(bool, up);
+        QFETCH(int, pressed);
+        QFETCH(int, repeated);
+        UiRig rig("");
+        FakeClock clock;
+        MacroEditorContext context;
+        context.libraryRoot = rig.Folder() + "/Favorite";
+        context.clock = &clock;
+        MacroEditorWindow editor(rig.Controller(), context);
+        editor.show();
+        editor.Model().InsertDelay();
+        QVERIFY(editor.Model().SetWait(0, start).ok());
+        editor.Model().MoveCursor(-1, false);
+        const auto wait = [&] { return *WaitMsOf(editor.Model().Items().at(0)); };
+        QPushButton* arrow = editor.Command(up ? "delayUp" : "delayDown");
+
+        QTest::mousePress(arrow, Qt::LeftButton);
+        QCOMPARE(wait(), pressed);
+        clock.SleepMs(500 + 128);
+        QTRY_COMPARE_WITH_TIMEOUT(wait(), repeated, kTransferTimeoutMs);
+        QTest::mouseRelease(arrow, Qt::LeftButton);
+        clock.SleepMs(10000);
+        QTest::qWait(700);  // past the first repeat's pause: a timer left running would act
+        QCOMPARE(wait(), repeated);
+        // One held press is one step of undo.
+        QVERIFY(editor.Model().Undo());
+        QCOMPARE(wait(), start);
+    }
+
+    // Storing without a device, or loading what is not a macro, is refused with a
+    // message the user sees; nothing is left half done.
+    void refusalsAreShown() {
+        UiRig rig("");
+        Messages messages;
+        rig.Window().show();
+        UiRig::Click(rig.Window().Buttons().MacroEditorButton());
+        MacroEditorWindow* editor = rig.Window().MacroEditor();
+        QVERIFY(editor != nullptr);
+        editor->Model().InsertDelay();
+        UiRig::Click(editor->Command("storeNew"));
+        QTRY_COMPARE_WITH_TIMEOUT(messages.Shown().size(), 1, kTransferTimeoutMs);
+        QVERIFY(messages.Shown()[0].contains(QString::fromStdString(Ui().msg_str[10])));
+        QVERIFY(!editor->Model().Transferring());
+        QVERIFY(!editor->OverlayShown());
+        QVERIFY(editor->StatusText().contains(QString::fromStdString(Ui().msg_str[10])));
+        QVERIFY(editor->Model().Modified());
     }
 
     // Hiding the editor or losing the device ends a recording; nothing stays grabbed.
