@@ -13,6 +13,7 @@
 #include "config/config_image.h"
 #include "lang/ui_strings.h"
 #include "macro/macro_edit.h"
+#include "macro/macro_file.h"
 #include "macro/macro_memory.h"
 #include "support/fake_clock.h"
 #include "ui/button_page.h"
@@ -20,6 +21,7 @@
 #include "ui/macro_edit_area.h"
 #include "ui/macro_editor_list.h"
 #include "ui/macro_editor_window.h"
+#include "ui/macro_list_window.h"
 #include "ui/macro_recording.h"
 #include "ui/skin.h"
 #include "ui/text_entry_dialog.h"
@@ -642,6 +644,69 @@ class MacroEditorWindowTest : public QObject {
         QVERIFY(!editor->OverlayShown());
         QVERIFY(editor->StatusText().contains(QString::fromStdString(Ui().msg_str[10])));
         QVERIFY(editor->Model().Modified());
+    }
+
+    // The macro library from the editor: a new folder, the edited macro dropped on it
+    // becomes a file there with exactly the edited items, and deleting the file removes
+    // it. The main window's macro list follows each change.
+    void libraryCommands() {
+        UiRig rig("");
+        Messages messages;
+        rig.Window().show();
+        UiRig::Click(rig.Window().Buttons().MacroEditorButton());
+        MacroEditorWindow* editor = rig.Window().MacroEditor();
+        QVERIFY(editor != nullptr);
+        MacroEditorList& list = editor->List();
+        const auto childNamed = [](QTreeWidgetItem* parent, const QString& name) {
+            for (int i = 0; parent != nullptr && i < parent->childCount(); ++i) {
+                if (parent->child(i)->text(0) == name) return parent->child(i);
+            }
+            return static_cast<QTreeWidgetItem*>(nullptr);
+        };
+        const auto mainListHas = [&](const QString& name) {
+            return !rig.Window().MacroList().Tree()->findItems(name, Qt::MatchRecursive).isEmpty();
+        };
+
+        {
+            Questions q({Typed("Work")});
+            list.setCurrentItem(list.LibraryHeading());
+            UiRig::Click(editor->Command("newFolder"));
+            QVERIFY(q.AllUsed());
+        }
+        QTreeWidgetItem* folder = childNamed(list.LibraryHeading(), "Work");
+        QVERIFY(folder != nullptr);
+
+        editor->Model().InsertDelay();
+        QVERIFY(editor->Model().SetWait(0, 1234).ok());
+        {
+            Questions q({Typed("in folder")});
+            list.expandItem(folder);
+            const auto mime = editor->Area().DragMime();
+            Drop(list.viewport(), list.visualItemRect(folder).center(), *mime);
+            QVERIFY(q.AllUsed());
+        }
+        folder = childNamed(list.LibraryHeading(), "Work");
+        QTreeWidgetItem* file = childNamed(folder, "in folder");
+        QVERIFY(file != nullptr);
+        const std::string path = MacroEditorList::TargetOf(file).path;
+        QVERIFY(QString::fromStdString(path).contains("/Work/"));
+        auto read = ReadMacroFile(path);
+        QVERIFY(read.ok());
+        QCOMPARE(ItemBytes(read->items), (Bytes{0x89, 0xD2, 0x04}));
+        QCOMPARE(read->name, std::string("in folder"));
+        QVERIFY(!editor->Model().Modified());
+        QVERIFY(mainListHas("in folder"));
+
+        {
+            Questions q({Ok()});
+            list.setCurrentItem(file);
+            UiRig::Click(editor->Command("deleteEntry"));
+            QCOMPARE(q.Asked().size(), std::size_t{1});
+        }
+        QVERIFY(!QFile::exists(QString::fromStdString(path)));
+        QCOMPARE(childNamed(childNamed(list.LibraryHeading(), "Work"), "in folder"), nullptr);
+        QVERIFY(!mainListHas("in folder"));
+        QVERIFY2(messages.Shown().isEmpty(), qPrintable(messages.Shown().join('\n')));
     }
 
     // Hiding the editor or losing the device ends a recording; nothing stays grabbed.
