@@ -4,6 +4,7 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSet>
 #include <functional>
 
@@ -123,6 +124,7 @@ void MacroEditorList::Rebuild(const MacroEditorModel& model, const MacroLibrary&
         });
     }
     if (currentItem() != nullptr) chosenKey = KeyOf(currentItem());
+    const int scrolled = verticalScrollBar()->value();
     clear();
 
     using Kind = MacroListTarget::Kind;
@@ -156,6 +158,7 @@ void MacroEditorList::Rebuild(const MacroEditorModel& model, const MacroLibrary&
             if (key == chosenKey) setCurrentItem(item);
         });
     }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 std::unique_ptr<QMimeData> MacroEditorList::DragMime(const QTreeWidgetItem* item) const {

@@ -151,6 +151,7 @@ MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorCo
     OnViewChanged();
     Command("insertCapture")->installEventFilter(this);
     ShowRecordingState();
+    ShowList();
     ShowModel();
 }
 
@@ -192,13 +193,15 @@ void MacroEditorWindow::ShowBeside(const QWidget* anchor) {
 
 void MacroEditorWindow::ReloadLibrary() {
     if (Status scanned = library_.Rescan(); !scanned) Report(ErrorMessage(scanned.error()));
-    ShowModel();
+    ShowList();
 }
 
 // ---- Steps, questions and transfers ----
 
 void MacroEditorWindow::Follow(Result<EditorStep> step, bool fromTransfer) {
+    bool asked = false;
     while (step && step->kind == EditorStep::Kind::Ask) {
+        asked = true;
         const TextEntryRequest question = step->question;
         asking_ = true;
         std::optional<TextEntryRequest> answer = RunTextEntry(this, question);
@@ -214,8 +217,13 @@ void MacroEditorWindow::Follow(Result<EditorStep> step, bool fromTransfer) {
         Report(QString());
         if (step->kind == EditorStep::Kind::Transfer) StartTransfer(step->transfer);
     }
-    // A question may have changed the library (a folder made, a file written or deleted).
-    if (context_.libraryChanged) context_.libraryChanged();
+    // An answer may have changed the library (a folder made, a file written or deleted),
+    // and so may saving a library macro.
+    if ((asked || model_->Source().kind == MacroSource::Kind::LibraryFile) &&
+        context_.libraryChanged) {
+        context_.libraryChanged();
+    }
+    ShowList();
     ShowModel();
 }
 
@@ -261,6 +269,7 @@ void MacroEditorWindow::OnViewChanged() {
             return;
         }
     }
+    ShowList();
     ShowModel();
 }
 
@@ -283,7 +292,13 @@ void MacroEditorWindow::Export() {
                                      QStringLiteral("*%1").arg(ToQ(kMacroFileExtension)));
     if (file.isEmpty()) return;
     // The file dialog has asked before replacing a file.
-    if (Status exported = model_->Export(FromQ(file), true); !exported) Follow(exported.error());
+    if (Status exported = model_->Export(FromQ(file), true); !exported) {
+        Follow(exported.error());
+        return;
+    }
+    // The file may have gone into the library's folder.
+    ReloadLibrary();
+    if (context_.libraryChanged) context_.libraryChanged();
 }
 
 // ---- Recording ----
@@ -361,11 +376,14 @@ void MacroEditorWindow::ShowEditArea() {
     area_->ShowModel();
 }
 
+void MacroEditorWindow::ShowList() {
+    list_->Rebuild(*model_, library_);
+}
+
 void MacroEditorWindow::ShowModel() {
     name_->setText(Text(model_->NameLabel()));
     mode_->setText(Text(model_->ModeLabel()));
     free_->setText(Text(model_->FreeMemoryLabel()));
-    list_->Rebuild(*model_, library_);
     ShowEditArea();
     overlay_->setGeometry(rect());
     overlay_->setVisible(model_->Transferring());

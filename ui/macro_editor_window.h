@@ -112,8 +112,10 @@ class MacroEditorWindow : public QWidget {
     void PressArrow(DelayArrow arrow);
     void ArmArrow();
     void ReleaseArrow();
-    // Shows the model again: labels, list, edit area, overlay.
+    // Shows the model again: labels, edit area, overlay. The list (slots and library)
+    // changes only with the device, the library or an action, so it is rebuilt apart.
     void ShowModel();
+    void ShowList();
     void ShowEditArea();
     void Report(const QString& text);
 
@@ -128,7 +130,8 @@ class MacroEditorWindow : public QWidget {
     std::string devicePath_;  // the device the slots were read from
     bool placed_ = false;
     bool asking_ = false;
-    bool captureByMouse_ = true;  // how the capture command was last pressed  // a question is open (a nested event loop runs)
+    bool captureByMouse_ = true;  // how the capture command was last pressed  // a question is open
+                                  // (a nested event loop runs)
 
     MacroEditorList* list_ = nullptr;  // owned by the window (Qt parent), as all below
     MacroEditArea* area_ = nullptr;
