@@ -2,6 +2,7 @@
 // device slot byte for byte, transfers leave the window responsive, drags between the
 // edit area and the list store and load, the editing keys, and the editor made once.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QTreeWidgetItem>
@@ -17,6 +18,7 @@
 #include "macro/macro_memory.h"
 #include "support/fake_clock.h"
 #include "ui/button_page.h"
+#include "ui/button_settings_dialog.h"
 #include "ui/confirm.h"
 #include "ui/macro_edit_area.h"
 #include "ui/macro_editor_list.h"
@@ -757,6 +759,70 @@ class MacroEditorWindowTest : public QObject {
         QVERIFY(first->isVisible());
         QCOMPARE(first->Model().Items().size(), std::size_t{1});
         QCOMPARE(rig.Window().findChildren<MacroEditorWindow*>().size(), 1);
+    }
+
+    // "Macro edit" on the settings dialog of a button that runs a stored macro opens the
+    // editor; the dialog's "Record intervals" is the editor's, both ways, whether the
+    // editor exists yet or not.
+    void opensFromTheSettingsDialogSharingRecordIntervals() {
+        UiRig rig;
+        Messages messages;
+        rig.Window().show();
+        QVERIFY(rig.WaitLoaded());
+        rig.Controller().Change(
+            HubOperation::Macro, [](ConfigModel& model, const DeviceHub::ProgressFn&) {
+                return StoreMacro(model, 0, kMacroModeOnce, "m", std::vector{MakeWaitItem(5)});
+            });
+        rig.Settle();
+        const MacroSlot stored = rig.Controller().View().image->macros[0];
+        QVERIFY(!stored.Empty());
+        constexpr int kButton = 3;
+        rig.Controller().Change(
+            HubOperation::AssignButton,
+            Setter(&ConfigModel::AssignSlot, 0, kButton, MacroSlotFunction(stored)));
+        rig.Settle();
+        ButtonPage& page = rig.Window().Buttons();
+        int position = -1;
+        for (int p = 0; p < 32 && position < 0; ++p) {
+            if (page.ButtonAt(p) == kButton) position = p;
+        }
+        QVERIFY(position >= 0);
+
+        // Before the editor exists: the option is unchecked in the dialog, then "Macro edit".
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<ButtonSettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            shown = dialog->ShownEditor() == OperandEditor::Macro &&
+                    dialog->RecordIntervalsBox()->isVisibleTo(dialog) &&
+                    dialog->RecordIntervalsBox()->isChecked();
+            dialog->RecordIntervalsBox()->setChecked(false);
+            dialog->MacroEditorButton()->click();
+        });
+        QCOMPARE(rig.Window().MacroEditor(), nullptr);
+        page.OpenSettings(position);
+        QVERIFY(shown);
+        MacroEditorWindow* editor = rig.Window().MacroEditor();
+        QVERIFY(editor != nullptr);
+        QVERIFY(editor->isVisible());
+        QVERIFY(!editor->RecordIntervals());
+        QVERIFY(!editor->Model().Options().intervals);
+        // Nothing was assigned: the dialog closed for the editor, not with OK.
+        QCOMPARE(rig.Controller().View().image->buttons[0][kButton].slot.Bytes(),
+                 MacroSlotFunction(stored).Bytes());
+
+        // Checked in the editor, the dialog shows it checked.
+        editor->SetRecordIntervals(true);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<ButtonSettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            checked = dialog->RecordIntervalsBox()->isChecked();
+            dialog->reject();
+        });
+        page.OpenSettings(position);
+        QVERIFY(checked);
+        QVERIFY2(messages.Shown().isEmpty(), qPrintable(messages.Shown().join('\n')));
     }
 
     // A list entry as drag data survives the trip, a path with line breaks included;
