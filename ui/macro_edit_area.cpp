@@ -20,6 +20,7 @@ constexpr int kTextX = 56;
 constexpr int kCursorLine = 2;
 constexpr int kTextSize = 13;
 constexpr char kEntrySeparator = '\n';
+constexpr std::size_t kTipLoad = 2;  // "Drag a macro in the left list to here to edit."
 
 }  // namespace
 
@@ -112,6 +113,12 @@ void MacroEditArea::paintEvent(QPaintEvent* event) {
         if (row.cursor) {
             painter.fillRect(QRect(rect.left(), rect.top(), width, kCursorLine), skin::kAccent);
         }
+    }
+    if (model_.Items().empty()) {
+        // An empty macro says how to fill it from the list.
+        painter.setPen(skin::kTextDim);
+        painter.drawText(viewport()->rect().adjusted(kTextX, 0, -kTextX, 0),
+                         Qt::AlignCenter | Qt::TextWordWrap, ToQ(Ui().drag_tip_str[kTipLoad]));
     }
 }
 

@@ -24,6 +24,7 @@ constexpr int kUsedRole = Qt::UserRole + 4;  // a device slot that holds a macro
 
 constexpr std::size_t kMsgLibraryRoot = 31;  // "Macro list (PC)"
 constexpr std::size_t kMsgMouseMemory = 33;  // "Mouse memory"
+constexpr std::size_t kMsgNoDevice = 10;     // "No device !!"
 constexpr std::size_t kTipCreateNew = 0;     // drag here to create a new macro
 constexpr std::size_t kTipLoad = 5;          // drag right to edit, left to save
 
@@ -139,6 +140,11 @@ void MacroEditorList::Rebuild(const MacroEditorModel& model, const MacroLibrary&
             if (used) row->setToolTip(0, ToQ(Ui().drag_tip_str[kTipLoad]));
             deviceHeading_->addChild(row);
         }
+    } else {
+        QTreeWidgetItem* none =
+            NewRow({Kind::DeviceArea, -1, 0, {}}, ToQ(Ui().msg_str[kMsgNoDevice]));
+        none->setForeground(0, QBrush(skin::kTextDim));
+        deviceHeading_->addChild(none);
     }
     libraryHeading_ =
         NewHeading({Kind::LibraryFolder, -1, 0, {}}, ToQ(Ui().msg_str[kMsgLibraryRoot]));

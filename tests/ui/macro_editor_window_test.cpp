@@ -264,6 +264,8 @@ class MacroEditorWindowTest : public QObject {
         Messages messages;
         MacroEditorWindow* editor = OpenEditor(rig);
         QVERIFY(editor != nullptr);
+        rig.Screenshot(editor, "macro_editor_empty.png");
+        QCOMPARE(editor->List().topLevelItem(0)->childCount(), kMacroSlotCount);
         UiRig::Click(editor->Command("insertDelay"));
 
         std::promise<void> gate;
@@ -750,7 +752,8 @@ class MacroEditorWindowTest : public QObject {
         MacroEditorWindow* first = rig.Window().MacroEditor();
         QVERIFY(first != nullptr);
         QVERIFY(first->isVisible());
-        rig.Screenshot(first, "macro_editor_empty.png");
+        rig.Screenshot(first, "macro_editor_no_device.png");
+        QCOMPARE(first->List().topLevelItem(0)->childCount(), 1);  // "No device !!"
         UiRig::Click(first->Command("insertDelay"));
         first->close();
         QVERIFY(!first->isVisible());
