@@ -203,9 +203,7 @@ void MacroEditorWindow::Follow(Result<EditorStep> step, bool fromTransfer) {
     while (step && step->kind == EditorStep::Kind::Ask) {
         asked = true;
         const TextEntryRequest question = step->question;
-        asking_ = true;
         std::optional<TextEntryRequest> answer = RunTextEntry(this, question);
-        asking_ = false;
         step = model_->Answer(answer.has_value(), answer ? *answer : question);
     }
     if (!step) {

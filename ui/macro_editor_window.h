@@ -129,7 +129,6 @@ class MacroEditorWindow : public QWidget {
     std::unique_ptr<MacroRecording> recording_;
     std::string devicePath_;  // the device the slots were read from
     bool placed_ = false;
-    bool asking_ = false;
     bool captureByMouse_ = true;  // how the capture command was last pressed  // a question is open
                                   // (a nested event loop runs)
 
