@@ -8,7 +8,9 @@
 //   - the idle CPU of the running program over a while (default 30 s): user + system time
 //     from /proc/PID/stat, as percent of one core;
 // then ends it with "qvm-gaming /close", and kills it when it has not ended after a grace
-// period. Prints its figures; it judges nothing.
+// period. Last, in its own process, it times full repaints of the macro editor's edit
+// area holding 5,000 items (all selected, scrolled to the middle). Prints its figures;
+// it judges nothing.
 //
 //   bench_gui [--idle-seconds N] [--paint-timeout-seconds N]
 //
@@ -33,7 +35,17 @@
 #include <thread>
 #include <vector>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <algorithm>
+
 #include "base/unique_fd.h"
+#include "macro/macro_item.h"
+#include "macro/macro_library.h"
+#include "platform/clock.h"
+#include "present/macro_editor_model.h"
+#include "ui/macro_edit_area.h"
 
 namespace {
 
@@ -171,6 +183,40 @@ std::string Describe(int status) {
 
 }  // namespace
 
+// Full repaints of the edit area with a long macro: the figure a user feels while
+// scrolling and editing. Runs after the child has ended: no fork once Qt runs here.
+void BenchEditAreaRepaint(int argc, char** argv, const std::string& folder) {
+    constexpr int kItems = 5000;
+    constexpr int kFrames = 200;
+    constexpr int kWarmUp = 5;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qvm::MacroLibrary library(folder + "/Favorite");
+    qvm::MacroEditorModel model(library, qvm::SystemClock::Instance());
+    std::vector<qvm::MacroItem> items;
+    for (int i = 0; i < kItems; ++i) items.push_back(qvm::MakeWaitItem(i % 70000));
+    model.InsertCaptured(items);
+    model.SelectAll();
+    qvm::ui::MacroEditArea area(model);
+    area.resize(640, 800);
+    area.show();
+    area.ShowModel();
+    QApplication::processEvents();
+    area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum() / 2);
+    std::vector<double> ms;
+    for (int frame = 0; frame < kWarmUp + kFrames; ++frame) {
+        QElapsedTimer timer;
+        timer.start();
+        area.viewport()->repaint();
+        if (frame >= kWarmUp) ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf(
+        "edit area repaint, %d items, %dx%d: median %.3f ms, worst %.3f ms over %d frames\n",
+        kItems, area.viewport()->width(), area.viewport()->height(), ms[ms.size() / 2], ms.back(),
+        kFrames);
+}
+
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures in order with the child's lines
     const auto options = ParseOptions(argc, argv);
@@ -252,6 +298,7 @@ int main(int argc, char** argv) {
         }
         std::printf("close: %s\n", Describe(status).c_str());
     }
+    BenchEditAreaRepaint(argc, argv, userDir);
     std::error_code ec;
     std::filesystem::remove_all(userDir, ec);
     return 0;

@@ -89,7 +89,7 @@ MacroTransferOutcome RunMacroTransfer(ConfigModel& model, const MacroTransfer& t
             out.status = MakeError(ErrorKind::DeviceGone, Ui().msg_str[kMsgNoDevice]);
         return out;
     }
-    out.slots = image->macros;
+    out.slotTable = image->macros;
     if (auto free = FreeMacroSpace(model)) {
         out.freeBytes = *free;
     } else if (out.status.ok()) {
@@ -553,7 +553,7 @@ Result<EditorStep> MacroEditorModel::FinishTransfer(const MacroTransfer& transfe
     const MacroTransfer done = std::move(*active_);
     active_.reset();
     progress_ = 0.0;
-    if (outcome.slots) SetDevice(std::move(outcome.slots), outcome.freeBytes);
+    if (outcome.slotTable) SetDevice(std::move(outcome.slotTable), outcome.freeBytes);
     if (!outcome.status) {
         loadAfterSave_.reset();
         return outcome.status.error();

@@ -86,7 +86,7 @@ struct MacroTransferOutcome {
     Status status = MakeError(ErrorKind::Other, "the macro transfer did not run");
     std::optional<StoredMacro> macro;  // Read
     // The slot table and free bytes after the transfer, whenever the device answered.
-    std::optional<MacroSlots> slots;
+    std::optional<MacroSlots> slotTable;
     std::optional<int32_t> freeBytes;
 };
 

@@ -22,13 +22,14 @@ namespace qvm::ui {
 
 namespace {
 
-constexpr int kSettingsText = 0;   // button_str: "Button settings"
-constexpr int kDefaultText = 9;    // button_str: "Default"
-constexpr int kMacroListText = 1;  // msg_str: "Macro list"
+constexpr int kSettingsText = 0;      // button_str: "Button settings"
+constexpr int kDefaultText = 9;       // button_str: "Default"
+constexpr int kMacroListText = 1;     // msg_str: "Macro list"
+constexpr int kMacroEditorText = 33;  // button_str: "Macro edit"
 constexpr const char* kHelpImage = "main_help.png";
 
 // The control row in window pixels, and where this page sits in the window.
-constexpr QRect kControlRow(344, 556, 336, 36);
+constexpr QRect kControlRow(272, 556, 480, 36);  // centred below the mouse
 constexpr int kPageTop = 108;
 constexpr int kControlGap = 12;
 
@@ -78,6 +79,9 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     help_->setEnabled(static_cast<HelpOverlay*>(helpOverlay_)->HasPicture());
     macroList_ = new QPushButton(ToQ(Ui().msg_str[kMacroListText]), this);
     macroList_->setObjectName("macroListButton");
+    macroEditor_ = new QPushButton(ToQ(Ui().button_str[kMacroEditorText]), this);
+    macroEditor_->setObjectName("macroEditorButton");
+    macroEditor_->setToolTip(ToQ(Ui().macro_editor_cap_str));
 
     connect(map_, &ButtonMapView::buttonClicked, this, &ButtonPage::OpenSettings);
     connect(map_, &ButtonMapView::quickBindClicked, this, &ButtonPage::OnQuickBind);
@@ -87,6 +91,9 @@ ButtonPage::ButtonPage(DeviceController& controller, ButtonPageContext context, 
     connect(help_, &QPushButton::toggled, this, [this] { Refresh(); });
     connect(macroList_, &QPushButton::clicked, this, [this] {
         if (context_.showMacroList) context_.showMacroList();
+    });
+    connect(macroEditor_, &QPushButton::clicked, this, [this] {
+        if (context_.showMacroEditor) context_.showMacroEditor();
     });
     connect(map_, &ButtonMapView::menuRequested, this, &ButtonPage::ShowLabelMenu);
     quickBind_->SetStopTest([this](const QPoint& globalPos) {
@@ -156,8 +163,9 @@ void ButtonPage::Refresh() {
     default_->setEnabled(selected_.has_value());
     helpOverlay_->setVisible(help_->isChecked());
     if (help_->isChecked()) helpOverlay_->raise();
-    for (QWidget* control : {static_cast<QWidget*>(default_), static_cast<QWidget*>(help_),
-                             static_cast<QWidget*>(macroList_)}) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(default_), static_cast<QWidget*>(help_),
+          static_cast<QWidget*>(macroList_), static_cast<QWidget*>(macroEditor_)}) {
         control->raise();
     }
 }
@@ -185,7 +193,15 @@ void ButtonPage::OpenSettings(int position) {
     ButtonSettingsDialog dialog(std::move(model).value(), *view.image, *context_.keyboard, this);
     dialog.setWindowTitle(ButtonSettingsTitle(position, ToQ(ShownButtonText(*view.image, shown)),
                                               ToQ(profileInfo.name)));
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (context_.recordIntervals && context_.setRecordIntervals) {
+        dialog.ShareRecordIntervals(context_.recordIntervals(), context_.setRecordIntervals);
+    }
+    const int answer = dialog.exec();
+    if (dialog.MacroEditorWanted()) {
+        if (context_.showMacroEditor) context_.showMacroEditor();
+        return;
+    }
+    if (answer != QDialog::Accepted) return;
     Assign(profile, *button, dialog.Result());
     if (auto cycle = dialog.KeyCycleResult()) {
         controller_.Change(HubOperation::KeyCycleList,
@@ -256,7 +272,7 @@ void ButtonPage::resizeEvent(QResizeEvent*) {
 void ButtonPage::PlaceControls() {
     map_->setGeometry(rect());
     helpOverlay_->setGeometry(rect());
-    const std::array<QPushButton*, 3> controls{default_, help_, macroList_};
+    const std::array<QPushButton*, 4> controls{default_, help_, macroList_, macroEditor_};
     PlaceButtonRow(controls, kControlRow.translated(0, -kPageTop), kControlGap);
 }
 

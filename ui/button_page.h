@@ -1,7 +1,7 @@
 // ButtonPage: page 0 of the main window, "Button settings". The drawn mouse of the active
 // model with the function of every button at its hotspot (ButtonMapView), and a row of
 // controls below it: "Default" (the selected button gets its own function back), the help
-// overlay toggle and "Macro list".
+// overlay toggle, "Macro list" and "Macro edit" (the macro editor).
 //
 // A click on a button's label (or its dot on the drawn mouse) selects it and opens the
 // button settings dialog; OK assigns the chosen function (and the key-cycle list when it
@@ -33,10 +33,14 @@ class InputSource;
 class QuickBindInput;
 
 struct ButtonPageContext {
-    std::string programFolder;                      // where main_help.png may be
-    const FunctionLibrary* library = nullptr;       // offered by the settings dialog
-    const KeyboardLayout* keyboard = nullptr;       // the dialog's on-screen keyboard
-    std::function<void()> showMacroList;            // "Macro list"
+    std::string programFolder;                 // where main_help.png may be
+    const FunctionLibrary* library = nullptr;  // offered by the settings dialog
+    const KeyboardLayout* keyboard = nullptr;  // the dialog's on-screen keyboard
+    std::function<void()> showMacroList;       // "Macro list"
+    std::function<void()> showMacroEditor;     // "Macro edit", and from the dialog
+    // "Record intervals" of the macro editor, which the settings dialog shows too.
+    std::function<bool()> recordIntervals;
+    std::function<void(bool)> setRecordIntervals;
     std::function<void()> hideMacroList;            // before the settings dialog opens
     std::function<void(const QString&)> showError;  // a failure the user must see
     InputSource* input = nullptr;                   // quick binding's keys and clicks
@@ -56,6 +60,7 @@ class ButtonPage : public QWidget {
     QPushButton* DefaultButton() const { return default_; }
     QPushButton* HelpButton() const { return help_; }
     QPushButton* MacroListButton() const { return macroList_; }
+    QPushButton* MacroEditorButton() const { return macroEditor_; }
     std::optional<int> Selected() const { return selected_; }
     bool HelpShown() const;
 
@@ -91,6 +96,7 @@ class ButtonPage : public QWidget {
     QPushButton* default_ = nullptr;
     QPushButton* help_ = nullptr;
     QPushButton* macroList_ = nullptr;
+    QPushButton* macroEditor_ = nullptr;
     std::optional<int> selected_;
     QPointer<QMenu> labelMenu_;
 };

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -35,6 +36,7 @@
 #include "present/button_settings.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QKeyEvent;
 class QLabel;
@@ -74,6 +76,12 @@ class ButtonSettingsDialog : public QDialog {
     bool ChoseDefault() const { return choseDefault_; }
     std::optional<std::vector<KeyCycleEntry>> KeyCycleResult() const;
 
+    // Shows "Record intervals" on the macro page, checked as `on`; `changed` hears the
+    // user's changes (the macro editor holds the option).
+    void ShareRecordIntervals(bool on, std::function<void(bool)> changed);
+    // True when the dialog was closed to open the macro editor ("Macro edit").
+    bool MacroEditorWanted() const { return editorWanted_; }
+
     const ButtonSettingsModel& Model() const { return model_; }
     OperandEditor ShownEditor() const { return shownEditor_; }
 
@@ -88,6 +96,8 @@ class ButtonSettingsDialog : public QDialog {
     QSpinBox* FireCount() const { return fireCount_; }
     QSpinBox* RapidInterval() const { return rapidInterval_; }
     QComboBox* MacroChoice() const { return macroChoice_; }
+    QPushButton* MacroEditorButton() const { return macroEditor_; }
+    QCheckBox* RecordIntervalsBox() const { return recordIntervals_; }
     // The macro mode buttons: once, repeated, while held (modes 8, 9, 10).
     QPushButton* MacroModeButton(int mode) const;
     QListWidget* KeyCycleList() const { return cycleList_; }
@@ -132,6 +142,7 @@ class ButtonSettingsDialog : public QDialog {
     OperandEditor shownEditor_ = OperandEditor::None;
     bool refreshing_ = false;  // widgets being set from the model: their signals are echoes
     bool choseDefault_ = false;
+    bool editorWanted_ = false;
     uint8_t heldModifiers_ = 0;  // modifier keys down on the computer's keyboard
 
     QListWidget* classList_ = nullptr;
@@ -146,6 +157,8 @@ class ButtonSettingsDialog : public QDialog {
     QSpinBox* rapidInterval_ = nullptr;
     QComboBox* macroChoice_ = nullptr;
     QButtonGroup* macroModes_ = nullptr;
+    QPushButton* macroEditor_ = nullptr;
+    QCheckBox* recordIntervals_ = nullptr;
     QListWidget* cycleList_ = nullptr;
     QPushButton* cycleRemove_ = nullptr;
     QPushButton* cycleClear_ = nullptr;

@@ -1,6 +1,7 @@
 // The operand editors of the button settings dialog: one page per kind of operand, each
 // forwarding its values to the model and set back from the model after every change.
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -34,6 +35,8 @@ constexpr std::size_t kDelayMsg = 61;        // msg_str
 constexpr std::size_t kKeyCycleMsg = 40;
 constexpr std::size_t kPressKeyboardMsg = 45;
 constexpr std::size_t kMacroListMsg = 1;
+constexpr std::size_t kRecordIntervalsButton = 21;  // button_str "Record intervals"
+constexpr std::size_t kMacroEditButton = 33;        // button_str "Macro edit"
 
 // A typed value takes effect when editing ends (Return, focus leaves, an arrow step),
 // never per keystroke: "120" typed into a field counted in tens must not pass through
@@ -148,6 +151,16 @@ QWidget* ButtonSettingsDialog::BuildMacroEditor() {
         modes->addWidget(button);
     }
     column->addLayout(modes);
+    recordIntervals_ = new QCheckBox(ToQ(Ui().button_str[kRecordIntervalsButton]), page);
+    recordIntervals_->setVisible(false);  // until the editor's option is shared
+    column->addWidget(recordIntervals_);
+    macroEditor_ = new QPushButton(ToQ(Ui().button_str[kMacroEditButton]), page);
+    macroEditor_->setToolTip(ToQ(Ui().macro_editor_cap_str));
+    connect(macroEditor_, &QPushButton::clicked, this, [this] {
+        editorWanted_ = true;
+        reject();
+    });
+    column->addWidget(macroEditor_);
     column->addStretch(1);
     const auto apply = [this] {
         if (refreshing_ || macroChoice_->currentIndex() < 0) return;
@@ -182,6 +195,12 @@ QWidget* ButtonSettingsDialog::BuildKeyCycleEditor() {
         Report({});
     });
     return page;
+}
+
+void ButtonSettingsDialog::ShareRecordIntervals(bool on, std::function<void(bool)> changed) {
+    recordIntervals_->setChecked(on);
+    recordIntervals_->setVisible(true);
+    connect(recordIntervals_, &QCheckBox::toggled, this, std::move(changed));
 }
 
 QPushButton* ButtonSettingsDialog::MacroModeButton(int mode) const {

@@ -11,13 +11,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <utility>
 
 #include "lang/ui_strings.h"
 #include "macro/macro_describe.h"
 #include "platform/folders.h"
 #include "present/info_text.h"
+#include "ui/macro_tree.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/window_placement.h"
@@ -40,25 +40,11 @@ class MacroListTree : public QTreeWidget {
         const QString name = mime->text();
         auto* drag = new QDrag(this);       // owned by the tree (Qt parent); Qt ends its life
         drag->setMimeData(mime.release());  // QDrag takes ownership
-        drag->setPixmap(DragPixmap(name));
+        drag->setPixmap(DragLabelPixmap(name));
         drag->exec(Qt::CopyAction, Qt::CopyAction);
     }
 
   private:
-    // The name on a highlighted rounded label, shown under the pointer while dragging.
-    static QPixmap DragPixmap(const QString& name) {
-        constexpr int kHeight = 26;
-        constexpr int kPadding = 14;
-        constexpr int kMaxWidth = 280;
-        const QFontMetrics metrics(skin::LabelFont(kHeight / 2));
-        const int width = std::min(metrics.horizontalAdvance(name) + 2 * kPadding, kMaxWidth);
-        QPixmap pixmap(width, kHeight);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        skin::DrawRoundedLabel(painter, QRectF(pixmap.rect()), name, true);
-        return pixmap;
-    }
-
     MimeSource source_;
 };
 
@@ -349,24 +335,10 @@ void MacroListWindow::AddLibrary() {
     QTreeWidgetItem* heading = NewHeading(Msg(kMsgLibraryRoot), QStringLiteral("pc"));
     heading->setToolTip(kNameColumn, ToQ(library_.Root()));
     tree_->addTopLevelItem(heading);
-    // The list is sorted by name across folders, so a folder may come after its
-    // contents: make every row first, then hang each under its parent in list order.
-    std::map<int32_t, QTreeWidgetItem*> rows;
-    for (const MacroLibraryEntry& e : library_.Entries()) {
+    AddLibraryRows(heading, library_, [](const MacroLibraryEntry& e) {
         const RowKind kind = e.IsFolder() ? RowKind::LibraryFolder : RowKind::LibraryMacro;
-        QTreeWidgetItem* row = NewRow(kind, e.id, ToQ(e.name), ToQ(e.path));
-        if (e.IsFolder()) {
-            QFont font = row->font(kNameColumn);
-            font.setItalic(true);
-            row->setFont(kNameColumn, font);
-            row->setToolTip(kNameColumn, ToQ(e.path));
-        }
-        rows[e.id] = row;
-    }
-    for (const MacroLibraryEntry& e : library_.Entries()) {
-        const auto parent = rows.find(e.parent);
-        (parent == rows.end() ? heading : parent->second)->addChild(rows[e.id]);
-    }
+        return NewRow(kind, e.id, ToQ(e.name), ToQ(e.path));
+    });
 }
 
 void MacroListWindow::RefreshLibraryMacroRows() {

@@ -28,6 +28,7 @@
 #include "ui/device_selector.h"
 #include "ui/dpi_page.h"
 #include "ui/input_source.h"
+#include "ui/macro_editor_window.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
 #include "ui/profile_tabs.h"
@@ -135,6 +136,14 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     buttons.keyboard = &keyboard_;
     buttons.showMacroList = [this] { ShowMacroList(); };
     buttons.hideMacroList = [this] { macroList_->hide(); };
+    buttons.showMacroEditor = [this] { ShowMacroEditor(); };
+    buttons.recordIntervals = [this] {
+        return macroEditor_ != nullptr ? macroEditor_->RecordIntervals() : recordIntervals_;
+    };
+    buttons.setRecordIntervals = [this](bool on) {
+        recordIntervals_ = on;
+        if (macroEditor_ != nullptr) macroEditor_->SetRecordIntervals(on);
+    };
     buttons.showError = [this](const QString& text) { ShowError(text); };
     buttons.input = input_.get();
     buttonPage_ = new ButtonPage(controller_, std::move(buttons));
@@ -338,6 +347,21 @@ void MainWindow::ShowMacroList() {
     }
 }
 
+void MainWindow::ShowMacroEditor() {
+    if (macroEditor_ == nullptr) {
+        MacroEditorContext context;
+        context.libraryRoot = context_.libraryRoot;
+        context.showError = [this](const QString& text) { ShowError(text); };
+        context.libraryChanged = [this] { macroList_->Reload(); };
+        context.input = input_.get();
+        macroEditor_ = new MacroEditorWindow(controller_, std::move(context), this);
+        macroEditor_->SetRecordIntervals(recordIntervals_);
+        connect(macroEditor_, &MacroEditorWindow::recordIntervalsChanged, this,
+                [this](bool on) { recordIntervals_ = on; });
+    }
+    macroEditor_->ShowBeside(this);
+}
+
 void MainWindow::BringToFront() {
     show();
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
@@ -350,6 +374,7 @@ void MainWindow::HideToTray() {
     if (tray_) {
         buttonPage_->QuickBind().Cancel();
         macroList_->hide();
+        if (macroEditor_ != nullptr) macroEditor_->hide();
         hide();
     } else {
         showMinimized();
@@ -363,6 +388,7 @@ void MainWindow::Quit() {
     controller_.FlushPending();
     emit quitting();
     macroList_->close();
+    if (macroEditor_ != nullptr) macroEditor_->hide();
     close();
     QApplication::quit();
 }
@@ -371,6 +397,7 @@ void MainWindow::ReloadLibraries() {
     library_ =
         BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_, Ui().language_id);
     macroList_->Reload();
+    if (macroEditor_ != nullptr) macroEditor_->ReloadLibrary();
     // The window's own pending values go out before the device is read again.
     controller_.Hub().FlushDeferred(DeferredWrites::Scope::Everything);
     controller_.RefreshAfter(0);

@@ -35,6 +35,7 @@ class ButtonPage;
 class DeviceSelector;
 class DpiPage;
 class InputSource;
+class MacroEditorWindow;
 class MacroListWindow;
 class OtherPage;
 class ProfileTabs;
@@ -82,6 +83,10 @@ class MainWindow : public QWidget {
     DpiPage& Dpi() const { return *dpiPage_; }
     OtherPage& Other() const { return *otherPage_; }
     MacroListWindow& MacroList() const { return *macroList_; }
+    // The macro editor, made at its first opening and kept (hidden) from then on; null
+    // until then.
+    MacroEditorWindow* MacroEditor() const { return macroEditor_; }
+    void ShowMacroEditor();
     Tray* TrayIcon() const { return tray_.get(); }
     DeviceSelector& Devices() const { return *devices_; }
     QString InfoText() const;
@@ -133,6 +138,8 @@ class MainWindow : public QWidget {
     DpiPage* dpiPage_ = nullptr;
     OtherPage* otherPage_ = nullptr;
     MacroListWindow* macroList_ = nullptr;
+    MacroEditorWindow* macroEditor_ = nullptr;  // owned by the window (Qt parent)
+    bool recordIntervals_ = true;               // the editor's option, kept here until it is made
     bool macroListPlaced_ = false;
     std::unique_ptr<Tray> tray_;
 
