@@ -588,49 +588,6 @@ class MacroEditorWindowTest : public QObject {
         QCOMPARE(ItemBytes(editor->Model().Items()), expected);
     }
 
-    // A held delay arrow changes the wait at once and repeats as the clock goes on; let
-    // go, it stops, however far the clock then runs.
-    void delayArrowRepeatsWhileHeld_data() {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<bool>("up");
-        QTest::addColumn<int>("pressed");   // the wait right after the press
-        QTest::addColumn<int>("repeated");  // after the first two repeats (500 + 128 ms)
-        QTest::newRow("down from 300") << 300 << false << 299 << 297;
-        QTest::newRow("up from 255 becomes a long wait") << 255 << true << 256 << 258;
-        QTest::newRow("down stops at 0") << 1 << false << 0 << 0;
-        QTest::newRow("up stops at 65535") << 65534 << true << 65535 << 65535;
-    }
-    void delayArrowRepeatsWhileHeld() {
-        QFETCH(int, start);
-        QFETCH(bool, up);
-        QFETCH(int, pressed);
-        QFETCH(int, repeated);
-        UiRig rig("");
-        FakeClock clock;
-        MacroEditorContext context;
-        context.libraryRoot = rig.Folder() + "/Favorite";
-        context.clock = &clock;
-        MacroEditorWindow editor(rig.Controller(), context);
-        editor.show();
-        editor.Model().InsertDelay();
-        QVERIFY(editor.Model().SetWait(0, start).ok());
-        editor.Model().MoveCursor(-1, false);
-        const auto wait = [&] { return *WaitMsOf(editor.Model().Items().at(0)); };
-        QPushButton* arrow = editor.Command(up ? "delayUp" : "delayDown");
-
-        QTest::mousePress(arrow, Qt::LeftButton);
-        QCOMPARE(wait(), pressed);
-        clock.SleepMs(500 + 128);
-        QTRY_COMPARE_WITH_TIMEOUT(wait(), repeated, kTransferTimeoutMs);
-        QTest::mouseRelease(arrow, Qt::LeftButton);
-        clock.SleepMs(10000);
-        QTest::qWait(700);  // past the first repeat's pause: a timer left running would act
-        QCOMPARE(wait(), repeated);
-        // One held press is one step of undo.
-        QVERIFY(editor.Model().Undo());
-        QCOMPARE(wait(), start);
-    }
-
     // Storing without a device, or loading what is not a macro, is refused with a
     // message the user sees; nothing is left half done.
     void refusalsAreShown() {
@@ -826,20 +783,6 @@ class MacroEditorWindowTest : public QObject {
         page.OpenSettings(position);
         QVERIFY(checked);
         QVERIFY2(messages.Shown().isEmpty(), qPrintable(messages.Shown().join('\n')));
-    }
-
-    // A list entry as drag data survives the trip, a path with line breaks included;
-    // anything else is refused.
-    void entryDragData() {
-        const MacroListTarget target{MacroListTarget::Kind::LibraryMacro, -1, 42, "/tmp/a\nb/c.mf"};
-        const auto back = DecodeMacroEntry(EncodeMacroEntry(target));
-        QVERIFY(back.has_value());
-        QCOMPARE(back->kind, target.kind);
-        QCOMPARE(back->id, target.id);
-        QCOMPARE(back->path, target.path);
-        for (const char* bad : {"", "1\n2", "9\n0\n0\n", "x\n0\n0\n", "-1\n0\n0\n"}) {
-            QVERIFY2(!DecodeMacroEntry(QByteArray(bad)).has_value(), bad);
-        }
     }
 };
 

@@ -263,24 +263,6 @@ class MacroRecordingTest : public QObject {
         QCOMPARE(olderKeys.at(0), (QList<QVariant>{kXA, false}));
     }
 
-    // Every pointer move over the program's windows is seen once, also over widgets that
-    // do not track the mouse (Qt gives those no moves while no button is held).
-    void pointerMovesOverOwnWindowsAreSeenOnce() {
-        Editor editor;
-        InputSource source(nullptr, QStringLiteral("no desktop in this test"));
-        std::unique_ptr<InputLease> lease =
-            source.Take(LeaseOptions{.grabKeyboard = false}, nullptr);
-        QSignalSpy moves(lease.get(), &InputLease::motion);
-        QTest::mouseMove(editor.window.windowHandle(), QPoint(50, 60));
-        QCoreApplication::processEvents();
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(moves.at(0).at(0).value<std::optional<QPoint>>(),
-                 std::optional<QPoint>(editor.window.mapToGlobal(QPoint(50, 60))));
-        QTest::mouseMove(editor.area, QPoint(7, 8));
-        QCoreApplication::processEvents();
-        QCOMPARE(moves.count(), 2);
-    }
-
     // The desktop source's grab and listening, counted: started and ended in pairs, never
     // released twice nor left held, whichever way the recording ends.
     void desktopGrabBookkeeping_data() {
