@@ -15,8 +15,6 @@
 namespace qvm::ui {
 namespace {
 
-constexpr std::size_t kButtonImport = 12;
-constexpr std::size_t kButtonExport = 13;
 constexpr std::size_t kButtonHide = 11;
 constexpr std::size_t kButtonRecord = 18;
 constexpr std::size_t kButtonStop = 19;
@@ -39,18 +37,14 @@ constexpr std::size_t kMsgSlowDown = 67;
 constexpr std::size_t kMsgSpeedUp = 68;
 constexpr std::size_t kTipCreateNew = 0;  // drag here to create a new macro
 
-QString Text(const std::string& text) {
-    return ToQ(text);
-}
-
 }  // namespace
 
 QPushButton* MacroEditorWindow::AddCommand(QWidget* parent, const char* objectName,
                                            const std::string& text, const std::string& tip,
                                            std::function<void()> run) {
-    auto* button = new QPushButton(Text(text), parent);
+    auto* button = new QPushButton(ToQ(text), parent);
     button->setObjectName(objectName);
-    if (!tip.empty()) button->setToolTip(Text(tip));
+    if (!tip.empty()) button->setToolTip(ToQ(tip));
     if (run) connect(button, &QPushButton::clicked, this, std::move(run));
     return button;
 }
@@ -126,7 +120,7 @@ QWidget* MacroEditorWindow::BuildOptions() {
                                      model_->Clear();
                                      ShowModel();
                                  }));
-    intervals_ = new QCheckBox(Text(ui.button_str[kButtonIntervals]), box);
+    intervals_ = new QCheckBox(ToQ(ui.button_str[kButtonIntervals]), box);
     intervals_->setChecked(model_->Options().intervals);
     connect(intervals_, &QCheckBox::toggled, this, [this](bool on) {
         model_->SetRecordIntervals(on);
@@ -137,11 +131,11 @@ QWidget* MacroEditorWindow::BuildOptions() {
 
     auto* movement = new QHBoxLayout();
     rows->addLayout(movement);
-    movement->addWidget(new QLabel(Text(ui.msg_str[kMsgRecordMovement]), box));
-    clickPositions_ = new QCheckBox(Text(ui.button_str[kButtonClickPositions]), box);
+    movement->addWidget(new QLabel(ToQ(ui.msg_str[kMsgRecordMovement]), box));
+    clickPositions_ = new QCheckBox(ToQ(ui.button_str[kButtonClickPositions]), box);
     connect(clickPositions_, &QCheckBox::toggled, this,
             [this](bool on) { model_->SetRecordClickPositions(on); });
-    cursorTrack_ = new QCheckBox(Text(ui.button_str[kButtonCursorTrack]), box);
+    cursorTrack_ = new QCheckBox(ToQ(ui.button_str[kButtonCursorTrack]), box);
     connect(cursorTrack_, &QCheckBox::toggled, this,
             [this](bool on) { model_->SetRecordCursorTrack(on); });
     movement->addWidget(clickPositions_);
@@ -149,7 +143,7 @@ QWidget* MacroEditorWindow::BuildOptions() {
     auto* track = new QButtonGroup(box);
     const auto msLabel = [&](int ms) {
         const std::string args[] = {std::to_string(ms)};
-        return Text(FillTextTemplate(ui.button_str[kButtonMs], args));
+        return ToQ(FillTextTemplate(ui.button_str[kButtonMs], args));
     };
     track50_ = new QRadioButton(msLabel(kTrackIntervalShortMs), box);
     track200_ = new QRadioButton(msLabel(kTrackIntervalLongMs), box);

@@ -26,13 +26,7 @@ constexpr int kListWidth = 280;
 constexpr int kPlacementGap = 20;
 constexpr double kPercent = 100.0;
 // Texts of the tables the window shows.
-constexpr std::size_t kButtonImport = 12;
-constexpr std::size_t kButtonExport = 13;
 constexpr std::size_t kTipLoad = 2;  // drag a macro here to edit it
-
-QString Text(const std::string& text) {
-    return ToQ(text);
-}
 
 }  // namespace
 
@@ -77,7 +71,7 @@ MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorCo
     Clock& clock = context_.clock != nullptr ? *context_.clock : controller_.Hub().GetClock();
     context_.clock = &clock;
     model_ = std::make_unique<MacroEditorModel>(library_, clock);
-    setWindowTitle(Text(Ui().macro_editor_cap_str));
+    setWindowTitle(ToQ(Ui().macro_editor_cap_str));
     setObjectName("macroEditor");
     resize(kWindowSize);
 
@@ -97,7 +91,7 @@ MacroEditorWindow::MacroEditorWindow(DeviceController& controller, MacroEditorCo
     right->addWidget(free_);
     right->addWidget(BuildOptions());
     area_ = new MacroEditArea(*model_, this);
-    area_->setWhatsThis(Text(Ui().drag_tip_str[kTipLoad]));
+    area_->setWhatsThis(ToQ(Ui().drag_tip_str[kTipLoad]));
     right->addWidget(area_, 1);
     right->addWidget(BuildItemCommands());
     status_ = new QLabel(this);
@@ -273,7 +267,7 @@ void MacroEditorWindow::OnViewChanged() {
 
 void MacroEditorWindow::Import() {
     const QString file = QFileDialog::getOpenFileName(
-        this, Text(Ui().button_tip_str[kButtonImport]), ToQ(library_.Root()),
+        this, ToQ(Ui().button_tip_str[kButtonImport]), ToQ(library_.Root()),
         QStringLiteral("*%1").arg(ToQ(kMacroFileExtension)));
     if (file.isEmpty()) return;
     if (Status imported = model_->Import(FromQ(file)); !imported) {
@@ -286,7 +280,7 @@ void MacroEditorWindow::Import() {
 void MacroEditorWindow::Export() {
     const QString suggested = ToQ(JoinPath(library_.Root(), model_->SuggestedExportFileName()));
     const QString file =
-        QFileDialog::getSaveFileName(this, Text(Ui().button_tip_str[kButtonExport]), suggested,
+        QFileDialog::getSaveFileName(this, ToQ(Ui().button_tip_str[kButtonExport]), suggested,
                                      QStringLiteral("*%1").arg(ToQ(kMacroFileExtension)));
     if (file.isEmpty()) return;
     // The file dialog has asked before replacing a file.
@@ -370,7 +364,7 @@ void MacroEditorWindow::ReleaseArrow() {
 // ---- Showing ----
 
 void MacroEditorWindow::ShowEditArea() {
-    size_->setText(Text(model_->SizeLabel()));
+    size_->setText(ToQ(model_->SizeLabel()));
     area_->ShowModel();
 }
 
@@ -379,9 +373,9 @@ void MacroEditorWindow::ShowList() {
 }
 
 void MacroEditorWindow::ShowModel() {
-    name_->setText(Text(model_->NameLabel()));
-    mode_->setText(Text(model_->ModeLabel()));
-    free_->setText(Text(model_->FreeMemoryLabel()));
+    name_->setText(ToQ(model_->NameLabel()));
+    mode_->setText(ToQ(model_->ModeLabel()));
+    free_->setText(ToQ(model_->FreeMemoryLabel()));
     ShowEditArea();
     overlay_->setGeometry(rect());
     overlay_->setVisible(model_->Transferring());

@@ -89,6 +89,10 @@ class MacroEditorWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Indices of the import and export texts in the string tables (button and tip).
+    static constexpr std::size_t kButtonImport = 12;
+    static constexpr std::size_t kButtonExport = 13;
+
     QWidget* BuildCommands();
     QWidget* BuildHeader();
     QWidget* BuildOptions();
