@@ -8,19 +8,11 @@
 
 namespace qvm::test {
 
-namespace {
-
 constexpr auto kGenerousWait = std::chrono::seconds(10);
 constexpr auto kRetryPause = std::chrono::milliseconds(20);
 
-}  // namespace
-
-void X11OtherClient::Closer::operator()(_XDisplay* display) const {
-    XCloseDisplay(display);
-}
-
 X11OtherClient::X11OtherClient(const std::string& display)
-    : display_(XOpenDisplay(display.c_str())) {
+    : display_(XOpenDisplay(display.c_str()), &XCloseDisplay) {
     if (!display_) return;
     Display* d = display_.get();
     window_ = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 200, 100, 0, 0, 0);
@@ -30,8 +22,6 @@ X11OtherClient::X11OtherClient(const std::string& display)
     XSetInputFocus(d, window_, RevertToParent, CurrentTime);
     XSync(d, False);
 }
-
-X11OtherClient::~X11OtherClient() = default;
 
 void X11OtherClient::Key(int keycode, bool down) {
     XTestFakeKeyEvent(display_.get(), static_cast<unsigned>(keycode), down, 0);
@@ -49,29 +39,20 @@ void X11OtherClient::Sync() {
     XSync(display_.get(), False);
 }
 
-int X11OtherClient::Grab() {
-    return XGrabKeyboard(display_.get(), DefaultRootWindow(display_.get()), False, GrabModeAsync,
-                         GrabModeAsync, CurrentTime);
-}
-
-void X11OtherClient::Ungrab() {
-    XUngrabKeyboard(display_.get(), CurrentTime);
-    Sync();
-}
-
-int X11OtherClient::TryGrab() {
-    const int result = Grab();
-    if (result == GrabSuccess) Ungrab();
-    return result;
-}
-
-int X11OtherClient::GrabWhenFree() {
+int X11OtherClient::TryGrab(bool waitUntilFree) {
+    Display* d = display_.get();
     const auto deadline = std::chrono::steady_clock::now() + kGenerousWait;
-    int result = TryGrab();
-    while (result != GrabSuccess && std::chrono::steady_clock::now() < deadline) {
+    const auto grab = [d] {
+        return XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync,
+                             CurrentTime);
+    };
+    int result = grab();
+    while (result != GrabSuccess && waitUntilFree && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(kRetryPause);
-        result = TryGrab();
+        result = grab();
     }
+    if (result == GrabSuccess) XUngrabKeyboard(d, CurrentTime);
+    Sync();
     return result;
 }
 

@@ -18,7 +18,6 @@ inline constexpr int kXAlreadyGrabbed = 1;
 class X11OtherClient {
   public:
     explicit X11OtherClient(const std::string& display);
-    ~X11OtherClient();
     X11OtherClient(const X11OtherClient&) = delete;
     X11OtherClient& operator=(const X11OtherClient&) = delete;
 
@@ -30,22 +29,15 @@ class X11OtherClient {
     // Everything sent has been carried out by the server.
     void Sync();
 
-    int Grab();
-    void Ungrab();
-    // Whether a grab is possible now; a grab that succeeds is given back at once.
-    int TryGrab();
-    // Tries until the grab succeeds, for as long as a generous wait: a holder that died
-    // is noticed by the server a moment later.
-    int GrabWhenFree();
+    // Whether a grab is possible (a grab that succeeds is given back at once); waiting, it
+    // tries for a generous while, as a holder's closed connection ends its grab a moment later.
+    int TryGrab(bool waitUntilFree = false);
 
     // The key presses the focused window got.
     std::vector<int> KeyPresses();
 
   private:
-    struct Closer {
-        void operator()(_XDisplay* display) const;
-    };
-    std::unique_ptr<_XDisplay, Closer> display_;
+    std::unique_ptr<_XDisplay, int (*)(_XDisplay*)> display_;  // closed by XCloseDisplay
     unsigned long window_ = 0;
 };
 

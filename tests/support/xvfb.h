@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "base/unique_fd.h"
@@ -15,19 +16,6 @@
 namespace qvm::test {
 
 inline constexpr int kXvfbStartWaitMs = 10000;
-
-inline bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path != nullptr ? path : "/usr/bin:/bin";
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const std::string folder = rest.substr(0, colon);
-        if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) return true;
-        if (colon == std::string::npos) break;
-        rest.erase(0, colon + 1);
-    }
-    return false;
-}
 
 // An Xvfb of this test alone: it chooses a free display number and writes it to a pipe.
 class Xvfb {
@@ -72,8 +60,14 @@ class Xvfb {
     std::string name_;
 };
 
+// Whether Xvfb is on the PATH.
 inline bool XvfbInstalled() {
-    return OnPath("Xvfb");
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (!folder.empty() && ::access((folder + "/Xvfb").c_str(), X_OK) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace qvm::test
