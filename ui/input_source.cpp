@@ -64,6 +64,22 @@ QString PlatformReason(const QString& platform) {
         .arg(platform);
 }
 
+// True when a mouse event is meant for one of the lease's mouse-free widgets. Qt shows the
+// event to the window before the widget: there the widget is found by position.
+bool ForMouseFreeWidget(const LeaseOptions& options, QObject* watched, QEvent* event) {
+    if (options.mouseFree.empty()) return false;
+    QWidget* target = qobject_cast<QWidget*>(watched);
+    if (target == nullptr) {
+        const auto* pointer = static_cast<const QSinglePointEvent*>(event);
+        target = QApplication::widgetAt(pointer->globalPosition().toPoint());
+    }
+    if (target == nullptr) return false;
+    return std::any_of(options.mouseFree.begin(), options.mouseFree.end(),
+                       [target](const QPointer<QWidget>& free) {
+                           return free && (free == target || free->isAncestorOf(target));
+                       });
+}
+
 }  // namespace
 
 QPoint GlobalToScreenPixels(const QPoint& global) {
@@ -348,8 +364,9 @@ bool InputSource::eventFilter(QObject* watched, QEvent* event) {
     const bool mouseEvent = IsMouseEvent(type);
     if (!lease || (!keyEvent && !mouseEvent)) return QObject::eventFilter(watched, event);
     const LeaseOptions options = lease->options_;
-    const bool swallow =
-        keyEvent ? options.swallowKeys : options.swallowMouse && type != QEvent::MouseMove;
+    const bool swallow = keyEvent ? options.swallowKeys
+                                  : options.swallowMouse && type != QEvent::MouseMove &&
+                                        !ForMouseFreeWidget(options, watched, event);
     // A swallowed event is accepted too, so that Qt does not offer it to the parents;
     // an accepted shortcut override keeps the program's shortcuts from acting on the key.
     if (swallow) event->accept();

@@ -33,8 +33,10 @@ struct LeaseOptions {
     // the keyboard grabbed, any other window or desktop shortcut).
     bool swallowKeys = true;
     // Mouse presses in this program's windows do not reach the widgets either (quick
-    // binding); the editor leaves the mouse free so that Stop can be pressed.
+    // binding, a capture); a recording leaves the mouse free so that Stop can be pressed.
     bool swallowMouse = false;
+    // Widgets whose mouse presses are never swallowed (the editor's Record and Stop).
+    std::vector<QPointer<QWidget>> mouseFree;
     // Take the whole keyboard while the lease is held (see InputLease::SetKeyboardGrab).
     bool grabKeyboard = true;
 };

@@ -34,7 +34,10 @@ MacroRecording::MacroRecording(InputSource& source, const Clock& clock, QObject*
         return false;
     });
     grabTimer_.setSingleShot(true);
-    connect(&grabTimer_, &QTimer::timeout, this, &MacroRecording::KeepGrabWhileWanted);
+    connect(&grabTimer_, &QTimer::timeout, this, [this] {
+        awaitingRelease_ = false;  // a release that never comes does not hold the input
+        KeepGrabWhileWanted();
+    });
 }
 
 MacroRecording::~MacroRecording() {
@@ -51,28 +54,32 @@ void MacroRecording::SetExcludedWidgets(std::vector<QPointer<QWidget>> widgets) 
 }
 
 Status MacroRecording::StartRecording(QWidget* grabWidget) {
-    if (Status taken = TakeInput(grabWidget); !taken) return taken;
+    if (Status taken = TakeInput(grabWidget, false); !taken) return taken;
     recorder_.StartRecording();
     return {};
 }
 
 Status MacroRecording::StartCapture(bool fromMouseInsert, QWidget* grabWidget) {
-    if (Status taken = TakeInput(grabWidget); !taken) return taken;
+    // The click a capture takes must not also act on the widget under it (move the edit
+    // area's cursor, press a command); Record and Stop stay clickable.
+    if (Status taken = TakeInput(grabWidget, true); !taken) return taken;
     recorder_.StartCapture(fromMouseInsert);
     return {};
 }
 
-Status MacroRecording::TakeInput(QWidget* grabWidget) {
+Status MacroRecording::TakeInput(QWidget* grabWidget, bool swallowMouse) {
     // A recording or capture already running ends first: one lease, one grab.
     const bool wasActive = recorder_.Active();
     recorder_.Stop();
     grabTimer_.stop();
     lease_.reset();
+    awaitingRelease_ = false;
     if (wasActive) emit stopped();
 
     LeaseOptions options;
     options.swallowKeys = true;
-    options.swallowMouse = false;  // the mouse stays free to press Stop
+    options.swallowMouse = swallowMouse;
+    options.mouseFree = excluded_;
     options.grabKeyboard = false;  // taken below, where a refusal can be reported
     lease_ = source_.Take(options, grabWidget);
     InputLease* lease = lease_.get();
@@ -85,10 +92,24 @@ Status MacroRecording::TakeInput(QWidget* grabWidget) {
     });
     connect(lease, &InputLease::button, this,
             [this](int xButton, bool down, std::optional<QPoint> at) {
+                if (!recorder_.Active()) {
+                    // The release of a captured click: the input can go now.
+                    if (awaitingRelease_ && !down) {
+                        awaitingRelease_ = false;
+                        KeepGrabWhileWanted();
+                    }
+                    return;
+                }
                 std::optional<PointerInput> pointer = PointerInputFromX11Button(xButton, down);
                 if (!pointer) return;
                 if (at) pointer->position = ToScreen(*at);
+                // A captured click keeps the input until its release, so that neither the
+                // press (the desktop reports it apart from Qt) nor the release reaches the
+                // widget under the pointer.
+                awaitingRelease_ =
+                    recorder_.State() != CaptureState::kRecording && pointer->pressed != 0;
                 Deliver(recorder_.OnPointer(*pointer));
+                if (recorder_.Active()) awaitingRelease_ = false;  // not taken (Stop, Record)
             });
     connect(lease, &InputLease::motion, this, [this](std::optional<QPoint> at) {
         PointerInput pointer;
@@ -106,6 +127,7 @@ Status MacroRecording::TakeInput(QWidget* grabWidget) {
 }
 
 void MacroRecording::Stop() {
+    awaitingRelease_ = false;
     const bool wasActive = recorder_.Active();
     recorder_.Stop();
     grabTimer_.stop();
@@ -134,6 +156,10 @@ void MacroRecording::Deliver(const RecorderOutput& output) {
 
 void MacroRecording::KeepGrabWhileWanted() {
     if (!lease_ || recorder_.Active()) return;
+    if (awaitingRelease_) {
+        if (!grabTimer_.isActive()) grabTimer_.start(MacroRecorder::kCaptureReleaseWaitMs);
+        return;
+    }
     if (recorder_.WantsKeyboard()) {
         if (!grabTimer_.isActive()) grabTimer_.start(kGrabRecheckMs);
         return;

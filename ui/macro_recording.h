@@ -46,7 +46,7 @@ class MacroRecording : public QObject {
 
   private:
     // Ends what runs, then takes a new lease and the keyboard.
-    Status TakeInput(QWidget* grabWidget);
+    Status TakeInput(QWidget* grabWidget, bool swallowMouse);
     void Deliver(const RecorderOutput& output);
     void KeepGrabWhileWanted();
 
@@ -54,7 +54,8 @@ class MacroRecording : public QObject {
     MacroRecorder recorder_;
     std::unique_ptr<InputLease> lease_;
     std::vector<QPointer<QWidget>> excluded_;
-    QTimer grabTimer_;  // runs only while a captured key's release is awaited
+    QTimer grabTimer_;  // runs only while a captured key's or click's release is awaited
+    bool awaitingRelease_ = false;  // a captured click's release has not come yet
 };
 
 }  // namespace qvm::ui

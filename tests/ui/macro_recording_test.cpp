@@ -183,6 +183,38 @@ class MacroRecordingTest : public QObject {
         QVERIFY(!desktop || !rig.fake->Listening());
     }
 
+    // A captured click acts on nothing under the pointer, its release included, whichever of
+    // the desktop and Qt reports the press first; Stop stays clickable meanwhile.
+    void capturedClickLeavesTheWidgetAlone_data() {
+        QTest::addColumn<bool>("desktop");
+        QTest::newRow("window") << false;
+        QTest::newRow("desktop, raw press first") << true;
+    }
+    void capturedClickLeavesTheWidgetAlone() {
+        QFETCH(bool, desktop);
+        Rig rig(desktop);
+        auto* target = new QPushButton(QStringLiteral("Clear"), &rig.window);
+        target->setGeometry(310, 60, 80, 30);
+        target->show();
+        QSignalSpy stopClicked(rig.stop, &QPushButton::clicked);
+        QSignalSpy targetClicked(target, &QPushButton::clicked);
+        QSignalSpy captured(rig.recording.get(), &MacroRecording::captured);
+        QVERIFY(rig.recording->StartCapture(false, desktop ? nullptr : &rig.window).ok());
+        QTest::mouseClick(rig.stop, Qt::LeftButton);
+        QCOMPARE(stopClicked.count(), 1);
+        QVERIFY(rig.recording->Active());
+        if (desktop) {
+            rig.fake->Push({{Kind::ButtonDown, 1}});
+            QTRY_COMPARE_WITH_TIMEOUT(captured.count(), 1, 10000);
+        }
+        QTest::mousePress(target, Qt::LeftButton);
+        if (desktop) rig.fake->Push({{Kind::ButtonUp, 1}});
+        QTest::mouseRelease(target, Qt::LeftButton);
+        QCOMPARE(targetClicked.count(), 0);
+        QCOMPARE(BytesOf(captured), QByteArray("\x21\x41", 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.Grabbed(), 10000);
+    }
+
     // Only the newest lease hears the input; dropping it gives the input back.
     void newestLeaseGetsTheEvents() {
         Rig rig;
