@@ -16,7 +16,7 @@ namespace qvm::test {
 struct ImageRig : SimRig {
     std::unique_ptr<ConfigModel> model;
 
-    explicit ImageRig(const std::string& devices) : SimRig(devices) {
+    explicit ImageRig(const std::string& devices, const Wrap& wrap = {}) : SimRig(devices, wrap) {
         model = std::make_unique<ConfigModel>(*commands, path);
     }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,12 +25,17 @@ struct SimRig {
     DeviceCommands* commands = nullptr;
     std::string path;  // the configuration interface of device 0
 
-    explicit SimRig(const std::string& devices) {
+    // Puts a backend of the test's own between the stack and the simulator (one that
+    // records what goes out, say); it owns the simulator it is given.
+    using Wrap = std::function<std::unique_ptr<HidBackend>(std::unique_ptr<SimBackend>)>;
+
+    explicit SimRig(const std::string& devices, const Wrap& wrap = {}) {
         auto made = SimBackend::Create(devices, "", clock);
         EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
         sim = made->get();
-        stack = std::make_unique<DeviceStack>(std::move(made).value(), clock,
-                                              DeviceStack::LocalLocks());
+        std::unique_ptr<HidBackend> backend =
+            wrap ? wrap(std::move(made).value()) : std::move(made).value();
+        stack = std::make_unique<DeviceStack>(std::move(backend), clock, DeviceStack::LocalLocks());
         transport = &stack->GetTransport();
         commands = &stack->Commands();
         DeviceValueTable& values = stack->Values();
