@@ -69,6 +69,10 @@ inline constexpr int kKbKeysAt = 7;  // key indices, up to five
 inline constexpr int kKbKeysPerReport = 5;
 inline constexpr int kKbKeyColourAt = 12;  // key i: red, green, blue at 12 + 4i ..
 inline constexpr int kKbKeyColourStride = 4;
+// The 4th byte of a key's colour (byte 15 + 4i): 1 when the key shows its colour
+// opaque, 0 when it stays dark under the custom effect.
+inline constexpr int kKbKeyOpaqueOffset = 3;
+inline constexpr uint8_t kKbKeyOpaqueValue = 0x01;
 
 inline constexpr int kKeyboardReportLength = 32;
 using KeyboardReport = std::array<uint8_t, kKeyboardReportLength>;
@@ -86,6 +90,7 @@ struct KeyColour {
     uint8_t red = 0;
     uint8_t green = 0;
     uint8_t blue = 0;
+    bool opaque = false;
 
     bool operator==(const KeyColour&) const = default;
 };
@@ -111,6 +116,9 @@ class KeyboardCommands {
     std::optional<std::vector<KeyColour>> KeyboardReadKeyColours(const std::string& path,
                                                                  uint8_t effect,
                                                                  std::span<const uint8_t> keys);
+
+    Transport& GetTransport() { return transport_; }
+    DeviceValueTable& Values() { return values_; }
 
   private:
     std::optional<KeyboardReport> SendKeyboard(const std::string& path,
