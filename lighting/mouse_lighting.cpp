@@ -128,6 +128,21 @@ Status StoreLedColours(ConfigModel& model, std::span<const LedEdit> edits) {
     });
 }
 
+Status PreviewLedColour(ConfigModel& model, int led, const LedColour& record) {
+    const LedEdit edit{led, record};
+    return PreviewLedColours(model, std::span(&edit, 1));
+}
+
+Status StoreLedColour(ConfigModel& model, int led, const LedColour& record) {
+    const LedEdit edit{led, record};
+    return StoreLedColours(model, std::span(&edit, 1));
+}
+
+Rgb LedProfileColour(const ConfigImage& image) {
+    const int profile = std::clamp(image.currentProfile, 0, kProfileCount - 1);
+    return image.profiles[static_cast<std::size_t>(profile)].colour;
+}
+
 namespace {
 
 LedTable DecodeTable(std::span<const uint8_t> bytes) {

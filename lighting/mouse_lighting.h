@@ -55,6 +55,13 @@ Status PreviewLedColours(ConfigModel& model, std::span<const LedEdit> edits);
 // the first LED the device does not take; the image holds the LEDs stored before it.
 Status StoreLedColours(ConfigModel& model, std::span<const LedEdit> edits);
 
+// One LED: the same as a list of one.
+Status PreviewLedColour(ConfigModel& model, int led, const LedColour& record);
+Status StoreLedColour(ConfigModel& model, int led, const LedColour& record);
+
+// The colour the profile mode copies in: the current profile's colour.
+Rgb LedProfileColour(const ConfigImage& image);
+
 // The LED table as the loaded image holds it (no device traffic).
 Result<LedTable> LoadedLedTable(ConfigModel& model);
 // Reads the 64 bytes of the table from the device (not from the cache; generations 3 to

@@ -55,7 +55,7 @@ fi
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
 build build-asan address "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF" \
     qvm-sim qvmctl app_tests device_tests platform_tests sim_tests cli_tests config_tests \
-    macro_tests ui_tests
+    macro_tests lighting_tests ui_tests
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (threaded programs)" >&2

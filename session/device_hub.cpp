@@ -35,6 +35,7 @@ constexpr OperationName kOperationNames[] = {
     {HubOperation::KeyCycleList, "Key cycle"},
     {HubOperation::FlushDeferred, "Settings"},
     {HubOperation::Macro, "Macro transfer"},
+    {HubOperation::Lighting, "Lighting"},
 };
 
 const std::shared_ptr<const ConfigImage>& EmptyImage() {
@@ -248,6 +249,8 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
     }
     const DeviceValues values = stack_->Values().Get(path);
     const bool keyboard = values.ModelCode == kKeyboardModelCode;
+    // The keyboard may have been changed meanwhile by another program: read it anew.
+    keyboardLighting_.reset();
     std::shared_ptr<ConfigModel> model = Model();
     Status leftBehind;
     if (model && model->Path() != path && model->Deferred().Pending()) {
@@ -271,6 +274,7 @@ Status DeviceHub::LoadActive(const std::string& path, const ProgressFn& progress
         state_.modelName = GetModelName(values);
         state_.firmwareVersion = static_cast<int>(values.FirmwareVersion);
         state_.away = false;
+        state_.keyboardLighting.reset();
         model_ = model;
         if (model) {
             const ModelLayout& layout = state_.layout;
@@ -316,6 +320,7 @@ void DeviceHub::ClearActive() {
     state_.modelName.clear();
     state_.firmwareVersion = 0;
     state_.layout = ModelLayout{};
+    state_.keyboardLighting.reset();
     model_.reset();
 }
 
@@ -372,6 +377,37 @@ void DeviceHub::Change(HubOperation op, ModelTask task) {
               std::shared_ptr<ConfigModel> model;
               if (Status ready = RequireModelLoaded(model); !ready) return ready;
               Status done = task(*model, progress);
+              NotifyViewChanged();
+              return done;
+          },
+          false});
+}
+
+void DeviceHub::ChangeKeyboard(HubOperation op, KeyboardTask task) {
+    Post({op,
+          [this, task = std::move(task)](const ProgressFn& progress) -> Status {
+              std::string path;
+              bool keyboard = false;
+              {
+                  std::lock_guard lock(stateMutex_);
+                  path = state_.path;
+                  keyboard = state_.keyboard;
+              }
+              if (path.empty() || !keyboard) {
+                  return MakeError(ErrorKind::BadInput, "no keyboard is connected");
+              }
+              if (!keyboardLighting_ || keyboardLighting_->Path() != path) {
+                  keyboardLighting_ = std::make_unique<KeyboardLighting>(stack_->Keyboards(), path);
+              }
+              Status done = task(*keyboardLighting_, progress);
+              auto shown =
+                  keyboardLighting_->StateKnown()
+                      ? std::make_shared<const KeyboardLightingState>(keyboardLighting_->State())
+                      : nullptr;
+              {
+                  std::lock_guard lock(stateMutex_);
+                  if (state_.path == path) state_.keyboardLighting = std::move(shown);
+              }
               NotifyViewChanged();
               return done;
           },

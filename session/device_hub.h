@@ -31,6 +31,7 @@
 #include "config/config_image.h"
 #include "device/device_stack.h"
 #include "device/model_table.h"
+#include "lighting/keyboard_lighting.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
 #include "session/hid_factory.h"
@@ -56,8 +57,9 @@ enum class HubOperation : int {
     CurrentStage,
     KeyCycleList,
     FlushDeferred,
-    Macro,  // a macro store, read-back or delete
-    Last = Macro,
+    Macro,     // a macro store, read-back or delete
+    Lighting,  // a lighting change of a mouse or a keyboard
+    Last = Lighting,
 };
 
 // An English name of each operation, for logs and messages.
@@ -89,7 +91,10 @@ struct HubSnapshot {
     bool extendedButtons = false;  // the configuration holds the extended (24) button set
     ModelLayout layout;
     std::shared_ptr<const ConfigImage> image;  // never null
-    std::vector<std::string> unusable;         // "PATH: reason"
+    // The active keyboard's lighting as last read or changed; null before the first
+    // keyboard task read it, and for a mouse.
+    std::shared_ptr<const KeyboardLightingState> keyboardLighting;
+    std::vector<std::string> unusable;  // "PATH: reason"
     // Every listed device, in list order; the active one is `path`.
     std::vector<HubDevice> devices;
 };
@@ -164,6 +169,14 @@ class DeviceHub {
     // change ends with a view change. Fails when no mouse is loaded.
     using ModelTask = std::function<Status(ConfigModel& model, const ProgressFn& progress)>;
     void Change(HubOperation op, ModelTask task);
+    // A lighting change of the active keyboard, run on the worker with its lighting
+    // (kept while the keyboard stays active, so the state read once serves the next
+    // tasks; a refresh drops it). Ends with a view change, the snapshot then showing the
+    // keyboard's lighting state. Fails with BadInput when the active device is not a
+    // keyboard.
+    using KeyboardTask =
+        std::function<Status(KeyboardLighting& lighting, const ProgressFn& progress)>;
+    void ChangeKeyboard(HubOperation op, KeyboardTask task);
     // Writes the deferred values that are due (or all of them).
     void FlushDeferred(DeferredWrites::Scope scope = DeferredWrites::Scope::Due);
 
@@ -218,6 +231,8 @@ class DeviceHub {
     HubSnapshot state_;              // image left null here: it comes from model_
     std::shared_ptr<ConfigModel> model_;
     std::string selected_;  // the device the user chose; empty: the first listed
+
+    std::unique_ptr<KeyboardLighting> keyboardLighting_;  // the worker's alone
 
     std::atomic<int> longOperations_{0};
     std::atomic<bool> refreshQueued_{false};

@@ -51,41 +51,39 @@ Status Effect(ConfigModel& m, int e) {
     return SetMouseLightingEffect(m, e);
 }
 Status Preview(ConfigModel& m, int led, LedColour c) {
-    const LedEdit edit{led, c};
-    return PreviewLedColours(m, std::span(&edit, 1));
+    return PreviewLedColour(m, led, c);
 }
 Status Store(ConfigModel& m, int led, LedColour c) {
-    const LedEdit edit{led, c};
-    return StoreLedColours(m, std::span(&edit, 1));
+    return StoreLedColour(m, led, c);
 }
-#define ACT(...) [](ConfigModel& m) { return __VA_ARGS__; }
+#define MOUSE_ACT(...) [](ConfigModel& m) { return __VA_ARGS__; }
 
 const LedColour kOwn{0x10, 0x20, 0x30, kLedOwnColour};
 const LedColour kOff = ApplyLedMode({9, 9, 9, kLedBreathing}, LedMode::Off, {1, 2, 3});
 
 // clang-format off
 const MouseWireCase kMouseWireCases[] = {
-    {"EffectG12", "g12", ACT(Effect(m, 3)), {"03 11 00 01 03", "12 03"}, 0x11, {3}},
-    {"EffectG5x", "g5x", ACT(Effect(m, 4)),
+    {"EffectG12", "g12", MOUSE_ACT(Effect(m, 3)), {"03 11 00 01 03", "12 03"}, 0x11, {3}},
+    {"EffectG5x", "g5x", MOUSE_ACT(Effect(m, 4)),
      {kStatus, kNotice, "01 03 11 00 01 04", "01 04 03 01 04", kNotice}, 0x11, {4}},
-    {"EffectZeroG3x", "g3x", ACT(Effect(m, 0)),
+    {"EffectZeroG3x", "g3x", MOUSE_ACT(Effect(m, 0)),
      {kStatus, kNotice, "01 03 11 00 01", "01 04 03 01", kNotice}, 0x11, {0}},
-    {"Effect5", "g12", ACT(Effect(m, 5)), {}},
-    {"EffectNegative", "g12", ACT(Effect(m, -1)), {}},
-    {"EffectOnG2", "g2", ACT(Effect(m, 1)), {}},
-    {"PreviewG12", "g12", ACT(Preview(m, 3, kOwn)), {"13 03 80 10 20 30"}},
-    {"PreviewG5x", "g5x", ACT(Preview(m, 3, kOwn)), {"01 08 02 03 00 80 10 20 30"}},
-    {"OffLed3G12", "g12", ACT(Store(m, 3, kOff)), {"03 0C 05 04 00 00 00 80"}, 0x50C,
+    {"Effect5", "g12", MOUSE_ACT(Effect(m, 5)), {}},
+    {"EffectNegative", "g12", MOUSE_ACT(Effect(m, -1)), {}},
+    {"EffectOnG2", "g2", MOUSE_ACT(Effect(m, 1)), {}},
+    {"PreviewG12", "g12", MOUSE_ACT(Preview(m, 3, kOwn)), {"13 03 80 10 20 30"}},
+    {"PreviewG5x", "g5x", MOUSE_ACT(Preview(m, 3, kOwn)), {"01 08 02 03 00 80 10 20 30"}},
+    {"OffLed3G11", "g11", MOUSE_ACT(Store(m, 3, kOff)), {"03 0C 05 04 00 00 00 80"}, 0x50C,
      {0, 0, 0, 0x80}},
-    {"StoreLed15G11", "g11", ACT(Store(m, 15, kOwn)), {"03 3C 05 04 10 20 30 80"}, 0x53C,
+    {"StoreLed15G11", "g11", MOUSE_ACT(Store(m, 15, kOwn)), {"03 3C 05 04 10 20 30 80"}, 0x53C,
      {0x10, 0x20, 0x30, 0x80}},
-    {"StoreLed2G5x", "g5x", ACT(Store(m, 2, (LedColour{0x11, 0x22, 0x33, 0xC0}))),
+    {"StoreLed2G5x", "g5x", MOUSE_ACT(Store(m, 2, (LedColour{0x11, 0x22, 0x33, 0xC0}))),
      {kStatus, kNotice, "01 03 68 04 04 11 22 33 C0", "01 04 03", kNotice}, 0x468,
      {0x11, 0x22, 0x33, 0xC0}},
-    {"LedsOnG5WithoutTable", "g5", ACT(Store(m, 0, kOwn)), {}},
-    {"PreviewOnG2", "g2", ACT(Preview(m, 0, kOwn)), {}},
-    {"Led16", "g12", ACT(Store(m, 16, kOwn)), {}},
-    {"NoLeds", "g12", ACT(StoreLedColours(m, {})), {}},
+    {"LedsOnG5WithoutTable", "g5", MOUSE_ACT(Store(m, 0, kOwn)), {}},
+    {"PreviewOnG2", "g2", MOUSE_ACT(Preview(m, 0, kOwn)), {}},
+    {"Led16", "g12", MOUSE_ACT(Store(m, 16, kOwn)), {}},
+    {"NoLeds", "g12", MOUSE_ACT(StoreLedColours(m, {})), {}},
 };
 // clang-format on
 
@@ -144,6 +142,19 @@ TEST(MouseLightingDevice, EffectAndTableReachTheDeviceAndComeBack) {
         EXPECT_EQ((*read)[9], (LedColour{7, 8, 9, 0x40}));
         EXPECT_EQ((*LoadedLedTable(*rig.model))[9], (LedColour{7, 8, 9, 0x40}));
     }
+}
+
+// The profile swatch stores the current profile's colour with bit 7 clear, so the LED
+// follows later changes of the profile colour.
+TEST(MouseLightingDevice, ProfileSwatchStoresTheProfileColourToFollow) {
+    test::TappedMouse rig("g12");
+    rig.Load();
+    ASSERT_TRUE(rig.model->SetActiveProfile(2).ok());
+    ASSERT_TRUE(rig.model->SetProfileColour(2, 0x21, 0x43, 0x65).ok());
+    const LedColour record =
+        ApplyLedMode({0, 0, 0, kLedOwnColour}, LedMode::Profile, LedProfileColour(*rig.Image()));
+    ASSERT_TRUE(StoreLedColour(*rig.model, 5, record).ok());
+    EXPECT_EQ(rig.Peek(0x514, 4), (Bytes{0x21, 0x43, 0x65, 0x00}));
 }
 
 // A factory reset leaves effect 2 on the device; a restore sends the file's effect again,
