@@ -131,7 +131,8 @@ class KeyboardLighting {
     // Steps speed or brightness by `delta` within 0 to 4 and sends the set-effect report.
     // A step past the range changes nothing and sends nothing: false.
     Result<bool> Step(KeyboardLevel level, int delta);
-    // Sends the side-light report (06 BE 15 00 02 06 06 00 level ...; level 4 on, 0 off).
+    // Sends the side-light report (06 BE 15 00 02 06 06 00 level, byte 16 0xFF, byte 19
+    // 0x01; level 4 on, 0 off).
     Status SetSideLed(bool on);
 
     // Sends the key colours, five keys a report (06 BE 19 00 01 00 effect k0..k4, then
