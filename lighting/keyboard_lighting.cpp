@@ -1,6 +1,7 @@
 #include "lighting/keyboard_lighting.h"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "device/device_values.h"
@@ -78,6 +79,33 @@ std::span<const KeyboardEffectInfo> KeyboardEffects() {
 
 std::span<const std::string_view> KeyboardDirections() {
     return kDirections;
+}
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+}  // namespace
+
+std::optional<int> KeyboardEffectNamed(std::string_view name) {
+    // From the end, so the name both the first and the last effect carry gives the
+    // custom effect, the one that takes per-key colours.
+    for (int code = kKeyboardEffectCount - 1; code >= 0; --code) {
+        if (SameName(name, kEffects[static_cast<std::size_t>(code)].name)) return code;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> KeyboardDirectionNamed(std::string_view name) {
+    for (std::size_t d = 0; d < kDirections.size(); ++d) {
+        if (SameName(name, kDirections[d])) return static_cast<int>(d);
+    }
+    return std::nullopt;
 }
 
 Status CheckKeyboardLighting(const KeyboardLightingState& state) {

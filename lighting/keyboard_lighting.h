@@ -51,6 +51,11 @@ std::span<const KeyboardEffectInfo> KeyboardEffects();
 // "Left", "Right", "Up", "Down", indexed by direction.
 std::span<const std::string_view> KeyboardDirections();
 
+// The code of an effect or a direction named as the tables name it, in any letter case;
+// "Customize" names the custom per-key effect (13). nullopt for a name not in the table.
+std::optional<int> KeyboardEffectNamed(std::string_view name);
+std::optional<int> KeyboardDirectionNamed(std::string_view name);
+
 // A colour the set-effect report carries as 0 is sent as this red.
 inline constexpr Rgb kKeyboardZeroColour{0xFF, 0x00, 0x00};
 

@@ -204,6 +204,16 @@ TEST(KeyboardState, FirstChangeReadsTheStateFirst) {
                   Report("06 BE 15 00 01 02 05 02 00 01 00 00 | 00 00 00 00 | 11 22 33 01")}));
 }
 
+TEST(KeyboardNames, FindTheCodes) {
+    EXPECT_EQ(KeyboardEffectNamed("ripple"), 10);
+    EXPECT_EQ(KeyboardEffectNamed("RIPPLE 2"), 11);
+    EXPECT_EQ(KeyboardEffectNamed("Customize"), kCustomKeyboardEffect);
+    EXPECT_EQ(KeyboardEffectNamed("Ripple "), std::nullopt);
+    EXPECT_EQ(KeyboardEffectNamed(""), std::nullopt);
+    EXPECT_EQ(KeyboardDirectionNamed("down"), 3);
+    EXPECT_EQ(KeyboardDirectionNamed("Lef"), std::nullopt);
+}
+
 TEST(KeyboardState, NothingGoesToAMouse) {
     KeyboardFixture f(0);
     EXPECT_EQ(f.lighting.ReadLightingState().kind(), ErrorKind::BadInput);
