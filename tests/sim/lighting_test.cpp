@@ -1,9 +1,14 @@
-// Lighting on the simulated mice: the effect byte and the LED colour table, requests in,
-// replies and kept state out.
+// Lighting on the simulated devices: the mouse's effect byte and LED colour table, the
+// keyboard's lighting reports, byte for byte, and what of it survives a restart, in
+// process and through the device bridge.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
+#include "sim/sim_keyboard.h"
 #include "sim/sim_mouse.h"
 #include "sim_test_util.h"
 
@@ -217,6 +222,232 @@ TEST_P(MouseLighting, AnswersAndKeeps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, MouseLighting, ::testing::ValuesIn(kMouseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Keyboards ----
+
+using Sparse = std::map<int, uint8_t>;  // byte position -> value; every other byte is 0
+
+Bytes KbReport(uint8_t sub, const Sparse& bytes) {
+    Bytes report(32, 0);
+    report[0] = 0x06, report[1] = 0xBE, report[2] = sub;
+    for (const auto& [at, value] : bytes) report[at] = value;
+    return report;
+}
+
+const Bytes kSetRainbow = KbReport(0x15, {{4, 1},
+                                          {5, 2},
+                                          {6, 1},
+                                          {7, 3},
+                                          {8, 2},
+                                          {9, 1},
+                                          {12, 0xFF},
+                                          {16, 0x12},
+                                          {17, 0x34},
+                                          {18, 0x56},
+                                          {19, 1}});
+const Bytes kWriteKeysFiveAndZero = KbReport(
+    0x19, {{4, 1}, {6, 13}, {7, 5}, {8, 0}, {12, 0xA1}, {13, 0xA2}, {14, 0xA3}, {16, 0x0B}});
+
+using LightingEdit = std::function<void(SimKeyboardLighting&)>;
+
+struct KeyboardCase {
+    const char* name;
+    std::vector<Bytes> before;  // accepted reports that set the scene
+    Bytes report;
+    std::optional<Sparse> reply;  // nullopt: ignored, no reply at all
+    LightingEdit expect;          // the state afterwards, from the factory state
+};
+
+void Unchanged(SimKeyboardLighting&) {}
+
+const KeyboardCase kKeyboardCases[] = {
+    {"ReadKeyLightingCarriesRgbOnly",
+     {},
+     KbReport(0x14, {{4, 0}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {6, 1}, {7, 2}, {8, 4}, {16, 0xFF}},
+     Unchanged},
+    {"ReadSideLight",
+     {},
+     KbReport(0x14, {{4, 2}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {4, 2}, {8, 4}},
+     Unchanged},
+    {"ReadOtherTargetRefused",
+     {},
+     KbReport(0x14, {{4, 1}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {4, 1}},
+     Unchanged},
+    {"SetEffectKeepsEveryField",
+     {},
+     kSetRainbow,
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {3, 1}, {4, 1}},
+     [](SimKeyboardLighting& l) {
+         l.effect = 1, l.speed = 3, l.brightness = 2, l.direction = 1;
+         l.colour1 = {0xFF, 0, 0, 0};
+         l.colour2 = {0x12, 0x34, 0x56, 1};
+     }},
+    {"SetEffectReadsBack",
+     {kSetRainbow},
+     KbReport(0x14, {{4, 0}}),
+     Sparse{{0, 0x06},
+            {1, 0xBE},
+            {2, 0x14},
+            {3, 1},
+            {6, 1},
+            {7, 3},
+            {8, 2},
+            {9, 1},
+            {12, 0xFF},
+            {16, 0x12},
+            {17, 0x34},
+            {18, 0x56}},
+     [](SimKeyboardLighting& l) {
+         l.effect = 1, l.speed = 3, l.brightness = 2, l.direction = 1;
+         l.colour1 = {0xFF, 0, 0, 0};
+         l.colour2 = {0x12, 0x34, 0x56, 1};
+     }},
+    {"EffectAbove13Refused",
+     {},
+     KbReport(0x15, {{4, 1}, {5, 2}, {6, 14}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
+     Unchanged},
+    {"SpeedAbove4Refused",
+     {},
+     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {7, 5}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
+     Unchanged},
+    {"BrightnessAbove4Refused",
+     {},
+     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {8, 5}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
+     Unchanged},
+    {"DirectionAbove3Refused",
+     {},
+     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {9, 4}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
+     Unchanged},
+    {"SetEffectWithOtherSelectorRefused",
+     {},
+     KbReport(0x15, {{4, 1}, {5, 3}, {6, 2}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
+     Unchanged},
+    {"SideLightOff",
+     {},
+     KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 0}, {16, 0xFF}, {19, 1}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {3, 1}, {4, 2}},
+     [](SimKeyboardLighting& l) { l.sideLight = 0; }},
+    {"SideLightOffReadsBack",
+     {KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 0}, {16, 0xFF}, {19, 1}})},
+     KbReport(0x14, {{4, 2}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {4, 2}},
+     [](SimKeyboardLighting& l) { l.sideLight = 0; }},
+    {"SideLevelAbove4Refused",
+     {},
+     KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 5}, {16, 0xFF}, {19, 1}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 2}},
+     Unchanged},
+    {"SideWithoutItsEffectByteRefused",
+     {},
+     KbReport(0x15, {{4, 2}, {5, 6}, {6, 0}, {8, 0}, {16, 0xFF}, {19, 1}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 2}},
+     Unchanged},
+    {"WriteFiveKeys",
+     {},
+     KbReport(0x19, {{4, 1},     {6, 13},    {7, 10},    {8, 11},    {9, 12},    {10, 13},
+                     {11, 14},   {12, 0x01}, {13, 0x02}, {14, 0x03}, {16, 0x04}, {20, 0x05},
+                     {24, 0x06}, {28, 0x07}, {29, 0x08}, {30, 0x09}}),
+     Sparse{{0, 0x06},   {1, 0xBE},   {2, 0x19},   {3, 1},      {4, 1},      {6, 13},
+            {7, 10},     {8, 11},     {9, 12},     {10, 13},    {11, 14},    {12, 0x01},
+            {13, 0x02},  {14, 0x03},  {16, 0x04},  {20, 0x05},  {24, 0x06},  {28, 0x07},
+            {29, 0x08},  {30, 0x09}},
+     [](SimKeyboardLighting& l) {
+         l.keys[10] = {1, 2, 3, 0}, l.keys[11] = {4, 0, 0, 0}, l.keys[12] = {5, 0, 0, 0};
+         l.keys[13] = {6, 0, 0, 0}, l.keys[14] = {7, 8, 9, 0};
+     }},
+    {"ShortWriteLeavesKeyZeroAlone",
+     {KbReport(0x19, {{4, 1}, {6, 13}, {7, 0}, {12, 9}, {13, 9}, {14, 9}})},
+     KbReport(0x19, {{4, 1}, {6, 13}, {7, 5}, {8, 6}, {12, 1}, {16, 2}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 5}, {8, 6}, {12, 1},
+            {16, 2}},
+     [](SimKeyboardLighting& l) {
+         l.keys[0] = {9, 9, 9, 0}, l.keys[5] = {1, 0, 0, 0}, l.keys[6] = {2, 0, 0, 0};
+     }},
+    {"KeyZeroInALaterSlotIsWritten",
+     {},
+     kWriteKeysFiveAndZero,
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 5}, {12, 0xA1},
+            {13, 0xA2}, {14, 0xA3}, {16, 0x0B}},
+     [](SimKeyboardLighting& l) {
+         l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0};
+     }},
+    {"WriteKeepsNoFourthByte",
+     {},
+     KbReport(0x19, {{4, 1}, {6, 13}, {7, 7}, {12, 1}, {13, 2}, {14, 3}, {15, 0x77}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 7}, {12, 1}, {13, 2},
+            {14, 3}},
+     [](SimKeyboardLighting& l) { l.keys[7] = {1, 2, 3, 0}; }},
+    // A read answers all five slots; the unused ones name key 0.
+    {"ReadKeyColours",
+     {kWriteKeysFiveAndZero},
+     KbReport(0x18, {{4, 1}, {6, 13}, {7, 5}, {8, 0}, {9, 9}}),
+     Sparse{{0, 0x06},  {1, 0xBE},  {2, 0x18},  {3, 1},     {4, 1},     {6, 13},   {7, 5},
+            {9, 9},     {12, 0xA1}, {13, 0xA2}, {14, 0xA3}, {16, 0x0B}, {24, 0x0B}, {28, 0x0B}},
+     [](SimKeyboardLighting& l) {
+         l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0};
+     }},
+    {"KeyColoursWithEffectAbove13Refused",
+     {},
+     KbReport(0x19, {{4, 1}, {6, 14}, {7, 5}, {12, 1}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {4, 1}},
+     Unchanged},
+    {"KeyColoursForOtherTargetRefused",
+     {},
+     KbReport(0x18, {{4, 2}, {6, 13}, {7, 5}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x18}, {4, 2}},
+     Unchanged},
+    {"UnknownSubCommandRefused",
+     {},
+     KbReport(0x16, {{4, 1}, {6, 3}}),
+     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x16}, {4, 1}},
+     Unchanged},
+    {"WrongTagIgnored", {}, [] { Bytes r = kSetRainbow; r[1] = 0xBF; return r; }(),
+     std::nullopt, Unchanged},
+    {"WrongReportIdIgnored", {}, [] { Bytes r = kSetRainbow; r[0] = 0x05; return r; }(),
+     std::nullopt, Unchanged},
+    {"ShortReportIgnored", {}, Bytes(kSetRainbow.begin(), kSetRainbow.end() - 1), std::nullopt,
+     Unchanged},
+};
+
+void PrintTo(const KeyboardCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeyboardLighting : public ::testing::TestWithParam<KeyboardCase> {};
+
+TEST_P(KeyboardLighting, AnswersAndKeeps) {
+    const KeyboardCase& c = GetParam();
+    SimKeyboard keyboard(DefaultKeyboard(SimKind::KeyboardMx28));
+    SimRequestOutcome outcome = kOk;
+    for (const Bytes& report : c.before) {
+        ASSERT_TRUE(keyboard.HandleOutput(report, outcome));
+        ASSERT_EQ(outcome, kOk);
+    }
+    const auto reply = keyboard.HandleOutput(c.report, outcome);
+    if (!c.reply) {
+        EXPECT_FALSE(reply);
+        EXPECT_EQ(outcome, SimRequestOutcome::BadFrame);
+    } else {
+        ASSERT_TRUE(reply);
+        Bytes expected(32, 0);
+        for (const auto& [at, value] : *c.reply) expected[at] = value;
+        EXPECT_EQ(*reply, expected);
+    }
+    SimKeyboardLighting expected;
+    c.expect(expected);
+    EXPECT_TRUE(keyboard.Lighting() == expected) << "the kept lighting state";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, KeyboardLighting, ::testing::ValuesIn(kKeyboardCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
