@@ -254,8 +254,15 @@ bool SimMouse::ExecuteMemory(const SimCommandRule& rule, const Args& a,
             const uint32_t address = Address(a, 0, 1, -1);
             for (int i = 0; i < count; ++i) Poke(address + i, request[first + i]);
             ++memoryWrites_;
-            // Class C has no lighting refresh command: its LEDs take a stored record at once.
-            if (LayoutClassOf(config_.generation) == SimLayoutClass::C) ApplyLeds();
+            // Class C has no lighting refresh command: its LEDs take a stored record at
+            // once. Other writes leave a preview alone.
+            const int table = geometry_.ledTable;
+            const bool onTable =
+                table >= 0 &&
+                static_cast<int>(
+                    address)<table + kSimLedTableBytes&& static_cast<int>(address) + count>
+                    table;
+            if (onTable && LayoutClassOf(config_.generation) == SimLayoutClass::C) ApplyLeds();
             return true;
         }
         case SimOp::StageData: {

@@ -19,6 +19,7 @@ namespace qvm {
 
 inline constexpr int kSimLedCount = 16;
 inline constexpr int kSimLedRecordBytes = 4;  // red, green, blue, flags
+inline constexpr int kSimLedTableBytes = kSimLedCount * kSimLedRecordBytes;
 inline constexpr int kSimStagingBytes = 32;
 inline constexpr int kSimMaxBlock = 32;
 
