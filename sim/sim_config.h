@@ -57,8 +57,9 @@ SimDeviceConfig DefaultKeyboard(SimKind kind);
 enum class SimLayoutClass { A, B, C };
 SimLayoutClass LayoutClassOf(int generation);
 
-// True when the mouse keeps a lighting effect and LED colour table: generations 3 to 10
-// with the extended layout, and every generation from 11 on.
+// True when the mouse keeps an LED colour table: generations 3 to 10 with the extended
+// layout, and every generation from 11 on. (The lighting effect byte exists from
+// generation 3 on, with or without the table.)
 bool HasMouseLighting(const SimDeviceConfig& config);
 
 }  // namespace qvm

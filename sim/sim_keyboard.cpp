@@ -15,10 +15,14 @@ constexpr uint8_t kSelectorKeys = 0x02;
 constexpr uint8_t kSelectorSide = 0x06;
 constexpr uint8_t kIdentifyOk = 0x01;
 
+constexpr uint8_t kSideEffect = 0x06;  // byte 6 of the side-light report
+
 constexpr uint8_t kMaxEffect = 13;
 constexpr uint8_t kMaxSpeed = 4;
 constexpr uint8_t kMaxBrightness = 4;
 constexpr uint8_t kMaxDirection = 3;
+constexpr uint8_t kMaxSideLevel = 4;
+constexpr int kRgb = 3;  // colour bytes a reply or a key record carries
 
 // Saved image: effect, speed, brightness, direction, colour 1, colour 2, side light, then
 // four bytes a key from offset 16.
@@ -52,7 +56,7 @@ std::optional<std::vector<uint8_t>> SimKeyboard::HandleOutput(std::span<const ui
             }
             break;
         case SimKeyboardCommand::ReadState:
-            ReadState(in, out);
+            accepted = ReadState(in, out);
             break;
         case SimKeyboardCommand::SetEffect:
             accepted = SetEffect(in);
@@ -74,7 +78,11 @@ std::optional<std::vector<uint8_t>> SimKeyboard::HandleOutput(std::span<const ui
 }
 
 bool SimKeyboard::SetEffect(std::span<const uint8_t> in) {
-    if (in[B::kTarget] == kTargetSide && in[B::kSelector] == kSelectorSide) {
+    if (in[B::kTarget] == kTargetSide) {
+        if (in[B::kSelector] != kSelectorSide || in[B::kEffect] != kSideEffect ||
+            in[B::kBrightness] > kMaxSideLevel) {
+            return false;
+        }
         lighting_.sideLight = in[B::kBrightness];
         return true;
     }
@@ -92,32 +100,48 @@ bool SimKeyboard::SetEffect(std::span<const uint8_t> in) {
     return true;
 }
 
-void SimKeyboard::ReadState(std::span<const uint8_t> in, std::span<uint8_t> out) const {
+bool SimKeyboard::ReadState(std::span<const uint8_t> in, std::span<uint8_t> out) const {
     if (in[B::kTarget] == kTargetSide) {
         out[B::kBrightness] = lighting_.sideLight;
-        return;
+        return true;
     }
-    if (in[B::kTarget] != kReadTargetKeys) return;
+    if (in[B::kTarget] != kReadTargetKeys) return false;
     out[B::kEffect] = lighting_.effect;
     out[B::kSpeed] = lighting_.speed;
     out[B::kBrightness] = lighting_.brightness;
     out[B::kDirection] = lighting_.direction;
-    std::copy(lighting_.colour1.begin(), lighting_.colour1.end(), out.begin() + B::kColour1);
-    std::copy(lighting_.colour2.begin(), lighting_.colour2.end(), out.begin() + B::kColour2);
+    std::copy_n(lighting_.colour1.begin(), kRgb, out.begin() + B::kColour1);
+    std::copy_n(lighting_.colour2.begin(), kRgb, out.begin() + B::kColour2);
+    return true;
 }
 
-// Key lists hold up to five indices; a zero index after the first position ends the list,
-// so a short last report leaves the remaining keys alone.
+// The number of key slots a write report fills. Unused slots are all zero (index 0 and
+// black), so trailing all-zero slots after the first are padding; a slot of index 0 with
+// a colour, or followed by a used slot, is key 0.
+int SimKeyboard::UsedKeySlots(std::span<const uint8_t> in) {
+    int used = 1;
+    for (int i = 1; i < B::kKeysPerReport; ++i) {
+        const auto colour = in.subspan(B::kKeyColours + 4 * i, kRgb);
+        const bool blank =
+            in[B::kKeyIndices + i] == 0 &&
+            std::all_of(colour.begin(), colour.end(), [](uint8_t b) { return b == 0; });
+        if (!blank) used = i + 1;
+    }
+    return used;
+}
+
+// Writes take red, green and blue of each key; reads answer all five slots, the
+// colours of the keys their indices name.
 bool SimKeyboard::KeyColours(std::span<const uint8_t> in, std::span<uint8_t> out, bool write) {
-    if (in[B::kTarget] != kTargetKeys) return false;
+    if (in[B::kTarget] != kTargetKeys || in[B::kEffect] > kMaxEffect) return false;
     out[B::kEffect] = in[B::kEffect];
-    for (int i = 0; i < B::kKeysPerReport; ++i) {
+    const int slots = write ? UsedKeySlots(in) : B::kKeysPerReport;
+    for (int i = 0; i < slots; ++i) {
         const uint8_t key = in[B::kKeyIndices + i];
-        if (i > 0 && key == 0) break;
         out[B::kKeyIndices + i] = key;
         const int at = B::kKeyColours + 4 * i;
-        if (write) std::copy_n(in.begin() + at, 4, lighting_.keys[key].begin());
-        std::copy(lighting_.keys[key].begin(), lighting_.keys[key].end(), out.begin() + at);
+        if (write) std::copy_n(in.begin() + at, kRgb, lighting_.keys[key].begin());
+        std::copy_n(lighting_.keys[key].begin(), kRgb, out.begin() + at);
     }
     return true;
 }
@@ -141,7 +165,7 @@ std::vector<uint8_t> SimKeyboard::SaveImage() const {
 bool SimKeyboard::LoadImage(std::span<const uint8_t> image) {
     if (image.size() != kImageSize) return false;
     if (image[0] > kMaxEffect || image[1] > kMaxSpeed || image[2] > kMaxBrightness ||
-        image[3] > kMaxDirection) {
+        image[3] > kMaxDirection || image[kImageSide] > kMaxSideLevel) {
         return false;
     }
     SimKeyboardLighting loaded;

@@ -30,10 +30,12 @@ struct SimKeyboardBytes {
     static constexpr int kSpeed = 7;
     static constexpr int kBrightness = 8;  // also the side light's level
     static constexpr int kDirection = 9;
-    static constexpr int kColour1 = 12;  // red, green, blue, 4th byte
+    // Colour slots: red, green, blue, 4th byte in the set-effect request; the state
+    // reply carries red, green and blue only.
+    static constexpr int kColour1 = 12;
     static constexpr int kColour2 = 16;
     static constexpr int kKeyIndices = 7;   // five key indices, 7..11
-    static constexpr int kKeyColours = 12;  // key i: red, green, blue, 4th at 12 + 4i
+    static constexpr int kKeyColours = 12;  // key i: red, green, blue at 12 + 4i
     static constexpr int kKeysPerReport = 5;
     static constexpr int kIdentResult = 6;
     static constexpr int kFirmware = 20;  // 32 bits, little-endian, 20..23
@@ -54,8 +56,8 @@ struct SimKeyboardLighting {
     uint8_t direction = 0;
     std::array<uint8_t, 4> colour1{};
     std::array<uint8_t, 4> colour2{0xFF, 0x00, 0x00, 0x01};
-    uint8_t sideLight = 4;  // 0: off
-    std::array<std::array<uint8_t, 4>, kSimKeyCount> keys{};
+    uint8_t sideLight = 4;                                    // 0: off
+    std::array<std::array<uint8_t, 4>, kSimKeyCount> keys{};  // red, green, blue, unused
 
     bool operator==(const SimKeyboardLighting&) const = default;
 };
@@ -80,8 +82,9 @@ class SimKeyboard {
 
   private:
     bool SetEffect(std::span<const uint8_t> in);
-    void ReadState(std::span<const uint8_t> in, std::span<uint8_t> out) const;
+    bool ReadState(std::span<const uint8_t> in, std::span<uint8_t> out) const;
     bool KeyColours(std::span<const uint8_t> in, std::span<uint8_t> out, bool write);
+    static int UsedKeySlots(std::span<const uint8_t> in);
 
     SimDeviceConfig config_;
     SimKeyboardLighting lighting_;

@@ -120,7 +120,7 @@ std::vector<uint8_t> BuildFactoryImage(const SimDeviceConfig& config) {
         image[g.dpiBase + 2 * k + 1] = stages[k];
     }
     image[g.optionsByte] = kFactoryReportRate << kReportRateShift;
-    if (HasMouseLighting(config)) image[g.lightingByte] = kFactoryLightingEffect;
+    if (g.lightingByte >= 0) image[g.lightingByte] = kFactoryLightingEffect;
 
     for (int p = 0; p < kSimProfileCount; ++p) {
         const int block = g.profileBase + g.profileStride * p;

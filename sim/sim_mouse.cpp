@@ -147,8 +147,9 @@ bool SimMouse::Execute(const SimCommandRule& rule, std::span<const uint8_t> requ
         case SimOp::CommitStaged:
             return ExecuteMemory(rule, a, request, reply);
         case SimOp::LedPreview: {
+            // Shown at once, not stored: the next apply of memory shows the stored colours.
             const int first = rule.args[2];
-            if (a[0] >= kSimLedCount) return false;
+            if (geometry_.ledTable < 0 || a[0] >= kSimLedCount) return false;
             state_.leds[a[0]] = {request[first], request[first + 1], request[first + 2],
                                  static_cast<uint8_t>(a[1])};
             return true;
@@ -253,6 +254,15 @@ bool SimMouse::ExecuteMemory(const SimCommandRule& rule, const Args& a,
             const uint32_t address = Address(a, 0, 1, -1);
             for (int i = 0; i < count; ++i) Poke(address + i, request[first + i]);
             ++memoryWrites_;
+            // Class C has no lighting refresh command: its LEDs take a stored record at
+            // once. Other writes leave a preview alone.
+            const int table = geometry_.ledTable;
+            const bool onTable =
+                table >= 0 &&
+                static_cast<int>(
+                    address)<table + kSimLedTableBytes&& static_cast<int>(address) + count>
+                    table;
+            if (onTable && LayoutClassOf(config_.generation) == SimLayoutClass::C) ApplyLeds();
             return true;
         }
         case SimOp::StageData: {
@@ -302,8 +312,11 @@ bool SimMouse::ExecuteLive(SimOp op, const Args& a) {
             ApplyMemory();
             return true;
         case SimOp::SetLighting:
-            if (a[0] > kMaxLightingEffect) return false;
+            // The effect is kept in memory too, so that it outlives a power cycle even when
+            // the host did not write the byte itself.
+            if (geometry_.lightingByte < 0 || a[0] > kMaxLightingEffect) return false;
             state_.lightingEffect = static_cast<uint8_t>(a[0]);
+            Poke(geometry_.lightingByte, state_.lightingEffect);
             return true;
         case SimOp::LightingRefresh:
             ++state_.lightingRefreshes;
@@ -341,13 +354,19 @@ void SimMouse::ApplyMemory() {
     const uint8_t options = Peek(g.optionsByte);
     state_.angleSnapping = (options & kAngleSnappingBit) != 0;
     state_.reportRate = (options >> kReportRateShift) & 0x07;
-    if (g.lightingByte >= 0 && HasMouseLighting(config_)) {
+    if (g.lightingByte >= 0) {
         const uint8_t effect = Peek(g.lightingByte);
         if (effect <= kMaxLightingEffect) state_.lightingEffect = effect;
     }
-    if (g.ledTable >= 0) {
-        for (int led = 0; led < kSimLedCount; ++led) {
-            for (int i = 0; i < 4; ++i) state_.leds[led][i] = Peek(g.ledTable + 4 * led + i);
+    ApplyLeds();
+}
+
+void SimMouse::ApplyLeds() {
+    const int table = geometry_.ledTable;
+    if (table < 0) return;
+    for (int led = 0; led < kSimLedCount; ++led) {
+        for (int i = 0; i < kSimLedRecordBytes; ++i) {
+            state_.leds[led][i] = Peek(table + kSimLedRecordBytes * led + i);
         }
     }
 }

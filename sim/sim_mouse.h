@@ -18,6 +18,8 @@
 namespace qvm {
 
 inline constexpr int kSimLedCount = 16;
+inline constexpr int kSimLedRecordBytes = 4;  // red, green, blue, flags
+inline constexpr int kSimLedTableBytes = kSimLedCount * kSimLedRecordBytes;
 inline constexpr int kSimStagingBytes = 32;
 inline constexpr int kSimMaxBlock = 32;
 
@@ -108,6 +110,7 @@ class SimMouse {
                        SimReply& reply);
     bool ExecuteLive(SimOp op, const Args& a);
     void ApplyMemory();
+    void ApplyLeds();  // the LEDs show their stored records
     void ApplyStage(int stage);
     void ReportIfChanged(const std::vector<uint8_t>& before);
     uint32_t Address(const Args& a, int low, int mid, int high) const;
