@@ -7,8 +7,9 @@ namespace qvm {
 // Keyboard reports. Identification carries nothing beyond its sub-command. The key
 // colour read uses the same request layout as the key colour write (byte 4 = 1, byte 6
 // the effect, bytes 7 to 11 the keys) and is answered with the colours where the write
-// carries them: key i at bytes 12 + 4i (red), 13 + 4i (green), 14 + 4i (blue), and its
-// opaque flag at 15 + 4i.
+// carries them: key i at bytes 12 + 4i (red), 13 + 4i (green), 14 + 4i (blue). Byte 15 + 4i
+// stays 0: the keyboard keeps no opaque flag, so a key read back counts as opaque when it
+// has a colour (a black key stays dark either way).
 const KeyboardTemplate& KeyboardTemplateOf(KeyboardReportKind kind) {
     using S = KeyboardSub;
     static const std::array<KeyboardTemplate, 7> kTemplates{{
@@ -114,8 +115,7 @@ bool KeyboardCommands::KeyboardWriteKeyColours(const std::string& path, uint8_t 
         Put(report, kKbKeysAt, keys.subspan(first, n));
         for (std::size_t i = 0; i < n; ++i) {
             const KeyColour& c = colours[first + i];
-            const std::array<uint8_t, 4> rgb{c.red, c.green, c.blue,
-                                             c.opaque ? kKbKeyOpaqueValue : uint8_t{0}};
+            const std::array<uint8_t, 3> rgb{c.red, c.green, c.blue};
             Put(report, kKbKeyColourAt + kKbKeyColourStride * static_cast<int>(i), rgb);
         }
         ok = SendKeyboard(path, report).has_value() && ok;
@@ -137,8 +137,8 @@ std::optional<std::vector<KeyColour>> KeyboardCommands::KeyboardReadKeyColours(
         if (!reply) return std::nullopt;
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t at = kKbKeyColourAt + kKbKeyColourStride * i;
-            colours.push_back({(*reply)[at], (*reply)[at + 1], (*reply)[at + 2],
-                               (*reply)[at + kKbKeyOpaqueOffset] != 0});
+            const uint8_t red = (*reply)[at], green = (*reply)[at + 1], blue = (*reply)[at + 2];
+            colours.push_back({red, green, blue, (red | green | blue) != 0});
         }
     }
     return colours;

@@ -69,10 +69,6 @@ inline constexpr int kKbKeysAt = 7;  // key indices, up to five
 inline constexpr int kKbKeysPerReport = 5;
 inline constexpr int kKbKeyColourAt = 12;  // key i: red, green, blue at 12 + 4i ..
 inline constexpr int kKbKeyColourStride = 4;
-// The 4th byte of a key's colour (byte 15 + 4i): 1 when the key shows its colour
-// opaque, 0 when it stays dark under the custom effect.
-inline constexpr int kKbKeyOpaqueOffset = 3;
-inline constexpr uint8_t kKbKeyOpaqueValue = 0x01;
 
 inline constexpr int kKeyboardReportLength = 32;
 using KeyboardReport = std::array<uint8_t, kKeyboardReportLength>;

@@ -141,7 +141,7 @@ class KeyboardLighting {
     Status SetSideLed(bool on);
 
     // Sends the key colours, five keys a report (06 BE 19 00 01 00 effect k0..k4, then
-    // red, green, blue, opaque at 12 + 4i); the last report carries the rest.
+    // red, green, blue at 12 + 4i); the last report carries the rest.
     Status WriteKeyColours(std::span<const KeyColourAt> keys);
     // Gives `colour`, opaque, to every key of `keys` and writes them.
     Status ColourKeys(std::span<const uint8_t> keys, const Rgb& colour);

@@ -105,14 +105,14 @@ const KeyboardWireCase kKeyboardWireCases[] = {
      {"06 BE 15 00 02 06 06 00 04 00 00 00 | 00 00 00 00 | FF 00 00 01"}},
     // Key reports carry the effect last read; twelve keys make reports of 5, 5 and 2.
     {"TwelveKeys", KB_ACT(l.WriteKeyColours(Keys({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}))),
-     {"06 BE 19 00 01 00 05 01 02 03 04 05 | 01 11 20 01 | 02 12 20 01 | 03 13 20 01 | "
-      "04 14 20 01 | 05 15 20 01",
-      "06 BE 19 00 01 00 05 06 07 08 09 0A | 06 16 20 01 | 07 17 20 01 | 08 18 20 01 | "
-      "09 19 20 01 | 0A 1A 20 01",
-      "06 BE 19 00 01 00 05 0B 0C 00 00 00 | 0B 1B 20 01 | 0C 1C 20 01"}},
+     {"06 BE 19 00 01 00 05 01 02 03 04 05 | 01 11 20 00 | 02 12 20 00 | 03 13 20 00 | "
+      "04 14 20 00 | 05 15 20 00",
+      "06 BE 19 00 01 00 05 06 07 08 09 0A | 06 16 20 00 | 07 17 20 00 | 08 18 20 00 | "
+      "09 19 20 00 | 0A 1A 20 00",
+      "06 BE 19 00 01 00 05 0B 0C 00 00 00 | 0B 1B 20 00 | 0C 1C 20 00"}},
     // Sorted: a key 0 is never mistaken for the end of a report's list.
     {"KeyZeroGoesFirst", KB_ACT(l.WriteKeyColours(Keys({9, 0, 4}))),
-     {"06 BE 19 00 01 00 05 00 04 09 00 00 | 00 10 20 01 | 04 14 20 01 | 09 19 20 01"}},
+     {"06 BE 19 00 01 00 05 00 04 09 00 00 | 00 10 20 00 | 04 14 20 00 | 09 19 20 00"}},
     {"KeyTwice", KB_ACT(l.WriteKeyColours(Keys({3, 4, 3}))), {}},
 };
 // clang-format on
@@ -227,16 +227,17 @@ TEST(KeyboardState, ReadsKeyColoursFiveAtATime) {
     ASSERT_TRUE(f.Read(kKeysReply, kSideOn).ok());
     f.device.ClearOps();
     f.device.QueueInput(
-        Report("06 BE 18 00 01 00 05 01 02 03 04 05 | 10 00 00 01 | 20 00 00 00 "
-               "| 30 00 00 01 | 40 00 00 00 | 50 00 00 01"));
-    f.device.QueueInput(Report("06 BE 18 00 01 00 05 06 00 00 00 00 | 60 61 62 01"));
+        Report("06 BE 18 00 01 00 05 01 02 03 04 05 | 10 00 00 00 | 00 00 00 00 "
+               "| 30 00 00 00 | 40 00 00 00 | 50 00 00 00"));
+    f.device.QueueInput(Report("06 BE 18 00 01 00 05 06 00 00 00 00 | 60 61 62 00"));
     const std::vector<uint8_t> keys = {6, 5, 4, 3, 2, 1};
     const auto read = f.lighting.ReadKeyColours(keys);
     ASSERT_TRUE(read.ok()) << read.message();
     EXPECT_EQ(f.Sent(), (std::vector<Bytes>{Report("06 BE 18 00 01 00 05 01 02 03 04 05"),
                                             Report("06 BE 18 00 01 00 05 06")}));
     ASSERT_EQ(read->size(), 6u);
-    EXPECT_EQ((*read)[1], (KeyColourAt{2, {0x20, 0, 0, false}}));
+    // The keyboard keeps no opaque flag: a key with a colour is opaque, a black one not.
+    EXPECT_EQ((*read)[1], (KeyColourAt{2, {0, 0, 0, false}}));
     EXPECT_EQ((*read)[5], (KeyColourAt{6, {0x60, 0x61, 0x62, true}}));
     EXPECT_EQ(f.lighting.State().keys.at(3), (KeyColour{0x30, 0, 0, true}));
 }
@@ -257,8 +258,8 @@ TEST(KeyboardReset, SendsTheSequence) {
               (std::vector<Bytes>{
                   Report("06 BE 15 00 01 02 0D 00 04 00 00 00 | 00 FF 00 00 | 00 00 00 00"),
                   Report("06 BE 15 00 02 06 06 00 04 00 00 00 | 00 00 00 00 | FF 00 00 01"),
-                  Report("06 BE 19 00 01 00 05 01 02 03 00 00 | 00 00 00 00 | FF 00 00 01 | "
-                         "FF 00 00 01"),
+                  Report("06 BE 19 00 01 00 05 01 02 03 00 00 | 00 00 00 00 | FF 00 00 00 | "
+                         "FF 00 00 00"),
                   Report("06 BE 15 00 01 02 01 00 04 00 00 00 | FF 00 00 00 | FF 00 00 01"),
                   Report("06 BE 14 00 00"), Report("06 BE 14 00 02")}));
     EXPECT_EQ(f.lighting.State().effect, 1);
