@@ -103,6 +103,11 @@ std::string FormatHexColour(Rgb colour) {
     return text;
 }
 
+std::array<uint8_t, 3> DeviceChannels(Rgb colour, bool twoBitChannels) {
+    if (!twoBitChannels) return {colour.red, colour.green, colour.blue};
+    return {Reduce8Bit(colour.red), Reduce8Bit(colour.green), Reduce8Bit(colour.blue)};
+}
+
 const std::array<Rgb, kSwatchCount>& PickerSwatches() {
     static constexpr std::array<Rgb, kSwatchCount> kSwatches{{
         {0xFF, 0x00, 0x00},
@@ -133,8 +138,7 @@ Rgb ColourPickerModel::Shown() const {
 }
 
 std::array<uint8_t, 3> ColourPickerModel::DeviceChannels() const {
-    if (!twoBit_) return {picked_.red, picked_.green, picked_.blue};
-    return {Reduce8Bit(picked_.red), Reduce8Bit(picked_.green), Reduce8Bit(picked_.blue)};
+    return qvm::DeviceChannels(picked_, twoBit_);
 }
 
 Hsv ColourPickerModel::KeepMarker(Rgb colour) const {

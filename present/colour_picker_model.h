@@ -57,6 +57,10 @@ struct PickerChoice {
     bool operator==(const PickerChoice&) const = default;
 };
 
+// The channel values a device takes for colour: 0..3 each where it keeps 2 bits a
+// channel (the nearest level), else the 8-bit values unchanged.
+std::array<uint8_t, 3> DeviceChannels(Rgb colour, bool twoBitChannels);
+
 // The ready-made colours of the swatch row.
 inline constexpr std::size_t kSwatchCount = 12;
 const std::array<Rgb, kSwatchCount>& PickerSwatches();
