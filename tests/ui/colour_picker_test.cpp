@@ -177,6 +177,30 @@ class ColourPickerTest : public QObject {
         QVERIFY(dialog.result() == QDialog::Rejected);
     }
 
+    // Where the user clicks on the wheel is the colour drawn there: the hue of the pixel
+    // under the pointer and the hue picked agree all the way round.
+    void wheelPicksTheColourDrawnUnderThePointer() {
+        ColourPickerRequest request;
+        request.setup = {.initial = {255, 255, 255}};
+        ColourPickerDialog dialog(request);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        HueSaturationWheel* wheel = dialog.Wheel();
+        for (int hue : {0, 45, 90, 180, 225, 300}) {
+            const QPoint at = wheel->MarkerPosition(hue, 230).toPoint();
+            const QImage before = wheel->grab().toImage();
+            const QColor drawn = before.pixelColor(at * before.devicePixelRatio());
+            QTest::mouseClick(wheel, Qt::LeftButton, Qt::NoModifier, at);
+            const Hsv picked = dialog.Model().PickedHsv();
+            const int apart = std::abs(picked.hue - hue);
+            QVERIFY2(std::min(apart, 360 - apart) <= 2, qPrintable(QString::number(picked.hue)));
+            const int drawnApart = std::abs(drawn.hsvHue() - hue);
+            QVERIFY2(std::min(drawnApart, 360 - drawnApart) <= 3,
+                     qPrintable(QString("hue %1 drawn as %2").arg(hue).arg(drawn.hsvHue())));
+            QVERIFY(std::abs(picked.saturation - 230) <= 3);
+        }
+    }
+
     void textThatIsNoColourIsNeverStored_data() {
         QTest::addColumn<QString>("typed");
         QTest::newRow("short") << "#12345";
