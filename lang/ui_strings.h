@@ -124,6 +124,11 @@ enum WordText : std::size_t {
     kWordMacroBytes,  // the macro editor's size of the edited macro, "%d" bytes
     kWordNoFreeSlot,  // storing a new macro when every device macro slot is in use
     kWordOpMacro,     // the device operation of the macro editor's transfers
+    // The colour picker: its channel sliders and the hint of its hex field.
+    kWordColourRed,
+    kWordColourGreen,
+    kWordColourBlue,
+    kWordHexColourHint,
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -337,6 +337,10 @@ constexpr IndexedText kWordStr[] = {
     {kWordMacroBytes, "%d bytes"},
     {kWordNoFreeSlot, "Every macro slot of the mouse is in use: delete one first."},
     {kWordOpMacro, "Macro transfer"},
+    {kWordColourRed, "R"},
+    {kWordColourGreen, "G"},
+    {kWordColourBlue, "B"},
+    {kWordHexColourHint, "A colour is # and six hexadecimal digits, such as #FF8000."},
 };
 
 struct ConsumerKeyDefault {

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QColorDialog>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
@@ -24,6 +23,7 @@
 #include "present/text_entry.h"
 #include "ui/button_page.h"
 #include "ui/button_row.h"
+#include "ui/colour_picker_dialog.h"
 #include "ui/confirm.h"
 #include "ui/device_selector.h"
 #include "ui/dpi_page.h"
@@ -64,7 +64,6 @@ constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
 constexpr int kTitleFont = 1;        // Tahoma 20
 constexpr int kPageTabText = 0;      // button_str 0..2: the page names
 constexpr int kProfileCaption = 1;   // cap_input_str: "Enter profile name"
-constexpr int kColourCaption = 46;   // button_str: "Colour"
 constexpr int kResetButtonText = 3;  // button_str: "Reset"
 // Operations the Other page starts and reports itself (button_str: Reset, Backup, Restore).
 constexpr std::array<int, 3> kPageReportedOps = {3, 4, 5};
@@ -327,11 +326,16 @@ void MainWindow::RenameProfile(int profile) {
 void MainWindow::ChooseProfileColour(int profile) {
     const DeviceView view = controller_.View();
     if (!view.present || profile >= view.image->profileCount) return;
-    const Rgb& now = view.image->profiles[static_cast<std::size_t>(profile)].colour;
-    const QColor chosen = QColorDialog::getColor(QColor(now.red, now.green, now.blue), this,
-                                                 ToQ(Ui().button_str[kColourCaption]));
-    if (!chosen.isValid()) return;
-    const auto channels = DeviceColour(chosen, view.image->Layout().colourPacked);
+    const Rgb now = view.image->profiles[static_cast<std::size_t>(profile)].colour;
+    const bool twoBit = view.image->Layout().colourPacked;
+    // Storing is the only device work: a profile colour has no preview of its own, and
+    // nothing reaches the device before OK.
+    ColourPickerRequest request;
+    request.caption = Ui().word_str[kWordOpProfileColour];
+    request.setup = {.initial = now, .twoBitChannels = twoBit, .profileColour = now};
+    const auto chosen = RunColourPicker(this, std::move(request));
+    if (!chosen) return;
+    const auto channels = DeviceChannels(chosen->colour, twoBit);
     controller_.Change(HubOperation::ProfileColour, Setter(&ConfigModel::SetProfileColour, profile,
                                                            channels[0], channels[1], channels[2]));
 }

@@ -40,18 +40,6 @@ void DrawPen(QPainter& painter, const QRectF& r, const QColor& colour) {
 }
 }  // namespace
 
-std::array<uint8_t, 3> DeviceColour(const QColor& colour, bool twoBitChannels) {
-    const std::array<int, 3> channels{colour.red(), colour.green(), colour.blue()};
-    std::array<uint8_t, 3> out{};
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        constexpr int kTwoBitMax = 3;
-        constexpr int kByteMax = 255;
-        out[i] = static_cast<uint8_t>(
-            twoBitChannels ? (channels[i] * kTwoBitMax + kByteMax / 2) / kByteMax : channels[i]);
-    }
-    return out;
-}
-
 ProfileTabs::ProfileTabs(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMouseTracking(false);

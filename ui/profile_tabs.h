@@ -72,8 +72,4 @@ class ProfileTabs : public QWidget {
     int focused_ = -1;
 };
 
-// The channels SetProfileColour takes for a chosen colour: 8 bits each, or 0..3 each
-// (the nearest step) on devices that keep 2 bits a channel.
-std::array<uint8_t, 3> DeviceColour(const QColor& colour, bool twoBitChannels);
-
 }  // namespace qvm::ui

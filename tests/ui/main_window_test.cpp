@@ -297,25 +297,6 @@ class MainWindowTest : public QObject {
         QCOMPARE(questions.size(), 1);
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join("; ")));
     }
-
-    void profileColourChannelsForTheDevice_data() {
-        QTest::addColumn<QColor>("colour");
-        QTest::addColumn<bool>("twoBit");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("8-bit kept")
-            << QColor(0x12, 0x80, 0xFE) << false << QByteArray("\x12\x80\xfe");
-        QTest::newRow("2-bit nearest")
-            << QColor(42, 43, 128) << true << QByteArray("\x00\x01\x02", 3);
-        QTest::newRow("2-bit upper")
-            << QColor(212, 213, 170) << true << QByteArray("\x02\x03\x02", 3);
-    }
-    void profileColourChannelsForTheDevice() {
-        QFETCH(QColor, colour);
-        QFETCH(bool, twoBit);
-        QFETCH(QByteArray, expected);
-        const auto channels = DeviceColour(colour, twoBit);
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(channels.data()), 3), expected);
-    }
 };
 
 QTEST_MAIN(MainWindowTest)
