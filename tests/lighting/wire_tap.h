@@ -1,12 +1,7 @@
-// A backend between the device stack and a simulator that keeps every feature report
-// and output report the host sends, so tests see the exact bytes while the simulated
-// firmware answers as a device would.
+// A backend between the device stack and a simulator that keeps the feature reports sent.
 #pragma once
 
-#include <memory>
 #include <mutex>
-#include <span>
-#include <string>
 #include <vector>
 
 #include "config/image_rig.h"
@@ -18,16 +13,10 @@ namespace qvm::test {
 class WireTap final : public HidBackend {
   public:
     explicit WireTap(std::unique_ptr<SimBackend> sim) : sim_(std::move(sim)) {}
-
-    // Bytes 1.. of each feature report sent (the report ID and the check byte dropped:
-    // the transport's tests cover them), trailing zeros trimmed.
-    std::vector<std::vector<uint8_t>> Requests() const {
+    // Each report sent since the last call, without ID, check byte and trailing zeros.
+    std::vector<std::vector<uint8_t>> TakeRequests() {
         std::lock_guard lock(m_);
-        return requests_;
-    }
-    void Clear() {
-        std::lock_guard lock(m_);
-        requests_.clear();
+        return std::exchange(requests_, {});
     }
 
     Result<std::vector<HidDeviceInfo>> Enumerate() override { return sim_->Enumerate(); }
@@ -46,13 +35,14 @@ class WireTap final : public HidBackend {
         const HidCaps& Caps() const override { return inner_->Caps(); }
         bool GetFeature(std::span<uint8_t> buffer) override { return inner_->GetFeature(buffer); }
         bool SetFeature(std::span<const uint8_t> report) override {
-            tap_.Keep(report);
+            std::vector<uint8_t> bytes(report.begin() + 1, report.end() - 1);
+            while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+            std::lock_guard lock(tap_.m_);
+            tap_.requests_.push_back(std::move(bytes));
             return inner_->SetFeature(report);
         }
         bool Write(std::span<const uint8_t> report) override { return inner_->Write(report); }
-        int Read(std::span<uint8_t> buffer, int timeoutMs) override {
-            return inner_->Read(buffer, timeoutMs);
-        }
+        int Read(std::span<uint8_t> buffer, int ms) override { return inner_->Read(buffer, ms); }
         std::optional<std::vector<uint8_t>> IndexedString(int index) override {
             return inner_->IndexedString(index);
         }
@@ -64,29 +54,18 @@ class WireTap final : public HidBackend {
         std::unique_ptr<HidHandle> inner_;
     };
 
-    void Keep(std::span<const uint8_t> report) {
-        // The 64-byte frames end with a check byte; the 9-byte ones are not used here.
-        std::vector<uint8_t> bytes(report.begin() + 1, report.end() - 1);
-        while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
-        std::lock_guard lock(m_);
-        requests_.push_back(std::move(bytes));
-    }
-
     std::unique_ptr<SimBackend> sim_;
-    mutable std::mutex m_;
+    std::mutex m_;
     std::vector<std::vector<uint8_t>> requests_;
 };
 
-// A loaded configuration model on one simulated mouse, with the host's requests tapped.
+// A loaded configuration model on one simulated mouse, its requests tapped.
 struct TappedMouse : ImageRig {
-    WireTap* tap = nullptr;  // owned by the stack
-
     explicit TappedMouse(const std::string& devices)
         : ImageRig(devices, [](std::unique_ptr<SimBackend> sim) {
               return std::unique_ptr<HidBackend>(std::make_unique<WireTap>(std::move(sim)));
-          }) {
-        tap = static_cast<WireTap*>(&stack->Backend());
-    }
+          }) {}
+    WireTap* tap = static_cast<WireTap*>(&stack->Backend());  // owned by the stack
 };
 
 }  // namespace qvm::test

@@ -1,11 +1,10 @@
 // Lighting on the simulated devices: the mouse's effect byte and LED colour table, the
-// keyboard's lighting reports, byte for byte, and what of it survives a restart, in
-// process and through the device bridge.
+// keyboard's lighting reports, byte for byte.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "sim/sim_keyboard.h"
@@ -17,7 +16,9 @@ namespace {
 
 // ---- Mice ----
 
-using Record = std::array<uint8_t, 4>;
+constexpr auto kOk = SimRequestOutcome::Accepted;
+constexpr auto kRefused = SimRequestOutcome::Refused;
+constexpr auto kUnknown = SimRequestOutcome::Unknown;
 
 struct MouseLightCase {
     const char* name;
@@ -28,165 +29,49 @@ struct MouseLightCase {
     SimRequestOutcome outcome;
     int effect;  // the effect the device shows afterwards
     int led;     // the LED checked afterwards
-    Record shown;
+    std::array<uint8_t, 4> shown;
     uint32_t address;  // memory checked afterwards
     Bytes stored;
 };
 
-constexpr auto kOk = SimRequestOutcome::Accepted;
-constexpr auto kRefused = SimRequestOutcome::Refused;
-constexpr auto kUnknown = SimRequestOutcome::Unknown;
-
 const Bytes kZero4 = {0, 0, 0, 0};
+const Bytes kPreviewLed3 = LongRequest({0x13, 3, 0xC0, 0x11, 0x22, 0x33});
+const std::array<uint8_t, 4> kPreviewed = {0x11, 0x22, 0x33, 0xC0};
 
+// clang-format off
 const MouseLightCase kMouseCases[] = {
-    {"EffectIsKeptInMemoryG12", 12, false, {}, LongRequest({0x12, 3}), kOk, 3, 0, {}, 0x11, {3}},
-    {"EffectAboveFourRefusedG12",
-     12,
-     false,
-     {},
-     LongRequest({0x12, 5}),
-     kRefused,
-     2,
-     0,
-     {},
-     0x11,
-     {2}},
-    {"EffectIsKeptInMemoryG5x",
-     5,
-     true,
-     {},
-     LongRequest({0x01, 0x04, 0x03, 0x01, 4}),
-     kOk,
-     4,
-     0,
-     {},
-     0x11,
-     {4}},
-    {"EffectWithoutLedTableG5",
-     5,
-     false,
-     {},
-     LongRequest({0x01, 0x04, 0x03, 0x01, 1}),
-     kOk,
-     1,
-     0,
-     {},
-     0x11,
-     {1}},
-    {"NoEffectCommandBelowG3",
-     2,
-     false,
-     {},
-     LongRequest({0x01, 0x04, 0x03, 0x01, 3}),
-     kUnknown,
-     0,
-     0,
-     {},
-     0x11,
-     {0}},
-    {"PreviewShownNotStoredG12",
-     12,
-     false,
-     {},
-     LongRequest({0x13, 3, 0xC0, 0x11, 0x22, 0x33}),
-     kOk,
-     2,
-     3,
-     {0x11, 0x22, 0x33, 0xC0},
-     0x50C,
+    {"EffectKeptG12", 12, false, {}, LongRequest({0x12, 3}), kOk, 3, 0, {}, 0x11, {3}},
+    {"Effect5RefusedG12", 12, false, {}, LongRequest({0x12, 5}), kRefused, 2, 0, {}, 0x11, {2}},
+    {"EffectKeptG5x", 5, true, {}, LongRequest({0x01, 0x04, 0x03, 0x01, 4}), kOk, 4, 0, {}, 0x11, {4}},
+    {"EffectWithoutLedTableG5", 5, false, {}, LongRequest({0x01, 0x04, 0x03, 0x01, 1}), kOk, 1, 0, {},
+     0x11, {1}},
+    {"NoEffectCommandG2", 2, false, {}, LongRequest({0x01, 0x04, 0x03, 0x01, 3}), kUnknown, 0, 0, {},
+     0x11, {0}},
+    {"PreviewShownNotStoredG12", 12, false, {}, kPreviewLed3, kOk, 2, 3, kPreviewed, 0x50C, kZero4},
+    {"PreviewShownNotStoredG5x", 5, true, {},
+     LongRequest({0x01, 0x08, 0x02, 3, 0x07, 0x80, 0x11, 0x22, 0x33}), kOk, 2, 3,
+     {0x11, 0x22, 0x33, 0x80}, 0x46C, kZero4},
+    {"PreviewRefusedWithoutLedTableG5", 5, false, {},
+     LongRequest({0x01, 0x08, 0x02, 3, 0x07, 0x80, 0x11, 0x22, 0x33}), kRefused, 2, 3, {}, 0x46C,
      kZero4},
-    {"PreviewShownNotStoredG5x",
-     5,
-     true,
-     {},
-     LongRequest({0x01, 0x08, 0x02, 3, 0x07, 0x80, 0x11, 0x22, 0x33}),
-     kOk,
-     2,
-     3,
-     {0x11, 0x22, 0x33, 0x80},
-     0x46C,
-     kZero4},
-    {"PreviewRefusedWithoutLedTableG5",
-     5,
-     false,
-     {},
-     LongRequest({0x01, 0x08, 0x02, 3, 0x07, 0x80, 0x11, 0x22, 0x33}),
-     kRefused,
-     2,
-     3,
-     {},
-     0x46C,
-     kZero4},
-    {"PreviewOfLed16RefusedG12",
-     12,
-     false,
-     {},
-     LongRequest({0x13, 16, 0x80, 1, 2, 3}),
-     kRefused,
-     2,
-     0,
-     {},
-     0x540,
-     kZero4},
-    // Choosing OFF for LED 3 of a generation 11 mouse stores 00 00 00 80 at 0x50C, and the
-    // LED shows it at once.
-    {"StoredRecordShownAtOnceG11",
-     11,
-     false,
-     {LongRequest({0x13, 3, 0x80, 0xFF, 0, 0})},
-     LongRequest({0x03, 0x0C, 0x05, 4, 0x00, 0x00, 0x00, 0x80}),
-     kOk,
-     2,
-     3,
-     {0, 0, 0, 0x80},
-     0x50C,
+    {"PreviewOfLed16RefusedG12", 12, false, {}, LongRequest({0x13, 16, 0x80, 1, 2, 3}), kRefused, 2, 0,
+     {}, 0x540, kZero4},
+    // OFF for LED 3 of a generation 11 mouse stores 00 00 00 80 at 0x50C, shown at once.
+    {"StoredRecordShownAtOnceG11", 11, false, {LongRequest({0x13, 3, 0x80, 0xFF, 0, 0})},
+     LongRequest({0x03, 0x0C, 0x05, 4, 0x00, 0x00, 0x00, 0x80}), kOk, 2, 3, {0, 0, 0, 0x80}, 0x50C,
      {0x00, 0x00, 0x00, 0x80}},
-    {"OtherWriteKeepsThePreviewG12",
-     12,
-     false,
-     {LongRequest({0x13, 3, 0xC0, 0x11, 0x22, 0x33})},
-     LongRequest({0x03, 0x00, 0x09, 1, 0x5A}),
-     kOk,
-     2,
-     3,
-     {0x11, 0x22, 0x33, 0xC0},
-     0x50C,
-     kZero4},
-    {"StoredRecordShownAfterRefreshG5x",
-     5,
-     true,
+    {"OtherWriteKeepsThePreviewG12", 12, false, {kPreviewLed3}, LongRequest({0x03, 0x00, 0x09, 1, 0x5A}),
+     kOk, 2, 3, kPreviewed, 0x50C, kZero4},
+    {"StoredRecordShownAfterRefreshG5x", 5, true,
      {LongRequest({0x01, 0x03, 0x6C, 0x04, 4, 0x01, 0x02, 0x03, 0xC0})},
-     LongRequest({0x01, 0x04, 0x03, 0x00}),
-     kOk,
-     2,
-     3,
-     {0x01, 0x02, 0x03, 0xC0},
-     0x46C,
+     LongRequest({0x01, 0x04, 0x03, 0x00}), kOk, 2, 3, {0x01, 0x02, 0x03, 0xC0}, 0x46C,
      {0x01, 0x02, 0x03, 0xC0}},
-    {"ReloadShowsTheStoredColourAgainG12",
-     12,
-     false,
-     {LongRequest({0x13, 3, 0xC0, 0x11, 0x22, 0x33})},
-     LongRequest({0x14}),
-     kOk,
-     2,
-     3,
-     {},
-     0x50C,
-     kZero4},
-    {"RefreshWithOtherSubByteUnknownG5x",
-     5,
-     true,
-     {},
-     LongRequest({0x01, 0x04, 0x03, 0x02}),
-     kUnknown,
-     2,
-     0,
-     {},
-     0x11,
-     {2}},
+    {"ReloadShowsTheStoredColourG12", 12, false, {kPreviewLed3}, LongRequest({0x14}), kOk, 2, 3, {},
+     0x50C, kZero4},
+    {"RefreshWithOtherSubByteUnknownG5x", 5, true, {}, LongRequest({0x01, 0x04, 0x03, 0x02}), kUnknown,
+     2, 0, {}, 0x11, {2}},
 };
+// clang-format on
 
 void PrintTo(const MouseLightCase& c, std::ostream* os) {
     *os << c.name;
@@ -202,9 +87,8 @@ TEST_P(MouseLighting, AnswersAndKeeps) {
     const auto reply = mouse.Reply();
     EXPECT_EQ(reply[0], 0x01);
     EXPECT_EQ(reply[1] & 0x3F, c.outcome == kOk ? c.request[1] : 0x3F) << "result byte";
-    const SimMouseState state = mouse.State();
-    EXPECT_EQ(state.lightingEffect, c.effect);
-    EXPECT_EQ(state.leds[c.led], c.shown) << "LED " << c.led;
+    EXPECT_EQ(mouse.State().lightingEffect, c.effect);
+    EXPECT_EQ(mouse.State().leds[c.led], c.shown) << "LED " << c.led;
     Bytes memory;
     for (size_t i = 0; i < c.stored.size(); ++i) memory.push_back(mouse.Peek(c.address + i));
     EXPECT_EQ(memory, c.stored) << "memory at " << c.address;
@@ -215,185 +99,84 @@ INSTANTIATE_TEST_SUITE_P(Requests, MouseLighting, ::testing::ValuesIn(kMouseCase
 
 // ---- Keyboards ----
 
-using Sparse = std::map<int, uint8_t>;  // byte position -> value; every other byte is 0
-
-Bytes KbReport(uint8_t sub, const Sparse& bytes) {
-    Bytes report(32, 0);
-    report[0] = 0x06, report[1] = 0xBE, report[2] = sub;
-    for (const auto& [at, value] : bytes) report[at] = value;
-    return report;
+// A keyboard report from its leading bytes in hex, zero-filled to `size`; "|" only groups.
+Bytes KbHex(const std::string& text, size_t size = 32) {
+    std::istringstream in(text);
+    Bytes out;
+    for (std::string word; in >> word;) {
+        if (word != "|") out.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+    }
+    out.resize(size, 0);
+    return out;
 }
-
-const Bytes kSetRainbow = KbReport(0x15, {{4, 1},
-                                          {5, 2},
-                                          {6, 1},
-                                          {7, 3},
-                                          {8, 2},
-                                          {9, 1},
-                                          {12, 0xFF},
-                                          {16, 0x12},
-                                          {17, 0x34},
-                                          {18, 0x56},
-                                          {19, 1}});
-const Bytes kWriteKeysFiveAndZero = KbReport(
-    0x19, {{4, 1}, {6, 13}, {7, 5}, {8, 0}, {12, 0xA1}, {13, 0xA2}, {14, 0xA3}, {16, 0x0B}});
 
 using LightingEdit = std::function<void(SimKeyboardLighting&)>;
 
 struct KeyboardCase {
     const char* name;
-    std::vector<Bytes> before;  // accepted reports that set the scene
+    std::vector<const char*> before;  // accepted reports that set the scene
     Bytes report;
-    std::optional<Sparse> reply;  // nullopt: ignored, no reply at all
-    LightingEdit expect;          // the state afterwards, from the factory state
+    const char* reply;    // nullptr: ignored, no reply at all
+    LightingEdit expect;  // the state afterwards, from the factory state
 };
 
 void Unchanged(SimKeyboardLighting&) {}
+void Rainbow(SimKeyboardLighting& l) {
+    l.effect = 1, l.speed = 3, l.brightness = 2, l.direction = 1;
+    l.colour1 = {0xFF, 0, 0, 0};
+    l.colour2 = {0x12, 0x34, 0x56, 1};
+}
 
+constexpr const char* kSetRainbow =
+    "06 BE 15 00 01 02 01 03 02 01 00 00 | FF 00 00 00 | 12 34 56 01";
+constexpr const char* kKeysFiveAndZero = "06 BE 19 00 01 00 0D 05 00 00 00 00 | A1 A2 A3 00 | 0B";
+
+// clang-format off
 const KeyboardCase kKeyboardCases[] = {
-    {"ReadKeyLightingCarriesRgbOnly",
-     {},
-     KbReport(0x14, {{4, 0}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {6, 1}, {7, 2}, {8, 4}, {16, 0xFF}},
-     Unchanged},
-    {"ReadSideLight",
-     {},
-     KbReport(0x14, {{4, 2}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {4, 2}, {8, 4}},
-     Unchanged},
-    {"ReadOtherTargetRefused",
-     {},
-     KbReport(0x14, {{4, 1}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {4, 1}},
-     Unchanged},
-    {"SetEffectKeepsEveryField",
-     {},
-     kSetRainbow,
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {3, 1}, {4, 1}},
-     [](SimKeyboardLighting& l) {
-         l.effect = 1, l.speed = 3, l.brightness = 2, l.direction = 1;
-         l.colour1 = {0xFF, 0, 0, 0};
-         l.colour2 = {0x12, 0x34, 0x56, 1};
-     }},
-    {"SetEffectReadsBack",
-     {kSetRainbow},
-     KbReport(0x14, {{4, 0}}),
-     Sparse{{0, 0x06},
-            {1, 0xBE},
-            {2, 0x14},
-            {3, 1},
-            {6, 1},
-            {7, 3},
-            {8, 2},
-            {9, 1},
-            {12, 0xFF},
-            {16, 0x12},
-            {17, 0x34},
-            {18, 0x56}},
-     [](SimKeyboardLighting& l) {
-         l.effect = 1, l.speed = 3, l.brightness = 2, l.direction = 1;
-         l.colour1 = {0xFF, 0, 0, 0};
-         l.colour2 = {0x12, 0x34, 0x56, 1};
-     }},
-    {"EffectAbove13Refused",
-     {},
-     KbReport(0x15, {{4, 1}, {5, 2}, {6, 14}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
-     Unchanged},
-    {"SpeedAbove4Refused",
-     {},
-     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {7, 5}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
-     Unchanged},
-    {"BrightnessAbove4Refused",
-     {},
-     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {8, 5}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
-     Unchanged},
-    {"DirectionAbove3Refused",
-     {},
-     KbReport(0x15, {{4, 1}, {5, 2}, {6, 2}, {9, 4}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 1}},
-     Unchanged},
-    {"SideLightOff",
-     {},
-     KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 0}, {16, 0xFF}, {19, 1}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {3, 1}, {4, 2}},
-     [](SimKeyboardLighting& l) { l.sideLight = 0; }},
-    {"SideLightOffReadsBack",
-     {KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 0}, {16, 0xFF}, {19, 1}})},
-     KbReport(0x14, {{4, 2}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x14}, {3, 1}, {4, 2}},
-     [](SimKeyboardLighting& l) { l.sideLight = 0; }},
-    {"SideLevelAbove4Refused",
-     {},
-     KbReport(0x15, {{4, 2}, {5, 6}, {6, 6}, {8, 5}, {16, 0xFF}, {19, 1}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 2}},
-     Unchanged},
-    {"SideWithoutItsEffectByteRefused",
-     {},
-     KbReport(0x15, {{4, 2}, {5, 6}, {6, 0}, {8, 0}, {16, 0xFF}, {19, 1}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x15}, {4, 2}},
-     Unchanged},
-    {"WriteFiveKeys",
-     {},
-     KbReport(0x19, {{4, 1},     {6, 13},    {7, 10},    {8, 11},    {9, 12},    {10, 13},
-                     {11, 14},   {12, 0x01}, {13, 0x02}, {14, 0x03}, {16, 0x04}, {20, 0x05},
-                     {24, 0x06}, {28, 0x07}, {29, 0x08}, {30, 0x09}}),
-     Sparse{{0, 0x06},   {1, 0xBE},   {2, 0x19},   {3, 1},      {4, 1},      {6, 13},
-            {7, 10},     {8, 11},     {9, 12},     {10, 13},    {11, 14},    {12, 0x01},
-            {13, 0x02},  {14, 0x03},  {16, 0x04},  {20, 0x05},  {24, 0x06},  {28, 0x07},
-            {29, 0x08},  {30, 0x09}},
+    {"ReadKeyLightingCarriesRgbOnly", {}, KbHex("06 BE 14 00 00"),
+     "06 BE 14 01 00 00 01 02 04 00 00 00 | 00 00 00 00 | FF", Unchanged},
+    {"ReadSideLight", {}, KbHex("06 BE 14 00 02"), "06 BE 14 01 02 00 00 00 04", Unchanged},
+    {"ReadOtherTargetRefused", {}, KbHex("06 BE 14 00 01"), "06 BE 14 00 01", Unchanged},
+    {"SetEffectKeepsEveryField", {}, KbHex(kSetRainbow), "06 BE 15 01 01", Rainbow},
+    {"SetEffectReadsBack", {kSetRainbow}, KbHex("06 BE 14 00 00"),
+     "06 BE 14 01 00 00 01 03 02 01 00 00 | FF 00 00 00 | 12 34 56", Rainbow},
+    {"EffectAbove13Refused", {}, KbHex("06 BE 15 00 01 02 0E"), "06 BE 15 00 01", Unchanged},
+    {"SpeedAbove4Refused", {}, KbHex("06 BE 15 00 01 02 02 05"), "06 BE 15 00 01", Unchanged},
+    {"BrightnessAbove4Refused", {}, KbHex("06 BE 15 00 01 02 02 00 05"), "06 BE 15 00 01", Unchanged},
+    {"DirectionAbove3Refused", {}, KbHex("06 BE 15 00 01 02 02 00 00 04"), "06 BE 15 00 01", Unchanged},
+    {"SideLightOffReadsBack", {"06 BE 15 00 02 06 06 00 00 00 00 00 | 00 00 00 00 | FF 00 00 01"},
+     KbHex("06 BE 14 00 02"), "06 BE 14 01 02", [](SimKeyboardLighting& l) { l.sideLight = 0; }},
+    {"SideLevelAbove4Refused", {}, KbHex("06 BE 15 00 02 06 06 00 05 00 00 00 | 00 00 00 00 | FF 00 00 01"),
+     "06 BE 15 00 02", Unchanged},
+    {"SideWithoutItsEffectByteRefused", {},
+     KbHex("06 BE 15 00 02 06 00 00 00 00 00 00 | 00 00 00 00 | FF 00 00 01"), "06 BE 15 00 02", Unchanged},
+    {"WriteFiveKeys", {},
+     KbHex("06 BE 19 00 01 00 0D 0A 0B 0C 0D 0E | 01 02 03 00 | 04 00 00 00 | 05 00 00 00 | 06 00 00 00 | 07 08 09"),
+     "06 BE 19 01 01 00 0D 0A 0B 0C 0D 0E | 01 02 03 00 | 04 00 00 00 | 05 00 00 00 | 06 00 00 00 | 07 08 09",
      [](SimKeyboardLighting& l) {
          l.keys[10] = {1, 2, 3, 0}, l.keys[11] = {4, 0, 0, 0}, l.keys[12] = {5, 0, 0, 0};
          l.keys[13] = {6, 0, 0, 0}, l.keys[14] = {7, 8, 9, 0};
      }},
-    {"ShortWriteLeavesKeyZeroAlone",
-     {KbReport(0x19, {{4, 1}, {6, 13}, {7, 0}, {12, 9}, {13, 9}, {14, 9}})},
-     KbReport(0x19, {{4, 1}, {6, 13}, {7, 5}, {8, 6}, {12, 1}, {16, 2}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 5}, {8, 6}, {12, 1},
-            {16, 2}},
+    // A key 0 after the first slot ends the list.
+    {"ShortWriteLeavesKeyZeroAlone", {"06 BE 19 00 01 00 0D 00 00 00 00 00 | 09 09 09"},
+     KbHex("06 BE 19 00 01 00 0D 05 06 00 00 00 | 01 00 00 00 | 02"),
+     "06 BE 19 01 01 00 0D 05 06 00 00 00 | 01 00 00 00 | 02",
      [](SimKeyboardLighting& l) {
          l.keys[0] = {9, 9, 9, 0}, l.keys[5] = {1, 0, 0, 0}, l.keys[6] = {2, 0, 0, 0};
      }},
-    {"KeyZeroInALaterSlotIsWritten",
-     {},
-     kWriteKeysFiveAndZero,
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 5}, {12, 0xA1},
-            {13, 0xA2}, {14, 0xA3}, {16, 0x0B}},
-     [](SimKeyboardLighting& l) {
-         l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0};
-     }},
-    {"WriteKeepsNoFourthByte",
-     {},
-     KbReport(0x19, {{4, 1}, {6, 13}, {7, 7}, {12, 1}, {13, 2}, {14, 3}, {15, 0x77}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {3, 1}, {4, 1}, {6, 13}, {7, 7}, {12, 1}, {13, 2},
-            {14, 3}},
-     [](SimKeyboardLighting& l) { l.keys[7] = {1, 2, 3, 0}; }},
-    // A read answers all five slots; the unused ones name key 0.
-    {"ReadKeyColours",
-     {kWriteKeysFiveAndZero},
-     KbReport(0x18, {{4, 1}, {6, 13}, {7, 5}, {8, 0}, {9, 9}}),
-     Sparse{{0, 0x06},  {1, 0xBE},  {2, 0x18},  {3, 1},     {4, 1},     {6, 13},   {7, 5},
-            {9, 9},     {12, 0xA1}, {13, 0xA2}, {14, 0xA3}, {16, 0x0B}, {24, 0x0B}, {28, 0x0B}},
-     [](SimKeyboardLighting& l) {
-         l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0};
-     }},
-    {"KeyColoursWithEffectAbove13Refused",
-     {},
-     KbReport(0x19, {{4, 1}, {6, 14}, {7, 5}, {12, 1}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x19}, {4, 1}},
-     Unchanged},
-    {"UnknownSubCommandRefused",
-     {},
-     KbReport(0x16, {{4, 1}, {6, 3}}),
-     Sparse{{0, 0x06}, {1, 0xBE}, {2, 0x16}, {4, 1}},
-     Unchanged},
-    {"WrongTagIgnored", {}, [] { Bytes r = kSetRainbow; r[1] = 0xBF; return r; }(),
-     std::nullopt, Unchanged},
-    {"ShortReportIgnored", {}, Bytes(kSetRainbow.begin(), kSetRainbow.end() - 1), std::nullopt,
-     Unchanged},
+    {"WriteKeepsNoFourthByte", {}, KbHex("06 BE 19 00 01 00 0D 07 00 00 00 00 | 01 02 03 77"),
+     "06 BE 19 01 01 00 0D 07 00 00 00 00 | 01 02 03", [](SimKeyboardLighting& l) { l.keys[7] = {1, 2, 3, 0}; }},
+    // Key 0 in a later slot is written; a read answers all five slots, unused ones as key 0.
+    {"ReadKeyColours", {kKeysFiveAndZero}, KbHex("06 BE 18 00 01 00 0D 05 00 09"),
+     "06 BE 18 01 01 00 0D 05 00 09 00 00 | A1 A2 A3 00 | 0B 00 00 00 | 00 00 00 00 | 0B 00 00 00 | 0B",
+     [](SimKeyboardLighting& l) { l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0}; }},
+    {"KeyColoursWithEffectAbove13Refused", {}, KbHex("06 BE 19 00 01 00 0E 05 00 00 00 00 | 01"),
+     "06 BE 19 00 01", Unchanged},
+    {"UnknownSubCommandRefused", {}, KbHex("06 BE 16 00 01 00 03"), "06 BE 16 00 01", Unchanged},
+    {"WrongTagIgnored", {}, KbHex("06 BF 15 00 01 02 01"), nullptr, Unchanged},
+    {"ShortReportIgnored", {}, KbHex("06 BE 15 00 01 02 01", 31), nullptr, Unchanged},
 };
+// clang-format on
 
 void PrintTo(const KeyboardCase& c, std::ostream* os) {
     *os << c.name;
@@ -405,19 +188,17 @@ TEST_P(KeyboardLighting, AnswersAndKeeps) {
     const KeyboardCase& c = GetParam();
     SimKeyboard keyboard(DefaultKeyboard(SimKind::KeyboardMx28));
     SimRequestOutcome outcome = kOk;
-    for (const Bytes& report : c.before) {
-        ASSERT_TRUE(keyboard.HandleOutput(report, outcome));
+    for (const char* report : c.before) {
+        ASSERT_TRUE(keyboard.HandleOutput(KbHex(report), outcome));
         ASSERT_EQ(outcome, kOk);
     }
     const auto reply = keyboard.HandleOutput(c.report, outcome);
-    if (!c.reply) {
+    if (c.reply == nullptr) {
         EXPECT_FALSE(reply);
         EXPECT_EQ(outcome, SimRequestOutcome::BadFrame);
     } else {
         ASSERT_TRUE(reply);
-        Bytes expected(32, 0);
-        for (const auto& [at, value] : *c.reply) expected[at] = value;
-        EXPECT_EQ(*reply, expected);
+        EXPECT_EQ(*reply, KbHex(c.reply));
     }
     SimKeyboardLighting expected;
     c.expect(expected);
