@@ -58,18 +58,15 @@ struct KeyboardFixture {
 
 // Steps until a step changes nothing.
 Status StepToTheEnd(KeyboardLighting& l, KeyboardLevel level, int delta) {
-    for (int i = 0; i < 5; ++i) {
-        auto changed = l.Step(level, delta);
-        if (!changed || !*changed) return changed ? Status{} : Status(changed.error());
-    }
-    return MakeError("no end to the steps");
+    Result<bool> changed = true;
+    for (int i = 0; i < 5 && changed && *changed; ++i) changed = l.Step(level, delta);
+    return !changed ? Status(changed.error()) : *changed ? MakeError("no end") : Status{};
 }
 std::vector<KeyColourAt> Keys(std::initializer_list<uint8_t> keys) {
     std::vector<KeyColourAt> out;
     for (uint8_t k : keys) out.push_back({k, {k, static_cast<uint8_t>(k + 0x10), 0x20, true}});
     return out;
 }
-
 #define EFFECT_REPORT "06 BE 15 00 01 02 "   // an effect change, then effect, speed, brightness...
 #define KEYS_REPORT "06 BE 19 00 01 00 05 "  // key colours for effect 5, then the keys and colours
 #define KB_ACT(...) [](KeyboardLighting& l) -> Status { return __VA_ARGS__; }
@@ -85,10 +82,12 @@ TEST(KeyboardWire, SendsExactlyTheseReports) {
     // clang-format off
     const Case cases[] = {
         // A colour 0 goes out as red.
-        {"Static0IsRed", KB_ACT(l.ChangeEffect({2, {}, {}, {}, Rgb{}})), Reports({EFFECT_REPORT "02 02 03 01 00 00 | FF"})},
+        {"Static0IsRed", KB_ACT(l.ChangeEffect({2, {}, {}, {}, Rgb{}})),
+         Reports({EFFECT_REPORT "02 02 03 01 00 00 | FF"})},
         {"RainbowTakesColour2", KB_ACT(l.ChangeEffect({1, {}, {}, {}, Rgb{0x12, 0x34, 0x56}})),
          Reports({EFFECT_REPORT "01 02 03 01 00 00 | FF 00 00 00 | 12 34 56 01"})},
-        {"CustomCarriesNoColour", KB_ACT(l.ChangeEffect({13, {}, {}, {}, {}})), Reports({EFFECT_REPORT "0D 02 03 01 00 00 | 00 FF"})},
+        {"CustomCarriesNoColour", KB_ACT(l.ChangeEffect({13, {}, {}, {}, {}})),
+         Reports({EFFECT_REPORT "0D 02 03 01 00 00 | 00 FF"})},
         {"EveryField", KB_ACT(l.ChangeEffect({10, 4, 0, 3, Rgb{0, 0, 1}})),
          Reports({EFFECT_REPORT "0A 04 00 03 00 00 | 00 00 00 01 | 00 00 01 01"})},
         {"Effect14", KB_ACT(l.ChangeEffect({14, {}, {}, {}, {}})), {}},
@@ -100,11 +99,12 @@ TEST(KeyboardWire, SendsExactlyTheseReports) {
         {"SpeedStopsAt0", KB_ACT(StepToTheEnd(l, KeyboardLevel::Speed, -1)),
          Reports({EFFECT_REPORT "05 01 03 01 00 00 | 00 00 00 00 | 11 22 33 01",
                   EFFECT_REPORT "05 00 03 01 00 00 | 00 00 00 00 | 11 22 33 01"})},
-        {"SideOn", KB_ACT(l.SetSideLed(true)), Reports({"06 BE 15 00 02 06 06 00 04 00 00 00 | 00 00 00 00 | FF 00 00 01"})},
+        {"SideOn", KB_ACT(l.SetSideLed(true)),
+         Reports({"06 BE 15 00 02 06 06 00 04 00 00 00 | 00 00 00 00 | FF 00 00 01"})},
         // Key reports carry the effect last read; twelve keys make reports of 5, 5 and 2.
         {"TwelveKeys", KB_ACT(l.WriteKeyColours(Keys({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}))),
-         Reports({KEYS_REPORT "01 02 03 04 05 | 01 11 20 00 | 02 12 20 00 | 03 13 20 00 | 04 14 20 00 | 05 15 20",
-                  KEYS_REPORT "06 07 08 09 0A | 06 16 20 00 | 07 17 20 00 | 08 18 20 00 | 09 19 20 00 | 0A 1A 20",
+         Reports({KEYS_REPORT "01 02 03 04 05 01 11 20 00 02 12 20 00 03 13 20 00 04 14 20 00 05 15 20",
+                  KEYS_REPORT "06 07 08 09 0A 06 16 20 00 07 17 20 00 08 18 20 00 09 19 20 00 0A 1A 20",
                   KEYS_REPORT "0B 0C 00 00 00 | 0B 1B 20 00 | 0C 1C 20"})},
         // Sorted: a key 0 is never mistaken for the end of a report's list.
         {"KeyZeroGoesFirst", KB_ACT(l.WriteKeyColours(Keys({9, 0, 4}))),

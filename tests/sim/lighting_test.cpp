@@ -146,13 +146,15 @@ const KeyboardCase kKeyboardCases[] = {
     {"DirectionAbove3Refused", {}, KbHex("06 BE 15 00 01 02 02 00 00 04"), "06 BE 15 00 01", Unchanged},
     {"SideLightOffReadsBack", {"06 BE 15 00 02 06 06 00 00 00 00 00 | 00 00 00 00 | FF 00 00 01"},
      KbHex("06 BE 14 00 02"), "06 BE 14 01 02", [](SimKeyboardLighting& l) { l.sideLight = 0; }},
-    {"SideLevelAbove4Refused", {}, KbHex("06 BE 15 00 02 06 06 00 05 00 00 00 | 00 00 00 00 | FF 00 00 01"),
+    {"SideLevelAbove4Refused", {},
+     KbHex("06 BE 15 00 02 06 06 00 05 00 00 00 | 00 00 00 00 | FF 00 00 01"),
      "06 BE 15 00 02", Unchanged},
     {"SideWithoutItsEffectByteRefused", {},
-     KbHex("06 BE 15 00 02 06 00 00 00 00 00 00 | 00 00 00 00 | FF 00 00 01"), "06 BE 15 00 02", Unchanged},
+     KbHex("06 BE 15 00 02 06 00 00 00 00 00 00 | 00 00 00 00 | FF 00 00 01"), "06 BE 15 00 02",
+     Unchanged},
     {"WriteFiveKeys", {},
-     KbHex("06 BE 19 00 01 00 0D 0A 0B 0C 0D 0E | 01 02 03 00 | 04 00 00 00 | 05 00 00 00 | 06 00 00 00 | 07 08 09"),
-     "06 BE 19 01 01 00 0D 0A 0B 0C 0D 0E | 01 02 03 00 | 04 00 00 00 | 05 00 00 00 | 06 00 00 00 | 07 08 09",
+     KbHex("06 BE 19 00 01 00 0D 0A 0B 0C 0D 0E 01 02 03 00 04 00 00 00 05 00 00 00 06 00 00 00 07 08 09"),
+     "06 BE 19 01 01 00 0D 0A 0B 0C 0D 0E 01 02 03 00 04 00 00 00 05 00 00 00 06 00 00 00 07 08 09",
      [](SimKeyboardLighting& l) {
          l.keys[10] = {1, 2, 3, 0}, l.keys[11] = {4, 0, 0, 0}, l.keys[12] = {5, 0, 0, 0};
          l.keys[13] = {6, 0, 0, 0}, l.keys[14] = {7, 8, 9, 0};
@@ -165,10 +167,11 @@ const KeyboardCase kKeyboardCases[] = {
          l.keys[0] = {9, 9, 9, 0}, l.keys[5] = {1, 0, 0, 0}, l.keys[6] = {2, 0, 0, 0};
      }},
     {"WriteKeepsNoFourthByte", {}, KbHex("06 BE 19 00 01 00 0D 07 00 00 00 00 | 01 02 03 77"),
-     "06 BE 19 01 01 00 0D 07 00 00 00 00 | 01 02 03", [](SimKeyboardLighting& l) { l.keys[7] = {1, 2, 3, 0}; }},
+     "06 BE 19 01 01 00 0D 07 00 00 00 00 | 01 02 03",
+     [](SimKeyboardLighting& l) { l.keys[7] = {1, 2, 3, 0}; }},
     // Key 0 in a later slot is written; a read answers all five slots, unused ones as key 0.
     {"ReadKeyColours", {kKeysFiveAndZero}, KbHex("06 BE 18 00 01 00 0D 05 00 09"),
-     "06 BE 18 01 01 00 0D 05 00 09 00 00 | A1 A2 A3 00 | 0B 00 00 00 | 00 00 00 00 | 0B 00 00 00 | 0B",
+     "06 BE 18 01 01 00 0D 05 00 09 00 00 A1 A2 A3 00 0B 00 00 00 00 00 00 00 0B 00 00 00 0B",
      [](SimKeyboardLighting& l) { l.keys[5] = {0xA1, 0xA2, 0xA3, 0}, l.keys[0] = {0x0B, 0, 0, 0}; }},
     {"KeyColoursWithEffectAbove13Refused", {}, KbHex("06 BE 19 00 01 00 0E 05 00 00 00 00 | 01"),
      "06 BE 19 00 01", Unchanged},
