@@ -151,7 +151,7 @@ Hsv ColourPickerModel::KeepMarker(Rgb colour) const {
 
 bool ColourPickerModel::Pick(Rgb colour, Hsv hsv) {
     const PickerChoice before = Choice();
-    if (mode_ == LedMode::Off || mode_ == LedMode::ProfileColour) mode_ = LedMode::Colour;
+    if (mode_ == PickerMode::Off || mode_ == PickerMode::ProfileColour) mode_ = PickerMode::Colour;
     picked_ = colour;
     hsv_ = hsv;
     return Choice() != before;
@@ -191,20 +191,20 @@ Result<bool> ColourPickerModel::ChooseSwatch(std::size_t index) {
     return SetRgb(PickerSwatches()[index]);
 }
 
-bool ColourPickerModel::SetMode(LedMode mode) {
+bool ColourPickerModel::SetMode(PickerMode mode) {
     const PickerChoice before = Choice();
     Rgb colour = picked_;
     switch (mode) {
-        case LedMode::Off:
+        case PickerMode::Off:
             colour = {};
             break;
-        case LedMode::ProfileColour:
+        case PickerMode::ProfileColour:
             colour = profileColour_;
             break;
-        case LedMode::Colour:
-        case LedMode::Breathing:
-        case LedMode::On:
-            if (mode_ == LedMode::Off) colour = profileColour_;
+        case PickerMode::Colour:
+        case PickerMode::Breathing:
+        case PickerMode::On:
+            if (mode_ == PickerMode::Off) colour = profileColour_;
             break;
     }
     mode_ = mode;

@@ -43,7 +43,7 @@ Result<Rgb> ParseHexColour(std::string_view text);
 std::string FormatHexColour(Rgb colour);
 
 // What the mode buttons choose for the LEDs being edited.
-enum class LedMode : uint8_t {
+enum class PickerMode : uint8_t {
     Colour,         // a colour from the wheel, sliders, hex field or swatches; breathing as it was
     Breathing,      // "Breathing": the own colour, breathing
     On,             // "ON": the own colour, steady
@@ -53,7 +53,7 @@ enum class LedMode : uint8_t {
 
 struct PickerChoice {
     Rgb colour;  // as the device will show it (2-bit rounded where the device keeps 2 bits)
-    LedMode mode = LedMode::Colour;
+    PickerMode mode = PickerMode::Colour;
     bool operator==(const PickerChoice&) const = default;
 };
 
@@ -67,7 +67,7 @@ const std::array<Rgb, kSwatchCount>& PickerSwatches();
 
 struct ColourPickerSetup {
     Rgb initial;
-    LedMode initialMode = LedMode::Colour;
+    PickerMode initialMode = PickerMode::Colour;
     // The device keeps 2 bits a channel (profile colours of the oldest layout class): the
     // colour is shown, previewed and handed back as the device will show it.
     bool twoBitChannels = false;
@@ -87,7 +87,7 @@ class ColourPickerModel {
     // The colour as the device shows it: the picked colour, rounded to 2 bits a channel
     // where the device keeps no more.
     Rgb Shown() const;
-    LedMode Mode() const { return mode_; }
+    PickerMode Mode() const { return mode_; }
     PickerChoice Choice() const { return {Shown(), mode_}; }
     // The channel values the device takes: 0..3 each with 2-bit channels, else 0..255.
     std::array<uint8_t, 3> DeviceChannels() const;
@@ -104,7 +104,7 @@ class ColourPickerModel {
     // Breathing and ON keep the colour; leaving "OFF" for them brings the profile colour
     // back, since the dark colour is no colour of the LED's own. OFF shows black; the
     // profile colour copies the profile's colour in.
-    bool SetMode(LedMode mode);
+    bool SetMode(PickerMode mode);
 
   private:
     // The wheel position of colour, keeping the hue and saturation where colour has none.
@@ -114,7 +114,7 @@ class ColourPickerModel {
 
     Rgb picked_;
     Hsv hsv_;
-    LedMode mode_;
+    PickerMode mode_;
     bool twoBit_;
     Rgb profileColour_;
 };

@@ -24,7 +24,8 @@ namespace {
 constexpr std::size_t kOkText = 7;
 constexpr std::size_t kCancelText = 8;
 constexpr std::array<std::size_t, 3> kModeTexts = {47, 48, 49};  // Breathing, ON, OFF
-constexpr std::array<LedMode, 3> kModeButtons = {LedMode::Breathing, LedMode::On, LedMode::Off};
+constexpr std::array<PickerMode, 3> kModeButtons = {PickerMode::Breathing, PickerMode::On,
+                                                    PickerMode::Off};
 constexpr std::array<std::size_t, 3> kChannelTexts = {kWordColourRed, kWordColourGreen,
                                                       kWordColourBlue};
 constexpr int kCaptionFont = 8;  // Tahoma bold 14
@@ -259,7 +260,7 @@ QWidget* ColourPickerDialog::BuildModeRow() {
         modes_[i] = new QPushButton(ToQ(strings_.button_str[kModeTexts[i]]), box);
         modes_[i]->setCheckable(true);
         modes_[i]->setAutoDefault(false);
-        const LedMode mode = kModeButtons[i];
+        const PickerMode mode = kModeButtons[i];
         connect(modes_[i], &QPushButton::clicked, this,
                 [this, mode] { Show(model_.SetMode(mode)); });
         row->addWidget(modes_[i]);
@@ -271,7 +272,7 @@ QWidget* ColourPickerDialog::BuildModeRow() {
     profileSwatch_ = SwatchButton(request_.setup.profileColour, box);
     profileSwatch_->setCheckable(true);
     connect(profileSwatch_, &QPushButton::clicked, this,
-            [this] { Show(model_.SetMode(LedMode::ProfileColour)); });
+            [this] { Show(model_.SetMode(PickerMode::ProfileColour)); });
     row->addWidget(profileSwatch_);
     row->addStretch();
     return box;
@@ -293,8 +294,8 @@ QWidget* ColourPickerDialog::BuildButtons() {
     return box;
 }
 
-QPushButton* ColourPickerDialog::ModeButton(LedMode mode) const {
-    if (mode == LedMode::ProfileColour) return profileSwatch_;
+QPushButton* ColourPickerDialog::ModeButton(PickerMode mode) const {
+    if (mode == PickerMode::ProfileColour) return profileSwatch_;
     for (std::size_t i = 0; i < kModeButtons.size(); ++i) {
         if (kModeButtons[i] == mode) return modes_[i];
     }
@@ -321,7 +322,7 @@ void ColourPickerDialog::Show(bool choiceChanged, const QWidget* from) {
     for (std::size_t i = 0; i < modes_.size(); ++i) {
         if (modes_[i]) modes_[i]->setChecked(model_.Mode() == kModeButtons[i]);
     }
-    if (profileSwatch_) profileSwatch_->setChecked(model_.Mode() == LedMode::ProfileColour);
+    if (profileSwatch_) profileSwatch_->setChecked(model_.Mode() == PickerMode::ProfileColour);
     showing_ = false;
     if (choiceChanged && request_.preview) {
         if (auto start = previews_.Want(model_.Choice())) StartPreview(*start);

@@ -87,7 +87,7 @@ class ColourPickerDialog : public QDialog {
     QLineEdit* HexEdit() const { return hex_; }
     QLabel* HexHint() const { return hint_; }
     QPushButton* Swatch(std::size_t index) const { return swatches_.at(index); }
-    QPushButton* ModeButton(LedMode mode) const;  // null without LED modes or for Colour
+    QPushButton* ModeButton(PickerMode mode) const;  // null without LED modes or for Colour
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
 

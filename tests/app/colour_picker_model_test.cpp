@@ -49,7 +49,7 @@ TEST(ColourPickerModel, RefusedValuesChangeNothing) {
     for (const auto& [channel, value] : {std::pair{3, 0}, {0, 256}, {-1, 0}})
         EXPECT_FALSE(model.SetChannel(channel, value));
     EXPECT_FALSE(model.ChooseSwatch(kSwatchCount));
-    EXPECT_EQ(model.Choice(), (PickerChoice{{1, 2, 3}, LedMode::Colour}));
+    EXPECT_EQ(model.Choice(), (PickerChoice{{1, 2, 3}, PickerMode::Colour}));
 }
 
 TEST(ColourPickerModel, TwoBitDevicesGetTheNearestOfFourLevels) {
@@ -72,15 +72,16 @@ TEST(ColourPickerModel, TwoBitDevicesGetTheNearestOfFourLevels) {
 // Scripts of o(ff), n (on), b(reathing), p(rofile swatch), h(ex "#112233"), x (a bad hex).
 TEST(ColourPickerModel, ModesAndColoursTogether) {
     const std::string_view modeSteps = "onbp";
-    const LedMode modes[] = {LedMode::Off, LedMode::On, LedMode::Breathing, LedMode::ProfileColour};
+    const PickerMode modes[] = {PickerMode::Off, PickerMode::On, PickerMode::Breathing,
+                                PickerMode::ProfileColour};
     const Rgb own{10, 20, 30}, blue{0, 0, 255}, hex{0x11, 0x22, 0x33};
     for (const auto& [script, expected] :
-         {std::pair{"o", PickerChoice{{0, 0, 0}, LedMode::Off}},  // off is dark
-          {"on", {blue, LedMode::On}},            // leaving off brings the profile colour
-          {"p", {blue, LedMode::ProfileColour}},  // the profile swatch copies it in
-          {"ph", {hex, LedMode::Colour}},         // a picked colour leaves it (and off)
-          {"bh", {hex, LedMode::Breathing}},      // ... but keeps breathing
-          {"bx", {own, LedMode::Breathing}}}) {   // breathing keeps the colour, a bad hex too
+         {std::pair{"o", PickerChoice{{0, 0, 0}, PickerMode::Off}},  // off is dark
+          {"on", {blue, PickerMode::On}},            // leaving off brings the profile colour
+          {"p", {blue, PickerMode::ProfileColour}},  // the profile swatch copies it in
+          {"ph", {hex, PickerMode::Colour}},         // a picked colour leaves it (and off)
+          {"bh", {hex, PickerMode::Breathing}},      // ... but keeps breathing
+          {"bx", {own, PickerMode::Breathing}}}) {   // breathing keeps the colour, a bad hex too
         ColourPickerModel model({.initial = own, .profileColour = blue});
         for (const char step : std::string_view(script)) {
             const size_t mode = modeSteps.find(step);
@@ -106,13 +107,13 @@ TEST(ColourPickerModel, GreyAndBlackKeepTheWheelMarker) {
 // Changes during one preview give one more, the newest; a closed window previews none.
 TEST(PreviewCoalescer, OneInFlightNewestWins) {
     PreviewCoalescer coalescer;
-    EXPECT_EQ(coalescer.Want({{1, 0, 0}, LedMode::Colour})->colour, (Rgb{1, 0, 0}));
+    EXPECT_EQ(coalescer.Want({{1, 0, 0}, PickerMode::Colour})->colour, (Rgb{1, 0, 0}));
     for (int i = 0; i < 50; ++i)
-        EXPECT_FALSE(coalescer.Want({{uint8_t(i), 7, 7}, LedMode::Colour}));
+        EXPECT_FALSE(coalescer.Want({{uint8_t(i), 7, 7}, PickerMode::Colour}));
     EXPECT_EQ(coalescer.Finished()->colour, (Rgb{49, 7, 7}));
     EXPECT_FALSE(coalescer.Finished());
-    EXPECT_TRUE(coalescer.Want({{2, 0, 0}, LedMode::Off}));  // idle again: starts at once
-    EXPECT_FALSE(coalescer.Want({{3, 0, 0}, LedMode::Colour}));
+    EXPECT_TRUE(coalescer.Want({{2, 0, 0}, PickerMode::Off}));  // idle again: starts at once
+    EXPECT_FALSE(coalescer.Want({{3, 0, 0}, PickerMode::Colour}));
     coalescer.DropWaiting();
     EXPECT_FALSE(coalescer.Finished());
     // A device thread finishing previews while the window keeps wanting new ones: a
@@ -135,7 +136,7 @@ TEST(PreviewCoalescer, OneInFlightNewestWins) {
     constexpr int kWants = 2000;
     for (int i = 1; i <= kWants; ++i) {
         if (auto start =
-                coalescer.Want({{uint8_t(i & 0xFF), uint8_t(i >> 8), 1}, LedMode::Colour})) {
+                coalescer.Want({{uint8_t(i & 0xFF), uint8_t(i >> 8), 1}, PickerMode::Colour})) {
             std::lock_guard lock(mutex);
             EXPECT_FALSE(handedOver.has_value()) << "two previews in flight";
             handedOver = start;

@@ -99,7 +99,7 @@ class ColourPickerTest : public QObject {
         ColourPickerDialog dialog(request);
         dialog.show();
         for (int v : {0, 40, 80, 120}) dialog.ChannelSlider(0)->setValue(v);
-        UiRig::Click(dialog.ModeButton(LedMode::Breathing));
+        UiRig::Click(dialog.ModeButton(PickerMode::Breathing));
         QCOMPARE(previews.size(), std::size_t{1});
         std::exchange(done, nullptr)();  // the device finished: the newest waiting goes out
         QCOMPARE(previews.size(), std::size_t{2});
@@ -107,7 +107,7 @@ class ColourPickerTest : public QObject {
         UiRig::Click(dialog.OkButton());
         QVERIFY(dialog.isVisible() && dialog.HexHint()->isVisible());
         QCOMPARE(previews.back(), dialog.Choice());
-        UiRig::Click(dialog.ModeButton(LedMode::Off));  // waits behind the second
+        UiRig::Click(dialog.ModeButton(PickerMode::Off));  // waits behind the second
         UiRig::Click(dialog.CancelButton());
         QCOMPARE(restores, 1);
         std::exchange(done, nullptr)();  // finished after Cancel: OFF is not sent
@@ -148,7 +148,7 @@ class ColourPickerTest : public QObject {
             ColourPickerDialog dialog(request);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-            QCOMPARE(dialog.ModeButton(LedMode::Off) != nullptr, request.ledModes);
+            QCOMPARE(dialog.ModeButton(PickerMode::Off) != nullptr, request.ledModes);
             rig.Screenshot(&dialog, file);
             request.ledModes = false;
             request.setup.twoBitChannels = true;
