@@ -10,13 +10,6 @@
 namespace qvm {
 namespace {
 
-// The device's own failure (it left, stayed busy...), else that it did not take `what`.
-// Why the writes of an operation that began at `mark` did not all go through.
-Error DidNotTake(const DeviceCommands& commands, const std::string& path, uint64_t mark,
-                 const std::string& what) {
-    return commands.FailureSince(path, mark, "the device did not take the " + what).ToError();
-}
-
 Status CheckProfile(int profile) {
     if (profile < 0 || profile >= kProfileCount) {
         return MakeError("profile " + std::to_string(profile) + " is outside 0 to 4");
@@ -101,7 +94,7 @@ Status ConfigModel::WriteStagesLocked(std::span<const int> stages) {
              ok;
     }
     ok = Notify() && ok;
-    if (!ok) return DidNotTake(commands_, path_, mark, "DPI stage values");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "DPI stage values");
     return {};
 }
 
@@ -116,7 +109,7 @@ Status ConfigModel::SelectStageLocked(int stage) {
     if (stage < 0) return MakeError("a DPI stage index cannot be negative");
     stage = std::min(stage, kMaxStageIndex);
     if (!commands_.SetSettingByte2(path_, static_cast<uint8_t>(stage))) {
-        return DidNotTake(commands_, path_, mark, "current DPI stage");
+        return commands_.NotTakenSince(path_, mark, "current DPI stage");
     }
     Update([&](ConfigImage& image) { image.currentDpiStage = stage; });
     return {};
@@ -140,7 +133,7 @@ Status ConfigModel::SetStageFlags(const std::array<bool, kDpiStageCount>& flags)
             image.stageFlags[static_cast<std::size_t>(k)] = flags[static_cast<std::size_t>(k)];
         }
     });
-    if (!ok) return DidNotTake(commands_, path_, mark, "stage flags");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "stage flags");
     return {};
 }
 
@@ -165,7 +158,7 @@ Status ConfigModel::SetReportRate(int code) {
     ok = commands_.ReloadSettings(path_) && ok;
     ok = Notify() && ok;
     Update([&](ConfigImage& image) { image.reportRateCode = code; });
-    if (!ok) return DidNotTake(commands_, path_, mark, "report rate");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "report rate");
     return {};
 }
 
@@ -183,7 +176,7 @@ Status ConfigModel::SetAngleSnapping(bool on) {
     });
     ok = commands_.ReloadSettings(path_) && ok;
     Update([&](ConfigImage& image) { image.angleSnapping = on; });
-    if (!ok) return DidNotTake(commands_, path_, mark, "angle snapping setting");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "angle snapping setting");
     return {};
 }
 
@@ -208,7 +201,7 @@ Status ConfigModel::WriteSlotLocked(int profile, int button, ButtonSlot slot, bo
                                                                                           text};
         StoreSlotBytes(m, profile, button, slot);
     });
-    if (!ok) return DidNotTake(commands_, path_, mark, "button assignment");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "button assignment");
     return {};
 }
 
@@ -249,7 +242,7 @@ Status ConfigModel::ImageCopy::WriteButton(int profile, int button, ButtonSlot s
     image_.buttons[static_cast<std::size_t>(profile)][j] =
         held.type == 0 ? image_.defaults[j]
                        : ShownSlot{held, FormatButtonSlot(held, image_.dpiStep)};
-    if (!ok) return DidNotTake(model_.commands_, model_.path_, mark, "button assignment");
+    if (!ok) return model_.commands_.NotTakenSince(model_.path_, mark, "button assignment");
     return {};
 }
 
@@ -284,7 +277,7 @@ Status ConfigModel::AssignButton(int profile, int button, uint8_t type, uint8_t 
     RecomputeSoleLeftClickButton();
     if (!written) return written;
     if (!before || !after)
-        return DidNotTake(commands_, path_, mark, "update notice around the button assignment");
+        return commands_.NotTakenSince(path_, mark, "update notice around the button assignment");
     return {};
 }
 
@@ -317,7 +310,7 @@ Status ConfigModel::SetKeyCycleList(int profile, std::span<const KeyCycleEntry> 
             std::copy(head.begin(), head.end(), image.bytes.begin() + at);
         }
     });
-    if (!ok) return DidNotTake(commands_, path_, mark, "key-cycle list");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "key-cycle list");
     return {};
 }
 
@@ -338,7 +331,7 @@ Status ConfigModel::SetProfileName(int profile, std::string_view name) {
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].name = shown;
     });
-    if (!ok) return DidNotTake(commands_, path_, mark, "profile name");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "profile name");
     return {};
 }
 
@@ -370,7 +363,7 @@ Status ConfigModel::SetProfileColour(int profile, uint8_t red, uint8_t green, ui
     Update([&](ConfigImage& image) {
         image.profiles[static_cast<std::size_t>(profile)].colour = shown;
     });
-    if (!ok) return DidNotTake(commands_, path_, mark, "profile colour");
+    if (!ok) return commands_.NotTakenSince(path_, mark, "profile colour");
     return {};
 }
 
@@ -384,7 +377,7 @@ Status ConfigModel::SelectProfileLocked(int profile) {
     const uint64_t mark = commands_.FailureMark();
     if (Status ok = CheckProfile(profile); !ok) return ok;
     if (!commands_.SetActiveProfile(path_, profile))
-        return DidNotTake(commands_, path_, mark, "profile selection");
+        return commands_.NotTakenSince(path_, mark, "profile selection");
     std::lock_guard lock(published_);
     ConfigImage copy = *current_;
     copy.currentProfile = profile;

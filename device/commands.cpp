@@ -316,6 +316,11 @@ DeviceFailure DeviceCommands::FailureSince(const std::string& path, uint64_t mar
     return FailureOr(path, std::move(fallback));
 }
 
+Error DeviceCommands::NotTakenSince(const std::string& path, uint64_t mark,
+                                    const std::string& what) const {
+    return FailureSince(path, mark, "the device did not take the " + what).ToError();
+}
+
 // ---- Update bracket ----
 
 std::optional<bool> DeviceCommands::OpenBracket(const std::string& path) {

@@ -153,6 +153,8 @@ class DeviceCommands final : public MemoryAccess {
     // closing update notice) went through; else as FailureOr.
     uint64_t FailureMark() const { return transport_.FailureMark(); }
     DeviceFailure FailureSince(const std::string& path, uint64_t mark, std::string fallback) const;
+    // FailureSince as an error, with "the device did not take the <what>" as the fallback.
+    Error NotTakenSince(const std::string& path, uint64_t mark, const std::string& what) const;
 
     Transport& GetTransport() { return transport_; }
     DeviceValueTable& Values() { return values_; }

@@ -9,11 +9,6 @@
 namespace qvm {
 namespace {
 
-Error NotTaken(const DeviceCommands& commands, const std::string& path, uint64_t mark,
-               const std::string& what) {
-    return commands.FailureSince(path, mark, "the device did not take the " + what).ToError();
-}
-
 Status CheckEffectGeneration(int32_t generation) {
     if (generation < kFirstLightingGeneration) {
         return MakeError(ErrorKind::BadInput, "this mouse (protocol generation " +
@@ -75,7 +70,7 @@ Status SetMouseLightingEffect(ConfigModel& model, int effect) {
         if (Status ok = CheckEffectGeneration(commands.Values().Generation(path)); !ok) return ok;
         const uint64_t mark = commands.FailureMark();
         if (!commands.SetLightingEffect(path, effect)) {
-            return NotTaken(commands, path, mark, "lighting effect");
+            return commands.NotTakenSince(path, mark, "lighting effect");
         }
         const uint8_t byte = static_cast<uint8_t>(effect);
         KeepBytes(copy.Image(), kLightingEffectAddress, std::span(&byte, 1));
@@ -93,7 +88,8 @@ Status PreviewLedColours(ConfigModel& model, std::span<const LedEdit> edits) {
         for (const LedEdit& e : edits) {
             if (!commands.PreviewLedColour(path, static_cast<uint8_t>(e.led), kLedPreviewExtra,
                                            e.record)) {
-                return NotTaken(commands, path, mark, "preview of LED " + std::to_string(e.led));
+                return commands.NotTakenSince(path, mark,
+                                              "preview of LED " + std::to_string(e.led));
             }
         }
         return {};
@@ -120,7 +116,7 @@ Status StoreLedColours(ConfigModel& model, std::span<const LedEdit> edits) {
             // A notice that failed after the write went through still leaves the device
             // holding the colour, but the user has to know the device is in trouble.
             if (!ok || commands.GetTransport().FailureSince(path, mark)) {
-                return NotTaken(commands, path, mark, "colour of LED " + std::to_string(e.led));
+                return commands.NotTakenSince(path, mark, "colour of LED " + std::to_string(e.led));
             }
             KeepBytes(copy.Image(), address, bytes);
         }
@@ -185,7 +181,7 @@ Result<LedTable> ReadLedTable(ConfigModel& model) {
         bool ok = false;
         commands.Bracketed(path,
                            [&] { ok = commands.ReadMemory(path, table->base, bytes, false); });
-        if (!ok) return NotTaken(commands, path, mark, "read of the LED colours");
+        if (!ok) return commands.NotTakenSince(path, mark, "read of the LED colours");
         KeepBytes(copy.Image(), table->base, bytes);
         leds = DecodeTable(bytes);
         return {};
