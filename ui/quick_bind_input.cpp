@@ -5,6 +5,7 @@
 
 #include "lang/linux_keycodes.h"
 #include "lang/ui_strings.h"
+#include "macro/macro_recorder.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {
@@ -21,20 +22,9 @@ std::optional<int> Set1ScanCodeOfNative(quint32 nativeScanCode) {
 }
 
 uint32_t BindingMaskOfXButton(int xButton) {
-    switch (xButton) {
-        case 1:  // left
-            return 0x01;
-        case 3:  // right
-            return 0x02;
-        case 2:  // middle
-            return 0x04;
-        case 8:  // back
-            return 0x08;
-        case 9:  // forward
-            return 0x10;
-        default:  // the wheel and tilt, buttons past 9
-            return 0;
-    }
+    // Quick binding's masks are the macro button bits: one table turns X buttons into both.
+    const std::optional<PointerInput> pointer = PointerInputFromX11Button(xButton, true);
+    return pointer ? pointer->pressed : 0;
 }
 
 QuickBindInput::QuickBindInput(InputSource& source, QWidget* grabWidget, QObject* parent)
