@@ -56,6 +56,9 @@ const std::vector<CommandSpec>& Commands();
 void AddConfigCommands(std::vector<CommandSpec>& commands);
 // The macro commands: device macro slots, the macro library and the function library.
 void AddMacroCommands(std::vector<CommandSpec>& commands);
+// The lighting commands: `light ...` for mice, `kbd ...` for keyboards.
+void AddLightCommands(std::vector<CommandSpec>& commands);
+void AddKeyboardCommands(std::vector<CommandSpec>& commands);
 
 // A session with the chosen device's configuration loaded.
 struct LoadedDevice {

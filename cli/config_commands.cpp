@@ -46,19 +46,6 @@ Result<int> Number(const std::string& text, int max, const std::string& what) {
     return static_cast<int>(*n);
 }
 
-// `text` is `word` in any case.
-bool IsWord(const std::string& text, std::string_view word) {
-    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == b;
-    });
-}
-
-Result<bool> OnOff(const std::string& text) {
-    if (IsWord(text, "on") || text == "1") return true;
-    if (IsWord(text, "off") || text == "0") return false;
-    return MakeError("expected on or off, not '" + text + "'");
-}
-
 // The DPI stages the device has, as its DPI page shows them: "allowed 1..N" when
 // `stage` (counted from 1) is not one of them. A device that does not report its count
 // is taken to have all five.
@@ -140,8 +127,8 @@ int RunSetRate(CommandContext& c) {
 
 int RunSetSnapping(CommandContext& c) {
     int status = kExitOk;
-    auto on = OnOff(c.args[0]);
-    if (!on) return Fail(c.err, kExitUsage, "angle snapping: " + on.message());
+    auto on = ParseOnOff(c.args[0], "angle snapping");
+    if (!on) return Fail(c.err, kExitUsage, on.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
     return Done(c, l->model->SetAngleSnapping(*on), "cannot set angle snapping");
@@ -179,26 +166,22 @@ int RunSetColour(CommandContext& c) {
     int status = kExitOk;
     auto profile = Number(c.args[0], kProfileCount, "profile");
     if (!profile) return Fail(c.err, kExitUsage, profile.message());
-    std::string hex = c.args[1];
-    if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
-    auto rgb = hex.size() == 6 ? ParseHexBytes(hex) : Result<std::vector<uint8_t>>(MakeError(""));
-    if (!rgb) {
-        return Fail(c.err, kExitUsage, "colour '" + c.args[1] + "': expected #RRGGBB");
-    }
+    auto rgb = ParseColour(c.args[1]);
+    if (!rgb) return Fail(c.err, kExitUsage, rgb.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
-    std::vector<uint8_t> v = *rgb;
+    Rgb v = *rgb;
     if (l->image->Layout().colourPacked) {
-        for (auto& channel : v) channel = Reduce8Bit(channel);  // 2 bits a channel
+        for (uint8_t* channel : {&v.red, &v.green, &v.blue}) {
+            *channel = Reduce8Bit(*channel);  // 2 bits a channel
+        }
     }
-    const Status coloured = l->model->SetProfileColour(*profile - 1, v[0], v[1], v[2]);
+    const Status coloured = l->model->SetProfileColour(*profile - 1, v.red, v.green, v.blue);
     if (!coloured) return Done(c, coloured, "cannot set the profile colour");
     const Rgb stored =
         l->model->Snapshot()->profiles[static_cast<std::size_t>(*profile - 1)].colour;
-    if (std::vector<uint8_t>{stored.red, stored.green, stored.blue} != *rgb) {
-        char text[8];
-        std::snprintf(text, sizeof text, "#%02x%02x%02x", stored.red, stored.green, stored.blue);
-        c.out << "profile " << *profile << " colour stored as " << text
+    if (stored != *rgb) {
+        c.out << "profile " << *profile << " colour stored as " << ColourText(stored)
               << " (the nearest colour this device keeps)\n";
     }
     return kExitOk;
@@ -208,8 +191,8 @@ int RunSetFlags(CommandContext& c) {
     int status = kExitOk;
     auto stage = Number(c.args[0], kDpiStageCount, "DPI stage");
     if (!stage) return Fail(c.err, kExitUsage, stage.message());
-    auto on = OnOff(c.args[1]);
-    if (!on) return Fail(c.err, kExitUsage, "stage flag: " + on.message());
+    auto on = ParseOnOff(c.args[1], "stage flag");
+    if (!on) return Fail(c.err, kExitUsage, on.message());
     auto l = LoadDevice(c, status);
     if (!l) return status;
     if (*stage > l->image->Layout().stageFlagCount) {

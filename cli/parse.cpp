@@ -1,5 +1,6 @@
 #include "cli/parse.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -85,6 +86,38 @@ Result<std::vector<uint8_t>> ParseHexBytes(const std::string& text) {
     }
     if (bytes.empty()) return MakeError("malformed hex '" + text + "': no bytes given");
     return bytes;
+}
+
+bool IsWord(std::string_view text, std::string_view word) {
+    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+Result<bool> ParseOnOff(const std::string& text, const std::string& what) {
+    if (IsWord(text, "on") || text == "1") return true;
+    if (IsWord(text, "off") || text == "0") return false;
+    return MakeError(ErrorKind::BadInput, what + ": expected on or off, not '" + text + "'");
+}
+
+Result<Rgb> ParseColour(const std::string& text) {
+    const std::string hex = text.starts_with('#') ? text.substr(1) : text;
+    const bool digits = hex.size() == 6 && std::all_of(hex.begin(), hex.end(),
+                                                       [](char c) { return HexValue(c) >= 0; });
+    if (!digits) {
+        return MakeError(ErrorKind::BadInput, "colour '" + text + "': expected #RRGGBB");
+    }
+    const auto channel = [&](std::size_t at) {
+        return static_cast<uint8_t>(HexValue(hex[at]) << 4 | HexValue(hex[at + 1]));
+    };
+    return Rgb{channel(0), channel(2), channel(4)};
+}
+
+std::string ColourText(const Rgb& colour) {
+    char text[16];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
+    return text;
 }
 
 std::string FormatBytes(std::span<const uint8_t> bytes) {

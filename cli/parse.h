@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
+#include "config/image_layout.h"
 
 namespace qvm::cli {
 
@@ -29,6 +31,18 @@ Result<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
 // "AAAA: xx xx ..." lines, 16 bytes a line, lower-case hex; the address has at least four
 // digits and more when it needs them.
 std::string FormatDump(uint32_t address, std::span<const uint8_t> bytes);
+
+// `text` and `word` are the same word, whatever the letter case of either.
+bool IsWord(std::string_view text, std::string_view word);
+
+// on/off (any case) or 1/0; `what` names the setting in the error.
+Result<bool> ParseOnOff(const std::string& text, const std::string& what);
+
+// A colour written #RRGGBB (the # may be left out, hex digits in either case).
+Result<Rgb> ParseColour(const std::string& text);
+
+// "#rrggbb".
+std::string ColourText(const Rgb& colour);
 
 // "xx xx xx" for a short byte string.
 std::string FormatBytes(std::span<const uint8_t> bytes);

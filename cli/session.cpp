@@ -119,8 +119,9 @@ Result<std::string> Session::SelectMouse(const GlobalOptions& options) {
     auto path = SelectDevice(options);
     if (!path) return path.error();
     if (stack_->Values().ModelCode(*path) == kKeyboardModelCode) {
-        return MakeError(*path +
-                         " is a keyboard: it has no configuration memory to show or change");
+        return MakeError(
+            ErrorKind::BadInput,
+            *path + " is a keyboard: it has no configuration memory to show or change");
     }
     return path;
 }
@@ -128,7 +129,11 @@ Result<std::string> Session::SelectMouse(const GlobalOptions& options) {
 Result<ConfigModel*> Session::LoadConfiguration(const GlobalOptions& options) {
     auto path = SelectMouse(options);
     if (!path) return path.error();
-    model_ = std::make_unique<ConfigModel>(stack_->Commands(), *path);
+    return LoadConfigurationOf(*path);
+}
+
+Result<ConfigModel*> Session::LoadConfigurationOf(const std::string& path) {
+    model_ = std::make_unique<ConfigModel>(stack_->Commands(), path);
     std::vector<int> shown(layout_.ButtonOrder.begin(),
                            layout_.ButtonOrder.begin() + layout_.ButtonCount);
     model_->SetShownButtons(shown);

@@ -40,6 +40,7 @@ class Session {
     DeviceCommands& Commands() { return stack_->Commands(); }
     DeviceValueTable& Values() { return stack_->Values(); }
     DeviceLink& Link() { return stack_->Link(); }
+    KeyboardCommands& Keyboards() { return stack_->Keyboards(); }
 
     // Chooses the device to work on: with --device PATH only that device is identified
     // (no other device is asked anything); with --device N or MODEL the machine is
@@ -54,12 +55,15 @@ class Session {
     // fit. The option itself when it is a path; empty without --device.
     Result<std::string> ChosenFromList(const GlobalOptions& options);
 
-    // SelectDevice, refusing a keyboard (it has no configuration memory).
+    // SelectDevice, refusing a keyboard (it has no configuration memory) as a wrong
+    // argument (BadInput).
     Result<std::string> SelectMouse(const GlobalOptions& options);
     // SelectMouse, then loads the configuration image of the chosen mouse. The load only
     // reads; on failure the error keeps its kind (Uninitialised for a device whose memory
     // holds no configuration) and Model() still gives the chosen mouse's model.
     Result<ConfigModel*> LoadConfiguration(const GlobalOptions& options);
+    // The same for a mouse SelectDevice has chosen already.
+    Result<ConfigModel*> LoadConfigurationOf(const std::string& path);
     ConfigModel* Model() { return model_.get(); }
     const ModelLayout& Layout() const { return layout_; }
 

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/macro_cli.h"
+#include "cli/parse.h"
 #include "config/button_text.h"
 #include "config/catalogue.h"
 #include "present/info_text.h"
@@ -15,12 +16,6 @@ namespace {
 std::string Hex4(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", value);
-    return text;
-}
-
-std::string ColourText(const Rgb& c) {
-    char text[16];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.red, c.green, c.blue);
     return text;
 }
 

@@ -161,10 +161,19 @@ Status KeyboardLighting::EnsureState() {
 Result<int> KeyboardLighting::ReadLightingState() {
     if (Status ok = RequireKeyboard(); !ok) return ok.error();
     const uint64_t mark = commands_.GetTransport().FailureMark();
+    // The report pipe leaves the reply zeroed when no input report came back; a keyboard
+    // that answered has at least its report ID there.
+    const auto unanswered = [this](const KeyboardReport& r) -> Status {
+        if (std::any_of(r.begin(), r.end(), [](uint8_t b) { return b != 0; })) return {};
+        return MakeError(ErrorKind::DeviceSilent,
+                         "the keyboard did not answer the lighting state request (" + path_ + ")");
+    };
     const auto keys = commands_.KeyboardReadState(path_, KeyboardLight::Keys);
     if (!keys) return Failed(mark, "lighting state request");
+    if (Status ok = unanswered(*keys); !ok) return ok.error();
     const auto side = commands_.KeyboardReadState(path_, KeyboardLight::Side);
     if (!side) return Failed(mark, "side light state request");
+    if (Status ok = unanswered(*side); !ok) return ok.error();
 
     KeyboardLightingState read = state_;
     read.effect = (*keys)[kKbEffectAt];

@@ -11,53 +11,12 @@
 #include "base/atomic_file.h"
 #include "cli/qvmctl.h"
 #include "config/backup.h"
+#include "held_sim.h"
 #include "run_qvmctl.h"
-#include "sim/sim_backend.h"
 #include "support/temp_folder.h"
 
 namespace qvm::cli {
 namespace {
-
-// Lends the test's simulator to one qvmctl session: the devices, their memory and their
-// transfer counts outlive the run.
-class LentSimulator final : public HidBackend {
-  public:
-    explicit LentSimulator(SimBackend& sim) : sim_(sim) {}
-    Result<std::vector<HidDeviceInfo>> Enumerate() override { return sim_.Enumerate(); }
-    Result<std::unique_ptr<HidHandle>> Open(const std::string& path) override {
-        return sim_.Open(path);
-    }
-    std::vector<HidEvent> TakeEvents() override { return sim_.TakeEvents(); }
-    int EventFd() const override { return sim_.EventFd(); }
-
-  private:
-    SimBackend& sim_;
-};
-
-// One simulated mouse kept in the test, and qvmctl run on it.
-struct HeldMouse {
-    std::unique_ptr<SimBackend> sim;
-
-    explicit HeldMouse(const std::string& devices) {
-        auto made = SimBackend::Create(devices, "");
-        EXPECT_TRUE(made.ok()) << (made ? "" : made.message());
-        if (made) sim = std::move(made).value();
-    }
-    SimDevice& Device() { return sim->Device(0); }
-    std::vector<uint8_t> Memory() { return Device().PeekMemory(0, Device().Config().memorySize); }
-    uint64_t MemoryWrites() { return Device().Stats().memoryWrites; }
-
-    Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
-        std::istringstream in(input);
-        std::ostringstream out, err;
-        SimBackend& lent = *sim;
-        const int status =
-            RunQvmctl(args, in, out, err, [&lent]() -> Result<std::unique_ptr<HidBackend>> {
-                return std::unique_ptr<HidBackend>(std::make_unique<LentSimulator>(lent));
-            });
-        return {status, out.str(), err.str()};
-    }
-};
 
 constexpr const char* kTapMacro = "key-down A\nwait 50\nkey-up A\n";
 

@@ -139,6 +139,17 @@ TEST(KeyboardState, ReadsBothRequestsAndRefusesNonsense) {
     }
 }
 
+// A keyboard that answers nothing gives no state: no read succeeds on the empty reply,
+// and a change that needs the state sends nothing after the unanswered requests.
+TEST(KeyboardState, SilentKeyboardGivesNoState) {
+    KeyboardFixture f;
+    const auto read = f.lighting.ReadLightingState();
+    EXPECT_EQ(read.kind(), ErrorKind::DeviceSilent);
+    EXPECT_FALSE(f.lighting.StateKnown());
+    EXPECT_EQ(f.lighting.ChangeEffect({1, {}, {}, {}, {}}).kind(), ErrorKind::DeviceSilent);
+    EXPECT_EQ(f.Sent(), Reports({"06 BE 14 00 00", "06 BE 14 00 00"}));
+}
+
 // A change before any read reads the state first, so the report keeps what the keyboard
 // has in the fields the change leaves alone.
 TEST(KeyboardState, FirstChangeReadsTheStateFirst) {

@@ -1,0 +1,281 @@
+// qvmctl commands for a mouse's lighting: the lighting effect (generations 3 and above)
+// and the colour records of its LEDs. The mode rules live in the lighting layer; these
+// commands only parse, apply them in the order given, and store every LED in one call.
+#include <algorithm>
+#include <ostream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/json.h"
+#include "cli/parse.h"
+#include "cli/qvmctl.h"
+#include "lighting/mouse_lighting.h"
+
+namespace qvm::cli {
+namespace {
+
+// One step of `light led`: a colour of the LED's own, or a mode.
+struct LedStep {
+    std::optional<Rgb> colour;
+    LedMode mode = LedMode::On;
+};
+
+struct ModeWord {
+    const char* word;
+    LedMode mode;
+};
+constexpr ModeWord kModeWords[] = {
+    {"on", LedMode::On},
+    {"off", LedMode::Off},
+    {"breathing", LedMode::Breathing},
+    {"profile", LedMode::Profile},
+};
+
+Result<int> LedNumber(const std::string& text) {
+    auto n = ParseNumber(text, 0, kLedCount - 1, "LED");
+    if (!n) return n.error();
+    return static_cast<int>(*n);
+}
+
+// "3", "0,2,5", "0-3" or a mix of them ("0-3,7"), each LED once, in ascending order.
+Result<std::vector<int>> ParseLeds(const std::string& text) {
+    std::vector<int> leds;
+    std::istringstream parts(text);
+    std::string part;
+    while (std::getline(parts, part, ',')) {
+        const std::size_t dash = part.find('-', 1);
+        auto first = LedNumber(part.substr(0, dash));
+        if (!first) return first.error();
+        auto last = dash == std::string::npos ? first : LedNumber(part.substr(dash + 1));
+        if (!last) return last.error();
+        if (*last < *first) {
+            return MakeError("LED range '" + part + "' runs backwards: write it as " +
+                             std::to_string(*last) + "-" + std::to_string(*first));
+        }
+        for (int led = *first; led <= *last; ++led) leds.push_back(led);
+    }
+    if (leds.empty() || text.ends_with(',')) {
+        return MakeError("LEDs '" + text + "': expected an LED 0.." +
+                         std::to_string(kLedCount - 1) +
+                         ", a list such as 0,2,5 or a range such as 0-3");
+    }
+    std::sort(leds.begin(), leds.end());
+    leds.erase(std::unique(leds.begin(), leds.end()), leds.end());
+    return leds;
+}
+
+Result<LedStep> ParseLedStep(const std::string& word) {
+    for (const ModeWord& m : kModeWords) {
+        if (IsWord(word, m.word)) return LedStep{std::nullopt, m.mode};
+    }
+    // A shell takes a word that starts with # for a comment, so the # may be left out.
+    if (word.starts_with('#') || word.size() == 6) {
+        auto colour = ParseColour(word);
+        if (colour) return LedStep{*colour, LedMode::On};
+        if (word.starts_with('#')) return colour.error();
+    }
+    return MakeError("'" + word + "': expected #RRGGBB, on, off, breathing or profile");
+}
+
+// The word a record's state is shown by. An LED that follows the profile colour may
+// breathe as well; the JSON says so in a field of its own.
+const char* LedModeWord(const LedColour& record) {
+    if (IsLedOff(record)) return "off";
+    if ((record.flags & kLedOwnColour) == 0) return "profile";
+    return (record.flags & kLedBreathing) != 0 ? "breathing" : "on";
+}
+
+Rgb ColourOf(const LedColour& record) {
+    return {record.red, record.green, record.blue};
+}
+
+std::string LedLine(int led, const LedColour& record) {
+    std::string line = "LED " + std::to_string(led) + ": " + ColourText(ColourOf(record)) + " " +
+                       LedModeWord(record);
+    const bool profileBreathing =
+        (record.flags & kLedOwnColour) == 0 && (record.flags & kLedBreathing) != 0;
+    return line + (profileBreathing ? ", breathing" : "");
+}
+
+// A mouse session with its configuration loaded, or the status to leave with. A keyboard
+// is refused before anything is loaded.
+struct LitMouse {
+    std::unique_ptr<Session> session;
+    ConfigModel* model = nullptr;
+    int generation = 0;
+    bool extended = false;
+};
+
+std::optional<LitMouse> OpenMouse(CommandContext& c, int& status) {
+    auto session = Session::Open(c.options);
+    if (!session) {
+        status = Fail(c.err, kExitUsage, session.message());
+        return std::nullopt;
+    }
+    auto path = (*session)->SelectDevice(c.options);
+    if (!path) {
+        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
+        return std::nullopt;
+    }
+    const DeviceValues values = (*session)->Values().Get(*path);
+    if (values.ModelCode == kKeyboardModelCode) {
+        status = Fail(c.err, kExitUsage,
+                      *path +
+                          " is a keyboard: its lighting is set with qvmctl kbd (see qvmctl "
+                          "kbd --help)");
+        return std::nullopt;
+    }
+    LitMouse mouse{std::move(session).value(), nullptr, values.ProtocolGeneration,
+                   values.ExtendedLayoutFlag != 0};
+    auto model = mouse.session->LoadConfigurationOf(*path);
+    if (!model) {
+        status = Fail(c.err, ExitStatusOf(model.kind()), model.message());
+        return std::nullopt;
+    }
+    mouse.model = *model;
+    return mouse;
+}
+
+int NoLedTable(CommandContext& c, const LitMouse& mouse) {
+    return Fail(c.err, kExitUsage,
+                "this mouse (protocol generation " + std::to_string(mouse.generation) +
+                    ") keeps no LED colours; nothing was sent");
+}
+
+int RunLightShow(CommandContext& c) {
+    int status = kExitOk;
+    auto mouse = OpenMouse(c, status);
+    if (!mouse) return status;
+    const auto image = mouse->model->Snapshot();
+    const auto effect = MouseLightingEffect(*image);
+    std::optional<LedTable> leds;
+    if (LedTableFor(mouse->generation, mouse->extended)) {
+        auto read = ReadLedTable(*mouse->model);
+        if (!read) return Fail(c.err, ExitStatusOf(read.kind()), read.message());
+        leds = *read;
+    }
+    if (c.Flag("--json")) {
+        JsonWriter j(c.out);
+        j.BeginObject().Key("device").String(mouse->model->Path());
+        j.Key("generation").Int(mouse->generation).Key("effect");
+        effect ? j.Int(*effect) : j.Null();
+        j.Key("leds");
+        if (!leds) {
+            j.Null();
+        } else {
+            j.BeginArray();
+            for (int i = 0; i < kLedCount; ++i) {
+                const LedColour& r = (*leds)[static_cast<std::size_t>(i)];
+                j.BeginObject().Key("led").Int(i).Key("colour").String(ColourText(ColourOf(r)));
+                j.Key("mode").String(LedModeWord(r));
+                j.Key("breathing").Bool((r.flags & kLedBreathing) != 0).EndObject();
+            }
+            j.EndArray();
+        }
+        j.EndObject();
+        return kExitOk;
+    }
+    c.out << "device: " << Shown(mouse->model->Path()) << '\n';
+    if (effect) {
+        c.out << "lighting effect: " << *effect << " (0.." << kMaxMouseLightingEffect << ")\n";
+    } else {
+        c.out << "lighting effect: none (protocol generation " << mouse->generation
+              << " has no lighting effect)\n";
+    }
+    if (!leds) {
+        c.out << "LED colours: none (this mouse keeps no LED colour table)\n";
+        return kExitOk;
+    }
+    for (int i = 0; i < kLedCount; ++i) {
+        c.out << LedLine(i, (*leds)[static_cast<std::size_t>(i)]) << '\n';
+    }
+    return kExitOk;
+}
+
+int RunLightEffect(CommandContext& c) {
+    auto effect = ParseNumber(c.args[0], 0, kMaxMouseLightingEffect, "lighting effect");
+    if (!effect) return Fail(c.err, kExitUsage, effect.message());
+    int status = kExitOk;
+    auto mouse = OpenMouse(c, status);
+    if (!mouse) return status;
+    const Status set = SetMouseLightingEffect(*mouse->model, static_cast<int>(*effect));
+    if (!set) return Fail(c.err, ExitStatusOf(set.kind()), set.message() + "; nothing was sent");
+    c.out << "lighting effect: " << *effect << '\n';
+    return kExitOk;
+}
+
+int RunLightLed(CommandContext& c) {
+    auto leds = ParseLeds(c.args[0]);
+    if (!leds) return Fail(c.err, kExitUsage, leds.message());
+    std::vector<LedStep> steps;
+    for (std::size_t i = 1; i < c.args.size(); ++i) {
+        auto step = ParseLedStep(c.args[i]);
+        if (!step) return Fail(c.err, kExitUsage, step.message());
+        steps.push_back(*step);
+    }
+    int status = kExitOk;
+    auto mouse = OpenMouse(c, status);
+    if (!mouse) return status;
+    if (!LedTableFor(mouse->generation, mouse->extended)) return NoLedTable(c, *mouse);
+    auto table = ReadLedTable(*mouse->model);
+    if (!table) return Fail(c.err, ExitStatusOf(table.kind()), table.message());
+    const Rgb profileColour = LedProfileColour(*mouse->model->Snapshot());
+    std::vector<LedEdit> edits;
+    for (const int led : *leds) {
+        LedColour record = (*table)[static_cast<std::size_t>(led)];
+        for (const LedStep& step : steps) {
+            record = step.colour ? WithLedColour(record, *step.colour)
+                                 : ApplyLedMode(record, step.mode, profileColour);
+        }
+        edits.push_back({led, record});
+    }
+    const Status stored = StoreLedColours(*mouse->model, edits);
+    if (!stored) {
+        return Fail(c.err, ExitStatusOf(stored.kind()),
+                    "cannot store the LED colours: " + stored.message());
+    }
+    for (const LedEdit& e : edits) c.out << LedLine(e.led, e.record) << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddLightCommands(std::vector<CommandSpec>& commands) {
+    const std::vector<CommandSpec> light = {
+        {"light show",
+         "[--json]",
+         "show a mouse's lighting effect and LED colours",
+         "Prints the mouse's lighting effect (0 to 4; generations 3 and above) and the record\n"
+         "of each of its 16 LEDs: the colour #rrggbb and the mode, one of\n"
+         "  on         the LED shows its own colour\n"
+         "  breathing  the LED breathes its own colour\n"
+         "  off        the LED is dark\n"
+         "  profile    the LED follows the current profile's colour (it may breathe too)\n"
+         "A mouse without a lighting effect or without LED colours is said to be so.\n"
+         "With --json: device, generation, effect (null when none) and leds [{led, colour,\n"
+         "mode, breathing}] (null when the mouse keeps no LED colours).\n",
+         0,
+         0,
+         RunLightShow,
+         {"--json"}},
+        {"light effect", "N", "set a mouse's lighting effect",
+         "Sets the mouse's lighting effect N, 0 to 4. Mice below protocol generation 3 have\n"
+         "none: nothing is sent to them.\n",
+         1, 1, RunLightEffect},
+        {"light led", "LEDS MODE...", "set the colour and mode of a mouse's LEDs",
+         "LEDS is one LED (0 to 15), a list such as 0,2,5 or a range such as 0-3.\n"
+         "Each MODE is applied in the order given to every LED of LEDS:\n"
+         "  #RRGGBB    the LED's own colour (it keeps breathing when it did); quote it,\n"
+         "             or leave the # out, for the shell takes # for a comment\n"
+         "  on         the LED's own colour, steady\n"
+         "  breathing  the LED breathes\n"
+         "  off        the LED is dark\n"
+         "  profile    the LED follows the current profile's colour\n"
+         "Example: light led 0 #0000FF breathing   makes LED 0 breathe blue.\n"
+         "The LEDs are stored in the mouse's memory and kept across restarts.\n",
+         2, 16, RunLightLed},
+    };
+    commands.insert(commands.end(), light.begin(), light.end());
+}
+
+}  // namespace qvm::cli
