@@ -49,6 +49,9 @@ LedColour ApplyLedMode(LedColour record, LedMode mode, const Rgb& profileColour)
             record.flags |= kLedBreathing;
             break;
         case LedMode::On:
+            // A LED that follows the profile shows the profile's colour: ON keeps showing
+            // it, as the LED's own colour from now on.
+            if ((record.flags & kLedOwnColour) == 0) SetColour(record, profileColour);
             record.flags &= static_cast<uint8_t>(~kLedBreathing);
             record.flags |= kLedOwnColour;
             break;

@@ -146,7 +146,8 @@ TEST(LedModes, GiveTheRecord) {
         {{1, 2, 3, 0x80},    LedMode::Breathing, {1, 2, 3, 0xC0}},
         {{1, 2, 3, 0x80},    LedMode::Profile,   {0xA0, 0xB0, 0xC0, 0x00}},
         {{1, 2, 3, 0xC0},    LedMode::Profile,   {0xA0, 0xB0, 0xC0, 0x40}},
-        {{0, 0, 0, 0x00},    LedMode::On,        {0, 0, 0, 0x80}},  // a black follower is not OFF
+        {{0, 0, 0, 0x00},    LedMode::On,        {0xA0, 0xB0, 0xC0, 0x80}},  // a follower keeps
+        {{1, 2, 3, 0x40},    LedMode::On,        {0xA0, 0xB0, 0xC0, 0x80}},  // what it shows
         {{0, 0, 0, 0x40},    std::nullopt,       {1, 2, 3, 0xC0}},
     };
     // clang-format on
