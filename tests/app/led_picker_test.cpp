@@ -1,10 +1,9 @@
 // The picker's LED work on simulated mice: what each choice sends and stores for a
 // selection, Cancel putting the stored records back on the LEDs without touching memory,
-// and previews coalesced through the real hub while one is in flight.
+// previews coalesced through the real hub while one is in flight.
 #include <gtest/gtest.h>
 
 #include <future>
-#include <sstream>
 
 #include "lighting/wire_tap.h"
 #include "present/led_picker.h"
@@ -16,20 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<Bytes> LedFrames(std::initializer_list<const char*> texts) {
-    std::vector<Bytes> out;
-    for (const char* text : texts) {
-        std::istringstream in(text);
-        Bytes& frame = out.emplace_back();
-        for (std::string w; in >> w;) frame.push_back(uint8_t(std::stoul(w, nullptr, 16)));
-    }
-    return out;
-}
-
-Status RunLedTask(const DeviceHub::ModelTask& task, ConfigModel& model) {
-    return task(model, {});
-}
-
 constexpr Rgb kLedBlue{0, 0, 0xFF}, kLedRed{0xFF, 0, 0};
 constexpr uint8_t kLedOwn = kLedOwnColour, kLedBreathe = kLedOwnColour | kLedBreathing;
 
@@ -39,35 +24,36 @@ struct LedSelectionCase {
     std::vector<std::pair<int, Bytes>> before;  // records poked in before the load
     std::vector<int> leds;
     PickerChoice choice;
-    std::vector<Bytes> preview;                // one frame per LED in order, trailing zeros cut
-    std::vector<std::pair<int, Bytes>> after;  // records stored on OK
+    std::vector<Bytes> preview;  // one frame per LED in order, trailing zeros cut
+    std::vector<Bytes> after;    // the records OK stores, LED by LED
 };
 
-// Every change previews each selected LED once; OK stores them all and nothing else.
+// Each change previews every selected LED once and stores nothing; Cancel after several
+// previews shows the stored records again and leaves the memory byte for byte as it was;
+// OK stores every selected LED and nothing else.
 TEST(LedPicker, ChoicesOverASelection) {
     const PickerChoice off{{}, PickerMode::Off}, follow{{}, PickerMode::ProfileColour};
     // clang-format off
     const LedSelectionCase cases[] = {
         // OFF for LED 3 of a generation 11 mouse.
-        {"g11", 0x500, {{3, {9, 9, 9, kLedBreathe}}}, {3}, off, LedFrames({"13 03 80"}),
-         {{3, {0, 0, 0, 0x80}}}},
+        {"g11", 0x500, {{3, {9, 9, 9, kLedBreathe}}}, {3}, off, {{0x13, 3, 0x80}},
+         {{0, 0, 0, 0x80}}},
         // A colour keeps each LED's own breathing.
         {"g12", 0x500, {{1, {0xFF, 0, 0, kLedBreathe}}, {4, {0, 0xFF, 0, kLedOwn}}}, {1, 4},
-         {kLedBlue, PickerMode::Colour}, LedFrames({"13 01 C0 00 00 FF", "13 04 80 00 00 FF"}),
-         {{1, {0, 0, 0xFF, kLedBreathe}}, {4, {0, 0, 0xFF, kLedOwn}}}},
+         {kLedBlue, PickerMode::Colour}, {{0x13, 1, 0xC0, 0, 0, 0xFF}, {0x13, 4, 0x80, 0, 0, 0xFF}},
+         {{0, 0, 0xFF, kLedBreathe}, {0, 0, 0xFF, kLedOwn}}},
         // Breathing blue, and ON red for a dark LED and a breathing one.
         {"g12", 0x500, {}, {0, 2}, {kLedBlue, PickerMode::Breathing},
-         LedFrames({"13 00 C0 00 00 FF", "13 02 C0 00 00 FF"}),
-         {{0, {0, 0, 0xFF, kLedBreathe}}, {2, {0, 0, 0xFF, kLedBreathe}}}},
+         {{0x13, 0, 0xC0, 0, 0, 0xFF}, {0x13, 2, 0xC0, 0, 0, 0xFF}},
+         {{0, 0, 0xFF, kLedBreathe}, {0, 0, 0xFF, kLedBreathe}}},
         {"g12", 0x500, {{6, {0, 0, 0, kLedOwn}}, {7, {1, 2, 3, kLedBreathe}}}, {6, 7, 6},
-         {kLedRed, PickerMode::On}, LedFrames({"13 06 80 FF", "13 07 80 FF"}),
-         {{6, {0xFF, 0, 0, kLedOwn}}, {7, {0xFF, 0, 0, kLedOwn}}}},
+         {kLedRed, PickerMode::On}, {{0x13, 6, 0x80, 0xFF}, {0x13, 7, 0x80, 0xFF}},
+         {{0xFF, 0, 0, kLedOwn}, {0xFF, 0, 0, kLedOwn}}},
         // The profile swatch: the profile's colour, bit 7 clear.
-        {"g12", 0x500, {{5, {1, 2, 3, kLedBreathe}}}, {5}, follow, LedFrames({"13 05 40 21 43 65"}),
-         {{5, {0x21, 0x43, 0x65, 0x40}}}},
-        {"g5x", 0x460, {}, {2, 3}, off,
-         LedFrames({"01 08 02 02 00 80", "01 08 02 03 00 80"}),
-         {{2, {0, 0, 0, 0x80}}, {3, {0, 0, 0, 0x80}}}},
+        {"g12", 0x500, {{5, {1, 2, 3, kLedBreathe}}}, {5}, follow,
+         {{0x13, 5, 0x40, 0x21, 0x43, 0x65}}, {{0x21, 0x43, 0x65, 0x40}}},
+        {"g5x", 0x460, {}, {2, 3}, off, {{1, 8, 2, 2, 0, 0x80}, {1, 8, 2, 3, 0, 0x80}},
+         {{0, 0, 0, 0x80}, {0, 0, 0, 0x80}}},
     };
     // clang-format on
     for (const LedSelectionCase& c : cases) {
@@ -79,61 +65,23 @@ TEST(LedPicker, ChoicesOverASelection) {
             const int profile = rig.Image()->currentProfile;
             ASSERT_TRUE(rig.model->SetProfileColour(profile, 0x21, 0x43, 0x65).ok());
         }
-        auto picker = LedPicker::Open(*rig.model, c.leds);
-        ASSERT_TRUE(picker.ok()) << picker.message();
+        const auto picker = LedPicker::Open(*rig.model, c.leds).value();
         const Bytes memory = rig.Device().SaveImage();
         rig.tap->TakeRequests();
-        ASSERT_TRUE(RunLedTask(picker->PreviewTask(c.choice), *rig.model).ok());
+        ASSERT_TRUE(picker.PreviewTask(c.choice)(*rig.model, {}).ok());
         EXPECT_EQ(rig.tap->TakeRequests(), c.preview);
-        EXPECT_EQ(rig.Device().SaveImage(), memory);  // a preview stores nothing
-        ASSERT_TRUE(RunLedTask(picker->StoreTask(c.choice), *rig.model).ok());
-        for (const auto& [led, record] : c.after) {
-            EXPECT_EQ(rig.Peek(c.table + 4 * uint32_t(led), 4), record) << "LED " << led;
-        }
-        Bytes expected = memory;
-        for (const auto& [led, record] : c.after) {
-            std::copy(record.begin(), record.end(), expected.begin() + c.table + 4 * led);
-        }
-        EXPECT_EQ(rig.Device().SaveImage(), expected);  // nothing beside the edited LEDs
-    }
-}
-
-TEST(LedPicker, RefusesWhatIsNoLedSelection) {
-    const std::pair<const char*, std::vector<int>> cases[] = {
-        {"g12", {}}, {"g12", {16}}, {"g12", {2, -1}}, {"g5", {0}}};
-    for (const auto& [devices, leds] : cases) {
-        test::TappedMouse rig(devices);
-        rig.Load();
-        EXPECT_EQ(LedPicker::Open(*rig.model, leds).kind(), ErrorKind::BadInput) << devices;
-    }
-}
-
-// Cancel after several previews: the LEDs show the stored records again, sent as
-// previews, and the memory is byte for byte what it was.
-TEST(LedPicker, CancelRestoresTheLedsAndLeavesMemoryAlone) {
-    for (const char* devices : {"g12", "g5x"}) {
-        SCOPED_TRACE(devices);
-        test::TappedMouse rig(devices);
-        rig.Load();
-        const std::vector<int> leds{0, 9};
-        ASSERT_TRUE(StoreLedColours(*rig.model, std::vector<LedEdit>{{0, {1, 2, 3, kLedBreathe}},
-                                                                     {9, {4, 5, 6, kLedOwn}}})
-                        .ok());
-        const auto picker = LedPicker::Open(*rig.model, leds).value();
-        const Bytes memory = rig.Device().SaveImage();
-        for (const PickerChoice& choice :
-             {PickerChoice{kLedRed, PickerMode::Colour},
-              PickerChoice{kLedBlue, PickerMode::Breathing}, PickerChoice{{}, PickerMode::Off}}) {
-            ASSERT_TRUE(RunLedTask(picker.PreviewTask(choice), *rig.model).ok());
-        }
-        rig.tap->TakeRequests();
-        ASSERT_TRUE(RunLedTask(picker.RestoreTask(), *rig.model).ok());
-        const auto sent = rig.tap->TakeRequests();
+        ASSERT_TRUE(picker.PreviewTask({kLedRed, PickerMode::Breathing})(*rig.model, {}).ok());
+        ASSERT_TRUE(picker.RestoreTask()(*rig.model, {}).ok());
         EXPECT_EQ(rig.Device().SaveImage(), memory);
-        ASSERT_EQ(sent.size(), 2u);
-        const auto live = rig.State().leds;
-        EXPECT_EQ(live[0], (std::array<uint8_t, 4>{1, 2, 3, kLedBreathe}));
-        EXPECT_EQ(live[9], (std::array<uint8_t, 4>{4, 5, 6, kLedOwn}));
+        for (const LedEdit& stored : picker.Stored()) {
+            EXPECT_EQ(rig.State().leds[std::size_t(stored.led)], EncodeLedRecord(stored.record));
+        }
+        ASSERT_TRUE(picker.StoreTask(c.choice)(*rig.model, {}).ok());
+        Bytes expected = memory;
+        for (std::size_t i = 0; i < c.after.size(); ++i) {
+            std::copy_n(c.after[i].begin(), 4, expected.begin() + c.table + 4 * picker.Leds()[i]);
+        }
+        EXPECT_EQ(rig.Device().SaveImage(), expected);
     }
 }
 
@@ -145,6 +93,9 @@ TEST(LedPicker, PreviewsCoalesceBehindTheHub) {
     auto hub = DeviceHub::Open({.simulate = "g12", .userDataFolder = folder.path()}, clock).value();
     hub->Refresh();
     hub->WaitIdle();
+    for (const std::vector<int>& none : {std::vector<int>{}, {2, 16}, {-1}}) {
+        EXPECT_EQ(LedPicker::Open(*hub->Model(), none).kind(), ErrorKind::BadInput);
+    }
     auto picker = LedPicker::Open(*hub->Model(), {4}).value();
 
     PreviewCoalescer coalescer;
