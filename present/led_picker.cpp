@@ -41,8 +41,11 @@ LedPicker::LedPicker(std::vector<int> leds, const LedTable& stored, Rgb profileC
 ColourPickerSetup LedPicker::Setup() const {
     const LedColour& first = stored_[static_cast<std::size_t>(leds_.front())];
     ColourPickerSetup setup;
-    setup.initial = {first.red, first.green, first.blue};
     setup.initialMode = LedPickerMode(first);
+    // An LED that follows the profile shows the profile's colour, whatever its record holds.
+    setup.initial = setup.initialMode == PickerMode::ProfileColour
+                        ? profileColour_
+                        : Rgb{first.red, first.green, first.blue};
     setup.profileColour = profileColour_;
     return setup;
 }

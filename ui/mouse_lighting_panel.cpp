@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -73,6 +74,12 @@ QSize LedSwatch::sizeHint() const {
 void LedSwatch::mousePressEvent(QMouseEvent* event) {
     ctrlHeld_ = (event->modifiers() & Qt::ControlModifier) != 0;
     QAbstractButton::mousePressEvent(event);
+}
+
+void LedSwatch::keyPressEvent(QKeyEvent* event) {
+    // Ctrl+Space selects from the keyboard as Ctrl+click does with the pointer.
+    ctrlHeld_ = (event->modifiers() & Qt::ControlModifier) != 0;
+    QAbstractButton::keyPressEvent(event);
 }
 
 void LedSwatch::paintEvent(QPaintEvent*) {

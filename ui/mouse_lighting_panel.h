@@ -6,7 +6,8 @@
 // - For a mouse that keeps LED colours, its 16 LEDs as swatches, each drawn with its
 //   stored record: the colour, a wave for breathing, "P" for one that follows the profile
 //   colour, a cross for one that is off. A click opens the colour picker for that LED;
-//   Ctrl+click selects or deselects it, and "Colour" opens the picker for the selection.
+//   Ctrl+click (or Ctrl+Space) selects or deselects it, and "Colour" opens the picker for
+//   the selection.
 //   The picker previews every change on the LEDs, Cancel shows the stored colours again
 //   and OK stores the edited LEDs, each through the device controller.
 #pragma once
@@ -47,6 +48,7 @@ class LedSwatch : public QAbstractButton {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     int led_;
