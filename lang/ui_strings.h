@@ -129,6 +129,12 @@ enum WordText : std::size_t {
     kWordColourGreen,
     kWordColourBlue,
     kWordHexColourHint,
+    // The mouse lighting on the "Other" page and its device operation.
+    kWordOpLighting,
+    kWordLightingPanel,   // the panel's title
+    kWordLightingEffect,  // the effect number's label
+    kWordLed,             // one LED, "%d" its number counted from 1
+    kWordLedHint,         // how to pick one LED or several
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

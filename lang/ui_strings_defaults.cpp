@@ -341,6 +341,11 @@ constexpr IndexedText kWordStr[] = {
     {kWordColourGreen, "G"},
     {kWordColourBlue, "B"},
     {kWordHexColourHint, "A colour is # and six hexadecimal digits, such as #FF8000."},
+    {kWordOpLighting, "Lighting"},
+    {kWordLightingPanel, "LIGHTING"},
+    {kWordLightingEffect, "Lighting effect"},
+    {kWordLed, "LED %d"},
+    {kWordLedHint, "Click an LED to choose its colour; Ctrl+click selects several for Colour."},
 };
 
 struct ConsumerKeyDefault {

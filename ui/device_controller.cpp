@@ -40,6 +40,7 @@ constexpr OperationWord kOperationWords[] = {
     {HubOperation::KeyCycleList, kWordOpKeyCycle},
     {HubOperation::FlushDeferred, kWordOpSettings},
     {HubOperation::Macro, kWordOpMacro},
+    {HubOperation::Lighting, kWordOpLighting},
 };
 
 }  // namespace

@@ -73,8 +73,9 @@ class DeviceController : public QObject {
     // "Reset", "Backup" and "Restore" are the UI texts of those buttons (button_str 3, 4,
     // 5); the others have word_str entries of their own: "Refresh", "Device change",
     // "Assign button", "Profile name", "Profile colour", "Active profile", "DPI stages",
-    // "Current DPI stage", "Key cycle" and "Settings" (the deferred slider values written).
-    // `error` in operationFinished() is the message as the windows show it (ErrorMessage).
+    // "Current DPI stage", "Key cycle", "Lighting" and "Settings" (the deferred slider values
+    // written). `error` in operationFinished() is the message as the windows show it
+    // (ErrorMessage).
     static QString OperationName(HubOperation op);
 
   signals:

@@ -22,6 +22,7 @@
 #include "session/dialog_folder.h"
 #include "ui/confirm.h"
 #include "ui/device_controller.h"
+#include "ui/mouse_lighting_panel.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {
@@ -89,6 +90,10 @@ OtherPage::OtherPage(DeviceController& controller, OtherPageContext context, QWi
     row->addWidget(BuildInformationPanel(), 1);
     row->addWidget(BuildDriverPanel(), 1);
     page->addLayout(row);
+    lighting_ = new MouseLightingPanel(
+        controller_, [this](const QString& text) { ShowError(text); }, this);
+    page->addSpacing(12);
+    page->addWidget(lighting_);
     page->addStretch(1);
 
     connect(&controller_, &DeviceController::viewChanged, this, &OtherPage::Refresh);
@@ -207,6 +212,7 @@ void OtherPage::Refresh() {
     text += "\n\n" + ToQ(PinLine(Ui(), context_.pin));
     information_->setText(text);
     UpdateDriverButtons();
+    lighting_->Refresh();
 }
 
 // ---- General options ----

@@ -12,6 +12,8 @@
 //   device and while the controller is busy; a mouse whose memory holds no
 //   configuration keeps them (a reset or a restore initialises it, a backup reads it).
 //
+// - LIGHTING (beneath them, only for a mouse with lighting): see MouseLightingPanel.
+//
 // File dialogs go through two replaceable choosers so that tests can answer them.
 #pragma once
 
@@ -32,6 +34,7 @@ class QPushButton;
 namespace qvm::ui {
 
 class DeviceController;
+class MouseLightingPanel;
 
 struct OtherPageContext {
     std::string settingsPath;  // set.ini
@@ -59,6 +62,7 @@ class OtherPage : public QWidget {
 
     // Replaces the save and open dialogs (QFileDialog by default).
     void SetFileChoosers(FileChooser save, FileChooser open);
+    MouseLightingPanel& Lighting() const { return *lighting_; }
 
     // The name the save dialog proposes: "mouse_yyyy-MM-dd.bf" with the given date.
     static QString ProposedBackupName(const QDate& date);
@@ -105,6 +109,7 @@ class OtherPage : public QWidget {
     QPushButton* restore_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* result_ = nullptr;
+    MouseLightingPanel* lighting_ = nullptr;
     QString file_;  // of the backup or restore running
     // Operations this page started and whose end it still waits for.
     std::multiset<QString> running_;

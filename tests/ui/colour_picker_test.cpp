@@ -19,15 +19,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Runs script on the picker the next modal loop opens (the main window's exec()).
-void OnNextPicker(std::function<void(ColourPickerDialog&)> script) {
-    QTimer::singleShot(0, [script = std::move(script)] {
-        auto* dialog = qobject_cast<ColourPickerDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) qFatal("no colour picker opened");
-        script(*dialog);
-    });
-}
-
 void TypeHex(ColourPickerDialog& dialog, const QString& text) {
     dialog.HexEdit()->clear();
     QTest::keyClicks(dialog.HexEdit(), text);
@@ -56,7 +47,7 @@ class ColourPickerTest : public QObject {
             rig.Settle();
             const Bytes before = rig.Device().SaveImage();
             const uint64_t writes = rig.Device().Stats().memoryWrites;
-            OnNextPicker([](ColourPickerDialog& dialog) {
+            UiRig::OnNextModal<ColourPickerDialog>([](ColourPickerDialog& dialog) {
                 QTest::mouseClick(dialog.Wheel(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 50));
                 UiRig::Click(dialog.Swatch(3));
                 dialog.ChannelSlider(2)->setValue(17);
@@ -68,7 +59,7 @@ class ColourPickerTest : public QObject {
             QVERIFY(rig.Device().SaveImage() == before);
             QCOMPARE(rig.Device().Stats().memoryWrites, writes);
 
-            OnNextPicker([typed = typed](ColourPickerDialog& dialog) {
+            UiRig::OnNextModal<ColourPickerDialog>([typed = typed](ColourPickerDialog& dialog) {
                 TypeHex(dialog, typed);
                 UiRig::Click(dialog.OkButton());
             });

@@ -106,6 +106,16 @@ class UiRig {
         QTest::mouseClick(widget, button, Qt::NoModifier, at);
     }
 
+    // Runs `script` on the dialog the next modal loop opens (a window's exec()).
+    template <class Dialog>
+    static void OnNextModal(std::function<void(Dialog&)> script) {
+        QTimer::singleShot(0, [script = std::move(script)] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) qFatal("the expected dialog did not open");
+            script(*dialog);
+        });
+    }
+
     void Screenshot(QWidget* widget, const QString& name) {
         QDir().mkpath(QVM_SCREENSHOT_DIR);
         widget->grab().save(QString(QVM_SCREENSHOT_DIR) + "/" + name);
