@@ -82,6 +82,7 @@ struct ShownSlot {
 struct ConfigImage {
     bool loaded = false;
     int32_t protocolGeneration = 0;
+    bool extendedLayout = false;  // the device's extended memory layout flag
     LayoutClass layoutClass = LayoutClass::A;
     std::optional<uint32_t> memoryTop;
     int profileCount = 0;   // at most 5

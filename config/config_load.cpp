@@ -61,6 +61,7 @@ Status ConfigModel::LoadLocked(const Progress& progress, std::stop_token stop) {
     const ImageLayout& layout = LayoutForGeneration(values.ProtocolGeneration);
     ConfigImage image;
     image.protocolGeneration = values.ProtocolGeneration;
+    image.extendedLayout = values.ExtendedLayoutFlag != 0;
     image.layoutClass = layout.cls;
     MemoryCache& cache = commands_.Cache();
     if (cache.Path() == path_) cache.Activate(path_, cache.Enabled());

@@ -150,23 +150,32 @@ LedTable DecodeTable(std::span<const uint8_t> bytes) {
     return leds;
 }
 
+Result<LedTable> DecodeLoadedTable(const LedTableLayout& table, const ConfigImage& image) {
+    if (table.base + table.Bytes() > image.bytes.size()) {
+        return MakeError(ErrorKind::BadInput,
+                         "the loaded configuration does not reach the LED colours");
+    }
+    return DecodeTable(std::span(image.bytes).subspan(table.base, table.Bytes()));
+}
+
 }  // namespace
 
 Result<LedTable> LoadedLedTable(ConfigModel& model) {
-    LedTable leds{};
+    Result<LedTable> leds = MakeError(ErrorKind::BadInput, "no configuration has been loaded");
     Status status = model.WithImageCopy([&](ConfigModel::ImageCopy& copy) -> Status {
         const auto table = TableFor(copy.Commands(), copy.Path());
         if (!table) return table.error();
-        const std::vector<uint8_t>& bytes = copy.Image().bytes;
-        if (table->base + table->Bytes() > bytes.size()) {
-            return MakeError(ErrorKind::BadInput,
-                             "the loaded configuration does not reach the LED colours");
-        }
-        leds = DecodeTable(std::span(bytes).subspan(table->base, table->Bytes()));
-        return {};
+        leds = DecodeLoadedTable(*table, copy.Image());
+        return leds.ok() ? Status{} : Status(leds.error());
     });
     if (!status) return status.error();
     return leds;
+}
+
+Result<LedTable> LedTableOf(const ConfigImage& image) {
+    const auto table = LedTableFor(image.protocolGeneration, image.extendedLayout);
+    if (!table) return MakeError(ErrorKind::BadInput, "this mouse has no LED colours");
+    return DecodeLoadedTable(*table, image);
 }
 
 Result<LedTable> ReadLedTable(ConfigModel& model) {

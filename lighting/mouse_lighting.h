@@ -64,6 +64,8 @@ Rgb LedProfileColour(const ConfigImage& image);
 
 // The LED table as the loaded image holds it (no device traffic).
 Result<LedTable> LoadedLedTable(ConfigModel& model);
+// The same from a snapshot of the image, without the model's lock: what the windows show.
+Result<LedTable> LedTableOf(const ConfigImage& image);
 // Reads the 64 bytes of the table from the device (not from the cache; generations 3 to
 // 10 inside the update bracket) and keeps them in the image.
 Result<LedTable> ReadLedTable(ConfigModel& model);

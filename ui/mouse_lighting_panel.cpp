@@ -182,12 +182,11 @@ void MouseLightingPanel::Refresh() {
     const DeviceView view = controller_.View();
     const bool usable = view.present && !view.away && !view.keyboard && !view.uninitialised;
     const auto effect = usable ? MouseLightingEffect(*view.image) : Result<int>(MakeError(""));
-    // The table is read from the loaded model (no device traffic). While a reset, backup or
-    // restore runs, the model is busy: the panel keeps what it showed until it ends.
-    if (usable && controller_.Busy()) return;
+    // The table comes from the view's snapshot of the image: no device traffic, and no wait
+    // for the model while a device task runs.
     std::optional<LedTable> table;
-    if (const std::shared_ptr<ConfigModel> model = controller_.Hub().Model(); usable && model) {
-        if (auto loaded = LoadedLedTable(*model)) table = *loaded;
+    if (auto shown = usable ? LedTableOf(*view.image) : Result<LedTable>(MakeError(""))) {
+        table = *shown;
     }
     const bool effectShown = effect.ok() && *effect <= kMaxMouseLightingEffect;
     effectLabel_->setVisible(effectShown);

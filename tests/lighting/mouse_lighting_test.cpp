@@ -97,6 +97,7 @@ TEST(MouseLightingDevice, TableReachesTheDeviceAndComesBack) {
         const auto loaded = LoadedLedTable(*rig.model).value();
         EXPECT_EQ(loaded[7], (LedColour{4, 5, 6, 0xC0}));
         EXPECT_EQ(loaded[9], LedColour{});
+        EXPECT_EQ(LedTableOf(*rig.Image()).value(), loaded);  // the windows' snapshot
         const auto read = ReadLedTable(*rig.model).value();
         EXPECT_EQ(read[0], (LedColour{1, 2, 3, 0x80}));
         EXPECT_EQ(read[9], (LedColour{7, 8, 9, 0x40}));
