@@ -62,7 +62,7 @@ constexpr QRect kHide(976, 22, 38, 28);
 constexpr QRect kProfileRow(80, 76, 864, 30);
 constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
 // A keyboard has no pages: its lighting opens from one button in the middle.
-constexpr QRect kKeyboardLighting(432, 320, 160, 40);
+constexpr QRect kKeyboardLighting(432, 440, 160, 40);
 
 constexpr int kTitleFont = 1;        // Tahoma 20
 constexpr int kPageTabText = 0;      // button_str 0..2: the page names

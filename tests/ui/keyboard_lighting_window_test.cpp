@@ -76,6 +76,7 @@ class KeyboardLightingWindowTest : public QObject {
         KeyboardLightingWindow* w = OpenedWindow(rig);
         QVERIFY(w != nullptr);
         QVERIFY(rig.Window().KeyboardLighting().Button()->isVisibleTo(&rig.Window()));
+        rig.Screenshot(&rig.Window(), "main_keyboard.png");
         ClickEffect(*w, 10);
         QTRY_COMPARE_WITH_TIMEOUT(int(rig.Device().KeyboardLighting().effect), 10, kWaitMs);
 
