@@ -97,10 +97,30 @@ QSize LightingKeyPicture::sizeHint() const {
     return {picture_.Width() + 8, picture_.Height() + 8};
 }
 
+const QPixmap& LightingKeyPicture::Names(bool dark) {
+    // The names are drawn once in each ink and copied onto the keys at every frame: laying
+    // out a hundred texts ten times a second would cost more than the rest of the frame.
+    QPixmap& names = names_[dark ? 1 : 0];
+    const qreal ratio = devicePixelRatioF();
+    if (names.size() != size() * ratio || names.devicePixelRatio() != ratio) {
+        names = QPixmap(size() * ratio);
+        names.setDevicePixelRatio(ratio);
+        names.fill(Qt::transparent);
+        QPainter painter(&names);
+        painter.setFont(skin::SharedFont(kKeyNameFont));
+        painter.setPen(dark ? skin::kLabelDark : skin::kLabelLight);
+        const auto keys = picture_.Keys();
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            painter.drawText(KeyRect(i).adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap,
+                             ToQ(keys[i].name));
+        }
+    }
+    return names;
+}
+
 void LightingKeyPicture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), skin::kPanel);
-    painter.setFont(skin::SharedFont(kKeyNameFont));
     const auto keys = picture_.Keys();
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const QRect key = KeyRect(i);
@@ -110,9 +130,11 @@ void LightingKeyPicture::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(selected ? skin::kAccentBright : skin::kPanelEdge, selected ? 2 : 1));
         painter.drawRect(key.adjusted(0, 0, -1, -1));
         // The name in whichever of dark or light reads on the key's light.
-        painter.setPen(light.lightness() > 140 ? skin::kLabelDark : skin::kLabelLight);
-        painter.drawText(key.adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap,
-                         ToQ(keys[i].name));
+        const QPixmap& names = Names(light.lightness() > 140);
+        const qreal ratio = names.devicePixelRatio();
+        painter.drawPixmap(
+            key, names,
+            QRectF(key.x() * ratio, key.y() * ratio, key.width() * ratio, key.height() * ratio));
     }
 }
 
@@ -122,10 +144,7 @@ void LightingKeyPicture::mousePressEvent(QMouseEvent* event) {
     const auto button =
         event->button() == Qt::RightButton ? PictureButton::Right : PictureButton::Left;
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
-    if (picture_.Click(at.x(), at.y(), button)) {
-        update();
-        emit selectionChanged();
-    }
+    if (picture_.Click(at.x(), at.y(), button)) update();
 }
 
 // ---- Window ----
@@ -240,7 +259,6 @@ void KeyboardLightingWindow::Build() {
         QStringLiteral("color: %1; background: transparent;").arg(skin::kTextDim.name()));
     pictureView_ = new LightingKeyPicture(picture_, body_);
     pictureView_->setGeometry(kPictureRect);
-    connect(pictureView_, &LightingKeyPicture::selectionChanged, this, [this] { update(); });
 }
 
 void KeyboardLightingWindow::Open() {

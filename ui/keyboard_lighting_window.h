@@ -14,6 +14,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -43,16 +44,17 @@ class LightingKeyPicture : public QWidget {
     QRect KeyRect(std::size_t index) const;
     QSize sizeHint() const override;
 
-  signals:
-    void selectionChanged();
-
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    // The key names, drawn once in light (false) or dark (true) ink for the widget's size.
+    const QPixmap& Names(bool dark);
+
     KeyPicture& picture_;
     std::vector<Rgb> colours_;
+    std::array<QPixmap, 2> names_;
 };
 
 // Picks a colour modally; RunColourPicker unless a test puts another in.
