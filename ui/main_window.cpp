@@ -28,6 +28,7 @@
 #include "ui/device_selector.h"
 #include "ui/dpi_page.h"
 #include "ui/input_source.h"
+#include "ui/keyboard_lighting_window.h"
 #include "ui/macro_editor_window.h"
 #include "ui/macro_list_window.h"
 #include "ui/other_page.h"
@@ -60,6 +61,8 @@ constexpr QRect kMinimise(932, 22, 38, 28);
 constexpr QRect kHide(976, 22, 38, 28);
 constexpr QRect kProfileRow(80, 76, 864, 30);
 constexpr QRect kContent(0, 108, kWindowWidth, kWindowHeight - 108);
+// A keyboard has no pages: its lighting opens from one button in the middle.
+constexpr QRect kKeyboardLighting(432, 440, 160, 40);
 
 constexpr int kTitleFont = 1;        // Tahoma 20
 constexpr int kPageTabText = 0;      // button_str 0..2: the page names
@@ -171,6 +174,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
             &MainWindow::OnOperationFinished);
     connect(&controller_, &DeviceController::uninitialisedFound, this,
             &MainWindow::OfferInitialisation);
+    keyboardLighting_ =
+        new KeyboardLightingLauncher(controller_, keyboard_, this, kKeyboardLighting);
     for (const std::string& problem : library_.problems) ShowError(StartWarning(problem));
     if (!keyboard_.warning.empty()) ShowError(StartWarning(keyboard_.warning));
     ShowPage(kButtonsPage);

@@ -35,6 +35,7 @@ class ButtonPage;
 class DeviceSelector;
 class DpiPage;
 class InputSource;
+class KeyboardLightingLauncher;
 class MacroEditorWindow;
 class MacroListWindow;
 class OtherPage;
@@ -94,6 +95,8 @@ class MainWindow : public QWidget {
     // The program's one source of the user's keys and clicks (quick binding, the macro
     // recorder): the whole desktop on X11, else this program's windows.
     InputSource& Input() const { return *input_; }
+    // The "Lighting" button and window of the active keyboard.
+    KeyboardLightingLauncher& KeyboardLighting() const { return *keyboardLighting_; }
 
   signals:
     // The program is ending (after "Quit" or a close request from outside).
@@ -142,6 +145,7 @@ class MainWindow : public QWidget {
     bool recordIntervals_ = true;               // the editor's option, kept here until it is made
     bool macroListPlaced_ = false;
     std::unique_ptr<Tray> tray_;
+    KeyboardLightingLauncher* keyboardLighting_ = nullptr;  // owned by the window (Qt parent)
 
     bool offering_ = false;     // the initialisation question is open
     std::string declinedPath_;  // the uninitialised mouse the user said no for
