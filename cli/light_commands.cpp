@@ -31,13 +31,23 @@ constexpr ModeWord kModeWords[] = {
     {"profile", LedMode::Profile},
 };
 
-Result<int> LedNumber(const std::string& text) {
-    auto n = ParseNumber(text, 0, kLedCount - 1, "LED");
-    if (!n) return n.error();
-    return static_cast<int>(*n);
+// LEDs are numbered from 1 for the user, as the window numbers them and as qvmctl numbers
+// profiles, stages and buttons; the device's index is one less.
+constexpr int kFirstLedNumber = 1;
+constexpr int kLastLedNumber = kLedCount;
+
+std::string LedNumberText(int led) {
+    return std::to_string(led + kFirstLedNumber);
 }
 
-// "3", "0,2,5", "0-3" or a mix of them ("0-3,7"), each LED once, in ascending order.
+// The device index of the LED numbered `text`.
+Result<int> LedNumber(const std::string& text) {
+    auto n = ParseNumber(text, kFirstLedNumber, kLastLedNumber, "LED");
+    if (!n) return n.error();
+    return static_cast<int>(*n) - kFirstLedNumber;
+}
+
+// "4", "1,3,6", "1-4" or a mix of them ("1-4,8"), each LED once, in ascending order.
 Result<std::vector<int>> ParseLeds(const std::string& text) {
     std::vector<int> leds;
     std::istringstream parts(text);
@@ -50,14 +60,14 @@ Result<std::vector<int>> ParseLeds(const std::string& text) {
         if (!last) return last.error();
         if (*last < *first) {
             return MakeError("LED range '" + part + "' runs backwards: write it as " +
-                             std::to_string(*last) + "-" + std::to_string(*first));
+                             LedNumberText(*last) + "-" + LedNumberText(*first));
         }
         for (int led = *first; led <= *last; ++led) leds.push_back(led);
     }
     if (leds.empty() || text.ends_with(',')) {
-        return MakeError("LEDs '" + text + "': expected an LED 0.." +
-                         std::to_string(kLedCount - 1) +
-                         ", a list such as 0,2,5 or a range such as 0-3");
+        return MakeError("LEDs '" + text + "': expected an LED " + std::to_string(kFirstLedNumber) +
+                         ".." + std::to_string(kLastLedNumber) +
+                         ", a list such as 1,3,6 or a range such as 1-4");
     }
     std::sort(leds.begin(), leds.end());
     leds.erase(std::unique(leds.begin(), leds.end()), leds.end());
@@ -90,7 +100,7 @@ Rgb ColourOf(const LedColour& record) {
 }
 
 std::string LedLine(int led, const LedColour& record) {
-    std::string line = "LED " + std::to_string(led) + ": " + ColourText(ColourOf(record)) + " " +
+    std::string line = "LED " + LedNumberText(led) + ": " + ColourText(ColourOf(record)) + " " +
                        LedModeWord(record);
     const bool profileBreathing =
         (record.flags & kLedOwnColour) == 0 && (record.flags & kLedBreathing) != 0;
@@ -166,7 +176,11 @@ int RunLightShow(CommandContext& c) {
             j.BeginArray();
             for (int i = 0; i < kLedCount; ++i) {
                 const LedColour& r = (*leds)[static_cast<std::size_t>(i)];
-                j.BeginObject().Key("led").Int(i).Key("colour").String(ColourText(ColourOf(r)));
+                j.BeginObject()
+                    .Key("led")
+                    .Int(i + kFirstLedNumber)
+                    .Key("colour")
+                    .String(ColourText(ColourOf(r)));
                 j.Key("mode").String(LedModeWord(r));
                 j.Key("breathing").Bool((r.flags & kLedBreathing) != 0).EndObject();
             }
@@ -263,7 +277,7 @@ void AddLightCommands(std::vector<CommandSpec>& commands) {
          "none: nothing is sent to them.\n",
          1, 1, RunLightEffect},
         {"light led", "LEDS MODE...", "set the colour and mode of a mouse's LEDs",
-         "LEDS is one LED (0 to 15), a list such as 0,2,5 or a range such as 0-3.\n"
+         "LEDS is one LED (1 to 16), a list such as 1,3,6 or a range such as 1-4.\n"
          "Each MODE is applied in the order given to every LED of LEDS:\n"
          "  #RRGGBB    the LED's own colour (it keeps breathing when it did); quote it,\n"
          "             or leave the # out, for the shell takes # for a comment\n"
@@ -271,7 +285,7 @@ void AddLightCommands(std::vector<CommandSpec>& commands) {
          "  breathing  the LED breathes\n"
          "  off        the LED is dark\n"
          "  profile    the LED follows the current profile's colour\n"
-         "Example: light led 0 #0000FF breathing   makes LED 0 breathe blue.\n"
+         "Example: light led 1 #0000FF breathing   makes LED 1 breathe blue.\n"
          "The LEDs are stored in the mouse's memory and kept across restarts.\n",
          2, 16, RunLightLed},
     };

@@ -24,20 +24,20 @@ TEST(QvmctlLight, MouseCommandsStoreTheRecordBytes) {
         uint32_t address;
         Bytes bytes;
     };
-    const std::vector<std::string> blueBreathing = {"light", "led", "0-3", "#0000FF", "breathing"};
+    const std::vector<std::string> blueBreathing = {"light", "led", "1-4", "#0000FF", "breathing"};
     const Case cases[] = {
-        {"g11", blueBreathing, {"light", "led", "3", "off"}, 0x50C, {0x00, 0x00, 0x00, 0x80}},
-        {"g12", {}, {"light", "led", "0", "#0000FF", "breathing"}, 0x500, {0x00, 0x00, 0xFF, 0xC0}},
-        {"g12", blueBreathing, {"light", "led", "2", "on"}, 0x508, {0x00, 0x00, 0xFF, 0x80}},
-        {"g12", blueBreathing, {"light", "led", "1", "00Ff00"}, 0x504, {0x00, 0xFF, 0x00, 0xC0}},
+        {"g11", blueBreathing, {"light", "led", "4", "off"}, 0x50C, {0x00, 0x00, 0x00, 0x80}},
+        {"g12", {}, {"light", "led", "1", "#0000FF", "breathing"}, 0x500, {0x00, 0x00, 0xFF, 0xC0}},
+        {"g12", blueBreathing, {"light", "led", "3", "on"}, 0x508, {0x00, 0x00, 0xFF, 0x80}},
+        {"g12", blueBreathing, {"light", "led", "2", "00Ff00"}, 0x504, {0x00, 0xFF, 0x00, 0xC0}},
         {"g5x",
          {},
-         {"light", "led", "1-2", "#12a4Fe"},
+         {"light", "led", "2-3", "#12a4Fe"},
          0x464,
          {0x12, 0xA4, 0xFE, 0x80, 0x12, 0xA4, 0xFE, 0x80}},
         {"g12",
          {},
-         {"light", "led", "0,2", "#010203"},
+         {"light", "led", "1,3", "#010203"},
          0x500,
          {1, 2, 3, 0x80, 0, 0, 0, 0, 1, 2, 3, 0x80}},
         {"g12", {}, {"light", "effect", "4"}, 0x11, {0x04}},
@@ -86,12 +86,12 @@ TEST(QvmctlLight, RefusalsChangeNothing) {
     const Case cases[] = {
         {"g12", {"light", "effect", "5"}, "allowed 0..4"},
         {"g2", {"light", "effect", "1"}, "has no lighting effect"},
-        {"g5", {"light", "led", "0", "on"}, "keeps no LED colours"},
-        {"g12", {"light", "led", "16", "on"}, "LED 16 is out of range: allowed 0..15"},
-        {"g12", {"light", "led", "0,", "on"}, "expected an LED"},
-        {"g12", {"light", "led", "3-1", "on"}, "backwards"},
-        {"g12", {"light", "led", "0", "#12345"}, "colour '#12345': expected #RRGGBB"},
-        {"g12", {"light", "led", "0", "blink"}, "expected #RRGGBB, on, off"},
+        {"g5", {"light", "led", "1", "on"}, "keeps no LED colours"},
+        {"g12", {"light", "led", "0", "on"}, "LED 0 is out of range: allowed 1..16"},
+        {"g12", {"light", "led", "1,", "on"}, "expected an LED"},
+        {"g12", {"light", "led", "4-2", "on"}, "backwards"},
+        {"g12", {"light", "led", "1", "#12345"}, "colour '#12345': expected #RRGGBB"},
+        {"g12", {"light", "led", "1", "blink"}, "expected #RRGGBB, on, off"},
         {"mx28,g12", {"light", "show"}, "is a keyboard"},
         {"g12,mx28", {"kbd", "side", "on"}, "is not a keyboard"},
         {"mx28",
@@ -181,13 +181,13 @@ TEST(QvmctlLight, KeyboardCommandsReachTheKeyboardAndShowBack) {
 // state files, and through qvm-sim processes over the device bridge.
 TEST(QvmctlLight, SettingsOutliveTheRun) {
     const std::vector<std::vector<std::string>> sets = {
-        {"light", "led", "0", "#0000FF", "breathing"},
+        {"light", "led", "1", "#0000FF", "breathing"},
         {"light", "effect", "3"},
         {"--device", "2", "kbd", "effect", "ripple", "--colour", "#123456"},
         {"--device", "2", "kbd", "keys", "W=#FF0000", "A=#FF0000", "S=#FF0000", "D=#FF0000"},
     };
     const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
-        {{"light", "show"}, "lighting effect: 3 (0..4)\nLED 0: #0000ff breathing\n"},
+        {{"light", "show"}, "lighting effect: 3 (0..4)\nLED 1: #0000ff breathing\n"},
         {{"--device", "2", "kbd", "show"},
          "effect: Ripple (10)\nspeed: 2\nbrightness: 4\ndirection: Left\ncolour 1: #000000\n"
          "colour 2: #123456\nside LED: on\nkey colours (the keys that are not black):\n"
