@@ -95,13 +95,16 @@ const char* LedModeWord(const LedColour& record) {
     return (record.flags & kLedBreathing) != 0 ? "breathing" : "on";
 }
 
-Rgb ColourOf(const LedColour& record) {
+// The colour the LED shows: its own, or the current profile's when it follows the profile
+// (its record then keeps whatever colour bytes it had, which the LED does not show).
+Rgb ShownColour(const LedColour& record, const Rgb& profileColour) {
+    if ((record.flags & kLedOwnColour) == 0) return profileColour;
     return {record.red, record.green, record.blue};
 }
 
-std::string LedLine(int led, const LedColour& record) {
-    std::string line = "LED " + LedNumberText(led) + ": " + ColourText(ColourOf(record)) + " " +
-                       LedModeWord(record);
+std::string LedLine(int led, const LedColour& record, const Rgb& profileColour) {
+    std::string line = "LED " + LedNumberText(led) + ": " +
+                       ColourText(ShownColour(record, profileColour)) + " " + LedModeWord(record);
     const bool profileBreathing =
         (record.flags & kLedOwnColour) == 0 && (record.flags & kLedBreathing) != 0;
     return line + (profileBreathing ? ", breathing" : "");
@@ -158,6 +161,7 @@ int RunLightShow(CommandContext& c) {
     if (!mouse) return status;
     const auto image = mouse->model->Snapshot();
     const auto effect = MouseLightingEffect(*image);
+    const Rgb profileColour = LedProfileColour(*image);
     std::optional<LedTable> leds;
     if (LedTableFor(mouse->generation, mouse->extended)) {
         auto read = ReadLedTable(*mouse->model);
@@ -180,7 +184,7 @@ int RunLightShow(CommandContext& c) {
                     .Key("led")
                     .Int(i + kFirstLedNumber)
                     .Key("colour")
-                    .String(ColourText(ColourOf(r)));
+                    .String(ColourText(ShownColour(r, profileColour)));
                 j.Key("mode").String(LedModeWord(r));
                 j.Key("breathing").Bool((r.flags & kLedBreathing) != 0).EndObject();
             }
@@ -201,7 +205,7 @@ int RunLightShow(CommandContext& c) {
         return kExitOk;
     }
     for (int i = 0; i < kLedCount; ++i) {
-        c.out << LedLine(i, (*leds)[static_cast<std::size_t>(i)]) << '\n';
+        c.out << LedLine(i, (*leds)[static_cast<std::size_t>(i)], profileColour) << '\n';
     }
     return kExitOk;
 }
@@ -248,7 +252,7 @@ int RunLightLed(CommandContext& c) {
         return Fail(c.err, ExitStatusOf(stored.kind()),
                     "cannot store the LED colours: " + stored.message());
     }
-    for (const LedEdit& e : edits) c.out << LedLine(e.led, e.record) << '\n';
+    for (const LedEdit& e : edits) c.out << LedLine(e.led, e.record, profileColour) << '\n';
     return kExitOk;
 }
 

@@ -187,7 +187,8 @@ TEST(QvmctlLight, SettingsOutliveTheRun) {
         {"--device", "2", "kbd", "keys", "W=#FF0000", "A=#FF0000", "S=#FF0000", "D=#FF0000"},
     };
     const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
-        {{"light", "show"}, "lighting effect: 3 (0..4)\nLED 1: #0000ff breathing\n"},
+        {{"light", "show"},
+         "lighting effect: 3 (0..4)\nLED 1: #0000ff breathing\nLED 2: #ff2c00 profile\n"},
         {{"--device", "2", "kbd", "show"},
          "effect: Ripple (10)\nspeed: 2\nbrightness: 4\ndirection: Left\ncolour 1: #000000\n"
          "colour 2: #123456\nside LED: on\nkey colours (the keys that are not black):\n"
