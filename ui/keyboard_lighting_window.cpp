@@ -440,6 +440,9 @@ void KeyboardLightingLauncher::Follow() {
     if (!view.keyboard) {
         // Another device, or none: the next keyboard to become active opens the window.
         if (!view.path.empty() || view.devices.empty()) opened_.clear();
+        // A mouse became the device worked on: the keyboard's window goes out of the way
+        // (and its preview stops). A keyboard that only left keeps its window, greyed.
+        if (!view.path.empty() && window_ != nullptr) window_->hide();
         return;
     }
     if (view.path == opened_) return;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QtTest>
+#include <algorithm>
 
 #include "ui/colour_picker_dialog.h"
 #include "ui/confirm.h"
@@ -241,6 +242,20 @@ class KeyboardLightingWindowTest : public QObject {
         rig.Screenshot(w, "keyboard_lighting_away.png");
         rig.Device().Attach();
         QTRY_VERIFY_WITH_TIMEOUT(w->Live() && w->ColourButton()->isEnabled(), kWaitMs);
+    }
+
+    // Choosing a mouse puts the keyboard's window away, preview and all.
+    void mouseChosenHidesTheWindow() {
+        UiRig rig("mx28,g12");
+        KeyboardLightingWindow* w = OpenedWindow(rig);
+        QVERIFY(w != nullptr && w->isVisible());
+        const auto devices = rig.Controller().View().devices;
+        const auto mouse = std::find_if(devices.begin(), devices.end(),
+                                        [](const HubDevice& d) { return !d.keyboard; });
+        QVERIFY(mouse != devices.end());
+        rig.Controller().Hub().SelectDevice(mouse->path);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), kWaitMs);
+        QVERIFY(!w->PreviewTimer().isActive());
     }
 };
 
