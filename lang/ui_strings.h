@@ -135,6 +135,7 @@ enum WordText : std::size_t {
     kWordLightingEffect,  // the effect number's label
     kWordLed,             // one LED, "%d" its number counted from 1
     kWordLedHint,         // how to pick one LED or several
+    kWordKeyboardPage,    // the button page while a keyboard is the device worked on
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -346,6 +346,7 @@ constexpr IndexedText kWordStr[] = {
     {kWordLightingEffect, "Lighting effect"},
     {kWordLed, "LED %d"},
     {kWordLedHint, "Click an LED to choose its colour; Ctrl+click selects several for Colour."},
+    {kWordKeyboardPage, "The keyboard's lights are set in its lighting window."},
 };
 
 struct ConsumerKeyDefault {

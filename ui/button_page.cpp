@@ -134,6 +134,9 @@ std::optional<int> ButtonPage::ButtonAt(int position) const {
 
 void ButtonPage::Refresh() {
     const DeviceView view = controller_.View();
+    // A keyboard has no buttons to set here: the page says where its settings are.
+    map_->SetNoDeviceText(
+        ToQ(view.keyboard ? Ui().word_str[kWordKeyboardPage] : NoDeviceText(Ui())));
     if (!view.present) {
         quickBind_->Cancel();
         selected_.reset();
