@@ -52,29 +52,6 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
-struct Target {
-    std::unique_ptr<Session> session;
-    std::string path;
-    int generation = 0;
-};
-
-// Opens the session and picks the device; on failure prints why and sets `status`.
-std::optional<Target> OpenTarget(CommandContext& c, int& status) {
-    auto session = Session::Open(c.options);
-    if (!session) {
-        status = Fail(c.err, kExitUsage, session.message());
-        return std::nullopt;
-    }
-    auto path = (*session)->SelectDevice(c.options);
-    if (!path) {
-        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
-        return std::nullopt;
-    }
-    Target t{std::move(session).value(), *path, 0};
-    t.generation = t.session->Values().Generation(t.path);
-    return t;
-}
-
 // Every HID interface the backend sees, ours or not.
 int ListInterfaces(CommandContext& c, Session& session) {
     auto list = session.Backend().Enumerate();
@@ -290,6 +267,22 @@ std::optional<LoadedDevice> LoadDevice(CommandContext& c, int& status, bool allo
     loaded.image = loaded.model->Snapshot();
     PrintMacroWarnings(c.err, *loaded.image);
     return loaded;
+}
+
+std::optional<Target> OpenTarget(CommandContext& c, int& status) {
+    auto session = Session::Open(c.options);
+    if (!session) {
+        status = Fail(c.err, kExitUsage, session.message());
+        return std::nullopt;
+    }
+    auto path = (*session)->SelectDevice(c.options);
+    if (!path) {
+        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
+        return std::nullopt;
+    }
+    Target t{std::move(session).value(), *path, 0};
+    t.generation = t.session->Values().Generation(t.path);
+    return t;
 }
 
 int Fail(std::ostream& err, int status, const std::string& message) {

@@ -60,6 +60,16 @@ void AddMacroCommands(std::vector<CommandSpec>& commands);
 void AddLightCommands(std::vector<CommandSpec>& commands);
 void AddKeyboardCommands(std::vector<CommandSpec>& commands);
 
+// A session with the chosen device picked, nothing read from it yet.
+struct Target {
+    std::unique_ptr<Session> session;
+    std::string path;
+    int generation = 0;
+};
+// Opens the session and picks the device; on failure prints why, sets `status` (2 for a
+// backend that cannot be opened, the failure's status otherwise) and gives nothing.
+std::optional<Target> OpenTarget(CommandContext& c, int& status);
+
 // A session with the chosen device's configuration loaded.
 struct LoadedDevice {
     std::unique_ptr<Session> session;

@@ -80,25 +80,18 @@ struct LitKeyboard {
 };
 
 std::optional<LitKeyboard> OpenKeyboard(CommandContext& c, int& status) {
-    auto session = Session::Open(c.options);
-    if (!session) {
-        status = Fail(c.err, kExitUsage, session.message());
-        return std::nullopt;
-    }
-    auto path = (*session)->SelectDevice(c.options);
-    if (!path) {
-        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
-        return std::nullopt;
-    }
-    if ((*session)->Values().ModelCode(*path) != kKeyboardModelCode) {
+    auto target = OpenTarget(c, status);
+    if (!target) return std::nullopt;
+    const std::string& path = target->path;
+    if (target->session->Values().ModelCode(path) != kKeyboardModelCode) {
         status = Fail(c.err, kExitUsage,
-                      *path +
+                      path +
                           " is not a keyboard: a mouse's lighting is set with qvmctl light "
                           "(see qvmctl list and --device to pick the keyboard)");
         return std::nullopt;
     }
-    auto lighting = std::make_unique<KeyboardLighting>((*session)->Keyboards(), *path);
-    return LitKeyboard{std::move(session).value(), std::move(lighting)};
+    auto lighting = std::make_unique<KeyboardLighting>(target->session->Keyboards(), path);
+    return LitKeyboard{std::move(target->session), std::move(lighting)};
 }
 
 // A device operation's failure: exit 2 for what the lighting refused as bad input.

@@ -120,27 +120,20 @@ struct LitMouse {
 };
 
 std::optional<LitMouse> OpenMouse(CommandContext& c, int& status) {
-    auto session = Session::Open(c.options);
-    if (!session) {
-        status = Fail(c.err, kExitUsage, session.message());
-        return std::nullopt;
-    }
-    auto path = (*session)->SelectDevice(c.options);
-    if (!path) {
-        status = Fail(c.err, ExitStatusOf(path.kind()), path.message());
-        return std::nullopt;
-    }
-    const DeviceValues values = (*session)->Values().Get(*path);
+    auto target = OpenTarget(c, status);
+    if (!target) return std::nullopt;
+    const std::string& path = target->path;
+    const DeviceValues values = target->session->Values().Get(path);
     if (values.ModelCode == kKeyboardModelCode) {
         status = Fail(c.err, kExitUsage,
-                      *path +
+                      path +
                           " is a keyboard: its lighting is set with qvmctl kbd (see qvmctl "
                           "kbd --help)");
         return std::nullopt;
     }
-    LitMouse mouse{std::move(session).value(), nullptr, values.ProtocolGeneration,
+    LitMouse mouse{std::move(target->session), nullptr, values.ProtocolGeneration,
                    values.ExtendedLayoutFlag != 0};
-    auto model = mouse.session->LoadConfigurationOf(*path);
+    auto model = mouse.session->LoadConfigurationOf(path);
     if (!model) {
         status = Fail(c.err, ExitStatusOf(model.kind()), model.message());
         return std::nullopt;
