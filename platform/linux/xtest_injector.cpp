@@ -22,23 +22,24 @@ Result<std::unique_ptr<XTestInjector>> XTestInjector::Open(const std::string& di
     if (!XTestQueryExtension(screen->Get(), &eventBase, &errorBase, &major, &minor)) {
         return MakeError(ErrorKind::Other, "the X server has no XTest extension");
     }
-    return std::make_unique<XTestInjector>(std::move(*screen));
+    unsigned char map[256] = {};
+    const int buttons = XGetPointerMapping(screen->Get(), map, sizeof map);
+    return std::make_unique<XTestInjector>(std::move(*screen), buttons);
 }
 
-Status XTestInjector::Send(const char* what, const std::function<void(Display*)>& send) {
-    // XTest requests have no reply: a trap set before them waits for the server to carry
-    // them out and reports the error it sent back, if any.
-    XErrorTrap trap(screen_.Get());
+Status XTestInjector::Send(const std::function<void(Display*)>& send) {
+    // XTest requests have no reply. Waiting for the server to have carried them out keeps
+    // the input in order with what the caller does next (reads the pointer, say). Nothing
+    // sent here can be refused: the buttons were counted when the injector was opened, and
+    // the error handler stays the process's own, as other threads may be using theirs.
     send(screen_.Get());
-    const std::string error = trap.Finish();
-    if (error.empty()) return {};
-    return MakeError(ErrorKind::Io, std::string("XTest ") + what + " failed: " + error);
+    XSync(screen_.Get(), False);
+    return {};
 }
 
 Status XTestInjector::MovePointer(int dx, int dy) {
     if (dx == 0 && dy == 0) return {};
-    return Send("pointer motion",
-                [&](Display* d) { XTestFakeRelativeMotionEvent(d, dx, dy, CurrentTime); });
+    return Send([&](Display* d) { XTestFakeRelativeMotionEvent(d, dx, dy, CurrentTime); });
 }
 
 Status XTestInjector::ScrollHorizontal(int detents) {
@@ -47,9 +48,13 @@ Status XTestInjector::ScrollHorizontal(int detents) {
                          "a horizontal scroll of " + std::to_string(detents) + " steps is too far");
     }
     if (detents == 0) return {};
+    if (buttons_ < static_cast<int>(kXButtonScrollRight)) {
+        return MakeError(ErrorKind::Other, "the X pointer has " + std::to_string(buttons_) +
+                                               " buttons, too few for horizontal scrolling");
+    }
     const unsigned button = detents < 0 ? kXButtonScrollLeft : kXButtonScrollRight;
     const int steps = std::abs(detents);
-    return Send("wheel button", [&](Display* d) {
+    return Send([&](Display* d) {
         for (int i = 0; i < steps; ++i) {
             XTestFakeButtonEvent(d, button, True, CurrentTime);
             XTestFakeButtonEvent(d, button, False, CurrentTime);

@@ -22,7 +22,8 @@ class XTestInjector final : public InputInjector {
     // Opens `display` ("" for $DISPLAY); the error says why there is no XTest there.
     static Result<std::unique_ptr<XTestInjector>> Open(const std::string& display = "");
 
-    explicit XTestInjector(X11Screen screen) : screen_(std::move(screen)) {}
+    // `buttons`: how many buttons the X pointer has (XGetPointerMapping).
+    XTestInjector(X11Screen screen, int buttons) : screen_(std::move(screen)), buttons_(buttons) {}
 
     std::string Name() const override { return "XTest"; }
     Status MovePointer(int dx, int dy) override;
@@ -32,10 +33,11 @@ class XTestInjector final : public InputInjector {
     Status Touch(TouchPhase phase, InjectPoint at) override;
 
   private:
-    // Sends the requests `send` makes and says whether the server took them.
-    Status Send(const char* what, const std::function<void(_XDisplay*)>& send);
+    // Sends the requests `send` makes and waits until the server has carried them out.
+    Status Send(const std::function<void(_XDisplay*)>& send);
 
     X11Screen screen_;
+    int buttons_;
 };
 
 }  // namespace qvm
