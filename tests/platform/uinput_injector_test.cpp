@@ -288,7 +288,7 @@ TEST_F(UinputKernelTest, DevicesAreWhatTheDesktopExpectsAndLeaveWithTheInjector)
     const std::string pointer = *injector_->Pointer().SysName();
     const std::string touch = *injector_->TouchScreen().SysName();
     const std::filesystem::path sys = "/sys/devices/virtual/input/";
-    EXPECT_EQ(ReadSysText(sys / touch / "properties"), "1");  // INPUT_PROP_DIRECT
+    EXPECT_EQ(ReadSysText(sys / touch / "properties"), "2");  // bit INPUT_PROP_DIRECT (1)
     // REL_X, REL_Y, REL_HWHEEL and REL_HWHEEL_HI_RES: bits 0, 1, 6 and 12.
     EXPECT_EQ(ReadSysText(sys / pointer / "capabilities/rel"), "1043");
     injector_.reset();
