@@ -298,9 +298,13 @@ Result<InjectPoint> UinputInjector::PointerPosition() {
 }
 
 Status UinputInjector::Touch(TouchPhase phase, InjectPoint at) {
+    const TouchContact before = contact_;
     auto events = contact_.Phase(phase, at);
     if (!events) return events.error();
-    return touch_.Write(*events);
+    Status written = touch_.Write(*events);
+    // A phase the device did not take did not happen: the next one starts from before it.
+    if (!written) contact_ = before;
+    return written;
 }
 
 }  // namespace qvm
