@@ -45,7 +45,7 @@ elif ((vm_status != 0)); then
     exit "$vm_status"
 fi
 if udevadm verify --help >/dev/null 2>&1; then
-    udevadm verify --resolve-names=never data/70-qvm-gaming.rules
+    udevadm verify --resolve-names=never data/70-qvm-gaming.rules data/71-qvm-gaming-uinput.rules
 else
     echo "== udev rule not checked: no udevadm with 'verify' here (systemd 254 or later)" >&2
 fi

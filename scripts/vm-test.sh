@@ -142,8 +142,9 @@ add_module() {
     cp "$modules/$path" "$stage/lib/modules/$(printf '%02d' ${#loaded[@]})-$(basename "$path")"
 }
 # uhid for programs that make HID devices; usbhid, the dummy USB controller and gadgetfs
-# for a program that is a whole USB device.
-for m in uhid hid-generic usbhid dummy_hcd gadgetfs; do add_module "$m"; done
+# for a program that is a whole USB device; uinput and evdev for the injected input and
+# the event nodes it is read back from.
+for m in uhid hid-generic usbhid dummy_hcd gadgetfs uinput evdev; do add_module "$m"; done
 
 # The programs, with the shared libraries they need and the loader.
 add_binary() {
@@ -177,7 +178,7 @@ mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
 for m in /lib/modules/*.ko; do insmod "\$m" || echo "vm: cannot load \$m"; done
 mkdir -p /dev/gadget && mount -t gadgetfs gadgetfs /dev/gadget
-export HOME=/tmp QVM_USER_DIR=/tmp/user QVM_DATA_DIR=/vm/data QVM_VM_BIN=/vm
+export HOME=/tmp QVM_USER_DIR=/tmp/user QVM_DATA_DIR=/vm/data QVM_VM_BIN=/vm QVM_REQUIRE_UINPUT=1
 mkdir -p /tmp/user
 cd /tmp
 sh -c "\$(cat /vm/command)" </dev/console

@@ -16,7 +16,7 @@ X11OtherClient::X11OtherClient(const std::string& display)
     if (!display_) return;
     Display* d = display_.get();
     window_ = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 200, 100, 0, 0, 0);
-    XSelectInput(d, window_, KeyPressMask | KeyReleaseMask);
+    XSelectInput(d, window_, KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask);
     XMapWindow(d, window_);
     XSync(d, False);
     XSetInputFocus(d, window_, RevertToParent, CurrentTime);
@@ -65,6 +65,32 @@ std::vector<int> X11OtherClient::KeyPresses() {
         if (event.type == KeyPress) keys.push_back(static_cast<int>(event.xkey.keycode));
     }
     return keys;
+}
+
+std::vector<int> X11OtherClient::Buttons() {
+    Sync();
+    std::vector<int> buttons;
+    while (XPending(display_.get()) > 0) {
+        XEvent event;
+        XNextEvent(display_.get(), &event);
+        const int button = static_cast<int>(event.xbutton.button);
+        if (event.type == ButtonPress) buttons.push_back(button);
+        if (event.type == ButtonRelease) buttons.push_back(-button);
+    }
+    return buttons;
+}
+
+std::pair<int, int> X11OtherClient::PointerPosition() {
+    Display* d = display_.get();
+    Window root = 0;
+    Window child = 0;
+    int x = 0;
+    int y = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &windowX, &windowY, &mask);
+    return {x, y};
 }
 
 }  // namespace qvm::test

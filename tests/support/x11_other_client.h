@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _XDisplay;
@@ -35,6 +36,10 @@ class X11OtherClient {
 
     // The key presses the focused window got.
     std::vector<int> KeyPresses();
+    // The buttons pressed (+button) and released (-button) over the window, in order.
+    std::vector<int> Buttons();
+    // Where the pointer is on the root window, as this client asks the server.
+    std::pair<int, int> PointerPosition();
 
   private:
     std::unique_ptr<_XDisplay, int (*)(_XDisplay*)> display_;  // closed by XCloseDisplay
