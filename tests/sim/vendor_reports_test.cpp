@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/exec_backend.h"
 #include "sim/sim_backend.h"
 #include "sim_test_util.h"
 
@@ -259,6 +260,24 @@ TEST(VendorReports, ConfigurationExchangesAndReportsDoNotDisturbEachOther) {
         const auto b = static_cast<uint8_t>(i);
         ASSERT_EQ(device.PeekMemory(0x1000 + 4 * i, 4), (Bytes{0xC5, b, 0xC5, b})) << i;
     }
+}
+
+TEST(VendorReports, ComeThroughTheDeviceBridgeInOrder) {
+    auto backend = MakeExecBackend(std::string(QVM_SIM_BINARY) +
+                                   " 'g12/report=0b0b000000000000000001+0b0b00000000000000000002"
+                                   "+0b0b000000000000000003'");
+    ASSERT_TRUE(backend) << backend.message();
+    Collector collector;
+    auto reader = VendorReportReader::Start(**backend, collector.Callback(), collector.Notices());
+    ASSERT_TRUE(reader);
+    const std::string path = "bridge#vid_0c45&pid_7030&mi_01#d0i1";
+    const std::vector<Delivered> expected = {
+        {path, Bytes{0x0B, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0x01}},
+        {path, Bytes{0x0B, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02}},
+        {path, Bytes{0x0B, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0x03}},
+    };
+    EXPECT_EQ(collector.WaitFor(expected.size()), expected);
+    EXPECT_EQ((*reader)->OpenPaths(), std::vector<std::string>{path});
 }
 
 }  // namespace
