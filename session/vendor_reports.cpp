@@ -62,13 +62,9 @@ bool IsVendorReportInterface(const HidDeviceInfo& info) {
 }
 
 struct VendorReportReader::Impl {
-    // One open interface. `retry` marks a handle opened again right after its
-    // predecessor failed as gone: if it fails as gone too, the reader waits for the
-    // next arrival instead of trying once more.
     struct Entry {
         std::string path;
         std::unique_ptr<HidHandle> handle;
-        bool retry = false;
     };
 
     Impl(HidBackend& b, ReportCallback r, NoticeCallback n)
@@ -96,12 +92,11 @@ struct VendorReportReader::Impl {
 
     void Run(std::stop_token token);
     // Opens what is listed and not open, closes what is open and no longer listed.
-    // With `retry`, the opens count as retries after a departure (see Entry).
-    void Sync(bool retry);
-    void Open(const HidDeviceInfo& info, bool retry);
-    // Reads what waits on one interface; false when the handle failed and was closed,
-    // with `gone` saying whether its device left.
-    bool Drain(Entry& entry, bool& gone);
+    void Sync();
+    void Open(const HidDeviceInfo& info);
+    // Reads what waits on one interface; false when the handle failed (the caller
+    // closes it).
+    bool Drain(Entry& entry);
     void Close(uint64_t token);
     void PublishPaths();
     void NoticeOnce(const std::string& key, const std::string& message);
@@ -129,7 +124,7 @@ void VendorReportReader::Impl::Close(uint64_t token) {
     entries.erase(it);
 }
 
-void VendorReportReader::Impl::Open(const HidDeviceInfo& info, bool retry) {
+void VendorReportReader::Impl::Open(const HidDeviceInfo& info) {
     const std::string path = NormaliseDevicePath(info.path);
     auto handle = backend.Open(path);
     if (!handle) {
@@ -154,10 +149,10 @@ void VendorReportReader::Impl::Open(const HidDeviceInfo& info, bool retry) {
         NoticeOnce("wait " + path, "the reports of " + path + " are not read: " + Describe(errno));
         return;
     }
-    entries.emplace(token, Entry{path, std::move(*handle), retry});
+    entries.emplace(token, Entry{path, std::move(*handle)});
 }
 
-void VendorReportReader::Impl::Sync(bool retry) {
+void VendorReportReader::Impl::Sync() {
     auto listed = backend.Enumerate();
     if (!listed) {
         NoticeOnce("list", "the device list cannot be read: " + listed.error().message);
@@ -182,19 +177,18 @@ void VendorReportReader::Impl::Sync(bool retry) {
         }
     }
     for (const HidDeviceInfo* info : toOpen) {
-        if (!open.count(NormaliseDevicePath(info->path))) Open(*info, retry);
+        if (!open.count(NormaliseDevicePath(info->path))) Open(*info);
     }
     PublishPaths();
 }
 
-bool VendorReportReader::Impl::Drain(Entry& entry, bool& gone) {
+bool VendorReportReader::Impl::Drain(Entry& entry) {
     for (int i = 0; i < kReportsPerTurn; ++i) {
         const int got = entry.handle->Read(buffer, 0);
         if (got == 0) return true;
         if (got < 0) {
             const HidFailure failure = entry.handle->LastFailure();
-            gone = failure.kind == HidFailureKind::Gone;
-            if (!gone) {
+            if (failure.kind != HidFailureKind::Gone) {
                 // A handle whose reads fail would keep its descriptor readable: it is
                 // closed and tried again when the device list changes.
                 NoticeOnce("read " + entry.path,
@@ -215,7 +209,7 @@ void VendorReportReader::Impl::Run(std::stop_token token) {
                    "devices attached from now on are not read: the device connection "
                    "cannot signal arrivals");
     }
-    Sync(false);
+    Sync();
     std::array<epoll_event, kEventsPerWait> events{};
     while (!token.stop_requested()) {
         const int count = ::epoll_wait(epoll.get(), events.data(), kEventsPerWait, -1);
@@ -226,7 +220,6 @@ void VendorReportReader::Impl::Run(std::stop_token token) {
         }
         wakeUps.fetch_add(1, std::memory_order_relaxed);
         bool listChanged = false;
-        bool retry = false;
         for (int i = 0; i < count; ++i) {
             const uint64_t which = events[i].data.u64;
             if (which == kStopToken) return;
@@ -236,19 +229,14 @@ void VendorReportReader::Impl::Run(std::stop_token token) {
             }
             auto it = entries.find(which);
             if (it == entries.end()) continue;  // closed earlier in this round
-            bool gone = false;
-            if (Drain(it->second, gone)) continue;
-            // A device that left may have come back before its handle noticed: look at
-            // the list once more, unless this handle was already such a second try.
-            if (gone && !it->second.retry) retry = true;
+            if (Drain(it->second)) continue;
             Close(which);
             PublishPaths();
         }
-        if (listChanged) {
-            Sync(false);
-        } else if (retry) {
-            Sync(true);
-        }
+        // After the handles: a device that left and came back has had its old handle
+        // closed above (a departure raises the handle's descriptor before the list's),
+        // and is opened anew here.
+        if (listChanged) Sync();
     }
 }
 
