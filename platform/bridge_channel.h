@@ -28,11 +28,15 @@ inline constexpr int kBridgeAnswerTimeoutMs = 5000;
 inline constexpr int kBridgeExitWaitMs = 2000;
 // Pause between two `read` polls while a handle waits for an input report.
 inline constexpr int kBridgeReadPollMs = 2;
+// Pause between two `read` polls of a handle that is watched for reports (ReadyFd):
+// the protocol has no other way to learn of a report.
+inline constexpr int kBridgeWatchPollMs = 10;
 
 struct BridgeOptions {
     int answerTimeoutMs = kBridgeAnswerTimeoutMs;
     int exitWaitMs = kBridgeExitWaitMs;
     int readPollMs = kBridgeReadPollMs;
+    int watchPollMs = kBridgeWatchPollMs;
     Clock* clock = nullptr;  // paces `read` polling; the system clock when null
 };
 

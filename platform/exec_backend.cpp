@@ -1,10 +1,17 @@
 // The device bridge, host side: HidBackend and HidHandle over the line protocol.
 #include "platform/exec_backend.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
 #include "platform/bridge_backend.h"
 #include "platform/bridge_protocol.h"
@@ -78,7 +85,8 @@ class BridgeHandle final : public HidHandle {
           id_(std::move(id)),
           caps_(caps),
           clock_(options.clock ? *options.clock : SystemClock::Instance()),
-          pollMs_(std::max(1, options.readPollMs)) {}
+          pollMs_(std::max(1, options.readPollMs)),
+          watchPollMs_(std::max(1, options.watchPollMs)) {}
 
     const HidCaps& Caps() const override { return caps_; }
 
@@ -112,6 +120,7 @@ class BridgeHandle final : public HidHandle {
     int Read(std::span<uint8_t> buffer, int timeoutMs) override {
         if (buffer.empty() || buffer.size() > static_cast<std::size_t>(kBridgeMaxReportLength))
             return -1;
+        if (watch_) return ReadWatched(buffer, timeoutMs);
         const unsigned generation = cancelGeneration_.load();
         const auto start = clock_.Now();
         const auto limit = std::chrono::milliseconds(timeoutMs);
@@ -156,28 +165,128 @@ class BridgeHandle final : public HidHandle {
 
     HidFailure LastFailure() const override { return failure_; }
 
+    // The protocol answers `read` at once and never announces a report, so a handle
+    // asked for a descriptor to wait on starts a watcher: it asks `read` every
+    // watchPollMs (at once again after a report), keeps what arrives for Read() and
+    // raises an eventfd while anything is kept or the device failed. Only then is the
+    // server asked without a caller waiting.
+    int ReadyFd() const override {
+        std::call_once(watchOnce_, [this] { const_cast<BridgeHandle*>(this)->StartWatch(); });
+        return watch_ ? watch_->ready.get() : -1;
+    }
+
   private:
+    struct Watch {
+        UniqueFd ready;  // eventfd: readable while `kept` holds a report or `failure` is set
+        std::mutex mutex;
+        std::condition_variable_any changed;
+        std::deque<std::vector<uint8_t>> kept;  // guarded by mutex
+        std::optional<HidFailure> failure;      // guarded by mutex: the watcher stopped
+        std::jthread thread;                    // last: stops before the rest goes
+    };
+    // The most reports kept for a reader that does not come; the oldest go first.
+    static constexpr std::size_t kMaxKept = 64;
+
+    void StartWatch() {
+        auto watch = std::make_unique<Watch>();
+        watch->ready.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+        if (!watch->ready) return;
+        watch_ = std::move(watch);
+        watch_->thread = std::jthread([this](std::stop_token stop) { Watching(stop); });
+    }
+
+    void Watching(std::stop_token stop) {
+        Watch& watch = *watch_;
+        const std::string request =
+            Request(bridge::kRead, id_, std::to_string(kBridgeMaxReportLength));
+        while (!stop.stop_requested()) {
+            HidFailure failure;
+            auto reply = Transact(request, Expect::OkHexOrNone, failure);
+            if (reply && !reply->none && reply->bytes.empty()) {
+                failure = {HidFailureKind::Gone, channel_->Break(request, "ok -").message};
+                reply = MakeError(ErrorKind::DeviceGone, failure.reason);
+            }
+            std::unique_lock lock(watch.mutex);
+            if (!reply) {
+                watch.failure = failure;
+                Raise(watch);
+                return;
+            }
+            if (!reply->none) {
+                if (watch.kept.size() >= kMaxKept) watch.kept.pop_front();
+                watch.kept.push_back(std::move(reply->bytes));
+                Raise(watch);
+                continue;
+            }
+            watch.changed.wait_for(lock, stop, std::chrono::milliseconds(watchPollMs_),
+                                   [] { return false; });
+        }
+    }
+
+    // With the watch's lock held.
+    static void Raise(Watch& watch) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t put = ::write(watch.ready.get(), &one, sizeof one);
+        watch.changed.notify_all();
+    }
+
+    int ReadWatched(std::span<uint8_t> buffer, int timeoutMs) {
+        Watch& watch = *watch_;
+        std::unique_lock lock(watch.mutex);
+        auto waiting = [&] { return !watch.kept.empty() || watch.failure; };
+        if (!waiting() && timeoutMs != 0) {
+            if (timeoutMs < 0) {
+                watch.changed.wait(lock, waiting);
+            } else {
+                watch.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), waiting);
+            }
+        }
+        if (!watch.kept.empty()) {
+            const std::vector<uint8_t> report = std::move(watch.kept.front());
+            watch.kept.pop_front();
+            if (watch.kept.empty()) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t got =
+                    ::read(watch.ready.get(), &count, sizeof count);
+            }
+            // A longer report is cut to the caller's buffer, as a device read would.
+            const std::size_t n = std::min(report.size(), buffer.size());
+            std::copy_n(report.begin(), n, buffer.begin());
+            return static_cast<int>(n);
+        }
+        if (watch.failure) {
+            failure_ = *watch.failure;
+            return -1;
+        }
+        return 0;
+    }
+
+    Result<Reply> Transact(const std::string& request, Expect expect) {
+        return Transact(request, expect, failure_);
+    }
+
     // One request about this handle's device with a one-line answer. A failure is noted
     // with its reason: a broken channel takes every device with it; `err gone...`, or an
     // `err` for a device the server no longer lists, is a departure; any other `err` is
     // a transfer the device refused.
-    Result<Reply> Transact(const std::string& request, Expect expect) {
+    Result<Reply> Transact(const std::string& request, Expect expect, HidFailure& failure) {
         auto answer = channel_->Ask(request, BridgeChannel::Form::Line);
-        if (!answer) return Broken(answer.error());
+        if (!answer) return Broken(answer.error(), failure);
         if (answer->refusal) {
             const std::string& text = *answer->refusal;
             const bool gone = IsBridgeGoneText(text) || !Listed();
-            failure_ = {gone ? HidFailureKind::Gone : HidFailureKind::Failed, "bridge: " + text};
+            failure = {gone ? HidFailureKind::Gone : HidFailureKind::Failed, "bridge: " + text};
             return MakeError(gone ? ErrorKind::DeviceGone : ErrorKind::Other,
                              channel_->Refused(request, text));
         }
         auto reply = ParseAnswer(*channel_, request, answer->lines.front(), expect);
-        if (!reply) return Broken(reply.error());
+        if (!reply) return Broken(reply.error(), failure);
         return reply;
     }
 
-    Error Broken(Error error) {
-        failure_ = {HidFailureKind::Gone, error.message};
+    Error Broken(Error error) { return Broken(std::move(error), failure_); }
+    Error Broken(Error error, HidFailure& failure) {
+        failure = {HidFailureKind::Gone, error.message};
         error.kind = ErrorKind::DeviceGone;
         return error;
     }
@@ -185,6 +294,7 @@ class BridgeHandle final : public HidHandle {
     // Whether the server still lists this device; asked once per handle, on its first
     // refusal, so a device that refuses every poll costs one `list`, not one per poll.
     bool Listed() {
+        std::lock_guard lock(listedMutex_);  // then the channel's lock
         if (!listed_) listed_ = StillListed(*channel_, id_);
         return *listed_;
     }
@@ -195,8 +305,13 @@ class BridgeHandle final : public HidHandle {
     Clock& clock_;
     const int pollMs_;
     std::atomic<unsigned> cancelGeneration_{0};
+    const int watchPollMs_;
     HidFailure failure_;
-    std::optional<bool> listed_;
+    std::mutex listedMutex_;
+    std::optional<bool> listed_;  // guarded by listedMutex_
+    mutable std::once_flag watchOnce_;
+    // Last: its thread stops before the members it uses go.
+    std::unique_ptr<Watch> watch_;
 };
 
 class BridgeBackend final : public HidBackend {

@@ -70,6 +70,12 @@ class HidHandle {
     // Waits up to timeoutMs for the next input report. Returns the number of bytes
     // stored, 0 when none arrived in time, -1 when the device failed or left.
     virtual int Read(std::span<uint8_t> buffer, int timeoutMs) = 0;
+    // A descriptor that is readable while an input report waits for Read() (and once the
+    // device has left, so that a waiting caller learns of it from Read()), for waiting on
+    // many handles at once with poll or epoll; -1 when this handle offers none. It stays
+    // owned by the handle and may be shared by other handles of the same interface: take
+    // it out of an epoll set before the handle is destroyed.
+    virtual int ReadyFd() const { return -1; }
     // The raw bytes of indexed string `index` without the descriptor header: byte n of
     // the result is byte n of the string. nullopt when the device has no such string.
     virtual std::optional<std::vector<uint8_t>> IndexedString(int index) = 0;

@@ -36,6 +36,7 @@ class SimHandle final : public HidHandle {
         Note(got >= 0);
         return got;
     }
+    int ReadyFd() const override { return device_->ReadyFd(iface_); }
     std::optional<std::vector<uint8_t>> IndexedString(int index) override {
         return device_->IndexedString(epoch_, index);
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvm {
 
@@ -41,6 +42,8 @@ struct SimDeviceConfig {
     std::string product = "QVM Gaming Mouse";
     bool blank = false;  // memory starts uninitialised (all 0xFF, marker missing)
     SimFaults faults;
+    // Vendor input reports queued when the device starts, oldest first (mice only).
+    std::vector<std::vector<uint8_t>> reports;
 
     bool IsKeyboard() const { return kind != SimKind::Mouse; }
     // The kind as the grammar spells it: "g12", "g5x", "mx28", "mx29".

@@ -1,5 +1,8 @@
 #include "sim/sim_device.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,10 +84,15 @@ SimDevice::SimDevice(const SimDeviceConfig& config, int index, Clock& clock)
         infos_.push_back(std::move(info));
     }
     queues_.resize(interfaces_.size() + 1);
+    // Without an eventfd (-1) the interface simply offers no ready descriptor.
+    for (size_t i = 0; i < queues_.size(); ++i) {
+        readyFds_.emplace_back(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    }
     if (config.IsKeyboard()) {
         keyboard_ = std::make_unique<SimKeyboard>(config);
     } else {
         mouse_ = std::make_unique<SimMouse>(config);
+        for (const std::vector<uint8_t>& report : config.reports) Queue(VendorInterface(), report);
     }
 }
 
@@ -226,6 +234,7 @@ int SimDevice::Read(int iface, uint64_t epoch, std::span<uint8_t> buffer, int ti
         std::copy_n(report.begin(), stored, buffer.begin());
         queue.pop_front();
     }
+    if (queue.empty()) ClearReady(static_cast<size_t>(iface));
     EndTransfer();
     return stored;
 }
@@ -257,7 +266,27 @@ void SimDevice::Queue(int iface, std::vector<uint8_t> report) {
     auto& queue = queues_[iface];
     if (queue.size() >= kMaxQueuedReports) queue.pop_front();
     queue.push_back(std::move(report));
+    SignalReady(static_cast<size_t>(iface));
     inputReady_.notify_all();
+}
+
+int SimDevice::ReadyFd(int iface) const {
+    if (iface < 0 || static_cast<size_t>(iface) >= readyFds_.size()) return -1;
+    return readyFds_[iface].get();
+}
+
+void SimDevice::SignalReady(size_t iface) {
+    if (iface >= readyFds_.size() || !readyFds_[iface]) return;
+    const uint64_t one = 1;
+    // Cannot fail short of a counter overflow, which a pending signal makes harmless.
+    [[maybe_unused]] const ssize_t put = ::write(readyFds_[iface].get(), &one, sizeof one);
+}
+
+void SimDevice::ClearReady(size_t iface) {
+    if (iface >= readyFds_.size() || !readyFds_[iface]) return;
+    uint64_t count = 0;
+    // Resets the counter; EAGAIN (nothing was signalled) is as good.
+    [[maybe_unused]] const ssize_t got = ::read(readyFds_[iface].get(), &count, sizeof count);
 }
 
 void SimDevice::MoveMouseReports() {
@@ -289,6 +318,8 @@ void SimDevice::DetachLocked() {
     if (!present_) return;
     present_ = false;
     for (auto& queue : queues_) queue.clear();
+    // Handles of this attachment wake up and learn from Read() that the device left.
+    for (size_t i = 0; i < readyFds_.size(); ++i) SignalReady(i);
     inputReady_.notify_all();
     if (hook_) hook_(*this, false);
 }

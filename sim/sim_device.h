@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
 #include "sim/sim_config.h"
@@ -78,6 +79,10 @@ class SimDevice {
     bool SetFeature(int iface, uint64_t epoch, std::span<const uint8_t> report);
     bool Write(int iface, uint64_t epoch, std::span<const uint8_t> report);
     int Read(int iface, uint64_t epoch, std::span<uint8_t> buffer, int timeoutMs);
+    // An eventfd readable while input reports wait on interface `iface`, and from the
+    // device's departure until a read finds nothing (a handle of the old attachment
+    // then learns that it failed); -1 for an unknown interface or without eventfds.
+    int ReadyFd(int iface) const;
     std::optional<std::vector<uint8_t>> IndexedString(uint64_t epoch, int index) const;
 
     void SetFaults(const SimFaults& faults);
@@ -132,6 +137,9 @@ class SimDevice {
     void EndTransfer();
     const SimInterface* Find(int iface) const;
     void Queue(int iface, std::vector<uint8_t> report);
+    // Raise or lower an interface's ready descriptor (with the device lock held).
+    void SignalReady(size_t iface);
+    void ClearReady(size_t iface);
     void MoveMouseReports();
     void DetachLocked();
     void Count(SimRequestOutcome outcome);
@@ -163,6 +171,7 @@ class SimDevice {
     uint64_t epoch_ = 1;
     SimTransferStats stats_;
     std::vector<std::deque<std::vector<uint8_t>>> queues_;  // by interface number
+    std::vector<UniqueFd> readyFds_;                        // by interface number
     PresenceHook hook_;
 };
 

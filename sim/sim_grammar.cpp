@@ -5,6 +5,10 @@
 #include <set>
 #include <string>
 
+#include "platform/bridge_protocol.h"
+#include "sim/sim_device.h"
+#include "sim/sim_wire.h"
+
 namespace qvm {
 
 namespace {
@@ -169,6 +173,24 @@ Status ApplyCost(std::string_view value, SimDeviceConfig& config) {
     return {};
 }
 
+// "HEX+HEX+...": vendor input reports the mouse holds in its queue when it starts.
+Status ApplyReports(std::string_view value, SimDeviceConfig& config) {
+    const std::vector<std::string_view> items = Split(value, '+');
+    if (items.size() > SimDevice::kMaxQueuedReports) {
+        return MakeError("report takes at most " + std::to_string(SimDevice::kMaxQueuedReports) +
+                         " reports");
+    }
+    for (std::string_view item : items) {
+        auto bytes = DecodeBridgeHex(Trim(item));
+        if (!bytes || bytes->empty() || bytes->size() > kSimVendorReportLength) {
+            return MakeError("report needs 1 to " + std::to_string(kSimVendorReportLength) +
+                             " bytes in hexadecimal, got '" + std::string(item) + "'");
+        }
+        config.reports.push_back(std::move(*bytes));
+    }
+    return {};
+}
+
 const OptionRule kOptions[] = {
     {"model", kMice, true, ApplyModel},
     {"fw", kAll, true, ApplyFirmware},
@@ -214,6 +236,7 @@ const OptionRule kOptions[] = {
          return Status{};
      }},
     {"cost", kAll, true, ApplyCost},
+    {"report", kMice, true, ApplyReports},
 };
 
 Result<SimDeviceConfig> ParseKind(std::string_view kindText) {

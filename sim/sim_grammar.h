@@ -28,6 +28,8 @@
 //            removeafter=N the device leaves after N more transfers (1 or more)
 //            corrupt      replies carry wrong data bytes and a wrong check byte
 //            cost=MS      every control transfer takes MS milliseconds (0..1000)
+//            report=HEX[+HEX...] vendor input reports (1 to 16 bytes each, at most 64)
+//                         waiting in the mouse's report queue when it starts
 //   Numbers are decimal or 0x hexadecimal; out-of-range values are refused.
 //   Keyboards take fw, pid, product, noreply, removeafter, corrupt and cost only.
 //
@@ -38,7 +40,8 @@
 //   every mouse: id3 0, class 4, flags 1, product "QVM Gaming Mouse"
 //   mx28   pid 7050, fw 0x01000203, product "QVM Gaming Keyboard"
 //   mx29   pid 7051, fw 0x01000203, product "QVM Gaming Keyboard"
-// Examples: "g0,g5x/fw=40,g12/mem=32k/busy=3", "mx28/product=MX-30 Pro", "g12/removeafter=20".
+// Examples: "g0,g5x/fw=40,g12/mem=32k/busy=3", "mx28/product=MX-30 Pro", "g12/removeafter=20",
+//           "g12/report=0b0b000000000000000000+0b0b010000000000000000".
 #pragma once
 
 #include <string_view>

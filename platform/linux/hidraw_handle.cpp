@@ -113,6 +113,9 @@ class HidrawHandle final : public HidHandle {
         }
     }
 
+    // The node itself: readable while a report waits, with POLLHUP once the device left.
+    int ReadyFd() const override { return fd_.get(); }
+
     std::optional<std::vector<uint8_t>> IndexedString(int index) override {
         if (!usb_ || !usbDevice_ || index < 0 || index > kMaxStringIndex) return std::nullopt;
         return usb_->ReadString(*usbDevice_, static_cast<uint8_t>(index));

@@ -1,6 +1,7 @@
 // The exec backend against scripted shell servers: the exact requests it sends, and
 // what it makes of servers that die, refuse, answer garbage or stay silent.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -297,6 +298,45 @@ TEST(BridgeClient, ADeadServerTakesItsDevicesWithIt) {
     auto open = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
     ASSERT_FALSE(open.ok());
     EXPECT_NE(open.message().find("exited with status 5"), std::string::npos) << open.message();
+}
+
+// A handle asked for a descriptor to wait on asks the server for reports itself, keeps
+// them in order, and reports the departure it learns of through the descriptor too.
+TEST(BridgeClient, AWatchedHandleKeepsReportsAndTellsADeparture) {
+    test::TempFolder dir;
+    const std::string read = "read 3 4096";
+    const std::vector<Step> steps = {kHello,
+                                     kListOneDevice,
+                                     {read, {"none"}},
+                                     {read, {"ok 0b01"}},
+                                     {read, {"ok 0b0203"}},
+                                     {read, {"none"}},
+                                     {read, {"err gone: d3 was unplugged"}}};
+    BridgeOptions options = QuickOptions();
+    options.watchPollMs = 1;
+    auto backend = MakeExecBackend(WriteScript(dir, steps, "read l; echo ok"), options);
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    ASSERT_TRUE((*backend)->Enumerate().ok());
+    auto handle = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+    ASSERT_TRUE(handle.ok()) << handle.message();
+    pollfd ready{(*handle)->ReadyFd(), POLLIN, 0};
+    ASSERT_GE(ready.fd, 0);
+    ASSERT_EQ(::poll(&ready, 1, 10000), 1);
+
+    const std::vector<std::vector<uint8_t>> expected = {{0x0b, 0x01}, {0x0b, 0x02, 0x03}};
+    for (const auto& report : expected) {
+        std::vector<uint8_t> buffer(16, 0xee);
+        const int got = (*handle)->Read(buffer, 10000);
+        ASSERT_EQ(got, static_cast<int>(report.size()));
+        buffer.resize(got);
+        EXPECT_EQ(buffer, report);
+    }
+    std::vector<uint8_t> buffer(16);
+    EXPECT_EQ((*handle)->Read(buffer, 10000), -1);
+    EXPECT_EQ((*handle)->LastFailure(),
+              (HidFailure{HidFailureKind::Gone, "bridge: gone: d3 was unplugged"}));
+    // The departure keeps the descriptor readable: a waiting reader is not left asleep.
+    EXPECT_EQ(::poll(&ready, 1, 0), 1);
 }
 
 }  // namespace

@@ -20,6 +20,11 @@ const BadCase kBad[] = {
     {"g12/removeafter=0", {"removeafter", "at least 1"}},
     {"mx28/mem=8k", {"'mem' does not apply to keyboards"}},
     {"g0,g12/class=999", {"'g12/class=999'", "class", "out of range"}},
+    {"g12/report=0b0g", {"report needs 1 to 16 bytes in hexadecimal", "'0b0g'"}},
+    {"g12/report=0b0", {"report needs", "'0b0'"}},
+    {"g12/report=0b+", {"report needs", "''"}},
+    {"g12/report=000102030405060708090a0b0c0d0e0f10", {"report needs 1 to 16 bytes"}},
+    {"mx28/report=0b", {"'report' does not apply to keyboards"}},
 };
 
 class BadItems : public ::testing::TestWithParam<BadCase> {};

@@ -1,6 +1,11 @@
 // Reports through the kernel: feature requests and replies, the keyboards' report pipe and
 // vendor input reports reach the firmware and come back whole, the report-ID byte
 // included where the descriptor declares none.
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "session/vendor_reports.h"
 #include "vm_rig.h"
 
 namespace qvm::vm {
@@ -149,6 +154,38 @@ TEST_F(KernelReports, VendorInputReportsArriveWhole) {
             EXPECT_EQ(got, expected);
         }
     }
+}
+
+// The reader waits on the hidraw nodes themselves: reports of both mice reach its callback
+// whole and in order, and the configuration-only interface is not opened.
+TEST_F(KernelReports, TheReaderTakesVendorReportsFromTheNodes) {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<Bytes> got;  // guarded by mutex
+    auto reader =
+        VendorReportReader::Start(*backend_, [&](const std::string&, std::span<const uint8_t> r) {
+            std::lock_guard lock(mutex);
+            got.emplace_back(r.begin(), r.end());
+            arrived.notify_all();
+        });
+    ASSERT_TRUE(reader) << reader.message();
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((*reader)->OpenPaths().size() < 2 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ((*reader)->OpenPaths().size(), 2u);
+    std::vector<Bytes> sent;
+    for (uint8_t i = 0; i < 10; ++i) {
+        Bytes report(16, i);
+        report[0] = 0x01;
+        report[1] = 0x0B;
+        sent.push_back(report);
+        devices_.Device(i % 2).EmitInputReport(report);
+    }
+    std::unique_lock lock(mutex);
+    arrived.wait_for(lock, std::chrono::seconds(10), [&] { return got.size() >= sent.size(); });
+    std::sort(got.begin(), got.end());  // the two nodes interleave as the reader meets them
+    EXPECT_EQ(got, sent);
 }
 
 }  // namespace
