@@ -4,6 +4,15 @@
 #include <X11/Xlib.h>
 
 namespace qvm::test {
+namespace {
+
+// Format 32 properties travel as longs in Xlib.
+void SetLong(Display* d, Window window, const char* name, Atom type, long value) {
+    XChangeProperty(d, window, XInternAtom(d, name, False), type, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&value), 1);
+}
+
+}  // namespace
 
 X11WindowManagerDouble::X11WindowManagerDouble(const std::string& display)
     : display_(XOpenDisplay(display.c_str()), &XCloseDisplay) {}
@@ -11,25 +20,18 @@ X11WindowManagerDouble::X11WindowManagerDouble(const std::string& display)
 unsigned long X11WindowManagerDouble::NewWindow(std::optional<long> pid) {
     Display* d = display_.get();
     const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 100, 100, 0, 0, 0);
-    if (pid) {
-        const long value = *pid;  // format 32 properties travel as longs in Xlib
-        XChangeProperty(d, window, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
-    }
-    XMapWindow(d, window);
+    if (pid) SetLong(d, window, "_NET_WM_PID", XA_CARDINAL, *pid);
     XSync(d, False);
     return window;
 }
 
 void X11WindowManagerDouble::Activate(unsigned long window) {
     Display* d = display_.get();
-    const Atom active = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
     if (window == 0) {
-        XDeleteProperty(d, DefaultRootWindow(d), active);
+        XDeleteProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_ACTIVE_WINDOW", False));
     } else {
-        const long value = static_cast<long>(window);
-        XChangeProperty(d, DefaultRootWindow(d), active, XA_WINDOW, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&value), 1);
+        SetLong(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW,
+                static_cast<long>(window));
     }
     XSync(d, False);
 }
