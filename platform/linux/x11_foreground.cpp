@@ -9,8 +9,9 @@
 namespace qvm {
 namespace {
 
-// Events that come in while the properties are read describe changes after the read:
-// they are taken and the properties read again, a bounded number of times.
+// Events that come in while the properties are read may describe changes after the
+// read: they are taken and, when the active window changed, it is read again, a bounded
+// number of times.
 constexpr int kMaxReadRounds = 8;
 
 std::string DisplayLabel(const std::string& display) {
@@ -50,26 +51,34 @@ class X11ForegroundWatcher final : public ForegroundWatcher {
     int Fd() const override { return ConnectionNumber(display_.get()); }
 
     Result<Foreground> Read() override {
-        Foreground now;
+        // The first read tells the foreground as it is; later ones read it again only
+        // when the active window changed, not for every other root property.
+        bool changed = !readOnce_;
         for (int round = 0; round < kMaxReadRounds; ++round) {
-            DropEvents();
-            now.window = ReadCardinal(root_, activeWindow_, XA_WINDOW);
-            now.pid = now.window == 0
-                          ? 0
-                          : static_cast<pid_t>(ReadCardinal(now.window, windowPid_, XA_CARDINAL));
+            changed = TakeEvents() || changed;
+            if (!changed) break;
+            changed = false;
+            now_.window = ReadCardinal(root_, activeWindow_, XA_WINDOW);
+            now_.pid = now_.window == 0
+                           ? 0
+                           : static_cast<pid_t>(ReadCardinal(now_.window, windowPid_, XA_CARDINAL));
+            readOnce_ = true;
             if (QLength(display_.get()) == 0) break;
         }
-        return now;
+        return now_;
     }
 
   private:
-    // Only property changes are selected, and the foreground is read whole after them,
-    // so the events themselves tell nothing more.
-    void DropEvents() {
+    // Takes every waiting event; true when one was a change of the active window.
+    bool TakeEvents() {
+        bool active = false;
         while (XPending(display_.get()) > 0) {
             XEvent event;
             XNextEvent(display_.get(), &event);
+            active =
+                active || (event.type == PropertyNotify && event.xproperty.atom == activeWindow_);
         }
+        return active;
     }
 
     // The first 32-bit item of `property` on `window`, 0 when it is absent, of another
@@ -96,6 +105,8 @@ class X11ForegroundWatcher final : public ForegroundWatcher {
     Window root_;
     Atom activeWindow_;
     Atom windowPid_;
+    bool readOnce_ = false;
+    Foreground now_;
 };
 
 }  // namespace
