@@ -32,14 +32,12 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != text.npos;
 }
 
-// The bindings as set.ini holds them; an unreadable file fails (status 1).
-std::optional<UserSettings> ReadBindings(CommandContext& c, int& status) {
+// The bindings as set.ini holds them. What could not be read is told; a file that
+// cannot be read at all is then refused by the save, not replaced.
+UserSettings ReadBindings(CommandContext& c) {
     const std::string path = SettingsFilePath();
     LoadedSettings loaded = ReadSettings(path);
-    if (!loaded.warning.empty()) {
-        status = Fail(c.err, kExitDevice, "cannot read " + path + ": " + loaded.warning);
-        return std::nullopt;
-    }
+    if (!loaded.warning.empty()) c.err << "qvmctl: " << Shown(loaded.warning) << '\n';
     return loaded.settings;
 }
 
@@ -70,11 +68,9 @@ Result<std::string> BindablePath(const std::string& given) {
 }
 
 int RunAppList(CommandContext& c) {
-    int status = kExitOk;
-    const auto settings = ReadBindings(c, status);
-    if (!settings) return status;
+    const UserSettings settings = ReadBindings(c);
     for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
-        const AppSlot& slot = settings->apps[i];
+        const AppSlot& slot = settings.apps[i];
         c.out << (i + kFirstProfile) << "  ";
         if (slot.path.empty()) {
             c.out << "-\n";
@@ -97,11 +93,9 @@ int RunAppBind(CommandContext& c) {
         c.Value("--name").value_or(GetAppDisplayName(error ? *path : given.string()));
     if (name.empty()) return Fail(c.err, kExitUsage, "the name is empty");
     if (HasLineBreak(name)) return Fail(c.err, kExitUsage, "the name holds a line break");
-    int status = kExitOk;
-    auto settings = ReadBindings(c, status);
-    if (!settings) return status;
-    settings->apps[*slot] = {*path, name};
-    if (status = SaveBindings(c, *settings); status != kExitOk) return status;
+    UserSettings settings = ReadBindings(c);
+    settings.apps[*slot] = {*path, name};
+    if (const int status = SaveBindings(c, settings); status != kExitOk) return status;
     c.out << "profile " << (*slot + kFirstProfile) << ": " << Shown(*path) << "  \"" << Shown(name)
           << "\"\n";
     return kExitOk;
@@ -110,15 +104,13 @@ int RunAppBind(CommandContext& c) {
 int RunAppUnbind(CommandContext& c) {
     const auto slot = ParseSlot(c.args[0]);
     if (!slot) return Fail(c.err, kExitUsage, slot.message());
-    int status = kExitOk;
-    auto settings = ReadBindings(c, status);
-    if (!settings) return status;
-    if (settings->apps[*slot].path.empty()) {
+    UserSettings settings = ReadBindings(c);
+    if (settings.apps[*slot].path.empty()) {
         c.out << "profile " << (*slot + kFirstProfile) << " has no program bound\n";
         return kExitOk;
     }
-    settings->apps[*slot] = {};
-    if (status = SaveBindings(c, *settings); status != kExitOk) return status;
+    settings.apps[*slot] = {};
+    if (const int status = SaveBindings(c, settings); status != kExitOk) return status;
     c.out << "profile " << (*slot + kFirstProfile) << ": no program bound now\n";
     return kExitOk;
 }
