@@ -57,7 +57,12 @@ int AppProfiles::Fd() const {
 AppSwitchResult AppProfiles::HandleReadable() {
     if (!watcher_) return {};
     auto foreground = watcher_->Read();
-    if (!foreground) return {};
+    if (!foreground) {
+        // The window shows why profiles stopped following programs.
+        unavailable_ = foreground.message();
+        return {};
+    }
+    unavailable_.clear();
     return OnForeground(*foreground);
 }
 

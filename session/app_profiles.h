@@ -65,7 +65,8 @@ class AppProfiles {
 
     // The descriptor to watch for readability; -1 when there is no watcher.
     int Fd() const;
-    // Empty while the watcher works; else why programs cannot switch profiles here.
+    // Empty while the watcher works; else why programs cannot switch profiles here (no
+    // watcher, or its last read failed).
     const std::string& Unavailable() const { return unavailable_; }
 
     // Called when Fd() is readable: reads the foreground and runs the step below.
