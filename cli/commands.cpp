@@ -41,9 +41,9 @@ constexpr std::size_t kLiveStageShort = 0;
 
 // The commands that change the device or the libraries, besides every "set ...".
 constexpr std::string_view kChangingCommands[] = {
-    "assign",       "reset",         "restore",        "mem write",    "macro store",
-    "macro delete", "macro compact", "library import", "light effect", "light led",
-    "kbd effect",   "kbd side",      "kbd keys",       "kbd reset",
+    "assign",        "reset",          "restore",      "mem write",  "macro store", "macro delete",
+    "macro compact", "library import", "light effect", "light led",  "kbd effect",  "kbd side",
+    "kbd keys",      "kbd reset",      "app bind",     "app unbind",
 };
 
 std::string Hex(unsigned value, int digits) {
@@ -333,6 +333,7 @@ const std::vector<CommandSpec>& Commands() {
         AddMacroCommands(list);
         AddLightCommands(list);
         AddKeyboardCommands(list);
+        AddAppCommands(list);
         for (CommandSpec& spec : list) {
             const std::string_view words = spec.words;
             spec.changes = words.starts_with("set ") ||

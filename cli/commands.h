@@ -59,6 +59,8 @@ void AddMacroCommands(std::vector<CommandSpec>& commands);
 // The lighting commands: `light ...` for mice, `kbd ...` for keyboards.
 void AddLightCommands(std::vector<CommandSpec>& commands);
 void AddKeyboardCommands(std::vector<CommandSpec>& commands);
+// The programs bound to profiles: `app list|bind|unbind`.
+void AddAppCommands(std::vector<CommandSpec>& commands);
 
 // A session with the chosen device picked, nothing read from it yet.
 struct Target {

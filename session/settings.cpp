@@ -1,6 +1,7 @@
 #include "session/settings.h"
 
 #include <functional>
+#include <span>
 
 #include "base/ini_file.h"
 #include "config/config_image.h"
@@ -44,6 +45,16 @@ Status UpdateSettingsFile(const std::string& path, const std::function<void(IniF
     return {};
 }
 
+// The ten application keys of the stored slots; slots missing from `slots` are written
+// empty.
+void WriteAppSlots(IniFile& file, std::span<const AppSlot> slots) {
+    for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
+        const AppSlot slot = i < slots.size() ? slots[i] : AppSlot{};
+        file.SetString(kSettingsSection, AppKey(i), slot.path);
+        file.SetString(kSettingsSection, AppNameKey(i), slot.name);
+    }
+}
+
 void AppendWarning(std::string& warning, const std::string& text) {
     if (!warning.empty()) warning += "; ";
     warning += text;
@@ -73,7 +84,7 @@ Status WritePinSetting(const std::string& path, int pin) {
                               [&](IniFile& file) { file.SetInt(kSettingsSection, kPinKey, pin); });
 }
 
-LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer) {
+LoadedSettings ReadSettings(const std::string& path) {
     const IniFile file = IniFile::Load(path);
     LoadedSettings loaded;
     loaded.warning = file.Warning();
@@ -81,12 +92,6 @@ LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointe
 
     s.osd = file.GetInt(kSettingsSection, kOsdKey, kDefaultOsd);
     s.disableAcc = file.GetInt(kSettingsSection, kDisableAccKey, kDefaultDisableAcc);
-    if (s.disableAcc == kDisableAccOn) {
-        if (Status applied = ApplyPointerAcceleration(true, pointer); !applied) {
-            AppendWarning(loaded.warning, applied.message());
-        }
-    }
-
     for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
         AppSlot& slot = s.apps[i];
         const std::string appPath = file.GetString(kSettingsSection, AppKey(i), kNoString);
@@ -101,15 +106,26 @@ LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointe
     return loaded;
 }
 
+LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer) {
+    LoadedSettings loaded = ReadSettings(path);
+    if (loaded.settings.disableAcc == kDisableAccOn) {
+        if (Status applied = ApplyPointerAcceleration(true, pointer); !applied) {
+            AppendWarning(loaded.warning, applied.message());
+        }
+    }
+    return loaded;
+}
+
 Status SaveSettings(const std::string& path, const UserSettings& settings) {
     return UpdateSettingsFile(path, [&](IniFile& file) {
         file.SetInt(kSettingsSection, kOsdKey, settings.osd);
         file.SetInt(kSettingsSection, kDisableAccKey, settings.disableAcc);
-        for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
-            file.SetString(kSettingsSection, AppKey(i), settings.apps[i].path);
-            file.SetString(kSettingsSection, AppNameKey(i), settings.apps[i].name);
-        }
+        WriteAppSlots(file, settings.apps);
     });
+}
+
+Status SaveAppSlots(const std::string& path, std::span<const AppSlot> slots) {
+    return UpdateSettingsFile(path, [&](IniFile& file) { WriteAppSlots(file, slots); });
 }
 
 Status ApplyPointerAcceleration(bool disableAcc, PointerAcceleration& pointer) {

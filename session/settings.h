@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -58,12 +59,17 @@ StartupSettings ReadStartupSettings(const std::string& path);
 Status WriteLanguageSetting(const std::string& path, std::string_view languageText);
 Status WritePinSetting(const std::string& path, int pin);
 
-// Reads "osd", "disable_acc" and the five application slots; when "disable_acc" is 1 the
+// Reads "osd", "disable_acc" and the five application slots, changing nothing.
+LoadedSettings ReadSettings(const std::string& path);
+// The same; then, when "disable_acc" is 1 the
 // QVM mice's pointers are flattened at once (any other value leaves every pointer alone).
 LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer);
 // Writes "osd", "disable_acc" and all ten application keys, keeping every other line of
 // the file. An existing file that cannot be read is not overwritten.
 Status SaveSettings(const std::string& path, const UserSettings& settings);
+// Writes only the ten application keys of the five stored slots (the first five of
+// `slots`), keeping every other line.
+Status SaveAppSlots(const std::string& path, std::span<const AppSlot> slots);
 
 // The option "Disable mouse acceleration": on, the pointer devices of the attached QVM
 // mice (and those plugged in later) get the flat profile; off, each gets back what it had

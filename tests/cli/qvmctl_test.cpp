@@ -105,6 +105,10 @@ TEST(QvmctlDiscover, ChangesWakeTheRunningProgram) {
         {{"show"}, false},
         {{"mem", "read", "0", "4"}, false},
         {{"set", "name", "9", "Refused"}, false},
+        {{"app", "bind", "1", "/bin/sh"}, true},
+        {{"app", "unbind", "1"}, true},
+        {{"app", "list"}, false},
+        {{"app", "bind", "6", "/bin/sh"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.back());

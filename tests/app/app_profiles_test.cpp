@@ -1,0 +1,90 @@
+// Profiles that follow the program in use: matching a running program against the five
+// slots, and switching a simulated mouse's profile as windows come to the front.
+#include "session/app_profiles.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include "sim/sim_backend.h"
+#include "support/fake_clock.h"
+#include "support/fake_foreground.h"
+#include "support/temp_folder.h"
+
+namespace qvm {
+namespace {
+
+using Slots = std::vector<AppSlot>;
+
+TEST(AppSlotMatchTest, TheLowestSlotWhosePathEndsWithTheNameWins) {
+    const struct {
+        Slots slots;
+        const char* program;
+        std::optional<int> expected;
+    } cases[] = {
+        {{{}, {"/opt/game", ""}, {}, {"/opt/game", ""}}, "game", 1},      // same program twice
+        {{{"/usr/games/xgame", ""}, {"/opt/game", ""}}, "game", 0},       // ends with the name
+        {{{"/usr/bin/Game", ""}}, "game", std::nullopt},                  // letter case differs
+        {{{}, {}, {}, {}, {}}, "game", std::nullopt},                     // empty slots
+        {{{"ame", ""}}, "game", std::nullopt},                            // path shorter than name
+        {{{}, {}, {}, {}, {}, {"/bin/game", ""}}, "game", std::nullopt},  // past the five
+    };
+    for (const auto& c : cases) EXPECT_EQ(MatchAppSlot(c.slots, c.program), c.expected);
+}
+
+constexpr pid_t kGamePid = 100;
+constexpr pid_t kEditorPid = 200;
+
+Result<std::string> FakeProgramName(pid_t pid) {
+    if (pid == kGamePid) return std::string("game");
+    if (pid == kEditorPid) return std::string("editor");
+    return MakeError(ErrorKind::Io, "no such process");
+}
+
+TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) {
+    test::TempFolder folder;
+    test::FakeClock clock;
+    DeviceHubOptions options;
+    options.simulate = "g12";
+    options.userDataFolder = folder.path();
+    auto hub = DeviceHub::Open(options, clock);
+    ASSERT_TRUE(hub.ok()) << hub.message();
+    (*hub)->Refresh();
+    auto owned = std::make_unique<test::FakeForegroundWatcher>();
+    test::FakeForegroundWatcher& foreground = *owned;
+    AppProfiles apps(**hub, std::move(owned), "", &FakeProgramName);
+    // "game" is bound to profile 3 and, lower in priority, to profile 5.
+    apps.SetSlots(Slots{{}, {}, {"/opt/games/game", "Game"}, {}, {"/usr/bin/game", "G"}});
+    const struct {
+        unsigned long window;
+        pid_t pid;
+        std::optional<int> byHand;  // a profile the user selects first
+        std::optional<int> switched;
+        int profile;  // the mouse's afterwards
+    } steps[] = {
+        {11, kGamePid, std::nullopt, 2, 2},
+        {11, kGamePid, std::nullopt, std::nullopt, 2},    // same window again
+        {11, kGamePid, 0, std::nullopt, 0},               // by hand, same window: no switch
+        {22, kEditorPid, std::nullopt, std::nullopt, 0},  // unbound program
+        {11, kGamePid, std::nullopt, 2, 2},               // back: switches again
+        {33, kGamePid, std::nullopt, std::nullopt, 2},    // already profile 3
+        {0, 0, 1, std::nullopt, 1},                       // no window
+        {44, 999, std::nullopt, std::nullopt, 1},         // process gone
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.window);
+        if (step.byHand) {
+            (*hub)->Change(HubOperation::ActiveProfile,
+                           Setter(&ConfigModel::SetActiveProfile, *step.byHand));
+        }
+        (*hub)->WaitIdle();
+        foreground.Set({step.window, step.pid});
+        EXPECT_EQ(apps.HandleReadable().profile, step.switched);
+        pollfd taken{apps.Fd(), POLLIN, 0};
+        EXPECT_EQ(::poll(&taken, 1, 0), 0) << "the report was left unread";
+        (*hub)->WaitIdle();
+        EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, step.profile);
+    }
+}
+
+}  // namespace
+}  // namespace qvm
