@@ -239,7 +239,8 @@ class LinuxHidBackend final : public HidBackend {
         while (true) {
             const UdevDevicePtr node(udev_monitor_receive_device(monitor_.get()));
             if (!node) return events;
-            const std::string_view action = OrEmpty(udev_device_get_action(node.get()));
+            // OrEmpty gives a string: a view of it would dangle past this line.
+            const std::string action = OrEmpty(udev_device_get_action(node.get()));
             if (action == kActionAdd) {
                 if (std::optional<HidDeviceInfo> info = Describe(node.get())) {
                     events.push_back({HidEventKind::Added, std::move(*info)});
