@@ -205,7 +205,10 @@ class X11DesktopInput final : public DesktopInput {
         for (int keyboard : grabbedKeyboards_)
             XIUngrabDevice(display_.get(), keyboard, CurrentTime);
         grabbedKeyboards_.clear();
-        XFlush(display_.get());
+        // A round trip, not a flush: the keyboard is free when this returns, so a grab
+        // another client asks for next is not refused for a release still on its way.
+        XSync(display_.get(), False);
+        RaiseIfQueued();
     }
 
     // Events read while not listening (the last ones before the selection ended) are
