@@ -87,15 +87,10 @@ class X11DesktopInput final : public DesktopInput {
     }
 
     std::optional<DesktopPoint> PointerPosition() override {
-        Window root = 0;
-        Window child = 0;
-        int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
-        unsigned int mask = 0;
-        const bool onScreen = XQueryPointer(display_.get(), root_, &root, &child, &rootX, &rootY,
-                                            &windowX, &windowY, &mask);
+        const std::optional<RootPoint> at = PointerOnRoot(display_.get(), root_);
         RaiseIfQueued();
-        if (!onScreen) return std::nullopt;  // on another screen of the display
-        return DesktopPoint{rootX, rootY};
+        if (!at) return std::nullopt;
+        return DesktopPoint{at->x, at->y};
     }
 
     // The grab is an XInput 2 grab of the master keyboards whose mask holds the raw key

@@ -35,4 +35,16 @@ std::string XErrorTrap::Finish() {
     return text;
 }
 
+std::optional<RootPoint> PointerOnRoot(Display* display, Window root) {
+    Window pointerRoot = 0;
+    Window child = 0;
+    int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display, root, &pointerRoot, &child, &rootX, &rootY, &windowX, &windowY,
+                       &mask)) {
+        return std::nullopt;
+    }
+    return RootPoint{rootX, rootY};
+}
+
 }  // namespace qvm

@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #undef Status
 
@@ -18,6 +19,14 @@ struct DisplayCloser {
 };
 // One connection to an X server, closed exactly once.
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// Where the pointer is on `root` (a round trip); none when it is on another screen of the
+// display, where `root`'s coordinates cannot express it.
+struct RootPoint {
+    int x = 0;
+    int y = 0;
+};
+std::optional<RootPoint> PointerOnRoot(Display* display, Window root);
 
 // X reports request errors asynchronously to one process-wide handler. A trap installs a
 // handler that records the error code, and Finish() waits for the server's answer to

@@ -26,20 +26,9 @@ Result<X11Screen> X11Screen::Open(const std::string& display) {
 
 Result<InjectPoint> X11Screen::PointerPosition() const {
     Display* d = display_.get();
-    Window root = 0;
-    Window child = 0;
-    int rootX = 0;
-    int rootY = 0;
-    int winX = 0;
-    int winY = 0;
-    unsigned int mask = 0;
-    if (!XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY,
-                       &mask)) {
-        // The pointer is on another screen of this display: its position there is not one
-        // the default screen's coordinates can express.
-        return MakeError(ErrorKind::BadInput, "the pointer is on another X screen");
-    }
-    return InjectPoint{rootX, rootY};
+    const std::optional<RootPoint> at = PointerOnRoot(d, DefaultRootWindow(d));
+    if (!at) return MakeError(ErrorKind::BadInput, "the pointer is on another X screen");
+    return InjectPoint{at->x, at->y};
 }
 
 }  // namespace qvm
