@@ -42,8 +42,15 @@ struct SimDeviceConfig {
     std::string product = "QVM Gaming Mouse";
     bool blank = false;  // memory starts uninitialised (all 0xFF, marker missing)
     SimFaults faults;
-    // Vendor input reports queued when the device starts, oldest first (mice only).
-    std::vector<std::vector<uint8_t>> reports;
+    // Vendor input reports the mouse sends, oldest first (mice only): each `afterMs`
+    // milliseconds after the one before it (the first after the device started); those
+    // with no wait are in the queue from the start.
+    struct TimedReport {
+        int afterMs = 0;
+        std::vector<uint8_t> bytes;
+        bool operator==(const TimedReport&) const = default;
+    };
+    std::vector<TimedReport> reports;
 
     bool IsKeyboard() const { return kind != SimKind::Mouse; }
     // The kind as the grammar spells it: "g12", "g5x", "mx28", "mx29".

@@ -92,8 +92,30 @@ SimDevice::SimDevice(const SimDeviceConfig& config, int index, Clock& clock)
         keyboard_ = std::make_unique<SimKeyboard>(config);
     } else {
         mouse_ = std::make_unique<SimMouse>(config);
-        for (const std::vector<uint8_t>& report : config.reports) Queue(VendorInterface(), report);
+        ReleaseReports(config.reports);
     }
+}
+
+void SimDevice::ReleaseReports(std::span<const SimDeviceConfig::TimedReport> reports) {
+    std::size_t first = 0;
+    for (; first < reports.size() && reports[first].afterMs == 0; ++first) {
+        Queue(VendorInterface(), reports[first].bytes);
+    }
+    if (first == reports.size()) return;
+    // The rest come later, as a mouse sends them while it is used: one thread sleeps
+    // until each is due and ends after the last (or when the device goes away).
+    std::vector<SimDeviceConfig::TimedReport> later(reports.begin() + first, reports.end());
+    releaser_ = std::jthread([this, later = std::move(later)](std::stop_token stop) {
+        std::mutex waitMutex;
+        std::condition_variable_any wake;
+        for (const SimDeviceConfig::TimedReport& report : later) {
+            std::unique_lock wait(waitMutex);
+            wake.wait_for(wait, stop, std::chrono::milliseconds(report.afterMs),
+                          [] { return false; });
+            if (stop.stop_requested()) return;
+            EmitInputReport(report.bytes);
+        }
+    });
 }
 
 int SimDevice::InterfaceOf(const std::string& path) const {

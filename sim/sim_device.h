@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -151,6 +152,8 @@ class SimDevice {
     void Refresh() const;
     void RefreshHeld(const SimStateStore::Hold& hold) const;
     bool ReplaceImage(std::span<const uint8_t> image) const;
+    // Queues the reports that need no wait and starts releasing the others.
+    void ReleaseReports(std::span<const SimDeviceConfig::TimedReport> reports);
 
     const SimDeviceConfig config_;
     const int index_;
@@ -173,6 +176,8 @@ class SimDevice {
     std::vector<std::deque<std::vector<uint8_t>>> queues_;  // by interface number
     std::vector<UniqueFd> readyFds_;                        // by interface number
     PresenceHook hook_;
+    // Last: releases the reports that wait, and stops before the rest goes.
+    std::jthread releaser_;
 };
 
 }  // namespace qvm

@@ -18,6 +18,8 @@ constexpr int kMaxBusyPolls = 100000;
 constexpr int kMaxRemoveAfter = 1000000000;
 constexpr int kMaxCostMs = 1000;
 constexpr size_t kMaxProductLength = 63;
+constexpr int kMaxReportWaitMs = 3600000;  // an hour
+constexpr std::string_view kMilliseconds = "ms";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -173,20 +175,32 @@ Status ApplyCost(std::string_view value, SimDeviceConfig& config) {
     return {};
 }
 
-// "HEX+HEX+...": vendor input reports the mouse holds in its queue when it starts.
+// "HEX+HEX+...": vendor input reports the mouse holds in its queue when it starts. An item
+// "NNNms" makes the reports after it wait that long after the one before it.
 Status ApplyReports(std::string_view value, SimDeviceConfig& config) {
     const std::vector<std::string_view> items = Split(value, '+');
-    if (items.size() > SimDevice::kMaxQueuedReports) {
-        return MakeError("report takes at most " + std::to_string(SimDevice::kMaxQueuedReports) +
-                         " reports");
-    }
+    int waitMs = 0;
+    std::size_t count = 0;
     for (std::string_view item : items) {
-        auto bytes = DecodeBridgeHex(Trim(item));
+        item = Trim(item);
+        if (item.ends_with(kMilliseconds) && item.size() > kMilliseconds.size()) {
+            auto number = ParseNumber(item.substr(0, item.size() - kMilliseconds.size()),
+                                      "report wait", kMaxReportWaitMs);
+            if (!number) return number.error();
+            waitMs += static_cast<int>(*number);
+            continue;
+        }
+        if (++count > SimDevice::kMaxQueuedReports) {
+            return MakeError("report takes at most " +
+                             std::to_string(SimDevice::kMaxQueuedReports) + " reports");
+        }
+        auto bytes = DecodeBridgeHex(item);
         if (!bytes || bytes->empty() || bytes->size() > kSimVendorReportLength) {
             return MakeError("report needs 1 to " + std::to_string(kSimVendorReportLength) +
                              " bytes in hexadecimal, got '" + std::string(item) + "'");
         }
-        config.reports.push_back(std::move(*bytes));
+        config.reports.push_back({waitMs, std::move(*bytes)});
+        waitMs = 0;
     }
     return {};
 }

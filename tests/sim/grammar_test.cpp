@@ -22,6 +22,8 @@ const BadCase kBad[] = {
     {"g0,g12/class=999", {"'g12/class=999'", "class", "out of range"}},
     {"g12/report=0b0g", {"report needs 1 to 16 bytes in hexadecimal", "'0b0g'"}},
     {"g12/report=0b0", {"report needs", "'0b0'"}},
+    {"g12/report=0b+xms+0b", {"report wait needs a number", "'x'"}},
+    {"g12/report=0b+3600001ms", {"report wait"}},
     {"g12/report=0b+", {"report needs", "''"}},
     {"g12/report=000102030405060708090a0b0c0d0e0f10", {"report needs 1 to 16 bytes"}},
     {"mx28/report=0b", {"'report' does not apply to keyboards"}},

@@ -109,6 +109,16 @@ TEST(VendorReports, KeepOrderPerDeviceAndDropReportsOfTheWrongSize) {
     EXPECT_EQ(got, expected);
 }
 
+TEST(VendorReports, ReportsThatWaitComeLaterInTheirOrder) {
+    auto sim =
+        Sim("g12/report=0b0b0000000000000000a1+30ms+0b0b0000000000000000a2+0b0b0000000000000000a3");
+    EXPECT_EQ(sim->Device(0).PendingInputReports(1), 1u);  // only the first is there at once
+    Reading reading(*sim);
+    const auto got = reading.WaitFor(3);
+    ASSERT_EQ(got.size(), 3u);
+    for (uint8_t i = 0; i < 3; ++i) EXPECT_EQ(got[i].second.back(), 0xA1 + i);
+}
+
 TEST(VendorReports, FollowArrivalsAndDeparturesWithoutSpinning) {
     auto sim = Sim("g12,g0");
     sim->Device(1).Detach();
