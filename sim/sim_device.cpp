@@ -19,6 +19,8 @@ constexpr uint16_t kPageVendor = 0xFF23;
 constexpr uint16_t kUsageMouse = 2;
 constexpr uint16_t kUsageKeyboard = 6;
 constexpr uint8_t kCorruptPattern = 0xA5;
+// A status report's stage and profile are the low three bits of their bytes.
+constexpr uint8_t kStatusIndexMask = 0x07;
 
 // Interfaces of each family: number, role, usage page, usage, feature, input and output
 // report lengths (report-ID byte included).
@@ -113,9 +115,23 @@ void SimDevice::ReleaseReports(std::span<const SimDeviceConfig::TimedReport> rep
             wake.wait_for(wait, stop, std::chrono::milliseconds(report.afterMs),
                           [] { return false; });
             if (stop.stop_requested()) return;
-            EmitInputReport(report.bytes);
+            SendLater(report.bytes);
         }
     });
+}
+
+void SimDevice::SendLater(const std::vector<uint8_t>& report) {
+    std::lock_guard lock(mutex_);
+    // A status report tells what the user just did on the mouse (a DPI or profile button):
+    // the device is in that state from now on, so that what the host reads agrees.
+    if (const std::optional<SimLiveView> view = ReadStatusReport(report); view && mouse_) {
+        [[maybe_unused]] const bool kept = Kept([&] {
+            mouse_->SelectStage(view->stage & kStatusIndexMask);
+            mouse_->SelectProfile(view->profile & kStatusIndexMask);
+        });
+        mouse_->TakeReports();  // the report that says so is this one
+    }
+    Queue(VendorInterface(), report);
 }
 
 int SimDevice::InterfaceOf(const std::string& path) const {

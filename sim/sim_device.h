@@ -154,6 +154,8 @@ class SimDevice {
     bool ReplaceImage(std::span<const uint8_t> image) const;
     // Queues the reports that need no wait and starts releasing the others.
     void ReleaseReports(std::span<const SimDeviceConfig::TimedReport> reports);
+    // Sends a report that was due; a status report also puts the mouse in its state.
+    void SendLater(const std::vector<uint8_t>& report);
 
     const SimDeviceConfig config_;
     const int index_;

@@ -97,6 +97,33 @@ std::vector<uint8_t> BuildStatusReport(const SimLiveView& view) {
     return report;
 }
 
+std::optional<SimLiveView> ReadStatusReport(std::span<const uint8_t> report) {
+    constexpr size_t kShortest = 11;
+    const size_t n = report.size();
+    if (n < kShortest || report[1] != kSimReportStatus || report[n - 2] != kSimVendorTrailer ||
+        SimCheckByte(report) != report[n - 1]) {
+        return std::nullopt;
+    }
+    SimLiveView view;
+    for (const SimFieldAt& at : kSimVendorStatus) {
+        const uint8_t value = report[at.offset];
+        switch (at.field) {
+            case SimField::Stage:
+                view.stage = value;
+                break;
+            case SimField::Profile:
+                view.profile = value;
+                break;
+            case SimField::Options:
+                view.options = value;
+                break;
+            default:
+                break;  // the values of the stage stay in memory, where the device keeps them
+        }
+    }
+    return view;
+}
+
 std::vector<uint8_t> BuildPointerReport(uint8_t contact, int16_t dx, int16_t dy,
                                         int8_t horizontal) {
     std::vector<uint8_t> report = NewVendorReport(kSimReportPointer);

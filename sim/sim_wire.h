@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -124,6 +125,9 @@ inline constexpr SimFieldAt kSimVendorStatus[] = {
     {SimField::LiveWordHigh, 8}, {SimField::ReportRate, 9}};
 
 std::vector<uint8_t> BuildStatusReport(const SimLiveView& view);
+// The stage, profile and options a well-formed status report (of any length from 11
+// bytes: kind, trailer and checksum in place) says; none for anything else.
+std::optional<SimLiveView> ReadStatusReport(std::span<const uint8_t> report);
 // Pointer/touch/scroll report: contact state, relative move, horizontal wheel units.
 std::vector<uint8_t> BuildPointerReport(uint8_t contact, int16_t dx, int16_t dy, int8_t horizontal);
 // Window command: 1 brings the main window to the front, 2 minimises the foreground one.

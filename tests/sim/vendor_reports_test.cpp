@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/bridge_protocol.h"
 #include "platform/exec_backend.h"
 #include "sim/sim_backend.h"
 #include "sim_test_util.h"
@@ -109,14 +110,19 @@ TEST(VendorReports, KeepOrderPerDeviceAndDropReportsOfTheWrongSize) {
     EXPECT_EQ(got, expected);
 }
 
-TEST(VendorReports, ReportsThatWaitComeLaterInTheirOrder) {
-    auto sim =
-        Sim("g12/report=0b0b0000000000000000a1+30ms+0b0b0000000000000000a2+0b0b0000000000000000a3");
+TEST(VendorReports, ReportsThatWaitComeLaterAndAStatusReportSetsTheMouse) {
+    // The third is a status report: stage 3 and profile 4 (0-based 2 and 3), sealed.
+    const std::string status = "0b0c02141e03000000090e";
+    auto sim = Sim("g12/report=0b0b0000000000000000a1+30ms+0b0b0000000000000000a2+" + status);
     EXPECT_EQ(sim->Device(0).PendingInputReports(1), 1u);  // only the first is there at once
     Reading reading(*sim);
     const auto got = reading.WaitFor(3);
     ASSERT_EQ(got.size(), 3u);
-    for (uint8_t i = 0; i < 3; ++i) EXPECT_EQ(got[i].second.back(), 0xA1 + i);
+    for (uint8_t i = 0; i < 2; ++i) EXPECT_EQ(got[i].second.back(), 0xA1 + i);
+    EXPECT_EQ(got[2].second, *DecodeBridgeHex(status));  // as given, no report of its own
+    // What the status report says is what the mouse is now.
+    EXPECT_EQ(sim->Device(0).MouseState().profile, 3);
+    EXPECT_EQ(sim->Device(0).MouseState().stage, 2);
 }
 
 TEST(VendorReports, FollowArrivalsAndDeparturesWithoutSpinning) {
