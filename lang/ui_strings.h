@@ -42,7 +42,7 @@ struct UiStrings {
     std::array<std::string, 2> menu_str;
     std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
     // Texts of the windows that no table above holds, indexed by WordText.
-    std::array<std::string, 64> word_str;
+    std::array<std::string, 96> word_str;
 
     std::string end_str;
     std::string macro_editor_cap_str;
@@ -136,6 +136,11 @@ enum WordText : std::size_t {
     kWordLed,             // one LED, "%d" its number counted from 1
     kWordLedHint,         // how to pick one LED or several
     kWordKeyboardPage,    // the button page while a keyboard is the device worked on
+    // The mice's requests to the computer that cannot be carried out here: "%s" the reason,
+    // the second "%s" where the user reads how to allow it.
+    kWordInjectionFailed,
+    kWordTouchUnavailable,
+    kWordAppProfilesStopped,  // profiles stopped following the program in use: "%s" why
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

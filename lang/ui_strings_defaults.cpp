@@ -347,6 +347,12 @@ constexpr IndexedText kWordStr[] = {
     {kWordLed, "LED %d"},
     {kWordLedHint, "Click an LED to choose its colour; Ctrl+click selects several for Colour."},
     {kWordKeyboardPage, "The keyboard's lights are set in its lighting window."},
+    {kWordInjectionFailed,
+     "The mouse asked for a pointer move or a horizontal scroll, which cannot be made here: "
+     "%s (%s)."},
+    {kWordTouchUnavailable,
+     "The mouse asked for Virtual Touch, but touch input cannot be made here: %s (%s)."},
+    {kWordAppProfilesStopped, "Profiles no longer follow the program in use: %s"},
 };
 
 struct ConsumerKeyDefault {

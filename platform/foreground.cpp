@@ -30,6 +30,16 @@ Result<std::unique_ptr<ForegroundWatcher>> OpenForegroundWatcher(const std::stri
 #endif
 }
 
+Status MinimiseForegroundWindow(const std::string& display) {
+#ifdef QVM_HAVE_LINUX_HID
+    return MinimiseX11ActiveWindow(display);
+#else
+    (void)display;
+    return MakeError(ErrorKind::Other,
+                     "this build leaves out the Linux platform, which minimises windows");
+#endif
+}
+
 Result<std::string> ProcessProgramName(pid_t pid) {
     if (pid <= 0) return MakeError(ErrorKind::BadInput, "no process given");
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";

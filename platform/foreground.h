@@ -37,6 +37,10 @@ class ForegroundWatcher {
 // display (Wayland without Xwayland, a console) or in a build without the Linux platform.
 Result<std::unique_ptr<ForegroundWatcher>> OpenForegroundWatcher(const std::string& display = {});
 
+// Minimises the foreground window (the mice's "minimise the active window" command), on
+// `display` ("" for $DISPLAY). An error says why not (no X display, no window in use).
+Status MinimiseForegroundWindow(const std::string& display = {});
+
 // The file name of the executable that process `pid` runs (the last part of the
 // /proc/PID/exe link), without the " (deleted)" mark of a replaced executable. An error
 // when the process is gone or not ours to look at.

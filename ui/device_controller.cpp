@@ -220,6 +220,13 @@ void DeviceController::SelectDevice(const std::string& path) {
     impl_->hub->SelectDevice(path);
 }
 
+void DeviceController::ShowDeviceState(const std::function<void(ConfigImage&)>& change) {
+    const std::shared_ptr<ConfigModel> model = impl_->hub->Model();
+    if (!model || !model->Snapshot()->loaded) return;
+    model->Edit(change);
+    emit viewChanged();
+}
+
 void DeviceController::RefreshAfter(int ms) {
     impl_->refreshTimer.start(std::max(ms, 0));
 }

@@ -18,6 +18,7 @@
 #include <QString>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -61,6 +62,10 @@ class DeviceController : public QObject {
     void RestoreBackupFrom(const std::string& file, bool force = false);
     // Works on another of the attached devices from now on (see DeviceHub::SelectDevice).
     void SelectDevice(const std::string& path);
+    // Shows what the mouse said about itself (its current stage and values, profile, angle
+    // snapping) without writing anything back: the change goes into the loaded image only.
+    // Nothing happens while no mouse configuration is loaded.
+    void ShowDeviceState(const std::function<void(ConfigImage&)>& change);
     // Runs a refresh after `ms` milliseconds (restarting a pending one).
     void RefreshAfter(int ms);
     // Writes every pending deferred value now (the window is closing).

@@ -27,7 +27,9 @@
 #include "ui/app_icon.h"
 #include "ui/desktop_notices.h"
 #include "ui/device_controller.h"
+#include "ui/host_services.h"
 #include "ui/main_window.h"
+#include "ui/other_page.h"
 #include "ui/qt_text.h"
 #include "ui/skin.h"
 #include "ui/tray.h"
@@ -152,6 +154,14 @@ int main(int argc, char** argv) {
     for (const std::string& warning : (*controller)->Hub().StartWarnings()) {
         window.ShowError(ui::StartWarning(warning));
     }
+
+    ui::HostServicesContext hostContext;
+    hostContext.showError = [&window](const QString& text) { window.ShowError(text); };
+    hostContext.restoreMainWindow = [&window] { window.BringToFront(); };
+    hostContext.settings = &loaded.settings;
+    ui::HostServices host(**controller, std::move(hostContext));
+    QObject::connect(&window.Other(), &ui::OtherPage::osdChanged, &host,
+                     &ui::HostServices::SettingsChanged);
 
     // The waiters wait on the named events; what they do is done on the UI thread.
     std::stop_source quit;

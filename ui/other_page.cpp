@@ -231,6 +231,7 @@ void OtherPage::OnOsd(bool on) {
     const UserSettings undo = *context_.settings;
     context_.settings->osd = on ? 1 : 0;
     SaveOrUndo(undo);
+    emit osdChanged(context_.settings->osd != 0);
 }
 
 void OtherPage::OnAcceleration(bool on) {

@@ -71,6 +71,10 @@ class OtherPage : public QWidget {
     // "informationText", "resetButton", "backupButton", "restoreButton", "driverProgress",
     // "driverResult".
 
+  signals:
+    // The user switched "Enable DPI / profile OSD" (stored in the settings by then).
+    void osdChanged(bool on);
+
   private:
     QWidget* BuildGeneralPanel();
     QWidget* BuildInformationPanel();

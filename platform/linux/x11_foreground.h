@@ -14,4 +14,7 @@ namespace qvm {
 // Opens `display` ("" for $DISPLAY); an error says why there is no watcher.
 Result<std::unique_ptr<ForegroundWatcher>> OpenX11ForegroundWatcher(const std::string& display);
 
+// Asks the window manager to minimise the root window's _NET_ACTIVE_WINDOW.
+Status MinimiseX11ActiveWindow(const std::string& display);
+
 }  // namespace qvm
