@@ -35,7 +35,11 @@ HostServices::HostServices(DeviceController& controller, HostServicesContext con
     if (!context_.minimiseForeground) {
         context_.minimiseForeground = [] { return MinimiseForegroundWindow(); };
     }
-    injector_ = OpenInputInjector(injectorLimits_);
+    injector_ = context_.injector;
+    if (injector_ == nullptr) {
+        ownInjector_ = OpenInputInjector(injectorLimits_);
+        injector_ = ownInjector_.get();
+    }
     if (!injectorLimits_.empty()) {
         // The terminal hears it at once; the window only when a mouse asks for what is
         // missing, so that a desktop without uinput access is not greeted by a box.

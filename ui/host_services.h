@@ -47,6 +47,8 @@ struct HostServicesContext {
     const UserSettings* settings = nullptr;
     // Minimises the window in use; the desktop's own by default.
     std::function<Status()> minimiseForeground;
+    // The injector to use (it outlives the services); null: the best this machine offers.
+    InputInjector* injector = nullptr;
 };
 
 class HostServices : public QObject {
@@ -84,7 +86,8 @@ class HostServices : public QObject {
     DeviceController& controller_;
     HostServicesContext context_;
     HostStatus status_;
-    std::unique_ptr<InputInjector> injector_;
+    std::unique_ptr<InputInjector> ownInjector_;
+    InputInjector* injector_ = nullptr;
     std::string injectorLimits_;  // why better injectors were not used
     std::unique_ptr<AppProfiles> apps_;
     QSocketNotifier* foregroundNotifier_ = nullptr;  // owned by this object (Qt parent)
