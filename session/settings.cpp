@@ -1,5 +1,7 @@
 #include "session/settings.h"
 
+#include <filesystem>
+
 #include <functional>
 #include <span>
 
@@ -39,6 +41,11 @@ Status UpdateSettingsFile(const std::string& path, const std::function<void(IniF
         return MakeError("settings not saved: " + file.Warning());
     }
     update(file);
+    // The user's folder may not be there yet when qvmctl is the first to store a setting.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (Status made = folder.empty() ? Status{} : EnsureFolder(folder); !made) {
+        return MakeError("settings not saved: " + made.message());
+    }
     if (Status saved = file.Save(path); !saved) {
         return MakeError("settings not saved: " + saved.message());
     }

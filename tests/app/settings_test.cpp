@@ -57,5 +57,13 @@ TEST(SettingsFileTest, UnreadableFileIsNotOverwritten) {
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("set.ini")));
 }
 
+TEST(SettingsFileTest, AUserFolderNotMadeYetIsMadeForTheFirstSetting) {
+    TempFolder dir;
+    const std::string path = dir.File("new/folder/set.ini");
+    const std::vector<AppSlot> slots = {{"/usr/bin/game", "Game"}};
+    ASSERT_TRUE(SaveAppSlots(path, slots));
+    EXPECT_EQ(ReadSettings(path).settings.apps[0], slots[0]);
+}
+
 }  // namespace
 }  // namespace qvm
