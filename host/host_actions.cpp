@@ -27,6 +27,7 @@ class HostActions::Worker {
         thread_.request_stop();
         if (thread_.joinable()) thread_.join();
     }
+    std::uint64_t WakeUps() const { return wakeUps_.load(std::memory_order_relaxed); }
 
   private:
     void Loop(std::stop_token stop) {
@@ -35,6 +36,7 @@ class HostActions::Worker {
                 std::unique_lock lock(mutex_);
                 if (!wake_.wait(lock, stop, pending_)) return;
             }
+            wakeUps_.fetch_add(1, std::memory_order_relaxed);
             if (stop.stop_requested()) return;
             work_(stop);
         }
@@ -44,6 +46,7 @@ class HostActions::Worker {
     const std::function<void(std::stop_token)> work_;
     std::mutex mutex_;  // leaf
     std::condition_variable_any wake_;
+    std::atomic<std::uint64_t> wakeUps_{0};
     std::jthread thread_;  // last: starts once the rest is built
 };
 
@@ -70,6 +73,14 @@ void HostActions::Stop() {
     for (auto* worker : {moveWorker_.get(), tiltWorker_.get(), touchWorker_.get()}) {
         if (worker) worker->Stop();
     }
+}
+
+std::uint64_t HostActions::WakeUps() const {
+    std::uint64_t total = 0;
+    for (const Worker* worker : {moveWorker_.get(), tiltWorker_.get(), touchWorker_.get()}) {
+        if (worker) total += worker->WakeUps();
+    }
+    return total;
 }
 
 void HostActions::HandleReport(std::span<const std::uint8_t> bytes) {

@@ -53,6 +53,9 @@ class HostActions {
 
     // Whether the virtual finger is down, as the last pointer report said.
     bool TouchContact() const { return contact_.load(); }
+    // Times a worker has woken for work since the engine started, summed over the
+    // workers (for tests and benchmarks: an idle engine never wakes).
+    std::uint64_t WakeUps() const;
 
     // Wakes and joins the workers. A touch gesture in progress lifts the finger first;
     // moves and scrolling not yet injected are dropped. Idempotent.

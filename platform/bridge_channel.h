@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,16 +29,46 @@ inline constexpr int kBridgeAnswerTimeoutMs = 5000;
 inline constexpr int kBridgeExitWaitMs = 2000;
 // Pause between two `read` polls while a handle waits for an input report.
 inline constexpr int kBridgeReadPollMs = 2;
-// Pause between two `read` polls of a handle that is watched for reports (ReadyFd):
-// the protocol has no other way to learn of a report.
+// Pauses between two `read` polls of a handle that is watched for reports (ReadyFd): the
+// protocol has no other way to learn of a report. Right after a report the server is
+// asked again at once, after the first empty answer kBridgeWatchPollMs later, and each
+// further empty answer doubles the pause up to kBridgeWatchIdlePollMs, so a device that
+// sends nothing costs a few requests a second and one that starts sending is heard from
+// within that time.
 inline constexpr int kBridgeWatchPollMs = 10;
+inline constexpr int kBridgeWatchIdlePollMs = 250;
+
+// The watcher's pause before its next `read`, from what the last one brought.
+class BridgeWatchPacing {
+  public:
+    BridgeWatchPacing(int firstMs, int idleMs) : firstMs_(firstMs), idleMs_(idleMs) {}
+    // After a report: 0 (ask again at once). After an empty answer: the first pause, then
+    // twice the previous one, never more than the idle pause.
+    int Next(bool gotReport) {
+        if (gotReport) {
+            pauseMs_ = 0;
+        } else {
+            pauseMs_ = pauseMs_ == 0 ? firstMs_ : std::min(pauseMs_ * 2, idleMs_);
+        }
+        return pauseMs_;
+    }
+
+  private:
+    const int firstMs_;
+    const int idleMs_;
+    int pauseMs_ = 0;
+};
 
 struct BridgeOptions {
     int answerTimeoutMs = kBridgeAnswerTimeoutMs;
     int exitWaitMs = kBridgeExitWaitMs;
     int readPollMs = kBridgeReadPollMs;
     int watchPollMs = kBridgeWatchPollMs;
-    Clock* clock = nullptr;  // paces `read` polling; the system clock when null
+    int watchIdlePollMs = kBridgeWatchIdlePollMs;
+    // Paces `read` polling; the system clock when null. A watched handle's pauses are
+    // slept on this clock when one is given (a test clock records them without waiting);
+    // without one they are waits that stopping the handle ends at once.
+    Clock* clock = nullptr;
 };
 
 // The answer to one request: either the server's lines, or its refusal (`err TEXT`).

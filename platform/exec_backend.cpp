@@ -86,7 +86,9 @@ class BridgeHandle final : public HidHandle {
           caps_(caps),
           clock_(options.clock ? *options.clock : SystemClock::Instance()),
           pollMs_(std::max(1, options.readPollMs)),
-          watchPollMs_(std::max(1, options.watchPollMs)) {}
+          watchClock_(options.clock),
+          watchPollMs_(std::max(1, options.watchPollMs)),
+          watchIdlePollMs_(std::max(watchPollMs_, options.watchIdlePollMs)) {}
 
     const HidCaps& Caps() const override { return caps_; }
 
@@ -166,10 +168,11 @@ class BridgeHandle final : public HidHandle {
     HidFailure LastFailure() const override { return failure_; }
 
     // The protocol answers `read` at once and never announces a report, so a handle
-    // asked for a descriptor to wait on starts a watcher: it asks `read` every
-    // watchPollMs (at once again after a report), keeps what arrives for Read() and
-    // raises an eventfd while anything is kept or the device failed. Only then is the
-    // server asked without a caller waiting.
+    // asked for a descriptor to wait on starts a watcher: it asks `read` at once again
+    // after a report, and after empty answers at pauses that grow from watchPollMs to
+    // watchIdlePollMs (BridgeWatchPacing); it keeps what arrives for Read() and raises an
+    // eventfd while anything is kept or the device failed. Only then is the server asked
+    // without a caller waiting.
     int ReadyFd() const override {
         std::call_once(watchOnce_, [this] { const_cast<BridgeHandle*>(this)->StartWatch(); });
         return watch_ ? watch_->ready.get() : -1;
@@ -199,6 +202,7 @@ class BridgeHandle final : public HidHandle {
         Watch& watch = *watch_;
         const std::string request =
             Request(bridge::kRead, id_, std::to_string(kBridgeMaxReportLength));
+        BridgeWatchPacing pacing(watchPollMs_, watchIdlePollMs_);
         while (!stop.stop_requested()) {
             HidFailure failure;
             auto reply = Transact(request, Expect::OkHexOrNone, failure);
@@ -216,10 +220,16 @@ class BridgeHandle final : public HidHandle {
                 if (watch.kept.size() >= kMaxKept) watch.kept.pop_front();
                 watch.kept.push_back(std::move(reply->bytes));
                 Raise(watch);
-                continue;
             }
-            watch.changed.wait_for(lock, stop, std::chrono::milliseconds(watchPollMs_),
-                                   [] { return false; });
+            const int pauseMs = pacing.Next(!reply->none);
+            if (pauseMs == 0) continue;
+            if (watchClock_) {
+                lock.unlock();
+                watchClock_->SleepMs(pauseMs);
+            } else {
+                watch.changed.wait_for(lock, stop, std::chrono::milliseconds(pauseMs),
+                                       [] { return false; });
+            }
         }
     }
 
@@ -305,7 +315,9 @@ class BridgeHandle final : public HidHandle {
     Clock& clock_;
     const int pollMs_;
     std::atomic<unsigned> cancelGeneration_{0};
+    Clock* const watchClock_;  // null: the watcher's pauses end when it is stopped
     const int watchPollMs_;
+    const int watchIdlePollMs_;
     HidFailure failure_;
     std::mutex listedMutex_;
     std::optional<bool> listed_;  // guarded by listedMutex_

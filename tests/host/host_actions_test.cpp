@@ -134,5 +134,19 @@ TEST_F(HostActionsTest, TiltAndMovesFromABurstAllArrive) {
     }));
 }
 
+// Only work wakes a worker: one tilt wakes one worker once, and the reports handled on the
+// handing-in thread (status, window commands) and reports with nothing to inject wake none.
+TEST_F(HostActionsTest, OnlyWorkWakesAWorker) {
+    EXPECT_EQ(actions_.WakeUps(), 0u);
+    actions_.HandleReport(Pointer(false, 0, 0, 2));
+    ASSERT_TRUE(Eventually([&] { return !Calls(Kind::Scroll).empty(); }));
+    actions_.HandleReport(Pointer(false, 0, 0, 0));
+    actions_.HandleReport(test::ReportBytes({{1, 0x0D}, {2, 1}}));
+    actions_.HandleReport(test::ReportBytes({{1, 0x0C}, {2, 1}, {3, 8}, {4, 8}}));
+    std::this_thread::sleep_for(20ms);  // room for a wrong wake-up to show
+    EXPECT_EQ(actions_.WakeUps(), 1u);
+    EXPECT_EQ(restores_, 1);
+}
+
 }  // namespace
 }  // namespace qvm

@@ -5,12 +5,14 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/bridge_backend.h"
+#include "support/fake_clock.h"
 #include "support/temp_folder.h"
 
 namespace qvm {
@@ -338,6 +340,60 @@ TEST(BridgeClient, AWatchedHandleKeepsReportsAndTellsADeparture) {
     // The departure keeps the descriptor readable: a waiting reader is not left asleep.
     EXPECT_EQ(::poll(&ready, 1, 0), 1);
 }
+
+struct PacingCase {
+    const char* name;
+    std::vector<std::string> answers;  // to the watcher's reads, before the departure
+    std::vector<int> pauses;           // what the watcher sleeps, in order
+};
+
+// The watcher asks again at once after a report and backs off while nothing comes: the
+// pause doubles from the first to the idle one, and a report starts it over.
+class BridgeWatchPacingTest : public ::testing::TestWithParam<PacingCase> {};
+
+TEST_P(BridgeWatchPacingTest, PausesFollowWhatTheReadsBring) {
+    const PacingCase& c = GetParam();
+    test::TempFolder dir;
+    const std::string read = "read 3 4096";
+    std::vector<Step> steps = {kHello, kListOneDevice};
+    for (const std::string& answer : c.answers) steps.push_back({read, {answer}});
+    steps.push_back({read, {"err gone: d3 was unplugged"}});
+    test::FakeClock clock;
+    BridgeOptions options = QuickOptions();
+    options.clock = &clock;
+    options.watchPollMs = 10;
+    options.watchIdlePollMs = 100;
+    auto backend = MakeExecBackend(WriteScript(dir, steps, "read l; echo ok"), options);
+    ASSERT_TRUE(backend.ok()) << backend.message();
+    ASSERT_TRUE((*backend)->Enumerate().ok());
+    auto handle = (*backend)->Open("bridge#vid_0c45&pid_7040&mi_01#3");
+    ASSERT_TRUE(handle.ok()) << handle.message();
+    ASSERT_GE((*handle)->ReadyFd(), 0);
+    // Every report, then the departure: the watcher has stopped, its pauses are all taken.
+    std::vector<uint8_t> buffer(16);
+    int reads = 0;
+    while ((*handle)->Read(buffer, 10000) > 0) ++reads;
+    EXPECT_EQ((*handle)->LastFailure().kind, HidFailureKind::Gone);
+    EXPECT_EQ(reads, std::count_if(c.answers.begin(), c.answers.end(),
+                                   [](const std::string& a) { return a != "none"; }));
+    EXPECT_EQ(clock.Sleeps(), c.pauses);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BridgeWatchPacingTest,
+    ::testing::Values(PacingCase{"IdleDoublesUpToTheIdlePause",
+                                 {"none", "none", "none", "none", "none", "none"},
+                                 {10, 20, 40, 80, 100, 100}},
+                      PacingCase{"AReportStartsOver",
+                                 {"none", "none", "none", "ok 0b01", "none", "none"},
+                                 {10, 20, 40, 10, 20}},
+                      PacingCase{"ReportsInARowAreAskedForAtOnce",
+                                 {"ok 0b01", "ok 0b02", "ok 0b03", "none"},
+                                 {10}},
+                      PacingCase{"AReportAtTheIdlePauseStartsOverToo",
+                                 {"none", "none", "none", "none", "none", "ok 0b01", "none"},
+                                 {10, 20, 40, 80, 100, 10}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qvm

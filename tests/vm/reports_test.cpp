@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "host/vendor_report.h"
 #include "session/vendor_reports.h"
 #include "vm_rig.h"
 
@@ -156,16 +157,66 @@ TEST_F(KernelReports, VendorInputReportsArriveWhole) {
     }
 }
 
+// A pointer report as the mouse sends it: contact bit, dx and dy little-endian, tilt.
+Bytes PointerBytes(uint8_t contact, int16_t dx, int16_t dy, int8_t tilt) {
+    Bytes report(16, 0);
+    report[0] = 0x01;
+    report[1] = 0x0B;
+    report[2] = contact;
+    report[4] = static_cast<uint8_t>(dx & 0xFF);
+    report[5] = static_cast<uint8_t>((dx >> 8) & 0xFF);
+    report[6] = static_cast<uint8_t>(dy & 0xFF);
+    report[7] = static_cast<uint8_t>((dy >> 8) & 0xFF);
+    report[9] = static_cast<uint8_t>(tilt);
+    return report;
+}
+
+// A status report: stage, X and Y steps, profile, mode, trailer and check byte.
+Bytes StatusBytes(uint8_t stage, uint8_t x, uint8_t y, uint8_t profile, uint8_t mode) {
+    Bytes report(16, 0);
+    report[0] = 0x01;
+    report[1] = 0x0C;
+    report[2] = stage;
+    report[3] = x;
+    report[4] = y;
+    report[5] = profile;
+    report[6] = mode;
+    report[14] = 0x09;
+    report[15] = Check(report);
+    return report;
+}
+
 // The reader waits on the hidraw nodes themselves: reports of both mice reach its callback
-// whole and in order, and the configuration-only interface is not opened.
+// whole and in order, the configuration-only interface is not opened, and what arrives
+// decodes to the values the mouse sent.
 TEST_F(KernelReports, TheReaderTakesVendorReportsFromTheNodes) {
+    struct Sent {
+        size_t place;
+        Bytes bytes;
+        VendorReport decoded;
+    };
+    const std::vector<Sent> sent = {
+        {0, PointerBytes(1, 5, -3, 0), PointerReport{true, 5, -3, 0}},
+        {1, PointerBytes(0, -300, 1200, 0), PointerReport{false, -300, 1200, 0}},
+        {0, PointerBytes(0, 0, 0, -2), PointerReport{false, 0, 0, -2}},
+        {1, PointerBytes(1, 32767, -32768, 127), PointerReport{true, 32767, -32768, 127}},
+        {0, StatusBytes(2, 16, 24, 3, 0x81),
+         StatusReport{.stage = 2,
+                      .xValue = 16,
+                      .yValue = 24,
+                      .profile = 3,
+                      .angleSnapping = true,
+                      .scrollChangesDpi = true}},
+        {1, StatusBytes(7, 8, 8, 0, 0x00),
+         StatusReport{.stage = 4, .xValue = 8, .yValue = 8, .profile = 0}},
+    };
     std::mutex mutex;
     std::condition_variable arrived;
-    std::vector<Bytes> got;  // guarded by mutex
+    std::vector<std::pair<Bytes, VendorReport>> got;  // guarded by mutex
     auto reader =
         VendorReportReader::Start(*backend_, [&](const std::string&, std::span<const uint8_t> r) {
             std::lock_guard lock(mutex);
-            got.emplace_back(r.begin(), r.end());
+            got.emplace_back(Bytes(r.begin(), r.end()), DecodeVendorReport(r));
             arrived.notify_all();
         });
     ASSERT_TRUE(reader) << reader.message();
@@ -174,18 +225,17 @@ TEST_F(KernelReports, TheReaderTakesVendorReportsFromTheNodes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ((*reader)->OpenPaths().size(), 2u);
-    std::vector<Bytes> sent;
-    for (uint8_t i = 0; i < 10; ++i) {
-        Bytes report(16, i);
-        report[0] = 0x01;
-        report[1] = 0x0B;
-        sent.push_back(report);
-        devices_.Device(i % 2).EmitInputReport(report);
-    }
+    for (const Sent& s : sent) devices_.Device(s.place).EmitInputReport(s.bytes);
     std::unique_lock lock(mutex);
     arrived.wait_for(lock, std::chrono::seconds(10), [&] { return got.size() >= sent.size(); });
-    std::sort(got.begin(), got.end());  // the two nodes interleave as the reader meets them
-    EXPECT_EQ(got, sent);
+    ASSERT_EQ(got.size(), sent.size());
+    // The two nodes interleave as the reader meets them: each report is found by its bytes.
+    for (const Sent& s : sent) {
+        auto it =
+            std::find_if(got.begin(), got.end(), [&](const auto& g) { return g.first == s.bytes; });
+        ASSERT_NE(it, got.end()) << "a report sent to mouse " << s.place << " did not arrive";
+        EXPECT_EQ(it->second, s.decoded) << "decoded as kind " << it->second.index();
+    }
 }
 
 }  // namespace
