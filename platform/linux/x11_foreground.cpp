@@ -2,7 +2,7 @@
 
 #include <X11/Xatom.h>
 
-#include <cstdlib>
+#include <string_view>
 
 #include "platform/linux/x11_display.h"  // last: Xlib's macros
 
@@ -14,28 +14,7 @@ namespace {
 // number of times.
 constexpr int kMaxReadRounds = 8;
 
-std::string DisplayLabel(const std::string& display) {
-    if (!display.empty()) return display;
-    const char* env = std::getenv("DISPLAY");
-    return env != nullptr ? env : "";
-}
-
-// Why no X display could be opened, in the user's terms.
-Error NoDisplay(const std::string& display) {
-    const std::string label = DisplayLabel(display);
-    if (!label.empty()) {
-        return MakeError(ErrorKind::Other, "cannot open the X display " + label +
-                                               ": the window in use cannot be told");
-    }
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland != nullptr && *wayland != '\0') {
-        return MakeError(ErrorKind::Other,
-                         "the desktop runs Wayland without an X server: the window in use "
-                         "cannot be told");
-    }
-    return MakeError(ErrorKind::Other,
-                     "no X display (DISPLAY is not set): the window in use cannot be told");
-}
+constexpr std::string_view kWithoutDisplay = "the window in use cannot be told";
 
 class X11ForegroundWatcher final : public ForegroundWatcher {
   public:
@@ -84,21 +63,8 @@ class X11ForegroundWatcher final : public ForegroundWatcher {
     // The first 32-bit item of `property` on `window`, 0 when it is absent, of another
     // type, or the window is gone.
     unsigned long ReadCardinal(unsigned long window, Atom property, Atom type) {
-        XErrorTrap trap(display_.get());
-        Atom actualType = 0;
-        int format = 0;
-        unsigned long items = 0, after = 0;
-        unsigned char* data = nullptr;
-        const int got = XGetWindowProperty(display_.get(), window, property, 0, 1, False, type,
-                                           &actualType, &format, &items, &after, &data);
-        unsigned long value = 0;
-        if (got == Success && data != nullptr && actualType == type && format == 32 && items >= 1) {
-            // Xlib hands 32-bit items over as longs.
-            value = *reinterpret_cast<const unsigned long*>(data);
-        }
-        if (data != nullptr) XFree(data);
-        if (!trap.Finish().empty()) return 0;
-        return value;
+        const auto values = ReadLongProperty(display_.get(), window, property, type, 1);
+        return values.empty() ? 0 : values.front();
     }
 
     DisplayPtr display_;
@@ -112,14 +78,10 @@ class X11ForegroundWatcher final : public ForegroundWatcher {
 }  // namespace
 
 Result<std::unique_ptr<ForegroundWatcher>> OpenX11ForegroundWatcher(const std::string& display) {
-    if (display.empty()) {
-        const char* env = std::getenv("DISPLAY");
-        if (env == nullptr || *env == '\0') return NoDisplay(display);
-    }
-    DisplayPtr connection(XOpenDisplay(display.empty() ? nullptr : display.c_str()));
-    if (!connection) return NoDisplay(display);
+    auto connection = OpenX11Display(display, kWithoutDisplay);
+    if (!connection) return connection.error();
     return std::unique_ptr<ForegroundWatcher>(
-        std::make_unique<X11ForegroundWatcher>(std::move(connection)));
+        std::make_unique<X11ForegroundWatcher>(std::move(connection).value()));
 }
 
 }  // namespace qvm
