@@ -42,7 +42,7 @@ struct UiStrings {
     std::array<std::string, 2> menu_str;
     std::array<ConsumerKey, kConsumerKeyRows> consumer_keys;
     // Texts of the windows that no table above holds, indexed by WordText.
-    std::array<std::string, 64> word_str;
+    std::array<std::string, 96> word_str;
 
     std::string end_str;
     std::string macro_editor_cap_str;
@@ -136,6 +136,10 @@ enum WordText : std::size_t {
     kWordLed,             // one LED, "%d" its number counted from 1
     kWordLedHint,         // how to pick one LED or several
     kWordKeyboardPage,    // the button page while a keyboard is the device worked on
+    // Binding a program to a profile.
+    kWordBrowse,          // the binding dialog's file chooser button
+    kWordWindowPrograms,  // the binding dialog's list of running programs
+    kWordUnbindTip,       // a profile tab's marker, "%s" the bound program's name
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -347,6 +347,9 @@ constexpr IndexedText kWordStr[] = {
     {kWordLed, "LED %d"},
     {kWordLedHint, "Click an LED to choose its colour; Ctrl+click selects several for Colour."},
     {kWordKeyboardPage, "The keyboard's lights are set in its lighting window."},
+    {kWordBrowse, "Browse..."},
+    {kWordWindowPrograms, "Programs with an open window:"},
+    {kWordUnbindTip, "%s is bound to this profile. Click to remove the binding."},
 };
 
 struct ConsumerKeyDefault {
