@@ -55,10 +55,12 @@ AppBindDialog::AppBindDialog(QWidget* parent, int profile, AppBindSources source
                              AppSlotStore store)
     : QDialog(parent), sources_(std::move(sources)), store_(std::move(store)) {
     const QString caption = ToQ(Ui().msg_str[kAssignCaption]);
-    setWindowTitle(QStringLiteral("%1 %2").arg(ToQ(Ui().profile_str)).arg(profile + 1));
+    setWindowTitle(caption);
     setMinimumSize(kMinimumSize);
     auto* layout = new QVBoxLayout(this);
-    auto* heading = new QLabel(caption, this);
+    // The profile the binding is for: the one whose tab offered it.
+    auto* heading =
+        new QLabel(QStringLiteral("%1 %2").arg(ToQ(Ui().profile_str)).arg(profile + 1), this);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
