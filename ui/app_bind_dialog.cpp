@@ -59,8 +59,8 @@ AppBindDialog::AppBindDialog(QWidget* parent, int profile, AppBindSources source
     setMinimumSize(kMinimumSize);
     auto* layout = new QVBoxLayout(this);
     // The profile the binding is for: the one whose tab offered it.
-    auto* heading =
-        new QLabel(QStringLiteral("%1 %2").arg(ToQ(Ui().profile_str)).arg(profile + 1), this);
+    auto* heading = new QLabel(
+        QStringLiteral("%1 %2: %3").arg(ToQ(Ui().profile_str)).arg(profile + 1).arg(caption), this);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
