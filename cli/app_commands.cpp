@@ -1,21 +1,16 @@
 // qvmctl commands for the programs bound to profiles: when a bound program's window comes
 // to the foreground, the running desktop program makes its profile the current one. The
 // bindings live in set.ini; these commands change only their keys.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <ostream>
 
 #include "cli/commands.h"
 #include "cli/parse.h"
 #include "cli/qvmctl.h"
+#include "session/app_binding.h"
 #include "session/settings.h"
 
 namespace qvm::cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr long long kFirstProfile = 1;
 constexpr long long kLastProfile = static_cast<long long>(kStoredAppSlots);
@@ -25,11 +20,6 @@ Result<std::size_t> ParseSlot(const std::string& text) {
     auto profile = ParseNumber(text, kFirstProfile, kLastProfile, "profile");
     if (!profile) return profile.error();
     return static_cast<std::size_t>(*profile - kFirstProfile);
-}
-
-// set.ini keeps one value a line.
-bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != text.npos;
 }
 
 // The bindings as set.ini holds them. What could not be read is told; a file that
@@ -46,25 +36,6 @@ int SaveBindings(CommandContext& c, const UserSettings& settings) {
         return Fail(c.err, ExitStatusOf(saved.kind()), saved.message());
     }
     return kExitOk;
-}
-
-// The executable a binding stores: the file the kernel names for the running program,
-// links resolved, so that the name it runs under is the one matched.
-Result<std::string> BindablePath(const std::string& given) {
-    std::error_code error;
-    const fs::path resolved = fs::canonical(given, error);
-    if (error) return MakeError(ErrorKind::BadInput, given + ": " + error.message());
-    struct stat info {};
-    if (::stat(resolved.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return MakeError(ErrorKind::BadInput, given + " is not a file");
-    }
-    if (::access(resolved.c_str(), X_OK) != 0) {
-        return MakeError(ErrorKind::BadInput, given + " is not executable");
-    }
-    if (HasLineBreak(resolved.string())) {
-        return MakeError(ErrorKind::BadInput, given + ": a path with a line break cannot be kept");
-    }
-    return resolved.string();
 }
 
 int RunAppList(CommandContext& c) {
@@ -84,20 +55,13 @@ int RunAppList(CommandContext& c) {
 int RunAppBind(CommandContext& c) {
     const auto slot = ParseSlot(c.args[0]);
     if (!slot) return Fail(c.err, kExitUsage, slot.message());
-    const auto path = BindablePath(c.args[1]);
-    if (!path) return Fail(c.err, ExitStatusOf(path.kind()), path.message());
-    // The name comes from the path as given: desktop entries name the link, not its target.
-    std::error_code error;
-    const fs::path given = fs::absolute(c.args[1], error);
-    const std::string name =
-        c.Value("--name").value_or(GetAppDisplayName(error ? *path : given.string()));
-    if (name.empty()) return Fail(c.err, kExitUsage, "the name is empty");
-    if (HasLineBreak(name)) return Fail(c.err, kExitUsage, "the name holds a line break");
+    const auto made = MakeAppSlot(c.args[1], c.Value("--name"));
+    if (!made) return Fail(c.err, ExitStatusOf(made.kind()), made.message());
     UserSettings settings = ReadBindings(c);
-    settings.apps[*slot] = {*path, name};
+    settings.apps[*slot] = *made;
     if (const int status = SaveBindings(c, settings); status != kExitOk) return status;
-    c.out << "profile " << (*slot + kFirstProfile) << ": " << Shown(*path) << "  \"" << Shown(name)
-          << "\"\n";
+    c.out << "profile " << (*slot + kFirstProfile) << ": " << Shown(made->path) << "  \""
+          << Shown(made->name) << "\"\n";
     return kExitOk;
 }
 

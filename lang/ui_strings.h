@@ -141,6 +141,10 @@ enum WordText : std::size_t {
     kWordInjectionFailed,
     kWordTouchUnavailable,
     kWordAppProfilesStopped,  // profiles stopped following the program in use: "%s" why
+    // Binding a program to a profile.
+    kWordBrowse,          // the binding dialog's file chooser button
+    kWordWindowPrograms,  // the binding dialog's list of running programs
+    kWordUnbindTip,       // a profile tab's marker, "%s" the bound program's name
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -353,6 +353,9 @@ constexpr IndexedText kWordStr[] = {
     {kWordTouchUnavailable,
      "The mouse asked for Virtual Touch, but touch input cannot be made here: %s (%s)."},
     {kWordAppProfilesStopped, "Profiles no longer follow the program in use: %s"},
+    {kWordBrowse, "Browse..."},
+    {kWordWindowPrograms, "Programs with an open window:"},
+    {kWordUnbindTip, "%s is bound to this profile. Click to remove the binding."},
 };
 
 struct ConsumerKeyDefault {

@@ -40,7 +40,7 @@ Status MinimiseForegroundWindow(const std::string& display) {
 #endif
 }
 
-Result<std::string> ProcessProgramName(pid_t pid) {
+Result<std::string> ProcessExecutable(pid_t pid) {
     if (pid <= 0) return MakeError(ErrorKind::BadInput, "no process given");
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";
     std::string target(kLinkBufferSize, '\0');
@@ -51,6 +51,13 @@ Result<std::string> ProcessProgramName(pid_t pid) {
     }
     target.resize(static_cast<std::size_t>(length));
     if (target.ends_with(kDeletedMark)) target.resize(target.size() - kDeletedMark.size());
+    return target;
+}
+
+Result<std::string> ProcessProgramName(pid_t pid) {
+    auto executable = ProcessExecutable(pid);
+    if (!executable) return executable.error();
+    const std::string& target = *executable;
     const std::size_t slash = target.rfind('/');
     return slash == std::string::npos ? target : target.substr(slash + 1);
 }

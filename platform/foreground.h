@@ -41,6 +41,11 @@ Result<std::unique_ptr<ForegroundWatcher>> OpenForegroundWatcher(const std::stri
 // `display` ("" for $DISPLAY). An error says why not (no X display, no window in use).
 Status MinimiseForegroundWindow(const std::string& display = {});
 
+// The executable that process `pid` runs, as the kernel names it (the /proc/PID/exe link:
+// an absolute path with links resolved), without the " (deleted)" mark of a replaced
+// executable. An error when the process is gone or not ours to look at.
+Result<std::string> ProcessExecutable(pid_t pid);
+
 // The file name of the executable that process `pid` runs (the last part of the
 // /proc/PID/exe link), without the " (deleted)" mark of a replaced executable. An error
 // when the process is gone or not ours to look at.

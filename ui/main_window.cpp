@@ -126,6 +126,8 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
     });
     connect(profiles_, &ProfileTabs::renameRequested, this, &MainWindow::RenameProfile);
     connect(profiles_, &ProfileTabs::colourRequested, this, &MainWindow::ChooseProfileColour);
+    connect(profiles_, &ProfileTabs::bindRequested, this, &MainWindow::BindProgram);
+    connect(profiles_, &ProfileTabs::unbindRequested, this, &MainWindow::UnbindProgram);
 
     macroList_ = new MacroListWindow(context_.programFolder, context_.libraryRoot, this);
     macroList_->hide();
@@ -298,9 +300,16 @@ void MainWindow::RefreshProfiles(const DeviceView& view) {
         const ConfigImage& image = *view.image;
         for (int p = 0; p < image.profileCount && p < kProfileCount; ++p) {
             const ProfileInfo& info = image.profiles[static_cast<std::size_t>(p)];
-            tabs.push_back(ProfileTab{ToQ(info.name),
-                                      QColor(info.colour.red, info.colour.green, info.colour.blue),
-                                      info.off});
+            ProfileTab tab{ToQ(info.name),
+                           QColor(info.colour.red, info.colour.green, info.colour.blue), info.off};
+            if (context_.settings != nullptr) {
+                const AppSlot& app = context_.settings->apps[static_cast<std::size_t>(p)];
+                if (!app.path.empty()) {
+                    tab.app = ToQ(app.name.empty() ? app.path : app.name);
+                    tab.appPath = ToQ(app.path);
+                }
+            }
+            tabs.push_back(std::move(tab));
         }
         profiles_->SetProfiles(std::move(tabs), image.currentProfile);
     } else {
@@ -343,6 +352,29 @@ void MainWindow::ChooseProfileColour(int profile) {
     const auto channels = DeviceChannels(chosen->colour, twoBit);
     controller_.Change(HubOperation::ProfileColour, Setter(&ConfigModel::SetProfileColour, profile,
                                                            channels[0], channels[1], channels[2]));
+}
+
+Status MainWindow::StoreAppSlot(int profile, const AppSlot& slot) {
+    if (context_.settings == nullptr || profile < 0 ||
+        static_cast<std::size_t>(profile) >= kStoredAppSlots) {
+        return MakeError(ErrorKind::Other, "this profile cannot have a program bound");
+    }
+    auto apps = context_.settings->apps;
+    apps[static_cast<std::size_t>(profile)] = slot;
+    if (Status saved = SaveAppSlots(context_.settingsPath, apps); !saved) return saved;
+    context_.settings->apps = apps;
+    RefreshProfiles(controller_.View());
+    emit appSlotsChanged();
+    return {};
+}
+
+void MainWindow::BindProgram(int profile) {
+    RunAppBindDialog(this, profile, appBindSources_,
+                     [this, profile](const AppSlot& slot) { return StoreAppSlot(profile, slot); });
+}
+
+void MainWindow::UnbindProgram(int profile) {
+    if (Status removed = StoreAppSlot(profile, {}); !removed) ShowError(ToQ(removed.message()));
 }
 
 void MainWindow::ShowMacroList() {
@@ -407,6 +439,18 @@ void MainWindow::ReloadLibraries() {
         BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_, Ui().language_id);
     macroList_->Reload();
     if (macroEditor_ != nullptr) macroEditor_->ReloadLibrary();
+    // qvmctl app bind/unbind change the bindings in set.ini and then ask for this reload.
+    if (context_.settings != nullptr) {
+        LoadedSettings loaded = ReadSettings(context_.settingsPath);
+        if (loaded.warning.empty()) {
+            context_.settings->apps = loaded.settings.apps;
+        } else {
+            // An unreadable file keeps the bindings in force rather than dropping them.
+            std::fprintf(stderr, "qvm-gaming: %s\n", loaded.warning.c_str());
+        }
+        RefreshProfiles(controller_.View());
+        emit appSlotsChanged();
+    }
     // The window's own pending values go out before the device is read again.
     controller_.Hub().FlushDeferred(DeferredWrites::Scope::Everything);
     controller_.RefreshAfter(0);

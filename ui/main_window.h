@@ -23,6 +23,7 @@
 #include "lang/keyboard_layout.h"
 #include "macro/function_library.h"
 #include "session/settings.h"
+#include "ui/app_bind_dialog.h"
 #include "ui/device_controller.h"
 
 class QLabel;
@@ -69,9 +70,13 @@ class MainWindow : public QWidget {
     void HideToTray();
     // Writes pending deferred values, closes the windows and ends the event loop.
     void Quit();
-    // Rebuilds the function library and the macro list from disk, reloads the device's
-    // configuration (another program, such as qvmctl, may have changed it), then redraws.
+    // Rebuilds the function library and the macro list from disk, reads the programs bound
+    // to profiles from set.ini again, reloads the device's configuration (another program,
+    // such as qvmctl, may have changed them), then redraws.
     void ReloadLibraries();
+    // Where the binding dialog takes the running programs and its file chooser from
+    // (tests answer them).
+    void SetAppBindSources(AppBindSources sources) { appBindSources_ = std::move(sources); }
     // Shows a failure in a message box; several in a row are shown one after the other.
     void ShowError(const QString& text);
 
@@ -101,6 +106,9 @@ class MainWindow : public QWidget {
   signals:
     // The program is ending (after "Quit" or a close request from outside).
     void quitting();
+    // The programs bound to profiles (MainWindowContext::settings->apps) changed: a
+    // binding was made or removed here, or they were read again from set.ini.
+    void appSlotsChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -115,6 +123,11 @@ class MainWindow : public QWidget {
     void ShowAway(bool away);
     void RenameProfile(int profile);
     void ChooseProfileColour(int profile);
+    void BindProgram(int profile);
+    void UnbindProgram(int profile);
+    // Stores `slot` for `profile` in set.ini, then in the settings; nothing changes when
+    // the file cannot be written.
+    Status StoreAppSlot(int profile, const AppSlot& slot);
     void ShowMacroList();
     void OnOperationFinished(const QString& operation, const QString& error);
     // Offers the factory reset for a mouse whose memory holds no configuration, once per
@@ -146,6 +159,7 @@ class MainWindow : public QWidget {
     bool macroListPlaced_ = false;
     std::unique_ptr<Tray> tray_;
     KeyboardLightingLauncher* keyboardLighting_ = nullptr;  // owned by the window (Qt parent)
+    AppBindSources appBindSources_ = DefaultAppBindSources();
 
     bool offering_ = false;     // the initialisation question is open
     std::string declinedPath_;  // the uninitialised mouse the user said no for

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 
 #include "lang/ui_strings.h"
 #include "ui/qt_text.h"
@@ -20,8 +21,11 @@ namespace {
 constexpr int kTabGap = 6;
 constexpr int kStripWidth = 6;
 constexpr int kPenSize = 18;
+constexpr int kMarkerSize = 18;
 constexpr int kNameFont = 3;     // shared font: Tahoma 12
+constexpr int kAppFont = 2;      // shared font: Tahoma 10, the bound program's line
 constexpr int kColourText = 46;  // button_str: "Colour"
+constexpr int kAssignText = 52;  // msg_str: "Assign an executable file to current profile."
 constexpr double kCornerRadius = 5.0;
 
 // The pen symbol: a pencil slanted up to the right, its tip at the lower left.
@@ -36,6 +40,19 @@ void DrawPen(QPainter& painter, const QRectF& r, const QColor& colour) {
     QPolygonF outline;
     outline << tip << neck - left << end - left << end + left << neck + left << tip;
     painter.drawPolyline(outline);
+    painter.restore();
+}
+
+// The marker of a bound program: a circle with a cross, as a click on it undoes the binding.
+void DrawMarker(QPainter& painter, const QRectF& r, const QColor& colour) {
+    painter.save();
+    painter.setPen(QPen(colour, 1.4, Qt::SolidLine, Qt::RoundCap));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF circle = r.adjusted(1.5, 1.5, -1.5, -1.5);
+    painter.drawEllipse(circle);
+    const QRectF cross = r.adjusted(6, 6, -6, -6);
+    painter.drawLine(cross.topLeft(), cross.bottomRight());
+    painter.drawLine(cross.topRight(), cross.bottomLeft());
     painter.restore();
 }
 }  // namespace
@@ -82,6 +99,12 @@ QRect ProfileTabs::PenRect(int profile) const {
     return QRect(tab.right() - kPenSize - 6, tab.center().y() - kPenSize / 2, kPenSize, kPenSize);
 }
 
+QRect ProfileTabs::MarkerRect(int profile) const {
+    if (!Bound(profile)) return {};
+    const QRect pen = PenRect(profile);
+    return QRect(pen.left() - kMarkerSize - 4, pen.top(), kMarkerSize, kMarkerSize);
+}
+
 std::optional<int> ProfileTabs::TabAt(const QPoint& point) const {
     for (int p = 0; p < Count(); ++p) {
         if (TabRect(p).contains(point)) return p;
@@ -110,14 +133,29 @@ void ProfileTabs::paintEvent(QPaintEvent*) {
         painter.setBrush(info.colour);
         painter.drawRoundedRect(strip, 2, 2);
 
-        const QRectF text(strip.right() + 8, tab.top(), PenRect(p).left() - strip.right() - 12,
-                          tab.height());
+        const bool bound = Bound(p);
+        const int textEnd = bound ? MarkerRect(p).left() : PenRect(p).left();
+        const QRectF text(strip.right() + 8, tab.top(), textEnd - strip.right() - 12, tab.height());
+        const QColor ink = active ? skin::kText : skin::kTextDim;
         painter.setFont(skin::SharedFont(kNameFont));
-        painter.setPen(active ? skin::kText : skin::kTextDim);
+        painter.setPen(ink);
         const QString name = painter.fontMetrics().elidedText(info.name, Qt::ElideRight,
                                                               static_cast<int>(text.width()));
-        painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft, name);
-        DrawPen(painter, PenRect(p), active ? skin::kText : skin::kTextDim);
+        if (bound) {
+            // Two lines: the profile's name above, the bound program's below in small text.
+            const QRectF upper(text.left(), tab.top() + 1, text.width(), tab.height() / 2);
+            const QRectF lower(text.left(), upper.bottom(), text.width(), tab.height() / 2 - 2);
+            painter.drawText(upper, Qt::AlignBottom | Qt::AlignLeft, name);
+            painter.setFont(skin::SharedFont(kAppFont));
+            painter.setPen(active ? skin::kAccentBright : skin::kTextDim);
+            painter.drawText(lower, Qt::AlignTop | Qt::AlignLeft,
+                             painter.fontMetrics().elidedText(info.app, Qt::ElideRight,
+                                                              static_cast<int>(text.width())));
+            DrawMarker(painter, MarkerRect(p), ink);
+        } else {
+            painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft, name);
+        }
+        DrawPen(painter, PenRect(p), ink);
         if (hasFocus() && p == focused_) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(skin::kAccentBright, 1.0, Qt::DashLine));
@@ -177,7 +215,9 @@ void ProfileTabs::mousePressEvent(QMouseEvent* event) {
         return;
     }
     SetFocused(*p);
-    if (PenRect(*p).contains(event->position().toPoint())) {
+    if (MarkerRect(*p).contains(event->position().toPoint())) {
+        emit unbindRequested(*p);
+    } else if (PenRect(*p).contains(event->position().toPoint())) {
         emit renameRequested(*p);
     } else if (*p != active_) {
         emit activateRequested(*p);
@@ -187,23 +227,43 @@ void ProfileTabs::mousePressEvent(QMouseEvent* event) {
 void ProfileTabs::mouseDoubleClickEvent(QMouseEvent* event) {
     const auto p = TabAt(event->position().toPoint());
     if (p && event->button() == Qt::LeftButton &&
-        !PenRect(*p).contains(event->position().toPoint()))
+        !PenRect(*p).contains(event->position().toPoint()) &&
+        !MarkerRect(*p).contains(event->position().toPoint()))
         emit renameRequested(*p);
 }
 
 void ProfileTabs::contextMenuEvent(QContextMenuEvent* event) {
     // The menu key opens it at the framed tab, a right click at the tab under the pointer.
     if (event->reason() == QContextMenuEvent::Keyboard) {
-        if (focused_ >= 0) OfferColour(focused_, mapToGlobal(TabRect(focused_).center()));
+        if (focused_ >= 0) OfferMenu(focused_, mapToGlobal(TabRect(focused_).center()));
         return;
     }
-    if (const auto p = TabAt(event->pos())) OfferColour(*p, event->globalPos());
+    if (const auto p = TabAt(event->pos())) OfferMenu(*p, event->globalPos());
 }
 
-void ProfileTabs::OfferColour(int profile, const QPoint& globalPos) {
+void ProfileTabs::OfferMenu(int profile, const QPoint& globalPos) {
     QMenu menu(this);
     QAction* colour = menu.addAction(ToQ(Ui().button_str[kColourText]));
-    if (menu.exec(globalPos) == colour) emit colourRequested(profile);
+    QAction* bind = menu.addAction(ToQ(Ui().msg_str[kAssignText]));
+    QAction* chosen = menu.exec(globalPos);
+    if (chosen == colour) emit colourRequested(profile);
+    if (chosen == bind) emit bindRequested(profile);
+}
+
+bool ProfileTabs::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    const QPoint at = static_cast<QHelpEvent*>(event)->pos();
+    const auto p = TabAt(at);
+    if (!p || !Bound(*p)) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    const ProfileTab& tab = Tab(*p);
+    const QString text = MarkerRect(*p).contains(at) ? Word(kWordUnbindTip, {tab.app.toStdString()})
+                                                     : tab.app + QStringLiteral("\n") + tab.appPath;
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+    return true;
 }
 
 }  // namespace qvm::ui

@@ -1,8 +1,10 @@
 // ProfileTabs: the row of the five profile tabs under the main window's header. Each tab
 // shows the profile's colour as a strip and its name; the active profile is highlighted.
 // A click activates a profile; a double click or the small pen symbol asks to rename it;
-// a right click offers its colour. The tabs only ask: the main window runs the dialogs
-// and the device writes.
+// a right click offers its colour and the binding of a program to the profile. A tab with a
+// bound program shows that program's name under the profile's and a marker (a small
+// crossed circle) whose click removes the binding. The tabs only ask: the main window runs
+// the dialogs, the device writes and the storing of bindings.
 //
 // From the keyboard the row is one stop of the Tab order: Left/Right (Home/End) move a
 // dashed focus frame over the tabs, Space or Enter activates the framed profile, F2
@@ -26,6 +28,8 @@ struct ProfileTab {
     QString name;
     QColor colour;
     bool off = false;
+    QString app;      // the bound program's name; empty: no program is bound
+    QString appPath;  // its executable
 };
 
 class ProfileTabs : public QWidget {
@@ -44,6 +48,8 @@ class ProfileTabs : public QWidget {
     // Where tab `profile` and its pen symbol are drawn (tests click them).
     QRect TabRect(int profile) const;
     QRect PenRect(int profile) const;
+    // The marker of a bound program on tab `profile`; empty when none is bound.
+    QRect MarkerRect(int profile) const;
     // The tab the keyboard frame is on (-1 without profiles).
     int Focused() const { return focused_; }
 
@@ -51,8 +57,11 @@ class ProfileTabs : public QWidget {
     void activateRequested(int profile);
     void renameRequested(int profile);
     void colourRequested(int profile);
+    void bindRequested(int profile);
+    void unbindRequested(int profile);
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -65,7 +74,8 @@ class ProfileTabs : public QWidget {
     std::optional<int> TabAt(const QPoint& point) const;
     // Moves the keyboard frame (clamped to the tabs) and renames the accessible object.
     void SetFocused(int profile);
-    void OfferColour(int profile, const QPoint& globalPos);
+    void OfferMenu(int profile, const QPoint& globalPos);
+    bool Bound(int profile) const { return profile < Count() && !Tab(profile).app.isEmpty(); }
 
     std::vector<ProfileTab> profiles_;
     int active_ = -1;

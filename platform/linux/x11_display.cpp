@@ -1,4 +1,6 @@
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/linux/x11_display.h"
 
@@ -12,7 +14,76 @@ int RecordXError(Display*, XErrorEvent* event) {
     return 0;
 }
 
+std::string DisplayLabel(const std::string& display) {
+    if (!display.empty()) return display;
+    const char* env = std::getenv("DISPLAY");
+    return env != nullptr ? env : "";
+}
+
+Error NoDisplay(const std::string& display, std::string_view consequence) {
+    const std::string tail = ": " + std::string(consequence);
+    const std::string label = DisplayLabel(display);
+    if (!label.empty())
+        return MakeError(ErrorKind::Other, "cannot open the X display " + label + tail);
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland != nullptr && *wayland != '\0') {
+        return MakeError(ErrorKind::Other, "the desktop runs Wayland without an X server" + tail);
+    }
+    return MakeError(ErrorKind::Other, "no X display (DISPLAY is not set)" + tail);
+}
+
+// One XGetWindowProperty, its errors trapped; the data is freed by the caller's visitor.
+template <class Take>
+void WithProperty(Display* display, Window window, Atom property, Atom type, long maxLongs,
+                  int wantedFormat, Take take) {
+    XErrorTrap trap(display);
+    Atom actualType = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int got = XGetWindowProperty(display, window, property, 0, maxLongs, False, type,
+                                       &actualType, &format, &items, &after, &data);
+    const bool fits =
+        got == Success && data != nullptr && actualType == type && format == wantedFormat;
+    const bool failed = !trap.Finish().empty();
+    if (fits && !failed) take(data, items);
+    if (data != nullptr) XFree(data);
+}
+
 }  // namespace
+
+Result<DisplayPtr> OpenX11Display(const std::string& display, std::string_view consequence) {
+    if (display.empty()) {
+        const char* env = std::getenv("DISPLAY");
+        if (env == nullptr || *env == '\0') return NoDisplay(display, consequence);
+    }
+    DisplayPtr connection(XOpenDisplay(display.empty() ? nullptr : display.c_str()));
+    if (!connection) return NoDisplay(display, consequence);
+    return connection;
+}
+
+std::vector<unsigned long> ReadLongProperty(Display* display, Window window, Atom property,
+                                            Atom type, long maxItems) {
+    std::vector<unsigned long> values;
+    WithProperty(display, window, property, type, maxItems, 32,
+                 [&](const unsigned char* data, unsigned long items) {
+                     // Xlib hands 32-bit items over as longs.
+                     const auto* longs = reinterpret_cast<const unsigned long*>(data);
+                     values.assign(longs, longs + items);
+                 });
+    return values;
+}
+
+std::string ReadTextProperty(Display* display, Window window, Atom property, Atom type) {
+    // Window titles are short; a longer one is cut, not refused.
+    constexpr long kMaxTitleLongs = 1024;
+    std::string text;
+    WithProperty(display, window, property, type, kMaxTitleLongs, 8,
+                 [&](const unsigned char* data, unsigned long items) {
+                     text.assign(reinterpret_cast<const char*>(data), items);
+                 });
+    return text;
+}
 
 XErrorTrap::XErrorTrap(Display* display) : display_(display) {
     XSync(display_, False);

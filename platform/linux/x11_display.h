@@ -10,7 +10,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 #undef Status
+
+#include "base/result.h"
 
 namespace qvm {
 
@@ -19,6 +23,19 @@ struct DisplayCloser {
 };
 // One connection to an X server, closed exactly once.
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// Opens `display` ("" for $DISPLAY). Without one the error says why in the user's terms
+// (DISPLAY unset, Wayland without an X server, a display that cannot be opened), followed
+// by `consequence` ("the window in use cannot be told").
+Result<DisplayPtr> OpenX11Display(const std::string& display, std::string_view consequence);
+
+// Up to `maxItems` 32-bit items of `property` (of type `type`) on `window`, as Xlib hands
+// them over (one long each). Empty when the property is absent, of another type or format,
+// or the window is gone (the error is trapped, not fatal).
+std::vector<unsigned long> ReadLongProperty(Display* display, Window window, Atom property,
+                                            Atom type, long maxItems);
+// The text of an 8-bit property of type `type` on `window`; empty as above.
+std::string ReadTextProperty(Display* display, Window window, Atom property, Atom type);
 
 // Where the pointer is on `root` (a round trip); none when it is on another screen of the
 // display, where `root`'s coordinates cannot express it.

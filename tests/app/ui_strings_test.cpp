@@ -29,7 +29,7 @@ constexpr char kLanguageFile[] =
     "consumer_key_str14=beyond\n"
     "end_str=END\n"
     "word_str0=Anzahl\n"
-    "word_str64=beyond\n"
+    "word_str96=beyond\n"
     "[1033]\n"
     "type_str1=EN1\n"
     "msg_str0=Functions\n";

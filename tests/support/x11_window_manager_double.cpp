@@ -7,9 +7,15 @@ namespace qvm::test {
 namespace {
 
 // Format 32 properties travel as longs in Xlib.
-void SetLong(Display* d, Window window, const char* name, Atom type, long value) {
+void SetLongs(Display* d, Window window, const char* name, Atom type,
+              const std::vector<long>& values) {
     XChangeProperty(d, window, XInternAtom(d, name, False), type, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&value), 1);
+                    reinterpret_cast<const unsigned char*>(values.data()),
+                    static_cast<int>(values.size()));
+}
+
+void SetLong(Display* d, Window window, const char* name, Atom type, long value) {
+    SetLongs(d, window, name, type, {value});
 }
 
 }  // namespace
@@ -39,6 +45,28 @@ void X11WindowManagerDouble::Activate(unsigned long window) {
 void X11WindowManagerDouble::Destroy(unsigned long window) {
     XDestroyWindow(display_.get(), window);
     XSync(display_.get(), False);
+}
+
+void X11WindowManagerDouble::ListClients(const std::vector<unsigned long>& windows) {
+    Display* d = display_.get();
+    SetLongs(d, DefaultRootWindow(d), "_NET_CLIENT_LIST", XA_WINDOW,
+             std::vector<long>(windows.begin(), windows.end()));
+    XSync(d, False);
+}
+
+void X11WindowManagerDouble::SetTitle(unsigned long window, const std::string& utf8) {
+    Display* d = display_.get();
+    XChangeProperty(d, window, XInternAtom(d, "_NET_WM_NAME", False),
+                    XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+    XSync(d, False);
+}
+
+void X11WindowManagerDouble::SetIcon(unsigned long window, const std::vector<long>& items) {
+    Display* d = display_.get();
+    SetLongs(d, window, "_NET_WM_ICON", XA_CARDINAL, items);
+    XSync(d, False);
 }
 
 }  // namespace qvm::test
