@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
     ui::HostServices host(**controller, std::move(hostContext));
     QObject::connect(&window.Other(), &ui::OtherPage::osdChanged, &host,
                      &ui::HostServices::SettingsChanged);
+    QObject::connect(&window, &ui::MainWindow::appSlotsChanged, &host,
+                     &ui::HostServices::SettingsChanged);
 
     // The waiters wait on the named events; what they do is done on the UI thread.
     std::stop_source quit;
