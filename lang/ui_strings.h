@@ -145,6 +145,10 @@ enum WordText : std::size_t {
     kWordBrowse,          // the binding dialog's file chooser button
     kWordWindowPrograms,  // the binding dialog's list of running programs
     kWordUnbindTip,       // a profile tab's marker, "%s" the bound program's name
+    // The on-screen display of DPI and profile changes.
+    kWordOsdScrollHint,        // the mouse's scroll-to-change-DPI mode
+    kWordOsdAngleSnappingOn,   // angle snapping was switched on
+    kWordOsdAngleSnappingOff,  // ... off
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -356,6 +356,9 @@ constexpr IndexedText kWordStr[] = {
     {kWordBrowse, "Browse..."},
     {kWordWindowPrograms, "Programs with an open window:"},
     {kWordUnbindTip, "%s is bound to this profile. Click to remove the binding."},
+    {kWordOsdScrollHint, "Scroll to change DPI"},
+    {kWordOsdAngleSnappingOn, "angle snapping ON"},
+    {kWordOsdAngleSnappingOff, "angle snapping OFF"},
 };
 
 struct ConsumerKeyDefault {
