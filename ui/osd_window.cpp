@@ -114,8 +114,6 @@ OsdWindow::OsdWindow(HostStatus& status, std::function<OsdSource()> source)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
-    // Window managers keep notification windows above the others and out of the task list.
-    setAttribute(Qt::WA_X11NetWmWindowTypeNotification);
     setFocusPolicy(Qt::NoFocus);
     resize(ContentSize());
     timer_.setInterval(kOsdPassMs);

@@ -107,6 +107,12 @@ class OsdWindowTest : public QObject {
         QVERIFY(!osd.isVisible() && !osd.TimerRunning());
         QCOMPARE(hidden.count(), 1);
         QCOMPARE(status.Snapshot().changeFlags, 0u);
+
+        // Left to its own timer, a short display runs and stops by itself.
+        osd.Start(3);
+        QTRY_VERIFY_WITH_TIMEOUT(!osd.Showing(), 20000);
+        QVERIFY(!osd.TimerRunning());
+        QCOMPARE(hidden.count(), 2);
     }
 };
 
