@@ -14,14 +14,16 @@ void OsdFader::Start(int countdownPasses) {
 
 OsdPass OsdFader::Pass() {
     OsdPass pass;
-    if (countdown_ > 0 && opacity_ < kOsdFullOpacity) {
-        // Fading in, or rising again from a fade-out a new report interrupted. The window
-        // is shown only once it has something to show.
-        opacity_ = std::min(opacity_ + kOsdOpacityStep, kOsdFullOpacity);
-        dirty_ = true;
+    if (countdown_ > 0) {
+        // The countdown runs from the report on: the fade-in (or the rise from a fade-out
+        // a new report interrupted) takes the first passes of it, then it holds. The
+        // window is shown only once it has something to show.
+        if (opacity_ < kOsdFullOpacity) {
+            opacity_ = std::min(opacity_ + kOsdOpacityStep, kOsdFullOpacity);
+            dirty_ = true;
+        }
+        --countdown_;
         if (!visible_) visible_ = pass.show = true;
-    } else if (countdown_ > 0) {
-        --countdown_;  // holding at full opacity
     } else if (opacity_ > 0) {
         opacity_ = std::max(opacity_ - kOsdOpacityStep, 0);
         dirty_ = true;

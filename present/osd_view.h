@@ -3,10 +3,11 @@
 // the last status report and the change flags.
 //
 // Passes run 20 ms apart while the display shows or fades; when it is hidden nothing runs.
-// A status report (re)starts the hold countdown: the opacity rises 25 a pass to full,
-// stays full for the countdown's passes, then falls 25 a pass, and the pass that reaches
-// 0 hides the display. A report during any phase restarts the countdown and the opacity
-// rises again from where it is.
+// A status report (re)starts the countdown of passes: the opacity rises 25 a pass to full
+// in its first passes and stays full for the rest of them, then falls 25 a pass, and the
+// pass that reaches 0 hides the display. 80 passes: a fade-in of 11, full for 69 (about
+// 1.6 s from the report in all), and a fade-out of 11. A report during any phase restarts the
+// countdown and the opacity rises again from where it is.
 #pragma once
 
 #include <optional>
@@ -33,7 +34,7 @@ struct OsdPass {
 
 class OsdFader {
   public:
-    // A status report asked for the display for `countdownPasses` passes at full opacity;
+    // A status report asked for the display for `countdownPasses` passes from now;
     // 0 (the display is switched off) only marks the content dirty, so that a display
     // already showing draws the new values. Negative counts are taken as 0.
     void Start(int countdownPasses);

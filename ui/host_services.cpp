@@ -13,6 +13,7 @@
 #include "session/vendor_reports.h"
 #include "ui/button_settings_dialog.h"
 #include "ui/device_controller.h"
+#include "ui/osd_window.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {
@@ -76,6 +77,11 @@ HostServices::HostServices(DeviceController& controller, HostServicesContext con
     };
     actions_ = std::make_unique<HostActions>(*injector_, controller_.Hub().GetClock(), status_,
                                              std::move(callbacks));
+
+    display_ = std::make_unique<OsdWindow>(status_, [this] {
+        const DeviceView view = controller_.View();
+        return view.present && displayShowsActive_ ? OsdSourceOf(*view.image) : OsdSource{};
+    });
 
     apps_ = AppProfiles::OpenForDesktop(controller_.Hub());
     if (apps_->Fd() >= 0) {
@@ -145,9 +151,11 @@ void HostServices::HandleReport(const std::string& path, std::span<const uint8_t
 }
 
 void HostServices::OnStatus(const std::string& path, const StatusEffects& effects) {
-    if (effects.displayCountdown > 0) StartDisplay(effects.displayCountdown);
+    displayShowsActive_ = IsActiveDevice(path);
+    // With the display switched off a count of 0 only redraws a display that is up.
+    display_->Start(effects.displayCountdown);
     // Another mouse's stage or profile is not the one the window shows.
-    if (!IsActiveDevice(path)) return;
+    if (!displayShowsActive_) return;
     const HostStatusSnapshot now = status_.Snapshot();
     controller_.ShowDeviceState([&](ConfigImage& image) {
         const auto stage = static_cast<std::size_t>(now.stage);
@@ -167,10 +175,6 @@ void HostServices::OnStatus(const std::string& path, const StatusEffects& effect
         }
         controller_.RefreshAfter(*effects.reloadAfterMs);
     }
-}
-
-void HostServices::StartDisplay(int countdown) {
-    (void)countdown;  // the on-screen display is not built yet
 }
 
 void HostServices::MinimiseForeground() {

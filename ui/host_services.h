@@ -36,6 +36,7 @@ class VendorReportReader;
 namespace qvm::ui {
 
 class DeviceController;
+class OsdWindow;
 
 struct HostServicesContext {
     // Shows a failure to the user (the main window's message box, which also writes it to
@@ -65,6 +66,8 @@ class HostServices : public QObject {
     void SettingsChanged();
 
     HostStatus& Status() { return status_; }
+    // The on-screen display of the mice's DPI, profile and angle-snapping changes.
+    OsdWindow& Display() { return *display_; }
     // The injector's name ("uinput", "XTest", "none").
     std::string InjectorName() const;
     // Empty while profiles follow the program in use; else why they cannot here.
@@ -74,7 +77,6 @@ class HostServices : public QObject {
 
   private:
     void OnStatus(const std::string& path, const StatusEffects& effects);
-    void StartDisplay(int countdown);
     void MinimiseForeground();
     void OnForegroundReadable();
     // True when `path` is an interface of the device the window works on.
@@ -91,6 +93,10 @@ class HostServices : public QObject {
     std::string injectorLimits_;  // why better injectors were not used
     std::unique_ptr<AppProfiles> apps_;
     QSocketNotifier* foregroundNotifier_ = nullptr;  // owned by this object (Qt parent)
+    std::unique_ptr<OsdWindow> display_;             // a top-level window: no Qt parent
+    // Whether the last status report came from the mouse the window shows: only then does
+    // the display name its profiles and scale its bars.
+    bool displayShowsActive_ = false;
 
     bool toldInjection_ = false;
     bool toldTouch_ = false;

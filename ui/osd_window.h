@@ -21,7 +21,7 @@ class OsdWindow : public QWidget {
     // count; it is asked whenever the display draws anew.
     explicit OsdWindow(HostStatus& status, std::function<OsdSource()> source);
 
-    // A status report asked for the display: `countdownPasses` passes at full opacity
+    // A status report asked for the display: `countdownPasses` passes from now
     // (0 when the display is switched off: a display already up then shows the new values).
     void Start(int countdownPasses);
     bool Showing() const { return fader_.Active(); }

@@ -55,25 +55,25 @@ INSTANTIATE_TEST_SUITE_P(
         OsdFaderCase{"one_report",
                      {{1, kOsdTicks}},
                      11,
-                     80,
+                     69,
                      11,
                      {1},
-                     {102},
-                     {{1, 25}, {11, 255}, {91, 255}, {92, 230}, {101, 5}}},
+                     {91},
+                     {{1, 25}, {11, 255}, {80, 255}, {81, 230}, {90, 5}}},
         // Two stage changes 25 passes (0.5 s) apart: one overlay, 80 passes after the second.
         OsdFaderCase{"two_reports", {{1, kOsdTicks}, {26, kOsdTicks}}, 11, 94, 11, {1}, {116}, {}},
-        // In the fade-out (155 after pass 95) it rises again from there.
+        // In the fade-out (155 after pass 84) it rises again from there.
         OsdFaderCase{"report_in_fade_out",
-                     {{1, kOsdTicks}, {96, kOsdTicks}},
+                     {{1, kOsdTicks}, {85, kOsdTicks}},
                      15,
-                     160,
+                     145,
                      15,
                      {1},
-                     {190},
-                     {{95, 155}, {96, 180}, {99, 255}}},
+                     {175},
+                     {{84, 155}, {85, 180}, {88, 255}}},
         OsdFaderCase{"display_off", {{1, 0}, {2, -3}}, 0, 0, 0, {}, {}, {}},
         OsdFaderCase{
-            "off_while_up_does_not_extend", {{1, kOsdTicks}, {50, 0}}, 11, 80, 11, {1}, {102}, {}}),
+            "off_while_up_does_not_extend", {{1, kOsdTicks}, {50, 0}}, 11, 69, 11, {1}, {91}, {}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // The content in one line: "Name", "X length dpi", "Y length dpi", the hint, the angle text.

@@ -6,6 +6,7 @@
 #include "sim/sim_wire.h"
 #include "support/fake_input_injector.h"
 #include "ui/host_services.h"
+#include "ui/osd_window.h"
 #include "ui/profile_tabs.h"
 #include "ui_rig.h"
 
@@ -63,6 +64,8 @@ class HostServicesTest : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(!injector.Calls().empty(), kUiLoadTimeoutMs);
             QCoreApplication::processEvents();
             const ConfigImage after = *rig.Controller().View().image;
+            // The display shows every mouse's changes, whichever the window shows.
+            QCOMPARE(services.Display().Showing(), c.shown || c.device != 0);
             if (c.shown) {
                 QVERIFY2(after.currentDpiStage == c.stage, c.name);
                 QVERIFY2(after.dpiStages[static_cast<size_t>(c.stage)] == c.values, c.name);
