@@ -5,10 +5,18 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/fake_foreground.h"
 #include "support/temp_folder.h"
+#ifdef QVM_HAVE_LINUX_HID
+#include "support/x11_window_manager_double.h"
+#include "support/xvfb.h"
+#endif
 
 namespace qvm {
 namespace {
@@ -85,6 +93,38 @@ TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) 
         EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, step.profile);
     }
 }
+
+#ifdef QVM_HAVE_LINUX_HID
+// The whole way on an X display: another client makes a window of this very process the
+// active one, the watcher wakes, and the simulated mouse switches to the bound profile.
+TEST(AppProfilesTest, OnAnXDisplayTheProgramBroughtToTheFrontSwitchesTheMouse) {
+    if (!test::XvfbInstalled()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
+    test::Xvfb xvfb;
+    ASSERT_FALSE(xvfb.Name().empty()) << "Xvfb did not start";
+    test::X11WindowManagerDouble manager(xvfb.Name());
+    test::TempFolder folder;
+    DeviceHubOptions options;
+    options.simulate = "g12";
+    options.userDataFolder = folder.path();
+    auto hub = DeviceHub::Open(options);
+    ASSERT_TRUE(hub.ok()) << hub.message();
+    (*hub)->Refresh();
+    auto watcher = OpenForegroundWatcher(xvfb.Name());
+    ASSERT_TRUE(watcher.ok()) << watcher.message();
+    AppProfiles apps(**hub, std::move(watcher).value(), "");
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    apps.SetSlots(Slots{{}, {}, {self, "These tests"}});
+    const unsigned long unbound = manager.NewWindow(1), ours = manager.NewWindow(::getpid());
+    for (const auto& [window, profile] : {std::pair{unbound, 0}, std::pair{ours, 2}}) {
+        manager.Activate(window);
+        pollfd readable{apps.Fd(), POLLIN, 0};
+        ASSERT_EQ(::poll(&readable, 1, 10000), 1) << "the change did not wake the watcher";
+        apps.HandleReadable();
+        (*hub)->WaitIdle();
+        EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, profile);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace qvm
