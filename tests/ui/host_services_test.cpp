@@ -29,6 +29,19 @@ std::vector<uint8_t> Status(uint8_t stage, uint8_t x, uint8_t y, uint8_t profile
     return report;
 }
 
+// The services on a rig's devices, injecting into a fake; `told` collects what they show.
+struct Services {
+    Services(UiRig& rig, bool canTouch = true) : injector(nullptr, canTouch) {
+        HostServicesContext context;
+        context.injector = &injector;
+        context.showError = [this](const QString& text) { told << text; };
+        services = std::make_unique<HostServices>(rig.Controller(), std::move(context));
+    }
+    FakeInputInjector injector;
+    QStringList told;
+    std::unique_ptr<HostServices> services;
+};
+
 }  // namespace
 
 class HostServicesTest : public QObject {
@@ -52,20 +65,17 @@ class HostServicesTest : public QObject {
         for (const Case& c : cases) {
             UiRig rig("g12,g12");
             QVERIFY(rig.WaitLoaded());
-            FakeInputInjector injector;
-            HostServicesContext context;
-            context.injector = &injector;
-            HostServices services(rig.Controller(), std::move(context));
+            Services host(rig);
             const ConfigImage before = *rig.Controller().View().image;
             const uint64_t setFeatures = rig.Device(0).Stats().setFeature;
             rig.Device(c.device).EmitInputReport(c.report);
             // A pointer report after it shows when the status report has been handled.
             rig.Device(0).EmitInputReport(BuildPointerReport(0, 1, 0, 0));
-            QTRY_VERIFY_WITH_TIMEOUT(!injector.Calls().empty(), kUiLoadTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!host.injector.Calls().empty(), kUiLoadTimeoutMs);
             QCoreApplication::processEvents();
             const ConfigImage after = *rig.Controller().View().image;
             // The display shows every mouse's changes, whichever the window shows.
-            QCOMPARE(services.Display().Showing(), c.shown || c.device != 0);
+            QCOMPARE(host.services->Display().Showing(), c.shown || c.device != 0);
             if (c.shown) {
                 QVERIFY2(after.currentDpiStage == c.stage, c.name);
                 QVERIFY2(after.dpiStages[static_cast<size_t>(c.stage)] == c.values, c.name);
@@ -80,10 +90,7 @@ class HostServicesTest : public QObject {
     void AProfileTheMouseSwitchedToIsLoaded() {
         UiRig rig("g12");
         QVERIFY(rig.WaitLoaded());
-        FakeInputInjector injector;
-        HostServicesContext context;
-        context.injector = &injector;
-        HostServices services(rig.Controller(), std::move(context));
+        Services host(rig);
         // The user presses the mouse's profile button: the mouse says so itself.
         rig.Device().SelectProfile(3);
         QTRY_COMPARE_WITH_TIMEOUT(rig.Controller().View().image->currentProfile, 3,
@@ -94,23 +101,18 @@ class HostServicesTest : public QObject {
     void MovesAndScrollsReachTheInjector() {
         UiRig rig("g12");
         QVERIFY(rig.WaitLoaded());
-        FakeInputInjector injector(nullptr, false);
-        HostServicesContext context;
-        context.injector = &injector;
-        QStringList told;
-        context.showError = [&told](const QString& text) { told << text; };
-        HostServices services(rig.Controller(), std::move(context));
+        Services host(rig, false);
         rig.Device().EmitInputReport(BuildPointerReport(0, -300, 200, -2));
         // A touch the injector cannot make is said once, however often it is asked for.
         rig.Device().EmitInputReport(BuildPointerReport(1, 0, 0, 0));
         rig.Device().EmitInputReport(BuildPointerReport(0, 0, 0, 0));
         rig.Device().EmitInputReport(BuildPointerReport(1, 0, 0, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(injector.Calls().size(), size_t{2}, kUiLoadTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(told.size(), 1, kUiLoadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(host.injector.Calls().size(), size_t{2}, kUiLoadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(host.told.size(), 1, kUiLoadTimeoutMs);
         QTest::qWait(50);
-        QCOMPARE(told.size(), 1);
+        QCOMPARE(host.told.size(), 1);
         using Kind = InjectedCall::Kind;
-        for (const InjectedCall& call : injector.Calls()) {
+        for (const InjectedCall& call : host.injector.Calls()) {
             if (call.kind == Kind::Move) QCOMPARE(std::pair(call.a, call.b), std::pair(-300, 200));
             if (call.kind == Kind::Scroll) QCOMPARE(call.a, -2);
         }
