@@ -55,10 +55,23 @@ fi
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
 build build-asan address "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF" \
     qvm-sim qvmctl app_tests device_tests platform_tests sim_tests cli_tests config_tests \
-    macro_tests lighting_tests host_tests ui_tests
+    macro_tests lighting_tests host_tests net_tests ui_tests
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The companion protocol's decoders under libFuzzer for a bounded time (net_tests runs
+# the same target over a fixed corpus in every build above).
+if command -v clang++ >/dev/null 2>&1; then
+    echo "== fuzzing the companion protocol's decoders" >&2
+    build build-fuzz address "-O1 -g1" "-DCMAKE_CXX_COMPILER=clang++ -DQVM_BUILD_FUZZ=ON \
+        -DQVM_BUILD_GUI=OFF -DQVM_BUILD_BENCH=OFF" remote_decode_fuzz
+    corpus=$(mktemp -d)
+    build-fuzz/tests/remote_decode_fuzz -max_total_time=20 -max_len=1100 "$corpus"
+    rm -rf "$corpus"
+else
+    echo "== fuzzing SKIPPED: no clang++ here" >&2
+fi
 
 echo "== ThreadSanitizer (threaded programs)" >&2
 build build-tsan thread "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF -DQVM_BUILD_GUI=OFF" \
-    app_tests device_tests platform_tests sim_tests config_tests macro_tests host_tests qvm-sim qvmctl
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'app|device|platform|sim|config|macro|host'
+    app_tests device_tests platform_tests sim_tests config_tests macro_tests host_tests net_tests qvm-sim qvmctl
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'app|device|platform|sim|config|macro|host|net'
