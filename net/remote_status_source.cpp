@@ -86,4 +86,13 @@ RemoteListSource ListSourceFromUi(const UiStrings& ui, const ModelLayout& layout
     return source;
 }
 
+std::vector<FavouriteFunction> FavouritesFromLibrary(const FunctionLibrary& library) {
+    std::vector<FavouriteFunction> favourites;
+    for (const FunctionLibraryItem& item : library.items) {
+        if (item.entry.IsFolder()) continue;
+        favourites.push_back({item.Slot().Bytes(), item.entry.name});
+    }
+    return favourites;
+}
+
 }  // namespace qvm::remote

@@ -8,6 +8,7 @@
 #include "config/config_image.h"
 #include "device/model_table.h"
 #include "lang/ui_strings.h"
+#include "macro/function_library.h"
 #include "net/remote_lists.h"
 #include "net/remote_packets.h"
 
@@ -23,5 +24,9 @@ uint8_t DpiStepCode(int dpiStep);
 
 // The tables of the connection's list packets, in the language of `ui`.
 RemoteListSource ListSourceFromUi(const UiStrings& ui, const ModelLayout& layout);
+
+// The favourite functions companions are offered: the functions of the function library,
+// in list order, without its group entries.
+std::vector<FavouriteFunction> FavouritesFromLibrary(const FunctionLibrary& library);
 
 }  // namespace qvm::remote

@@ -111,6 +111,17 @@ TEST(RemoteLists, FavouritesStartWithType11ThenOnePacketPerItem) {
     EXPECT_EQ(GetText(last, lists::kFavouriteName), "Right");
 }
 
+TEST(RemoteStatusSource, FavouritesAreTheLibraryFunctionsWithoutGroups) {
+    FunctionLibrary library;
+    library.items.push_back({MacroLibraryEntry{.name = "Mouse", .type = kLibraryFolderType}, ""});
+    library.items.push_back(
+        {MacroLibraryEntry{.name = "Paste", .type = 5, .op1 = 1, .op2 = 0x19, .op3 = 0}, ""});
+    const auto favourites = FavouritesFromLibrary(library);
+    ASSERT_EQ(favourites.size(), 1u);
+    EXPECT_EQ(favourites[0].function, (std::array<uint8_t, 4>{5, 1, 0x19, 0}));
+    EXPECT_EQ(favourites[0].name, "Paste");
+}
+
 TEST(RemoteStatusSource, ImageFieldsLandAtTheirOffsets) {
     ConfigImage image;
     image.layoutClass = LayoutClass::B;
