@@ -41,7 +41,7 @@ TEST(RemoteDecodeFuzz, CorpusAndRandomInputs) {
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
     std::mt19937 random(20261206);
-    for (int run = 0; run < 20000; ++run) {
+    for (int run = 0; run < 10000; ++run) {
         std::vector<uint8_t> input(random() % 1100);
         for (auto& byte : input) byte = static_cast<uint8_t>(random());
         if (input.size() >= 2 && run % 2 == 0) input[0] = 0x0C, input[1] = 0x12;
