@@ -232,17 +232,15 @@ TEST(RemoteServiceLifecycle, StopClosesEverySocketAndStartWorksAgain) {
 }
 
 TEST(RemoteServiceLifecycle, StartNamesTheBusyPortAndRefusesOptionsOutOfRange) {
-    std::uint16_t busy = 0;
-    UniqueFd busyUdp = Open(SOCK_DGRAM, 0, &busy);
-    UniqueFd busyTcp(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in at = Loopback(busy);  // the same number on TCP
-    ASSERT_EQ(::bind(busyTcp.get(), reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    std::uint16_t busyUdpPort = 0, busyTcpPort = 0;
+    UniqueFd busyUdp = Open(SOCK_DGRAM, 0, &busyUdpPort);
+    UniqueFd busyTcp = Open(SOCK_STREAM, 0, &busyTcpPort);
     ASSERT_EQ(::listen(busyTcp.get(), 1), 0);
-    const std::string inUse = "port " + std::to_string(busy) + " is in use";
+    auto inUse = [](std::uint16_t port) { return "port " + std::to_string(port) + " is in use"; };
     const std::pair<std::function<void(RemoteServiceOptions&)>, std::string> cases[] = {
-        {[&](auto& o) { o.statusPort = busy; }, inUse},
-        {[&](auto& o) { o.datagramPort = busy; }, inUse},
-        {[&](auto& o) { o.requestPort = busy; }, inUse},
+        {[&](auto& o) { o.statusPort = busyTcpPort; }, inUse(busyTcpPort)},
+        {[&](auto& o) { o.datagramPort = busyUdpPort; }, inUse(busyUdpPort)},
+        {[&](auto& o) { o.requestPort = busyTcpPort; }, inUse(busyTcpPort)},
         {[](auto& o) { o.requestTimeout = {}; }, ""},
         {[](auto& o) { o.resendInterval = {}; }, ""},
         {[](auto& o) { o.announceInterval = {}; }, ""},
