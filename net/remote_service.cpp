@@ -192,7 +192,7 @@ class Loop {
           wakeUps_(wakeUps),
           requests_(options.maxRequestConnections) {}
 
-    // Everything the loop needs beyond the sockets; false when the system refuses it.
+    // Everything the loop needs beyond the sockets; an error when the system refuses it.
     Status Prepare() {
         epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
         resendTimer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));

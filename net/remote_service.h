@@ -4,7 +4,8 @@
 // The service knows nothing of the packets' contents: the caller hands it functions that
 // build the packets and answer requests (RemoteHandlers), and it moves their bytes. The
 // handlers run on the service's thread, so whatever they read must be safe to read from
-// there.
+// there; they hold every companion while they run, so they are kept short, and they never
+// call Stop() (the thread cannot join itself). MarkAllClientsDirty() is fine from them.
 //
 // Nothing here opens a socket before Start(): whether the service runs at all is the
 // caller's decision.
