@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace qvm::net {
+namespace qvm::remote {
 
 std::vector<Ipv4Address> SelectLocalAddresses(const ifaddrs* list) {
     std::vector<Ipv4Address> out;
@@ -41,4 +41,4 @@ Ipv4Address AnnouncementAddress(const Ipv4Address& local) {
     return {local[0], local[1], local[2], 255};
 }
 
-}  // namespace qvm::net
+}  // namespace qvm::remote

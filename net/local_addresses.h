@@ -10,7 +10,7 @@
 
 #include "base/result.h"
 
-namespace qvm::net {
+namespace qvm::remote {
 
 using Ipv4Address = std::array<unsigned char, 4>;  // a.b.c.d, in that order
 
@@ -27,4 +27,4 @@ Result<std::vector<Ipv4Address>> LocalIpv4Addresses();
 // Where announcements for a local address a.b.c.d go: a.b.c.255.
 Ipv4Address AnnouncementAddress(const Ipv4Address& local);
 
-}  // namespace qvm::net
+}  // namespace qvm::remote

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-namespace qvm::net {
+namespace qvm::remote {
 namespace {
 
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, as the timerfds
@@ -684,4 +684,4 @@ void RemoteService::Mark(std::uint32_t bits) {
     if (wake_) WriteCounter(wake_.get());
 }
 
-}  // namespace qvm::net
+}  // namespace qvm::remote

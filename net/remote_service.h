@@ -27,7 +27,7 @@
 #include "base/unique_fd.h"
 #include "net/local_addresses.h"
 
-namespace qvm::net {
+namespace qvm::remote {
 
 using Packet = std::vector<std::uint8_t>;
 
@@ -117,4 +117,4 @@ class RemoteService {
     std::jthread loop_;
 };
 
-}  // namespace qvm::net
+}  // namespace qvm::remote

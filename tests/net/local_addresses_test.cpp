@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace qvm::net {
+namespace qvm::remote {
 namespace {
 
 TEST(LocalAddresses, KeepsTheUpNonLoopbackIpv4AddressesOnce) {
@@ -44,4 +44,4 @@ TEST(LocalAddresses, KeepsTheUpNonLoopbackIpv4AddressesOnce) {
 }
 
 }  // namespace
-}  // namespace qvm::net
+}  // namespace qvm::remote

@@ -13,7 +13,7 @@
 
 #include "net/remote_service.h"
 
-namespace qvm::net::service_test {
+namespace qvm::remote::service_test {
 
 // A packet: its kind in byte 0, a number in byte 1, zeros to its size.
 inline Packet Tagged(std::uint8_t kind, std::uint8_t number, std::size_t size = 400) {
@@ -153,4 +153,4 @@ struct ServiceRig {
     RemotePorts Ports() const { return service.Ports(); }
 };
 
-}  // namespace qvm::net::service_test
+}  // namespace qvm::remote::service_test

@@ -9,7 +9,7 @@
 
 #include "remote_service_rig.h"
 
-namespace qvm::net::service_test {
+namespace qvm::remote::service_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -263,4 +263,4 @@ TEST(RemoteServiceLifecycle, StartNamesTheBusyPortAndRefusesOptionsOutOfRange) {
 }
 
 }  // namespace
-}  // namespace qvm::net::service_test
+}  // namespace qvm::remote::service_test
