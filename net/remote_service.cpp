@@ -163,11 +163,11 @@ struct Connection {
     UniqueFd fd;
     std::uint32_t generation = 0;
     Outbox out;
-    bool watchingWrite = false;
 };
 
 struct StatusSlot : Connection {
     Packet current;  // resent while nothing changes
+    bool watchingWrite = false;
 };
 
 struct RequestConnection : Connection {
@@ -323,7 +323,7 @@ class Loop {
         }
     }
 
-    void SetWriteInterest(Connection& c, bool on, std::uint64_t key) {
+    void SetWriteInterest(StatusSlot& c, bool on, std::uint64_t key) {
         if (c.watchingWrite == on) return;
         c.watchingWrite = on;
         Watch(EPOLL_CTL_MOD, c.fd.get(), EPOLLIN | EPOLLRDHUP | (on ? EPOLLOUT : 0u), key);
@@ -449,7 +449,6 @@ class Loop {
             r.fd = std::move(fd);
             ++r.generation;
             r.answered = false;
-            r.watchingWrite = false;
             r.deadline = Clock::now() + options_.requestTimeout;
             if (!Watch(EPOLL_CTL_ADD, r.fd.get(), EPOLLIN | EPOLLRDHUP, RequestKey(i))) {
                 r.fd.reset();
@@ -486,7 +485,8 @@ class Loop {
         RequestConnection& r = requests_[i];
         const Flush state = r.out.FlushTo(r.fd.get());
         if (state == Flush::Blocked) {
-            SetWriteInterest(r, true, RequestKey(i));
+            // Only the reply's room matters now: more input would wake the loop for nothing.
+            Watch(EPOLL_CTL_MOD, r.fd.get(), EPOLLOUT, RequestKey(i));
             return;
         }
         ::shutdown(r.fd.get(), SHUT_RDWR);
