@@ -20,6 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, as the timerfds
 
+// How long the listeners rest when the process has no descriptor left for a connection.
+constexpr auto kListenerRest = std::chrono::seconds(1);
+
 // ---- small socket helpers -------------------------------------------------------------
 
 sockaddr_in MakeAddress(const Ipv4Address& a, std::uint16_t port) {
@@ -267,6 +270,7 @@ class Loop {
                 break;
             case Source::DeadlineTimer:
                 DrainCounter(deadlineTimer_.get());
+                ConnectionClosed();  // resting listeners try again
                 CloseExpiredRequests();
                 break;
             case Source::StatusListener:
@@ -294,7 +298,8 @@ class Loop {
     }
 
     // Accepts one pending connection; -1 when there is none now. When the process is out
-    // of descriptors the listeners rest until one of the service's connections closes.
+    // of descriptors the listeners rest until one of the service's connections closes, or
+    // for a second at most, instead of spinning on a failing accept.
     int AcceptOne(int listener) {
         for (;;) {
             const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -303,6 +308,7 @@ class Loop {
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 listenersResting_ = true;
                 UpdateListeners();
+                UpdateDeadlineTimer();
             }
             return -1;
         }
@@ -515,11 +521,15 @@ class Loop {
         UpdateDeadlineTimer();
     }
 
-    // The deadline timer runs only while request connections are open.
+    // The deadline timer runs only while request connections are open or the listeners rest.
     void UpdateDeadlineTimer() {
         std::optional<Clock::time_point> first;
         for (const RequestConnection& r : requests_) {
             if (r.fd && (!first || r.deadline < *first)) first = r.deadline;
+        }
+        if (listenersResting_) {
+            const Clock::time_point retry = Clock::now() + kListenerRest;
+            first = first ? std::min(*first, retry) : retry;
         }
         if (!first) {
             DisarmTimer(deadlineTimer_.get());
