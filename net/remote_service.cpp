@@ -75,15 +75,15 @@ void DrainCounter(int fd) {
 
 void ArmTimer(int fd, std::chrono::nanoseconds first, std::chrono::nanoseconds period,
               int flags = 0) {
-    auto spec = [](std::chrono::nanoseconds d) {
+    auto toTimespec = [](std::chrono::nanoseconds d) {
         timespec ts{};
         ts.tv_sec = static_cast<time_t>(d.count() / 1'000'000'000);
         ts.tv_nsec = static_cast<long>(d.count() % 1'000'000'000);
         return ts;
     };
     itimerspec it{};
-    it.it_value = spec(first);
-    it.it_interval = spec(period);
+    it.it_value = toTimespec(first);
+    it.it_interval = toTimespec(period);
     ::timerfd_settime(fd, flags, &it, nullptr);
 }
 
