@@ -472,7 +472,7 @@ class Loop {
             return;
         }
         // One receive of at most the request's size; what is not received reads as zero.
-        std::array<std::uint8_t, kRequestBytes> request{};
+        std::array<std::uint8_t, kRequestSize> request{};
         const ssize_t n = ::recv(r.fd.get(), request.data(), request.size(), 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         if (n <= 0) {
@@ -543,7 +543,7 @@ class Loop {
     // ---- datagrams and announcements ----------------------------------------------
 
     void ReceiveDatagrams() {
-        std::array<std::uint8_t, kDatagramBytes> buffer{};
+        std::array<std::uint8_t, kDatagramBufferSize> buffer{};
         // A bounded batch, so that a flood cannot starve the other sockets.
         for (int batch = 0; batch < 64; ++batch) {
             sockaddr_in from{};

@@ -26,6 +26,7 @@
 #include "base/result.h"
 #include "base/unique_fd.h"
 #include "net/local_addresses.h"
+#include "net/remote_packets.h"
 
 namespace qvm::remote {
 
@@ -38,7 +39,7 @@ struct RemoteHandlers {
     std::function<std::vector<Packet>()> favouritePackets;
     // The current state: its last packet is the one resent while nothing changes.
     std::function<std::vector<Packet>()> statusPackets;
-    // One request (always kRequestBytes long, zero-padded) -> the reply, or none.
+    // One request (always kRequestSize long, zero-padded) -> the reply, or none.
     std::function<std::optional<Packet>(std::span<const std::uint8_t>)> request;
     // One datagram (as received) -> the reply sent to the sender's companion port, or none.
     std::function<std::optional<Packet>(std::span<const std::uint8_t>)> datagram;
@@ -50,11 +51,11 @@ struct RemoteServiceOptions {
     // The address the three sockets bind to; any address in use, 127.0.0.1 in tests.
     Ipv4Address bindAddress{0, 0, 0, 0};
     // 0 picks a free port (tests); Ports() tells which.
-    std::uint16_t statusPort = 42180;
-    std::uint16_t datagramPort = 42181;
-    std::uint16_t requestPort = 42182;
+    std::uint16_t statusPort = kStatusPort;
+    std::uint16_t datagramPort = kDatagramPort;
+    std::uint16_t requestPort = kRequestPort;
     // The companion's datagram port: discovery replies and announcements go there.
-    std::uint16_t companionPort = 42182;
+    std::uint16_t companionPort = kCompanionPort;
     // A request connection that sends nothing (or takes no reply) for this long is closed.
     std::chrono::milliseconds requestTimeout{2000};
     // While status clients are connected, each gets its last packet again this often.
@@ -75,8 +76,6 @@ struct RemotePorts {
 };
 
 inline constexpr std::size_t kStatusSlots = 100;
-inline constexpr std::size_t kRequestBytes = 100;
-inline constexpr std::size_t kDatagramBytes = 1024;
 // Dirty flags of a status slot.
 inline constexpr std::uint32_t kStatusChanged = 1u << 0;
 inline constexpr std::uint32_t kListsChanged = 1u << 1;

@@ -114,8 +114,8 @@ TEST(RemoteServiceRequest, OneReceiveOfAtMostHundredBytesPaddedWithZeros) {
             EXPECT_EQ(Ask(rig.Ports().request, request),
                       first == 0xEE ? Packet{} : Tagged('R', first, 100));
             std::lock_guard lock(rig.seenMutex);
-            Packet expected(request.begin(), request.begin() + std::min(sent, kRequestBytes));
-            expected.resize(kRequestBytes, 0);
+            Packet expected(request.begin(), request.begin() + std::min(sent, kRequestSize));
+            expected.resize(kRequestSize, 0);
             EXPECT_EQ(rig.requestsSeen.back(), expected);
         }
     }
@@ -141,7 +141,7 @@ TEST(RemoteServiceDatagram, RepliesGoToTheSendersAddressAtTheCompanionPort) {
     std::lock_guard lock(rig.seenMutex);
     ASSERT_EQ(rig.datagramsSeen.size(), 3u);
     EXPECT_EQ(rig.datagramsSeen[0], datagrams[0]);
-    EXPECT_EQ(rig.datagramsSeen[1].size(), kDatagramBytes);
+    EXPECT_EQ(rig.datagramsSeen[1].size(), kDatagramBufferSize);
 }
 
 // Peers that misbehave, left connected while a companion asks and watches.
