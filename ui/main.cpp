@@ -112,6 +112,12 @@ int main(int argc, char** argv) {
             break;
     }
     if (!app) return kExitFailure;  // "/close" always ends above
+    if (options.remote) {
+        // The companion service's packets and sockets exist in the core, but the program
+        // does not start them yet: say so rather than take the switch in silence.
+        std::cerr << "qvm-gaming: --remote: the network remote service is not started by this "
+                     "version yet; no port is opened\n";
+    }
     SetUi(std::move(started.strings));
     ui::skin::CreateSharedFonts();
     ui::skin::ApplySkin(*app);
