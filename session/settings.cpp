@@ -17,6 +17,7 @@ constexpr std::string_view kLanguageKey = "language";
 constexpr std::string_view kPinKey = "pin";
 constexpr std::string_view kOsdKey = "osd";
 constexpr std::string_view kDisableAccKey = "disable_acc";
+constexpr std::string_view kRemoteKey = "remote";
 constexpr std::string_view kAppKeyPrefix = "app";
 constexpr std::string_view kAppNameKeyPrefix = "app_name";
 constexpr int kDefaultPin = 0;
@@ -25,6 +26,9 @@ constexpr int kDefaultOsd = 1;
 constexpr int kDefaultDisableAcc = 0;
 // The stored option value that means "hold acceleration off".
 constexpr int kDisableAccOn = 1;
+// Off: nothing listens on the network unless the user turns the service on.
+constexpr int kDefaultRemote = 0;
+constexpr int kRemoteOn = 1;
 
 std::string AppKey(std::size_t slot) {
     return std::string(kAppKeyPrefix) + std::to_string(slot);
@@ -91,6 +95,10 @@ Status WritePinSetting(const std::string& path, int pin) {
                               [&](IniFile& file) { file.SetInt(kSettingsSection, kPinKey, pin); });
 }
 
+bool RemoteServiceWanted(const UserSettings& settings, bool remoteSwitch) {
+    return remoteSwitch || settings.remote == kRemoteOn;
+}
+
 LoadedSettings ReadSettings(const std::string& path) {
     const IniFile file = IniFile::Load(path);
     LoadedSettings loaded;
@@ -99,6 +107,7 @@ LoadedSettings ReadSettings(const std::string& path) {
 
     s.osd = file.GetInt(kSettingsSection, kOsdKey, kDefaultOsd);
     s.disableAcc = file.GetInt(kSettingsSection, kDisableAccKey, kDefaultDisableAcc);
+    s.remote = file.GetInt(kSettingsSection, kRemoteKey, kDefaultRemote);
     for (std::size_t i = 0; i < kStoredAppSlots; ++i) {
         AppSlot& slot = s.apps[i];
         const std::string appPath = file.GetString(kSettingsSection, AppKey(i), kNoString);
@@ -127,6 +136,7 @@ Status SaveSettings(const std::string& path, const UserSettings& settings) {
     return UpdateSettingsFile(path, [&](IniFile& file) {
         file.SetInt(kSettingsSection, kOsdKey, settings.osd);
         file.SetInt(kSettingsSection, kDisableAccKey, settings.disableAcc);
+        file.SetInt(kSettingsSection, kRemoteKey, settings.remote);
         WriteAppSlots(file, settings.apps);
     });
 }

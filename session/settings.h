@@ -37,6 +37,9 @@ inline constexpr std::size_t kStoredAppSlots = 5;
 struct UserSettings {
     int osd = 1;         // DPI and profile on-screen display enabled
     int disableAcc = 0;  // 1: the QVM mice's pointers run without acceleration
+    // 1: the companion service listens on the local network. Off by default: it takes
+    // unauthenticated requests that move the pointer and rewrite the mouse.
+    int remote = 0;
     std::array<AppSlot, kAppSlotCount> apps;
 };
 
@@ -59,12 +62,16 @@ StartupSettings ReadStartupSettings(const std::string& path);
 Status WriteLanguageSetting(const std::string& path, std::string_view languageText);
 Status WritePinSetting(const std::string& path, int pin);
 
-// Reads "osd", "disable_acc" and the five application slots, changing nothing.
+// Whether the companion service runs: the stored option is exactly 1, or the program was
+// started with "--remote". Any other stored value leaves it off.
+bool RemoteServiceWanted(const UserSettings& settings, bool remoteSwitch);
+
+// Reads "osd", "disable_acc", "remote" and the five application slots, changing nothing.
 LoadedSettings ReadSettings(const std::string& path);
 // The same; then, when "disable_acc" is 1 the
 // QVM mice's pointers are flattened at once (any other value leaves every pointer alone).
 LoadedSettings LoadSettings(const std::string& path, PointerAcceleration& pointer);
-// Writes "osd", "disable_acc" and all ten application keys, keeping every other line of
+// Writes "osd", "disable_acc", "remote" and all ten application keys, keeping every other line of
 // the file. An existing file that cannot be read is not overwritten.
 Status SaveSettings(const std::string& path, const UserSettings& settings);
 // Writes only the ten application keys of the five stored slots (the first five of

@@ -65,5 +65,42 @@ TEST(SettingsFileTest, AUserFolderNotMadeYetIsMadeForTheFirstSetting) {
     EXPECT_EQ(ReadSettings(path).settings.apps[0], slots[0]);
 }
 
+// The service must never listen by surprise: only a stored 1 or the switch turns it on,
+// and saving the other options keeps the user's choice.
+TEST(SettingsFileTest, TheNetworkServiceRunsOnlyWhenStoredAsOneOrAskedForOnTheCommandLine) {
+    const struct {
+        const char* file;
+        bool remoteSwitch;
+        int stored;
+        bool wanted;
+    } cases[] = {
+        {"", false, 0, false},                     // no file: off
+        {"[QZW]\nosd=0\n", false, 0, false},       // key absent: off
+        {"[QZW]\nremote=1\n", false, 1, true},     // turned on in the options
+        {"[QZW]\nremote=0\n", true, 0, true},      // "--remote" alone
+        {"[QZW]\nremote=2\n", false, 2, false},    // out of range: not taken as on
+        {"[QZW]\nremote=yes\n", false, 0, false},  // not a number
+        {"[Other]\nremote=1\n", false, 0, false},  // another section's key
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempFolder dir;
+        const std::string path = dir.Write("set.ini", c.file);
+        const UserSettings read = ReadSettings(path).settings;
+        EXPECT_EQ(read.remote, c.stored);
+        EXPECT_EQ(RemoteServiceWanted(read, c.remoteSwitch), c.wanted);
+    }
+    TempFolder dir;
+    const std::string path = dir.Write("set.ini", "[QZW]\nremote=1\npin=417\n");
+    UserSettings changed = ReadSettings(path).settings;
+    changed.osd = 0;
+    ASSERT_TRUE(SaveSettings(path, changed));
+    EXPECT_EQ(ReadSettings(path).settings.remote, 1);
+    EXPECT_EQ(ReadStartupSettings(path).pin, 417);
+    changed.remote = 0;
+    ASSERT_TRUE(SaveSettings(path, changed));
+    EXPECT_FALSE(RemoteServiceWanted(ReadSettings(path).settings, false));
+}
+
 }  // namespace
 }  // namespace qvm
