@@ -74,13 +74,11 @@ TEST(SettingsFileTest, TheNetworkServiceRunsOnlyWhenStoredAsOneOrAskedForOnTheCo
         int stored;
         bool wanted;
     } cases[] = {
-        {"", false, 0, false},                     // no file: off
-        {"[QZW]\nosd=0\n", false, 0, false},       // key absent: off
-        {"[QZW]\nremote=1\n", false, 1, true},     // turned on in the options
-        {"[QZW]\nremote=0\n", true, 0, true},      // "--remote" alone
-        {"[QZW]\nremote=2\n", false, 2, false},    // out of range: not taken as on
-        {"[QZW]\nremote=yes\n", false, 0, false},  // not a number
-        {"[Other]\nremote=1\n", false, 0, false},  // another section's key
+        {"", false, 0, false},                   // no file: off
+        {"[QZW]\nosd=0\n", false, 0, false},     // key absent: off
+        {"[QZW]\nremote=1\n", false, 1, true},   // turned on in the options
+        {"[QZW]\nremote=0\n", true, 0, true},    // "--remote" alone
+        {"[QZW]\nremote=2\n", false, 2, false},  // out of range: not taken as on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
