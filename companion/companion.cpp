@@ -99,13 +99,17 @@ Result<RequestTarget> TargetOf(const Invocation& c) {
     return RequestTarget{*port, milliseconds(*timeout)};
 }
 
+Result<UniqueFd> ConnectTo(const std::string& hostName, std::uint16_t port, milliseconds wait) {
+    Result<Ipv4Address> host = ResolveHost(hostName);
+    if (!host) return host.error();
+    return ConnectTcp({*host, port}, wait);
+}
+
 // Sends one request to HOST's request port and waits for the service to close the
 // connection, which it does once the request is handled; the reply's bytes, if any.
 Result<std::vector<std::uint8_t>> Ask(const std::string& hostName, const RequestTarget& target,
                                       const remote::Request& request) {
-    Result<Ipv4Address> host = ResolveHost(hostName);
-    if (!host) return host.error();
-    Result<UniqueFd> fd = ConnectTcp({*host, target.port}, target.wait);
+    Result<UniqueFd> fd = ConnectTo(hostName, target.port, target.wait);
     if (!fd) return fd.error();
     if (Status sent = SendAll(fd->get(), request, target.wait); !sent) return sent.error();
     std::vector<std::uint8_t> reply(remote::kNameReplySize);
@@ -151,21 +155,50 @@ int RunDpi(const Invocation& c) {
         });
 }
 
+// The attached mouse's button count as its status shows it. The service reduces a button
+// past that count modulo the count, which would give another button the function.
+Result<int> ButtonCount(const std::string& hostName, std::uint16_t port, milliseconds wait) {
+    Result<UniqueFd> fd = ConnectTo(hostName, port, wait);
+    if (!fd) return fd.error();
+    remote::StreamPacket packet{};
+    // The lists come first; a stream that never brings a status is given up on.
+    for (int read = 0; read < 10'000; ++read) {
+        if (Status s = ReadExact(fd->get(), packet, wait); !s) return s.error();
+        const remote::DecodedStreamPacket decoded = remote::DecodeStreamPacket(packet);
+        if (decoded.kind == remote::StreamKind::NoDevice) {
+            return MakeError(ErrorKind::DeviceGone, "no mouse is attached there");
+        }
+        if (decoded.kind == remote::StreamKind::Status) {
+            return static_cast<int>(decoded.status.buttons.size());
+        }
+    }
+    return MakeError(ErrorKind::Io, "the status stream brought no status");
+}
+
 int RunAssign(const Invocation& c) {
-    return RunRequest(
-        c,
-        {{"PROFILE", 1, 5},
-         {"BUTTON", 1, remote::kExtendedButtonCount},
-         {"TYPE", 0, 255},
-         {"OP1", 0, 255},
-         {"OP2", 0, 255},
-         {"OP3", 0, 255}},
-        [](const std::vector<long long>& v) {
-            return remote::BuildRequest(remote::Assign{static_cast<int>(v[0] - 1),
-                                                       static_cast<int>(v[1] - 1),
-                                                       Byte(v[2]),
-                                                       {Byte(v[3]), Byte(v[4]), Byte(v[5])}});
-        });
+    const std::initializer_list<NumberArg> specs = {
+        {"PROFILE", 1, 5}, {"BUTTON", 1, remote::kExtendedButtonCount},
+        {"TYPE", 0, 255},  {"OP1", 0, 255},
+        {"OP2", 0, 255},   {"OP3", 0, 255}};
+    Result<std::vector<long long>> values = Numbers(c, 2, specs);
+    if (!values) return Fail(c.err, kExitUsage, values.message());
+    Result<RequestTarget> target = TargetOf(c);
+    if (!target) return Fail(c.err, kExitUsage, target.message());
+    Result<std::uint16_t> statusPort = Port(c, "--status-port", remote::kStatusPort);
+    if (!statusPort) return Fail(c.err, kExitUsage, statusPort.message());
+    Result<int> buttons = ButtonCount(c.words[1], *statusPort, target->wait);
+    if (!buttons) return Fail(c.err, kExitFailure, c.words[1] + ": " + buttons.message());
+    if ((*values)[1] > *buttons) {
+        return Fail(c.err, kExitUsage,
+                    "BUTTON must be 1 to " + std::to_string(*buttons) + " on this mouse, not " +
+                        c.words[3]);
+    }
+    return RunRequest(c, specs, [](const std::vector<long long>& v) {
+        return remote::BuildRequest(remote::Assign{static_cast<int>(v[0] - 1),
+                                                   static_cast<int>(v[1] - 1),
+                                                   Byte(v[2]),
+                                                   {Byte(v[3]), Byte(v[4]), Byte(v[5])}});
+    });
 }
 
 int RunMove(const Invocation& c) {
@@ -211,10 +244,8 @@ int RunWatch(const Invocation& c) {
 
     const milliseconds wait{*timeout};
     const std::string& hostName = c.words[1];
-    Result<Ipv4Address> host = ResolveHost(hostName);
-    if (!host) return Fail(c.err, kExitFailure, host.message());
-    Result<UniqueFd> fd = ConnectTcp({*host, *port}, wait);
-    if (!fd) return Fail(c.err, kExitFailure, fd.message());
+    Result<UniqueFd> fd = ConnectTo(hostName, *port, wait);
+    if (!fd) return Fail(c.err, kExitFailure, hostName + ": " + fd.message());
     StreamView view;
     remote::StreamPacket packet{};
     for (;;) {
@@ -332,7 +363,7 @@ const std::vector<CommandSpec>& Commands() {
         {"assign",
          "HOST PROFILE BUTTON TYPE OP1 OP2 OP3",
          8,
-         {"--timeout", "--port"},
+         {"--timeout", "--port", "--status-port"},
          RunAssign,
          "give button 1 to 24 of profile 1 to 5 the function TYPE OP1 OP2 OP3 (bytes)"},
         {"move",
@@ -356,7 +387,8 @@ void Usage(std::ostream& out) {
     out << "\nOptions: --timeout MS waits at most MS milliseconds for a connection and for\n"
            "each read (2000 if not given); --port PORT talks to another port than the\n"
            "service's own (42181 discovery, 42180 status, 42182 requests); discover hears\n"
-           "answers on UDP 42182 or --listen-port PORT.\n"
+           "answers on UDP 42182 or --listen-port PORT; assign reads the mouse's button count\n"
+           "from the status stream (42180 or --status-port PORT) first.\n"
            "Exit status: 0 done, 1 network or service failure, 2 bad arguments.\n";
 }
 

@@ -20,17 +20,25 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kComputer = "Büro-PC";
 constexpr std::uint32_t kPin = 42;
 
-// A port nothing listens on now (UDP or TCP), for a companion to hear on or to fail at.
-std::uint16_t FreePort(int type) {
+// A socket bound to a free port of 127.0.0.1, and the port.
+UniqueFd Bound(int type, std::uint16_t& port) {
     UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
     sockaddr_in in{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof in;
     ::bind(fd.get(), reinterpret_cast<sockaddr*>(&in), len);
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&in), &len);
-    return ntohs(in.sin_port);
+    port = ntohs(in.sin_port);
+    return fd;
 }
 
-RemoteStatusInput Status(int profile, const std::string& name) {
+// A port nothing listens on now, for a companion to hear on or to fail at.
+std::string FreePort(int type) {
+    std::uint16_t port = 0;
+    Bound(type, port);
+    return std::to_string(port);
+}
+
+RemoteStatusInput Status(int profile, const std::string& name, std::size_t buttons = 2) {
     RemoteStatusInput in;
     in.profile = profile;
     in.profileName = name;
@@ -40,6 +48,7 @@ RemoteStatusInput Status(int profile, const std::string& name) {
     in.dpiMax = 100;
     in.stages = {{{16, 16}, {32, 48}, {240, 1}, {0, 0}, {100, 100}}};
     in.buttons = {RemoteButton{{1, 2, 3, 4}}, RemoteButton{{0x0A, 0, 0, 0xFF}}};
+    in.buttons.resize(buttons);
     return in;
 }
 
@@ -52,7 +61,7 @@ struct Service {
     std::mutex mutex;
     std::vector<Bytes> requests;
     std::vector<Packet> status{AsBytes(BuildNoDevicePacket())};
-    std::uint16_t companionPort = FreePort(SOCK_DGRAM);
+    std::string companionPort = FreePort(SOCK_DGRAM);
     RemoteService service;  // last: it stops before what its handlers use goes
 
     Service() {
@@ -93,7 +102,7 @@ struct Service {
         RemoteServiceOptions o;
         o.bindAddress = {127, 0, 0, 1};
         o.statusPort = o.datagramPort = o.requestPort = 0;
-        o.companionPort = companionPort;
+        o.companionPort = static_cast<std::uint16_t>(std::stoi(companionPort));
         started = service.Start(o, std::move(h)).ok();
     }
 
@@ -116,49 +125,70 @@ struct Service {
     bool started = false;
 };
 
-Bytes Padded(Bytes leading) {
-    leading.resize(kRequestSize, 0);
-    return leading;
-}
-
 struct RequestCase {
     std::vector<std::string> args;  // after HOST
     Bytes leading;                  // the request's first bytes; zeros to 100
+    std::string out;
 };
 
 TEST(CompanionProgram, EachCommandSendsItsExactRequest) {
     const std::vector<RequestCase> cases = {
-        {{"stage", "2"}, {0x0C, 0x12, 1, 1}},
-        {{"stage", "4"}, {0x0C, 0x12, 1, 3}},
-        {{"profile", "5"}, {0x0C, 0x12, 2, 4}},
-        {{"dpi", "3", "16", "240"}, {0x0C, 0x12, 3, 2, 16, 240}},
-        {{"assign", "2", "24", "10", "1", "0", "255"}, {0x0C, 0x12, 4, 1, 23, 10, 1, 0, 255}},
-        {{"move", "-2", "300"}, {0x0C, 0x12, 99, 0xFE, 0xFF, 0x2C, 0x01}},
-        {{"move", "0", "-32768"}, {0x0C, 0x12, 99, 0, 0, 0x00, 0x80}},
+        {{"stage", "2"}, {0x0C, 0x12, 1, 1}, ""},
+        {{"stage", "4"}, {0x0C, 0x12, 1, 3}, ""},
+        {{"profile", "5"}, {0x0C, 0x12, 2, 4}, ""},
+        {{"dpi", "3", "16", "240"}, {0x0C, 0x12, 3, 2, 16, 240}, ""},
+        {{"assign", "2", "24", "10", "1", "0", "255"}, {0x0C, 0x12, 4, 1, 23, 10, 1, 0, 255}, ""},
+        {{"move", "-2", "300"}, {0x0C, 0x12, 99, 0xFE, 0xFF, 0x2C, 0x01}, ""},
+        {{"move", "0", "-32768"}, {0x0C, 0x12, 99, 0, 0, 0x00, 0x80}, ""},
+        {{"name"}, {0x63, 0x00}, std::string(kComputer) + "\n"},
     };
     Service service;
     ASSERT_TRUE(service.started);
+    service.SetStatus(AsBytes(BuildStatusPacket(Status(0, "Work", 24))));
     for (const RequestCase& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin() + 1, "127.0.0.1");
         args.insert(args.end(), {"--port", service.Port(&RemotePorts::request)});
+        if (args[0] == "assign") {
+            args.insert(args.end(), {"--status-port", service.Port(&RemotePorts::status)});
+        }
         const Ran ran = RunCompanion(args);
         EXPECT_EQ(ran.status, 0) << args[0] << ": " << ran.err;
+        EXPECT_EQ(ran.out, c.out) << args[0];
         const std::vector<Bytes> got = service.Requests();
         ASSERT_FALSE(got.empty()) << args[0];
-        EXPECT_EQ(got.back(), Padded(c.leading)) << args[0] << " " << args[2];
+        Bytes expected = c.leading;
+        expected.resize(kRequestSize, 0);
+        EXPECT_EQ(got.back(), expected) << args[0] << " " << args[2];
     }
     EXPECT_EQ(service.Requests().size(), cases.size());
 }
 
-TEST(CompanionProgram, NamePrintsTheComputersName) {
+// A button past the attached mouse's count would reach another button (the service takes
+// it modulo the count); with no mouse there is nothing to assign to.
+TEST(CompanionProgram, AssignChecksTheButtonAgainstTheAttachedMouse) {
     Service service;
     ASSERT_TRUE(service.started);
-    const Ran ran =
-        RunCompanion({"name", "127.0.0.1", "--port", service.Port(&RemotePorts::request)});
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(ran.out, std::string(kComputer) + "\n");
-    EXPECT_EQ(service.Requests(), std::vector<Bytes>{Padded({0x63, 0x00})});
+    const std::vector<std::string> assign3 = {"assign",
+                                              "127.0.0.1",
+                                              "1",
+                                              "3",
+                                              "1",
+                                              "0",
+                                              "0",
+                                              "0",
+                                              "--port",
+                                              service.Port(&RemotePorts::request),
+                                              "--status-port",
+                                              service.Port(&RemotePorts::status)};
+    Ran ran = RunCompanion(assign3);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.err, "qvm-companion: 127.0.0.1: no mouse is attached there\n");
+    service.SetStatus(AsBytes(BuildStatusPacket(Status(0, "Work", 2))));
+    ran = RunCompanion(assign3);
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_EQ(ran.err, "qvm-companion: BUTTON must be 1 to 2 on this mouse, not 3\n");
+    EXPECT_TRUE(service.Requests().empty());
 }
 
 TEST(CompanionProgram, DiscoverPrintsNameAddressAndPinOnce) {
@@ -166,7 +196,7 @@ TEST(CompanionProgram, DiscoverPrintsNameAddressAndPinOnce) {
     ASSERT_TRUE(service.started);
     const Ran ran = RunCompanion({"discover", "--to", "127.0.0.1", "--port",
                                   service.Port(&RemotePorts::datagram), "--listen-port",
-                                  std::to_string(service.companionPort)});
+                                  service.companionPort});
     EXPECT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(ran.out, std::string(kComputer) + "  127.0.0.1  PIN 42\n");
 }
@@ -218,19 +248,16 @@ struct RefusedCase {
 // Nothing out of range reaches the service: exit 2 and a message naming the range.
 TEST(CompanionProgram, ArgumentsOutOfRangeAreRefused) {
     const std::vector<RefusedCase> cases = {
-        {{"stage", "H", "0"}, "STAGE must be 1 to 4"},
         {{"stage", "H", "5"}, "STAGE must be 1 to 4"},
         {{"profile", "H", "6"}, "PROFILE must be 1 to 5"},
         {{"dpi", "H", "6", "1", "1"}, "STAGE must be 1 to 5"},
         {{"dpi", "H", "1", "256", "1"}, "X must be 0 to 255"},
-        {{"dpi", "H", "1", "1", "-1"}, "Y must be 0 to 255"},
         {{"assign", "H", "1", "25", "1", "0", "0", "0"}, "BUTTON must be 1 to 24"},
         {{"assign", "H", "1", "1", "1", "0", "0", "x"}, "OP3 must be a number from 0 to 255"},
         {{"move", "H", "32768", "0"}, "DX must be -32768 to 32767"},
         {{"move", "H", "0", "0"}, "a move of 0, 0 does nothing"},
         {{"stage", "H", "99999999999999999999"}, "STAGE must be 1 to 4"},
         {{"watch", "H", "--count", "0"}, "--count must be 1 to"},
-        {{"name", "H", "--timeout", "0"}, "--timeout must be 1 to"},
         {{"discover", "--listen-port", "65536"}, "--listen-port must be 1 to 65535"},
         {{"stage", "H"}, "usage: qvm-companion stage HOST STAGE"},
         {{"name", "H", "--count", "1"}, "name takes no option --count"},
@@ -254,23 +281,19 @@ TEST(CompanionProgram, ArgumentsOutOfRangeAreRefused) {
 // A service that is not there, or that takes the connection and never answers, ends the
 // command with exit 1 and the reason instead of a hang.
 TEST(CompanionProgram, NetworkFailuresExitOneWithTheReason) {
-    const std::uint16_t closedTcp = FreePort(SOCK_STREAM);
-    UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in in{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof in;
-    ::bind(silent.get(), reinterpret_cast<sockaddr*>(&in), len);
+    std::uint16_t port = 0;
+    UniqueFd silent = Bound(SOCK_STREAM, port);
     ::listen(silent.get(), 8);  // the kernel accepts; nobody reads or answers
-    ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&in), &len);
-    const std::string silentPort = std::to_string(ntohs(in.sin_port));
+    const std::string silentPort = std::to_string(port);
     const std::vector<RefusedCase> cases = {
-        {{"profile", "127.0.0.1", "1", "--port", std::to_string(closedTcp)},
+        {{"profile", "127.0.0.1", "1", "--port", FreePort(SOCK_STREAM)},
          "127.0.0.1: cannot connect to 127.0.0.1 port"},
         {{"profile", "127.0.0.1", "1", "--port", silentPort, "--timeout", "300"},
          "127.0.0.1: nothing came from the service for 300 ms"},
         {{"watch", "127.0.0.1", "--port", silentPort, "--timeout", "300"},
          "127.0.0.1: nothing came from the service for 300 ms"},
-        {{"discover", "--to", "127.0.0.1", "--port", std::to_string(FreePort(SOCK_DGRAM)),
-          "--listen-port", std::to_string(FreePort(SOCK_DGRAM)), "--timeout", "300"},
+        {{"discover", "--to", "127.0.0.1", "--port", FreePort(SOCK_DGRAM), "--listen-port",
+          FreePort(SOCK_DGRAM), "--timeout", "300"},
          "no computer answered within 300 ms"},
     };
     for (const RefusedCase& c : cases) {
