@@ -271,7 +271,7 @@ int RunDiscover(const Invocation& c) {
     std::vector<Ipv4Address> targets;
     if (const auto to = c.options.find("--to"); to != c.options.end()) {
         Result<Ipv4Address> address = ResolveHost(to->second);
-        if (!address) return Fail(c.err, kExitFailure, address.message());
+        if (!address) return Fail(c.err, kExitFailure, to->second + ": " + address.message());
         targets.push_back(*address);
     } else {
         Result<std::vector<Ipv4Address>> local = remote::LocalIpv4Addresses();

@@ -70,7 +70,7 @@ Result<Ipv4Address> ResolveHost(const std::string& host) {
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (rc != 0 || found == nullptr) {
         return MakeError(ErrorKind::Io,
-                         "cannot find the IPv4 address of " + host + ": " + ::gai_strerror(rc));
+                         std::string("cannot find its IPv4 address: ") + ::gai_strerror(rc));
     }
     Ipv4Address address =
         FromSockaddr(*reinterpret_cast<const sockaddr_in*>(found->ai_addr)).address;

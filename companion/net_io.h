@@ -25,7 +25,7 @@ struct Endpoint {
 // "a.b.c.d"
 std::string AddressText(const Ipv4Address& address);
 
-// A dotted IPv4 address or a host name that has one.
+// A dotted IPv4 address or a host name that has one; the error does not repeat the name.
 Result<Ipv4Address> ResolveHost(const std::string& host);
 
 // A TCP connection to `to`, given up after `timeout`.
