@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <initializer_list>
 
 #include "base/text.h"
 
@@ -126,6 +127,57 @@ RemoteDatagram DecodeDatagram(std::span<const uint8_t> received) {
     const RemoteRequest move = PointerMoveOrIgnored(bytes, kDatagramDx, kDatagramDy);
     if (const auto* m = std::get_if<PointerMove>(&move)) return *m;
     return Ignored{};
+}
+
+namespace {
+
+// A command request: the magic, the code, then `args` from b3 on.
+Request CommandRequest(RequestCode code, std::initializer_list<uint8_t> args) {
+    Request packet{};
+    PutBytes(packet, 0, kCommandMagic);
+    packet[kRequestCodeAt] = static_cast<uint8_t>(code);
+    std::copy(args.begin(), args.end(), packet.begin() + kArgsAt);
+    return packet;
+}
+
+uint8_t ByteOf(int value) {
+    return static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+Request BuildRequest(const NameRequest&) {
+    Request packet{};
+    PutBytes(packet, 0, kNameMagic);
+    return packet;
+}
+
+Request BuildRequest(const SelectStage& r) {
+    return CommandRequest(RequestCode::SelectStage, {ByteOf(r.stage)});
+}
+
+Request BuildRequest(const SelectProfile& r) {
+    return CommandRequest(RequestCode::SelectProfile, {ByteOf(r.profile)});
+}
+
+Request BuildRequest(const SetStageValues& r) {
+    return CommandRequest(RequestCode::SetStageValues, {ByteOf(r.stage), r.x, r.y});
+}
+
+Request BuildRequest(const Assign& r) {
+    return CommandRequest(RequestCode::Assign, {ByteOf(r.profile), ByteOf(r.button), r.type,
+                                                r.operands[0], r.operands[1], r.operands[2]});
+}
+
+Request BuildRequest(const PointerMove& r) {
+    Request packet = CommandRequest(RequestCode::PointerMove, {});
+    PutField(packet, kRequestDx, static_cast<uint16_t>(r.dx));
+    PutField(packet, kRequestDy, static_cast<uint16_t>(r.dy));
+    return packet;
+}
+
+std::array<uint8_t, 2> BuildDiscoveryDatagram() {
+    return kNameMagic;
 }
 
 Announcement BuildAnnouncement(std::string_view name, uint32_t pin) {

@@ -150,6 +150,20 @@ RemoteRequest DecodeRequest(std::span<const uint8_t> received, int buttonCount);
 // Decodes one datagram (at most kDatagramBufferSize bytes are read).
 RemoteDatagram DecodeDatagram(std::span<const uint8_t> received);
 
+// ---- Builders of the companion side ----
+// A request as a companion sends it: kRequestSize bytes, zero past its fields. Each
+// builder takes the value its decoder gives back, so DecodeRequest(BuildRequest(r)) == r
+// for every value within the decoder's ranges; the caller checks those ranges.
+using Request = std::array<uint8_t, kRequestSize>;
+Request BuildRequest(const NameRequest& request);
+Request BuildRequest(const SelectStage& request);
+Request BuildRequest(const SelectProfile& request);
+Request BuildRequest(const SetStageValues& request);
+Request BuildRequest(const Assign& request);  // sent as code 4: type, then the operands
+Request BuildRequest(const PointerMove& request);
+// The discovery datagram a companion sends to the datagram port.
+std::array<uint8_t, 2> BuildDiscoveryDatagram();
+
 // ---- Builders of the discovery side ----
 // `name` is UTF-8; it is cut to whole characters that fit the packet's name field.
 // The PIN is sent as given; the caller keeps it within 0..kMaxPin.

@@ -80,6 +80,45 @@ TEST(RemoteRequests, StageByteF0IsMinus16AsASignedStageValue) {
     EXPECT_EQ(values->SignedX(), 16);
 }
 
+// What a companion sends for each request: the leading bytes exactly, zeros to 100 bytes,
+// and the service's decoder gives back the value the request was built from.
+struct BuiltRequestCase {
+    const char* what;
+    RemoteRequest request;
+    Bytes leading;
+};
+
+TEST(RemoteRequests, BuiltRequestsAreExactAndDecodeBack) {
+    const std::vector<BuiltRequestCase> cases = {
+        {"name", NameRequest{}, {0x63, 0x00}},
+        {"stage 3", SelectStage{3}, Command({1, 3})},
+        {"profile 4", SelectProfile{4}, Command({2, 4})},
+        {"stage values, Y above 127", SetStageValues{4, 0x7F, 0xF0}, Command({3, 4, 0x7F, 0xF0})},
+        {"assign, button 23 of 24", Assign{1, 23, 0x0A, {0xFF, 0, 7}},
+         Command({4, 1, 23, 0x0A, 0xFF, 0, 7})},
+        {"move, negative dx", PointerMove{-2, 300}, Command({99, 0xFE, 0xFF, 0x2C, 0x01})},
+        {"move, the extremes", PointerMove{-32768, 32767}, Command({99, 0x00, 0x80, 0xFF, 0x7F})},
+    };
+    for (const BuiltRequestCase& c : cases) {
+        const Request built = std::visit(
+            [](const auto& r) -> Request {
+                if constexpr (requires { BuildRequest(r); }) {
+                    return BuildRequest(r);
+                } else {
+                    return Request{};
+                }
+            },
+            c.request);
+        Bytes expected = c.leading;
+        expected.resize(kRequestSize, 0);
+        EXPECT_EQ(Bytes(built.begin(), built.end()), expected) << c.what;
+        EXPECT_EQ(DecodeRequest(built, kExtendedButtonCount), c.request) << c.what;
+    }
+    const auto discovery = BuildDiscoveryDatagram();
+    EXPECT_EQ(DecodeDatagram(discovery), RemoteDatagram{Discovery{}});
+    EXPECT_EQ(Bytes(discovery.begin(), discovery.end()), (Bytes{0x63, 0x00}));
+}
+
 struct DatagramCase {
     const char* what;
     Bytes bytes;
