@@ -22,11 +22,7 @@ Error NetError(const std::string& what, int error) {
 }
 
 sockaddr_in ToSockaddr(const Endpoint& to) {
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_port = htons(to.port);
-    std::memcpy(&in.sin_addr, to.address.data(), to.address.size());
-    return in;
+    return remote::SocketAddress(to.address, to.port);
 }
 
 Endpoint FromSockaddr(const sockaddr_in& in) {

@@ -37,6 +37,14 @@ Result<std::vector<Ipv4Address>> LocalIpv4Addresses() {
     return out;
 }
 
+sockaddr_in SocketAddress(const Ipv4Address& address, std::uint16_t port) {
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    std::memcpy(&in.sin_addr.s_addr, address.data(), address.size());
+    return in;
+}
+
 Ipv4Address AnnouncementAddress(const Ipv4Address& local) {
     return {local[0], local[1], local[2], 255};
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <ifaddrs.h>
+#include <netinet/in.h>
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "base/result.h"
@@ -23,6 +25,9 @@ std::vector<Ipv4Address> SelectLocalAddresses(const ifaddrs* list);
 
 // The same for this machine's interfaces now (getifaddrs).
 Result<std::vector<Ipv4Address>> LocalIpv4Addresses();
+
+// The socket address of `address` and `port`, for bind, connect and sendto.
+sockaddr_in SocketAddress(const Ipv4Address& address, std::uint16_t port);
 
 // Where announcements for a local address a.b.c.d go: a.b.c.255.
 Ipv4Address AnnouncementAddress(const Ipv4Address& local);

@@ -15,6 +15,8 @@
 #include <string>
 #include <utility>
 
+#include "base/event_fd.h"
+
 namespace qvm::remote {
 namespace {
 
@@ -24,14 +26,6 @@ using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, as the timerfds
 constexpr auto kListenerRest = std::chrono::seconds(1);
 
 // ---- small socket helpers -------------------------------------------------------------
-
-sockaddr_in MakeAddress(const Ipv4Address& a, std::uint16_t port) {
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_port = htons(port);
-    std::memcpy(&in.sin_addr.s_addr, a.data(), a.size());
-    return in;
-}
 
 std::uint16_t BoundPort(int fd) {
     sockaddr_in in{};
@@ -52,7 +46,7 @@ Result<UniqueFd> OpenPort(int type, const Ipv4Address& address, std::uint16_t po
     // UDP: announcements go to broadcast addresses from this socket.
     const int option = type == SOCK_STREAM ? SO_REUSEADDR : SO_BROADCAST;
     ::setsockopt(fd.get(), SOL_SOCKET, option, &on, sizeof on);
-    const sockaddr_in in = MakeAddress(address, port);
+    const sockaddr_in in = SocketAddress(address, port);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&in), sizeof in) != 0) {
         if (errno == EADDRINUSE) return MakeError(ErrorKind::Io, name + " is in use");
         return MakeError(ErrorKind::Io, "cannot bind " + name + ": " + std::strerror(errno));
@@ -61,16 +55,6 @@ Result<UniqueFd> OpenPort(int type, const Ipv4Address& address, std::uint16_t po
         return MakeError(ErrorKind::Io, "cannot listen on " + name + ": " + std::strerror(errno));
     }
     return fd;
-}
-
-void WriteCounter(int fd) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void DrainCounter(int fd) {
-    std::uint64_t value = 0;
-    [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
 void ArmTimer(int fd, std::chrono::nanoseconds first, std::chrono::nanoseconds period,
@@ -221,7 +205,7 @@ class Loop {
                     std::string("cannot watch the service's sockets: ") + std::strerror(errno));
             }
         }
-        DrainCounter(wake_);  // marks made while stopped are for nobody
+        DrainEventFd(wake_);  // marks made while stopped are for nobody
         if (handlers_.announcement) {
             ArmTimer(announceTimer_.get(), std::chrono::nanoseconds(1), options_.announceInterval);
         }
@@ -253,23 +237,23 @@ class Loop {
         const std::uint64_t key = ev.data.u64;
         switch (KeySource(key)) {
             case Source::Wake:
-                DrainCounter(wake_);
+                DrainEventFd(wake_);
                 for (std::size_t k = 0; k < kStatusSlots; ++k) {
                     if (slots_[k].fd && slots_[k].out.empty()) Pump(k, false);
                 }
                 break;
             case Source::ResendTimer:
-                DrainCounter(resendTimer_.get());
+                DrainEventFd(resendTimer_.get());
                 for (std::size_t k = 0; k < kStatusSlots; ++k) {
                     if (slots_[k].fd && slots_[k].out.empty()) Pump(k, true);
                 }
                 break;
             case Source::AnnounceTimer:
-                DrainCounter(announceTimer_.get());
+                DrainEventFd(announceTimer_.get());
                 Announce();
                 break;
             case Source::DeadlineTimer:
-                DrainCounter(deadlineTimer_.get());
+                DrainEventFd(deadlineTimer_.get());
                 ConnectionClosed();  // resting listeners try again
                 CloseExpiredRequests();
                 break;
@@ -499,7 +483,7 @@ class Loop {
         CloseRequest(i);
         // A request may have changed the state: every companion is told.
         for (auto& d : dirty_) d.fetch_or(kStatusChanged);
-        WriteCounter(wake_);
+        SignalEventFd(wake_);
     }
 
     void CloseRequest(std::size_t i) {
@@ -580,7 +564,7 @@ class Loop {
         const Packet packet = handlers_.announcement();
         if (packet.empty()) return;
         for (const Ipv4Address& t : targets) {
-            SendDatagram(packet, MakeAddress(t, options_.companionPort));
+            SendDatagram(packet, SocketAddress(t, options_.companionPort));
         }
     }
 
@@ -665,7 +649,7 @@ void RemoteService::Stop() {
     std::lock_guard lock(lifecycle_);
     if (!loop_.joinable()) return;
     loop_.request_stop();
-    WriteCounter(wake_.get());
+    SignalEventFd(wake_.get());
     loop_.join();
     loop_ = std::jthread();
     ports_ = {};
@@ -691,7 +675,7 @@ void RemoteService::MarkFavouritesChanged() {
 
 void RemoteService::Mark(std::uint32_t bits) {
     for (auto& d : dirty_) d.fetch_or(bits);
-    if (wake_) WriteCounter(wake_.get());
+    if (wake_) SignalEventFd(wake_.get());
 }
 
 }  // namespace qvm::remote

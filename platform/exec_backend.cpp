@@ -13,6 +13,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "base/event_fd.h"
 #include "platform/bridge_backend.h"
 #include "platform/bridge_protocol.h"
 
@@ -235,8 +236,7 @@ class BridgeHandle final : public HidHandle {
 
     // With the watch's lock held.
     static void Raise(Watch& watch) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t put = ::write(watch.ready.get(), &one, sizeof one);
+        SignalEventFd(watch.ready.get());
         watch.changed.notify_all();
     }
 
@@ -254,11 +254,7 @@ class BridgeHandle final : public HidHandle {
         if (!watch.kept.empty()) {
             const std::vector<uint8_t> report = std::move(watch.kept.front());
             watch.kept.pop_front();
-            if (watch.kept.empty()) {
-                uint64_t count = 0;
-                [[maybe_unused]] const ssize_t got =
-                    ::read(watch.ready.get(), &count, sizeof count);
-            }
+            if (watch.kept.empty()) DrainEventFd(watch.ready.get());
             // A longer report is cut to the caller's buffer, as a device read would.
             const std::size_t n = std::min(report.size(), buffer.size());
             std::copy_n(report.begin(), n, buffer.begin());

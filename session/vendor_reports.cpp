@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/event_fd.h"
 #include "base/unique_fd.h"
 #include "device/device_path.h"
 #include "device/probe_values.h"
@@ -276,10 +277,7 @@ Result<std::unique_ptr<VendorReportReader>> VendorReportReader::Start(HidBackend
     }
     Impl* raw = impl.get();
     raw->thread = std::jthread([raw](std::stop_token token) {
-        std::stop_callback wake(token, [raw] {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t put = ::write(raw->stop.get(), &one, sizeof one);
-        });
+        std::stop_callback wake(token, [raw] { SignalEventFd(raw->stop.get()); });
         raw->Run(token);
     });
     return std::unique_ptr<VendorReportReader>(new VendorReportReader(std::move(impl)));

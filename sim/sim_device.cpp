@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/event_fd.h"
 #include "sim/sim_wire.h"
 
 namespace qvm {
@@ -315,16 +316,12 @@ int SimDevice::ReadyFd(int iface) const {
 
 void SimDevice::SignalReady(size_t iface) {
     if (iface >= readyFds_.size() || !readyFds_[iface]) return;
-    const uint64_t one = 1;
-    // Cannot fail short of a counter overflow, which a pending signal makes harmless.
-    [[maybe_unused]] const ssize_t put = ::write(readyFds_[iface].get(), &one, sizeof one);
+    SignalEventFd(readyFds_[iface].get());
 }
 
 void SimDevice::ClearReady(size_t iface) {
     if (iface >= readyFds_.size() || !readyFds_[iface]) return;
-    uint64_t count = 0;
-    // Resets the counter; EAGAIN (nothing was signalled) is as good.
-    [[maybe_unused]] const ssize_t got = ::read(readyFds_[iface].get(), &count, sizeof count);
+    DrainEventFd(readyFds_[iface].get());
 }
 
 void SimDevice::MoveMouseReports() {

@@ -12,7 +12,7 @@
 
 #include "platform/linux/x11_desktop_input.h"
 #include "support/x11_other_client.h"
-#include "support/xvfb.h"
+#include "support/xvfb_fixture.h"
 
 namespace qvm {
 namespace {
@@ -40,13 +40,11 @@ DesktopEvents ReadDesktopUntil(DesktopInput& input, std::size_t count) {
     return got;
 }
 
-class X11DesktopInputTest : public ::testing::Test {
+class X11DesktopInputTest : public test::XvfbWithOtherClientTest {
   protected:
     void SetUp() override {
-        if (!test::XvfbInstalled()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
-        ASSERT_FALSE(xvfb_.Name().empty()) << "Xvfb did not start";
-        other_ = std::make_unique<test::X11OtherClient>(xvfb_.Name());
-        ASSERT_TRUE(other_->Ok());
+        XvfbWithOtherClientTest::SetUp();
+        if (Stopped()) return;
         auto opened = OpenX11DesktopInput(xvfb_.Name());
         ASSERT_TRUE(opened.ok()) << opened.message();
         input_ = std::move(*opened);
@@ -58,8 +56,6 @@ class X11DesktopInputTest : public ::testing::Test {
         other_->Sync();
     }
 
-    test::Xvfb xvfb_;
-    std::unique_ptr<test::X11OtherClient> other_;
     std::unique_ptr<DesktopInput> input_;
 };
 

@@ -10,18 +10,16 @@
 
 #include "platform/linux/xtest_injector.h"
 #include "support/x11_other_client.h"
-#include "support/xvfb.h"
+#include "support/xvfb_fixture.h"
 
 namespace qvm {
 namespace {
 
-class XTestInjectorTest : public ::testing::Test {
+class XTestInjectorTest : public test::XvfbWithOtherClientTest {
   protected:
     void SetUp() override {
-        if (!test::XvfbInstalled()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
-        ASSERT_FALSE(xvfb_.Name().empty()) << "Xvfb did not start";
-        other_ = std::make_unique<test::X11OtherClient>(xvfb_.Name());
-        ASSERT_TRUE(other_->Ok());
+        XvfbWithOtherClientTest::SetUp();
+        if (Stopped()) return;
         auto opened = XTestInjector::Open(xvfb_.Name());
         ASSERT_TRUE(opened.ok()) << opened.message();
         injector_ = std::move(*opened);
@@ -31,8 +29,6 @@ class XTestInjectorTest : public ::testing::Test {
         other_->Sync();
     }
 
-    test::Xvfb xvfb_;  // 640 x 480
-    std::unique_ptr<test::X11OtherClient> other_;
     std::unique_ptr<XTestInjector> injector_;
 };
 
