@@ -53,11 +53,6 @@ std::string TimeoutText(milliseconds timeout) {
 
 }  // namespace
 
-std::string AddressText(const Ipv4Address& a) {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
-}
-
 Result<Ipv4Address> ResolveHost(const std::string& host) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -22,8 +22,7 @@ struct Endpoint {
     std::uint16_t port = 0;
 };
 
-// "a.b.c.d"
-std::string AddressText(const Ipv4Address& address);
+using remote::AddressText;
 
 // A dotted IPv4 address or a host name that has one; the error does not repeat the name.
 Result<Ipv4Address> ResolveHost(const std::string& host);

@@ -149,6 +149,11 @@ enum WordText : std::size_t {
     kWordOsdScrollHint,        // the mouse's scroll-to-change-DPI mode
     kWordOsdAngleSnappingOn,   // angle snapping was switched on
     kWordOsdAngleSnappingOff,  // ... off
+    // The network remote service on the "Other" page.
+    kWordRemoteOption,     // the option that turns it on
+    kWordRemoteListening,  // "%s" the addresses, the status, request and datagram ports, the PIN
+    kWordRemoteOff,        // while it is off
+    kWordRemoteFailed,     // it could not start: "%s" why
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

@@ -359,6 +359,12 @@ constexpr IndexedText kWordStr[] = {
     {kWordOsdScrollHint, "Scroll to change DPI"},
     {kWordOsdAngleSnappingOn, "angle snapping ON"},
     {kWordOsdAngleSnappingOff, "angle snapping OFF"},
+    {kWordRemoteOption, "Allow the companion app on this network"},
+    {kWordRemoteListening,
+     "Companions reach this computer at %s (status TCP %s, requests TCP %s, discovery UDP %s). "
+     "PIN: %s"},
+    {kWordRemoteOff, "Off: this computer opens no network port for companions."},
+    {kWordRemoteFailed, "The companion service could not start: %s"},
 };
 
 struct ConsumerKeyDefault {

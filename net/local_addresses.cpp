@@ -49,4 +49,9 @@ Ipv4Address AnnouncementAddress(const Ipv4Address& local) {
     return {local[0], local[1], local[2], 255};
 }
 
+std::string AddressText(const Ipv4Address& a) {
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+           std::to_string(a[3]);
+}
+
 }  // namespace qvm::remote

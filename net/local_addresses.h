@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/result.h"
@@ -28,6 +29,9 @@ Result<std::vector<Ipv4Address>> LocalIpv4Addresses();
 
 // The socket address of `address` and `port`, for bind, connect and sendto.
 sockaddr_in SocketAddress(const Ipv4Address& address, std::uint16_t port);
+
+// "a.b.c.d"
+std::string AddressText(const Ipv4Address& address);
 
 // Where announcements for a local address a.b.c.d go: a.b.c.255.
 Ipv4Address AnnouncementAddress(const Ipv4Address& local);

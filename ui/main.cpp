@@ -16,6 +16,7 @@
 
 #include "lang/ui_strings.h"
 #include "macro/macro_library.h"
+#include "net/remote_status_source.h"
 #include "platform/folders.h"
 #include "platform/pointer_acceleration.h"
 #include "session/device_hub.h"
@@ -31,6 +32,7 @@
 #include "ui/main_window.h"
 #include "ui/other_page.h"
 #include "ui/qt_text.h"
+#include "ui/remote_companion.h"
 #include "ui/skin.h"
 #include "ui/tray.h"
 
@@ -112,12 +114,6 @@ int main(int argc, char** argv) {
             break;
     }
     if (!app) return kExitFailure;  // "/close" always ends above
-    if (options.remote) {
-        // The companion service's packets and sockets exist in the core, but the program
-        // does not start them yet: say so rather than take the switch in silence.
-        std::cerr << "qvm-gaming: --remote: the network remote service is not started by this "
-                     "version yet; no port is opened\n";
-    }
     SetUi(std::move(started.strings));
     ui::skin::CreateSharedFonts();
     ui::skin::ApplySkin(*app);
@@ -148,6 +144,11 @@ int main(int argc, char** argv) {
         std::cerr << "qvm-gaming: " << loaded.warning << "\n";
     }
 
+    // Made before the window, whose Other page holds it, so that it outlives the page.
+    ui::RemoteCompanionContext remoteContext;
+    remoteContext.pin = started.settings.pin;
+    ui::RemoteCompanion companion(**controller, std::move(remoteContext));
+
     ui::MainWindowContext context;
     context.programFolder = ProgramFolder();
     context.libraryRoot = MacroLibrary::DefaultRoot();
@@ -170,6 +171,14 @@ int main(int argc, char** argv) {
                      &ui::HostServices::SettingsChanged);
     QObject::connect(&window, &ui::MainWindow::appSlotsChanged, &host,
                      &ui::HostServices::SettingsChanged);
+
+    // The network remote service: nothing is opened unless set.ini or "--remote" asks.
+    companion.SetFavourites(remote::FavouritesFromLibrary(window.Functions()));
+    QObject::connect(&window, &ui::MainWindow::functionsChanged, &companion, [&] {
+        companion.SetFavourites(remote::FavouritesFromLibrary(window.Functions()));
+    });
+    window.Other().SetRemote(&companion);
+    ui::StartRemoteIfWanted(companion, loaded.settings, options.remote);
 
     // The waiters wait on the named events; what they do is done on the UI thread.
     std::stop_source quit;

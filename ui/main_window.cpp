@@ -266,6 +266,7 @@ void MainWindow::Refresh() {
     if (dpiStep != libraryDpiStep_) {
         library_ = BuildFunctionLibrary(context_.programFolder, Ui(), dpiStep, Ui().language_id);
         libraryDpiStep_ = dpiStep;
+        emit functionsChanged();
     }
     devices_->SetDevices(view.devices, view.path);
     RefreshProfiles(view);
@@ -437,6 +438,7 @@ void MainWindow::Quit() {
 void MainWindow::ReloadLibraries() {
     library_ =
         BuildFunctionLibrary(context_.programFolder, Ui(), libraryDpiStep_, Ui().language_id);
+    emit functionsChanged();
     macroList_->Reload();
     if (macroEditor_ != nullptr) macroEditor_->ReloadLibrary();
     // qvmctl app bind/unbind change the bindings in set.ini and then ask for this reload.

@@ -109,6 +109,8 @@ class MainWindow : public QWidget {
     // The programs bound to profiles (MainWindowContext::settings->apps) changed: a
     // binding was made or removed here, or they were read again from set.ini.
     void appSlotsChanged();
+    // The function library (Functions()) was built again: another DPI step or a reload.
+    void functionsChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

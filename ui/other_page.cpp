@@ -24,6 +24,7 @@
 #include "ui/device_controller.h"
 #include "ui/mouse_lighting_panel.h"
 #include "ui/qt_text.h"
+#include "ui/remote_companion.h"
 
 namespace qvm::ui {
 
@@ -122,12 +123,20 @@ QWidget* OtherPage::BuildGeneralPanel() {
     acceleration_->setObjectName("accelerationOption");
     autostart_ = new QCheckBox(ToQ(ui.word_str[kWordAutostart]), panel);
     autostart_->setObjectName("autostartOption");
-    for (QCheckBox* option : {osd_, acceleration_, autostart_}) box->addWidget(option);
+    remote_ = new QCheckBox(Word(kWordRemoteOption), panel);
+    remote_->setObjectName("remoteOption");
+    remoteState_ = new QLabel(panel);
+    remoteState_->setObjectName("remoteState");
+    remoteState_->setWordWrap(true);
+    remoteState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QCheckBox* option : {osd_, acceleration_, autostart_, remote_}) box->addWidget(option);
+    box->addWidget(remoteState_);
     box->setAlignment(Qt::AlignTop);
 
     connect(osd_, &QCheckBox::clicked, this, &OtherPage::OnOsd);
     connect(acceleration_, &QCheckBox::clicked, this, &OtherPage::OnAcceleration);
     connect(autostart_, &QCheckBox::clicked, this, &OtherPage::OnAutostart);
+    connect(remote_, &QCheckBox::clicked, this, &OtherPage::OnRemote);
     return panel;
 }
 
@@ -197,6 +206,7 @@ void OtherPage::Refresh() {
     osd_->setEnabled(context_.settings != nullptr);
     acceleration_->setEnabled(context_.settings != nullptr);
     autostart_->setChecked(AutostartEnabled());
+    RefreshRemote();
 
     QString text;
     if (view.uninitialised) {
@@ -250,6 +260,36 @@ void OtherPage::OnAcceleration(bool on) {
     if (const Status applied = ApplyPointerAcceleration(on, *pointer); !applied) {
         ShowError(ErrorMessage(applied.error()));
     }
+}
+
+void OtherPage::SetRemote(RemoteCompanion* companion) {
+    companion_ = companion;
+    if (companion_ != nullptr) {
+        connect(companion_, &RemoteCompanion::runningChanged, this, &OtherPage::RefreshRemote);
+    }
+    RefreshRemote();
+}
+
+void OtherPage::RefreshRemote() {
+    remote_->setVisible(companion_ != nullptr);
+    remoteState_->setVisible(companion_ != nullptr);
+    if (companion_ == nullptr) return;
+    // Checked while it runs ("--remote" included) or while set.ini wants it, even when it
+    // could not start: the line beneath then says why.
+    remote_->setChecked(companion_->Running() ||
+                        (context_.settings != nullptr && context_.settings->remote == 1));
+    remote_->setEnabled(context_.settings != nullptr);
+    remoteState_->setText(companion_->StateText());
+}
+
+void OtherPage::OnRemote(bool on) {
+    if (context_.settings == nullptr || companion_ == nullptr) return;
+    const UserSettings undo = *context_.settings;
+    context_.settings->remote = on ? 1 : 0;
+    if (!SaveOrUndo(undo)) return;
+    const Status changed = companion_->SetRunning(on);
+    RefreshRemote();
+    if (!changed) ShowError(Word(kWordRemoteFailed, {changed.message()}));
 }
 
 void OtherPage::OnAutostart(bool on) {

@@ -1,8 +1,10 @@
 // OtherPage: the "Other" page of the main window, three panels side by side.
 //
-// - GENERAL OPTIONS: "Enable DPI / profile OSD" and "Disable mouse acceleration (OS)",
-//   each written to set.ini the moment it is toggled (the second also switches off the
-//   acceleration of the QVM mice's pointers), and "Start with the desktop" (the autostart entry).
+// - GENERAL OPTIONS: "Enable DPI / profile OSD", "Disable mouse acceleration (OS)" and
+//   "Allow the companion app on this network", each written to set.ini the moment it is
+//   toggled (the second also switches off the acceleration of the QVM mice's pointers, the
+//   third starts or stops the companion service and shows where it listens and its PIN),
+//   and "Start with the desktop" (the autostart entry).
 // - INFORMATION: the attached model, driver and firmware versions, and the PIN of the
 //   network remote service.
 // - DRIVER SETTINGS: Reset, Backup and Restore with their questions, and a progress bar
@@ -35,6 +37,7 @@ namespace qvm::ui {
 
 class DeviceController;
 class MouseLightingPanel;
+class RemoteCompanion;
 
 struct OtherPageContext {
     std::string settingsPath;  // set.ini
@@ -63,11 +66,15 @@ class OtherPage : public QWidget {
     // Replaces the save and open dialogs (QFileDialog by default).
     void SetFileChoosers(FileChooser save, FileChooser open);
     MouseLightingPanel& Lighting() const { return *lighting_; }
+    // The companion service the remote option starts and stops (it outlives the page);
+    // without one the option is not shown.
+    void SetRemote(RemoteCompanion* companion);
 
     // The name the save dialog proposes: "mouse_yyyy-MM-dd.bf" with the given date.
     static QString ProposedBackupName(const QDate& date);
 
-    // Child object names, for tests: "osdOption", "accelerationOption", "autostartOption",
+    // Child object names, for tests: "osdOption", "accelerationOption", "remoteOption",
+    // "remoteState", "autostartOption",
     // "informationText", "resetButton", "backupButton", "restoreButton", "driverProgress",
     // "driverResult".
 
@@ -81,6 +88,8 @@ class OtherPage : public QWidget {
     QWidget* BuildDriverPanel();
     void OnOsd(bool on);
     void OnAcceleration(bool on);
+    void OnRemote(bool on);
+    void RefreshRemote();
     void OnAutostart(bool on);
     void OnReset();
     void OnBackup();
@@ -96,7 +105,7 @@ class OtherPage : public QWidget {
     void RememberFolder(const QString& file);
     void UpdateDriverButtons();
     void ShowError(const QString& text);
-    // Writes the two options to set.ini; on failure shows it and restores `undo`.
+    // Writes the options to set.ini; on failure shows it and restores `undo`.
     bool SaveOrUndo(const UserSettings& undo);
 
     DeviceController& controller_;
@@ -107,6 +116,9 @@ class OtherPage : public QWidget {
     QCheckBox* osd_ = nullptr;
     QCheckBox* acceleration_ = nullptr;
     QCheckBox* autostart_ = nullptr;
+    QCheckBox* remote_ = nullptr;
+    QLabel* remoteState_ = nullptr;
+    RemoteCompanion* companion_ = nullptr;
     QLabel* information_ = nullptr;
     QPushButton* reset_ = nullptr;
     QPushButton* backup_ = nullptr;
