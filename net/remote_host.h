@@ -57,8 +57,6 @@ class RemoteHost {
     // state. A request's change is queued on the hub and lands after the request's
     // connection closed, so this is how companions see it. Callable from any thread.
     void ViewChanged() { service_.MarkAllClientsDirty(); }
-    // The mouse sent a status report: the state it carries may differ from the last sent.
-    void StatusReport() { service_.MarkAllClientsDirty(); }
     // The device events of the last second, shown by companions.
     void SetEventRate(uint16_t eventsPerSecond);
     // A new favourite list: every companion gets it again.
