@@ -75,7 +75,12 @@ AppSwitchResult AppProfiles::OnForeground(const Foreground& foreground) {
     const std::optional<int> matched = MatchAppSlot(slots_, *name);
     if (!matched) return result;
     const HubSnapshot view = hub_.Snapshot();
-    if (!view.present || view.away || view.keyboard || view.uninitialised) return result;
+    if (!view.present || view.away || view.keyboard || view.uninitialised || !view.image ||
+        !view.image->loaded) {
+        // Decided once a mouse is loaded (the program in front when qvm-gaming starts).
+        switch_.Forget();
+        return result;
+    }
     result.profile = ForegroundSwitch::ProfileToSelect(matched, view.image->currentProfile);
     if (!result.profile) return result;
     const int profile = *result.profile;

@@ -32,6 +32,9 @@ class ForegroundSwitch {
     // window reported again, and no window at all, are not new: nothing is switched for
     // them, even when the profile was changed by hand meanwhile.
     bool NewWindow(unsigned long window);
+    // Forgets the remembered window, so that it counts as new when reported again (the
+    // decision for it could not be made yet).
+    void Forget() { remembered_ = 0; }
     // The profile to switch to for the matched slot: none when nothing matched or the
     // current profile is already the matched one.
     static std::optional<int> ProfileToSelect(std::optional<int> matched, int currentProfile);
@@ -72,7 +75,8 @@ class AppProfiles {
     // Called when Fd() is readable: reads the foreground and runs the step below.
     AppSwitchResult HandleReadable();
     // The step for one foreground window: a new window whose program is bound to a
-    // profile other than the current one queues the switch on the hub.
+    // profile other than the current one queues the switch on the hub. While no mouse is
+    // loaded the window is not remembered: call HandleReadable() again once one is.
     AppSwitchResult OnForeground(const Foreground& foreground);
 
   private:

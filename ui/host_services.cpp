@@ -84,6 +84,7 @@ HostServices::HostServices(DeviceController& controller, HostServicesContext con
     });
 
     apps_ = AppProfiles::OpenForDesktop(controller_.Hub());
+    SettingsChanged();  // the bound programs, before the program in front is looked at
     if (apps_->Fd() >= 0) {
         foregroundNotifier_ = new QSocketNotifier(apps_->Fd(), QSocketNotifier::Read, this);
         connect(foregroundNotifier_, &QSocketNotifier::activated, this,
@@ -93,12 +94,17 @@ HostServices::HostServices(DeviceController& controller, HostServicesContext con
     } else {
         ToTerminal("profiles do not follow the program in use: " + apps_->Unavailable());
     }
-    SettingsChanged();
     // The window's profile changes (by the user, by a program coming to the front, by a
     // reload): a status report naming that profile then reloads nothing.
     connect(&controller_, &DeviceController::viewChanged, this, [this] {
         const DeviceView view = controller_.View();
         if (view.present) status_.SetWindowProfile(view.image->currentProfile);
+        // The program in front before a mouse was loaded (the one in use when this program
+        // started) is looked at again once one is.
+        const bool loaded =
+            view.present && !view.away && !view.keyboard && view.image && view.image->loaded;
+        if (loaded && !mouseLoaded_ && foregroundNotifier_ != nullptr) OnForegroundReadable();
+        mouseLoaded_ = loaded;
     });
 
     auto reader = VendorReportReader::Start(

@@ -97,6 +97,8 @@ class HostServices : public QObject {
     // Whether the last status report came from the mouse the window shows: only then does
     // the display name its profiles and scale its bars.
     bool displayShowsActive_ = false;
+    // Whether the window's device was a loaded mouse at its last view change.
+    bool mouseLoaded_ = false;
 
     bool toldInjection_ = false;
     bool toldTouch_ = false;

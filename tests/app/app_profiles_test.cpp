@@ -94,6 +94,30 @@ TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) 
     }
 }
 
+// The program the user is in when qvm-gaming starts: its window comes before the mouse has
+// been read, and the switch happens once the mouse is there.
+TEST(AppProfilesTest, AWindowInFrontBeforeTheMouseLoadedSwitchesOnceItHas) {
+    test::TempFolder folder;
+    test::FakeClock clock;
+    DeviceHubOptions options;
+    options.simulate = "g12";
+    options.userDataFolder = folder.path();
+    auto hub = DeviceHub::Open(options, clock);
+    ASSERT_TRUE(hub.ok()) << hub.message();
+    auto owned = std::make_unique<test::FakeForegroundWatcher>();
+    test::FakeForegroundWatcher& foreground = *owned;
+    AppProfiles apps(**hub, std::move(owned), "", &FakeProgramName);
+    apps.SetSlots(Slots{{}, {}, {"/opt/games/game", "Game"}});
+    foreground.Set({11, kGamePid});
+    EXPECT_EQ(apps.HandleReadable().profile, std::nullopt);  // nothing loaded yet
+    (*hub)->Refresh();
+    (*hub)->WaitIdle();
+    // The same window, asked again once the mouse is loaded.
+    EXPECT_EQ(apps.HandleReadable().profile, 2);
+    (*hub)->WaitIdle();
+    EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, 2);
+}
+
 #ifdef QVM_HAVE_LINUX_HID
 // The whole way on an X display: another client makes a window of this very process the
 // active one, the watcher wakes, and the simulated mouse switches to the bound profile.
