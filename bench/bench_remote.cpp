@@ -49,6 +49,7 @@ using Steady = std::chrono::steady_clock;
 
 constexpr int kLatencySamples = 400;
 constexpr double kLatencyTargetMs = 5;
+constexpr int kFullHouseSamples = 100;
 constexpr int kIdleCompanions = 100;
 constexpr int kIdleSeconds = 5;
 constexpr int kFloodConnections = 200;  // to each of the two TCP ports
@@ -320,6 +321,45 @@ bool Latency(Rig& rig) {
     return true;
 }
 
+// The service alone with every slot taken: one mark, until the last of kStatusSlots
+// companions in this process has read the packet it built. The companions are read one
+// after the other, so the figure is an upper bound.
+bool FullHouseLatency(Rig& rig) {
+    std::vector<UniqueFd> companions;
+    for (std::size_t i = 0; i < kStatusSlots; ++i) {
+        auto fd = companion::ConnectTcp(Loopback(rig.host->Ports().status), kWait);
+        if (!fd) {
+            std::fprintf(stderr, "bench_remote: %s\n", fd.message().c_str());
+            return false;
+        }
+        companions.push_back(std::move(*fd));
+    }
+    const auto any = [](const DecodedStatus&) { return true; };
+    for (const UniqueFd& c : companions) {
+        if (!ReadStatusUntil(c.get(), any)) return false;  // past the lists
+    }
+    std::vector<double> last;
+    for (int i = 0; i < kFullHouseSamples; ++i) {
+        const auto rate = static_cast<uint16_t>(2000 + i);
+        rig.host->SetEventRate(rate);
+        const int64_t markedNs = NowNs();
+        rig.host->ViewChanged();
+        int64_t lastNs = markedNs;
+        for (const UniqueFd& c : companions) {
+            const auto at = ReadStatusUntil(
+                c.get(), [&](const DecodedStatus& s) { return s.eventRate == rate; });
+            if (!at) return false;
+            lastNs = std::max(lastNs, *at);
+        }
+        last.push_back(Ms(lastNs - markedNs));
+    }
+    std::printf(
+        "  the service alone with all %zu slots taken, to the last companion's packet "
+        "(%d marks): %s\n",
+        kStatusSlots, kFullHouseSamples, Summary(last).c_str());
+    return true;
+}
+
 bool IdleCpu(Rig& rig, IdleChild& child) {
     const uint16_t port = rig.host->Ports().status;
     char ready = 0;
@@ -474,7 +514,7 @@ int main(int argc, char** argv) {
         if (Status opened = rig.Open(usbCostMs); !opened) {
             std::fprintf(stderr, "bench_remote: %s\n", opened.message().c_str());
         } else {
-            ok = Latency(rig) && IdleCpu(rig, *child) && Flood(rig);
+            ok = Latency(rig) && FullHouseLatency(rig) && IdleCpu(rig, *child) && Flood(rig);
         }
     }
     if (child->pid > 0) {
