@@ -52,6 +52,8 @@ class RemoteHost {
     void Stop();
     bool Running() const { return service_.Running(); }
     RemotePorts Ports() const { return service_.Ports(); }
+    // How often the service's loop has woken (see RemoteService::WakeUps).
+    std::uint64_t WakeUps() const { return service_.WakeUps(); }
 
     // The hub's view changed (its listener's viewChanged): every companion gets the new
     // state. A request's change is queued on the hub and lands after the request's
