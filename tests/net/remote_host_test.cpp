@@ -160,6 +160,22 @@ TEST(RemoteHostTest, RequestsChangeTheSimulatedMouseThroughTheHub) {
 }
 
 // The pointer moves of both ports reach the injector as sent, and a zero move none.
+// The window's stage values wait a moment before they are written; a companion's later
+// value for the same stage must not be overwritten by them afterwards.
+TEST(RemoteHostTest, ACompanionsStageValueOutlastsTheWindowsEarlierPendingOne) {
+    HostRig rig("g12");
+    ASSERT_TRUE(
+        rig.hub->ChangeDeferred(DeferredSetter(&DeferredWrites::ChangeDpiStage, 1, 20, 20)));
+    EXPECT_EQ(rig.Send(Command({3, 1, 40, 120})), Packet{});
+    // Whatever the window still had pending is written by now or later: either way the
+    // companion's value, the later one, is what the mouse keeps.
+    rig.clock.SleepMs(10000);
+    rig.hub->FlushDeferred(DeferredWrites::Scope::Everything);
+    rig.hub->WaitIdle();
+    EXPECT_EQ(rig.StageBytes(1), (std::vector<uint8_t>{40, 120}));
+    EXPECT_EQ(rig.Image()->dpiStages[1], (DpiStage{40, 120}));
+}
+
 TEST(RemoteHostTest, PointerMovesReachTheInjectorExceptZeroMoves) {
     const struct {
         const char* label;
