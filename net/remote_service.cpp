@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, as the timerfds
 
 // How long the listeners rest when the process has no descriptor left for a connection.
 constexpr auto kListenerRest = std::chrono::seconds(1);
+// Connections a listener accepts at one wake, so that the other sockets are served between.
+constexpr int kAcceptBatch = 16;
 
 // ---- small socket helpers -------------------------------------------------------------
 
@@ -325,8 +327,11 @@ class Loop {
         return Key(Source::StatusClient, static_cast<std::uint32_t>(k), slots_[k].generation);
     }
 
+    // At most kAcceptBatch connections a wake: each status connection has its lists built
+    // and queued, so a flood of them would otherwise keep the request port waiting. The
+    // listener stays readable and is served again on the next wake.
     void AcceptStatusClients() {
-        for (;;) {
+        for (int accepted = 0; accepted < kAcceptBatch; ++accepted) {
             UniqueFd fd(AcceptOne(sockets_.status.get()));
             if (!fd) return;
             // Slots are taken in turn: the 101st companion takes the first one's slot.
@@ -421,7 +426,7 @@ class Loop {
     // With every place taken, the connection open longest gives way to the new one: silent
     // peers cannot hold the port against a companion that sends its request at once.
     void AcceptRequests() {
-        for (;;) {
+        for (int accepted = 0; accepted < kAcceptBatch; ++accepted) {
             UniqueFd fd(AcceptOne(sockets_.request.get()));
             if (!fd) break;
             if (openRequests_ == requests_.size()) {
