@@ -48,18 +48,31 @@ Result<std::string> FakeProgramName(pid_t pid) {
     return MakeError(ErrorKind::Io, "no such process");
 }
 
-TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) {
+// A simulated mouse behind a hub (not loaded yet) and a foreground watcher the test sets.
+struct SimMouseRig {
+    SimMouseRig() {
+        DeviceHubOptions options;
+        options.simulate = "g12";
+        options.userDataFolder = folder.path();
+        auto opened = DeviceHub::Open(options, clock);
+        EXPECT_TRUE(opened.ok()) << opened.message();
+        if (opened) hub = std::move(opened).value();
+    }
     test::TempFolder folder;
     test::FakeClock clock;
-    DeviceHubOptions options;
-    options.simulate = "g12";
-    options.userDataFolder = folder.path();
-    auto hub = DeviceHub::Open(options, clock);
-    ASSERT_TRUE(hub.ok()) << hub.message();
-    (*hub)->Refresh();
-    auto owned = std::make_unique<test::FakeForegroundWatcher>();
-    test::FakeForegroundWatcher& foreground = *owned;
-    AppProfiles apps(**hub, std::move(owned), "", &FakeProgramName);
+    std::unique_ptr<test::FakeForegroundWatcher> watcher =
+        std::make_unique<test::FakeForegroundWatcher>();
+    test::FakeForegroundWatcher& foreground = *watcher;
+    std::unique_ptr<DeviceHub> hub;
+};
+
+TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) {
+    SimMouseRig rig;
+    ASSERT_TRUE(rig.hub);
+    const std::unique_ptr<DeviceHub>& hub = rig.hub;
+    test::FakeForegroundWatcher& foreground = rig.foreground;
+    hub->Refresh();
+    AppProfiles apps(*hub, std::move(rig.watcher), "", &FakeProgramName);
     // "game" is bound to profile 3 and, lower in priority, to profile 5.
     apps.SetSlots(Slots{{}, {}, {"/opt/games/game", "Game"}, {}, {"/usr/bin/game", "G"}});
     const struct {
@@ -81,41 +94,34 @@ TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) 
     for (const auto& step : steps) {
         SCOPED_TRACE(step.window);
         if (step.byHand) {
-            (*hub)->Change(HubOperation::ActiveProfile,
-                           Setter(&ConfigModel::SetActiveProfile, *step.byHand));
+            hub->Change(HubOperation::ActiveProfile,
+                        Setter(&ConfigModel::SetActiveProfile, *step.byHand));
         }
-        (*hub)->WaitIdle();
+        hub->WaitIdle();
         foreground.Set({step.window, step.pid});
         EXPECT_EQ(apps.HandleReadable().profile, step.switched);
         pollfd taken{apps.Fd(), POLLIN, 0};
         EXPECT_EQ(::poll(&taken, 1, 0), 0) << "the report was left unread";
-        (*hub)->WaitIdle();
-        EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, step.profile);
+        hub->WaitIdle();
+        EXPECT_EQ(hub->Simulator()->Device(0).MouseState().profile, step.profile);
     }
 }
 
 // The program the user is in when qvm-gaming starts: its window comes before the mouse has
 // been read, and the switch happens once the mouse is there.
 TEST(AppProfilesTest, AWindowInFrontBeforeTheMouseLoadedSwitchesOnceItHas) {
-    test::TempFolder folder;
-    test::FakeClock clock;
-    DeviceHubOptions options;
-    options.simulate = "g12";
-    options.userDataFolder = folder.path();
-    auto hub = DeviceHub::Open(options, clock);
-    ASSERT_TRUE(hub.ok()) << hub.message();
-    auto owned = std::make_unique<test::FakeForegroundWatcher>();
-    test::FakeForegroundWatcher& foreground = *owned;
-    AppProfiles apps(**hub, std::move(owned), "", &FakeProgramName);
+    SimMouseRig rig;
+    ASSERT_TRUE(rig.hub);
+    AppProfiles apps(*rig.hub, std::move(rig.watcher), "", &FakeProgramName);
     apps.SetSlots(Slots{{}, {}, {"/opt/games/game", "Game"}});
-    foreground.Set({11, kGamePid});
+    rig.foreground.Set({11, kGamePid});
     EXPECT_EQ(apps.HandleReadable().profile, std::nullopt);  // nothing loaded yet
-    (*hub)->Refresh();
-    (*hub)->WaitIdle();
+    rig.hub->Refresh();
+    rig.hub->WaitIdle();
     // The same window, asked again once the mouse is loaded.
     EXPECT_EQ(apps.HandleReadable().profile, 2);
-    (*hub)->WaitIdle();
-    EXPECT_EQ((*hub)->Simulator()->Device(0).MouseState().profile, 2);
+    rig.hub->WaitIdle();
+    EXPECT_EQ(rig.hub->Simulator()->Device(0).MouseState().profile, 2);
 }
 
 #ifdef QVM_HAVE_LINUX_HID
