@@ -66,6 +66,8 @@ Status RemoteCompanion::SetRunning(bool on) {
     options.service = context_.service;
     options.pin = context_.pin;
     options.favourites = context_.favourites;
+    // Not done yet: the program does not measure the device's events per second, so the
+    // event rate companions show stays 0 (RemoteHost::SetEventRate is never called).
     if (Status started = host_->Start(options); !started) {
         failure_ = started.message();
         return started;
