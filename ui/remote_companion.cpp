@@ -44,13 +44,15 @@ RemoteCompanion::RemoteCompanion(DeviceController& controller, RemoteCompanionCo
 RemoteCompanion::~RemoteCompanion() = default;
 
 Status RemoteCompanion::SetRunning(bool on) {
-    if (on == Running()) return {};
     if (!on) {
-        host_->Stop();
+        // Also forgets why a start failed: the service is simply off now.
         failure_.clear();
+        if (!Running()) return {};
+        host_->Stop();
         emit runningChanged(false);
         return {};
     }
+    if (Running()) return {};
     if (!host_) {
         InputInjector* injector = context_.injector;
         if (injector == nullptr) {

@@ -171,8 +171,12 @@ class RemoteCompanionTest : public QObject {
         QVERIFY(option->isChecked());                          // wanted, see the line below
         QCOMPARE(StoredRemote(rig), 1);
         const QString port = QString::number(taken);
-        QVERIFY2(page.findChild<QLabel*>("remoteState")->text().contains(port),
-                 qPrintable(page.findChild<QLabel*>("remoteState")->text()));
+        auto* state = page.findChild<QLabel*>("remoteState");
+        QVERIFY2(state->text().contains(port), qPrintable(state->text()));
+        // Unticked, it is simply off: the old reason is gone.
+        option->click();
+        QCOMPARE(StoredRemote(rig), 0);
+        QCOMPARE(state->text(), ui::Word(kWordRemoteOff));
     }
 
     void CompanionsChangeTheMouseAndSeeEveryChange() {
