@@ -121,6 +121,15 @@ run "$bin/qvmctl" --simulate=mx28 kbd show --json  # keyboard.ini
 grep -qF '"Esc"' "$scratch/out" || fail "qvmctl kbd show found no keyboard.ini"
 run "$bin/qvmctl" --hid "exec:$bin/qvm-sim g12" show
 
+# The software centre takes the version from the metadata: the packaged one must be listed.
+metainfo="$scratch/root/usr/share/metainfo/io.github.qvm_gaming.QvmGaming.metainfo.xml"
+grep -qF "<release version=\"${version%-*}\"" "$metainfo" ||
+    fail "the metainfo lists no release ${version%-*}"
+if command -v appstreamcli >/dev/null 2>&1; then
+    appstreamcli validate --no-net "$metainfo" >"$scratch/out" 2>&1 ||
+        { cat "$scratch/out" >&2; fail "appstreamcli finds the metainfo invalid"; }
+fi
+
 if command -v lintian >/dev/null 2>&1; then
     echo "== lintian (not checked)" >&2
     lintian --no-tag-display-limit "$deb" >&2 || true

@@ -51,7 +51,7 @@ else
 fi
 
 # The Debian package of the plain build, checked and its programs started unpacked (about
-# 30 seconds, most of it cpack compressing).
+# 10 seconds, most of it cpack compressing).
 echo "== Debian package" >&2
 scripts/check-deb.sh build
 
