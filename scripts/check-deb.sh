@@ -2,7 +2,8 @@
 # Builds the Debian package of a plain build folder (default: build) with cpack and checks
 # it: the files it holds and where, its control fields and library dependencies, that its
 # maintainer scripts never fail, and that the unpacked programs start and find their data.
-# lintian's findings are shown when lintian is installed, without failing the check.
+# Where appstreamcli and desktop-file-validate are installed they check the metadata and the
+# launcher entry; lintian's findings are shown when it is installed, without failing the check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -128,6 +129,10 @@ grep -qF "<release version=\"${version%-*}\"" "$metainfo" ||
 if command -v appstreamcli >/dev/null 2>&1; then
     appstreamcli validate --no-net "$metainfo" >"$scratch/out" 2>&1 ||
         { cat "$scratch/out" >&2; fail "appstreamcli finds the metainfo invalid"; }
+fi
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate "$scratch/root/usr/share/applications/qvm-gaming.desktop" ||
+        fail "desktop-file-validate finds the launcher entry invalid"
 fi
 
 if command -v lintian >/dev/null 2>&1; then
