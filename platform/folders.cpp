@@ -39,10 +39,8 @@ std::string AbsoluteEnv(const char* name) {
     return (!value.empty() && value.front() == '/') ? StripTrailingSlashes(value) : std::string();
 }
 
-bool RunsFromBuildTree() {
+bool InBuildTree(fs::path dir) {
     std::error_code ec;
-    fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    if (ec) return false;
     for (int i = 0; i <= kBuildTreeSearchDepth && !dir.empty(); ++i) {
         if (fs::exists(dir / kBuildTreeMarker, ec)) return true;
         if (dir == dir.root_path()) break;
@@ -96,9 +94,24 @@ std::string HomeFolder() {
 
 std::string ProgramFolder() {
     if (std::string dir = Env("QVM_DATA_DIR"); !dir.empty()) return StripTrailingSlashes(dir);
-#ifdef QVM_SOURCE_DATA_DIR
     std::error_code ec;
-    if (fs::is_directory(QVM_SOURCE_DATA_DIR, ec) && RunsFromBuildTree()) {
+    const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+    return ProgramFolderOf(ec ? std::string() : executable.string());
+}
+
+std::string ProgramFolderOf(const std::string& executable) {
+    std::error_code ec;
+    const fs::path bin = fs::path(executable).parent_path();
+    // An installed program finds its data relative to itself, so that a package built
+    // for /usr (or a tree unpacked anywhere) works whatever prefix the build was set up
+    // with. This comes before the build-tree test: a tree installed inside a build folder
+    // still uses its own copy.
+    if (!executable.empty()) {
+        const fs::path installed = bin.parent_path() / "share" / kAppFolderName;
+        if (fs::is_directory(installed, ec)) return installed.lexically_normal().string();
+    }
+#ifdef QVM_SOURCE_DATA_DIR
+    if (!executable.empty() && fs::is_directory(QVM_SOURCE_DATA_DIR, ec) && InBuildTree(bin)) {
         return StripTrailingSlashes(QVM_SOURCE_DATA_DIR);
     }
 #endif

@@ -2,8 +2,9 @@
 // joined with '/'.
 //
 // - Program folder (read-only data: language.ini, keyboard.ini, function libraries):
-//   $QVM_DATA_DIR; else the source tree's data/ folder when the program runs from a build
-//   tree; else the installed share/qvm-gaming folder.
+//   $QVM_DATA_DIR; else <prefix>/share/qvm-gaming beside the <prefix>/bin folder the
+//   program runs from; else the source tree's data/ folder when the program runs from a
+//   build tree; else the share/qvm-gaming folder of the prefix the build was set up for.
 // - User data folder (set.ini, Favorite/, the simulator's saved devices):
 //   $QVM_USER_DIR; else $XDG_DATA_HOME/qvm-gaming; else ~/.local/share/qvm-gaming.
 // - Documents folder (proposed for backups and exported macros): XDG_DOCUMENTS_DIR from
@@ -18,6 +19,8 @@
 namespace qvm {
 
 std::string ProgramFolder();
+// The program folder of the program file EXECUTABLE (a resolved path), $QVM_DATA_DIR aside.
+std::string ProgramFolderOf(const std::string& executable);
 std::string UserDataFolder();
 std::string DocumentsFolder();
 

@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libudev-dev libusb-1.0-0-dev
     qt6-base-dev libx11-dev libxtst-dev libxi-dev fonts-dejavu-core xvfb
     qemu-system-x86 busybox-static clang libclang-rt-14-dev)
+# The Debian package: cpack computes its dependencies with dpkg-shlibdeps, which uses file.
+packages+=(dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

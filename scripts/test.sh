@@ -50,6 +50,11 @@ else
     echo "== udev rule not checked: no udevadm with 'verify' here (systemd 254 or later)" >&2
 fi
 
+# The Debian package of the plain build, checked and its programs started unpacked (about
+# 10 seconds, most of it cpack compressing).
+echo "== Debian package" >&2
+scripts/check-deb.sh build
+
 # The sanitizer builds only run tests: -O1 keeps them fast enough to run while compiling
 # much faster than -O2, and line tables are all the sanitizers' stack traces need.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
