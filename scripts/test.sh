@@ -78,5 +78,6 @@ fi
 
 echo "== ThreadSanitizer (threaded programs)" >&2
 build build-tsan thread "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF -DQVM_BUILD_GUI=OFF" \
-    app_tests device_tests platform_tests sim_tests config_tests macro_tests host_tests net_tests qvm-sim qvmctl
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'app|device|platform|sim|config|macro|host|net'
+    app_tests device_tests platform_tests sim_tests config_tests macro_tests lighting_tests host_tests \
+    net_tests qvm-sim qvmctl
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'app|device|platform|sim|config|macro|lighting|host|net'
