@@ -42,7 +42,7 @@ int RunTraceShow(CommandContext& c) {
             c.out << "interface " << Shown(interface) << '\n';
         }
         const DecodedExchange decoded = decoder.Decode(record);
-        char time[32];
+        char time[64];
         std::snprintf(time, sizeof time, "%10.3f", record.ms);
         c.out << time << (record.direction == TraceDirection::ToDevice ? " > " : " < ")
               << decoded.name << (decoded.args.empty() ? "" : " " + decoded.args) << "  "

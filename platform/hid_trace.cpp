@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::string_view kHeaderTag = "# qvm-trace 1";
 constexpr std::string_view kStringIndexField = "idx=";
+constexpr double kMaxTraceMs = 1e12;
 
 struct KindName {
     TraceKind kind;
@@ -157,7 +158,7 @@ class TracingBackend final : public HidBackend {
 }  // namespace
 
 std::string FormatTraceLine(const TraceRecord& record) {
-    char time[32];
+    char time[64];
     std::snprintf(time, sizeof time, "%.3f", record.ms);
     std::string line = time;
     line += record.direction == TraceDirection::ToDevice ? " > " : " < ";
@@ -184,7 +185,8 @@ Result<std::optional<TraceRecord>> ParseTraceLine(std::string_view line) {
     const std::string time(fields[0]);
     char* end = nullptr;
     record.ms = std::strtod(time.c_str(), &end);
-    if (time.empty() || *end != '\0' || !(record.ms >= 0)) {
+    // At most some thirty years of milliseconds: a larger time is no trace's.
+    if (time.empty() || *end != '\0' || !(record.ms >= 0) || record.ms > kMaxTraceMs) {
         return Damaged("the time '" + time + "' is not a number of milliseconds");
     }
     if (fields[1] == ">") {

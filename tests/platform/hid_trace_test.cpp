@@ -93,6 +93,7 @@ TEST(HidTrace, DamagedLinesAreRefusedWithTheReason) {
         {"12.000 > setf sim#vid_0c45", "too few fields"},
         {"twelve > setf p 0011", "not a number"},
         {"-1 > setf p 0011", "not a number"},
+        {"1e300 > setf p 0011", "not a number"},
         {"1.0 = setf p 0011", "direction"},
         {"1.0 > poke p 0011", "unknown kind"},
         {"1.0 > setf p 0g11", "not hexadecimal"},
