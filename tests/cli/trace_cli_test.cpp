@@ -48,7 +48,6 @@ TEST(QvmctlTrace, ReplayRefusesWhatItCannotReproduce) {
     const Outcome real = Qvmctl({"--hid", "linux", "trace", "replay", other});
     EXPECT_EQ(real.status, kExitUsage);
     EXPECT_TRUE(Has(real.err, "simulated")) << real.err;
-    EXPECT_EQ(Qvmctl({"trace", "show", folder.File("missing.trace")}).status, kExitDevice);
 }
 
 TEST(QvmctlTrace, ShowNamesTheCommandsAndSkipsDamagedLines) {

@@ -44,8 +44,6 @@ TEST(TraceDecode, KnownRequestsAreNamedWithTheirArguments) {
         {"generation 0 commit of 7 at 0x100",
          WireFrame(9, {0x00, 0x05, 0x02, 0x00, 0x01, 0x00, 0x07, 0x12}), "CommitBlock",
          "address=0x000100 length=7"},
-        {"generation 0 byte write", WireFrame(9, {0x00, 0x05, 0x01, 0x20, 0x00, 0x00, 0x07, 0x12}),
-         "WriteByte", "address=0x0020 value=0x07"},
         {"generations 1-10 block of 2 at 0x1234",
          WireFrame(64, {0x01, 0x01, 0x03, 0x34, 0x12, 0x02, 0xAA, 0xBB}), "WriteBlock",
          "address=0x1234 length=2"},
@@ -64,7 +62,6 @@ TEST(TraceDecode, KnownRequestsAreNamedWithTheirArguments) {
         {"bad check byte", WireFrame(64, {0x01, 0x11, 0x03}, false), "SetActiveProfile",
          "0x03 (check byte wrong)"},
         {"odd length", {0x00, 0x05, 0x00}, "unknown 0x05", "(a feature report of 3 bytes)"},
-        {"empty", {}, "unknown", "(a feature report of 0 bytes)"},
     };
     for (const auto& c : cases) {
         TraceDecoder decoder;

@@ -115,19 +115,6 @@ TEST(HidTrace, DamagedLinesAreRefusedWithTheReason) {
     }
 }
 
-TEST(HidTrace, AnUnwritableFileIsToldOnceAndTheExchangesGoOn) {
-    test::TempFolder folder;
-    TracedRig rig(folder.File("no-such-folder/t.trace"));
-    rig.fake->Add(kTracedPath, test::ShortCaps());
-    auto handle = rig.backend->Open(kTracedPath);
-    ASSERT_TRUE(handle);
-    const Bytes request(9, 0);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE((*handle)->SetFeature(request));
-    ASSERT_EQ(rig.notes.size(), 1u);
-    EXPECT_NE(rig.notes[0].find("no-such-folder/t.trace"), std::string::npos) << rig.notes[0];
-    EXPECT_TRUE(rig.log->Stopped());
-}
-
 TEST(HidTrace, AFullDiskStopsTracingButNotTheExchanges) {
     test::TempFolder folder;
     test::SmallTmpfs disk(folder.File("disk"), 64 * 1024);
