@@ -41,9 +41,9 @@ constexpr std::size_t kLiveStageShort = 0;
 
 // The commands that change the device or the libraries, besides every "set ...".
 constexpr std::string_view kChangingCommands[] = {
-    "assign",        "reset",          "restore",      "mem write",  "macro store", "macro delete",
-    "macro compact", "library import", "light effect", "light led",  "kbd effect",  "kbd side",
-    "kbd keys",      "kbd reset",      "app bind",     "app unbind",
+    "assign",        "reset",          "restore",      "mem write",  "macro store",  "macro delete",
+    "macro compact", "library import", "light effect", "light led",  "kbd effect",   "kbd side",
+    "kbd keys",      "kbd reset",      "app bind",     "app unbind", "trace replay",
 };
 
 std::string Hex(unsigned value, int digits) {
@@ -334,6 +334,7 @@ const std::vector<CommandSpec>& Commands() {
         AddLightCommands(list);
         AddKeyboardCommands(list);
         AddAppCommands(list);
+        AddTraceCommands(list);
         for (CommandSpec& spec : list) {
             const std::string_view words = spec.words;
             spec.changes = words.starts_with("set ") ||

@@ -61,6 +61,8 @@ void AddLightCommands(std::vector<CommandSpec>& commands);
 void AddKeyboardCommands(std::vector<CommandSpec>& commands);
 // The programs bound to profiles: `app list|bind|unbind`.
 void AddAppCommands(std::vector<CommandSpec>& commands);
+// The exchange traces: `trace show|replay`.
+void AddTraceCommands(std::vector<CommandSpec>& commands);
 
 // A session with the chosen device picked, nothing read from it yet.
 struct Target {

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/text.h"
 #include "cli/commands.h"
 #include "cli/parse.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kOverviewHead =
     "usage: qvmctl [--hid BACKEND | --simulate[=DEVICES]] [--device DEVICE]\n"
-    "              [--generation G] COMMAND [ARGS...]\n"
+    "              [--generation G] [--trace FILE] COMMAND [ARGS...]\n"
     "\n"
     "Configures QVM gaming mice, pads and keyboards (USB vendor 0c45).\n"
     "\n"
@@ -34,6 +35,8 @@ constexpr OptionHelp kOptions[] = {
      "the device to work on: the number or the path\n'qvmctl list' prints, or a model name;\n"
      "default: the first configuration interface"},
     {"--generation G", "the device's protocol generation, when it\ncannot be read"},
+    {"--trace FILE",
+     "append every exchange with the devices to\nFILE (for bug reports); also $QVM_TRACE"},
     {"--help, --version", ""},
 };
 
@@ -226,6 +229,8 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     GlobalOptions options;
     options.backendSource = std::move(env.backend);
     if (const char* env = std::getenv("QVM_HID"); env && *env) options.backend = env;
+    std::string traceFile;
+    if (const char* env = std::getenv("QVM_TRACE"); env && *env) traceFile = env;
     bool hidGiven = false;
 
     std::size_t i = 0;
@@ -256,6 +261,10 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             auto g = ParseNumber(value, 0, kMaxGeneration, "generation");
             if (!g) return Fail(err, kExitUsage, g.message());
             options.generation = static_cast<int>(*g);
+        } else if (IsOption(arg, "--trace")) {
+            if (!TakeValue(args, i, "--trace", value, error)) return Fail(err, kExitUsage, error);
+            if (value.empty()) return Fail(err, kExitUsage, "--trace needs a file");
+            traceFile = value;
         } else {
             return Fail(err, kExitUsage, "unknown option " + arg + " (see qvmctl --help)");
         }
@@ -328,6 +337,13 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "qvmctl: " << note.message << '\n';
         }
     };
+    if (!traceFile.empty()) {
+        // Told once, when the file cannot be opened or written; the command goes on.
+        options.trace =
+            std::make_shared<TraceLog>(traceFile, "qvmctl", [&err](const std::string& message) {
+                err << "qvmctl: " << EscapeForTerminal(message, KeepLineBreaks::kYes) << '\n';
+            });
+    }
     CommandContext context{options, rest, flags, in, out, err, values};
     const int status = spec->run(context);
     // A refused command changed nothing; any other run of a changing command (a device

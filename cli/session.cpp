@@ -35,10 +35,14 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
     auto backend = options.backendSource
                        ? options.backendSource()
                        : OpenBackend(BackendChoice{options.simulate, options.backend, "",
-                                                   options.simulatorNotes},
+                                                   options.simulatorNotes, options.trace},
                                      clock);
     if (!backend) return backend.error();
-    auto stack = DeviceStack::Open(std::move(backend).value(), clock);
+    // A backend of the caller's is traced here; OpenBackend traces its own.
+    auto stack = DeviceStack::Open(options.backendSource
+                                       ? TraceBackend(std::move(backend).value(), options.trace)
+                                       : std::move(backend).value(),
+                                   clock);
     if (!stack) return stack.error();
     return std::make_unique<Session>(Key{}, std::move(stack).value());
 }

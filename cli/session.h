@@ -12,6 +12,7 @@
 #include "device/device_stack.h"
 #include "device/model_table.h"
 #include "platform/hid.h"
+#include "platform/hid_trace.h"
 #include "sim/sim_state_store.h"
 
 namespace qvm::cli {
@@ -29,6 +30,8 @@ struct GlobalOptions {
     // Told what becomes of the simulated devices' state files (--simulate): a damaged
     // file set aside, a write that could not be kept.
     SimStateReporter simulatorNotes;
+    // Where every exchange with the devices is written (--trace, QVM_TRACE); null: nowhere.
+    std::shared_ptr<TraceLog> trace;
 };
 
 class Session {

@@ -88,7 +88,7 @@ DeviceHub::~DeviceHub() {
 }
 
 SimBackend* DeviceHub::Simulator() {
-    return dynamic_cast<SimBackend*>(&stack_->Backend());
+    return dynamic_cast<SimBackend*>(&UntracedBackend(stack_->Backend()));
 }
 
 void DeviceHub::SetListener(HubListener listener) {

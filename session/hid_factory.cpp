@@ -27,7 +27,9 @@ Result<std::unique_ptr<HidBackend>> MakeHidBackend(const std::string& spec) {
                      "': use linux, sim, sim:DEVICES or exec:COMMAND");
 }
 
-Result<std::unique_ptr<HidBackend>> OpenBackend(const BackendChoice& choice, Clock& clock) {
+namespace {
+
+Result<std::unique_ptr<HidBackend>> OpenUntraced(const BackendChoice& choice, Clock& clock) {
     if (!choice.simulate)
         return MakeHidBackend(choice.hidBackend.empty() ? "linux" : choice.hidBackend);
     const std::string data =
@@ -39,6 +41,14 @@ Result<std::unique_ptr<HidBackend>> OpenBackend(const BackendChoice& choice, Clo
     auto made = SimBackend::Create(*choice.simulate, state, clock, choice.simulatorNotes);
     if (!made) return made.error();
     return std::unique_ptr<HidBackend>(std::move(made).value());
+}
+
+}  // namespace
+
+Result<std::unique_ptr<HidBackend>> OpenBackend(const BackendChoice& choice, Clock& clock) {
+    auto backend = OpenUntraced(choice, clock);
+    if (!backend) return backend.error();
+    return TraceBackend(std::move(backend).value(), choice.trace);
 }
 
 }  // namespace qvm

@@ -10,6 +10,7 @@
 #include "base/result.h"
 #include "platform/clock.h"
 #include "platform/hid.h"
+#include "platform/hid_trace.h"
 #include "sim/sim_state_store.h"
 
 namespace qvm {
@@ -28,6 +29,8 @@ struct BackendChoice {
     // Told what becomes of the simulated devices' state files; without it the notes of
     // the start wait in the backend's LoadNotes() and the later ones go to standard error.
     SimStateReporter simulatorNotes;
+    // Where every exchange with the devices is written (--trace, QVM_TRACE); null: nowhere.
+    std::shared_ptr<TraceLog> trace;
 };
 
 // Opens the backend `choice` names; `clock` paces the simulated devices.

@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kLongOptionPrefix = "--";
 constexpr std::string_view kSimulateOption = "--simulate";
 constexpr std::string_view kHidOption = "--hid";
+constexpr std::string_view kTraceOption = "--trace";
 constexpr std::string_view kRemoteOption = "--remote";
 constexpr std::string_view kHelpOption = "--help";
 constexpr std::string_view kVersionOption = "--version";
@@ -37,15 +38,19 @@ std::string ParseLongOption(const std::vector<std::string>& args, std::size_t& i
         options.simulate = value.value_or("");
         return {};
     }
-    if (name == kHidOption) {
+    if (name == kHidOption || name == kTraceOption) {
+        std::optional<std::string>& target =
+            name == kHidOption ? options.hidBackend : options.traceFile;
         if (value) {
-            options.hidBackend = *value;
+            target = *value;
         } else if (i + 1 < args.size()) {
-            options.hidBackend = args[++i];
+            target = args[++i];
         }
-        if (!options.hidBackend || options.hidBackend->empty()) {
-            options.hidBackend.reset();
-            return "--hid needs a backend (linux, sim[:DEVICES] or exec:COMMAND)";
+        if (!target || target->empty()) {
+            target.reset();
+            return name == kHidOption
+                       ? "--hid needs a backend (linux, sim[:DEVICES] or exec:COMMAND)"
+                       : "--trace needs a file";
         }
         return {};
     }
@@ -130,6 +135,7 @@ std::vector<std::string> OptionsNotTaken(const StartupOptions& options) {
                           : std::string(kSimulateOption) + "=" + *options.simulate);
     }
     if (options.hidBackend) out.push_back(std::string(kHidOption) + " " + *options.hidBackend);
+    if (options.traceFile) out.push_back(std::string(kTraceOption) + " " + *options.traceFile);
     if (options.remote) out.push_back(std::string(kRemoteOption));
     return out;
 }
@@ -176,6 +182,8 @@ std::string StartupUsage() {
            "  --simulate[=DEVICES]  use simulated devices saved in the user data folder\n"
            "  --hid BACKEND         linux (default), sim[:DEVICES] or exec:COMMAND\n"
            "  --remote              turn the network remote service on\n"
+           "  --trace FILE          append every exchange with the devices to FILE\n"
+           "                        (for bug reports); also $QVM_TRACE\n"
            "  --help                show this text and end\n"
            "  --version             show the version and end\n"
            "  /close                end the running instance\n"

@@ -35,6 +35,7 @@ struct StartupOptions {
     std::optional<std::string> languageText;  // "/langid=TEXT": stored as "language", unchanged
     std::optional<std::string> simulate;      // "--simulate[=DEVICES]" (empty: the default set)
     std::optional<std::string> hidBackend;    // "--hid BACKEND"
+    std::optional<std::string> traceFile;     // "--trace FILE"
     bool remote = false;                      // "--remote": turn the network service on
     bool help = false;                        // "--help"
     bool version = false;                     // "--version"

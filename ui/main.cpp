@@ -128,6 +128,17 @@ int main(int argc, char** argv) {
     } else if (const char* env = std::getenv("QVM_HID"); env != nullptr && *env != '\0') {
         hubOptions.hidBackend = env;
     }
+    std::string traceFile = options.traceFile.value_or("");
+    if (const char* env = std::getenv("QVM_TRACE"); traceFile.empty() && env != nullptr) {
+        traceFile = env;
+    }
+    if (!traceFile.empty()) {
+        // Told once, when the file cannot be opened or written; the program goes on.
+        hubOptions.trace =
+            std::make_shared<TraceLog>(traceFile, "qvm-gaming", [](const std::string& message) {
+                std::cerr << "qvm-gaming: " + message + "\n" << std::flush;
+            });
+    }
     auto controller = ui::DeviceController::Open(hubOptions);
     if (!controller) {
         std::cerr << "qvm-gaming: cannot open the devices: " << controller.message() << "\n";
