@@ -13,6 +13,7 @@ namespace qvm {
 namespace {
 
 constexpr std::size_t kTagSize = 18;  // bytes 0..17: the tag string
+static_assert(kTagSize + 4 == kBackupHeaderSize, "the tag string, then N");
 constexpr uint32_t kReadPiece = 60;
 constexpr uint32_t kWritePiece = 32;
 constexpr int kMsgInvalidFormat = 20;
