@@ -1,4 +1,4 @@
-// Runs every fuzz target over its seed corpus, in the sanitizer builds of any compiler:
+// Runs every fuzz target over its seed corpus, in the sanitizer build of any compiler:
 // the inputs that once crashed a parser stay in the corpus, so a regression shows here
 // even where no fuzzing engine is built. A failed check traps and ends the program.
 #include <gtest/gtest.h>
