@@ -7,6 +7,10 @@
 # script then exits 1. Reproduce one with: build-fuzz/tests/TARGET CRASH-FILE
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
+#
+# Not covered by a target yet: the simulator's device list (--simulate=DEVICES), and the
+# keyboards' answers on their report pipe (device_reply_fuzz edits the mice's feature
+# replies only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
