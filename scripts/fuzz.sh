@@ -8,14 +8,14 @@
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 #
-# Not covered by a target yet: the simulator's device list (--simulate=DEVICES), and the
-# keyboards' answers on their report pipe (device_reply_fuzz edits the mice's feature
-# replies only).
+# Not covered by a target yet: the keyboards' answers on their report pipe
+# (device_reply_fuzz edits the mice's feature replies only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_targets=(ini_fuzz ini_files_fuzz macro_file_fuzz macro_text_fuzz backup_fuzz
-    bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz remote_decode_fuzz)
+    bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz sim_devices_fuzz
+    remote_decode_fuzz)
 
 usage() {
     echo "usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]" >&2

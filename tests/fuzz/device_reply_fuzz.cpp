@@ -4,12 +4,13 @@
 // memory top and loading the configuration must survive any answer and give values
 // inside the ranges the rest of the program indexes with.
 //
-// Input: byte 0 picks the device; then, per answer, one byte whose low two bits give a
+// Input: byte 0 picks the mouse; then, per answer, one byte whose low two bits give a
 // number of edits, each a position and a value. Once the input is spent the answers
 // are the simulator's own.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -106,14 +107,14 @@ void CheckImage(const qvm::ConfigImage& image) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     qvm::test::FakeClock clock;
-    auto sim = qvm::SimBackend::Create("", "", clock);
+    // One mouse of each protocol family: the 9-byte reports, the 64-byte ones with the
+    // update bracket (plain and extended layout), and the newest generation.
+    constexpr const char* kMice[] = {"g0", "g5", "g5x", "g12", "g12/mem=8k"};
+    auto sim = qvm::SimBackend::Create(kMice[data[0] % std::size(kMice)], "", clock);
     Require(sim.ok());
-    const std::size_t devices = (*sim)->DeviceCount();
     std::string path;
-    std::size_t configInterfaces = 0;
     for (const qvm::HidDeviceInfo& info : *(*sim)->Enumerate()) {
-        if (info.caps.featureLength > 0 && configInterfaces++ % devices == data[0] % devices)
-            path = info.path;
+        if (info.caps.featureLength > 0) path = info.path;
     }
     Edits edits(std::span(data, size).subspan(1));
     qvm::DeviceStack stack(std::make_unique<EditedBackend>(std::move(*sim), edits), clock,
