@@ -13,6 +13,7 @@ namespace qvm {
 namespace {
 
 constexpr std::size_t kTagSize = 18;  // bytes 0..17: the tag string
+static_assert(kTagSize + 4 == kBackupHeaderSize, "the tag string, then N");
 constexpr uint32_t kReadPiece = 60;
 constexpr uint32_t kWritePiece = 32;
 constexpr int kMsgInvalidFormat = 20;
@@ -61,6 +62,7 @@ Result<BackupContents> DecodeBackupFile(std::span<const uint8_t> file) {
     const std::size_t present = std::min<std::size_t>(file.size() - offset, out.declaredBytes);
     out.memory.assign(file.begin() + offset, file.begin() + offset + present);
     out.missingBytes = out.declaredBytes - static_cast<uint32_t>(present);
+    out.extraBytes = file.size() - offset - present;
     return out;
 }
 
@@ -196,6 +198,15 @@ std::vector<RestoreFinding> JudgeRestore(const BackupContents& contents,
                                            std::to_string(contents.memory.size()) + " of its " +
                                            std::to_string(contents.declaredBytes) +
                                            " memory bytes, and the rest would not be written"});
+    }
+    if (contents.extraBytes > 0) {
+        // A file that goes on past its memory bytes was not written as a backup alone:
+        // restoring would quietly drop the rest.
+        found.push_back({RestoreConcern::ExtraBytes,
+                         std::to_string(contents.extraBytes) + " bytes follow its " +
+                             std::to_string(contents.declaredBytes) +
+                             " memory bytes, which a backup does not have: the file may hold "
+                             "something else, and they would not be written"});
     }
     return found;
 }

@@ -34,11 +34,13 @@ struct BackupContents {
     uint32_t declaredBytes = 0;   // N of the header
     std::vector<uint8_t> memory;  // the memory bytes the file holds: N, or fewer
     uint32_t missingBytes = 0;    // N minus the bytes present
+    std::size_t extraBytes = 0;   // bytes after the N memory bytes, which nothing reads
 };
 
 // Checks the tag and splits a backup file. A wrong tag gives msg_str 20 ("invalid
 // format !!"); a file cut inside its header is refused too; a file cut inside its
-// memory bytes gives what is there and counts the rest as missing.
+// memory bytes gives what is there and counts the rest as missing; bytes after the
+// memory bytes are counted too, for JudgeRestore to name.
 Result<BackupContents> DecodeBackupFile(std::span<const uint8_t> file);
 
 // Reads memory 0..memoryTop of the device in 60-byte pieces and writes the backup file
@@ -75,6 +77,7 @@ enum class RestoreConcern {
     UnknownSize,  // the device's memory size could not be learnt
     NoMarker,     // the file's byte 0 is not the marker: the device would hold no configuration
     CutShort,     // the file ends before its declared memory bytes: the rest is not written
+    ExtraBytes,   // bytes follow the memory bytes, which no backup has: they are not written
 };
 struct RestoreFinding {
     RestoreConcern concern;

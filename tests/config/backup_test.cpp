@@ -203,6 +203,11 @@ TEST(BackupRoundTrip, SaveScribbleRestoreGivesTheSameMemory) {
     EXPECT_EQ(rig.Device().PeekMemory(0, 0x10000), original);
 }
 
+std::vector<uint8_t> WithTail(std::vector<uint8_t> file, const std::vector<uint8_t>& tail) {
+    file.insert(file.end(), tail.begin(), tail.end());
+    return file;
+}
+
 // What speaks against a restore, from the decoded file and the device's size.
 TEST(BackupJudge, FindsEveryConcernAndForceOverridesThem) {
     using C = RestoreConcern;
@@ -221,6 +226,11 @@ TEST(BackupJudge, FindsEveryConcernAndForceOverridesThem) {
         {"size unknown", BackupFile(4, marked), std::nullopt, {C::UnknownSize}, "not known"},
         {"no marker", BackupFile(4, blank), 3, {C::NoMarker}, "is 0xFF, not the configuration"},
         {"cut short", BackupFile(4, {0x12, 1}), 3, {C::CutShort}, "holds 2 of its 4"},
+        {"bytes after the memory",
+         WithTail(BackupFile(4, marked), {7, 7, 7}),
+         3,
+         {C::ExtraBytes},
+         "3 bytes follow its 4 memory bytes"},
         {"all", BackupFile(8, {0x00, 1}), 3, {C::OtherSize, C::NoMarker, C::CutShort}, "0x0"},
     };
     for (const Row& r : rows) {
