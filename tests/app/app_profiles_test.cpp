@@ -12,6 +12,7 @@
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/fake_foreground.h"
+#include "support/sim_hub.h"
 #include "support/temp_folder.h"
 #ifdef QVM_HAVE_LINUX_HID
 #include "support/x11_window_manager_double.h"
@@ -50,20 +51,12 @@ Result<std::string> FakeProgramName(pid_t pid) {
 
 // A simulated mouse behind a hub (not loaded yet) and a foreground watcher the test sets.
 struct SimMouseRig {
-    SimMouseRig() {
-        DeviceHubOptions options;
-        options.simulate = "g12";
-        options.userDataFolder = folder.path();
-        auto opened = DeviceHub::Open(options, clock);
-        EXPECT_TRUE(opened.ok()) << opened.message();
-        if (opened) hub = std::move(opened).value();
-    }
     test::TempFolder folder;
     test::FakeClock clock;
     std::unique_ptr<test::FakeForegroundWatcher> watcher =
         std::make_unique<test::FakeForegroundWatcher>();
     test::FakeForegroundWatcher& foreground = *watcher;
-    std::unique_ptr<DeviceHub> hub;
+    std::unique_ptr<DeviceHub> hub = test::OpenSimHub("g12", folder.path(), clock);
 };
 
 TEST(AppProfilesTest, ForegroundChangesSwitchTheMouseOnlyWhenTheProfileDiffers) {

@@ -12,6 +12,7 @@
 #include "device/transport.h"
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
+#include "support/sim_hub.h"
 #include "support/temp_folder.h"
 
 namespace qvm::hub_test {
@@ -72,12 +73,8 @@ struct HubRig {
 
     explicit HubRig(const std::string& devices) { Open(devices); }
     void Open(const std::string& devices) {
-        DeviceHubOptions options;
-        options.simulate = devices;
-        options.userDataFolder = folder.path();
-        auto made = DeviceHub::Open(options, clock);
-        ASSERT_TRUE(made.ok()) << made.message();
-        hub = std::move(made).value();
+        hub = test::OpenSimHub(devices, folder.path(), clock);
+        ASSERT_TRUE(hub);
         hub->SetListener(recorder.Listener());
     }
     SimDevice& Device() { return hub->Simulator()->Device(0); }

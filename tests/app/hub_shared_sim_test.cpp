@@ -11,6 +11,7 @@
 #include "cli/qvmctl.h"
 #include "session/device_hub.h"
 #include "support/fake_clock.h"
+#include "support/sim_hub.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
 
@@ -22,14 +23,7 @@ struct SharedHub {
     test::FakeClock clock;
     std::unique_ptr<DeviceHub> hub;
 
-    void Open() {
-        DeviceHubOptions options;
-        options.simulate = "g12";
-        options.userDataFolder = folder.path();
-        auto made = DeviceHub::Open(options, clock);
-        ASSERT_TRUE(made.ok()) << made.message();
-        hub = std::move(made).value();
-    }
+    void Open() { hub = test::OpenSimHub("g12", folder.path(), clock); }
 };
 
 struct QvmctlRun {

@@ -13,6 +13,7 @@
 #include "sim/sim_backend.h"
 #include "support/fake_clock.h"
 #include "support/fake_input_injector.h"
+#include "support/sim_hub.h"
 #include "support/temp_folder.h"
 
 namespace qvm::remote::host_test {
@@ -31,12 +32,7 @@ constexpr int kPin = 417;
 // the service as the window's listener passes them on.
 struct HostRig {
     explicit HostRig(const std::string& devices) {
-        DeviceHubOptions options;
-        options.simulate = devices;
-        options.userDataFolder = folder.path();
-        auto opened = DeviceHub::Open(options, clock);
-        EXPECT_TRUE(opened.ok()) << opened.message();
-        hub = std::move(opened).value();
+        hub = test::OpenSimHub(devices, folder.path(), clock);
         hub->Refresh();
         hub->WaitIdle();
         host = std::make_unique<RemoteHost>(*hub, injector);
