@@ -31,8 +31,12 @@ std::string ZeroPadded(int value, int digits) {
 
 }  // namespace
 
+std::string PinText(int pin) {
+    return ZeroPadded(pin, kPinDigits);
+}
+
 std::string PinLine(const UiStrings& ui, int pin) {
-    return Fill(kPinLineTemplate, {ui.msg_str[kPinLabel], ZeroPadded(pin, kPinDigits)});
+    return Fill(kPinLineTemplate, {ui.msg_str[kPinLabel], PinText(pin)});
 }
 
 std::string InfoPanelText(const UiStrings& ui, const InfoDevice& device, int pin) {

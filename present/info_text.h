@@ -35,7 +35,9 @@ struct InfoDevice {
     bool extendedButtonSet = false;  // models with the extended button set show "(Gen2)"
 };
 
-// "PIN number: 0007": the PIN of the network remote service, at least four digits.
+// "0007": the PIN of the network remote service, at least four digits.
+std::string PinText(int pin);
+// "PIN number: 0007": the same with its label.
 std::string PinLine(const UiStrings& ui, int pin);
 
 // The information panel with a device attached, and without one.

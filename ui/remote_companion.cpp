@@ -7,20 +7,13 @@
 #include "net/local_addresses.h"
 #include "net/remote_host.h"
 #include "platform/input_injector.h"
+#include "present/info_text.h"
 #include "ui/device_controller.h"
 #include "ui/qt_text.h"
 
 namespace qvm::ui {
 
 namespace {
-
-constexpr int kPinDigits = 4;
-
-std::string PinText(int pin) {
-    std::string text = std::to_string(pin);
-    if (text.size() < kPinDigits) text.insert(0, kPinDigits - text.size(), '0');
-    return text;
-}
 
 std::string Joined(const std::vector<std::string>& parts) {
     std::string out;
