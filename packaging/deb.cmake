@@ -44,6 +44,20 @@ endforeach()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QVM_DEB_SCRIPTS}/postinst ${QVM_DEB_SCRIPTS}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+# The copyright file and the Debian changelog, where Debian's tools look for them. The
+# changelog's date is the configuration's (UTC), compressed without a name or time stamp
+# so that the same configuration gives the same bytes.
+set(QVM_DEB_VERSION ${PROJECT_VERSION}-${QVM_DEB_RELEASE})
+string(TIMESTAMP QVM_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(QVM_DEB_DOCS ${CMAKE_BINARY_DIR}/deb-docs)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/deb/changelog.in ${QVM_DEB_DOCS}/changelog.Debian @ONLY)
+execute_process(COMMAND gzip -9nf ${QVM_DEB_DOCS}/changelog.Debian RESULT_VARIABLE QVM_DEB_GZIP)
+if(NOT QVM_DEB_GZIP EQUAL 0)
+  message(FATAL_ERROR "gzip could not compress ${QVM_DEB_DOCS}/changelog.Debian")
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/copyright ${QVM_DEB_DOCS}/changelog.Debian.gz
+  DESTINATION share/doc/qvm-gaming)
+
 # A sanitizer build's programs need the sanitizer runtimes and options to start: they are
 # never packaged.
 if(NOT QVM_SANITIZE STREQUAL "")

@@ -53,6 +53,8 @@ expected=(
     "-rw-r--r-- ./usr/share/applications/qvm-gaming.desktop"
     "-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/qvm-gaming.svg"
     "-rw-r--r-- ./usr/share/metainfo/io.github.qvm_gaming.QvmGaming.metainfo.xml"
+    "-rw-r--r-- ./usr/share/doc/qvm-gaming/copyright"
+    "-rw-r--r-- ./usr/share/doc/qvm-gaming/changelog.Debian.gz"
 )
 for line in "${expected[@]}"; do
     grep -qxF -- "$line" "$scratch/files" || fail "the package lacks $line"
@@ -100,6 +102,11 @@ for step in "postinst configure" "postrm remove" "postrm purge"; do
     PATH="$scratch/failing-tools:$PATH" "$scratch/control/$script" "$action" ||
         fail "$script $action failed"
 done
+
+# The changelog names the packaged version, as Debian's tools read it.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/qvm-gaming/changelog.Debian.gz |
+    gunzip | head -n 1 | grep -qF "qvm-gaming ($version)" ||
+    fail "the changelog does not begin with qvm-gaming ($version)"
 
 # The unpacked programs start and find their data beside them (no QVM_DATA_DIR), on
 # simulated devices kept in a folder of their own.
