@@ -21,6 +21,9 @@ enum class ErrorKind {
     Uninitialised,  // the device memory holds no configuration; a reset initialises it
     BadInput,       // a file or an argument the program cannot accept
     Io,             // a file or folder could not be read or written (full disk, rights)
+    // A device's memory could not be saved before this computer's first write into it:
+    // nothing is written to it until the user agrees to go on without that backup.
+    Unsaved,
 };
 
 struct Error {

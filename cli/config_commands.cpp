@@ -366,22 +366,49 @@ int RunBackup(CommandContext& c) {
     return kExitOk;
 }
 
-int RunRestore(CommandContext& c) {
-    auto file = ReadFileIfExists(c.args[0]);
-    if (!file || !*file) {
-        return Fail(c.err, kExitUsage,
-                    "cannot read " + c.args[0] + (file ? ": no such file" : ": " + file.message()));
+// The backup file a restore writes: FILE, read before the device is opened, or with
+// --first the device's first backup (which needs the device to name it).
+Result<BackupContents> ReadBackupArgument(const std::string& file) {
+    auto bytes = ReadFileIfExists(file);
+    if (!bytes || !*bytes) {
+        return MakeError(
+            ErrorKind::BadInput,
+            "cannot read " + file + (bytes ? ": no such file" : ": " + bytes.message()));
     }
-    auto contents = DecodeBackupFile(**file);
-    if (!contents) return Fail(c.err, kExitUsage, c.args[0] + ": " + contents.message());
+    auto contents = DecodeBackupFile(**bytes);
+    if (!contents) return MakeError(ErrorKind::BadInput, file + ": " + contents.message());
+    return contents;
+}
+
+int RunRestore(CommandContext& c) {
+    const bool first = c.Flag("--first");
+    if (first == !c.args.empty()) {
+        return Fail(c.err, kExitUsage,
+                    "restore needs either FILE or --first (see qvmctl restore --help)");
+    }
+    std::string file = first ? std::string() : c.args[0];
+    std::optional<BackupContents> contents;
+    if (!first) {
+        auto read = ReadBackupArgument(file);
+        if (!read) return Fail(c.err, kExitUsage, read.message());
+        contents = std::move(read).value();
+    }
     int status = kExitOk;
     // Restoring a backup initialises an uninitialised device as well as a reset does.
     auto l = LoadDevice(c, status, true);
     if (!l) return status;
+    if (first) {
+        auto found = l->session->FirstBackups().FirstBackupOf(l->model->Path());
+        if (!found) return Fail(c.err, kExitUsage, found.message());
+        file = *found;
+        auto read = ReadBackupArgument(file);
+        if (!read) return Fail(c.err, kExitUsage, read.message());
+        contents = std::move(read).value();
+    }
     const bool force = c.Flag("--force");
     if (Status judged = CheckRestore(*contents, l->image->memoryTop, force); !judged) {
         return Fail(c.err, kExitUsage,
-                    c.args[0] + ": " + judged.message() + " (--force restores it anyway)");
+                    file + ": " + judged.message() + " (--force restores it anyway)");
     }
     if (!Confirm(c, Ui().msg_str[12], c.Flag("--yes"))) {
         return Fail(c.err, kExitDevice, "restore cancelled; nothing was changed");
@@ -398,10 +425,10 @@ int RunRestore(CommandContext& c) {
         return loaded;
     };
     auto report = RestoreBackup(l->session->Commands(), l->session->Commands(), l->model->Path(),
-                                c.args[0], SystemClock::Instance(), reload, std::ref(progress));
+                                file, SystemClock::Instance(), reload, std::ref(progress));
     progress.Finish();
     if (!report) return Done(c, report.error(), "restore failed");
-    c.out << "restored " << report->writtenBytes << " bytes from " << c.args[0] << '\n';
+    c.out << "restored " << report->writtenBytes << " bytes from " << file << '\n';
     if (report->missingBytes > 0) {
         c.err << "qvmctl: warning: the file is cut short; " << report->missingBytes
               << " declared bytes were not in it and were not written\n";
@@ -495,17 +522,19 @@ void AddConfigCommands(std::vector<CommandSpec>& commands) {
          "device is only read, whatever its memory holds.\n",
          1, 1, RunBackup},
         {"restore",
-         "FILE [--yes] [--force]",
+         "FILE | --first [--yes] [--force]",
          "write a backup file into the device",
          "Writes the memory saved in FILE back into the device and reloads it, after asking\n"
          "(unless --yes). Refused unless --force: a backup of another memory size, a backup\n"
          "whose first byte is not the configuration marker (the device would hold no\n"
          "configuration; 'reset' initialises it), and a file cut short (--force writes only\n"
-         "the bytes it holds).\n",
-         1,
+         "the bytes it holds).\n"
+         "--first writes back the device's first backup: the memory as it was before this\n"
+         "computer first changed it, saved then in <user data>/backups.\n",
+         0,
          1,
          RunRestore,
-         {"--yes", "--force"}},
+         {"--yes", "--force", "--first"}},
     };
     commands.insert(commands.end(), added.begin(), added.end());
 }

@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kOverviewHead =
     "usage: qvmctl [--hid BACKEND | --simulate[=DEVICES]] [--device DEVICE]\n"
-    "              [--generation G] [--trace FILE] COMMAND [ARGS...]\n"
+    "              [--generation G] [--trace FILE] [--accept-unsaved] COMMAND [ARGS...]\n"
     "\n"
     "Configures QVM gaming mice, pads and keyboards (USB vendor 0c45).\n"
     "\n"
@@ -37,6 +37,9 @@ constexpr OptionHelp kOptions[] = {
     {"--generation G", "the device's protocol generation, when it\ncannot be read"},
     {"--trace FILE",
      "append every exchange with the devices to\nFILE (for bug reports); also $QVM_TRACE"},
+    {"--accept-unsaved",
+     "write into a mouse even when its memory could\nnot be saved first (before the first change\n"
+     "of a mouse, its memory is saved to\n<user data>/backups; 'restore --first' puts\nit back)"},
     {"--help, --version", ""},
 };
 
@@ -265,6 +268,8 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             if (!TakeValue(args, i, "--trace", value, error)) return Fail(err, kExitUsage, error);
             if (value.empty()) return Fail(err, kExitUsage, "--trace needs a file");
             traceFile = value;
+        } else if (arg == "--accept-unsaved") {
+            options.acceptUnsaved = true;
         } else {
             return Fail(err, kExitUsage, "unknown option " + arg + " (see qvmctl --help)");
         }
@@ -337,6 +342,20 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "qvmctl: " << note.message << '\n';
         }
     };
+    options.firstBackupSaved = [&err](const std::string& file) {
+        err << "qvmctl: before its first change, the mouse's memory was saved to "
+            << EscapeForTerminal(file, KeepLineBreaks::kNo)
+            << " ('qvmctl restore --first' puts it back)\n";
+    };
+    bool unsavedRefused = false;
+    options.firstBackupMissing = [&err, &unsavedRefused](const std::string& why, bool wrote) {
+        if (!wrote) {
+            unsavedRefused = true;  // the command says why; the way on follows it
+            return;
+        }
+        err << "qvmctl: warning: writing without a first backup, as --accept-unsaved asks: "
+            << EscapeForTerminal(why, KeepLineBreaks::kNo) << '\n';
+    };
     if (!traceFile.empty()) {
         // Told once, when the file cannot be opened or written; the command goes on.
         options.trace =
@@ -346,6 +365,10 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     CommandContext context{options, rest, flags, in, out, err, values};
     const int status = spec->run(context);
+    if (unsavedRefused) {
+        err << "qvmctl: 'qvmctl --accept-unsaved ...' writes into the mouse without a first "
+               "backup\n";
+    }
     // A refused command changed nothing; any other run of a changing command (a device
     // failure too may leave part of a change behind) wakes the running program.
     if (spec->changes && status != kExitUsage) WakeRunningProgram(*env.events);

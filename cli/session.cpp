@@ -5,6 +5,7 @@
 
 #include "device/device_path.h"
 #include "platform/clock.h"
+#include "platform/folders.h"
 #include "session/hid_factory.h"
 
 namespace qvm::cli {
@@ -28,7 +29,23 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-Session::Session(Key, std::unique_ptr<DeviceStack> stack) : stack_(std::move(stack)) {}
+Session::Session(Key, std::unique_ptr<DeviceStack> stack, const GlobalOptions& options)
+    : stack_(std::move(stack)) {
+    FirstBackup::Options backups;
+    backups.folder = UserDataFolder() + "/" + std::string(kBackupsFolderName);
+    backups.acceptUnsaved = options.acceptUnsaved;
+    if (options.firstBackupSaved) {
+        backups.saved = [told = options.firstBackupSaved](const std::string&,
+                                                          const std::string& file) { told(file); };
+    }
+    if (options.firstBackupMissing) {
+        backups.unsaved = [told = options.firstBackupMissing](const std::string&,
+                                                              const std::string& why,
+                                                              bool wrote) { told(why, wrote); };
+    }
+    firstBackup_ = std::make_unique<FirstBackup>(stack_->Commands(), stack_->Link(), backups);
+    firstBackup_->InstallGate();
+}
 
 Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
     Clock& clock = SystemClock::Instance();
@@ -44,7 +61,7 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options) {
                                        : std::move(backend).value(),
                                    clock);
     if (!stack) return stack.error();
-    return std::make_unique<Session>(Key{}, std::move(stack).value());
+    return std::make_unique<Session>(Key{}, std::move(stack).value(), options);
 }
 
 Result<std::string> Session::SelectDevice(const GlobalOptions& options) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/config_image.h"
+#include "config/first_backup.h"
 #include "device/device_stack.h"
 #include "device/model_table.h"
 #include "platform/hid.h"
@@ -32,6 +33,13 @@ struct GlobalOptions {
     SimStateReporter simulatorNotes;
     // Where every exchange with the devices is written (--trace, QVM_TRACE); null: nowhere.
     std::shared_ptr<TraceLog> trace;
+    // Before the first write into a mouse this computer never saved, its memory is saved
+    // to <user data>/backups; told the file, or why none could be saved and whether the
+    // write went on. Without acceptUnsaved (--accept-unsaved) a mouse whose memory
+    // cannot be saved is not written.
+    std::function<void(const std::string& file)> firstBackupSaved;
+    std::function<void(const std::string& why, bool wrote)> firstBackupMissing;
+    bool acceptUnsaved = false;
 };
 
 class Session {
@@ -69,15 +77,18 @@ class Session {
     Result<ConfigModel*> LoadConfigurationOf(const std::string& path);
     ConfigModel* Model() { return model_.get(); }
     const ModelLayout& Layout() const { return layout_; }
+    // The first-contact backups of this session's devices.
+    FirstBackup& FirstBackups() { return *firstBackup_; }
 
     // Use Open(); the key keeps construction to it.
     struct Key {
         explicit Key() = default;
     };
-    Session(Key, std::unique_ptr<DeviceStack> stack);
+    Session(Key, std::unique_ptr<DeviceStack> stack, const GlobalOptions& options);
 
   private:
     std::unique_ptr<DeviceStack> stack_;
+    std::unique_ptr<FirstBackup> firstBackup_;  // after stack_: its gate goes first
     ModelLayout layout_;
     std::unique_ptr<ConfigModel> model_;
 };

@@ -22,7 +22,6 @@ constexpr int kMsgInvalidFormat = 20;
 constexpr int32_t kLightingRestoreGeneration = 2;
 constexpr int32_t kLightingRefreshGeneration = 3;
 constexpr int kSettleMs = 10;
-constexpr uint8_t kConfigurationMarker = 0x12;  // byte 0 of an initialised memory
 
 void Report(const BackupProgress& progress, uint64_t done, uint64_t total) {
     if (progress) progress(static_cast<int>(done), static_cast<int>(total));

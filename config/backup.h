@@ -23,6 +23,8 @@ namespace qvm {
 inline constexpr std::u16string_view kBackupTag = u"_@_BF6_";
 inline constexpr std::size_t kBackupHeaderSize = 22;
 inline constexpr std::string_view kBackupExtension = "bf";
+// Byte 0 of a memory that holds a configuration.
+inline constexpr uint8_t kConfigurationMarker = 0x12;
 
 // Progress of a long operation: bytes done of the total.
 using BackupProgress = std::function<void(int done, int total)>;

@@ -47,6 +47,8 @@ uint8_t Resolve(const ValueSource& source, const Frame& reply, const InfoRecord&
 
 Error StoppedWriteError(const DeviceFailure& failure, uint32_t written, uint32_t total,
                         std::string_view state, std::string_view redo) {
+    // A write the host refused sent nothing: the refusal says all there is to say.
+    if (failure.refused) return failure.ToError();
     std::string message =
         failure.what + " after " + Hex4(written) + " of " + Hex4(total) + " bytes";
     if (!failure.detail.empty()) message += " (" + failure.detail + ")";
@@ -160,6 +162,7 @@ bool DeviceCommands::WriteMemoryBlock(const std::string& path, uint32_t address,
     const GenerationClass cls = ClassOfGeneration(values_.Generation(path));
     if (data.empty() || data.size() > static_cast<std::size_t>(kMaxBlock)) return false;
     if (!AddressFits(cls, address, data.size(), true)) return false;
+    if (!PassWriteGate(path)) return false;
     // Host-written bytes are stored but never served from the cache.
     cache_.Update(path, address, data, false);
     if (cls == GenerationClass::Short) {
@@ -189,6 +192,7 @@ bool DeviceCommands::WriteMemoryByte(const std::string& path, uint32_t address, 
     const GenerationClass cls = ClassOfGeneration(values_.Generation(path));
     if (cls != GenerationClass::Short) return WriteMemoryBlock(path, address, data);
     if (!AddressFits(cls, address, 1, false)) return false;
+    if (!PassWriteGate(path)) return false;
     cache_.Update(path, address, data, false);
     const auto a = AddressBytes(address);
     const std::array<uint8_t, 3> params{a[0], a[1], value};
@@ -291,6 +295,30 @@ bool DeviceCommands::SetPageMode(const std::string& path) {
 
 bool DeviceCommands::CompleteProbe(const std::string& path) {
     return Run(path, CommandId::ProbeCompletion).ok;
+}
+
+// ---- First memory write ----
+
+void DeviceCommands::SetWriteGate(WriteGate gate) {
+    std::lock_guard lock(gateMutex_);
+    gate_ = std::move(gate);
+    gatePassed_.clear();
+}
+
+void DeviceCommands::ForgetWriteGate(const std::string& path) {
+    std::lock_guard lock(gateMutex_);
+    gatePassed_.erase(path);
+}
+
+bool DeviceCommands::PassWriteGate(const std::string& path) {
+    std::lock_guard lock(gateMutex_);
+    if (!gate_ || gatePassed_.count(path) != 0) return true;
+    if (Status allowed = gate_(path); !allowed) {
+        transport_.NoteRefusal(path, DeviceFailure{allowed.kind(), allowed.message(), {}});
+        return false;
+    }
+    gatePassed_.insert(path);
+    return true;
 }
 
 // ---- Failures ----

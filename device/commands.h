@@ -13,7 +13,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -156,6 +158,17 @@ class DeviceCommands final : public MemoryAccess {
     // FailureSince as an error, with "the device did not take the <what>" as the fallback.
     Error NotTakenSince(const std::string& path, uint64_t mark, const std::string& what) const;
 
+    // ---- First memory write ----
+    // `gate` is asked before the first memory write to each device. A refusal stops that
+    // write (it returns false, nothing is sent), is recorded as the device's latest
+    // failure, so the operation reports the refusal's message and kind, and the next write
+    // asks again. Once the gate allows a device, its writes go on without asking until
+    // the device is probed anew (ForgetWriteGate). Null: every write goes ahead.
+    using WriteGate = std::function<Status(const std::string& path)>;
+    void SetWriteGate(WriteGate gate);
+    // The device at `path` may be another one now: its next write asks the gate again.
+    void ForgetWriteGate(const std::string& path);
+
     Transport& GetTransport() { return transport_; }
     DeviceValueTable& Values() { return values_; }
     MemoryCache& Cache() { return cache_; }
@@ -179,10 +192,18 @@ class DeviceCommands final : public MemoryAccess {
     // did not take the notice.
     std::optional<bool> OpenBracket(const std::string& path);
     bool WriteBlockShort(const std::string& path, uint32_t address, std::span<const uint8_t> data);
+    // False when the write gate refuses the device's first write.
+    bool PassWriteGate(const std::string& path);
 
     Transport& transport_;
     DeviceValueTable& values_;
     MemoryCache& cache_;
+
+    // Held while the gate runs, which reads the device (each read takes the device's lock
+    // in the transport): taken before any device lock, never while one is held.
+    std::mutex gateMutex_;
+    WriteGate gate_;
+    std::set<std::string> gatePassed_;
 };
 
 }  // namespace qvm

@@ -155,6 +155,9 @@ class DeviceLink {
 
     // True when both paths have a container identity and the two are equal.
     bool SameContainer(const std::string& a, const std::string& b) const;
+    // The interface's description (serial, product, container) as the backend reported
+    // it; nullopt for a path the backend does not list.
+    std::optional<HidDeviceInfo> Describe(const std::string& path);
 
     std::string ActiveDevice() const;
     // A device asked for by the network service; the next refresh makes it active.
@@ -194,9 +197,7 @@ class DeviceLink {
     bool ListedLocked(const std::string& path) const;
     bool Listed(const std::string& path) const;
 
-    // Interface descriptions (serial, product, container) as the backend reported them.
     void Remember(const HidDeviceInfo& info);
-    std::optional<HidDeviceInfo> Describe(const std::string& path);
     void NoteUnusable(const HidDeviceInfo& info);
 
     HidBackend& backend_;

@@ -34,6 +34,7 @@ ProbeResult DeviceLink::ProbeDevice(const std::string& rawPath) {
         std::lock_guard probe(probeMutex_);
         // A device probed again is given a fresh start, even if it was seen to leave.
         commands_.GetTransport().Forget(path);
+        commands_.ForgetWriteGate(path);
         auto opened = backend_.Open(path);
         if (!opened) return {ProbeOutcome::NotOpened, opened.message(), opened.kind()};
         HidHandle& handle = **opened;

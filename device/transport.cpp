@@ -210,6 +210,11 @@ void Transport::Record(const std::string& path, const Exchanged& result) {
     if (result.checkByteOk) state.garbledInARow = *result.checkByteOk ? 0 : state.garbledInARow + 1;
 }
 
+void Transport::NoteRefusal(const std::string& path, DeviceFailure failure) {
+    failure.refused = true;
+    RecordFailure(path, std::move(failure));
+}
+
 void Transport::RecordFailure(const std::string& path, DeviceFailure failure) {
     std::lock_guard guard(stateMutex_);
     NoteLocked(states_[path], std::move(failure));

@@ -49,6 +49,9 @@ struct DeviceFailure {
     ErrorKind kind = ErrorKind::Other;
     std::string what;
     std::string detail;
+    // The host refused the request before sending anything (Transport::NoteRefusal): the
+    // device holds what it held, and `what` says why.
+    bool refused = false;
 
     std::string Message() const { return detail.empty() ? what : what + " (" + detail + ")"; }
     Error ToError() const { return MakeError(kind, Message()); }
@@ -129,6 +132,10 @@ class Transport {
     bool IsGone(const std::string& path) const;
     // Drops everything known about `path`'s failures, before the path is probed again.
     void Forget(const std::string& path);
+    // A request the host refused before sending anything to the device (see
+    // DeviceCommands::SetWriteGate): recorded as the device's latest failure (marked
+    // `refused`), so the operation that made it reports why.
+    void NoteRefusal(const std::string& path, DeviceFailure failure);
 
     // Exchanges started since construction (feature and report pipe together).
     uint64_t ExchangeCount() const { return exchanges_.load(std::memory_order_relaxed); }

@@ -154,6 +154,10 @@ enum WordText : std::size_t {
     kWordRemoteListening,  // "%s" the addresses, the status, request and datagram ports, the PIN
     kWordRemoteOff,        // while it is off
     kWordRemoteFailed,     // it could not start: "%s" why
+    // The backup of a mouse's memory saved before its first change.
+    kWordFirstBackupSaved,  // "%s" the backup file
+    kWordUnsavedQuestion,   // none could be saved: "%s" why; asks whether to write anyway
+    kWordErrorUnsaved,      // the error kind Unsaved
     kWordTextCount
 };
 static_assert(kWordTextCount <= std::tuple_size_v<decltype(UiStrings::word_str)>);

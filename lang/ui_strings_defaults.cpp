@@ -365,6 +365,12 @@ constexpr IndexedText kWordStr[] = {
      "PIN: %s"},
     {kWordRemoteOff, "Off: this computer opens no network port for companions."},
     {kWordRemoteFailed, "The companion service could not start: %s"},
+    {kWordFirstBackupSaved,
+     "Before its first change on this computer, the mouse's whole memory was saved to\n%s\n"
+     "Restoring this file (Other page, Restore) puts back everything it held."},
+    {kWordUnsavedQuestion,
+     "%s\n\nWrite into the mouse without a backup of what its memory holds now?"},
+    {kWordErrorUnsaved, "No backup of the mouse's memory could be saved before its first change."},
 };
 
 struct ConsumerKeyDefault {

@@ -23,6 +23,7 @@ constexpr KindText kKindTexts[] = {
     {ErrorKind::Uninitialised, kWordErrorUninitialised},
     {ErrorKind::BadInput, kWordErrorBadInput},
     {ErrorKind::Io, kWordErrorIo},
+    {ErrorKind::Unsaved, kWordErrorUnsaved},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "base/atomic_file.h"
 #include "config/backup.h"
 #include "config/memory_top.h"
+#include "platform/folders.h"
 #include "session/hid_factory.h"
 #include "session/settings.h"
 #include "sim/sim_backend.h"
@@ -65,13 +66,23 @@ Result<std::unique_ptr<DeviceHub>> DeviceHub::Open(const DeviceHubOptions& optio
     if (!backend) return backend.error();
     auto stack = DeviceStack::Open(std::move(backend).value(), clock);
     if (!stack) return stack.error();
-    return std::make_unique<DeviceHub>(Key{}, std::move(stack).value());
+    return std::make_unique<DeviceHub>(Key{}, std::move(stack).value(), options.userDataFolder);
 }
 
-DeviceHub::DeviceHub(Key, std::unique_ptr<DeviceStack> stack)
-    : stack_(std::move(stack)),
-      listener_(std::make_shared<const HubListener>()),
-      worker_([this](std::stop_token stop) { WorkerLoop(std::move(stop)); }) {}
+DeviceHub::DeviceHub(Key, std::unique_ptr<DeviceStack> stack, const std::string& userDataFolder)
+    : stack_(std::move(stack)), listener_(std::make_shared<const HubListener>()) {
+    FirstBackup::Options backups;
+    backups.folder = (userDataFolder.empty() ? UserDataFolder() : userDataFolder) + "/" +
+                     std::string(kBackupsFolderName);
+    backups.saved = [this](const std::string& path, const std::string& file) {
+        if (const auto listener = Listener(); listener->firstBackupSaved) {
+            listener->firstBackupSaved(path, file);
+        }
+    };
+    firstBackup_ = std::make_unique<FirstBackup>(stack_->Commands(), stack_->Link(), backups);
+    firstBackup_->InstallGate();
+    worker_ = std::jthread([this](std::stop_token stop) { WorkerLoop(std::move(stop)); });
+}
 
 DeviceHub::~DeviceHub() {
     worker_.request_stop();
@@ -181,7 +192,38 @@ void DeviceHub::RunTask(Task& task) {
     if (status && task.longOperation && lastPercent != kPercentDone) progress(kPercentDone);
     if (task.longOperation) --longOperations_;
     if (task.op == HubOperation::Refresh) refreshQueued_ = false;
+    if (status.kind() == ErrorKind::Unsaved) {
+        // Kept for the user's answer; a long operation counts again when it is rerun.
+        std::lock_guard lock(queueMutex_);
+        unsaved_.emplace_back(SelectedOrActive(), task);
+    }
     if (listener->finished) listener->finished(task.op, status);
+}
+
+std::string DeviceHub::SelectedOrActive() const {
+    std::lock_guard lock(stateMutex_);
+    return state_.path;
+}
+
+void DeviceHub::AcceptUnsaved(const std::string& path) {
+    firstBackup_->Accept(path);
+    std::vector<std::pair<std::string, Task>> kept;
+    {
+        std::lock_guard lock(queueMutex_);
+        kept.swap(unsaved_);
+    }
+    for (auto& [device, task] : kept) {
+        if (device == path) Post(std::move(task));
+    }
+}
+
+void DeviceHub::DropUnsaved() {
+    std::lock_guard lock(queueMutex_);
+    unsaved_.clear();
+}
+
+Result<std::string> DeviceHub::FirstBackupOf(const std::string& path) {
+    return firstBackup_->FirstBackupOf(path);
 }
 
 void DeviceHub::WaitIdle() {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "config/config_image.h"
+#include "config/first_backup.h"
 #include "device/device_stack.h"
 #include "device/model_table.h"
 #include "lighting/keyboard_lighting.h"
@@ -107,6 +108,8 @@ struct HubListener {
     std::function<void()> viewChanged;
     // Arrivals or removals ask for a refresh after this many milliseconds.
     std::function<void(int delayMs)> refreshWanted;
+    // Before its first change, the memory of the mouse at `path` was saved to `file`.
+    std::function<void(const std::string& path, const std::string& file)> firstBackupSaved;
 };
 
 class DeviceHub {
@@ -123,7 +126,8 @@ class DeviceHub {
     struct Key {
         explicit Key() = default;
     };
-    DeviceHub(Key, std::unique_ptr<DeviceStack> stack);
+    // `userDataFolder` holds the first backups (in "backups"); empty: UserDataFolder().
+    DeviceHub(Key, std::unique_ptr<DeviceStack> stack, const std::string& userDataFolder = {});
     // Stops the worker (a running task finishes first; queued ones are dropped), then
     // writes every pending deferred value.
     ~DeviceHub();
@@ -188,6 +192,15 @@ class DeviceHub {
 
     // Queues a flush of everything pending and waits until it has run.
     Status FlushDeferredNow();
+
+    // A task that would have made the first write into a mouse whose memory could not be
+    // saved first ends with an error of kind Unsaved and is kept. The user's answer:
+    // AcceptUnsaved lets the device at `path` be written without that backup and runs
+    // the kept tasks of that device again, in their order; DropUnsaved forgets them.
+    void AcceptUnsaved(const std::string& path);
+    void DropUnsaved();
+    // The device's first backup (for a restore of it); an error when there is none.
+    Result<std::string> FirstBackupOf(const std::string& path);
     // Waits until the queue is empty and no task runs.
     void WaitIdle();
 
@@ -221,8 +234,11 @@ class DeviceHub {
 
     std::shared_ptr<const HubListener> Listener() const;
     void NotifyViewChanged() const;
+    std::string SelectedOrActive() const;  // the active device's path
 
     std::unique_ptr<DeviceStack> stack_;
+    // After stack_, before the worker: its write gate is removed before the stack goes.
+    std::unique_ptr<FirstBackup> firstBackup_;
 
     mutable std::mutex listenerMutex_;  // leaf
     std::shared_ptr<const HubListener> listener_;
@@ -240,6 +256,8 @@ class DeviceHub {
     std::mutex queueMutex_;  // leaf
     std::condition_variable_any queueChanged_;
     std::deque<Task> queue_;
+    // Tasks refused for want of a first backup, with their device (queueMutex_).
+    std::vector<std::pair<std::string, Task>> unsaved_;
     bool running_ = false;
 
     std::jthread worker_;  // last: stopped and joined before the members above go

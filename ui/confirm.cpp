@@ -19,6 +19,11 @@ MessageHook& MessageHookSlot() {
     return hook;
 }
 
+MessageHook& NoticeHookSlot() {
+    static MessageHook hook;
+    return hook;
+}
+
 std::unique_ptr<TextEntryDialog> MakeQuestion(QWidget* parent, const QString& caption,
                                               const QString& text) {
     TextEntryRequest request;
@@ -57,12 +62,29 @@ void ShowMessage(QWidget* parent, const QString& caption, const QString& text) {
     MakeMessageDialog(parent, caption, text)->exec();
 }
 
+void ShowNotice(QWidget* parent, const QString& caption, const QString& text) {
+    if (NoticeHookSlot()) {
+        NoticeHookSlot()(caption, text);
+        return;
+    }
+    // Qt's parent owns the box from here; it deletes itself when closed.
+    std::unique_ptr<QDialog> box = MakeMessageDialog(parent, caption, text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    box.release();
+}
+
 ConfirmHook SetConfirmHook(ConfirmHook hook) {
     return std::exchange(ConfirmHookSlot(), std::move(hook));
 }
 
 MessageHook SetMessageHook(MessageHook hook) {
     return std::exchange(MessageHookSlot(), std::move(hook));
+}
+
+MessageHook SetNoticeHook(MessageHook hook) {
+    return std::exchange(NoticeHookSlot(), std::move(hook));
 }
 
 }  // namespace qvm::ui

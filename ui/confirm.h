@@ -17,6 +17,10 @@ namespace qvm::ui {
 // Returns true for OK; anything else (Cancel, closing the box) is false.
 bool Confirm(QWidget* parent, const QString& caption, const QString& text);
 void ShowMessage(QWidget* parent, const QString& caption, const QString& text);
+// The message box without waiting for it: the window goes on working while it is open.
+// For notices that report no failure and ask nothing (a file saved); the notice hook,
+// not the message hook, takes them.
+void ShowNotice(QWidget* parent, const QString& caption, const QString& text);
 
 // The dialogs Confirm and ShowMessage show, built but not shown (for screenshots).
 std::unique_ptr<QDialog> MakeConfirmDialog(QWidget* parent, const QString& caption,
@@ -29,6 +33,7 @@ using MessageHook = std::function<void(const QString& caption, const QString& te
 // Set a hook (an empty function removes it); each returns the previous hook.
 ConfirmHook SetConfirmHook(ConfirmHook hook);
 MessageHook SetMessageHook(MessageHook hook);
+MessageHook SetNoticeHook(MessageHook hook);
 
 // Sets both hooks for a scope and puts the previous ones back at its end.
 class ScopedDialogHooks {

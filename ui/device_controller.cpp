@@ -52,6 +52,8 @@ struct DeviceController::Impl {
     QTimer eventDrain;     // only for backends without an event descriptor
     std::unique_ptr<QSocketNotifier> notifier;
     bool deferredFailed = false;
+    QString unsavedError;  // the latest refusal for want of a first backup
+    std::string unsavedPath;
 };
 
 QString DeviceController::OperationName(HubOperation op) {
@@ -106,9 +108,14 @@ DeviceController::DeviceController(std::unique_ptr<DeviceHub> hub, QObject* pare
         const bool uninitialised =
             op == HubOperation::Refresh && status.kind() == ErrorKind::Uninitialised;
         const QString error = status || uninitialised ? QString() : ErrorMessage(status.error());
+        const bool unsaved = status.kind() == ErrorKind::Unsaved;
         QMetaObject::invokeMethod(
             this,
-            [this, op, error, uninitialised] {
+            [this, op, error, uninitialised, unsaved] {
+                if (unsaved) {
+                    impl_->unsavedError = error;
+                    impl_->unsavedPath = View().path;
+                }
                 if (op == HubOperation::DeviceChange && impl_->notifier) {
                     impl_->notifier->setEnabled(true);
                 }
@@ -118,12 +125,18 @@ DeviceController::DeviceController(std::unique_ptr<DeviceHub> hub, QObject* pare
                 }
                 emit operationFinished(OperationName(op), error);
                 if (uninitialised) emit uninitialisedFound();
+                if (unsaved) emit unsavedFound(error);
             },
             Qt::QueuedConnection);
     };
     listener.viewChanged = [this] {
         QMetaObject::invokeMethod(
             this, [this] { emit viewChanged(); }, Qt::QueuedConnection);
+    };
+    listener.firstBackupSaved = [this](const std::string&, const std::string& file) {
+        QMetaObject::invokeMethod(
+            this, [this, shown = ToQ(file)] { emit firstBackupSaved(shown); },
+            Qt::QueuedConnection);
     };
     listener.refreshWanted = [this](int delayMs) {
         QMetaObject::invokeMethod(
@@ -141,6 +154,20 @@ DeviceController::~DeviceController() {
     // call can start after that) and writes every pending deferred value.
     impl_->hub->WaitIdle();
     impl_->hub.reset();
+}
+
+bool DeviceController::IsUnsavedRefusal(const QString& error) const {
+    return !error.isEmpty() && error == impl_->unsavedError;
+}
+
+void DeviceController::AnswerUnsaved(bool write) {
+    if (write && !impl_->unsavedPath.empty()) {
+        impl_->hub->AcceptUnsaved(impl_->unsavedPath);
+    } else {
+        impl_->hub->DropUnsaved();
+    }
+    impl_->unsavedError.clear();
+    impl_->unsavedPath.clear();
 }
 
 DeviceHub& DeviceController::Hub() {

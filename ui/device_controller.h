@@ -60,6 +60,12 @@ class DeviceController : public QObject {
     void ResetDevice();
     void SaveBackupTo(const std::string& file);
     void RestoreBackupFrom(const std::string& file, bool force = false);
+    // The error of an operation refused because the mouse's memory could not be saved
+    // before its first change (unsavedFound asks the user).
+    bool IsUnsavedRefusal(const QString& error) const;
+    // The user's answer: write without that backup (the refused operations run again),
+    // or leave the mouse as it is.
+    void AnswerUnsaved(bool write);
     // Works on another of the attached devices from now on (see DeviceHub::SelectDevice).
     void SelectDevice(const std::string& path);
     // Shows what the mouse said about itself (its current stage and values, profile, angle
@@ -94,6 +100,11 @@ class DeviceController : public QObject {
     // A refresh found the active mouse uninitialised; nothing was written. Only a reset
     // (ResetDevice) initialises it, which the window offers the user.
     void uninitialisedFound();
+    // An operation was refused: no backup of the mouse's memory could be saved before its
+    // first change (`why`). Nothing was written; AnswerUnsaved says what to do.
+    void unsavedFound(const QString& why);
+    // Before its first change, the memory of the active mouse was saved to `file`.
+    void firstBackupSaved(const QString& file);
 
   private:
     // Arms the single-shot timer for the earliest pending deferred write (or stops it).

@@ -176,6 +176,13 @@ MainWindow::MainWindow(DeviceController& controller, MainWindowContext context, 
             &MainWindow::OnOperationFinished);
     connect(&controller_, &DeviceController::uninitialisedFound, this,
             &MainWindow::OfferInitialisation);
+    connect(&controller_, &DeviceController::unsavedFound, this,
+            &MainWindow::OfferWriteWithoutBackup);
+    connect(&controller_, &DeviceController::firstBackupSaved, this, [this](const QString& file) {
+        const QString text = Word(kWordFirstBackupSaved, {file.toStdString()});
+        std::fprintf(stderr, "qvm-gaming: %s\n", text.toLocal8Bit().constData());
+        ShowNotice(this, QString::fromLatin1(kProgramName), text);
+    });
     keyboardLighting_ =
         new KeyboardLightingLauncher(controller_, keyboard_, this, kKeyboardLighting);
     for (const std::string& problem : library_.problems) ShowError(StartWarning(problem));
@@ -469,7 +476,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::OnOperationFinished(const QString& operation, const QString& error) {
-    if (error.isEmpty()) return;
+    // A refusal for want of a first backup is asked about instead (OfferWriteWithoutBackup).
+    if (error.isEmpty() || controller_.IsUnsavedRefusal(error)) return;
     for (int text : kPageReportedOps) {
         if (operation == ToQ(Ui().button_str[static_cast<std::size_t>(text)])) return;
     }
@@ -489,6 +497,16 @@ void MainWindow::OfferInitialisation() {
     }
     // The device may have gone or been initialised while the question was open.
     if (controller_.View().uninitialised) otherPage_->StartReset();
+}
+
+void MainWindow::OfferWriteWithoutBackup(const QString& why) {
+    // Refusals that come while the question is open wait for its answer, which covers them.
+    if (offeringUnsaved_) return;
+    offeringUnsaved_ = true;
+    const bool yes = Confirm(this, QString::fromLatin1(kProgramName),
+                             Word(kWordUnsavedQuestion, {why.toStdString()}));
+    offeringUnsaved_ = false;
+    controller_.AnswerUnsaved(yes);
 }
 
 void MainWindow::ShowError(const QString& text) {

@@ -135,6 +135,8 @@ class MainWindow : public QWidget {
     // Offers the factory reset for a mouse whose memory holds no configuration, once per
     // arrival: only on yes is anything written.
     void OfferInitialisation();
+    // Asks whether to write into a mouse whose memory could not be saved first.
+    void OfferWriteWithoutBackup(const QString& why);
     void ShowNextError();
     void ReportFirstPaint();
 
@@ -163,8 +165,9 @@ class MainWindow : public QWidget {
     KeyboardLightingLauncher* keyboardLighting_ = nullptr;  // owned by the window (Qt parent)
     AppBindSources appBindSources_ = DefaultAppBindSources();
 
-    bool offering_ = false;     // the initialisation question is open
-    std::string declinedPath_;  // the uninitialised mouse the user said no for
+    bool offering_ = false;         // the initialisation question is open
+    bool offeringUnsaved_ = false;  // the question about writing without a backup is open
+    std::string declinedPath_;      // the uninitialised mouse the user said no for
 
     std::deque<QString> errors_;
     bool showingError_ = false;

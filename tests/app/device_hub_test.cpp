@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -299,6 +300,80 @@ TEST(DeviceHub, SnapshotsStayConsistentUnderConcurrentWork) {
     EXPECT_EQ(rig.hub->Snapshot().image->buttons[0][4].slot, (ButtonSlot{5, 0, 0x08, 0}));
     std::lock_guard lock(rig.recorder.m);
     EXPECT_EQ(rig.recorder.finished.size(), 1u + 15u);
+}
+
+}  // namespace
+}  // namespace qvm::hub_test
+
+namespace qvm::hub_test {
+namespace {
+
+std::vector<std::string> FirstBackupsIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+// The first change of a mouse saves its memory first and says where; when that cannot be
+// done, the change is refused and kept: agreeing runs it again, declining drops it.
+TEST(DeviceHub, FirstChangeIsSavedFirstOrKeptUntilTheUserAnswers) {
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "backups folder blocked" : "backups folder free");
+        HubRig rig("g12/mem=8k");
+        std::vector<std::string> told;
+        HubListener listener = rig.recorder.Listener();
+        listener.firstBackupSaved = [&told](const std::string&, const std::string& file) {
+            told.push_back(file);
+        };
+        rig.hub->SetListener(listener);
+        const std::string backups = rig.folder.File("backups");
+        if (blocked) std::ofstream(backups) << "a file where the folder goes";
+        rig.RefreshAndWait();
+        const std::string path = rig.hub->Snapshot().path;
+        const Bytes before = rig.Peek(0, 0x2000);
+
+        rig.hub->Change(HubOperation::ProfileName,
+                        Setter(&ConfigModel::SetProfileName, 0, std::string_view("First")));
+        rig.hub->WaitIdle();
+        const Status first = rig.recorder.Last(HubOperation::ProfileName);
+        if (!blocked) {
+            EXPECT_TRUE(first.ok()) << first.message();
+            ASSERT_EQ(told.size(), 1u);
+            ASSERT_EQ(FirstBackupsIn(backups).size(), 1u);
+            EXPECT_EQ(told[0], backups + "/" + FirstBackupsIn(backups)[0]);
+            EXPECT_EQ(rig.hub->FirstBackupOf(path).value(), told[0]);
+            EXPECT_NE(rig.Peek(0, 0x2000), before);
+            continue;
+        }
+        EXPECT_EQ(first.kind(), ErrorKind::Unsaved) << first.message();
+        EXPECT_EQ(rig.Peek(0, 0x2000), before);
+        EXPECT_TRUE(told.empty());
+
+        // Declined: the refused change is forgotten, agreeing later runs nothing old.
+        rig.hub->DropUnsaved();
+        rig.hub->AcceptUnsaved(path);
+        rig.hub->WaitIdle();
+        EXPECT_EQ(rig.Peek(0, 0x2000), before);
+
+        // Refused again on a new program run, then agreed: the change runs again and is
+        // written, without a backup.
+        rig.hub.reset();
+        rig.Open("g12/mem=8k");
+        rig.RefreshAndWait();
+        rig.hub->Change(HubOperation::ProfileName,
+                        Setter(&ConfigModel::SetProfileName, 0, std::string_view("Second")));
+        rig.hub->WaitIdle();
+        EXPECT_EQ(rig.recorder.Last(HubOperation::ProfileName).kind(), ErrorKind::Unsaved);
+        rig.hub->AcceptUnsaved(rig.hub->Snapshot().path);
+        rig.hub->WaitIdle();
+        const Status agreed = rig.recorder.Last(HubOperation::ProfileName);
+        EXPECT_TRUE(agreed.ok()) << agreed.message();
+        EXPECT_NE(rig.Peek(0, 0x2000), before);
+        EXPECT_TRUE(told.empty());
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // computer failed, and nothing claims a success that did not happen or is lost silently.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "cli/qvmctl.h"
 #include "run_qvmctl.h"
 #include "support/small_tmpfs.h"
@@ -65,6 +67,9 @@ TEST(QvmctlDeviceFailures, RestoreStopsWhereTheDeviceLeft) {
     const std::string file = folder.File("m.bf");
     const Outcome saved = Qvmctl({"--hid", "sim:g12/mem=8k", "backup", file});
     ASSERT_EQ(saved.status, kExitOk) << saved.err;
+    // The mouse's first change saved its memory: the restore below writes at once.
+    const Outcome first = Qvmctl({"--hid", "sim:g12/mem=8k", "set", "name", "1", "First"});
+    ASSERT_EQ(first.status, kExitOk) << first.err;
     // Identification and the load take some 370 transfers; the write of 8 KiB about 515.
     for (const std::string& hid :
          {std::string("sim:g12/mem=8k/removeafter=600"), SimBridge("g12/mem=8k/removeafter=600")}) {
@@ -80,6 +85,24 @@ TEST(QvmctlDeviceFailures, RestoreStopsWhereTheDeviceLeft) {
                         "back\n"))
             << run.err;
     }
+}
+
+// The device leaves while its memory is saved before its first change: nothing was
+// written, and the message says so rather than where a write stopped.
+TEST(QvmctlDeviceFailures, LeavingDuringTheFirstBackupWritesNothing) {
+    test::TempFolder folder;
+    const std::string file = folder.File("m.bf");
+    ASSERT_EQ(Qvmctl({"--hid", "sim:g12/mem=8k", "backup", file}).status, kExitOk);
+    const Outcome run =
+        Qvmctl({"--hid", "sim:g12/mem=8k/removeafter=600", "restore", file, "--yes"});
+    EXPECT_EQ(run.status, kExitDevice);
+    EXPECT_TRUE(Has(run.err,
+                    "the device left while its memory was being saved before its first "
+                    "change; nothing was written to it\n"))
+        << run.err;
+    EXPECT_FALSE(Has(run.err, "partly")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("backups")) &&
+                 !std::filesystem::is_empty(folder.File("backups")));
 }
 
 // Stage 1's DPI in the JSON of `show`; a class C mouse starts at 800.

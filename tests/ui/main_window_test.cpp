@@ -240,15 +240,63 @@ class MainWindowTest : public QObject {
         UiRig rig;
         QVERIFY(rig.WaitLoaded());
         QStringList shown;
+        QStringList notices;
         ScopedDialogHooks hooks([](const QString&, const QString&) { return false; },
                                 [&](const QString&, const QString& text) { shown << text; });
+        SetNoticeHook([&](const QString&, const QString& text) { notices << text; });
+        const int position = OrdinaryPosition(rig);
+        // The first change saves the mouse's memory and says where; the next one fails.
+        emit rig.Window().Buttons().Map().functionDropped(position, ButtonSlot{4, 8, 0, 0}, "x");
+        QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 10000);
+        QVERIFY2(notices.front().contains(QString::fromStdString(rig.Folder()) + "/backups/"),
+                 qPrintable(notices.front()));
+        SetNoticeHook({});
         SimFaults faults;
         faults.noReply = true;
         rig.Device().SetFaults(faults);
-        const int position = OrdinaryPosition(rig);
         emit rig.Window().Buttons().Map().functionDropped(position, ButtonSlot{4, 2, 0, 0}, "x");
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
         QVERIFY2(shown.front().startsWith("Assign button: "), qPrintable(shown.front()));
+    }
+
+    // The first change of a mouse whose memory cannot be read is not written; the window
+    // asks, once, and on yes makes it (here it fails on the silent mouse, which is shown).
+    void firstChangeWithoutABackupIsAskedAbout_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("no") << false;
+        QTest::newRow("yes") << true;
+    }
+    void firstChangeWithoutABackupIsAskedAbout() {
+        QFETCH(bool, answer);
+        UiRig rig;
+        QVERIFY(rig.WaitLoaded());
+        QStringList questions;
+        QStringList shown;
+        ScopedDialogHooks hooks(
+            [&](const QString&, const QString& text) {
+                questions << text;
+                return answer;
+            },
+            [&](const QString&, const QString& text) { shown << text; });
+        SimFaults faults;
+        faults.noReply = true;
+        rig.Device().SetFaults(faults);
+        const uint64_t writes = rig.Device().Stats().memoryWrites;
+        const int position = OrdinaryPosition(rig);
+        emit rig.Window().Buttons().Map().functionDropped(position, ButtonSlot{4, 2, 0, 0}, "x");
+        QTRY_COMPARE_WITH_TIMEOUT(questions.size(), 1, 10000);
+        QVERIFY2(questions.front().contains("could not be saved before its first change"),
+                 qPrintable(questions.front()));
+        if (answer) {
+            QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+            QVERIFY2(shown.front().startsWith("Assign button: "), qPrintable(shown.front()));
+            QVERIFY2(!shown.front().contains("could not be saved"), qPrintable(shown.front()));
+        } else {
+            rig.Settle();
+            QVERIFY2(shown.isEmpty(), qPrintable(shown.join("; ")));
+            QCOMPARE(rig.Device().Stats().memoryWrites, writes);
+        }
+        QCOMPARE(questions.size(), 1);
     }
 
     // A mouse whose memory holds no configuration: the window asks once before the
