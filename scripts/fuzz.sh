@@ -7,15 +7,12 @@
 # script then exits 1. Reproduce one with: build-fuzz/tests/TARGET CRASH-FILE
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-#
-# Not covered by a target yet: the keyboards' answers on their report pipe
-# (device_reply_fuzz edits the mice's feature replies only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_targets=(ini_fuzz ini_files_fuzz macro_file_fuzz macro_text_fuzz backup_fuzz
-    bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz sim_devices_fuzz
-    remote_decode_fuzz)
+    bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz keyboard_reply_fuzz
+    sim_devices_fuzz remote_decode_fuzz)
 
 usage() {
     echo "usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]" >&2

@@ -64,14 +64,14 @@ build build-asan address "-O1 -g1" "-DQVM_BUILD_TESTS=ON -DQVM_BUILD_BENCH=OFF" 
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 # Every parser's fuzz target under libFuzzer, briefly: the seed corpus (tests/fuzz/corpus)
-# and then 8 s of new inputs each, about 100 s for all eleven (scripts/fuzz.sh runs them long).
+# and then 8 s of new inputs each, about 100 s for all twelve (scripts/fuzz.sh runs them long).
 # Building the libraries once more with clang takes about 5 minutes on 2 cores without
 # ccache.
 if command -v clang++ >/dev/null 2>&1; then
     echo "== fuzzing every parser" >&2
     fuzz_targets=(ini_fuzz ini_files_fuzz macro_file_fuzz macro_text_fuzz backup_fuzz
-        bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz sim_devices_fuzz
-        remote_decode_fuzz)
+        bridge_server_fuzz bridge_client_fuzz hid_report_fuzz device_reply_fuzz keyboard_reply_fuzz
+        sim_devices_fuzz remote_decode_fuzz)
     build build-fuzz address "-O1 -g1" "-DCMAKE_CXX_COMPILER=clang++ -DQVM_BUILD_FUZZ=ON \
         -DQVM_BUILD_GUI=OFF -DQVM_BUILD_BENCH=OFF" "${fuzz_targets[@]}"
     corpus=$(mktemp -d)
