@@ -1,6 +1,8 @@
 #include "base/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "base/unique_fd.h"
 
@@ -60,36 +63,58 @@ Status WriteAll(int fd, std::span<const std::uint8_t> bytes, const std::string& 
     return {};
 }
 
-// Removes the temporary file unless the write was completed by the rename.
-class TempFileGuard {
-  public:
-    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
-    ~TempFileGuard() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    void Release() { path_.clear(); }
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::string_view kUniqueTail = "XXXXXX";
+// mkstemp gives up after this many names taken; a removed name (see CreateHeldFile) takes
+// another try.
+constexpr int kCreateAttempts = 8;
 
-  private:
-    std::string path_;
+struct FolderCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-// Writes bytes to a new file made from pattern (mkstemp), with the given permission bits,
-// flushed to disk; returns its path. Messages name `target`, or the new file when it is
-// empty. On failure the new file is removed again.
-Result<std::string> WriteNewFile(std::string pattern, mode_t mode,
-                                 std::span<const std::uint8_t> bytes, std::string target) {
-    UniqueFd fd(::mkstemp(pattern.data()));
-    if (!fd) return IoError("cannot create a file in", FolderOf(pattern), errno);
-    TempFileGuard guard(pattern);
-    if (target.empty()) target = pattern;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The letters mkstemp puts in place of "XXXXXX".
+bool UniqueTail(std::string_view tail) {
+    if (tail.size() != kUniqueTail.size()) return false;
+    for (const char c : tail) {
+        const bool alnum =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum) return false;
+    }
+    return true;
+}
+
+// Takes the lock that marks a file as held by a live writer. A file system without
+// locks refuses it alike to everyone, so RemoveAbandonedFiles never removes a file there.
+void HoldLock(int fd) {
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// Writes bytes to a new held file made from pattern, with the given permission bits,
+// flushed to disk. Messages name `target`. On failure the new file is removed again.
+Result<StagedFile> WriteNewFile(std::string pattern, mode_t mode,
+                                std::span<const std::uint8_t> bytes, const std::string& target) {
+    UniqueFd fd = CreateHeldFile(pattern);
+    if (!fd) return IoError("cannot write", target, errno);
+    UniqueFd held(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!held) {
+        const int err = errno;
+        ::unlink(pattern.c_str());
+        return IoError("cannot write", target, err);
+    }
+    StagedFile staged(pattern, std::move(held));
     if (::fchmod(fd.get(), mode) != 0) return IoError("cannot set permissions of", target, errno);
     if (Status s = WriteAll(fd.get(), bytes, target); !s) return s.error();
     if (::fsync(fd.get()) != 0) return IoError("cannot flush", target, errno);
+    // close() reports what a network file system could not store. The staged file keeps
+    // a copy of the descriptor, and with it the lock.
     if (::close(fd.release()) != 0) return IoError("cannot close", target, errno);
-    guard.Release();
-    return pattern;
+    return staged;
 }
 
 // Makes a rename in folder durable; a failure here cannot undo the new file.
@@ -148,6 +173,63 @@ Result<std::optional<std::vector<std::uint8_t>>> ReadFileIfExists(const std::str
     return std::optional<std::vector<std::uint8_t>>(std::move(bytes));
 }
 
+StagedFile::~StagedFile() {
+    // Removed while still held, so no cleaner takes it for another writer's.
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+std::string TempFilePattern(const std::string& path) {
+    return FolderOf(path) + "/." + BaseNameOf(path) + std::string(kTempInfix) +
+           std::string(kUniqueTail);
+}
+
+UniqueFd CreateHeldFile(std::string& pattern) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::string name = pattern;
+        UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+        if (!fd) return fd;
+        HoldLock(fd.get());
+        // Between mkostemp and the lock a cleaner may have taken the file for abandoned and
+        // removed it (it removes only while holding the lock, so that is over by now).
+        struct stat mine {};
+        struct stat named {};
+        if (::fstat(fd.get(), &mine) == 0 && ::lstat(name.c_str(), &named) == 0 &&
+            SameFile(mine, named)) {
+            pattern = std::move(name);
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return UniqueFd();
+}
+
+void RemoveAbandonedFiles(const std::string& pattern) {
+    const std::string folder = FolderOf(pattern);
+    const std::string base = BaseNameOf(pattern);
+    if (base.size() < kUniqueTail.size()) return;
+    const std::string prefix = base.substr(0, base.size() - kUniqueTail.size());
+    const std::unique_ptr<DIR, FolderCloser> dir(::opendir(folder.c_str()));
+    if (!dir) return;
+    const uid_t user = ::geteuid();
+    while (const struct dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix) || !UniqueTail(name.substr(prefix.size()))) continue;
+        const std::string path = folder + "/" + std::string(name);
+        // O_NOFOLLOW: a link of that name is nobody's temporary file; O_NONBLOCK: neither
+        // is a FIFO, and opening one must not wait.
+        UniqueFd fd(
+            ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat opened {};
+        struct stat named {};
+        if (!fd || ::fstat(fd.get(), &opened) != 0) continue;
+        if (!S_ISREG(opened.st_mode) || opened.st_uid != user) continue;
+        // A live writer holds its file from creation to rename.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        if (::lstat(path.c_str(), &named) != 0 || !SameFile(opened, named)) continue;
+        ::unlink(path.c_str());
+    }
+}
+
 Status WriteFileAtomically(const std::string& requestedPath, std::span<const std::uint8_t> bytes) {
     const std::string path = ResolveLink(requestedPath);
     const std::string folder = FolderOf(path);
@@ -157,18 +239,22 @@ Status WriteFileAtomically(const std::string& requestedPath, std::span<const std
         return MakeError(ErrorKind::BadInput, "cannot save " + path + ": it is a folder");
     }
     const mode_t mode = hadOld ? (old.st_mode & 07777) : kNewFileMode;
-    auto temp = WriteNewFile(folder + "/." + BaseNameOf(path) + ".XXXXXX", mode, bytes, path);
-    if (!temp) return temp.error();
-    TempFileGuard guard(*temp);
-    if (::rename(temp->c_str(), path.c_str()) != 0) return IoError("cannot replace", path, errno);
-    guard.Release();
+    const std::string pattern = TempFilePattern(path);
+    RemoveAbandonedFiles(pattern);
+    auto staged = WriteNewFile(pattern, mode, bytes, path);
+    if (!staged) return staged.error();
+    // Renamed while still held, so that no cleaner can take it for abandoned.
+    if (::rename(staged->path().c_str(), path.c_str()) != 0) {
+        return IoError("cannot replace", path, errno);
+    }
+    staged->Keep();
     SyncFolder(folder);
     return {};
 }
 
-Result<std::string> WriteUniqueFile(const std::string& pattern,
-                                    std::span<const std::uint8_t> bytes) {
-    return WriteNewFile(pattern, kNewFileMode, bytes, "");
+Result<StagedFile> WriteUniqueFile(const std::string& pattern,
+                                   std::span<const std::uint8_t> bytes) {
+    return WriteNewFile(pattern, kNewFileMode, bytes, "a new file in " + FolderOf(pattern));
 }
 
 }  // namespace qvm

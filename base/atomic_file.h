@@ -14,9 +14,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/result.h"
+#include "base/unique_fd.h"
 
 namespace qvm {
 
@@ -32,15 +34,53 @@ Result<std::optional<std::vector<std::uint8_t>>> ReadFileIfExists(
     const std::string& path, std::size_t maxBytes = kMaxReadFileBytes);
 
 // Replaces path with bytes atomically. An existing file keeps its permission bits; a new
-// file gets 0644. On any failure (ErrorKind::Io) the old file is untouched and the
-// temporary removed.
+// file gets 0644. On any failure (ErrorKind::Io, naming path) the old file is untouched
+// and the temporary removed. Temporary files that earlier writes of path left behind when
+// their process died are removed first (see RemoveAbandonedFiles).
 Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// Writes bytes, flushed to disk, to a new file of a name no other writer can be given
-// (made from pattern, which ends in "XXXXXX", as mkstemp does) and returns its path. For
-// files that are renamed into place afterwards. On failure (ErrorKind::Io) nothing is
-// left behind.
-Result<std::string> WriteUniqueFile(const std::string& pattern,
-                                    std::span<const std::uint8_t> bytes);
+// The pattern of the temporary files a write of path makes beside it:
+// "FOLDER/.NAME.tmp-XXXXXX".
+std::string TempFilePattern(const std::string& path);
+
+// Creates a new file from pattern (which ends in "XXXXXX", as mkstemp takes it; pattern
+// becomes the name made), open for writing and closed on exec. The file is locked
+// (flock) for as long as the returned descriptor, or a copy of it, stays open: that lock
+// is how RemoveAbandonedFiles tells a live writer's file from one whose writer died. An
+// invalid descriptor, with errno set, on failure.
+UniqueFd CreateHeldFile(std::string& pattern);
+
+// Removes the files made from pattern (as CreateHeldFile makes them) that no live process
+// holds: what a writer killed before its rename left behind. Only regular files of this
+// user whose name is pattern with six letters or digits in place of "XXXXXX" are looked
+// at; failures are ignored, since the next write tries again.
+void RemoveAbandonedFiles(const std::string& pattern);
+
+// A complete file, flushed to disk, under a name no other writer can be given, still held
+// (see CreateHeldFile) until the object is destroyed. Unless Keep() was called, it is
+// removed then.
+class StagedFile {
+  public:
+    StagedFile(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+    StagedFile(StagedFile&& other) noexcept
+        : path_(std::exchange(other.path_, {})), fd_(std::move(other.fd_)) {}
+    StagedFile& operator=(StagedFile&&) = delete;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    ~StagedFile();
+
+    const std::string& path() const { return path_; }
+    // The file was renamed into place and must stay.
+    void Keep() { path_.clear(); }
+
+  private:
+    std::string path_;
+    UniqueFd fd_;
+};
+
+// Writes bytes to a new file made from pattern (see CreateHeldFile), for a file that is
+// renamed into place afterwards. Messages name the folder. On failure (ErrorKind::Io)
+// nothing is left behind.
+Result<StagedFile> WriteUniqueFile(const std::string& pattern, std::span<const std::uint8_t> bytes);
 
 }  // namespace qvm

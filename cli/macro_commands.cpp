@@ -292,7 +292,7 @@ int RunMacroRead(CommandContext& c) {
     }
     if (Status written = WriteMacroFile(path, macro->name, macro->mode, macro->items); !written) {
         return Fail(c.err, ExitStatusOf(written.kind()),
-                    "cannot write " + path + ": " + written.message());
+                    "cannot save " + SlotText(*slot) + ": " + written.message());
     }
     c.out << "wrote '" << Shown(macro->name) << "' of " << SlotText(*slot) << " to " << Shown(path)
           << '\n';

@@ -275,11 +275,14 @@ Result<std::string> MacroLibrary::MovePathUnderFreshName(const std::string& fold
 Result<std::string> MacroLibrary::PlaceUnderFreshName(const std::string& folder,
                                                       std::span<const uint8_t> bytes) const {
     // Staged complete first, so neither a full disk nor a name taken meanwhile leaves a
-    // half file or replaces a macro.
-    auto staging = WriteUniqueFile(JoinPath(folder, kStagingPattern), bytes);
-    if (!staging) return staging.error();
-    auto placed = MovePathUnderFreshName(folder, *staging);
-    if (!placed) ::unlink(staging->c_str());
+    // half file or replaces a macro. A staged file whose writer died before placing it is
+    // removed here; one still being placed is held and stays (see RemoveAbandonedFiles).
+    const std::string pattern = JoinPath(folder, kStagingPattern);
+    RemoveAbandonedFiles(pattern);
+    auto staged = WriteUniqueFile(pattern, bytes);
+    if (!staged) return staged.error();
+    auto placed = MovePathUnderFreshName(folder, staged->path());
+    if (placed) staged->Keep();
     return placed;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/atomic_file.h"
 #include "base/unique_fd.h"
 
 namespace qvm {
@@ -65,12 +66,14 @@ Status WriteStateFileAtomic(const std::string& path, std::span<const uint8_t> by
                                                 ": " + ec.message());
         }
     }
-    std::string temp = path + ".tmp-XXXXXX";
-    UniqueFd fd(::mkstemp(temp.data()));
+    // What a writer killed before its rename left behind goes first. The temporary file is
+    // held until after the rename, so a writer of another process never takes it for one.
+    std::string temp = TempFilePattern(path);
+    RemoveAbandonedFiles(temp);
+    UniqueFd fd = CreateHeldFile(temp);
     if (!fd) return MakeError(ErrorKind::Io, Reason(errno));
     auto fail = [&] {
         const std::string message = Reason(errno);
-        fd.reset();
         ::unlink(temp.c_str());
         return MakeError(ErrorKind::Io, message);
     };
@@ -82,7 +85,6 @@ Status WriteStateFileAtomic(const std::string& path, std::span<const uint8_t> by
         done += static_cast<size_t>(put);
     }
     if (::fsync(fd.get()) != 0) return fail();
-    if (::close(fd.release()) != 0) return fail();
     if (::rename(temp.c_str(), path.c_str()) != 0) return fail();
     return {};
 }

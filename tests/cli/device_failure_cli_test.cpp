@@ -10,6 +10,7 @@
 #include "run_qvmctl.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_folder.h"
+#include "temporary_files.h"
 
 namespace qvm::cli {
 namespace {
@@ -153,6 +154,7 @@ TEST_P(QvmctlFullDisk, SaysWhatWasNotKept) {
     }
     Outcome set = Qvmctl(args);
     EXPECT_EQ(set.status, c.status) << set.err;
+    EXPECT_EQ(TemporaryFiles(folder.File("sim")), std::vector<std::string>());
     // The command's own failure carries the reason, once; no success is claimed.
     const std::string reason = "cannot keep the simulated device's memory in " +
                                folder.File("sim/0-g12.mem") + ": No space left on device";
