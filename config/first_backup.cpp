@@ -128,11 +128,15 @@ BackupIdentity FirstBackup::IdentityOf(const std::string& path) {
                               info.container.empty() ? values.ContainerId : info.container);
 }
 
+std::string FirstBackup::ModelNameOf(const std::string& path) const {
+    return GetModelName(commands_.Values().Get(path));
+}
+
 Result<std::string> FirstBackup::FirstBackupOf(const std::string& path) {
     const BackupIdentity identity = IdentityOf(path);
     const std::vector<std::string> found = FindFirstBackups(options_.folder, identity);
     if (found.empty()) {
-        return MakeError(ErrorKind::BadInput, "no first backup of this " + identity.model +
+        return MakeError(ErrorKind::BadInput, "no first backup of this " + ModelNameOf(path) +
                                                   " is in " + options_.folder +
                                                   " (it would be named " +
                                                   FirstBackupFileName(identity, "YYYYMMDD") + ")");
@@ -153,7 +157,7 @@ Status FirstBackup::BeforeFirstWrite(const std::string& path) {
         if (options_.unsaved) options_.unsaved(path, why, options_.acceptUnsaved);
         if (options_.acceptUnsaved) return {};
         return MakeError(ErrorKind::Unsaved,
-                         "nothing was written: the memory of this " + identity.model +
+                         "nothing was written: the memory of this " + ModelNameOf(path) +
                              " could not be saved before its first change (" + why + ")");
     };
     auto top = LearnMemoryTop(commands_, path);

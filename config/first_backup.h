@@ -89,6 +89,8 @@ class FirstBackup {
     void InstallGate();
 
   private:
+    std::string ModelNameOf(const std::string& path) const;  // as the user reads it
+
     DeviceCommands& commands_;
     DeviceLink& link_;
     Options options_;
