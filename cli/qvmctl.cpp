@@ -342,13 +342,14 @@ int RunQvmctl(const std::vector<std::string>& args, std::istream& in, std::ostre
             err << "qvmctl: " << note.message << '\n';
         }
     };
-    options.firstBackupSaved = [&err](const std::string& file) {
+    options.firstBackupSaved = [&err](const std::string&, const std::string& file) {
         err << "qvmctl: before its first change, the mouse's memory was saved to "
             << EscapeForTerminal(file, KeepLineBreaks::kNo)
             << " ('qvmctl restore --first' puts it back)\n";
     };
     bool unsavedRefused = false;
-    options.firstBackupMissing = [&err, &unsavedRefused](const std::string& why, bool wrote) {
+    options.firstBackupMissing = [&err, &unsavedRefused](const std::string&, const std::string& why,
+                                                         bool wrote) {
         if (!wrote) {
             unsavedRefused = true;  // the command says why; the way on follows it
             return;

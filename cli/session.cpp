@@ -5,7 +5,6 @@
 
 #include "device/device_path.h"
 #include "platform/clock.h"
-#include "platform/folders.h"
 #include "session/hid_factory.h"
 
 namespace qvm::cli {
@@ -32,17 +31,10 @@ bool SameName(const std::string& a, const std::string& b) {
 Session::Session(Key, std::unique_ptr<DeviceStack> stack, const GlobalOptions& options)
     : stack_(std::move(stack)) {
     FirstBackup::Options backups;
-    backups.folder = UserDataFolder() + "/" + std::string(kBackupsFolderName);
+    backups.folder = FirstBackupsFolder();
     backups.acceptUnsaved = options.acceptUnsaved;
-    if (options.firstBackupSaved) {
-        backups.saved = [told = options.firstBackupSaved](const std::string&,
-                                                          const std::string& file) { told(file); };
-    }
-    if (options.firstBackupMissing) {
-        backups.unsaved = [told = options.firstBackupMissing](const std::string&,
-                                                              const std::string& why,
-                                                              bool wrote) { told(why, wrote); };
-    }
+    backups.saved = options.firstBackupSaved;
+    backups.unsaved = options.firstBackupMissing;
     firstBackup_ = std::make_unique<FirstBackup>(stack_->Commands(), stack_->Link(), backups);
     firstBackup_->InstallGate();
 }

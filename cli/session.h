@@ -37,8 +37,8 @@ struct GlobalOptions {
     // to <user data>/backups; told the file, or why none could be saved and whether the
     // write went on. Without acceptUnsaved (--accept-unsaved) a mouse whose memory
     // cannot be saved is not written.
-    std::function<void(const std::string& file)> firstBackupSaved;
-    std::function<void(const std::string& why, bool wrote)> firstBackupMissing;
+    decltype(FirstBackup::Options::saved) firstBackupSaved;
+    decltype(FirstBackup::Options::unsaved) firstBackupMissing;
     bool acceptUnsaved = false;
 };
 

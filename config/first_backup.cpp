@@ -93,6 +93,11 @@ std::vector<std::string> FindFirstBackups(const std::string& folder,
     return found;
 }
 
+std::string FirstBackupsFolder(const std::string& userDataFolder) {
+    return (userDataFolder.empty() ? UserDataFolder() : userDataFolder) + "/" +
+           std::string(kBackupsFolderName);
+}
+
 std::string LocalDateText() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -145,12 +150,12 @@ Result<std::string> FirstBackup::FirstBackupOf(const std::string& path) {
 }
 
 Status FirstBackup::BeforeFirstWrite(const std::string& path) {
-    const BackupIdentity identity = IdentityOf(path);
-    if (!FindFirstBackups(options_.folder, identity).empty()) return {};
     {
         std::lock_guard lock(mutex_);
         if (accepted_.count(path) != 0) return {};
     }
+    const BackupIdentity identity = IdentityOf(path);
+    if (!FindFirstBackups(options_.folder, identity).empty()) return {};
     const std::string file =
         options_.folder + "/" + FirstBackupFileName(identity, options_.today());
     auto refuse = [&](const std::string& why) -> Status {

@@ -31,6 +31,10 @@ namespace qvm {
 
 inline constexpr std::string_view kBackupsFolderName = "backups";
 
+// Where the first backups are kept: "backups" in the user data folder `userDataFolder`
+// (empty: UserDataFolder()).
+std::string FirstBackupsFolder(const std::string& userDataFolder = {});
+
 // The name of a device in its first backup's file name.
 struct BackupIdentity {
     std::string model;   // the model name, made safe for a file name

@@ -6,7 +6,6 @@
 #include "base/atomic_file.h"
 #include "config/backup.h"
 #include "config/memory_top.h"
-#include "platform/folders.h"
 #include "session/hid_factory.h"
 #include "session/settings.h"
 #include "sim/sim_backend.h"
@@ -72,8 +71,7 @@ Result<std::unique_ptr<DeviceHub>> DeviceHub::Open(const DeviceHubOptions& optio
 DeviceHub::DeviceHub(Key, std::unique_ptr<DeviceStack> stack, const std::string& userDataFolder)
     : stack_(std::move(stack)), listener_(std::make_shared<const HubListener>()) {
     FirstBackup::Options backups;
-    backups.folder = (userDataFolder.empty() ? UserDataFolder() : userDataFolder) + "/" +
-                     std::string(kBackupsFolderName);
+    backups.folder = FirstBackupsFolder(userDataFolder);
     backups.saved = [this](const std::string& path, const std::string& file) {
         if (const auto listener = Listener(); listener->firstBackupSaved) {
             listener->firstBackupSaved(path, file);
@@ -195,12 +193,12 @@ void DeviceHub::RunTask(Task& task) {
     if (status.kind() == ErrorKind::Unsaved) {
         // Kept for the user's answer; a long operation counts again when it is rerun.
         std::lock_guard lock(queueMutex_);
-        unsaved_.emplace_back(SelectedOrActive(), task);
+        unsaved_.emplace_back(ActivePath(), task);
     }
     if (listener->finished) listener->finished(task.op, status);
 }
 
-std::string DeviceHub::SelectedOrActive() const {
+std::string DeviceHub::ActivePath() const {
     std::lock_guard lock(stateMutex_);
     return state_.path;
 }

@@ -234,7 +234,7 @@ class DeviceHub {
 
     std::shared_ptr<const HubListener> Listener() const;
     void NotifyViewChanged() const;
-    std::string SelectedOrActive() const;  // the active device's path
+    std::string ActivePath() const;  // the active device's path
 
     std::unique_ptr<DeviceStack> stack_;
     // After stack_, before the worker: its write gate is removed before the stack goes.
